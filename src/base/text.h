@@ -1,0 +1,21 @@
+// Text helpers shared by every layer. Strings are UTF-8 inside the program.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace veltora {
+
+// Removes blanks and control characters (every byte up to and including 0x20)
+// from both ends. Multi-byte UTF-8 characters are never touched: their bytes
+// are all above 0x7F.
+std::string Trim(std::string_view text);
+
+// ASCII letters a-z become A-Z; every other byte, multi-byte characters
+// included, stays as it is.
+std::string UpperAscii(std::string_view text);
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
+bool EndsWith(std::string_view text, std::string_view suffix);
+bool StartsWith(std::string_view text, std::string_view prefix);
+
+}  // namespace veltora

@@ -1,0 +1,72 @@
+// The one way the program talks to SQL Server: connect with a login and a
+// catalogue, send commands that return no rows, run queries and read their rows
+// by column name as text. Every failure of the server or the driver is thrown
+// as SqlError carrying the server's or the driver's own message text, which the
+// callers write into the run log after "导致失败可能的原因为：".
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace veltora {
+
+class SqlError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One result row; column names are matched without regard to ASCII case and a
+// NULL reads as the empty text.
+class SqlRow {
+ public:
+  void Add(std::string column, std::string value) {
+    cells_.emplace_back(std::move(column), std::move(value));
+  }
+  std::optional<std::string> Find(std::string_view column) const;
+  // The value of the column; SqlError when the row has no such column.
+  std::string Get(std::string_view column) const;
+  std::size_t size() const { return cells_.size(); }
+
+ private:
+  std::vector<std::pair<std::string, std::string>> cells_;
+};
+
+struct SqlTimeouts {
+  int connectSeconds = 27;
+  int commandSeconds = 1800;
+};
+
+class SqlServerConnection {
+ public:
+  virtual ~SqlServerConnection() = default;
+  // Drops any open connection, then logs in to the local default instance
+  // with the given catalogue as the current database.
+  virtual void Connect(const std::string& user, const std::string& password,
+                       const std::string& catalogue) = 0;
+  // Runs a command that returns no rows, within the command time-out.
+  virtual void Execute(const std::string& command) = 0;
+  // Runs a query and returns every row in the server's order.
+  virtual std::vector<SqlRow> Query(const std::string& query) = 0;
+  // Disconnects; harmless when not connected. Never throws.
+  virtual void Close() noexcept = 0;
+};
+
+// Makes a fresh, unconnected client: each thread (the backup thread, a listing
+// on the window thread) gets its own connection.
+class SqlServerFactory {
+ public:
+  virtual ~SqlServerFactory() = default;
+  virtual std::unique_ptr<SqlServerConnection> Create(const SqlTimeouts& timeouts) const = 0;
+};
+
+// T-SQL quoting of values the program builds statements from: a delimited
+// identifier "[name]" with "]" doubled, and a Unicode literal "N'text'" with
+// "'" doubled. Nothing the user typed reaches SQL Server unquoted.
+std::string QuoteSqlIdentifier(std::string_view name);
+std::string QuoteSqlLiteral(std::string_view text);
+
+}  // namespace veltora

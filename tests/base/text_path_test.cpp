@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+
+#include "base/path.h"
+#include "base/text.h"
+
+namespace veltora {
+namespace {
+
+TEST(TextTest, TrimRemovesBlanksAndControlsButNotChinese) {
+  EXPECT_EQ(Trim(" \t\r\n abc \x01"), "abc");
+  EXPECT_EQ(Trim("  账套 "), "账套");
+  EXPECT_EQ(Trim("   "), "");
+  EXPECT_EQ(UpperAscii("d:\\bak\\账套a.rar"), "D:\\BAK\\账套A.RAR");
+}
+
+TEST(PathTest, JoinsWithExactlyOneSeparatorOfTheFoldersKind) {
+  struct Case {
+    const char* folder;
+    const char* name;
+    const char* joined;
+  };
+  const Case cases[] = {
+      {"/bak", "a.bak", "/bak/a.bak"},
+      {"/bak/", "a.bak", "/bak/a.bak"},
+      {"/bak//", "/a.bak", "/bak/a.bak"},
+      {"\\\\srv\\share", "a.rar", "\\\\srv\\share\\a.rar"},
+      {"\\\\srv\\share\\", "a.rar", "\\\\srv\\share\\a.rar"},
+      {"/", "a", "/a"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder);
+    EXPECT_EQ(JoinPath(c.folder, c.name), c.joined);
+  }
+  EXPECT_EQ(BaseName("\\\\srv\\share\\log.txt"), "log.txt");
+  EXPECT_EQ(BaseName("/app/程序运行日志.txt"), "程序运行日志.txt");
+  EXPECT_EQ(StemOf("ABC.AIS"), "ABC");
+  EXPECT_EQ(StemOf("a.b.AIS"), "a.b");
+}
+
+}  // namespace
+}  // namespace veltora
