@@ -1,0 +1,175 @@
+// The settings database: an SQLite file "Setlog.dll" in the application folder
+// with the tables bakset (the settings, one row), accountlist (the chosen
+// account sets) and baklog (the backup table), and its spare copy "setlog.dlb".
+//
+// The program never creates the database: it is built from
+// resources/settings_schema.sql by veltora-make-settings-db and put in place by
+// InstallSettingsDatabase. A SettingsDatabase object is one connection; give
+// each thread its own object. The journal runs in WAL mode so that the spare
+// copy and the log window can read while the backup thread writes, and a busy
+// time-out lets two writers take turns instead of failing.
+//
+// Every value reaches SQLite as a bound parameter. Every failure throws
+// std::runtime_error whose what() is SQLite's own message text (for a failed
+// open followed by the path).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/date_time.h"
+
+struct sqlite3;
+
+namespace veltora {
+
+inline constexpr char kSettingsDatabaseFileName[] = "Setlog.dll";
+inline constexpr char kSpareCopyFileName[] = "setlog.dlb";
+
+// The settings row. Members are named after their columns. Reading turns a
+// NULL text into "", a NULL number into 0 and a NULL yes/no into false.
+struct BaksetRow {
+  int softvernum = 0;  // Kingdee edition index 0..3
+  std::string accountDir;
+  std::string sqluser;
+  std::string sqlpwd;
+  std::string localuser;
+  std::string localpwd;
+  std::string remoteuser;
+  std::string remotepwd;
+  bool localbak = false;
+  bool remotebak = false;
+  std::string localDir;
+  std::string remoteDir;
+  int bakfilenum = 0;  // backups to keep, 0 = no limit
+  std::string rarlevel;
+  std::string baktime;  // time of day "hh:mm:ss"
+  int conout = 0;
+  int sqlout = 0;
+  int btwdays = 0;
+  bool safecheck = false;
+  std::string rarpwd;
+  // The last scheduled start; empty while none has been recorded (or when the
+  // stored text is not a date-time).
+  std::optional<DateTime> lastbakday;
+
+  friend bool operator==(const BaksetRow&, const BaksetRow&) = default;
+};
+
+// One chosen account set. File editions: accountid empty, accountname and
+// dbname both the .AIS file name.
+struct AccountListRow {
+  std::string accountid;
+  std::string accountname;
+  std::string dbname;
+};
+
+// One row of the backup table.
+struct BaklogRow {
+  std::int64_t id = 0;
+  std::string accountname;
+  std::string localbakfile;
+  std::string rarpwd;
+  std::optional<bool> baksuccess;  // empty in remote-copy rows
+  std::string bz;
+  std::string baktime;  // "yyyy-mm-dd hh:mm:ss", local time of the insert
+};
+
+// folder + "Setlog.dll" / folder + "setlog.dlb", joined with one separator.
+std::string SettingsDatabasePath(std::string_view appFolder);
+std::string SpareCopyPath(std::string_view appFolder);
+
+// Builds a fresh settings database at target from the schema script. Refuses
+// when anything exists at target. The file is owner-only. Used by the build
+// tool veltora-make-settings-db.
+void CreateSettingsDatabase(const std::string& schemaPath, const std::string& target);
+
+// Puts the prepared database into an application folder as its Setlog.dll.
+// Refuses when the folder already has one (in any letter case): a live
+// database with its settings and history is never replaced. The copy is made
+// through SQLite, so it is consistent even if the prepared file is in use, and
+// it is owner-only.
+void InstallSettingsDatabase(const std::string& preparedFile, std::string_view appFolder);
+
+class SettingsDatabase {
+ public:
+  // Opens the existing Setlog.dll of appFolder; never creates it. When the
+  // file is missing but the folder holds a spelling that differs only in
+  // letter case, that file is used (Windows would see the same file). The
+  // clock feeds the SQL function now(); the system clock when null.
+  explicit SettingsDatabase(std::string_view appFolder,
+                            std::shared_ptr<const Clock> clock = nullptr);
+  ~SettingsDatabase();
+  SettingsDatabase(SettingsDatabase&&) noexcept;
+  SettingsDatabase& operator=(SettingsDatabase&&) noexcept;
+  SettingsDatabase(const SettingsDatabase&) = delete;
+  SettingsDatabase& operator=(const SettingsDatabase&) = delete;
+
+  const std::string& folder() const { return folder_; }
+  // The file actually opened.
+  const std::string& path() const { return path_; }
+
+  // Start-up: has any account set been chosen? (accountlist has a row)
+  bool HasAccountList() const;
+  // The settings row. Throws when the table has no row.
+  BaksetRow LoadSettings() const;
+  // Whether accountlist holds a row with this file name / account number.
+  // ASCII letters compare without regard to case.
+  bool IsAccountNameStored(std::string_view fileName) const;
+  bool IsAccountIdStored(std::string_view number) const;
+
+  // Replaces the whole account list with rows, in order, in one transaction:
+  // on failure the old list stays.
+  void RewriteAccountList(const std::vector<AccountListRow>& rows);
+  // Writes every settings column of values except rarpwd and lastbakday;
+  // rarpwd only when a new archive password was accepted. Throws when the
+  // settings row is missing, rather than reporting a save that stored nothing.
+  void SaveSettings(const BaksetRow& values,
+                    std::optional<std::string_view> newArchivePassword = std::nullopt);
+  void UpdateArchivePassword(std::string_view password);
+  // lastbakday = now(), the injected clock's local time.
+  void UpdateLastBackupDay();
+
+  // The backup table's rows; baktime and id are filled by the database.
+  // A whole folder failed: localbakfile = reason, baksuccess = false, bz = remark.
+  void InsertFolderFailure(std::string_view reason, std::string_view remark);
+  // One account set's local result.
+  void InsertLocalResult(std::string_view account, std::string_view localFile,
+                         std::string_view password, bool succeeded);
+  // One backup copied to the share: bz "远程备份", baksuccess NULL.
+  void InsertRemoteCopy(std::string_view account, std::string_view remoteFile,
+                        std::string_view password);
+  // Nothing reached the share: localbakfile = remoteFolder + "远程备份失败",
+  // bz "具体原因请查看程序运行日志文件".
+  void InsertRemoteFailure(std::string_view remoteFolder);
+
+  // Keeps the rows whose id is at least the highest id minus 2000; answers
+  // how many rows were deleted. An empty table loses nothing.
+  std::int64_t TrimBackupLog();
+  // The backup table newest first; at most limit rows, every row when
+  // limit is negative.
+  std::vector<BaklogRow> ListBackupLog(int limit = -1) const;
+
+  // Refreshes setlog.dlb beside the database with SQLite's online backup: the
+  // copy is written to a temporary file and renamed over the old one, so
+  // setlog.dlb is always a whole, consistent database, even while another
+  // connection writes. It is a self-contained file (no WAL) and owner-only.
+  void MakeSpareCopy() const;
+
+ private:
+  struct Closer {
+    void operator()(sqlite3* db) const noexcept;
+  };
+
+  std::string folder_;
+  std::string path_;
+  std::shared_ptr<const Clock> clock_;
+  std::unique_ptr<sqlite3, Closer> db_;
+};
+
+}  // namespace veltora

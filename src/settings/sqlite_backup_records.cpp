@@ -1,0 +1,55 @@
+#include "settings/sqlite_backup_records.h"
+
+#include <utility>
+
+namespace veltora {
+
+SqliteBackupRecords::SqliteBackupRecords(std::string appFolder, std::shared_ptr<const Clock> clock)
+    : appFolder_(std::move(appFolder)), clock_(std::move(clock)) {}
+
+void SqliteBackupRecords::Open() {
+  if (!db_) db_.emplace(appFolder_, clock_);
+}
+
+void SqliteBackupRecords::Close() noexcept { db_.reset(); }
+
+SettingsDatabase& SqliteBackupRecords::Db() {
+  Open();
+  return *db_;
+}
+
+void SqliteBackupRecords::InsertFolderFailure(std::string_view reason, std::string_view remark) {
+  Db().InsertFolderFailure(reason, remark);
+}
+
+void SqliteBackupRecords::InsertLocalResult(std::string_view account, std::string_view localFile,
+                                            std::string_view password, bool succeeded) {
+  Db().InsertLocalResult(account, localFile, password, succeeded);
+}
+
+void SqliteBackupRecords::InsertRemoteCopy(std::string_view account, std::string_view remoteFile,
+                                           std::string_view password) {
+  Db().InsertRemoteCopy(account, remoteFile, password);
+}
+
+void SqliteBackupRecords::InsertRemoteFailure(std::string_view remoteFolder) {
+  Db().InsertRemoteFailure(remoteFolder);
+}
+
+void SqliteBackupRecords::MakeSpareCopy() noexcept {
+  try {
+    Db().MakeSpareCopy();
+  } catch (...) {
+    // A missing spare copy costs nothing today; the next run tries again.
+  }
+}
+
+SqliteBackupRecordsFactory::SqliteBackupRecordsFactory(std::string appFolder,
+                                                       std::shared_ptr<const Clock> clock)
+    : appFolder_(std::move(appFolder)), clock_(std::move(clock)) {}
+
+std::unique_ptr<BackupRecords> SqliteBackupRecordsFactory::Create() const {
+  return std::make_unique<SqliteBackupRecords>(appFolder_, clock_);
+}
+
+}  // namespace veltora

@@ -1,0 +1,53 @@
+// The backup job's records kept in the settings database. One object is one
+// connection, for the thread that created it.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/clock.h"
+#include "engine/backup_records.h"
+#include "settings/settings_database.h"
+
+namespace veltora {
+
+class SqliteBackupRecords final : public BackupRecords {
+ public:
+  // Nothing is opened until Open() or the first record.
+  explicit SqliteBackupRecords(std::string appFolder, std::shared_ptr<const Clock> clock = nullptr);
+
+  void Open() override;
+  void Close() noexcept override;
+  bool IsOpen() const { return db_.has_value(); }
+
+  // Each insert opens the connection first when it is not open yet.
+  void InsertFolderFailure(std::string_view reason, std::string_view remark) override;
+  void InsertLocalResult(std::string_view account, std::string_view localFile,
+                         std::string_view password, bool succeeded) override;
+  void InsertRemoteCopy(std::string_view account, std::string_view remoteFile,
+                        std::string_view password) override;
+  void InsertRemoteFailure(std::string_view remoteFolder) override;
+  void MakeSpareCopy() noexcept override;
+
+ private:
+  SettingsDatabase& Db();
+
+  std::string appFolder_;
+  std::shared_ptr<const Clock> clock_;
+  std::optional<SettingsDatabase> db_;
+};
+
+class SqliteBackupRecordsFactory final : public BackupRecordsFactory {
+ public:
+  explicit SqliteBackupRecordsFactory(std::string appFolder,
+                                      std::shared_ptr<const Clock> clock = nullptr);
+  std::unique_ptr<BackupRecords> Create() const override;
+
+ private:
+  std::string appFolder_;
+  std::shared_ptr<const Clock> clock_;
+};
+
+}  // namespace veltora

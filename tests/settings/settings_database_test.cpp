@@ -1,0 +1,496 @@
+#include "settings/settings_database.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "settings/sqlite_backup_records.h"
+#include "support/temp_dir.h"
+
+namespace veltora {
+namespace {
+
+using ::veltora::testing::TempDir;
+namespace fs = std::filesystem;
+
+constexpr char kSchema[] = VELTORA_SETTINGS_SCHEMA;
+
+// A plain SQLite connection for looking at the files from outside the class.
+class RawDb {
+ public:
+  explicit RawDb(const std::string& path, int flags = SQLITE_OPEN_READWRITE) {
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK)
+      throw std::runtime_error(sqlite3_errmsg(db_));
+    sqlite3_busy_timeout(db_, 10000);
+  }
+  ~RawDb() { sqlite3_close_v2(db_); }
+  RawDb(const RawDb&) = delete;
+  RawDb& operator=(const RawDb&) = delete;
+
+  void Exec(const std::string& sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+      const std::string text = error != nullptr ? error : "?";
+      sqlite3_free(error);
+      throw std::runtime_error(text + " in " + sql);
+    }
+  }
+  // The first column of the first row as text ("" for NULL or no row).
+  std::string Text(const std::string& sql) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+      throw std::runtime_error(sqlite3_errmsg(db_));
+    std::string out;
+    if (sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_text(stmt, 0) != nullptr)
+      out = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    sqlite3_finalize(stmt);
+    return out;
+  }
+  long long Int(const std::string& sql) { return std::stoll("0" + Text(sql)); }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+class FixedClock final : public Clock {
+ public:
+  explicit FixedClock(std::chrono::system_clock::time_point at) : at_(at) {}
+  std::chrono::system_clock::time_point Now() const override { return at_; }
+
+ private:
+  std::chrono::system_clock::time_point at_;
+};
+
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return 0;
+  return st.st_mode & 0777;
+}
+
+// A fresh application folder holding a freshly built Setlog.dll.
+class SettingsDatabaseTest : public ::testing::Test {
+ protected:
+  SettingsDatabaseTest() { CreateSettingsDatabase(kSchema, DbPath()); }
+
+  std::string DbPath() const { return dir_ / "Setlog.dll"; }
+  SettingsDatabase Open(std::shared_ptr<const Clock> clock = nullptr) const {
+    return SettingsDatabase(dir_.str(), std::move(clock));
+  }
+  // Fills baklog with count rows, ids 1..count, in one transaction.
+  void FillBackupLog(int count) {
+    RawDb raw(DbPath());
+    raw.Exec("BEGIN");
+    for (int i = 0; i < count; ++i)
+      raw.Exec("insert into baklog(localbakfile) values('f" + std::to_string(i) + "')");
+    raw.Exec("COMMIT");
+  }
+
+  TempDir dir_;
+};
+
+BaksetRow InitialSettings() {
+  BaksetRow row;
+  row.softvernum = 0;
+  row.localbak = true;
+  row.remotebak = false;
+  row.bakfilenum = 7;
+  row.rarlevel = "标准";
+  row.baktime = "23:00:00";
+  row.conout = 27;
+  row.sqlout = 1800;
+  row.btwdays = 1;
+  row.safecheck = false;
+  return row;
+}
+
+TEST_F(SettingsDatabaseTest, FreshDatabaseHasOneInitialSettingsRowAndEmptyTables) {
+  const SettingsDatabase db = Open();
+  EXPECT_EQ(db.LoadSettings(), InitialSettings());
+  EXPECT_FALSE(db.HasAccountList());
+  EXPECT_TRUE(db.ListBackupLog().empty());
+  RawDb raw(DbPath());
+  EXPECT_EQ(raw.Int("select count(*) from bakset"), 1);
+  EXPECT_EQ(raw.Text("PRAGMA journal_mode"), "wal");
+}
+
+TEST_F(SettingsDatabaseTest, SettingsWithQuotesRoundTrip) {
+  SettingsDatabase db = Open();
+  BaksetRow values;
+  values.softvernum = 2;
+  values.accountDir = "/data/O'Neil's \"sets\"";
+  values.sqluser = "sa'--";
+  values.sqlpwd = "p'w;drop table bakset;--";
+  values.localuser = "本机'用户";
+  values.localpwd = "'";
+  values.remoteuser = "domain\\o'brien";
+  values.remotepwd = "''";
+  values.localbak = false;
+  values.remotebak = true;
+  values.localDir = "/backup/it's";
+  values.remoteDir = "\\\\server\\share\\it's";
+  values.bakfilenum = 500;
+  values.rarlevel = "最好";
+  values.baktime = "01:02:03";
+  values.conout = 3600;
+  values.sqlout = 9999;
+  values.btwdays = 30;
+  values.safecheck = true;
+  values.rarpwd = "ignored: only written when a new password is accepted";
+
+  db.SaveSettings(values);
+  BaksetRow expected = values;
+  expected.rarpwd = "";  // unchanged from the fresh row
+  EXPECT_EQ(db.LoadSettings(), expected);
+
+  db.SaveSettings(values, "new'pass");
+  expected.rarpwd = "new'pass";
+  EXPECT_EQ(db.LoadSettings(), expected);
+
+  db.UpdateArchivePassword("a'b''c");
+  expected.rarpwd = "a'b''c";
+  EXPECT_EQ(db.LoadSettings(), expected);
+  EXPECT_EQ(RawDb(DbPath()).Int("select count(*) from bakset"), 1);
+}
+
+TEST_F(SettingsDatabaseTest, NullColumnsReadAsEmptyZeroAndFalse) {
+  RawDb(DbPath()).Exec(
+      "update bakset set softvernum=NULL,accountDir=NULL,sqluser=NULL,sqlpwd=NULL,"
+      "localuser=NULL,localpwd=NULL,remoteuser=NULL,remotepwd=NULL,localbak=NULL,"
+      "remotebak=NULL,localDir=NULL,remoteDir=NULL,bakfilenum=NULL,rarlevel=NULL,baktime=NULL,"
+      "conout=NULL,sqlout=NULL,btwdays=NULL,safecheck=NULL,rarpwd=NULL,lastbakday=NULL");
+  EXPECT_EQ(Open().LoadSettings(), BaksetRow{});
+}
+
+TEST_F(SettingsDatabaseTest, MissingSettingsRowIsAnErrorNotASilentSave) {
+  RawDb(DbPath()).Exec("delete from bakset");
+  SettingsDatabase db = Open();
+  EXPECT_THROW(db.LoadSettings(), std::runtime_error);
+  EXPECT_THROW(db.SaveSettings(InitialSettings()), std::runtime_error);
+}
+
+TEST_F(SettingsDatabaseTest, LastBackupDayIsTheInjectedClocksLocalTime) {
+  const auto at = std::chrono::system_clock::from_time_t(1700000000);  // 2023-11-14
+  const LocalTime local = ToLocalTime(at);
+  SettingsDatabase db = Open(std::make_shared<FixedClock>(at));
+  EXPECT_FALSE(db.LoadSettings().lastbakday.has_value());
+
+  db.UpdateLastBackupDay();
+
+  EXPECT_EQ(RawDb(DbPath()).Text("select lastbakday from bakset"), FormatDateTime(local));
+  const std::optional<DateTime> stored = db.LoadSettings().lastbakday;
+  ASSERT_TRUE(stored.has_value());
+  EXPECT_DOUBLE_EQ(*stored, ToDateTime(local));
+}
+
+TEST_F(SettingsDatabaseTest, RewritingTheAccountListReplacesItWhole) {
+  SettingsDatabase db = Open();
+  db.RewriteAccountList({{"001", "甲公司", "AIS001"}, {"002", "B", "AIS002"}, {"003", "C", "X"}});
+  EXPECT_EQ(RawDb(DbPath()).Int("select count(*) from accountlist"), 3);
+
+  db.RewriteAccountList({{"", "only.AIS", "only.AIS"}});
+  RawDb raw(DbPath());
+  EXPECT_EQ(raw.Int("select count(*) from accountlist"), 1);
+  EXPECT_EQ(raw.Text("select accountid||'|'||accountname||'|'||dbname from accountlist"),
+            "|only.AIS|only.AIS");
+  EXPECT_TRUE(db.HasAccountList());
+
+  db.RewriteAccountList({});
+  EXPECT_FALSE(db.HasAccountList());
+}
+
+TEST_F(SettingsDatabaseTest, FailedAccountListRewriteKeepsTheOldList) {
+  SettingsDatabase db = Open();
+  db.RewriteAccountList({{"1", "keep.AIS", "keep.AIS"}});
+  RawDb(DbPath()).Exec(
+      "create trigger refuse before insert on accountlist when new.accountname='bad' "
+      "begin select raise(abort, 'refused'); end");
+
+  EXPECT_THROW(db.RewriteAccountList({{"2", "new.AIS", "new.AIS"}, {"3", "bad", "bad"}}),
+               std::runtime_error);
+
+  EXPECT_TRUE(db.IsAccountNameStored("keep.AIS"));
+  EXPECT_FALSE(db.IsAccountNameStored("new.AIS"));
+}
+
+TEST_F(SettingsDatabaseTest, AccountLookupsTakeQuotesLiterallyAndIgnoreLetterCase) {
+  SettingsDatabase db = Open();
+  db.RewriteAccountList({{"01'A", "O'Brien.AIS", "O'Brien.AIS"}, {"02", "plain.AIS", "plain"}});
+  struct Case {
+    const char* value;
+    bool byName;
+    bool byId;
+  };
+  const Case cases[] = {
+      {"O'Brien.AIS", true, false}, {"o'brien.ais", true, false},
+      {"01'A", false, true},        {"01'a", false, true},
+      {"plain.AIS", true, false},   {"x' or '1'='1", false, false},
+      {"' or ''='", false, false},  {"O'Brien.AIS' --", false, false},
+      {"", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(db.IsAccountNameStored(c.value), c.byName);
+    EXPECT_EQ(db.IsAccountIdStored(c.value), c.byId);
+  }
+  EXPECT_EQ(RawDb(DbPath()).Int("select count(*) from accountlist"), 2);
+}
+
+TEST_F(SettingsDatabaseTest, TrimmingKeepsTheNewest2001Ids) {
+  struct Case {
+    int rows;
+    long long deleted;
+    long long lowestKept;
+  };
+  const Case cases[] = {{0, 0, 0}, {2001, 0, 1}, {2002, 1, 2}, {5000, 2999, 3000}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rows);
+    RawDb(DbPath()).Exec("delete from baklog; delete from sqlite_sequence;");
+    FillBackupLog(c.rows);
+    SettingsDatabase db = Open();
+
+    EXPECT_EQ(db.TrimBackupLog(), c.deleted);
+
+    RawDb raw(DbPath());
+    EXPECT_EQ(raw.Int("select count(*) from baklog"), c.rows - c.deleted);
+    EXPECT_EQ(raw.Int("select min(id) from baklog"), c.lowestKept);
+    EXPECT_EQ(raw.Int("select max(id) from baklog"), c.rows);
+  }
+}
+
+TEST_F(SettingsDatabaseTest, BackupTableRowsNewestFirstWithDatabaseTimeAndIds) {
+  SettingsDatabase db = Open();
+  const std::string before = FormatDateTime(ToLocalTime(std::chrono::system_clock::now()));
+  db.InsertFolderFailure("本机备份路径无效", "执行备份失败");
+  db.InsertLocalResult("/acc/O'Neil.AIS", "/bak/O'Neil20240102030405.bak", "p'w", true);
+  db.InsertLocalResult("甲公司", "备份失败", "", false);
+  db.InsertRemoteCopy("甲公司", "\\\\srv\\share\\甲公司20240102030405.rar", "p'w");
+  db.InsertRemoteFailure("\\\\srv\\it's share\\");
+  const std::string after = FormatDateTime(ToLocalTime(std::chrono::system_clock::now()));
+
+  const std::vector<BaklogRow> rows = db.ListBackupLog();
+  ASSERT_EQ(rows.size(), 5u);
+  struct Expected {
+    const char* accountname;
+    const char* localbakfile;
+    const char* rarpwd;
+    std::optional<bool> baksuccess;
+    const char* bz;
+  };
+  const Expected expected[] = {
+      {"", "\\\\srv\\it's share\\远程备份失败", "", std::nullopt, "具体原因请查看程序运行日志文件"},
+      {"甲公司", "\\\\srv\\share\\甲公司20240102030405.rar", "p'w", std::nullopt, "远程备份"},
+      {"甲公司", "备份失败", "", false, ""},
+      {"/acc/O'Neil.AIS", "/bak/O'Neil20240102030405.bak", "p'w", true, ""},
+      {"", "本机备份路径无效", "", false, "执行备份失败"},
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(rows[i].accountname, expected[i].accountname);
+    EXPECT_EQ(rows[i].localbakfile, expected[i].localbakfile);
+    EXPECT_EQ(rows[i].rarpwd, expected[i].rarpwd);
+    EXPECT_EQ(rows[i].baksuccess, expected[i].baksuccess);
+    EXPECT_EQ(rows[i].bz, expected[i].bz);
+    // The column default: local time as "yyyy-mm-dd hh:mm:ss".
+    EXPECT_GE(rows[i].baktime, before);
+    EXPECT_LE(rows[i].baktime, after);
+    if (i > 0) {
+      EXPECT_GT(rows[i - 1].id, rows[i].id);
+    }
+  }
+  EXPECT_EQ(RawDb(DbPath()).Text("select group_concat(ifnull(baksuccess,'null')) from "
+                                 "(select baksuccess from baklog order by id)"),
+            "0,1,0,null,null");
+
+  const std::vector<BaklogRow> newest = db.ListBackupLog(2);
+  ASSERT_EQ(newest.size(), 2u);
+  EXPECT_EQ(newest[0].id, rows[0].id);
+}
+
+TEST_F(SettingsDatabaseTest, SpareCopyIsAWholeOwnerOnlyDatabaseReplacedEachTime) {
+  SettingsDatabase db = Open();
+  const std::string spare = SpareCopyPath(dir_.str());
+  EXPECT_EQ(spare, dir_ / "setlog.dlb");
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    db.InsertRemoteFailure("r");
+    db.MakeSpareCopy();
+
+    RawDb copy(spare, SQLITE_OPEN_READONLY);
+    EXPECT_EQ(copy.Text("PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(copy.Text("PRAGMA journal_mode"), "delete");
+    EXPECT_EQ(copy.Int("select count(*) from baklog"), round);
+    EXPECT_EQ(copy.Int("select count(*) from bakset"), 1);
+    EXPECT_EQ(ModeOf(spare), 0600u);
+  }
+}
+
+TEST_F(SettingsDatabaseTest, SpareCopyStaysConsistentWhileAnotherConnectionWrites) {
+  const SettingsDatabase db = Open();
+  std::atomic<bool> stop{false};
+  std::atomic<int> batches{0};
+  std::string writerError;
+  // Each transaction adds ten rows: a consistent copy always holds a multiple of ten.
+  std::thread writer([&] {
+    try {
+      RawDb raw(DbPath());
+      while (!stop) {
+        raw.Exec("BEGIN IMMEDIATE");
+        for (int i = 0; i < 10; ++i) raw.Exec("insert into baklog(localbakfile) values('w')");
+        raw.Exec("COMMIT");
+        ++batches;
+      }
+    } catch (const std::exception& e) {
+      writerError = e.what();
+    }
+  });
+  long long previous = 0;
+  for (int i = 0; i < 30; ++i) {
+    SCOPED_TRACE(i);
+    try {
+      db.MakeSpareCopy();
+      RawDb copy(SpareCopyPath(dir_.str()), SQLITE_OPEN_READONLY);
+      EXPECT_EQ(copy.Text("PRAGMA integrity_check"), "ok");
+      const long long rows = copy.Int("select count(*) from baklog");
+      EXPECT_EQ(rows % 10, 0);
+      EXPECT_GE(rows, previous);
+      previous = rows;
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+      break;
+    }
+  }
+  stop = true;
+  writer.join();
+  EXPECT_EQ(writerError, "");
+  EXPECT_GT(batches.load(), 0);
+}
+
+TEST_F(SettingsDatabaseTest, SpareCopiesFromTwoThreadsAtOnceBothSucceed) {
+  std::string errors[2];
+  auto copier = [&](std::string& error) {
+    try {
+      const SettingsDatabase db = Open();
+      for (int i = 0; i < 20; ++i) db.MakeSpareCopy();
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+  };
+  std::thread a(copier, std::ref(errors[0]));
+  std::thread b(copier, std::ref(errors[1]));
+  a.join();
+  b.join();
+  EXPECT_EQ(errors[0], "");
+  EXPECT_EQ(errors[1], "");
+  EXPECT_EQ(RawDb(SpareCopyPath(dir_.str())).Text("PRAGMA integrity_check"), "ok");
+  // No temporary file is left behind.
+  for (const auto& entry : fs::directory_iterator(dir_.path()))
+    EXPECT_EQ(entry.path().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+TEST(SettingsDatabaseOpen, MissingDatabaseIsAnErrorAndIsNotCreated) {
+  TempDir dir;
+  try {
+    SettingsDatabase db(dir.str());
+    FAIL() << "opened a database that does not exist";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("unable to open database file"), std::string::npos)
+        << e.what();
+    EXPECT_NE(std::string(e.what()).find("Setlog.dll"), std::string::npos) << e.what();
+  }
+  SqliteBackupRecords records(dir.str());
+  EXPECT_THROW(records.Open(), std::runtime_error);
+  EXPECT_THROW(records.InsertRemoteFailure("x"), std::runtime_error);
+  records.MakeSpareCopy();  // swallowed
+  EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+TEST(SettingsDatabaseOpen, FileThatIsNoDatabaseFailsAtOpen) {
+  TempDir dir;
+  testing::WriteFile(dir / "Setlog.dll", "this is not a database, just text that is long enough");
+  EXPECT_THROW(SettingsDatabase db(dir.str()), std::runtime_error);
+}
+
+TEST(SettingsDatabaseOpen, LowerCaseFileNameIsFoundWhenTheExactOneIsMissing) {
+  TempDir dir;
+  CreateSettingsDatabase(kSchema, dir / "setlog.dll");
+  SettingsDatabase db(dir.str());
+  EXPECT_EQ(db.path(), dir / "setlog.dll");
+  EXPECT_EQ(db.LoadSettings(), InitialSettings());
+}
+
+TEST(SettingsDatabaseFiles, GeneratedInstalledAndBuiltFilesAreOwnerOnly) {
+  TempDir dir;
+  const std::string generated = dir / "prepared.db";
+  CreateSettingsDatabase(kSchema, generated);
+  EXPECT_EQ(ModeOf(generated), 0600u);
+  EXPECT_THROW(CreateSettingsDatabase(kSchema, generated), std::runtime_error);
+
+  const std::string app = dir / "app";
+  fs::create_directory(app);
+  InstallSettingsDatabase(generated, app);
+  EXPECT_EQ(ModeOf(SettingsDatabasePath(app)), 0600u);
+  {
+    SettingsDatabase live(app);
+    EXPECT_EQ(live.LoadSettings(), InitialSettings());
+    // SQLite gives the write-ahead log the database file's own mode.
+    EXPECT_EQ(ModeOf(SettingsDatabasePath(app) + "-wal"), 0600u);
+  }
+
+  const std::string built = VELTORA_BUILT_SETTINGS_DB;
+  EXPECT_EQ(ModeOf(built), 0600u);
+  RawDb raw(built, SQLITE_OPEN_READONLY);
+  EXPECT_EQ(raw.Int("select count(*) from bakset"), 1);
+  EXPECT_EQ(raw.Int("select count(*) from baklog"), 0);
+}
+
+TEST(SettingsDatabaseFiles, InstallNeverReplacesAnExistingDatabase) {
+  TempDir dir;
+  const std::string prepared = dir / "prepared.db";
+  CreateSettingsDatabase(kSchema, prepared);
+  for (const char* existing : {"Setlog.dll", "SETLOG.DLL"}) {
+    SCOPED_TRACE(existing);
+    const std::string app = dir / (std::string("app-") + existing);
+    fs::create_directory(app);
+    CreateSettingsDatabase(kSchema, app + "/" + existing);
+    RawDb(app + "/" + existing).Exec("insert into baklog(bz) values('history')");
+
+    try {
+      InstallSettingsDatabase(prepared, app);
+      FAIL() << "replaced an existing settings database";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find("already exists"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(RawDb(app + "/" + existing).Int("select count(*) from baklog"), 1);
+  }
+  EXPECT_THROW(InstallSettingsDatabase(dir / "missing.db", dir / "empty"), std::runtime_error);
+}
+
+TEST_F(SettingsDatabaseTest, BackupRecordsFromTheFactoryWriteThroughTheirOwnConnection) {
+  const SqliteBackupRecordsFactory factory(dir_.str());
+  std::unique_ptr<BackupRecords> records = factory.Create();
+  records->InsertLocalResult("A", "/bak/A.bak", "pw", true);  // opens on first use
+  records->Open();                                            // harmless when open
+  records->InsertLocalResult("B", "", "", false);
+  records->InsertFolderFailure("无法访问远程共享文件夹", "执行远程备份失败");
+  records->InsertRemoteCopy("A", "\\\\s\\x\\A.rar", "pw");
+  records->InsertRemoteFailure("\\\\s\\x\\");
+  records->MakeSpareCopy();
+  records->Close();
+
+  EXPECT_EQ(RawDb(DbPath()).Text("select group_concat(ifnull(baksuccess,'-')||bz, ',') from "
+                                 "(select baksuccess, ifnull(bz,'') bz from baklog order by id)"),
+            "1,0,0执行远程备份失败,-远程备份,-具体原因请查看程序运行日志文件");
+  EXPECT_EQ(RawDb(SpareCopyPath(dir_.str())).Int("select count(*) from baklog"), 5);
+}
+
+}  // namespace
+}  // namespace veltora
