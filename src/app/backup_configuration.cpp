@@ -1,0 +1,62 @@
+#include "app/backup_configuration.h"
+
+#include <iterator>
+
+#include "accounts/account_sets.h"
+#include "base/text.h"
+#include "engine/messages.h"
+#include "files/file_ops.h"
+
+namespace veltora {
+
+int CompressionLevelFromName(const std::string& name) {
+  for (std::size_t i = 0; i < std::size(kCompressionLevelNames); ++i)
+    if (name == kCompressionLevelNames[i]) return static_cast<int>(i);
+  return 3;
+}
+
+LoadedConfiguration LoadBackupConfiguration(const SettingsDatabase& db,
+                                            const SqlServerFactory& sqlServer) {
+  const BaksetRow row = db.LoadSettings();
+  LoadedConfiguration loaded;
+  BackupConfig& c = loaded.config;
+  c.caption = msg::kWindowCaption;
+  c.edition = row.softvernum >= 0 && row.softvernum < kEditionCount ? row.softvernum : 0;
+  c.accountFolder = Trim(row.accountDir);
+  c.localBackup = row.localbak;
+  c.remoteBackup = row.remotebak;
+  c.localFolder = row.localDir;
+  c.remoteFolder = row.remoteDir;
+  c.remoteUser = row.remoteuser;
+  c.remotePassword = row.remotepwd;
+  c.keepCount = row.bakfilenum >= 0 && row.bakfilenum <= 500 ? row.bakfilenum : 0;
+  c.compressionLevel = CompressionLevelFromName(row.rarlevel);
+  c.archivePassword = row.rarpwd;
+  if (row.conout > 0) c.timeouts.connectSeconds = row.conout;
+  if (row.sqlout > 0) c.timeouts.commandSeconds = row.sqlout;
+
+  if (IsSqlEdition(c.edition)) {
+    c.sqlUser = Trim(row.sqluser);
+    c.sqlPassword = row.sqlpwd;
+    if (!c.sqlUser.empty()) {
+      auto cn = sqlServer.Create(c.timeouts);
+      CatalogueListing listing = ListCatalogueAccountSets(
+          c.edition, c.sqlUser, c.sqlPassword, *cn,
+          [&](const std::string& number) { return db.IsAccountIdStored(number); });
+      c.accountSets = std::move(listing.entries);
+      if (!listing.message.empty()) loaded.notices.push_back(listing.message);
+    }
+  } else if (!c.accountFolder.empty()) {
+    if (!FolderExists(c.accountFolder)) {
+      loaded.notices.push_back(msg::kAccountFolderGone);
+    } else {
+      c.accountSets = ListAisAccountSets(
+          c.accountFolder, [&](const std::string& name) { return db.IsAccountNameStored(name); });
+    }
+  }
+  for (const auto& entry : c.accountSets)
+    if (entry.ticked && !entry.name.empty()) c.selectedAccountSets.push_back(entry.name);
+  return loaded;
+}
+
+}  // namespace veltora

@@ -1,0 +1,41 @@
+// veltora-cli: the backup services without a window.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace veltora {
+
+// Exit codes.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitBackupIncomplete = 1;
+inline constexpr int kExitUsage = 2;
+
+struct CliContext {
+  std::string executableFolder;  // where the prepared settings database lies
+  std::string appDirFromEnvironment;  // VELTORA_APP_DIR, may be empty
+  std::string sqlStandinFolder;       // VELTORA_SQLSERVER_STANDIN, may be empty
+};
+
+// Runs one command line (without the program name); output and errors go to
+// the two streams. Returns the process exit code.
+int RunCli(const std::vector<std::string>& args, const CliContext& context, std::ostream& out,
+           std::ostream& err);
+
+// The demonstration: sample data in `folder`, one backup of each edition, and
+// the run log and backup table printed. Implemented in demo.cpp.
+int RunDemo(const std::string& folder, const CliContext& context, std::ostream& out,
+            std::ostream& err);
+
+// Shared by the commands and the demo.
+int RunBackupCommand(const std::string& appFolder, const CliContext& context,
+                     const std::string& sqlStandinFolder, std::ostream& out, std::ostream& err);
+int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, std::ostream& err);
+int RunInitCommand(const std::string& appFolder, const CliContext& context, std::ostream& out,
+                   std::ostream& err);
+
+// The folder of the running executable (platform file).
+std::string ExecutableFolder();
+
+}  // namespace veltora

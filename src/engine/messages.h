@@ -1,0 +1,65 @@
+// Run-log lines and backup-table texts of the backup job, spelled once.
+#pragma once
+
+namespace veltora::msg {
+
+inline constexpr char kWindowCaption[] = "青岚软件账套自动备份系统(金蝶版)  V2.1";
+inline constexpr char kUptimePrefix[] = "Windows操作系统运行了";
+inline constexpr char kIdlePrefix[] = "计算机空闲了";
+inline constexpr char kThreadStarted[] = "备份线程开始执行备份操作！";
+inline constexpr char kThreadSucceeded[] = "备份线程成功执行了备份操作！";
+inline constexpr char kThreadFailed[] = "备份线程运行出错！";
+inline constexpr char kCopyRunLogPrefix[] = "将";
+inline constexpr char kCopyRunLogMiddle[] = "运行日志文件拷贝到远程共享文件夹";
+inline constexpr char kCopyRunLogOk[] = "操作成功！";
+inline constexpr char kCopyRunLogFailed[] = "操作失败！";
+
+inline constexpr char kNothingTicked[] = "没有选择备份文件.....";
+inline constexpr char kLocalFolderInvalid[] = "本机备份路径无效";
+inline constexpr char kLocalFolderInvalidLine[] = "本机备份路径无效，备份失败！";
+inline constexpr char kLocalFolderNotWritable[] = "本机备份路径没有读写权限";
+inline constexpr char kLocalFolderNotWritableLine[] = "本机备份路径没有读写权限，备份失败！";
+inline constexpr char kBackupFailedRemark[] = "执行备份失败";
+inline constexpr char kRecordsOpenFailed[] = "打开日志数据库失败！";
+inline constexpr char kSqlConnectFailedRow[] = "连接SQL数据库失败！";
+inline constexpr char kSqlConnectFailedLine[] =
+    "无法与SQL数据库建立连接，备份失败！导致失败可能的原因为：";
+inline constexpr char kJobFailedLine[] =
+    "备份数据库过程中发生错误，备份失败！导致失败可能的原因为：";
+inline constexpr char kReason[] = "导致失败可能的原因为：";
+
+// SQL editions, per account set.
+inline constexpr char kBulkCopyOk[] = "成功选中";
+inline constexpr char kBulkCopyFailed[] = "无法选中";
+inline constexpr char kBulkCopySuffix[] = "账套数据库的大容量复制选项！";
+inline constexpr char kBackupOkPrefix[] = "成功备份";
+inline constexpr char kBackupPrefix[] = "备份";
+inline constexpr char kBackupDatabase[] = "账套的数据库";
+inline constexpr char kTo[] = "到";
+inline constexpr char kBackupOkSuffix[] = "目录下！";
+inline constexpr char kBackupFailedSuffix[] = "目录下失败！";
+inline constexpr char kShrinkOkPrefix[] = "成功设置账套";
+inline constexpr char kShrinkFailedPrefix[] = "设置账套";
+inline constexpr char kShrinkDatabase[] = "的数据库";
+inline constexpr char kShrinkOkSuffix[] = "的自动收缩标记！";
+inline constexpr char kShrinkFailedSuffix[] = "的自动收缩标记失败！";
+inline constexpr char kTruncOk[] = "成功去除";
+inline constexpr char kTruncFailed[] = "无法去除";
+inline constexpr char kTruncSuffix[] = "账套数据库，设置在检查点截断日志复选框！";
+
+// File editions, per account set (the lines start with a blank).
+inline constexpr char kFileBackupOkPrefix[] = " 账套文件";
+inline constexpr char kFileBackupOkSuffix[] = "本机备份成功";
+inline constexpr char kFileBackupFailedSuffix[] = "本机备份失败！";
+inline constexpr char kSourceGonePrefix[] = " 源账套文件";
+inline constexpr char kSourceGoneSuffix[] = "已经不存在，备份失败";
+
+inline constexpr char kLocalFailedPrefix[] = "本机备份失败：";
+inline constexpr char kSourceGoneEntry[] = "本机备份失败：源账套已经不存在";
+inline constexpr char kResultRowWritten[] = " setlog向数据库写入本机备份日志成功";
+inline constexpr char kResultRowFailed[] = " setlog向数据库写入本机备份日志失败";
+
+inline constexpr char kTrue[] = "TRUE";
+inline constexpr char kFalse[] = "False";
+
+}  // namespace veltora::msg
