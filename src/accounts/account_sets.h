@@ -35,16 +35,16 @@ struct CatalogueListing {
   enum class Outcome { kListed, kCatalogueMissing, kFailed };
   Outcome outcome = Outcome::kFailed;
   std::vector<AccountSetEntry> entries;  // in catalogue order; kept on failure
-  std::string message;  // the notice or warning text to show; empty when listed
+  std::string message;                   // the notice or warning text to show; empty when listed
 };
 
 // Reads the SQL edition's account sets from the Kingdee catalogue: checks the
 // catalogue database exists (on "master"), then reads t_ad_kdAccount_gl and
 // ticks the entries whose number `isStoredId` knows. The connection is closed
 // on every path. `user` is trimmed by the caller.
-CatalogueListing ListCatalogueAccountSets(int edition, const std::string& user,
-                                          const std::string& password, SqlServerConnection& cn,
-                                          const std::function<bool(const std::string&)>& isStoredId);
+CatalogueListing ListCatalogueAccountSets(
+    int edition, const std::string& user, const std::string& password, SqlServerConnection& cn,
+    const std::function<bool(const std::string&)>& isStoredId);
 
 namespace msg {
 inline constexpr char kEnterSqlUser[] = "您好，请输入连接数据库的用户名！";

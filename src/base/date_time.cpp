@@ -43,9 +43,9 @@ LocalTime ToLocalTime(std::chrono::system_clock::time_point when) {
 }
 
 DateTime ToDateTime(const LocalTime& t) {
-  const std::int64_t days = DaysFromCivil(t.year, static_cast<unsigned>(t.month),
-                                          static_cast<unsigned>(t.day)) -
-                            kEpochOffsetDays;
+  const std::int64_t days =
+      DaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day)) -
+      kEpochOffsetDays;
   const double fraction = (t.hour * 3600.0 + t.minute * 60.0 + t.second) / 86400.0;
   return static_cast<double>(days) + fraction;
 }

@@ -2,7 +2,9 @@
 
 namespace veltora {
 
-bool IsSharePath(std::string_view path) { return path.size() >= 2 && path[0] == '\\' && path[1] == '\\'; }
+bool IsSharePath(std::string_view path) {
+  return path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
+}
 
 char SeparatorFor(std::string_view folder) {
 #ifdef _WIN32

@@ -120,8 +120,8 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
     err << "veltora-cli backup: another backup is running\n";
     return kExitBackupIncomplete;
   }
-  const bool complete = summary->jobCompleted && summary->attempted > 0 &&
-                        summary->Succeeded() == summary->attempted;
+  const bool complete =
+      summary->jobCompleted && summary->attempted > 0 && summary->Succeeded() == summary->attempted;
   return complete ? kExitOk : kExitBackupIncomplete;
 }
 
@@ -136,8 +136,8 @@ int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, st
   }
   out << "账套名 | 备份文件 | 备份时间 | 备注 | 压缩密码\n";
   for (const auto& r : rows)
-    out << r.accountname << " | " << r.localbakfile << " | " << r.baktime << " | " << r.bz
-        << " | " << r.rarpwd << "\n";
+    out << r.accountname << " | " << r.localbakfile << " | " << r.baktime << " | " << r.bz << " | "
+        << r.rarpwd << "\n";
   return kExitOk;
 }
 

@@ -13,7 +13,7 @@ inline constexpr int kExitBackupIncomplete = 1;
 inline constexpr int kExitUsage = 2;
 
 struct CliContext {
-  std::string executableFolder;  // where the prepared settings database lies
+  std::string executableFolder;       // where the prepared settings database lies
   std::string appDirFromEnvironment;  // VELTORA_APP_DIR, may be empty
   std::string sqlStandinFolder;       // VELTORA_SQLSERVER_STANDIN, may be empty
 };

@@ -124,7 +124,8 @@ int RunDemo(const std::string& folderArg, const CliContext& context, std::ostrea
   try {
     for (const auto& dir : {accounts, server, backups, app}) fs::create_directories(dir);
     std::uint32_t seed = 1;
-    for (const auto& f : kSampleFiles) WriteSampleFile(JoinPath(accounts, f.name), seed++, 300 * 1024);
+    for (const auto& f : kSampleFiles)
+      WriteSampleFile(JoinPath(accounts, f.name), seed++, 300 * 1024);
     MakeSampleServer(server);
   } catch (const std::exception& e) {
     err << "veltora-cli demo: cannot lay out the sample data: " << e.what() << "\n";
@@ -163,7 +164,8 @@ int RunDemo(const std::string& folderArg, const CliContext& context, std::ostrea
     row.sqlpwd = kDemoPassword;
     db.SaveSettings(row);
     ticked.clear();
-    for (const auto& set : kSampleAccountSets) ticked.push_back({set.number, set.name, set.database});
+    for (const auto& set : kSampleAccountSets)
+      ticked.push_back({set.number, set.name, set.database});
     db.RewriteAccountList(ticked);
     out << "== 金蝶KIS专业版: SQL Server 替身上的账套数据库 ==\n";
     sqlRun = RunBackupCommand(app, context, server, liveLines, err);
@@ -178,7 +180,8 @@ int RunDemo(const std::string& folderArg, const CliContext& context, std::ostrea
   RunLogCommand(app, -1, out, err);
   out << "\n== 本机备份路径中的文件 ==\n";
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(backups)) names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(backups))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   for (const auto& n : names) out << "  " << n << "\n";
   return fileRun == kExitOk && sqlRun == kExitOk ? kExitOk : kExitBackupIncomplete;

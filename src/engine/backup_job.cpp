@@ -177,7 +177,9 @@ class LocalStage {
       const std::string db = QuoteSqlLiteral(entry.database);
 
       Trap([&] { sql.Execute("exec sp_dboption " + db + ",'select into/bulkcopy','true'"); },
-           [&] { Log(Cat({msg::kBulkCopyOk, name, msg::kBulkCopySuffix})); },
+           [&] {
+             Log(Cat({msg::kBulkCopyOk, name, msg::kBulkCopySuffix}));
+           },
            [&](const std::string& err) {
              Log(Cat({msg::kBulkCopyFailed, name, msg::kBulkCopySuffix, msg::kReason, err}));
            });
@@ -212,7 +214,9 @@ class LocalStage {
            });
 
       Trap([&] { sql.Execute("EXEC sp_dboption " + db + ",'trunc. log on chkpt','false'"); },
-           [&] { Log(Cat({msg::kTruncOk, name, msg::kTruncSuffix})); },
+           [&] {
+             Log(Cat({msg::kTruncOk, name, msg::kTruncSuffix}));
+           },
            [&](const std::string& err) {
              Log(Cat({msg::kTruncFailed, name, msg::kTruncSuffix, msg::kReason, err}));
            });

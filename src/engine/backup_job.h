@@ -29,8 +29,8 @@ struct BackupServices {
   const SqlServerFactory& sqlServer;
   const BackupRecordsFactory& records;
   std::string runLogPath;
-  std::function<void()> rotateRunLog;            // rotation after each run
-  std::function<std::string()> uptimeText;       // "3时25分7秒"
+  std::function<void()> rotateRunLog;       // rotation after each run
+  std::function<std::string()> uptimeText;  // "3时25分7秒"
   std::function<std::string()> idleText;
   std::function<void()> ensureSqlServerRunning;  // may be empty
   CopyProgress copyProgress;                     // progress of long file copies; may be empty

@@ -36,8 +36,8 @@ bool SkipDisallowed();
 
 // Skips a test that needs a component this machine lacks; fails instead under
 // VELTORA_TEST_DISALLOW_SKIP=1 (CI), where every component must be present.
-#define VELTORA_SKIP_OR_FAIL(why)                                    \
-  do {                                                               \
-    if (::veltora::testing::SkipDisallowed()) FAIL() << (why);       \
-    GTEST_SKIP() << (why);                                           \
+#define VELTORA_SKIP_OR_FAIL(why)                              \
+  do {                                                         \
+    if (::veltora::testing::SkipDisallowed()) FAIL() << (why); \
+    GTEST_SKIP() << (why);                                     \
   } while (0)

@@ -1,0 +1,231 @@
+#include "app/run_log.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "files/file_ops.h"
+#include "support/temp_dir.h"
+
+namespace veltora {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+using TimePoint = std::chrono::system_clock::time_point;
+
+TimePoint FromLocal(const LocalTime& t) {
+  std::tm tm{};
+  tm.tm_year = t.year - 1900;
+  tm.tm_mon = t.month - 1;
+  tm.tm_mday = t.day;
+  tm.tm_hour = t.hour;
+  tm.tm_min = t.minute;
+  tm.tm_sec = t.second;
+  tm.tm_isdst = -1;
+  return std::chrono::system_clock::from_time_t(std::mktime(&tm));
+}
+
+class FakeClock final : public Clock {
+ public:
+  explicit FakeClock(TimePoint now) : now_(now) {}
+  TimePoint Now() const override { return now_; }
+  void Set(TimePoint now) { now_ = now; }
+
+ private:
+  TimePoint now_;
+};
+
+// 2024-05-01 was a Wednesday; the tests run in the C locale, where %a is "Wed".
+constexpr char kStamp[] = "在2024-05-01 13:05:09 Wed :";
+
+class RunLogTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  std::string path_ = dir_ / "程序运行日志.txt";
+  FakeClock clock_{FromLocal(LocalTime{2024, 5, 1, 13, 5, 9, 3})};
+};
+
+TEST_F(RunLogTest, StampIsExactBytes) {
+  ASSERT_TRUE(AppendRunLog(path_, "msg", false, true, clock_));
+  EXPECT_EQ(ReadFile(path_), "在2024-05-01 13:05:09 Wed :msg\r\n");
+}
+
+TEST_F(RunLogTest, WritesLineAsAsked) {
+  const std::string stamp = kStamp;
+  struct Case {
+    const char* name;
+    const char* existing;  // nullptr: no file before the call
+    std::string pathGiven;
+    std::string message;
+    bool startNew;
+    bool stamp;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"creates the file", nullptr, path_, "first", false, true, stamp + "first\r\n"},
+      {"appends at the end", "old\r\n", path_, "msg", false, true, "old\r\n" + stamp + "msg\r\n"},
+      {"start new empties", "old\r\n", path_, "msg", true, true, stamp + "msg\r\n"},
+      {"start new without a file", nullptr, path_, "msg", true, true, stamp + "msg\r\n"},
+      {"unstamped", "old\r\n", path_, "msg", false, false, "old\r\nmsg\r\n"},
+      {"empty message", "old\r\n", path_, "", false, true, "old\r\n" + stamp + "\r\n"},
+      {"embedded line break", nullptr, path_, "driver:\r\ndetail", false, true,
+       stamp + "driver:\r\ndetail\r\n"},
+      {"path trimmed", nullptr, " \t" + path_ + "\r\n ", "msg", false, true, stamp + "msg\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(path_);
+    if (c.existing != nullptr) WriteFile(path_, c.existing);
+    EXPECT_TRUE(AppendRunLog(c.pathGiven, c.message, c.startNew, c.stamp, clock_));
+    EXPECT_EQ(ReadFile(path_), c.expected);
+  }
+}
+
+TEST_F(RunLogTest, EmbeddedBreakStampsOnlyFirstPhysicalLine) {
+  ASSERT_TRUE(AppendRunLog(path_, "one\ntwo", false, true, clock_));
+  const std::string text = ReadFile(path_);
+  const std::size_t firstEnd = text.find('\n');
+  ASSERT_NE(firstEnd, std::string::npos);
+  EXPECT_EQ(text.rfind("在", 0), 0u);
+  EXPECT_EQ(text.substr(firstEnd + 1), "two\r\n");
+}
+
+TEST_F(RunLogTest, ReadOnlyFileIsMadeWritableAndGetsTheLine) {
+  WriteFile(path_, "old\r\n");
+  ASSERT_EQ(chmod(path_.c_str(), 0444), 0);
+  EXPECT_TRUE(AppendRunLog(path_, "msg", false, true, clock_));
+  EXPECT_EQ(ReadFile(path_), std::string("old\r\n") + kStamp + "msg\r\n");
+  struct stat st {};
+  ASSERT_EQ(stat(path_.c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & S_IWUSR, 0u);
+}
+
+TEST_F(RunLogTest, UnwritablePlacesAnswerFalse) {
+  // Permission bits do not stop root, so the unwritable folder is a path whose
+  // parent is a regular file.
+  WriteFile(dir_ / "plain.txt", "x");
+  const std::vector<std::string> paths = {"", " \t\r\n", dir_ / "plain.txt/程序运行日志.txt",
+                                          dir_.str()};
+  for (const std::string& p : paths) {
+    SCOPED_TRACE(p);
+    EXPECT_FALSE(AppendRunLog(p, "msg", false, true, clock_));
+    EXPECT_FALSE(AppendRunLog(p, "msg", true, false, clock_));
+  }
+  EXPECT_EQ(ReadFile(dir_ / "plain.txt"), "x");
+}
+
+TEST_F(RunLogTest, RotationDeletesOnlyOldFiles) {
+  EXPECT_TRUE(RotateRunLog(path_, clock_)) << "an absent log rotates fine";
+
+  struct Case {
+    int days;  // now minus the file's creation time
+    bool deleted;
+  };
+  // 31 months of 30.4375 days are 943.5625 days; the age counts either way.
+  const Case cases[] = {{0, false}, {943, false}, {944, true}, {-943, false}, {-944, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.days);
+    std::filesystem::remove(path_);
+    WriteFile(path_, "line\r\n");
+    const DateTime created = GetFileDate(path_, 0);
+    if (created == kUnreadableTime) {
+      // No birth time on this file system: the unreadable date is far in the
+      // past, so the log goes at every rotation point whatever its age.
+      EXPECT_TRUE(RotateRunLog(path_, clock_));
+      EXPECT_FALSE(std::filesystem::exists(path_));
+      continue;
+    }
+    clock_.Set(FromLocal(FromDateTime(created)) + std::chrono::hours(24) * c.days);
+    EXPECT_TRUE(RotateRunLog(path_, clock_));
+    EXPECT_EQ(std::filesystem::exists(path_), !c.deleted);
+  }
+}
+
+TEST(DurationTextTest, HoursMinutesSeconds) {
+  const struct {
+    std::uint64_t seconds;
+    const char* text;
+  } cases[] = {
+      {0, "0时0分0秒"},      {59, "0时0分59秒"},         {3725, "1时2分5秒"},
+      {90000, "25时0分0秒"}, {4294967, "1193时2分47秒"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.seconds);
+    EXPECT_EQ(DurationText(c.seconds), c.text);
+  }
+}
+
+TEST(DurationTextTest, UptimeAndIdleAreWellFormed) {
+  const std::regex shape("[0-9]+时[1-5]?[0-9]分[1-5]?[0-9]秒");
+  EXPECT_TRUE(std::regex_match(UptimeText(), shape)) << UptimeText();
+  EXPECT_TRUE(std::regex_match(IdleText(), shape)) << IdleText();
+}
+
+TEST_F(RunLogTest, ConcurrentWritersLoseAndMixNothing) {
+  RunLog log(path_, clock_);
+  std::vector<std::string> heard;
+  log.SetListener([&heard](std::string_view line) { heard.emplace_back(line); });
+
+  constexpr int kThreads = 8;
+  constexpr int kLines = 250;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&log, t] {
+      for (int i = 0; i < kLines; ++i)
+        log.Append("thread " + std::to_string(t) + " line " + std::to_string(i) +
+                   std::string(100, 'x'));
+    });
+  }
+  for (std::thread& th : threads) th.join();
+
+  const std::string text = ReadFile(path_);
+  std::vector<std::string> lines;
+  std::size_t begin = 0;
+  for (std::size_t end; (end = text.find("\r\n", begin)) != std::string::npos; begin = end + 2)
+    lines.push_back(text.substr(begin, end - begin));
+  EXPECT_EQ(begin, text.size()) << "the file ends with a whole line";
+  ASSERT_EQ(lines.size(), std::size_t{kThreads * kLines});
+
+  std::set<std::string> expected;
+  for (int t = 0; t < kThreads; ++t)
+    for (int i = 0; i < kLines; ++i)
+      expected.insert(kStamp + ("thread " + std::to_string(t) + " line " + std::to_string(i)) +
+                      std::string(100, 'x'));
+  EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()), expected);
+  EXPECT_EQ(heard, lines) << "the listener hears every line, in file order";
+}
+
+TEST_F(RunLogTest, ListenerHearsLinesTheFileCannotTake) {
+  RunLog log("", clock_);
+  std::vector<std::string> heard;
+  log.SetListener([&heard](std::string_view line) { heard.emplace_back(line); });
+  log.Append("msg");
+  log.SetListener({});
+  log.Append("unheard");
+  EXPECT_EQ(heard, std::vector<std::string>{std::string(kStamp) + "msg"});
+}
+
+TEST_F(RunLogTest, RotateWorksOnTheLogsPath) {
+  RunLog log(path_, clock_);
+  log.Append("msg");
+  const DateTime created = GetFileDate(path_, 0);
+  clock_.Set(FromLocal(FromDateTime(created < 0 ? 0.0 : created)) + std::chrono::hours(24 * 944));
+  EXPECT_TRUE(log.Rotate());
+  EXPECT_FALSE(std::filesystem::exists(path_));
+  log.Append("after");
+  EXPECT_TRUE(std::filesystem::exists(path_)) << "the next line starts a new file";
+}
+
+}  // namespace
+}  // namespace veltora

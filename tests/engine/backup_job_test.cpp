@@ -1,0 +1,394 @@
+#include "engine/backup_job.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/mount.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "base/path.h"
+#include "engine/standin_sql_server.h"
+#include "settings/settings_database.h"
+#include "settings/sqlite_backup_records.h"
+#include "support/fakes.h"
+#include "support/temp_dir.h"
+
+namespace veltora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FixedClock;
+using testing::ReadFile;
+using testing::RecordingLog;
+using testing::TempDir;
+using testing::WriteFile;
+
+constexpr LocalTime kStart{2024, 5, 1, 1, 30, 0, 3};
+constexpr char kStamp[] = "20240501013000";
+constexpr char kCaption[] = "青岚软件账套自动备份系统(金蝶版)  V2.1";
+
+std::vector<std::string> StartLines() {
+  return {kCaption, "Windows操作系统运行了1时0分0秒", "计算机空闲了0时0分5秒",
+          "备份线程开始执行备份操作！"};
+}
+
+// Runs SQL on a SQLite file and returns the first column of the first row.
+std::string SqliteValue(const std::string& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  std::unique_ptr<sqlite3, decltype(&sqlite3_close)> guard(db, sqlite3_close);
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+    return std::string("error: ") + sqlite3_errmsg(db);
+  std::string value;
+  if (sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_text(stmt, 0))
+    value = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+  sqlite3_finalize(stmt);
+  return value;
+}
+
+void SqliteExec(const std::string& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open(file.c_str(), &db);
+  std::unique_ptr<sqlite3, decltype(&sqlite3_close)> guard(db, sqlite3_close);
+  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(db);
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class BackupJobTest : public ::testing::Test {
+ protected:
+  BackupJobTest()
+      : clock_(std::make_shared<FixedClock>(kStart)), records_(app(), clock_), sql_(server()) {
+    for (const auto& d : {app(), accounts(), backups()}) fs::create_directories(d);
+    InstallSettingsDatabase(VELTORA_BUILT_SETTINGS_DB, app());
+    StandinSqlServer::CreateServer(server(), {{"sa", "secret"}});
+  }
+
+  std::string app() const { return dir_ / "app"; }
+  std::string accounts() const { return dir_ / "accounts"; }
+  std::string backups() const { return dir_ / "backups"; }
+  std::string server() const { return dir_ / "server"; }
+
+  BackupConfig FileConfig(std::vector<AccountSetEntry> entries) const {
+    BackupConfig c;
+    c.caption = kCaption;
+    c.edition = 0;
+    c.accountSets = std::move(entries);
+    c.accountFolder = accounts();
+    c.localFolder = backups();
+    c.archivePassword = "pw'1";
+    return c;
+  }
+
+  BackupConfig SqlConfig(std::vector<AccountSetEntry> entries) const {
+    BackupConfig c = FileConfig(std::move(entries));
+    c.edition = 2;
+    c.sqlUser = "sa";
+    c.sqlPassword = "secret";
+    return c;
+  }
+
+  // A database on the stand-in with `rows` rows in table t.
+  void MakeDatabase(const std::string& name, int rows) {
+    SqliteExec(StandinSqlServer::CreateDatabase(server(), name),
+               "CREATE TABLE t(x); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n "
+               "WHERE i<" +
+                   std::to_string(rows) + ") INSERT INTO t SELECT i FROM n;");
+  }
+
+  std::optional<BackupRunSummary> Run(const BackupConfig& config) {
+    std::atomic<bool> configured{true};
+    std::atomic<bool> running{false};
+    BackupServices services{log_,
+                            *clock_,
+                            sql_,
+                            records_,
+                            dir_ / "app/run.log",
+                            [this] { ++rotations_; },
+                            [] { return std::string("1时0分0秒"); },
+                            [] { return std::string("0时0分5秒"); },
+                            {},
+                            {}};
+    auto summary = BackupThreadProc(config, {configured, running}, services);
+    EXPECT_FALSE(running.load()) << "the running flag is cleared on every path";
+    return summary;
+  }
+
+  std::vector<BaklogRow> Rows() const { return SettingsDatabase(app()).ListBackupLog(); }
+
+  std::vector<std::string> Lines(std::initializer_list<std::string> middle) const {
+    auto lines = StartLines();
+    lines.insert(lines.end(), middle);
+    lines.push_back("备份线程成功执行了备份操作！");
+    return lines;
+  }
+
+  TempDir dir_;
+  std::shared_ptr<FixedClock> clock_;
+  RecordingLog log_;
+  SqliteBackupRecordsFactory records_;
+  StandinSqlServerFactory sql_;
+  int rotations_ = 0;
+};
+
+TEST_F(BackupJobTest, FileEditionCopiesEachTickedFileUnderItsStampedName) {
+  const std::vector<std::string> names = {"华东贸易有限公司.AIS", "Acme Trading.AIS",
+                                          "O'Brien \"Ltd\".AIS", "Skipped.AIS"};
+  for (std::size_t i = 0; i < names.size(); ++i)
+    WriteFile(dir_ / ("accounts/" + names[i]), std::string(1000 + i, static_cast<char>('a' + i)));
+  std::vector<AccountSetEntry> entries;
+  for (const auto& n : names) entries.push_back({n != "Skipped.AIS", "", n, n});
+
+  const auto summary = Run(FileConfig(entries));
+  ASSERT_TRUE(summary);
+  EXPECT_TRUE(summary->jobCompleted);
+  EXPECT_EQ(summary->attempted, 3);
+  EXPECT_EQ(summary->Succeeded(), 3);
+
+  const std::string src = accounts() + "/";
+  EXPECT_EQ(
+      log_.lines(),
+      Lines({" 账套文件" + src + names[0] + "本机备份成功",
+             " 账套文件" + src + names[1] + "本机备份成功",
+             " 账套文件" + src + names[2] + "本机备份成功", " setlog向数据库写入本机备份日志成功",
+             " setlog向数据库写入本机备份日志成功", " setlog向数据库写入本机备份日志成功"}));
+
+  EXPECT_EQ(FilesIn(backups()),
+            (std::vector<std::string>{std::string("Acme Trading") + kStamp + ".bak",
+                                      std::string("O'Brien \"Ltd\"") + kStamp + ".bak",
+                                      std::string("华东贸易有限公司") + kStamp + ".bak"}));
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(names[i]);
+    EXPECT_EQ(ReadFile(dir_ / ("backups/" + StemOf(names[i]) + kStamp + ".bak")),
+              ReadFile(src + names[i]));
+  }
+
+  const auto rows = Rows();  // newest first
+  ASSERT_EQ(rows.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    const auto& row = rows[2 - i];
+    SCOPED_TRACE(names[i]);
+    EXPECT_EQ(row.accountname, src + names[i]);
+    EXPECT_EQ(row.localbakfile, backups() + "/" + StemOf(names[i]) + kStamp);
+    EXPECT_EQ(row.rarpwd, "pw'1");
+    EXPECT_EQ(row.baksuccess, std::optional<bool>(true));
+  }
+  // The spare copy is refreshed after the run and holds the new rows.
+  EXPECT_EQ(SqliteValue(app() + "/setlog.dlb", "select count(*) from baklog"), "3");
+  EXPECT_EQ(rotations_, 1);
+}
+
+TEST_F(BackupJobTest, FileEditionRecordsAVanishedSourceAndACopyThatFails) {
+  // The local folder sits on a 64 KiB file system: the large file cannot be
+  // copied, which the copy reports without raising.
+  if (::mount("tmpfs", backups().c_str(), "tmpfs", 0, "size=64k") != 0)
+    VELTORA_SKIP_OR_FAIL("cannot mount a small tmpfs here (needs root)");
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{backups()};
+
+  WriteFile(dir_ / "accounts/Big.AIS", std::string(256 * 1024, 'x'));
+  WriteFile(dir_ / "accounts/Small.AIS", "small");
+  const auto summary = Run(FileConfig({{true, "", "Gone.AIS", "Gone.AIS"},
+                                       {true, "", "Big.AIS", "Big.AIS"},
+                                       {true, "", "Small.AIS", "Small.AIS"}}));
+  ASSERT_TRUE(summary);
+  EXPECT_EQ(summary->attempted, 3);
+  EXPECT_EQ(summary->Succeeded(), 1);
+
+  const std::string src = accounts() + "/";
+  const auto lines = log_.lines();
+  ASSERT_GE(lines.size(), 7u);
+  EXPECT_EQ(lines[4], " 源账套文件" + src + "Gone.AIS已经不存在，备份失败");
+  EXPECT_EQ(lines[5].rfind(" 账套文件" + src + "Big.AIS本机备份失败！导致失败可能的原因为：", 0),
+            0u)
+      << lines[5];
+  EXPECT_EQ(lines[6], " 账套文件" + src + "Small.AIS本机备份成功");
+
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2].localbakfile, "本机备份失败：源账套已经不存在");
+  EXPECT_EQ(rows[2].baksuccess, std::optional<bool>(false));
+  EXPECT_EQ(rows[1].localbakfile.rfind("本机备份失败：", 0), 0u);
+  EXPECT_NE(rows[1].localbakfile.find("No space left on device"), std::string::npos)
+      << rows[1].localbakfile;
+  EXPECT_EQ(rows[1].rarpwd, "");
+  EXPECT_EQ(rows[1].baksuccess, std::optional<bool>(false));
+  // No partial backup under a backup's name, and no temporary file left.
+  EXPECT_EQ(FilesIn(backups()), std::vector<std::string>{std::string("Small") + kStamp + ".bak"});
+}
+
+TEST_F(BackupJobTest, SqlEditionBacksUpEveryTickedDatabaseWithQuotedNames) {
+  MakeDatabase("AIS O'Hara]x", 7);
+  MakeDatabase("AIS_Beta", 3);
+  const auto summary = Run(SqlConfig({{true, "001", "O'Hara 账套", "AIS O'Hara]x"},
+                                      {false, "002", "Unticked", "AIS_Beta"},
+                                      {true, "003", "Beta", "AIS_Beta"}}));
+  ASSERT_TRUE(summary);
+  EXPECT_EQ(summary->Succeeded(), 2);
+
+  const std::string folder = backups() + "/";
+  EXPECT_EQ(log_.lines(),
+            Lines({"成功选中O'Hara 账套账套数据库的大容量复制选项！",
+                   "成功备份O'Hara 账套账套的数据库AIS O'Hara]x到" + folder + "目录下！",
+                   "成功设置账套O'Hara 账套的数据库AIS O'Hara]x的自动收缩标记！",
+                   "成功去除O'Hara 账套账套数据库，设置在检查点截断日志复选框！",
+                   "成功选中Beta账套数据库的大容量复制选项！",
+                   "成功备份Beta账套的数据库AIS_Beta到" + folder + "目录下！",
+                   "成功设置账套Beta的数据库AIS_Beta的自动收缩标记！",
+                   "成功去除Beta账套数据库，设置在检查点截断日志复选框！",
+                   " setlog向数据库写入本机备份日志成功", " setlog向数据库写入本机备份日志成功"}));
+  // Each backup file opens as its database.
+  EXPECT_EQ(SqliteValue(folder + "O'Hara 账套" + kStamp + ".bak", "select count(*) from t"), "7");
+  EXPECT_EQ(SqliteValue(folder + "Beta" + kStamp + ".bak", "select count(*) from t"), "3");
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].accountname, "O'Hara 账套");
+  EXPECT_EQ(rows[1].localbakfile, folder + "O'Hara 账套" + kStamp);
+  EXPECT_EQ(rows[1].baksuccess, std::optional<bool>(true));
+}
+
+TEST_F(BackupJobTest, SqlEditionLogsAFailingOptionStepAndStillBacksUp) {
+  MakeDatabase("AIS_Beta", 3);
+  StandinSqlServer::AddFault(server(), "%select into/bulkcopy%", "Option refused by the test.");
+  StandinSqlServer::AddFault(server(), "%autoshrink%", "Autoshrink refused by the test.");
+  const auto summary = Run(SqlConfig({{true, "003", "Beta", "AIS_Beta"}}));
+  ASSERT_TRUE(summary);
+  EXPECT_EQ(summary->Succeeded(), 1);
+  const auto lines = log_.lines();
+  ASSERT_GE(lines.size(), 8u);
+  EXPECT_EQ(lines[4],
+            "无法选中Beta账套数据库的大容量复制选项！导致失败可能的原因为：Option "
+            "refused by the test.");
+  EXPECT_EQ(lines[6],
+            "设置账套Beta的数据库AIS_Beta的自动收缩标记失败！导致失败可能的原因为："
+            "Autoshrink refused by the test.");
+  EXPECT_EQ(SqliteValue(backups() + "/Beta" + kStamp + ".bak", "select count(*) from t"), "3");
+  EXPECT_EQ(Rows().at(0).baksuccess, std::optional<bool>(true));
+}
+
+TEST_F(BackupJobTest, SqlEditionBackupFailureIsAFailureEntry) {
+  const auto summary = Run(SqlConfig({{true, "009", "Missing", "NoSuchDb"}}));
+  ASSERT_TRUE(summary);
+  EXPECT_EQ(summary->Succeeded(), 0);
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].localbakfile.rfind("本机备份失败：", 0), 0u) << rows[0].localbakfile;
+  EXPECT_EQ(rows[0].baksuccess, std::optional<bool>(false));
+  EXPECT_EQ(log_.lines()[5].rfind("备份Missing账套的数据库NoSuchDb到" + backups() +
+                                      "/目录下失败！导致失败可能的原因为：",
+                                  0),
+            0u);
+}
+
+TEST_F(BackupJobTest, TwoBackupsOfOneNameInOneSecondDoNotOverwriteEachOther) {
+  MakeDatabase("AIS_A", 1);
+  MakeDatabase("AIS_B", 2);
+  const auto summary =
+      Run(SqlConfig({{true, "001", "Dup", "AIS_A"}, {true, "002", "Dup", "AIS_B"}}));
+  ASSERT_TRUE(summary);
+  EXPECT_EQ(summary->Succeeded(), 2);
+  EXPECT_EQ(SqliteValue(backups() + "/Dup20240501013000.bak", "select count(*) from t"), "1");
+  EXPECT_EQ(SqliteValue(backups() + "/Dup20240501013001.bak", "select count(*) from t"), "2");
+}
+
+TEST_F(BackupJobTest, WrongLoginGivesTheConnectionFailureRowAndLine) {
+  MakeDatabase("AIS_Beta", 1);
+  BackupConfig config = SqlConfig({{true, "003", "Beta", "AIS_Beta"}});
+  config.sqlPassword = "wrong";
+  const auto summary = Run(config);
+  ASSERT_TRUE(summary);
+  EXPECT_FALSE(summary->jobCompleted);
+  const auto lines = log_.lines();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[4],
+            "无法与SQL数据库建立连接，备份失败！导致失败可能的原因为：Login failed for user 'sa'.");
+  const auto rows = Rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].localbakfile, "连接SQL数据库失败！");
+  EXPECT_EQ(rows[0].bz, "执行备份失败");
+  EXPECT_EQ(rows[0].baksuccess, std::optional<bool>(false));
+  EXPECT_TRUE(FilesIn(backups()).empty());
+}
+
+// The early ends of the job: each gives exactly its line and row, makes no
+// backup, and the thread still closes normally with its spare copy.
+TEST_F(BackupJobTest, EarlyEndsOfTheJob) {
+  WriteFile(dir_ / "accounts/A.AIS", "a");
+  const std::vector<AccountSetEntry> ticked = {{true, "", "A.AIS", "A.AIS"}};
+
+  {
+    SCOPED_TRACE("nothing ticked");
+    const auto summary = Run(FileConfig({{false, "", "A.AIS", "A.AIS"}}));
+    EXPECT_FALSE(summary->jobCompleted);
+    EXPECT_EQ(log_.lines(), Lines({"没有选择备份文件....."}));
+    EXPECT_TRUE(Rows().empty());
+    EXPECT_TRUE(fs::exists(app() + "/setlog.dlb"));
+  }
+  {
+    SCOPED_TRACE("local folder missing");
+    log_.Clear();
+    BackupConfig config = FileConfig(ticked);
+    config.localFolder = dir_ / "nowhere";
+    Run(config);
+    EXPECT_EQ(log_.lines(), Lines({"本机备份路径无效，备份失败！"}));
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].localbakfile, "本机备份路径无效");
+    EXPECT_EQ(rows[0].bz, "执行备份失败");
+    EXPECT_EQ(rows[0].baksuccess, std::optional<bool>(false));
+  }
+  {
+    SCOPED_TRACE("local folder not writable");
+    log_.Clear();
+    // Root ignores permission bits; an immutable folder refuses even root.
+    if (std::system(("chattr +i '" + backups() + "' 2>/dev/null").c_str()) != 0)
+      VELTORA_SKIP_OR_FAIL("chattr +i is not available here");
+    Run(FileConfig(ticked));
+    std::system(("chattr -i '" + backups() + "'").c_str());
+    EXPECT_EQ(log_.lines(), Lines({"本机备份路径没有读写权限，备份失败！"}));
+    const auto rows = Rows();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].localbakfile, "本机备份路径没有读写权限");
+    EXPECT_EQ(rows[0].bz, "执行备份失败");
+    EXPECT_TRUE(FilesIn(backups()).empty());
+  }
+  {
+    SCOPED_TRACE("settings database cannot be opened");
+    log_.Clear();
+    fs::remove(app() + "/Setlog.dll");
+    fs::create_directory(app() + "/Setlog.dll");  // a folder where the file should be
+    Run(FileConfig(ticked));
+    const auto lines = log_.lines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[4].rfind("打开日志数据库失败！", 0), 0u) << lines[4];
+    EXPECT_GT(lines[4].size(), std::string("打开日志数据库失败！").size()) << "with the reason";
+    EXPECT_TRUE(FilesIn(backups()).empty());
+  }
+}
+
+TEST_F(BackupJobTest, TheRunningFlagAdmitsOneRunAtATime) {
+  std::atomic<bool> configured{true};
+  std::atomic<bool> running{true};
+  std::atomic<bool> notConfigured{false};
+  std::atomic<bool> idle{false};
+  BackupServices services{log_, *clock_, sql_, records_, "", {}, {}, {}, {}, {}};
+  EXPECT_FALSE(BackupThreadProc(FileConfig({}), {configured, running}, services));
+  EXPECT_TRUE(running.load()) << "another run's flag is left alone";
+  EXPECT_FALSE(BackupThreadProc(FileConfig({}), {notConfigured, idle}, services));
+  EXPECT_FALSE(idle.load());
+  EXPECT_TRUE(log_.lines().empty());
+}
+
+}  // namespace
+}  // namespace veltora
