@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -67,6 +68,7 @@ int RunInitCommand(const std::string& appFolder, const CliContext& context, std:
                    std::ostream& err) {
   const std::string prepared = JoinPath(context.executableFolder, kSettingsDatabaseFileName);
   try {
+    std::filesystem::create_directories(appFolder);
     InstallSettingsDatabase(prepared, appFolder);
   } catch (const std::exception& e) {
     err << "veltora-cli init: " << e.what() << "\n";

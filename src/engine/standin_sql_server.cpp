@@ -1,0 +1,738 @@
+#include "engine/standin_sql_server.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <optional>
+#include <random>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "base/text.h"
+
+namespace veltora {
+namespace {
+
+namespace fs = std::filesystem;
+using SteadyClock = std::chrono::steady_clock;
+
+// SQL Server's own wording for the failures the stand-in reproduces.
+constexpr std::string_view kServerMissing =
+    "[DBNETLIB][ConnectionOpen (Connect()).]SQL Server does not exist or access denied.";
+constexpr std::string_view kServerGone =
+    "[DBNETLIB][ConnectionWrite (send()).]General network error. Check your network "
+    "documentation.";
+constexpr std::string_view kNotConnected = "Operation is not allowed when the object is closed.";
+constexpr std::string_view kBackupTerminating = "BACKUP DATABASE is terminating abnormally.";
+constexpr std::string_view kQueryTimeout = "Query timeout expired";
+constexpr std::string_view kLockTimeout = "Lock request time out period exceeded.";
+constexpr std::string_view kDbOptionUsage =
+    "Usage: sp_dboption [dbname [,optname [,'true' | 'false']]]";
+
+// The database options sp_dboption knows; an option may be given by any
+// beginning that names only one of them ("trunc. log on chkpt").
+constexpr std::string_view kDatabaseOptions[] = {
+    "ANSI null default",
+    "ANSI nulls",
+    "ANSI padding",
+    "ANSI warnings",
+    "arithabort",
+    "auto create statistics",
+    "auto update statistics",
+    "autoclose",
+    "autoshrink",
+    "concat null yields null",
+    "cursor close on commit",
+    "db chaining",
+    "dbo use only",
+    "default to local cursor",
+    "merge publish",
+    "numeric roundabort",
+    "offline",
+    "published",
+    "quoted identifier",
+    "read only",
+    "recursive triggers",
+    "select into/bulkcopy",
+    "single user",
+    "subscribed",
+    "torn page detection",
+    "trunc. log on chkpt.",
+};
+
+std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+// ---- paths (UTF-8 inside the program, whatever the platform's narrow code page)
+
+fs::path FsPath(std::string_view utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+
+std::string Utf8(const fs::path& path) {
+  std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+fs::path ServerFile(const std::string& folder) {
+  return FsPath(folder) / FsPath(StandinSqlServer::kServerFileName);
+}
+
+// ---- SQLite handles
+
+struct DbCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Db = std::unique_ptr<sqlite3, DbCloser>;
+
+struct StmtFinalizer {
+  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+};
+using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+
+// Opens a SQLite file; nullopt with the SQLite message when it cannot.
+Db OpenDb(const fs::path& path, int flags, std::string* error) {
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(Utf8(path).c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  Db db(raw);
+  if (rc != SQLITE_OK) {
+    if (error != nullptr) *error = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+    return nullptr;
+  }
+  sqlite3_extended_result_codes(db.get(), 0);
+  return db;
+}
+
+Db OpenOrThrow(const fs::path& path, int flags) {
+  std::string error;
+  Db db = OpenDb(path, flags, &error);
+  if (!db) throw SqlError("Cannot open " + Utf8(path) + ": " + error);
+  return db;
+}
+
+Stmt Prepare(sqlite3* db, std::string_view sql) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &raw, nullptr) != SQLITE_OK)
+    throw SqlError(sqlite3_errmsg(db));
+  return Stmt(raw);
+}
+
+void Bind(sqlite3_stmt* stmt, int index, std::string_view text) {
+  sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+void ExecScript(sqlite3* db, const char* sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    std::string text = message != nullptr ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    throw SqlError(text);
+  }
+}
+
+void StepDone(sqlite3* db, sqlite3_stmt* stmt) {
+  if (sqlite3_step(stmt) != SQLITE_DONE) throw SqlError(sqlite3_errmsg(db));
+}
+
+std::string ColumnText(sqlite3_stmt* stmt, int column) {
+  const unsigned char* text = sqlite3_column_text(stmt, column);
+  if (text == nullptr) return std::string();
+  return std::string(reinterpret_cast<const char*>(text),
+                     static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)));
+}
+
+// SQLite's message in SQL Server's words where SQL Server has some.
+std::string ServerLikeError(sqlite3* db, int rc) {
+  std::string message = sqlite3_errmsg(db);
+  auto after = [&](std::string_view prefix) -> std::optional<std::string> {
+    if (!StartsWith(message, prefix)) return std::nullopt;
+    return message.substr(prefix.size());
+  };
+  if (rc == SQLITE_INTERRUPT) return std::string(kQueryTimeout);
+  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) return std::string(kLockTimeout);
+  if (auto name = after("no such table: ")) return "Invalid object name " + Quoted(*name) + ".";
+  if (auto name = after("no such column: ")) return "Invalid column name " + Quoted(*name) + ".";
+  if (auto rest = after("near \"")) {
+    std::size_t end = rest->rfind("\": syntax error");
+    if (end != std::string::npos)
+      return "Incorrect syntax near " + Quoted(rest->substr(0, end)) + ".";
+  }
+  if (message == "incomplete input") return "Incorrect syntax near the end of the statement.";
+  return message;
+}
+
+// ---- database names and files
+
+bool EncodedInFileName(unsigned char c) {
+  return c < 0x20 || c == 0x7F || c == '%' || c == '/' || c == '\\' || c == ':' || c == '*' ||
+         c == '?' || c == '"' || c == '<' || c == '>' || c == '|';
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string DecodeDatabaseName(std::string_view encoded) {
+  std::string out;
+  for (std::size_t i = 0; i < encoded.size(); ++i) {
+    if (encoded[i] == '%' && i + 2 < encoded.size() && HexValue(encoded[i + 1]) >= 0 &&
+        HexValue(encoded[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(HexValue(encoded[i + 1]) * 16 + HexValue(encoded[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(encoded[i]);
+    }
+  }
+  return out;
+}
+
+struct DatabaseEntry {
+  std::string name;  // as the server stores it
+  fs::path file;
+};
+
+std::vector<DatabaseEntry> ListDatabases(const std::string& folder) {
+  std::vector<DatabaseEntry> out;
+  std::error_code ec;
+  for (fs::directory_iterator it(FsPath(folder), ec), end; !ec && it != end; it.increment(ec)) {
+    std::string file = Utf8(it->path().filename());
+    std::string_view ext = StandinSqlServer::kDatabaseExtension;
+    if (file.size() <= ext.size() || !EndsWith(file, ext)) continue;
+    std::error_code typeEc;
+    if (!it->is_regular_file(typeEc)) continue;
+    out.push_back({DecodeDatabaseName(std::string_view(file).substr(0, file.size() - ext.size())),
+                   it->path()});
+  }
+  std::sort(out.begin(), out.end(),
+            [](const DatabaseEntry& a, const DatabaseEntry& b) { return a.name < b.name; });
+  return out;
+}
+
+std::optional<DatabaseEntry> FindDatabase(const std::string& folder, std::string_view name) {
+  fs::path exact = FsPath(folder) / FsPath(StandinSqlServer::DatabaseFileName(name));
+  std::error_code ec;
+  if (fs::is_regular_file(exact, ec)) return DatabaseEntry{std::string(name), exact};
+  for (auto& entry : ListDatabases(folder))
+    if (EqualsIgnoreAsciiCase(entry.name, name)) return entry;
+  return std::nullopt;
+}
+
+// ---- T-SQL tokens
+
+enum class TokenKind { kWord, kIdentifier, kString, kNumber, kSymbol };
+
+struct Token {
+  TokenKind kind;
+  std::string value;     // identifiers and strings unquoted
+  std::string_view raw;  // as written
+};
+
+bool IsWordStart(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '@' || c == '#' ||
+         c >= 0x80;
+}
+
+bool IsWordPart(unsigned char c) { return IsWordStart(c) || (c >= '0' && c <= '9') || c == '$'; }
+
+[[noreturn]] void ThrowUnclosed(std::string_view rest) {
+  throw SqlError("Unclosed quotation mark after the character string " + Quoted(rest) + ".");
+}
+
+// Reads a quoted run that starts after the opening quote at `pos`; a doubled
+// closing quote stands for one. Answers the value and moves `pos` past the end.
+std::string ReadQuoted(std::string_view sql, std::size_t& pos, char close) {
+  std::string value;
+  std::size_t start = pos;
+  while (pos < sql.size()) {
+    char c = sql[pos++];
+    if (c != close) {
+      value.push_back(c);
+    } else if (pos < sql.size() && sql[pos] == close) {
+      value.push_back(close);
+      ++pos;
+    } else {
+      return value;
+    }
+  }
+  ThrowUnclosed(sql.substr(start));
+}
+
+std::vector<Token> Tokenize(std::string_view sql) {
+  std::vector<Token> tokens;
+  std::size_t pos = 0;
+  while (pos < sql.size()) {
+    unsigned char c = static_cast<unsigned char>(sql[pos]);
+    std::size_t start = pos;
+    if (c <= 0x20) {
+      ++pos;
+    } else if (sql.substr(pos, 2) == "--") {
+      pos = sql.find('\n', pos);
+      if (pos == std::string_view::npos) pos = sql.size();
+    } else if (sql.substr(pos, 2) == "/*") {
+      std::size_t end = sql.find("*/", pos + 2);
+      if (end == std::string_view::npos) throw SqlError("Missing end comment mark '*/'.");
+      pos = end + 2;
+    } else if (c == '[' || c == '"') {
+      ++pos;
+      std::string value = ReadQuoted(sql, pos, c == '[' ? ']' : '"');
+      tokens.push_back({TokenKind::kIdentifier, std::move(value), sql.substr(start, pos - start)});
+    } else if (c == '\'' || ((c == 'N' || c == 'n') && sql.substr(pos + 1, 1) == "'")) {
+      pos = sql.find('\'', pos) + 1;
+      std::string value = ReadQuoted(sql, pos, '\'');
+      tokens.push_back({TokenKind::kString, std::move(value), sql.substr(start, pos - start)});
+    } else if (c >= '0' && c <= '9') {
+      while (pos < sql.size() && ((sql[pos] >= '0' && sql[pos] <= '9') || sql[pos] == '.')) ++pos;
+      std::string_view raw = sql.substr(start, pos - start);
+      tokens.push_back({TokenKind::kNumber, std::string(raw), raw});
+    } else if (IsWordStart(c)) {
+      while (pos < sql.size() && IsWordPart(static_cast<unsigned char>(sql[pos]))) ++pos;
+      std::string_view raw = sql.substr(start, pos - start);
+      tokens.push_back({TokenKind::kWord, std::string(raw), raw});
+    } else {
+      ++pos;
+      std::string_view raw = sql.substr(start, 1);
+      tokens.push_back({TokenKind::kSymbol, std::string(raw), raw});
+    }
+  }
+  return tokens;
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::vector<Token>& tokens) : tokens_(tokens) {}
+
+  const Token* Peek() const { return pos_ < tokens_.size() ? &tokens_[pos_] : nullptr; }
+  bool AtEnd() const { return pos_ >= tokens_.size(); }
+
+  bool IsWord(std::string_view word) const {
+    const Token* t = Peek();
+    return t != nullptr && t->kind == TokenKind::kWord && EqualsIgnoreAsciiCase(t->value, word);
+  }
+  bool AcceptWord(std::string_view word) {
+    if (!IsWord(word)) return false;
+    ++pos_;
+    return true;
+  }
+  void ExpectWord(std::string_view word) {
+    if (!AcceptWord(word)) Fail();
+  }
+  bool AcceptSymbol(char symbol) {
+    const Token* t = Peek();
+    if (t == nullptr || t->kind != TokenKind::kSymbol || t->value[0] != symbol) return false;
+    ++pos_;
+    return true;
+  }
+  void ExpectSymbol(char symbol) {
+    if (!AcceptSymbol(symbol)) Fail();
+  }
+  // The next token when it is one of the kinds.
+  const Token& Expect(std::initializer_list<TokenKind> kinds) {
+    const Token* t = Peek();
+    if (t == nullptr || std::find(kinds.begin(), kinds.end(), t->kind) == kinds.end()) Fail();
+    ++pos_;
+    return *t;
+  }
+  // A name that a word or a delimited identifier spells.
+  bool IsName(std::string_view name) const {
+    const Token* t = Peek();
+    return t != nullptr && (t->kind == TokenKind::kWord || t->kind == TokenKind::kIdentifier) &&
+           EqualsIgnoreAsciiCase(t->value, name);
+  }
+  // Statement end: an optional ";" and nothing after it.
+  void ExpectEnd() {
+    AcceptSymbol(';');
+    if (!AtEnd()) Fail();
+  }
+  [[noreturn]] void Fail() const {
+    std::string_view near;
+    if (!AtEnd())
+      near = tokens_[pos_].raw;
+    else if (!tokens_.empty())
+      near = tokens_.back().raw;
+    throw SqlError("Incorrect syntax near " + Quoted(near) + ".");
+  }
+
+ private:
+  const std::vector<Token>& tokens_;
+  std::size_t pos_ = 0;
+};
+
+int MillisecondsOf(int seconds) {
+  if (seconds <= 0) return INT_MAX;
+  return seconds > INT_MAX / 1000 ? INT_MAX : seconds * 1000;
+}
+
+std::string LowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::string CanonicalDatabaseOption(std::string_view given) {
+  std::string wanted = LowerAscii(given);
+  std::vector<std::string_view> matches;
+  for (std::string_view option : kDatabaseOptions) {
+    std::string lower = LowerAscii(option);
+    if (lower == wanted) return std::string(option);
+    if (!wanted.empty() && StartsWith(lower, wanted)) matches.push_back(option);
+  }
+  if (matches.size() == 1) return std::string(matches.front());
+  if (matches.empty())
+    throw SqlError("Database option " + Quoted(given) + " does not exist. Specify a valid option.");
+  throw SqlError("Database option " + Quoted(given) + " is not unique.");
+}
+
+std::string RandomSuffix() {
+  std::random_device device;
+  std::uniform_int_distribution<unsigned> digits(0, 15);
+  std::string out;
+  for (int i = 0; i < 12; ++i) out.push_back("0123456789abcdef"[digits(device)]);
+  return out;
+}
+
+// Removes a file unless released: the temporary file of an unfinished backup.
+class RemoveOnExit {
+ public:
+  explicit RemoveOnExit(fs::path path) : path_(std::move(path)) {}
+  ~RemoveOnExit() {
+    if (armed_) {
+      std::error_code ec;
+      fs::remove(path_, ec);
+    }
+  }
+  RemoveOnExit(const RemoveOnExit&) = delete;
+  RemoveOnExit& operator=(const RemoveOnExit&) = delete;
+  void Release() { armed_ = false; }
+
+ private:
+  fs::path path_;
+  bool armed_ = true;
+};
+
+}  // namespace
+
+struct StandinSqlServer::Session {
+  Db catalogue;
+  std::string catalogueName;
+  SteadyClock::time_point deadline = SteadyClock::time_point::max();
+
+  static int Progress(void* self) {
+    return SteadyClock::now() > static_cast<Session*>(self)->deadline ? 1 : 0;
+  }
+};
+
+StandinSqlServer::StandinSqlServer(std::string folder, SqlTimeouts timeouts)
+    : folder_(std::move(folder)), timeouts_(timeouts) {}
+
+StandinSqlServer::~StandinSqlServer() = default;
+
+std::string StandinSqlServer::DatabaseFileName(std::string_view name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : name) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (EncodedInFileName(u)) {
+      out.push_back('%');
+      out.push_back(kHex[u >> 4]);
+      out.push_back(kHex[u & 0x0F]);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out + std::string(kDatabaseExtension);
+}
+
+void StandinSqlServer::CreateServer(const std::string& folder,
+                                    const std::vector<StandinLogin>& logins) {
+  std::error_code ec;
+  fs::create_directories(FsPath(folder), ec);
+  if (ec) throw SqlError("Cannot create " + folder + ": " + ec.message());
+  Db db = OpenOrThrow(ServerFile(folder), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  ExecScript(db.get(),
+             "CREATE TABLE IF NOT EXISTS logins(name TEXT PRIMARY KEY COLLATE NOCASE,"
+             " password TEXT NOT NULL);"
+             "CREATE TABLE IF NOT EXISTS faults(pattern TEXT NOT NULL, message TEXT NOT NULL);"
+             "CREATE TABLE IF NOT EXISTS dboptions(db_name TEXT NOT NULL COLLATE NOCASE,"
+             " option TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY(db_name, option));");
+  Stmt insert = Prepare(db.get(), "INSERT OR REPLACE INTO logins(name, password) VALUES(?1, ?2)");
+  for (const auto& login : logins) {
+    sqlite3_reset(insert.get());
+    Bind(insert.get(), 1, login.name);
+    Bind(insert.get(), 2, login.password);
+    StepDone(db.get(), insert.get());
+  }
+  CreateDatabase(folder, "master");
+}
+
+std::string StandinSqlServer::CreateDatabase(const std::string& folder, const std::string& name) {
+  if (name.empty()) throw SqlError("A database needs a name.");
+  std::error_code ec;
+  fs::create_directories(FsPath(folder), ec);
+  if (ec) throw SqlError("Cannot create " + folder + ": " + ec.message());
+  fs::path file = FsPath(folder) / FsPath(DatabaseFileName(name));
+  Db db = OpenOrThrow(file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  return Utf8(file);
+}
+
+void StandinSqlServer::AddFault(const std::string& folder, const std::string& pattern,
+                                const std::string& message) {
+  Db db = OpenOrThrow(ServerFile(folder), SQLITE_OPEN_READWRITE);
+  Stmt insert = Prepare(db.get(), "INSERT INTO faults(pattern, message) VALUES(?1, ?2)");
+  Bind(insert.get(), 1, pattern);
+  Bind(insert.get(), 2, message);
+  StepDone(db.get(), insert.get());
+}
+
+void StandinSqlServer::Connect(const std::string& user, const std::string& password,
+                               const std::string& catalogue) {
+  Close();
+  std::error_code ec;
+  if (!fs::is_regular_file(ServerFile(folder_), ec)) throw SqlError(std::string(kServerMissing));
+  Db server = OpenDb(ServerFile(folder_), SQLITE_OPEN_READONLY, nullptr);
+  if (!server) throw SqlError(std::string(kServerMissing));
+  sqlite3_busy_timeout(server.get(), MillisecondsOf(timeouts_.connectSeconds));
+  Stmt login = Prepare(server.get(), "SELECT password FROM logins WHERE name = ?1");
+  Bind(login.get(), 1, user);
+  if (sqlite3_step(login.get()) != SQLITE_ROW || ColumnText(login.get(), 0) != password)
+    throw SqlError("Login failed for user " + Quoted(user) + ".");
+
+  const std::string cannotOpen =
+      "Cannot open database \"" + catalogue + "\" requested by the login. The login failed.";
+  auto database = FindDatabase(folder_, catalogue);
+  if (!database) throw SqlError(cannotOpen);
+  auto session = std::make_unique<Session>();
+  session->catalogue = OpenDb(database->file, SQLITE_OPEN_READWRITE, nullptr);
+  if (!session->catalogue) throw SqlError(cannotOpen);
+  session->catalogueName = database->name;
+  sqlite3_busy_timeout(session->catalogue.get(), MillisecondsOf(timeouts_.commandSeconds));
+  sqlite3_progress_handler(session->catalogue.get(), 1000, &Session::Progress, session.get());
+  session_ = std::move(session);
+}
+
+void StandinSqlServer::Execute(const std::string& command) { Run(command); }
+
+std::vector<SqlRow> StandinSqlServer::Query(const std::string& query) { return Run(query); }
+
+void StandinSqlServer::Close() noexcept { session_.reset(); }
+
+std::vector<SqlRow> StandinSqlServer::Run(const std::string& statement) {
+  if (!session_) throw SqlError(std::string(kNotConnected));
+  session_->deadline = timeouts_.commandSeconds > 0
+                           ? SteadyClock::now() + std::chrono::seconds(timeouts_.commandSeconds)
+                           : SteadyClock::time_point::max();
+
+  // The server itself: gone since the login means a broken connection.
+  Db server = OpenDb(ServerFile(folder_), SQLITE_OPEN_READWRITE, nullptr);
+  if (!server) throw SqlError(std::string(kServerGone));
+  sqlite3_busy_timeout(server.get(), MillisecondsOf(timeouts_.commandSeconds));
+  {
+    Stmt fault = Prepare(server.get(),
+                         "SELECT message FROM faults WHERE ?1 LIKE pattern ORDER BY rowid LIMIT 1");
+    Bind(fault.get(), 1, statement);
+    if (sqlite3_step(fault.get()) == SQLITE_ROW) throw SqlError(ColumnText(fault.get(), 0));
+  }
+
+  std::vector<Token> tokens = Tokenize(statement);
+  Parser parser(tokens);
+  std::vector<SqlRow> rows;
+  if (parser.AtEnd()) return rows;
+
+  if (parser.AcceptWord("exec") || parser.AcceptWord("execute")) {
+    if (!parser.IsName("sp_dboption")) {
+      const Token* t = parser.Peek();
+      if (t == nullptr) parser.Fail();
+      throw SqlError("Could not find stored procedure " + Quoted(t->value) + ".");
+    }
+    parser.Expect({TokenKind::kWord, TokenKind::kIdentifier});
+    auto argument = [&] {
+      return parser.Expect({TokenKind::kString, TokenKind::kIdentifier, TokenKind::kWord}).value;
+    };
+    std::string dbName = argument();
+    parser.ExpectSymbol(',');
+    std::string option = argument();
+    parser.ExpectSymbol(',');
+    std::string value = argument();
+    parser.ExpectEnd();
+
+    auto database = FindDatabase(folder_, dbName);
+    if (!database)
+      throw SqlError("The database " + Quoted(dbName) +
+                     " does not exist. Supply a valid database name. To see available databases, "
+                     "use sys.databases.");
+    std::string canonical = CanonicalDatabaseOption(option);
+    std::string lower = LowerAscii(value);
+    bool on = lower == "true" || lower == "on";
+    if (!on && lower != "false" && lower != "off") throw SqlError(std::string(kDbOptionUsage));
+    ExecScript(server.get(),
+               "CREATE TABLE IF NOT EXISTS dboptions(db_name TEXT NOT NULL COLLATE NOCASE,"
+               " option TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY(db_name, option));");
+    Stmt record = Prepare(server.get(),
+                          "INSERT OR REPLACE INTO dboptions(db_name, option, value)"
+                          " VALUES(?1, ?2, ?3)");
+    Bind(record.get(), 1, database->name);
+    Bind(record.get(), 2, canonical);
+    Bind(record.get(), 3, on ? "true" : "false");
+    if (sqlite3_step(record.get()) != SQLITE_DONE)
+      throw SqlError(ServerLikeError(server.get(), sqlite3_errcode(server.get())));
+    return rows;
+  }
+
+  if (parser.AcceptWord("backup")) {
+    parser.ExpectWord("database");
+    std::string dbName = parser.Expect({TokenKind::kIdentifier, TokenKind::kWord}).value;
+    parser.ExpectWord("to");
+    parser.ExpectWord("disk");
+    parser.ExpectSymbol('=');
+    std::string target = parser.Expect({TokenKind::kString}).value;
+    bool init = false;
+    if (parser.AcceptWord("with")) {
+      do {
+        if (parser.AcceptWord("init") || parser.AcceptWord("format"))
+          init = true;
+        else if (parser.AcceptWord("noinit"))
+          init = false;
+        else
+          parser.Fail();
+      } while (parser.AcceptSymbol(','));
+    }
+    parser.ExpectEnd();
+
+    auto fail = [&](const std::string& why) -> SqlError {
+      return SqlError(why + "\n" + std::string(kBackupTerminating));
+    };
+    auto database = FindDatabase(folder_, dbName);
+    if (!database)
+      throw fail("Could not locate entry in sysdatabases for database " + Quoted(dbName) +
+                 ". No entry found with that name. Make sure that the name is entered correctly.");
+    const std::string cannotOpen = "Cannot open backup device " + Quoted(target) + ".";
+    const std::string accessDenied = cannotOpen + " Operating system error 5(Access is denied.).";
+
+    fs::path path = FsPath(target);
+    if (path.is_relative()) path = FsPath(folder_) / path;
+    std::error_code ec;
+    fs::path parent = path.parent_path();
+    if (target.empty() || !path.has_filename() || !fs::is_directory(parent, ec))
+      throw fail(cannotOpen +
+                 " Operating system error 3(The system cannot find the path "
+                 "specified.).");
+    if (fs::exists(path, ec) && (fs::is_directory(path, ec) || !init)) {
+      if (fs::is_directory(path, ec)) throw fail(accessDenied);
+      throw fail("The backup device " + Quoted(target) +
+                 " already holds a backup set, and this server keeps one per file. Use WITH "
+                 "INIT to overwrite it.");
+    }
+
+    fs::path temporary = parent / FsPath("." + Utf8(path.filename()) + ".tmp-" + RandomSuffix());
+    RemoveOnExit cleanup(temporary);
+    {
+      std::string error;
+      Db source = OpenDb(database->file, SQLITE_OPEN_READONLY, &error);
+      if (!source) throw fail("Database " + Quoted(database->name) + " cannot be opened: " + error);
+      Db copy = OpenDb(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+      if (!copy) throw fail(accessDenied);
+      sqlite3_backup* backup = sqlite3_backup_init(copy.get(), "main", source.get(), "main");
+      if (backup == nullptr) throw fail(accessDenied);
+      int rc;
+      while ((rc = sqlite3_backup_step(backup, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+        if (SteadyClock::now() > session_->deadline) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      sqlite3_backup_finish(backup);
+      if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) throw fail(std::string(kLockTimeout));
+      if (rc != SQLITE_DONE)
+        throw fail("Write on \"" + target + "\" failed: " + sqlite3_errmsg(copy.get()));
+    }
+    fs::rename(temporary, path, ec);
+    if (ec) throw fail(accessDenied);
+    cleanup.Release();
+    return rows;
+  }
+
+  if (parser.AcceptWord("select")) {
+    bool sysdatabases = std::any_of(tokens.begin(), tokens.end(), [](const Token& t) {
+      return (t.kind == TokenKind::kWord || t.kind == TokenKind::kIdentifier) &&
+             EqualsIgnoreAsciiCase(t.value, "sysdatabases");
+    });
+    if (sysdatabases) {
+      if (!parser.AcceptSymbol('*')) {
+        if (!parser.IsName("name")) parser.Fail();
+        parser.Expect({TokenKind::kWord, TokenKind::kIdentifier});
+      }
+      parser.ExpectWord("from");
+      // [master.[dbo].]sysdatabases, "master..sysdatabases" included.
+      std::vector<std::string> parts;
+      for (;;) {
+        if (parser.IsName("sysdatabases")) {
+          parser.Expect({TokenKind::kWord, TokenKind::kIdentifier});
+          break;
+        }
+        const Token* t = parser.Peek();
+        if (t != nullptr && (t->kind == TokenKind::kWord || t->kind == TokenKind::kIdentifier)) {
+          parts.push_back(parser.Expect({TokenKind::kWord, TokenKind::kIdentifier}).value);
+          parser.ExpectSymbol('.');
+        } else if (parser.AcceptSymbol('.')) {
+          parts.emplace_back();
+        } else {
+          parser.Fail();
+        }
+      }
+      if (parts.size() > 2 || (!parts.empty() && !EqualsIgnoreAsciiCase(parts[0], "master")) ||
+          (parts.size() == 2 && !parts[1].empty() && !EqualsIgnoreAsciiCase(parts[1], "dbo")))
+        parser.Fail();
+      std::optional<std::string> wanted;
+      if (parser.AcceptWord("where")) {
+        if (!parser.IsName("name")) parser.Fail();
+        parser.Expect({TokenKind::kWord, TokenKind::kIdentifier});
+        parser.ExpectSymbol('=');
+        wanted = parser.Expect({TokenKind::kString}).value;
+      }
+      parser.ExpectEnd();
+      for (auto& entry : ListDatabases(folder_)) {
+        if (wanted && !EqualsIgnoreAsciiCase(entry.name, *wanted)) continue;
+        SqlRow row;
+        row.Add("name", entry.name);
+        rows.push_back(std::move(row));
+      }
+      return rows;
+    }
+
+    // Anything else is a query on the current database, as it stands.
+    sqlite3* db = session_->catalogue.get();
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    int rc =
+        sqlite3_prepare_v2(db, statement.c_str(), static_cast<int>(statement.size()), &raw, &tail);
+    Stmt query(raw);
+    if (rc != SQLITE_OK) throw SqlError(ServerLikeError(db, rc));
+    std::string_view rest(tail,
+                          static_cast<std::size_t>(statement.c_str() + statement.size() - tail));
+    if (!Trim(rest).empty() && Trim(rest) != ";")
+      throw SqlError("Incorrect syntax near " + Quoted(Trim(rest)) +
+                     ". This server runs one SELECT per call.");
+    if (!sqlite3_stmt_readonly(raw)) parser.Fail();
+    int columns = sqlite3_column_count(raw);
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+      SqlRow row;
+      for (int c = 0; c < columns; ++c) row.Add(sqlite3_column_name(raw, c), ColumnText(raw, c));
+      rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) throw SqlError(ServerLikeError(db, rc));
+    return rows;
+  }
+
+  parser.Fail();
+}
+
+StandinSqlServerFactory::StandinSqlServerFactory(std::string folder) : folder_(std::move(folder)) {}
+
+std::unique_ptr<SqlServerConnection> StandinSqlServerFactory::Create(
+    const SqlTimeouts& timeouts) const {
+  return std::make_unique<StandinSqlServer>(folder_, timeouts);
+}
+
+}  // namespace veltora

@@ -1,0 +1,329 @@
+#include "engine/standin_sql_server.h"
+
+#include <gmock/gmock.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace veltora {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using veltora::testing::TempDir;
+
+std::string CaughtText(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const SqlError& error) {
+    return error.what();
+  }
+  ADD_FAILURE() << "no SqlError";
+  return {};
+}
+
+// Runs SQL on a SQLite file directly, as a test fills or inspects a database;
+// answers the first column of every row.
+std::vector<std::string> Sqlite(const std::string& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::vector<std::string> out;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    ADD_FAILURE() << "cannot open " << file;
+    return out;
+  }
+  auto collect = [](void* rows, int, char** values, char**) {
+    static_cast<std::vector<std::string>*>(rows)->push_back(values[0] ? values[0] : "NULL");
+    return 0;
+  };
+  char* error = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), collect, &out, &error) != SQLITE_OK) {
+    ADD_FAILURE() << sql << ": " << error;
+    sqlite3_free(error);
+  }
+  sqlite3_close(db);
+  return out;
+}
+
+std::vector<std::string> Column(const std::vector<SqlRow>& rows, std::string_view column) {
+  std::vector<std::string> out;
+  for (const auto& row : rows) out.push_back(row.Get(column));
+  return out;
+}
+
+// The statements exactly as the program builds them.
+std::string DbOption(const std::string& db, const std::string& option, const std::string& value) {
+  return "exec sp_dboption " + QuoteSqlLiteral(db) + ",'" + option + "','" + value + "'";
+}
+std::string Backup(const std::string& db, const std::string& file) {
+  return "backup database " + QuoteSqlIdentifier(db) + " to disk=" + QuoteSqlLiteral(file) +
+         " with init";
+}
+
+class StandinTest : public ::testing::Test {
+ protected:
+  StandinTest() { StandinSqlServer::CreateServer(folder_, {{"sa", "p;w'd"}, {"kis", "kis"}}); }
+
+  std::unique_ptr<SqlServerConnection> Connected(const std::string& catalogue = "master",
+                                                 SqlTimeouts timeouts = {}) {
+    auto server = StandinSqlServerFactory(folder_).Create(timeouts);
+    server->Connect("sa", "p;w'd", catalogue);
+    return server;
+  }
+
+  // A database with a table, as an account set's database.
+  std::string MakeLedger(const std::string& name, const std::string& rows) {
+    std::string file = StandinSqlServer::CreateDatabase(folder_, name);
+    Sqlite(file, "CREATE TABLE t_voucher(id INTEGER PRIMARY KEY, memo TEXT);" + rows);
+    return file;
+  }
+
+  // What sp_dboption recorded for a database, "option=value" by option.
+  std::vector<std::string> Options(const std::string& db) {
+    std::string literal;
+    for (char c : db) literal += c == '\'' ? std::string("''") : std::string(1, c);
+    return Sqlite(folder_ + "/server.sqlite",
+                  "SELECT option || '=' || value FROM dboptions WHERE db_name = '" + literal +
+                      "' ORDER BY option");
+  }
+
+  TempDir dir_;
+  std::string folder_ = dir_ / "server";
+};
+
+TEST_F(StandinTest, ConnectChecksServerLoginAndCatalogue) {
+  struct Case {
+    std::string folder, user, password, catalogue, error;
+  } cases[] = {
+      {"server", "sa", "p;w'd", "master", ""},
+      {"server", "SA", "p;w'd", "MASTER", ""},  // names ignore case, as on the server
+      {"server", "kis", "kis", "master", ""},
+      {"server", "sa", "P;W'D", "master", "Login failed for user 'sa'."},
+      {"server", "bob", "", "master", "Login failed for user 'bob'."},
+      {"server", "sa", "p;w'd", "AcctCtl",
+       "Cannot open database \"AcctCtl\" requested by the login. The login failed."},
+      {"nowhere", "sa", "p;w'd", "master",
+       "[DBNETLIB][ConnectionOpen (Connect()).]SQL Server does not exist or access denied."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder + " " + c.user + " " + c.catalogue);
+    StandinSqlServer server(dir_ / c.folder, {});
+    if (c.error.empty()) {
+      EXPECT_NO_THROW(server.Connect(c.user, c.password, c.catalogue));
+    } else {
+      EXPECT_EQ(CaughtText([&] { server.Connect(c.user, c.password, c.catalogue); }), c.error);
+      EXPECT_EQ(CaughtText([&] { server.Execute("SELECT 1"); }),
+                "Operation is not allowed when the object is closed.");
+    }
+    server.Close();
+    server.Close();
+  }
+}
+
+TEST_F(StandinTest, DbOptionSetsOptionsOfExistingDatabases) {
+  const std::string name = "测试 账套's]1";
+  MakeLedger(name, "");
+  auto server = Connected();
+  server->Execute(DbOption(name, "select into/bulkcopy", "true"));
+  server->Execute("EXEC sp_dboption " + QuoteSqlLiteral(name) + ",'autoshrink','TRUE'");
+  server->Execute("EXEC sp_dboption " + QuoteSqlIdentifier(name) +
+                  ",'trunc. log on chkpt','false'");
+  EXPECT_THAT(Options(name), ElementsAre("autoshrink=true", "select into/bulkcopy=true",
+                                         "trunc. log on chkpt.=false"));
+
+  struct Case {
+    std::string statement, error;
+  } failures[] = {
+      {DbOption("KDAcctDB", "autoshrink", "TRUE"),
+       "The database 'KDAcctDB' does not exist. Supply a valid database name. To see available "
+       "databases, use sys.databases."},
+      {DbOption(name, "shrink fast", "TRUE"),
+       "Database option 'shrink fast' does not exist. Specify a valid option."},
+      {DbOption(name, "auto", "TRUE"), "Database option 'auto' is not unique."},
+      {DbOption(name, "autoshrink", "maybe"),
+       "Usage: sp_dboption [dbname [,optname [,'true' | 'false']]]"},
+      {"exec sp_renamedb N'a', N'b'", "Could not find stored procedure 'sp_renamedb'."},
+      {"exec sp_dboption N'master','autoshrink'", "Incorrect syntax near ''autoshrink''."},
+      // The name inserted without quoting: its quote ends the literal early.
+      {"exec sp_dboption N'" + name + "','autoshrink','TRUE'",
+       "Unclosed quotation mark after the character string ''."},
+      {"drop database master", "Incorrect syntax near 'drop'."},
+  };
+  for (const auto& c : failures) {
+    SCOPED_TRACE(c.statement);
+    EXPECT_EQ(CaughtText([&] { server->Execute(c.statement); }), c.error);
+  }
+  EXPECT_EQ(Options(name).size(), 3u);
+}
+
+TEST_F(StandinTest, BackupWritesAnOpenableCopyAndWithInitOverwrites) {
+  const std::string name = "测试 账套's]1";
+  std::string source = MakeLedger(name, "INSERT INTO t_voucher(memo) VALUES ('凭证一'), ('two');");
+  std::filesystem::create_directories(dir_ / "备份 it's here");
+  const std::string file = dir_ / "备份 it's here/测试 账套's]120240131120000.bak";
+
+  auto server = Connected();
+  server->Execute(Backup(name, file));
+  EXPECT_THAT(Sqlite(file, "SELECT memo FROM t_voucher ORDER BY id"), ElementsAre("凭证一", "two"));
+
+  Sqlite(source, "DELETE FROM t_voucher; INSERT INTO t_voucher(memo) VALUES ('three');");
+  server->Execute(Backup(name, file));
+  EXPECT_THAT(Sqlite(file, "SELECT memo FROM t_voucher ORDER BY id"), ElementsAre("three"));
+  // Nothing but the backup is left beside it.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "备份 it's here"),
+                          std::filesystem::directory_iterator()),
+            1);
+
+  // Keywords in any case, a bare name, a plain literal, extra blanks.
+  server->Execute("BACKUP  DATABASE master\n TO DISK = '" + dir_ / "m.bak" + "' WITH INIT;");
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "m.bak"));
+  // Without INIT an existing backup file is not touched.
+  EXPECT_EQ(CaughtText([&] {
+              server->Execute("backup database master to disk=N'" + dir_ / "m.bak" + "'");
+            }),
+            "The backup device '" + dir_ / "m.bak" +
+                "' already holds a backup set, and this server keeps one per file. Use WITH INIT "
+                "to overwrite it.\nBACKUP DATABASE is terminating abnormally.");
+}
+
+TEST_F(StandinTest, BackupFailuresActOnNoFile) {
+  MakeLedger("a", "INSERT INTO t_voucher(memo) VALUES ('x');");
+  MakeLedger("a'b", "INSERT INTO t_voucher(memo) VALUES ('y');");
+  std::filesystem::create_directories(dir_ / "out/sub.bak");
+  const std::string out = dir_ / "out";
+  auto server = Connected();
+
+  struct Case {
+    std::string statement, error;
+  } cases[] = {
+      {Backup("KDAcctDB", out + "/k.bak"),
+       "Could not locate entry in sysdatabases for database 'KDAcctDB'. No entry found with that "
+       "name. Make sure that the name is entered correctly.\nBACKUP DATABASE is terminating "
+       "abnormally."},
+      {Backup("a", out + "/missing/a.bak"),
+       "Cannot open backup device '" + out +
+           "/missing/a.bak'. Operating system error 3(The system cannot find the path "
+           "specified.).\nBACKUP DATABASE is terminating abnormally."},
+      {Backup("a", out + "/sub.bak"),
+       "Cannot open backup device '" + out +
+           "/sub.bak'. Operating system error 5(Access is denied.).\nBACKUP DATABASE is "
+           "terminating abnormally."},
+      // Name and path inserted without escaping, as a careless caller would.
+      {"backup database a to disk=N'" + out + "/it's.bak' with init",
+       "Unclosed quotation mark after the character string ' with init'."},
+      {"backup database a'b to disk=N'" + out + "/ab.bak' with init",
+       "Unclosed quotation mark after the character string ' with init'."},
+      {"backup database [a to disk=N'" + out + "/a.bak' with init",
+       "Unclosed quotation mark after the character string 'a to disk=N'" + out +
+           "/a.bak' with init'."},
+      {"backup database [a] to disk=N'" + out + "/a.bak' with init; drop database a",
+       "Incorrect syntax near 'drop'."},
+      {"backup database [a] to tape=N'" + out + "/a.bak' with init",
+       "Incorrect syntax near 'tape'."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.statement);
+    EXPECT_EQ(CaughtText([&] { server->Execute(c.statement); }), c.error);
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out),
+                          std::filesystem::directory_iterator()),
+            1);  // only the folder "sub.bak"
+}
+
+TEST_F(StandinTest, SysdatabasesAnswersWhetherACatalogueExists) {
+  StandinSqlServer::CreateDatabase(folder_, "AcctCtl");
+  StandinSqlServer::CreateDatabase(folder_, "a/b%c");
+  auto server = Connected();
+  struct Case {
+    std::string query;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"SELECT  name FROM sysdatabases where name=N'AcctCtl'", {"AcctCtl"}},
+      {"SELECT  name FROM sysdatabases where name='acctctl'", {"AcctCtl"}},
+      {"SELECT  name FROM sysdatabases where name=N'KDAcctDB'", {}},
+      {"select name from master..sysdatabases where [name] = N'a/b%c'", {"a/b%c"}},
+      {"SELECT * FROM master.dbo.sysdatabases", {"AcctCtl", "a/b%c", "master"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.query);
+    EXPECT_EQ(Column(server->Query(c.query), "NAME"), c.names);
+  }
+  EXPECT_EQ(CaughtText([&] { server->Query("SELECT name FROM tempdb..sysdatabases"); }),
+            "Incorrect syntax near 'sysdatabases'.");
+}
+
+TEST_F(StandinTest, CatalogueQueryRunsOnTheCurrentDatabase) {
+  std::string catalogue = StandinSqlServer::CreateDatabase(folder_, "AcctCtl");
+  Sqlite(catalogue,
+         "CREATE TABLE t_ad_kdAccount_gl(FAcctID INTEGER, FAcctNumber TEXT, FAcctName TEXT,"
+         " FDBName TEXT);"
+         "INSERT INTO t_ad_kdAccount_gl VALUES (3, '003', '上海 分公司', 'AIS003');"
+         "INSERT INTO t_ad_kdAccount_gl VALUES (NULL, '000', 'deleted', 'AIS000');"
+         "INSERT INTO t_ad_kdAccount_gl VALUES (1, '001', 'Head''s office', NULL);"
+         "INSERT INTO t_ad_kdAccount_gl VALUES (2, '002', '北京', 'AIS002');");
+  const std::string query =
+      "SELECT  * FROM t_ad_kdAccount_gl  where FacctID is not null order by FacctNumber ";
+
+  auto server = Connected("AcctCtl");
+  auto rows = server->Query(query);
+  EXPECT_THAT(Column(rows, "FAcctNumber"), ElementsAre("001", "002", "003"));
+  EXPECT_THAT(Column(rows, "facctname"), ElementsAre("Head's office", "北京", "上海 分公司"));
+  EXPECT_THAT(Column(rows, "FDBName"), ElementsAre("", "AIS002", "AIS003"));
+
+  server->Connect("sa", "p;w'd", "master");
+  EXPECT_EQ(CaughtText([&] { server->Query(query); }), "Invalid object name 't_ad_kdAccount_gl'.");
+  EXPECT_EQ(CaughtText([&] { server->Query("SELECT FNone FROM sqlite_master"); }),
+            "Invalid column name 'FNone'.");
+  EXPECT_EQ(CaughtText([&] { server->Query("SELECT 1; DELETE FROM t"); }),
+            "Incorrect syntax near 'DELETE FROM t'. This server runs one SELECT per call.");
+}
+
+TEST_F(StandinTest, FaultsFailMatchingStatementsOnly) {
+  const std::string name = "账套 1";
+  MakeLedger(name, "INSERT INTO t_voucher(memo) VALUES ('x');");
+  StandinSqlServer::AddFault(folder_, "%sp_dboption%autoshrink%",
+                             "Could not obtain exclusive lock on database '账套 1'.");
+  auto server = Connected();
+  server->Execute(DbOption(name, "select into/bulkcopy", "true"));
+  EXPECT_EQ(CaughtText([&] { server->Execute("EXEC sp_dboption N'账套 1','autoshrink','TRUE'"); }),
+            "Could not obtain exclusive lock on database '账套 1'.");
+  server->Execute(Backup(name, dir_ / "账套 1.bak"));
+  EXPECT_THAT(Sqlite(dir_ / "账套 1.bak", "SELECT memo FROM t_voucher"), ElementsAre("x"));
+}
+
+TEST_F(StandinTest, CommandTimeOutEndsALongQuery) {
+  auto server = Connected("master", {27, 1});
+  EXPECT_EQ(CaughtText([&] {
+              server->Query(
+                  "SELECT count(*) FROM (WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
+                  "FROM n) SELECT x FROM n)");
+            }),
+            "Query timeout expired");
+  EXPECT_EQ(Column(server->Query("SELECT 'still here' AS state"), "state"),
+            std::vector<std::string>{"still here"});
+}
+
+TEST(StandinDatabaseFileNameTest, EncodesOnlyWhatFileNamesCannotHold) {
+  struct Case {
+    std::string name, file;
+  } cases[] = {
+      {"AcctCtl", "AcctCtl.mdf"},
+      {"测试 账套's]1", "测试 账套's]1.mdf"},
+      {"a/b", "a%2Fb.mdf"},
+      {"50%", "50%25.mdf"},
+      {"tab\there", "tab%09here.mdf"},
+      {"c:\\x*?", "c%3A%5Cx%2A%3F.mdf"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(StandinSqlServer::DatabaseFileName(c.name), c.file);
+  }
+}
+
+}  // namespace
+}  // namespace veltora
