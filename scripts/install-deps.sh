@@ -9,6 +9,8 @@ packages=(
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   locales time hyperfine
+  7zip
+  libsmbclient-dev samba smbclient
 )
 
 missing=()

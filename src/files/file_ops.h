@@ -2,10 +2,11 @@
 // a message, writes to the run log or lets an error escape: each answers with
 // its failure value (false, an empty text, -1.0).
 //
-// Share paths (beginning with two backslashes) are not served here: the
-// file-system router hands them to the SMB client. Until then these functions
-// treat a share path as naming nothing (FileExists/FolderExists false, and the
-// failure value of every other call).
+// The path-only forms serve the local disk and treat a share path (beginning
+// with two backslashes) as naming nothing (FileExists/FolderExists false, and
+// the failure value of every other call). The forms taking a FileSystemRouter,
+// at the end, serve both; the path-only forms are those with a router that has
+// no share file system, so there is one implementation of each operation.
 #pragma once
 
 #include <cstdint>
@@ -76,6 +77,9 @@ CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
 }  // namespace veltora
 
 // The same operations for any path, local or on a share, through the router.
+// On a share the "normal attributes" reset clears the read-only attribute.
+// CopyFileOver copies from a local source only; a share path as the source
+// gives false.
 namespace veltora {
 class FileSystemRouter;
 DateTime GetFileDate(const FileSystemRouter& fs, const std::string& path, int kind);

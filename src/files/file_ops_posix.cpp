@@ -1,7 +1,5 @@
-// POSIX implementation of the shared file operations. Windows attributes have
-// no direct counterpart here: "normal attributes" becomes "writable by its
-// owner", which is what lets the Windows code delete or overwrite a file.
-#include <dirent.h>
+// The POSIX copy through a temporary name, and the MS-DOS rounding of file
+// times, shared by the local file system and the SMB client.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,14 +7,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
-#include <filesystem>
 #include <system_error>
 #include <vector>
 
 #include "base/path.h"
-#include "base/text.h"
 #include "files/file_ops.h"
+#include "files/posix_internal.h"
 
 namespace veltora {
 namespace {
@@ -63,80 +61,6 @@ class TempFileGuard {
   std::string path_;
   bool kept_ = false;
 };
-
-bool StatAsGiven(const std::string& path, struct stat& st) {
-  return !path.empty() && !IsSharePath(path) && ::stat(path.c_str(), &st) == 0;
-}
-
-// ---------------------------------------------------------------------------
-// GetFileDate
-
-DateTime DosRoundedLocalTime(std::time_t seconds) {
-  std::tm tm{};
-  if (localtime_r(&seconds, &tm) == nullptr) return kUnreadableTime;
-  const int year = tm.tm_year + 1900;
-  // An MS-DOS date holds the years 1980 to 2107 only.
-  if (year < 1980 || year > 2107) return kUnreadableTime;
-  LocalTime t;
-  t.year = year;
-  t.month = tm.tm_mon + 1;
-  t.day = tm.tm_mday;
-  t.hour = tm.tm_hour;
-  t.minute = tm.tm_min;
-  t.second = tm.tm_sec / 2 * 2;  // an MS-DOS time counts seconds in twos
-  t.weekday = tm.tm_wday;
-  return ToDateTime(t);
-}
-
-// ---------------------------------------------------------------------------
-// Removing a folder with all its contents, relative to open descriptors so
-// that nothing outside the folder is reached through a symbolic link or a
-// folder renamed meanwhile. Failures are ignored: what can be removed is.
-
-void EmptyFolder(int folderFd) {
-  DIR* dir = ::fdopendir(folderFd);
-  if (dir == nullptr) {
-    ::close(folderFd);
-    return;
-  }
-  // Names first, then removal: removing while reading leaves it open whether
-  // the stream still returns entries that are gone.
-  std::vector<std::string> names;
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  const int fd = ::dirfd(dir);
-  for (const std::string& name : names) {
-    struct stat st {};
-    if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
-      ::fchmodat(fd, name.c_str(), (st.st_mode & 07777) | S_IRWXU, 0);
-      const int sub = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (sub >= 0) EmptyFolder(sub);
-      ::unlinkat(fd, name.c_str(), AT_REMOVEDIR);
-    } else {
-      if (S_ISREG(st.st_mode)) ::fchmodat(fd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
-      ::unlinkat(fd, name.c_str(), 0);  // a symbolic link goes, never its target
-    }
-  }
-  ::closedir(dir);
-}
-
-void RemoveFolderWithContents(const std::string& folder) {
-  const std::string path = WithoutTrailingSeparators(folder);
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return;
-  if (!S_ISDIR(st.st_mode)) {
-    // A link standing where the folder should be: remove the link itself.
-    if (S_ISLNK(st.st_mode)) ::unlink(path.c_str());
-    return;
-  }
-  ::chmod(path.c_str(), (st.st_mode & 07777) | S_IRWXU);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) EmptyFolder(fd);
-  ::rmdir(path.c_str());
-}
 
 // ---------------------------------------------------------------------------
 // CopyFileSafely
@@ -205,6 +129,9 @@ int CopyBytes(int in, int out, std::uint64_t total, std::uint64_t& done,
   std::vector<char> buffer;
   std::uint64_t flushedTo = 0;  // write-back started up to here
   std::uint64_t waitedTo = 0;   // and completed up to here
+  // The first chunk is always reported, so a caller learns early that the
+  // copy is under way; later reports at most every kProgressInterval.
+  bool reported = false;
   auto lastReport = std::chrono::steady_clock::now();
   for (;;) {
     ssize_t n = 0;
@@ -246,7 +173,8 @@ int CopyBytes(int in, int out, std::uint64_t total, std::uint64_t& done,
     }
     if (progress) {
       const auto now = std::chrono::steady_clock::now();
-      if (now - lastReport >= kProgressInterval) {
+      if (!reported || now - lastReport >= kProgressInterval) {
+        reported = true;
         lastReport = now;
         progress(done, std::max(total, done));
       }
@@ -254,82 +182,43 @@ int CopyBytes(int in, int out, std::uint64_t total, std::uint64_t& done,
   }
 }
 
+// Moves the complete temporary file to the target name: replacing what is
+// there, or (overwrite off) failing with EEXIST if anything holds the name at
+// that moment. 0 or an errno.
+int PutInPlace(const std::string& tempPath, const std::string& target, bool overwrite) {
+  if (overwrite) return ::rename(tempPath.c_str(), target.c_str()) == 0 ? 0 : errno;
+  if (::renameat2(AT_FDCWD, tempPath.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+    return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without the no-replace rename: link() never replaces either.
+  if (::link(tempPath.c_str(), target.c_str()) != 0) return errno;
+  ::unlink(tempPath.c_str());
+  return 0;
+}
+
 }  // namespace
 
-DateTime GetFileDate(const std::string& path, int kind) {
-  if (path.empty() || IsSharePath(path) || kind < 0 || kind > 2) return kUnreadableTime;
-  const unsigned int wanted = kind == 0 ? STATX_BTIME : kind == 1 ? STATX_ATIME : STATX_MTIME;
-  struct statx sx {};
-  if (::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, wanted, &sx) != 0)
-    return kUnreadableTime;
-  // A file system without birth times leaves the bit clear.
-  if ((sx.stx_mask & wanted) == 0) return kUnreadableTime;
-  const statx_timestamp& ts = kind == 0 ? sx.stx_btime : kind == 1 ? sx.stx_atime : sx.stx_mtime;
-  return DosRoundedLocalTime(static_cast<std::time_t>(ts.tv_sec));
+namespace internal {
+
+DateTime DosRoundedLocalTime(std::time_t seconds) {
+  std::tm tm{};
+  if (localtime_r(&seconds, &tm) == nullptr) return kUnreadableTime;
+  const int year = tm.tm_year + 1900;
+  // An MS-DOS date holds the years 1980 to 2107 only.
+  if (year < 1980 || year > 2107) return kUnreadableTime;
+  LocalTime t;
+  t.year = year;
+  t.month = tm.tm_mon + 1;
+  t.day = tm.tm_mday;
+  t.hour = tm.tm_hour;
+  t.minute = tm.tm_min;
+  t.second = tm.tm_sec / 2 * 2;  // an MS-DOS time counts seconds in twos
+  t.weekday = tm.tm_wday;
+  return ToDateTime(t);
 }
 
-bool FileExists(const std::string& path) {
-  struct stat st {};
-  return StatAsGiven(path, st) && !S_ISDIR(st.st_mode);
-}
-
-bool FolderExists(const std::string& path) {
-  struct stat st {};
-  return StatAsGiven(path, st) && S_ISDIR(st.st_mode);
-}
-
-bool ForceDeleteFile(const std::string& path) {
-  if (!FileExists(path)) return false;
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-    ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
-  return ::unlink(path.c_str()) == 0;
-}
-
-bool IsFolderWritable(const std::string& folder) {
-  try {
-    const std::string trimmed = Trim(folder);
-    if (trimmed.empty() || !FolderExists(trimmed)) return false;
-    const std::string testFolder = JoinPath(trimmed, kWritableTestFolderName);
-    if (FolderExists(testFolder)) {
-      RemoveFolderWithContents(testFolder);
-      if (FolderExists(testFolder)) return false;
-    }
-    std::error_code ec;
-    std::filesystem::create_directories(testFolder, ec);
-    if (ec) return false;
-    RemoveFolderWithContents(testFolder);
-    return true;
-  } catch (...) {
-    return false;
-  }
-}
-
-bool CopyFileOver(const std::string& source, const std::string& target) {
-  try {
-    const std::string from = Trim(source);
-    const std::string to = Trim(target);
-    if (from.empty() || to.empty() || !FileExists(from)) return false;
-    struct stat st {};
-    if (::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-      ::chmod(to.c_str(), (st.st_mode & 07777) | S_IWUSR);
-    return CopyFileSafely(from, to).ok;
-  } catch (...) {
-    return false;
-  }
-}
-
-std::string FileNameIfExists(const std::string& path) {
-  try {
-    const std::string trimmed = Trim(path);
-    return FileExists(trimmed) ? BaseName(trimmed) : std::string();
-  } catch (...) {
-    return std::string();
-  }
-}
-
-CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
-                           const CopyProgress& progress) {
+CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
+                          const CopyProgress& progress) {
   try {
     if (source.empty() || target.empty()) return Failed(ENOENT);
     if (IsSharePath(source) || IsSharePath(target)) return Failed(EOPNOTSUPP);
@@ -342,6 +231,12 @@ CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
     if (::fstat(in.get(), &st) != 0) return Failed(errno);
     if (S_ISDIR(st.st_mode)) return Failed(EISDIR);
     if (!S_ISREG(st.st_mode)) return Failed(EINVAL);
+    if (!overwrite) {
+      // Refuse early, before the bytes travel, when the name is already taken;
+      // PutInPlace still refuses a file that appears meanwhile.
+      struct stat existing {};
+      if (::lstat(target.c_str(), &existing) == 0) return Failed(EEXIST);
+    }
     ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
@@ -367,7 +262,7 @@ CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
     if (::futimens(out.get(), times) != 0) return Failed(errno);
     if (::fsync(out.get()) != 0) return Failed(errno);
     if (out.Close() != 0) return Failed(errno);
-    if (::rename(tempPath.c_str(), target.c_str()) != 0) return Failed(errno);
+    if (const int err = PutInPlace(tempPath, target, overwrite)) return Failed(err);
     tempGuard.Keep();
 
     // Make the new name itself durable; a failure here no longer undoes the copy.
@@ -387,6 +282,13 @@ CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
   } catch (...) {
     return Failed(EIO);
   }
+}
+
+}  // namespace internal
+
+CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
+                           const CopyProgress& progress) {
+  return internal::CopyLocalFile(source, target, true, progress);
 }
 
 }  // namespace veltora

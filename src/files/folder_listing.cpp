@@ -1,13 +1,15 @@
 #include "files/folder_listing.h"
 
 #include <algorithm>
+#include <functional>
 #include <string_view>
 #include <utility>
 
 #include "base/path.h"
 #include "base/text.h"
 #include "files/file_ops.h"
-#include "files/folder_entries.h"
+#include "files/file_system.h"
+#include "files/local_file_system.h"
 
 namespace veltora {
 namespace {
@@ -52,7 +54,7 @@ bool IgnoresCase(std::string_view folder) {
 
 // Case-insensitive name order (ASCII letters upper-cased), ties broken by the
 // name as stored so that the order never depends on the file system's.
-void SortByName(std::vector<internal::FolderEntry>& entries) {
+void SortByName(std::vector<FolderEntry>& entries) {
   std::vector<std::pair<std::string, std::size_t>> keys;
   keys.reserve(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i)
@@ -61,30 +63,57 @@ void SortByName(std::vector<internal::FolderEntry>& entries) {
     if (a.first != b.first) return a.first < b.first;
     return entries[a.second].name < entries[b.second].name;
   });
-  std::vector<internal::FolderEntry> sorted;
+  std::vector<FolderEntry> sorted;
   sorted.reserve(entries.size());
   for (const auto& key : keys) sorted.push_back(std::move(entries[key.second]));
   entries = std::move(sorted);
 }
 
-// Appends the matches of one folder, then of its subfolders depth-first.
-bool ListInto(std::vector<std::string>& list, const std::string& folder, const std::string& mask,
-              bool recurse, int entryKind) {
-  std::vector<internal::FolderEntry> entries;
-  if (!internal::ReadFolderEntries(folder, entries)) return false;
+// Hands each matching entry (its full path and what the folder read said of
+// it) to `take`: the folder's own entries first, then each subfolder's,
+// depth-first.
+using EntrySink = std::function<void(const std::string& path, const FolderEntry& entry)>;
+
+bool Walk(FileSystem& fs, const std::string& folder, const std::string& mask, bool recurse,
+          int entryKind, const EntrySink& take) {
+  std::vector<FolderEntry> entries;
+  if (!fs.ReadFolder(folder, entries)) return false;
   SortByName(entries);
   for (const auto& entry : entries) {
     const bool wanted = entry.isFolder ? entryKind != kFilesOnly : entryKind != kFoldersOnly;
-    if (wanted && MatchesMask(entry.name, mask)) list.push_back(JoinPath(folder, entry.name));
+    if (wanted && MatchesMask(entry.name, mask)) take(JoinPath(folder, entry.name), entry);
   }
   if (recurse) {
     // A subfolder that cannot be read is skipped; its siblings still count.
     for (const auto& entry : entries) {
       if (entry.isFolder && !entry.isLink)
-        ListInto(list, JoinPath(folder, entry.name), mask, true, entryKind);
+        Walk(fs, JoinPath(folder, entry.name), mask, true, entryKind, take);
     }
   }
   return true;
+}
+
+// The common start of every listing: trims and checks the folder, cleans the
+// mask, clamps the kind, and walks from the folder as the listing names it.
+bool List(const FileSystemRouter& router, const std::string& folder, const std::string& mask,
+          bool wrap, bool recurse, int entryKind, const EntrySink& take) {
+  const std::string trimmed = Trim(folder);
+  if (trimmed.empty()) return false;
+  FileSystem& fs = router.For(trimmed);
+  if (!fs.IsFolder(trimmed)) return false;
+  const std::string cleanedMask = NormaliseMask(mask, wrap);
+  if (entryKind < kFilesAndFolders || entryKind > kFoldersOnly) entryKind = kFilesAndFolders;
+  const std::string searched =
+      WithoutTrailingSeparators(IgnoresCase(trimmed) ? UpperAscii(trimmed) : trimmed);
+  if (!fs.IsFolder(searched)) return false;
+  return Walk(fs, searched, cleanedMask, recurse, entryKind, take);
+}
+
+template <typename F>
+auto WithLocal(F&& f) {
+  LocalFileSystem local;
+  const FileSystemRouter router(local, nullptr);
+  return f(router);
 }
 
 }  // namespace
@@ -135,35 +164,56 @@ bool MatchesMask(const std::string& name, const std::string& mask) {
   return mi == m.size();
 }
 
-bool ListFolderEntries(std::vector<std::string>* list, const std::string& folder,
-                       const std::string& mask, bool wrap, int attributeFilter, bool recurse,
-                       int entryKind) {
+bool ListFolderEntries(const FileSystemRouter& router, std::vector<std::string>* list,
+                       const std::string& folder, const std::string& mask, bool wrap,
+                       int attributeFilter, bool recurse, int entryKind) {
   if (list == nullptr) return false;
+  // Neither POSIX files nor libsmbclient's listing carry the attributes the
+  // filter tests; every caller passes kNoAttributeFilter anyway.
+  (void)attributeFilter;
   try {
-    const std::string trimmed = Trim(folder);
-    if (trimmed.empty() || !FolderExists(trimmed)) return false;
-    const std::string cleanedMask = NormaliseMask(mask, wrap);
-    if (entryKind < kFilesAndFolders || entryKind > kFoldersOnly) entryKind = kFilesAndFolders;
-    // POSIX files carry no Windows attributes: every filter value takes all.
-    (void)attributeFilter;
-    const std::string searched =
-        WithoutTrailingSeparators(IgnoresCase(trimmed) ? UpperAscii(trimmed) : trimmed);
-    if (!FolderExists(searched)) return false;
-    return ListInto(*list, searched, cleanedMask, recurse, entryKind);
+    return List(router, folder, mask, wrap, recurse, entryKind,
+                [list](const std::string& path, const FolderEntry&) { list->push_back(path); });
   } catch (...) {
     return false;
   }
 }
 
-int CountFiles(const std::string& folder, const std::string& mask, bool recurse) {
+int CountFiles(const FileSystemRouter& router, const std::string& folder, const std::string& mask,
+               bool recurse) {
   try {
     std::vector<std::string> found;
-    if (!ListFolderEntries(&found, folder, mask, false, kNoAttributeFilter, recurse, kFilesOnly))
+    if (!ListFolderEntries(router, &found, folder, mask, false, kNoAttributeFilter, recurse,
+                           kFilesOnly))
       return 0;
     return static_cast<int>(found.size());
   } catch (...) {
     return 0;
   }
+}
+
+bool ListFilesWithDates(const FileSystemRouter& router, const std::string& folder,
+                        const std::string& mask, bool recurse, std::vector<ListedFile>& out) {
+  try {
+    return List(router, folder, mask, false, recurse, kFilesOnly,
+                [&out](const std::string& path, const FolderEntry& entry) {
+                  out.push_back(ListedFile{path, entry.created});
+                });
+  } catch (...) {
+    return false;
+  }
+}
+
+bool ListFolderEntries(std::vector<std::string>* list, const std::string& folder,
+                       const std::string& mask, bool wrap, int attributeFilter, bool recurse,
+                       int entryKind) {
+  return WithLocal([&](const FileSystemRouter& r) {
+    return ListFolderEntries(r, list, folder, mask, wrap, attributeFilter, recurse, entryKind);
+  });
+}
+
+int CountFiles(const std::string& folder, const std::string& mask, bool recurse) {
+  return WithLocal([&](const FileSystemRouter& r) { return CountFiles(r, folder, mask, recurse); });
 }
 
 std::string FolderOfExistingFile(const std::string& path) {

@@ -2,15 +2,16 @@
 // mask, and the platform family query. Stateless; every error becomes the
 // failure value.
 //
-// Share paths (beginning with two backslashes) are not served yet: they list
-// and count as a missing folder (false, 0) until the file-system router sends
-// them to the SMB client.
+// The path-only forms serve the local disk, where a share path (beginning
+// with two backslashes) lists and counts as a missing folder (false, 0); the
+// forms taking a FileSystemRouter, at the end, serve shares as well with the
+// same code.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "base/date_time.h"
-#include <vector>
 
 namespace veltora {
 

@@ -1,0 +1,34 @@
+// Copying the run's archives to the remote folder. Never overwrites, never
+// deletes a backup; tells the caller which file names reached the share.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/line_log.h"
+#include "files/file_system.h"
+#include "files/share_connection.h"
+
+namespace veltora {
+
+// "|a.rar|b.rar|": empty when the copy never started, "|" when it started and
+// copied nothing.
+struct CopiedNames {
+  std::string text;
+  bool Started() const { return !text.empty(); }
+  // Whether `name` was copied: an exact name, never a substring of another.
+  bool Contains(const std::string& name) const;
+};
+
+// Copies every file matching the mask directly in the local folder that the
+// remote folder lacks. Each copy is written under a temporary name on the
+// share and renamed into place only when complete and of the right size, so
+// an interrupted copy never leaves a partial file under a backup's name (the
+// no-overwrite rule would keep it forever); temporary files left by earlier,
+// interrupted runs are removed first.
+CopiedNames CopyToShare(const FileSystemRouter& fs, ShareConnector& share, LineLog& log,
+                        const std::string& user, const std::string& password,
+                        const std::string& localFolder, const std::string& remoteFolder,
+                        const std::string& mask, const CopyProgress& progress = {});
+
+}  // namespace veltora

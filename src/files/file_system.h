@@ -1,0 +1,93 @@
+// The file system as the backup agent sees it: local folders and Windows
+// shares (\\server\share\dir) behind one interface, so that the listing, the
+// writable-folder test, the retention and the copy work the same on both.
+// FileSystemRouter picks the implementation by the path's form.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/date_time.h"
+#include "files/file_ops.h"
+
+namespace veltora {
+
+struct FolderEntry {
+  std::string name;  // without folder, as the file system stores it
+  bool isFolder = false;
+  DateTime created = kUnreadableTime;  // creation time, local, 2-second resolution
+  // A symbolic link (local file systems only). A link to a folder counts as a
+  // folder for listing but is never descended into or emptied through.
+  bool isLink = false;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  virtual bool IsFile(const std::string& path) = 0;
+  virtual bool IsFolder(const std::string& path) = 0;
+  // The entries of one folder, without "." and "..", in no particular order.
+  // False when the folder cannot be read.
+  virtual bool ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) = 0;
+  // Creation time of a file or folder as GetFileDate kind 0 reads it.
+  virtual DateTime CreationTime(const std::string& path) = 0;
+  // Last-access and last-write times, read the same way; -1.0 where the file
+  // system cannot tell.
+  virtual DateTime LastAccessTime(const std::string& path) {
+    (void)path;
+    return kUnreadableTime;
+  }
+  virtual DateTime LastWriteTime(const std::string& path) {
+    (void)path;
+    return kUnreadableTime;
+  }
+  virtual bool MakeFolder(const std::string& path) = 0;    // one level
+  virtual bool RemoveFolder(const std::string& path) = 0;  // an empty folder
+  // Deletes a file after resetting its attributes (read-only and the like).
+  virtual bool DeleteFile(const std::string& path) = 0;
+  // Renames within this file system, replacing an existing target.
+  virtual bool Rename(const std::string& from, const std::string& to) = 0;
+  // Sets or clears the read-only attribute of a file or folder; clearing is the
+  // "normal attributes" reset that precedes a deletion. Locally it is the
+  // owner's write permission (and, for a folder, its search permission).
+  virtual bool SetReadOnly(const std::string& path, bool readOnly) {
+    (void)path;
+    (void)readOnly;
+    return false;
+  }
+  // Copies a local file to `target` on this file system so that the target
+  // name only ever holds a complete copy (temporary name, size check, rename).
+  // With `overwrite` false an existing target is left alone and the copy fails.
+  virtual CopyOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
+                                    bool overwrite, const CopyProgress& progress) = 0;
+};
+
+// The name a copy to a share is written under until it is complete, beside
+// `finalName` in the same folder: "~" + name + ".veltora-part". A local copy
+// uses CopyFileSafely's "." + name + ".part-XXXXXX". IsTemporaryCopyName
+// recognises both, so one clean-up finds either's leftovers.
+std::string TemporaryCopyName(const std::string& finalName);
+bool IsTemporaryCopyName(const std::string& name);
+
+// Deletes the temporary copies that earlier, interrupted runs left directly in
+// the folder. Answers how many were removed; -1 when the folder cannot be read.
+// Never called while a copy into the same folder is running.
+int RemoveStaleTemporaryFiles(FileSystem& fs, const std::string& folder);
+
+// Serves local paths from one file system and share paths (beginning with two
+// backslashes) from another. Without a share file system, share paths behave
+// as missing.
+class FileSystemRouter {
+ public:
+  FileSystemRouter(FileSystem& local, FileSystem* share) : local_(local), share_(share) {}
+  FileSystem& For(const std::string& path) const;
+  FileSystem& local() const { return local_; }
+  FileSystem* share() const { return share_; }
+
+ private:
+  FileSystem& local_;
+  FileSystem* share_;
+};
+
+}  // namespace veltora

@@ -1,0 +1,34 @@
+// The local disk as a FileSystem. Share paths (beginning with two
+// backslashes) name nothing here: the router sends them elsewhere.
+//
+// Stateless; one object may serve any number of threads.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "files/file_system.h"
+
+namespace veltora {
+
+class LocalFileSystem final : public FileSystem {
+ public:
+  bool IsFile(const std::string& path) override;
+  bool IsFolder(const std::string& path) override;
+  // Reads each entry's birth time with the entry (statx, following a link as
+  // GetFileDate does).
+  bool ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) override;
+  DateTime CreationTime(const std::string& path) override;
+  DateTime LastAccessTime(const std::string& path) override;
+  DateTime LastWriteTime(const std::string& path) override;
+  bool MakeFolder(const std::string& path) override;
+  bool RemoveFolder(const std::string& path) override;
+  // A symbolic link is removed itself; what it points to is never touched.
+  bool DeleteFile(const std::string& path) override;
+  bool Rename(const std::string& from, const std::string& to) override;
+  bool SetReadOnly(const std::string& path, bool readOnly) override;
+  CopyOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
+                            bool overwrite, const CopyProgress& progress) override;
+};
+
+}  // namespace veltora

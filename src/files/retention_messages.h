@@ -1,0 +1,49 @@
+// Run-log lines of the retention and of the copy to the share, spelled once.
+// Note the half-width "!" in "成功!" and the half-width commas in the two
+// "没有文件需要…" lines: they are the system's own spelling.
+#pragma once
+
+namespace veltora::files_msg {
+
+// Retention.
+inline constexpr char kPruneBadArguments[] = "文件比较参数有误，比较或筛选文件失败！";
+inline constexpr char kPruneCannotConnect[] =
+    "程序无法访问远程共享文件夹，请检查您的网络是否正常，以及您输入的访问帐号是否有误，"
+    "比较或筛选文件失败！";
+inline constexpr char kPruneRemoteMissing[] = "远程共享文件夹无效，比较或筛选文件失败！";
+inline constexpr char kPruneRemoteNotWritable[] =
+    "远程共享文件夹没有读写的权限，比较或筛选文件失败！";
+inline constexpr char kPruneLocalMissing[] = "本地备份文件夹无效，比较或筛选文件失败！";
+inline constexpr char kPruneLocalNotWritable[] =
+    "本地备份文件夹没有读写的权限，比较或筛选文件失败！";
+inline constexpr char kListLocalFailedPrefix[] = "获取本地备份文件夹";
+inline constexpr char kListRemoteFailedPrefix[] = "获取远程共享文件夹";
+inline constexpr char kListFailedMiddle[] = "下的";
+inline constexpr char kListFailedSuffix[] = "文件信息失败，比较或筛选文件失败！";
+inline constexpr char kDeleteRemotePrefix[] =
+    "本地备份文件夹中的文件数量加上远程共享文件夹中备份文件的数量大于额定数量，"
+    "删除远程共享文件夹中的备份文件";
+inline constexpr char kDeleteLocalPrefix[] =
+    "本地备份文件夹中的文件数量加上远程共享文件夹中备份文件的数量大于额定数量，"
+    "删除本地共享文件夹中的备份文件";
+inline constexpr char kDeleteOk[] = "成功!";
+inline constexpr char kDeleteFailed[] = "失败，比较或筛选文件失败！";
+inline constexpr char kPruneError[] = "比较或筛选文件过程中发生错误，筛选失败！";
+
+// Copy to the share.
+inline constexpr char kCopyBadArguments[] = "复制参数有误，复制失败！";
+inline constexpr char kCopyCannotConnect[] =
+    "程序无法访问远程共享文件夹，请检查您的网络是否正常，以及您输入的访问帐号是否有误，"
+    "文件复制失败！";
+inline constexpr char kCopyRemoteMissing[] = "远程共享文件夹无效！";
+inline constexpr char kCopyRemoteNotWritable[] = "远程共享文件夹没有读写的权限，文件复制失败！";
+inline constexpr char kCopyNothingToMove[] = "没有文件需要移动到远程共享文件夹,复制失败！";
+inline constexpr char kCopyInternalError[] = "复制过程中发生内部错误，复制失败！";
+inline constexpr char kCopyNothingToCopy[] = "没有文件需要复制到远程共享文件夹,复制失败！";
+inline constexpr char kCopyOkPrefix[] = "成功将";
+inline constexpr char kCopyFailedPrefix[] = "无法将";
+inline constexpr char kCopyTo[] = "复制到";
+inline constexpr char kCopySuffix[] = "目录下！";
+inline constexpr char kCopyUnknownError[] = "复制过程中发生未知错误，复制失败！";
+
+}  // namespace veltora::files_msg

@@ -1,0 +1,36 @@
+#include <string>
+#include <vector>
+
+#include "base/path.h"
+#include "files/file_system.h"
+
+namespace veltora {
+namespace {
+
+// Where no share file system is configured: every share path names nothing.
+class MissingFileSystem final : public FileSystem {
+ public:
+  bool IsFile(const std::string&) override { return false; }
+  bool IsFolder(const std::string&) override { return false; }
+  bool ReadFolder(const std::string&, std::vector<FolderEntry>&) override { return false; }
+  DateTime CreationTime(const std::string&) override { return kUnreadableTime; }
+  bool MakeFolder(const std::string&) override { return false; }
+  bool RemoveFolder(const std::string&) override { return false; }
+  bool DeleteFile(const std::string&) override { return false; }
+  bool Rename(const std::string&, const std::string&) override { return false; }
+  CopyOutcome CopyFromLocal(const std::string&, const std::string&, bool,
+                            const CopyProgress&) override {
+    return CopyOutcome{false, "no file system serves share paths"};
+  }
+};
+
+}  // namespace
+
+FileSystem& FileSystemRouter::For(const std::string& path) const {
+  // Stateless, so one immutable instance serves every router and thread.
+  static MissingFileSystem missing;
+  if (!IsSharePath(path)) return local_;
+  return share_ != nullptr ? *share_ : missing;
+}
+
+}  // namespace veltora

@@ -1,0 +1,30 @@
+// Opening the remote share under the configured Windows account.
+#pragma once
+
+#include <string>
+
+#include "base/line_log.h"
+
+namespace veltora {
+
+// What the platform offers for one share connection: drop any connection held
+// to that server, then connect with the account, answering a Windows-style
+// result code: 0 connected, 5 access denied, 53 network path not found, 67
+// network name (share) not found, 86 or 1326 wrong password or unknown user,
+// 1219 conflicting credentials, others as Windows would answer.
+class ShareConnector {
+ public:
+  virtual ~ShareConnector() = default;
+  virtual int Connect(const std::string& sharePath, const std::string& user,
+                      const std::string& password) = 0;
+};
+
+// Trims the share path and the user name (false without a call when either is
+// empty), removes one trailing backslash, connects, and on any code but 0
+// writes "您好，程序尝试用用户名为:" ... "错误代码为:" + code + ... to the log.
+// True for 0 and for 1219 (the share is reachable under other credentials).
+// The password is never written anywhere.
+bool ConnectShare(ShareConnector& connector, LineLog& log, const std::string& sharePath,
+                  const std::string& user, const std::string& password);
+
+}  // namespace veltora
