@@ -13,6 +13,8 @@
 #include "engine/backup_job.h"
 #include "engine/odbc_sql_server.h"
 #include "engine/standin_sql_server.h"
+#include "files/local_file_system.h"
+#include "files/smb_file_system.h"
 #include "settings/settings_database.h"
 #include "settings/sqlite_backup_records.h"
 
@@ -80,7 +82,6 @@ int RunInitCommand(const std::string& appFolder, const CliContext& context, std:
 
 int RunBackupCommand(const std::string& appFolder, const CliContext& context,
                      const std::string& sqlStandinFolder, std::ostream& out, std::ostream& err) {
-  (void)context;
   auto clock = std::make_shared<SystemClock>();
   const auto sqlServer = MakeSqlServerFactory(sqlStandinFolder);
 
@@ -105,16 +106,23 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
   });
   SqliteBackupRecordsFactory records(appFolder, clock);
   ProgressPrinter progress(err);
-  BackupServices services{runLog,
-                          *clock,
-                          *sqlServer,
-                          records,
-                          state.runLogPath,
-                          [&] { runLog.Rotate(); },
-                          UptimeText,
-                          IdleText,
-                          {},
-                          [&](std::uint64_t done, std::uint64_t total) { progress(done, total); }};
+  LocalFileSystem localFiles;
+  SmbFileSystem shareFiles(SmbPortFromEnvironment());
+  FileSystemRouter files(localFiles, &shareFiles);
+  BackupServices services{
+      .log = runLog,
+      .clock = *clock,
+      .sqlServer = *sqlServer,
+      .records = records,
+      .runLogPath = state.runLogPath,
+      .rotateRunLog = [&] { runLog.Rotate(); },
+      .uptimeText = UptimeText,
+      .idleText = IdleText,
+      .ensureSqlServerRunning = {},
+      .copyProgress = [&](std::uint64_t done, std::uint64_t total) { progress(done, total); },
+      .files = files,
+      .share = shareFiles,
+      .executableFolder = context.executableFolder};
 
   const auto summary =
       BackupThreadProc(loaded.config, {state.configured, state.backupRunning}, services);

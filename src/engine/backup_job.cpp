@@ -7,6 +7,8 @@
 
 #include "base/path.h"
 #include "base/text.h"
+#include "engine/compression_stage.h"
+#include "engine/distribution_stage.h"
 #include "engine/messages.h"
 
 namespace veltora {
@@ -17,6 +19,13 @@ int BackupRunSummary::Succeeded() const {
   int n = 0;
   for (const auto& r : results) n += r.ok() ? 1 : 0;
   return n;
+}
+
+bool BackupRunSummary::Complete(const BackupConfig& config) const {
+  const int ok = Succeeded();
+  return jobCompleted && attempted > 0 && ok == attempted &&
+         (config.compressionLevel == 0 || archived == ok) &&
+         (!config.remoteBackup || reachedShare == ok);
 }
 
 namespace {
@@ -80,6 +89,8 @@ class LocalStage {
         BackupFiles();
       }
       RecordResults();
+      Compress();
+      Distribute();
       summary_.jobCompleted = true;
     } catch (const JobEnded&) {
       summary_.jobCompleted = false;
@@ -250,6 +261,27 @@ class LocalStage {
     }
   }
 
+  void Compress() {
+    if (config_.compressionLevel == 0) return;
+    const auto extension = RunCompressionStage({config_.compressionLevel, config_.localFolder,
+                                                config_.archivePassword, s_.executableFolder},
+                                               s_.log);
+    if (!extension) throw JobEnded{};
+    summary_.extension = *extension;
+    // The archiver's own failures are not reported by the command file's run;
+    // what counts is whether each backup's archive is there.
+    for (const auto& r : summary_.results)
+      if (r.ok() && FileExists(r.localFile + summary_.extension)) ++summary_.archived;
+  }
+
+  void Distribute() {
+    const DistributionOutcome out =
+        RunDistributionStage(config_, summary_.results, summary_.extension,
+                             {s_.log, s_.files, s_.share, s_.records, s_.copyProgress});
+    summary_.reachedShare = out.reachedShare;
+    if (!out.completed) throw JobEnded{};
+  }
+
   void RecordResults() {
     try {
       records_->Open();
@@ -277,8 +309,8 @@ void CopyRunLogToShare(const BackupConfig& config, const BackupServices& s) {
   const std::string name = FileNameIfExists(s.runLogPath);
   // Without a remote folder there is nowhere to copy to: the copy fails rather
   // than landing in the current folder.
-  const bool ok =
-      !config.remoteFolder.empty() && CopyFileOver(s.runLogPath, config.remoteFolder + name);
+  const bool ok = !config.remoteFolder.empty() &&
+                  CopyFileOver(s.files, s.runLogPath, config.remoteFolder + name);
   s.log.Append(Cat({msg::kCopyRunLogPrefix, s.runLogPath, msg::kCopyRunLogMiddle,
                     config.remoteFolder, name, ok ? msg::kCopyRunLogOk : msg::kCopyRunLogFailed}));
 }

@@ -19,6 +19,8 @@
 #include "engine/backup_records.h"
 #include "engine/sql_server_connection.h"
 #include "files/file_ops.h"
+#include "files/file_system.h"
+#include "files/share_connection.h"
 
 namespace veltora {
 
@@ -34,6 +36,9 @@ struct BackupServices {
   std::function<std::string()> idleText;
   std::function<void()> ensureSqlServerRunning;  // may be empty
   CopyProgress copyProgress;                     // progress of long file copies; may be empty
+  const FileSystemRouter& files;                 // local folders and the share
+  ShareConnector& share;
+  std::string executableFolder;  // where a RAR archiver would lie
 };
 
 // The process-wide flags the thread coordinates through.
@@ -56,7 +61,13 @@ struct BackupRunSummary {
   bool jobCompleted = false;  // false when a stage ended the job early
   int attempted = 0;          // ticked account sets the job set out to back up
   std::vector<LocalResult> results;
+  std::string extension = ".bak";  // of the run's backups after compression
+  int archived = 0;                // successful backups now in an archive
+  int reachedShare = 0;            // successful backups now on the share
   int Succeeded() const;
+  // Every ticked account set went through every stage that is on: backed up,
+  // archived when compressing, and on the share when remote backup is on.
+  bool Complete(const BackupConfig& config) const;
 };
 
 // Runs one backup pass synchronously on the calling thread. Returns nothing

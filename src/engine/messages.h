@@ -63,3 +63,29 @@ inline constexpr char kTrue[] = "TRUE";
 inline constexpr char kFalse[] = "False";
 
 }  // namespace veltora::msg
+
+// Distribution stage.
+namespace veltora::msg {
+inline constexpr char kPruneOkPrefix[] = "成功对本地备份目录";
+inline constexpr char kPruneFailedPrefix[] = "未能对本地备份目录";
+inline constexpr char kPruneAndRemote[] = "与远程共享文件夹";
+inline constexpr char kPruneOf[] = "的";
+inline constexpr char kPruneOkSuffix[] = "文件执行筛选与删除操作！";
+inline constexpr char kPruneFailedSuffix[] = "文件执行筛选与删除操作，备份失败！";
+inline constexpr char kRemoteUnreachable[] = "无法访问远程共享文件夹";
+inline constexpr char kRemoteUnreachableLine[] = "无法访问远程共享文件夹,备份失败！";
+inline constexpr char kRemoteMissing[] = "远程共享文件夹不存在";
+inline constexpr char kRemoteMissingLine[] = "远程共享文件夹无效，备份失败！";
+inline constexpr char kRemoteFailedRemark[] = "执行远程备份失败";
+inline constexpr char kRemoteUnknownError[] = "复制文件到远程文件夹过程中发生未知错误，复制失败！";
+}  // namespace veltora::msg
+
+// Compression stage.
+namespace veltora::msg {
+inline constexpr char kArchiverMissing[] = "释放Rar.exe文件失败，数据库压缩失败！";
+inline constexpr char kBatchFailed[] = "生成RAR压缩批处理失败，压缩失败！";
+inline constexpr char kBatchWritten[] = "生成RAR压缩批处理成功！";
+inline constexpr char kBatchRunFailed[] = "执行RAR压缩批处理失败，压缩失败！";
+inline constexpr char kBatchRan[] = "执行RAR压缩批处理成功！";
+inline constexpr char kCompressionError[] = "压缩数据库发生错误，压缩失败！";
+}  // namespace veltora::msg

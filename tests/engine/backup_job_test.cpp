@@ -9,6 +9,8 @@
 
 #include "base/path.h"
 #include "engine/standin_sql_server.h"
+#include "files/local_file_system.h"
+#include "files/smb_file_system.h"
 #include "settings/settings_database.h"
 #include "settings/sqlite_backup_records.h"
 #include "support/fakes.h"
@@ -86,6 +88,7 @@ class BackupJobTest : public ::testing::Test {
     c.accountFolder = accounts();
     c.localFolder = backups();
     c.archivePassword = "pw'1";
+    c.compressionLevel = 0;
     return c;
   }
 
@@ -108,16 +111,19 @@ class BackupJobTest : public ::testing::Test {
   std::optional<BackupRunSummary> Run(const BackupConfig& config) {
     std::atomic<bool> configured{true};
     std::atomic<bool> running{false};
-    BackupServices services{log_,
-                            *clock_,
-                            sql_,
-                            records_,
-                            dir_ / "app/run.log",
-                            [this] { ++rotations_; },
-                            [] { return std::string("1时0分0秒"); },
-                            [] { return std::string("0时0分5秒"); },
-                            {},
-                            {}};
+    BackupServices services{.log = log_,
+                            .clock = *clock_,
+                            .sqlServer = sql_,
+                            .records = records_,
+                            .runLogPath = dir_ / "app/run.log",
+                            .rotateRunLog = [this] { ++rotations_; },
+                            .uptimeText = [] { return std::string("1时0分0秒"); },
+                            .idleText = [] { return std::string("0时0分5秒"); },
+                            .ensureSqlServerRunning = {},
+                            .copyProgress = {},
+                            .files = router_,
+                            .share = share_,
+                            .executableFolder = ""};
     auto summary = BackupThreadProc(config, {configured, running}, services);
     EXPECT_FALSE(running.load()) << "the running flag is cleared on every path";
     return summary;
@@ -137,6 +143,9 @@ class BackupJobTest : public ::testing::Test {
   RecordingLog log_;
   SqliteBackupRecordsFactory records_;
   StandinSqlServerFactory sql_;
+  LocalFileSystem local_;
+  SmbFileSystem share_;
+  FileSystemRouter router_{local_, &share_};
   int rotations_ = 0;
 };
 
@@ -382,7 +391,19 @@ TEST_F(BackupJobTest, TheRunningFlagAdmitsOneRunAtATime) {
   std::atomic<bool> running{true};
   std::atomic<bool> notConfigured{false};
   std::atomic<bool> idle{false};
-  BackupServices services{log_, *clock_, sql_, records_, "", {}, {}, {}, {}, {}};
+  BackupServices services{.log = log_,
+                          .clock = *clock_,
+                          .sqlServer = sql_,
+                          .records = records_,
+                          .runLogPath = "",
+                          .rotateRunLog = {},
+                          .uptimeText = {},
+                          .idleText = {},
+                          .ensureSqlServerRunning = {},
+                          .copyProgress = {},
+                          .files = router_,
+                          .share = share_,
+                          .executableFolder = ""};
   EXPECT_FALSE(BackupThreadProc(FileConfig({}), {configured, running}, services));
   EXPECT_TRUE(running.load()) << "another run's flag is left alone";
   EXPECT_FALSE(BackupThreadProc(FileConfig({}), {notConfigured, idle}, services));
