@@ -1,24 +1,58 @@
-// Running the archiver's command file through the platform's command
-// processor, and writing that file so only its owner can read it.
+// The platform side of the compression stage: running the command file through
+// the platform's command processor, the short path form, finding a program,
+// the archiver the executable may carry, and writing an owner-only file. This is
+// the only place that starts a process; each platform has its own
+// implementation file beside this header.
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace veltora {
 
-using Environment = std::vector<std::pair<std::string, std::string>>;
+// Name-value pairs added to (or replacing entries of) the program's own
+// environment for one child process.
+using EnvironmentAdditions = std::vector<std::pair<std::string, std::string>>;
 
-// Runs the command file with the command processor (/bin/sh on POSIX), hidden
-// (no terminal: standard streams go to /dev/null), with `extra` added to the
-// program's environment, and waits without a time-out. The exit code, or -1
-// when the process cannot be started. Values in `extra` reach only the child's
-// environment, which only its owner can read; never its command line.
-int RunAndWait(const std::string& commandFile, const Environment& extra);
+// Runs `commandFile` through the platform's command processor and waits for it
+// without a time-out. Returns the command processor's exit code, or -1 when it
+// cannot be started (the file is missing or unreadable, the process cannot be
+// created). `extraEnvironment` reaches the command processor only, never its
+// command line, so a secret passed there is not visible to other users.
+//
+// POSIX: /bin/sh runs the file; stdin, stdout and stderr are /dev/null; no other
+// descriptor of this program is inherited; a run ended by a signal answers
+// 128 + the signal number. The child is always reaped. There is no 255-character
+// limit on the file's path as there is for a Windows command line.
+int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment = {});
 
-// Creates `path` anew (a leftover is removed first) readable and writable by
-// its owner only, and writes `content`. False on any failure, leaving no file.
-bool WriteOwnerOnlyFile(const std::string& path, const std::string& content);
+// The short (8.3) form of the trimmed path; empty for an empty path or when the
+// conversion fails. POSIX has no short names: the answer is the trimmed path
+// itself, blanks included; the command file quotes every path instead.
+std::string ShortPathOf(const std::string& path);
+
+// Writes the resource `name` of type `type` carried by the executable to
+// `target`, replacing it; true when the target file exists afterwards. False
+// when any argument is empty. A POSIX executable carries no resources, so on
+// POSIX the answer is always false and nothing is written; the archiver must be
+// installed beside the executable or 7-Zip must be on the PATH.
+bool ExtractResourceFile(const std::string& name, const std::string& type,
+                         const std::string& target);
+
+// The first executable regular file called `program` in the directories of
+// `searchPath` (a PATH value, entries separated by ':' on POSIX), or empty.
+// Empty and relative entries are skipped: the current folder is never searched.
+std::string FindProgramOnPath(const std::string& program, const std::string& searchPath);
+
+// The PATH of this process, or empty.
+std::string ProcessSearchPath();
+
+// Creates `path` anew, readable and writable by its owner only from its first
+// byte, and writes `content` to it. Fails when anything (a file, a link) is
+// already there, so the caller removes a leftover first; a partly written file
+// is removed again. Returns false on any failure.
+bool WriteOwnerOnlyFile(const std::string& path, std::string_view content);
 
 }  // namespace veltora
