@@ -16,6 +16,11 @@ struct CliContext {
   std::string executableFolder;       // where the prepared settings database lies
   std::string appDirFromEnvironment;  // VELTORA_APP_DIR, may be empty
   std::string sqlStandinFolder;       // VELTORA_SQLSERVER_STANDIN, may be empty
+  // The demo's remote folder (VELTORA_DEMO_SHARE, _USER, _PASSWORD): a share
+  // that scripts/demo.sh starts on loopback; a local folder when empty.
+  std::string demoShare;
+  std::string demoShareUser;
+  std::string demoSharePassword;
 };
 
 // Runs one command line (without the program name); output and errors go to

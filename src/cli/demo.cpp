@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 
 constexpr char kDemoLogin[] = "sa";
 constexpr char kDemoPassword[] = "Demo#2026";
+constexpr char kDemoArchivePassword[] = "Ledger&Key%1";
 
 // The sample .AIS files: a blank, a quote and Chinese characters in the names,
 // and one file left unticked.
@@ -107,6 +108,14 @@ void PrintRunLog(const std::string& path, std::ostream& out) {
   }
 }
 
+void ListFolder(const std::string& folder, std::ostream& out) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  for (const auto& n : names) out << "  " << n << "\n";
+}
+
 }  // namespace
 
 int RunDemo(const std::string& folderArg, const CliContext& context, std::ostream& out,
@@ -121,8 +130,12 @@ int RunDemo(const std::string& folderArg, const CliContext& context, std::ostrea
   const std::string server = (root / "sqlserver").string();
   const std::string backups = (root / "backups").string();
   const std::string app = (root / "app").string();
+  const bool onShare = !context.demoShare.empty();
+  const std::string remote = onShare ? context.demoShare : (root / "remote").string();
+  const std::string remoteUser = onShare ? context.demoShareUser : "demo";
   try {
     for (const auto& dir : {accounts, server, backups, app}) fs::create_directories(dir);
+    if (!onShare) fs::create_directories(remote);
     std::uint32_t seed = 1;
     for (const auto& f : kSampleFiles)
       WriteSampleFile(JoinPath(accounts, f.name), seed++, 300 * 1024);
@@ -137,7 +150,9 @@ int RunDemo(const std::string& folderArg, const CliContext& context, std::ostrea
       << "  账套文件夹 " << accounts << "\n"
       << "  SQL Server 替身 " << server << "\n"
       << "  本机备份路径 " << backups << "\n"
-      << "  应用程序文件夹 " << app << "\n";
+      << "  应用程序文件夹 " << app << "\n"
+      << "  远程共享文件夹 " << remote << (onShare ? " (Samba, 本机回环)" : " (本地文件夹)") << "\n"
+      << "  压缩级别 标准, 压缩密码 " << kDemoArchivePassword << ", 保留 3 个备份\n";
 
   std::ostringstream liveLines;  // the run log is printed whole at the end
   int fileRun = kExitUsage;
@@ -149,9 +164,13 @@ int RunDemo(const std::string& folderArg, const CliContext& context, std::ostrea
     row.accountDir = accounts;
     row.localDir = backups;
     row.localbak = true;
-    row.remotebak = false;
-    row.rarlevel = "不压缩";
-    db.SaveSettings(row);
+    row.remotebak = true;
+    row.remoteDir = remote;
+    row.remoteuser = remoteUser;
+    row.remotepwd = context.demoSharePassword;
+    row.rarlevel = "标准";
+    row.bakfilenum = 3;
+    db.SaveSettings(row, kDemoArchivePassword);
     std::vector<AccountListRow> ticked;
     for (const auto& f : kSampleFiles)
       if (f.ticked) ticked.push_back({"", f.name, f.name});
@@ -179,11 +198,11 @@ int RunDemo(const std::string& folderArg, const CliContext& context, std::ostrea
   out << "\n== 备份日志 ==\n";
   RunLogCommand(app, -1, out, err);
   out << "\n== 本机备份路径中的文件 ==\n";
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(backups))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  for (const auto& n : names) out << "  " << n << "\n";
+  ListFolder(backups, out);
+  if (!onShare) {
+    out << "\n== 远程文件夹中的文件 ==\n";
+    ListFolder(remote, out);
+  }
   return fileRun == kExitOk && sqlRun == kExitOk ? kExitOk : kExitBackupIncomplete;
 }
 

@@ -1,67 +1,170 @@
+// The POSIX command processor is /bin/sh; the command file is its script.
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
+#include "base/path.h"
+#include "base/text.h"
 #include "engine/process.h"
 
 extern char** environ;
 
 namespace veltora {
+namespace {
 
-int RunAndWait(const std::string& commandFile, const Environment& extra) {
-  std::vector<std::string> envStrings;
-  for (char** e = environ; *e != nullptr; ++e) {
-    bool replaced = false;
-    for (const auto& [name, value] : extra)
-      replaced = replaced || std::strncmp(*e, (name + "=").c_str(), name.size() + 1) == 0;
-    if (!replaced) envStrings.emplace_back(*e);
+constexpr char kShell[] = "/bin/sh";
+
+// Releases the spawn attributes on every path.
+class FileActions {
+ public:
+  FileActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
+  ~FileActions() {
+    if (ok_) ::posix_spawn_file_actions_destroy(&actions_);
   }
-  for (const auto& [name, value] : extra) envStrings.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (auto& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
+  FileActions(const FileActions&) = delete;
+  FileActions& operator=(const FileActions&) = delete;
 
-  std::string shell = "/bin/sh";
+  bool ok() const { return ok_; }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+  bool ok_ = false;
+};
+
+// The environment strings of the child; wiped before they are freed, since an
+// entry may hold the archive password.
+class ChildEnvironment {
+ public:
+  explicit ChildEnvironment(const EnvironmentAdditions& extra) {
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+      const std::string_view entry(*e);
+      const bool replaced = std::any_of(extra.begin(), extra.end(), [&](const auto& pair) {
+        return entry.size() > pair.first.size() &&
+               entry.substr(0, pair.first.size()) == pair.first && entry[pair.first.size()] == '=';
+      });
+      if (!replaced) strings_.emplace_back(entry);
+    }
+    for (const auto& [name, value] : extra) strings_.push_back(name + "=" + value);
+    for (auto& s : strings_) pointers_.push_back(s.data());
+    pointers_.push_back(nullptr);
+  }
+  ~ChildEnvironment() {
+    for (auto& s : strings_) std::fill(s.begin(), s.end(), '\0');
+  }
+  ChildEnvironment(const ChildEnvironment&) = delete;
+  ChildEnvironment& operator=(const ChildEnvironment&) = delete;
+
+  char** get() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> strings_;
+  std::vector<char*> pointers_;
+};
+
+bool IsExecutableFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment) {
+  // CreateProcess fails for a missing command file; sh would start and answer
+  // 127 instead, so the check comes first.
+  struct stat st {};
+  if (commandFile.empty() || ::stat(commandFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      ::access(commandFile.c_str(), R_OK) != 0)
+    return -1;
+
+  FileActions actions;
+  if (!actions.ok()) return -1;
+  if (::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0) != 0 ||
+      ::posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0) != 0 ||
+      ::posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0) != 0)
+    return -1;
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  // Handles are not inherited: the settings database, the run log and any
+  // socket of this program stay out of the archiver's reach.
+  if (::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3) != 0) return -1;
+#endif
+
+  ChildEnvironment env(extraEnvironment);
+  std::string shell = kShell;
   std::string file = commandFile;
   char* argv[] = {shell.data(), file.data(), nullptr};
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
-  const int rc = posix_spawn(&pid, shell.c_str(), &actions, nullptr, argv, envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  // The environment copy held the password: clear it before it is freed.
-  for (auto& s : envStrings) std::fill(s.begin(), s.end(), '\0');
-  if (rc != 0) return -1;
+  if (::posix_spawn(&pid, kShell, actions.get(), nullptr, argv, env.get()) != 0) return -1;
 
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  for (;;) {
+    if (::waitpid(pid, &status, 0) == pid) break;
+    // EINTR: wait again. Anything else means the child is not ours to reap
+    // (SIGCHLD ignored elsewhere); it cannot be left a zombie then either.
     if (errno != EINTR) return -1;
   }
   if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
 }
 
-bool WriteOwnerOnlyFile(const std::string& path, const std::string& content) {
-  ::unlink(path.c_str());
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+std::string ShortPathOf(const std::string& path) { return Trim(path); }
+
+bool ExtractResourceFile(const std::string& name, const std::string& type,
+                         const std::string& target) {
+  // A POSIX executable carries no resources; nothing is written.
+  (void)name;
+  (void)type;
+  (void)target;
+  return false;
+}
+
+std::string FindProgramOnPath(const std::string& program, const std::string& searchPath) {
+  if (program.empty() || program.find('/') != std::string::npos) return {};
+  std::size_t start = 0;
+  while (start <= searchPath.size()) {
+    std::size_t end = searchPath.find(':', start);
+    if (end == std::string::npos) end = searchPath.size();
+    const std::string dir = searchPath.substr(start, end - start);
+    if (!dir.empty() && dir.front() == '/') {
+      const std::string candidate = JoinPath(dir, program);
+      if (IsExecutableFile(candidate)) return candidate;
+    }
+    start = end + 1;
+  }
+  return {};
+}
+
+std::string ProcessSearchPath() {
+  const char* path = std::getenv("PATH");
+  return path != nullptr ? std::string(path) : std::string();
+}
+
+bool WriteOwnerOnlyFile(const std::string& path, std::string_view content) {
+  // O_EXCL and O_NOFOLLOW: a file or a link planted at the path is an error,
+  // never something written through.
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
   if (fd < 0) return false;
+  bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
   std::size_t done = 0;
-  while (done < content.size()) {
+  while (ok && done < content.size()) {
     const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
     done += static_cast<std::size_t>(n);
   }
-  const bool closed = ::close(fd) == 0;
-  const bool ok = done == content.size() && closed;
+  ok = (::close(fd) == 0) && ok;
   if (!ok) ::unlink(path.c_str());
   return ok;
 }

@@ -25,7 +25,7 @@ class CliTest : public ::testing::Test {
  protected:
   Result Cli(std::vector<std::string> args, std::string standin = "") {
     std::ostringstream out, err;
-    const CliContext context{VELTORA_BIN_DIR, "", std::move(standin)};
+    const CliContext context{VELTORA_BIN_DIR, "", std::move(standin), "", "", ""};
     const int code = RunCli(args, context, out, err);
     return {code, out.str(), err.str()};
   }

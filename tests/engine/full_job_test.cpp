@@ -1,0 +1,172 @@
+// The whole job against real components: files, the settings database, the
+// real 7-Zip and a real Samba share on loopback.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "engine/backup_job.h"
+#include "engine/standin_sql_server.h"
+#include "files/local_file_system.h"
+#include "files/smb_file_system.h"
+#include "settings/settings_database.h"
+#include "settings/sqlite_backup_records.h"
+#include "support/fakes.h"
+#include "support/samba_server.h"
+#include "support/temp_dir.h"
+
+namespace veltora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FixedClock;
+using testing::RecordingLog;
+using testing::TempDir;
+using testing::WriteFile;
+
+class FullJobTest : public ::testing::Test {
+ protected:
+  FullJobTest()
+      : clock_(std::make_shared<FixedClock>(LocalTime{2024, 5, 1, 1, 30, 0, 3})),
+        records_(app(), clock_),
+        sql_(dir_ / "server") {
+    for (const auto& d : {app(), accounts(), backups()}) fs::create_directories(d);
+    InstallSettingsDatabase(VELTORA_BUILT_SETTINGS_DB, app());
+  }
+
+  void SetUp() override {
+    std::string whyNot;
+    share_ = testing::TestSambaServer(whyNot);
+    if (!share_) VELTORA_SKIP_OR_FAIL(whyNot);
+    for (const auto& e : fs::directory_iterator(share_->localFolder)) fs::remove_all(e.path());
+  }
+
+  std::string app() const { return dir_ / "app"; }
+  std::string accounts() const { return dir_ / "accounts"; }
+  std::string backups() const { return dir_ / "backups"; }
+
+  BackupConfig Config() const {
+    BackupConfig c;
+    c.caption = "caption";
+    c.edition = 0;
+    for (const char* name : {"ACME.AIS", "ACME2.AIS", "华东 贸易.AIS"}) {
+      c.accountSets.push_back({true, "", name, name});
+      c.selectedAccountSets.push_back(name);
+    }
+    c.accountFolder = accounts();
+    c.localFolder = backups();
+    c.compressionLevel = 3;
+    c.archivePassword = "p&w|<x>%";
+    c.keepCount = 2;
+    c.remoteBackup = true;
+    c.remoteFolder = share_->sharePath;
+    c.remoteUser = share_->user;
+    c.remotePassword = share_->password;
+    return c;
+  }
+
+  BackupRunSummary Run(const BackupConfig& config) {
+    LocalFileSystem local;
+    SmbFileSystem smb;
+    FileSystemRouter router(local, &smb);
+    std::atomic<bool> configured{true};
+    std::atomic<bool> running{false};
+    BackupServices services{.log = log_,
+                            .clock = *clock_,
+                            .sqlServer = sql_,
+                            .records = records_,
+                            .runLogPath = "",
+                            .rotateRunLog = {},
+                            .uptimeText = {},
+                            .idleText = {},
+                            .ensureSqlServerRunning = {},
+                            .copyProgress = {},
+                            .files = router,
+                            .share = smb,
+                            .executableFolder = dir_ / "exe"};
+    return BackupThreadProc(config, {configured, running}, services).value();
+  }
+
+  // File names in a folder, by account set ("ACME", "ACME2", "华东 贸易") and
+  // everything else under "other".
+  static std::map<std::string, std::vector<std::string>> Backups(const std::string& folder) {
+    std::map<std::string, std::vector<std::string>> byBase;
+    for (const auto& e : fs::directory_iterator(folder)) {
+      const std::string name = e.path().filename().string();
+      const bool archive = name.size() > 17 && name.ends_with(".7z");
+      byBase[archive ? name.substr(0, name.size() - 17) : "other"].push_back(name);
+    }
+    for (auto& [base, names] : byBase) std::sort(names.begin(), names.end());
+    return byBase;
+  }
+
+  TempDir dir_;
+  std::shared_ptr<FixedClock> clock_;
+  RecordingLog log_;
+  SqliteBackupRecordsFactory records_;
+  StandinSqlServerFactory sql_;
+  const testing::SambaShare* share_ = nullptr;
+};
+
+TEST_F(FullJobTest, FourRunsKeepExactlyTheTwoNewestOnBothSides) {
+  for (const char* name : {"ACME.AIS", "ACME2.AIS", "华东 贸易.AIS"})
+    WriteFile(accounts() + "/" + name, std::string(20000, name[0]));
+  std::vector<std::string> stamps;
+  for (int run = 0; run < 4; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run + 1));
+    stamps.push_back(BackupStamp(clock_->LocalNow()));
+    const BackupRunSummary summary = Run(Config());
+    EXPECT_TRUE(summary.Complete(Config()));
+    EXPECT_EQ(summary.reachedShare, 3);
+
+    std::map<std::string, std::vector<std::string>> expected;
+    for (const char* base : {"ACME", "ACME2", "华东 贸易"})
+      for (std::size_t i = stamps.size() > 2 ? stamps.size() - 2 : 0; i < stamps.size(); ++i)
+        expected[base].push_back(std::string(base) + stamps[i] + ".7z");
+    EXPECT_EQ(Backups(backups()), expected) << "no .bak, command file or temporary file locally";
+    EXPECT_EQ(Backups(share_->localFolder), expected) << "and the same on the share";
+    clock_->Advance(std::chrono::hours(24));
+  }
+  const auto rows = SettingsDatabase(app()).ListBackupLog();
+  int local = 0;
+  int remote = 0;
+  for (const auto& r : rows) {
+    if (r.bz == "远程备份") {
+      ++remote;
+      EXPECT_EQ(r.localbakfile.rfind(share_->sharePath + "\\", 0), 0u) << r.localbakfile;
+      EXPECT_EQ(r.rarpwd, "p&w|<x>%");
+    } else if (r.baksuccess == std::optional<bool>(true)) {
+      ++local;
+    }
+  }
+  EXPECT_EQ(local, 12);
+  EXPECT_EQ(remote, 12);
+  const std::string newest = share_->sharePath + "\\华东 贸易" + stamps.back();
+  EXPECT_EQ(rows.front().localbakfile, newest);
+}
+
+TEST_F(FullJobTest, AShareThatRefusesThePasswordGetsNothing) {
+  WriteFile(accounts() + "/ACME.AIS", "acme");
+  BackupConfig config = Config();
+  config.remotePassword = "wrong";
+  const BackupRunSummary summary = Run(config);
+  EXPECT_FALSE(summary.Complete(config));
+  const auto lines = log_.lines();
+  const std::string path = share_->sharePath;
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(),
+                "您好，程序尝试用用户名为:" + share_->user + "的用户，建立与远程共享文件夹" + path +
+                    "的连接但操作失败，错误代码为:1326,请将这个错误代码告知开发人员，"
+                    "谢谢您的合作！"),
+      lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "无法访问远程共享文件夹,备份失败！"),
+            lines.end());
+  const auto rows = SettingsDatabase(app()).ListBackupLog();
+  ASSERT_FALSE(rows.empty());
+  EXPECT_EQ(rows.front().localbakfile, "无法访问远程共享文件夹");
+  EXPECT_EQ(rows.front().bz, "执行远程备份失败");
+  EXPECT_TRUE(fs::is_empty(share_->localFolder));
+}
+
+}  // namespace
+}  // namespace veltora
