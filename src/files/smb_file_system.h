@@ -73,6 +73,8 @@ class SmbFileSystem final : public FileSystem, public ShareConnector {
   struct Session;
 
   std::string Url(const std::string& path) const { return SmbUrlFor(path, port_); }
+  // The access (or else last-write) time from a stat of the path.
+  DateTime StatTime(const std::string& path, bool access);
 
   const std::uint16_t port_;
   std::recursive_mutex mutex_;

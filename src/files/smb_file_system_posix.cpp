@@ -297,25 +297,19 @@ DateTime SmbFileSystem::CreationTime(const std::string& path) {
   }
 }
 
-DateTime SmbFileSystem::LastAccessTime(const std::string& path) {
+DateTime SmbFileSystem::StatTime(const std::string& path, bool access) {
   const std::lock_guard lock(mutex_);
   SMBCCTX* ctx = session_->Get(port_);
   const std::string url = Url(path);
   struct stat st {};
   if (ctx == nullptr || url.empty() || smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) != 0)
     return kUnreadableTime;
-  return internal::DosRoundedLocalTime(st.st_atime);
+  return internal::DosRoundedLocalTime(access ? st.st_atime : st.st_mtime);
 }
 
-DateTime SmbFileSystem::LastWriteTime(const std::string& path) {
-  const std::lock_guard lock(mutex_);
-  SMBCCTX* ctx = session_->Get(port_);
-  const std::string url = Url(path);
-  struct stat st {};
-  if (ctx == nullptr || url.empty() || smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) != 0)
-    return kUnreadableTime;
-  return internal::DosRoundedLocalTime(st.st_mtime);
-}
+DateTime SmbFileSystem::LastAccessTime(const std::string& path) { return StatTime(path, true); }
+
+DateTime SmbFileSystem::LastWriteTime(const std::string& path) { return StatTime(path, false); }
 
 bool SmbFileSystem::MakeFolder(const std::string& path) {
   const std::lock_guard lock(mutex_);
