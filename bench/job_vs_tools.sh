@@ -15,6 +15,7 @@ user=veltorabench
 password='Bench#2026'
 stop() { "$here/scripts/samba-test-server.sh" stop "$work/smb" >/dev/null 2>&1 || true; rm -rf "$work"; }
 trap stop EXIT
+chmod 0755 "$work"  # the Samba account must reach the share folder inside
 mkdir -p "$work/accounts" "$work/bak" "$work/app" "$work/tools"
 
 echo "Making a ${size_mib} MiB account set (partly compressible)..."

@@ -6,8 +6,11 @@
 #include <map>
 
 #include "base/path.h"
+#include "base/text.h"
 #include "files/local_file_system.h"
+#include "files/smb_file_system.h"
 #include "support/fakes.h"
+#include "support/samba_server.h"
 #include "support/temp_dir.h"
 
 namespace veltora {
@@ -76,12 +79,16 @@ class RetentionTest : public ::testing::Test {
 
   std::string localDir() const { return dir_ / "local"; }
   std::string remoteDir() const { return dir_ / "remote"; }
+  void RemoteCases(const RetentionContext& ctx, const std::string& remote,
+                   const std::string& physicalRemote, const std::string& user = "user",
+                   const std::string& password = "pw");
 
   // Makes a backup created at `hour` o'clock (a day is 24 hours on).
   void Make(const std::string& folder, const std::string& base, int hour) {
     const std::string name = Stamped(base, hour);
     WriteFile(JoinPath(folder, name), name);
     timed_.SetCreated(name, 45413.0 + hour / 24.0);
+    timedShare_.SetCreated(name, 45413.0 + hour / 24.0);
   }
 
   std::vector<std::string> Left(const std::string& folder) const {
@@ -96,6 +103,9 @@ class RetentionTest : public ::testing::Test {
   LocalFileSystem local_;
   TimedFileSystem timed_;
   FileSystemRouter router_;
+  SmbFileSystem smb_;
+  TimedFileSystem timedShare_{smb_};
+  FileSystemRouter shareRouter_{timed_, &timedShare_};
   NoShare share_;
   RecordingLog log_;
   RetentionContext ctx_;
@@ -180,7 +190,11 @@ TEST_F(RetentionTest, PruneLocalDeletesOldestFirstAmongEqualTimesAndInSubfolders
   EXPECT_NE(lines[1].find(a + "成功!"), std::string::npos) << lines[1];
 }
 
-TEST_F(RetentionTest, PruneLocalAndRemoteLeavesKeepLocallyAndOneFewerOnTheRemoteSide) {
+// The remote side as a second local folder, then as a folder on a real
+// Samba share: the same table of cases against both.
+void RetentionTest::RemoteCases(const RetentionContext& ctx, const std::string& remote,
+                                const std::string& physicalRemote, const std::string& user,
+                                const std::string& password) {
   struct Case {
     const char* what;
     int local;
@@ -196,21 +210,44 @@ TEST_F(RetentionTest, PruneLocalAndRemoteLeavesKeepLocallyAndOneFewerOnTheRemote
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    for (const auto& d : {localDir(), remoteDir()}) {
-      fs::remove_all(d);
-      fs::create_directories(d);
-    }
+    fs::remove_all(localDir());
+    fs::create_directories(localDir());
+    for (const auto& e : fs::directory_iterator(physicalRemote)) fs::remove_all(e.path());
     for (int h = 0; h < c.local; ++h) Make(localDir(), "ACME", 10 + h);
-    for (int h = 0; h < c.remote; ++h) Make(remoteDir(), "ACME", h);
-    EXPECT_TRUE(PruneLocalAndRemote(ctx_, "user", "pw", localDir(), remoteDir(),
+    for (int h = 0; h < c.remote; ++h) Make(physicalRemote, "ACME", h);
+    for (int h = 0; h < 2; ++h) Make(physicalRemote, "ACME2", h);  // never ACME's
+    EXPECT_TRUE(PruneLocalAndRemote(ctx, user, password, localDir(), remote,
                                     BackupMaskFor("ACME", ".7z"), c.keep, true));
     EXPECT_EQ(Left(localDir()).size(), c.localLeft);
-    EXPECT_EQ(Left(remoteDir()).size(), c.remoteLeft);
+    EXPECT_EQ(Left(physicalRemote).size(), c.remoteLeft + 2);
     // The newest stay: the oldest local backup left is the right one.
     if (c.localLeft > 0 && c.local > c.keep) {
       EXPECT_EQ(Left(localDir()).front(), Stamped("ACME", 10 + c.local - c.keep));
     }
   }
+}
+
+TEST_F(RetentionTest, PruneLocalAndRemoteLeavesKeepLocallyAndOneFewerOnTheRemoteSide) {
+  RemoteCases(ctx_, remoteDir(), remoteDir());
+}
+
+TEST_F(RetentionTest, PruneLocalAndRemoteOnASambaShare) {
+  std::string whyNot;
+  const testing::SambaShare* share = testing::TestSambaServer(whyNot);
+  if (share == nullptr) VELTORA_SKIP_OR_FAIL(whyNot);
+  ASSERT_EQ(smb_.Connect(share->sharePath, share->user, share->password), 0);
+  const std::string remote = share->sharePath + "\\retention";
+  fs::remove_all(share->localFolder + "/retention");
+  ASSERT_TRUE(smb_.MakeFolder(remote));
+  const RetentionContext ctx{shareRouter_, smb_, log_};
+  RemoteCases(ctx, remote, share->localFolder + "/retention", share->user, share->password);
+  // Deletions on the share name the file by its share path, the folder part
+  // upper-cased as the share's listing reports it.
+  bool named = false;
+  for (const auto& line : log_.lines())
+    named = named || line.find("删除远程共享文件夹中的备份文件" + UpperAscii(remote) + "\\ACME") !=
+                         std::string::npos;
+  EXPECT_TRUE(named);
 }
 
 TEST_F(RetentionTest, PruneFailuresWriteTheirLines) {
