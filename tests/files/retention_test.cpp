@@ -88,7 +88,7 @@ class RetentionTest : public ::testing::Test {
     const std::string name = Stamped(base, hour);
     WriteFile(JoinPath(folder, name), name);
     timed_.SetCreated(name, 45413.0 + hour / 24.0);
-    timedShare_.SetCreated(name, 45413.0 + hour / 24.0);
+    if (timedShare_) timedShare_->SetCreated(name, 45413.0 + hour / 24.0);
   }
 
   std::vector<std::string> Left(const std::string& folder) const {
@@ -103,9 +103,7 @@ class RetentionTest : public ::testing::Test {
   LocalFileSystem local_;
   TimedFileSystem timed_;
   FileSystemRouter router_;
-  SmbFileSystem smb_;
-  TimedFileSystem timedShare_{smb_};
-  FileSystemRouter shareRouter_{timed_, &timedShare_};
+  TimedFileSystem* timedShare_ = nullptr;  // set by the share's test
   NoShare share_;
   RecordingLog log_;
   RetentionContext ctx_;
@@ -235,11 +233,16 @@ TEST_F(RetentionTest, PruneLocalAndRemoteOnASambaShare) {
   std::string whyNot;
   const testing::SambaShare* share = testing::TestSambaServer(whyNot);
   if (share == nullptr) VELTORA_SKIP_OR_FAIL(whyNot);
-  ASSERT_EQ(smb_.Connect(share->sharePath, share->user, share->password), 0);
+  // Made once the server runs: the client takes its port then.
+  SmbFileSystem smb(share->port);
+  TimedFileSystem timedShare(smb);
+  timedShare_ = &timedShare;
+  const FileSystemRouter shareRouter(timed_, &timedShare);
+  ASSERT_EQ(smb.Connect(share->sharePath, share->user, share->password), 0);
   const std::string remote = share->sharePath + "\\retention";
   fs::remove_all(share->localFolder + "/retention");
-  ASSERT_TRUE(smb_.MakeFolder(remote));
-  const RetentionContext ctx{shareRouter_, smb_, log_};
+  ASSERT_TRUE(smb.MakeFolder(remote));
+  const RetentionContext ctx{shareRouter, smb, log_};
   RemoteCases(ctx, remote, share->localFolder + "/retention", share->user, share->password);
   // Deletions on the share name the file by its share path, the folder part
   // upper-cased as the share's listing reports it.
