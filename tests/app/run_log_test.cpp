@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "files/file_ops.h"
+#include "support/fakes.h"
 #include "support/temp_dir.h"
 
 namespace veltora {
@@ -22,29 +23,7 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-using TimePoint = std::chrono::system_clock::time_point;
-
-TimePoint FromLocal(const LocalTime& t) {
-  std::tm tm{};
-  tm.tm_year = t.year - 1900;
-  tm.tm_mon = t.month - 1;
-  tm.tm_mday = t.day;
-  tm.tm_hour = t.hour;
-  tm.tm_min = t.minute;
-  tm.tm_sec = t.second;
-  tm.tm_isdst = -1;
-  return std::chrono::system_clock::from_time_t(std::mktime(&tm));
-}
-
-class FakeClock final : public Clock {
- public:
-  explicit FakeClock(TimePoint now) : now_(now) {}
-  TimePoint Now() const override { return now_; }
-  void Set(TimePoint now) { now_ = now; }
-
- private:
-  TimePoint now_;
-};
+using testing::FixedClock;
 
 // 2024-05-01 was a Wednesday; the tests run in the C locale, where %a is "Wed".
 constexpr char kStamp[] = "在2024-05-01 13:05:09 Wed :";
@@ -53,7 +32,7 @@ class RunLogTest : public ::testing::Test {
  protected:
   TempDir dir_;
   std::string path_ = dir_ / "程序运行日志.txt";
-  FakeClock clock_{FromLocal(LocalTime{2024, 5, 1, 13, 5, 9, 3})};
+  FixedClock clock_{LocalTime{2024, 5, 1, 13, 5, 9, 3}};
 };
 
 TEST_F(RunLogTest, StampIsExactBytes) {
@@ -146,7 +125,8 @@ TEST_F(RunLogTest, RotationDeletesOnlyOldFiles) {
       EXPECT_FALSE(std::filesystem::exists(path_));
       continue;
     }
-    clock_.Set(FromLocal(FromDateTime(created)) + std::chrono::hours(24) * c.days);
+    clock_.Set(FromDateTime(created));
+    clock_.Advance(std::chrono::hours(24) * c.days);
     EXPECT_TRUE(RotateRunLog(path_, clock_));
     EXPECT_EQ(std::filesystem::exists(path_), !c.deleted);
   }
@@ -220,7 +200,8 @@ TEST_F(RunLogTest, RotateWorksOnTheLogsPath) {
   RunLog log(path_, clock_);
   log.Append("msg");
   const DateTime created = GetFileDate(path_, 0);
-  clock_.Set(FromLocal(FromDateTime(created < 0 ? 0.0 : created)) + std::chrono::hours(24 * 944));
+  clock_.Set(FromDateTime(created < 0 ? 0.0 : created));
+  clock_.Advance(std::chrono::hours(24 * 944));
   EXPECT_TRUE(log.Rotate());
   EXPECT_FALSE(std::filesystem::exists(path_));
   log.Append("after");
