@@ -269,14 +269,7 @@ CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, 
     UniqueFd folder(::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.valid()) ::fsync(folder.get());
 
-    if (progress) {
-      try {
-        progress(done, done);
-      } catch (...) {
-        // The copy is in place; a failing progress display does not undo it.
-      }
-    }
-    return CopyOutcome{true, std::string()};
+    return internal::CopyDone(progress, done);
   } catch (const std::bad_alloc&) {
     return Failed(ENOMEM);
   } catch (...) {

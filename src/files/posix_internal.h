@@ -2,6 +2,7 @@
 // the SMB client share.
 #pragma once
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -9,6 +10,18 @@
 #include "files/file_ops.h"
 
 namespace veltora::internal {
+
+// The end of a successful copy: the final progress report (a failing progress
+// display does not undo a copy that is in place) and the outcome.
+inline CopyOutcome CopyDone(const CopyProgress& progress, std::uint64_t done) {
+  if (progress) {
+    try {
+      progress(done, done);
+    } catch (...) {
+    }
+  }
+  return CopyOutcome{true, std::string()};
+}
 
 // A time as a local date-time at two-second resolution, as an MS-DOS date-time
 // pair holds it (seconds rounded down to even); -1.0 outside 1980..2107.

@@ -462,14 +462,7 @@ CopyOutcome SmbFileSystem::CopyFromLocal(const std::string& localSource, const s
       return Failed(errno);
     guard.kept = true;
 
-    if (progress) {
-      try {
-        progress(done, done);
-      } catch (...) {
-        // The copy is in place; a failing progress display does not undo it.
-      }
-    }
-    return CopyOutcome{true, std::string()};
+    return internal::CopyDone(progress, done);
   } catch (const std::bad_alloc&) {
     return Failed(ENOMEM);
   } catch (...) {
