@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "engine/backup_config.h"
-#include "engine/sql_server_connection.h"
+#include "sqlserver/sql_server_connection.h"
 
 namespace veltora {
 

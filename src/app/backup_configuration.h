@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/backup_config.h"
-#include "engine/sql_server_connection.h"
+#include "sqlserver/sql_server_connection.h"
 #include "settings/settings_database.h"
 
 namespace veltora {

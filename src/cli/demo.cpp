@@ -13,7 +13,7 @@
 #include "app/process_state.h"
 #include "base/path.h"
 #include "cli/cli.h"
-#include "engine/standin_sql_server.h"
+#include "sqlserver/standin_sql_server.h"
 #include "settings/settings_database.h"
 
 namespace veltora {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/sql_server_connection.h"
+#include "sqlserver/sql_server_connection.h"
 
 namespace veltora {
 

@@ -17,7 +17,7 @@
 #include "base/line_log.h"
 #include "engine/backup_config.h"
 #include "engine/backup_records.h"
-#include "engine/sql_server_connection.h"
+#include "sqlserver/sql_server_connection.h"
 #include "files/file_ops.h"
 #include "files/file_system.h"
 #include "files/share_connection.h"

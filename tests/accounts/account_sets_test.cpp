@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "engine/standin_sql_server.h"
+#include "sqlserver/standin_sql_server.h"
 #include "support/temp_dir.h"
 
 namespace veltora {

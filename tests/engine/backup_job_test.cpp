@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "base/path.h"
-#include "engine/standin_sql_server.h"
+#include "sqlserver/standin_sql_server.h"
 #include "files/local_file_system.h"
 #include "files/smb_file_system.h"
 #include "settings/settings_database.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/sql_server_connection.h"
+#include "sqlserver/sql_server_connection.h"
 
 namespace veltora {
 

@@ -1,4 +1,4 @@
-#include "engine/sql_server_connection.h"
+#include "sqlserver/sql_server_connection.h"
 
 #include "base/text.h"
 

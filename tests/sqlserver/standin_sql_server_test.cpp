@@ -1,4 +1,4 @@
-#include "engine/standin_sql_server.h"
+#include "sqlserver/standin_sql_server.h"
 
 #include <gmock/gmock.h>
 #include <sqlite3.h>

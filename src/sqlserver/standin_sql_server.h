@@ -50,7 +50,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/sql_server_connection.h"
+#include "sqlserver/sql_server_connection.h"
 
 namespace veltora {
 

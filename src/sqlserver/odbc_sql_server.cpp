@@ -1,4 +1,4 @@
-#include "engine/odbc_sql_server.h"
+#include "sqlserver/odbc_sql_server.h"
 
 #ifdef _WIN32
 #include <windows.h>  // sql.h needs the Windows types

@@ -1,4 +1,4 @@
-#include "engine/odbc_sql_server.h"
+#include "sqlserver/odbc_sql_server.h"
 
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
