@@ -25,7 +25,7 @@ bool ListFileNames(const std::string& folder, const std::string& mask,
   if (!FolderExists(folder)) return false;
   std::vector<std::string> paths;
   ListFolderEntries(&paths, folder, mask, false, kNoAttributeFilter, false, kFilesOnly);
-  for (const auto& p : paths) names.push_back(BaseName(p));
+  for (const auto& p : paths) names.push_back(NameInFolder(p));  // a name holding a backslash stays whole
   return true;
 }
 

@@ -43,6 +43,15 @@ std::string BaseName(std::string_view path) {
   return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
 }
 
+std::string NameInFolder(std::string_view path) {
+#ifdef _WIN32
+  const std::size_t cut = path.find_last_of("/\\");
+#else
+  const std::size_t cut = path.find_last_of(SeparatorFor(path));
+#endif
+  return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
 std::string StemOf(std::string_view fileName) {
   const std::size_t dot = fileName.find_last_of('.');
   return std::string(dot == std::string_view::npos ? fileName : fileName.substr(0, dot));

@@ -19,6 +19,9 @@ std::string WithoutTrailingSeparators(std::string_view folder);
 std::string JoinPath(std::string_view folder, std::string_view name);
 // The part after the last separator (either kind) or colon.
 std::string BaseName(std::string_view path);
+// The name after the last separator of the path's own kind (SeparatorFor):
+// unlike BaseName, a local POSIX name holding "\\" or ":" stays whole.
+std::string NameInFolder(std::string_view path);
 // A file name without its last extension ("ABC.AIS" -> "ABC").
 std::string StemOf(std::string_view fileName);
 

@@ -9,12 +9,14 @@
 #include "app/backup_configuration.h"
 #include "app/process_state.h"
 #include "app/run_log.h"
+#include "app/single_instance.h"
 #include "base/path.h"
+#include "base/text.h"
+#include "engine/archiver.h"
 #include "engine/backup_job.h"
 #include "sqlserver/odbc_sql_server.h"
 #include "sqlserver/standin_sql_server.h"
-#include "files/local_file_system.h"
-#include "files/smb_file_system.h"
+#include "files/run_file_systems.h"
 #include "settings/settings_database.h"
 #include "settings/sqlite_backup_records.h"
 
@@ -80,8 +82,31 @@ int RunInitCommand(const std::string& appFolder, const CliContext& context, std:
   return kExitOk;
 }
 
+std::uint16_t SmbPortFrom(const std::string& text) {
+  constexpr std::uint16_t kDefault = 445;
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string::npos)
+    return kDefault;
+  const int value = std::stoi(text);
+  return value >= 1 && value <= 65535 ? static_cast<std::uint16_t>(value) : kDefault;
+}
+
+std::string TemporaryMarkerFor(const std::string& appFolder) {
+  std::error_code ec;
+  const std::string absolute = std::filesystem::absolute(appFolder, ec).lexically_normal().string();
+  return "vt" + ShortHash(WithoutTrailingSeparators(ec ? appFolder : absolute));
+}
+
 int RunBackupCommand(const std::string& appFolder, const CliContext& context,
                      const std::string& sqlStandinFolder, std::ostream& out, std::ostream& err) {
+  // One run per application folder: a second one touches nothing, not even
+  // the run log.
+  std::string lockError;
+  const auto lock = AppFolderLock::TryAcquire(appFolder, lockError);
+  if (!lock) {
+    err << "veltora-cli backup: " << lockError << "\n";
+    return kExitBackupIncomplete;
+  }
   auto clock = std::make_shared<SystemClock>();
   const auto sqlServer = MakeSqlServerFactory(sqlStandinFolder);
 
@@ -106,9 +131,6 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
   });
   SqliteBackupRecordsFactory records(appFolder, clock);
   ProgressPrinter progress(err);
-  LocalFileSystem localFiles;
-  SmbFileSystem shareFiles(SmbPortFromEnvironment());
-  FileSystemRouter files(localFiles, &shareFiles);
   BackupServices services{
       .log = runLog,
       .clock = *clock,
@@ -120,9 +142,9 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
       .idleText = IdleText,
       .ensureSqlServerRunning = {},
       .copyProgress = [&](std::uint64_t done, std::uint64_t total) { progress(done, total); },
-      .files = files,
-      .share = shareFiles,
-      .executableFolder = context.executableFolder};
+      .makeFileSystems = [&] { return std::make_unique<LocalAndSmbFileSystems>(context.smbPort); },
+      .archiver = ChooseArchiver(context.executableFolder, context.searchPath),
+      .temporaryMarker = TemporaryMarkerFor(appFolder)};
 
   const auto summary =
       BackupThreadProc(loaded.config, {state.configured, state.backupRunning}, services);
@@ -130,9 +152,7 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
     err << "veltora-cli backup: another backup is running\n";
     return kExitBackupIncomplete;
   }
-  const bool complete =
-      summary->jobCompleted && summary->attempted > 0 && summary->Succeeded() == summary->attempted;
-  return complete ? kExitOk : kExitBackupIncomplete;
+  return summary->Complete(loaded.config) ? kExitOk : kExitBackupIncomplete;
 }
 
 int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, std::ostream& err) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ struct CliContext {
   std::string demoShare;
   std::string demoShareUser;
   std::string demoSharePassword;
+  std::uint16_t smbPort = 445;  // VELTORA_SMB_PORT when it names a port
+  std::string searchPath;       // PATH, where 7-Zip is looked for
 };
 
 // Runs one command line (without the program name); output and errors go to
@@ -39,6 +42,12 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
 int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, std::ostream& err);
 int RunInitCommand(const std::string& appFolder, const CliContext& context, std::ostream& out,
                    std::ostream& err);
+
+// The SMB port a VELTORA_SMB_PORT value names; 445 unless it is 1..65535.
+std::uint16_t SmbPortFrom(const std::string& text);
+// The mark of this application folder's temporary files: a short hash of its
+// absolute path, so that agents of other folders never take them for theirs.
+std::string TemporaryMarkerFor(const std::string& appFolder);
 
 // The folder of the running executable (platform file).
 std::string ExecutableFolder();

@@ -1,32 +1,39 @@
 // The archiver the compression stage drives, and the command file that drives
 // it.
 //
-// Two archivers serve: the RAR console archiver where one is present beside
-// the executable (`rar` on POSIX, `Rar.exe` on Windows), else 7-Zip from the
-// PATH (7zz, then 7z, then 7za). The archive extension, and so every mask the
-// later stages use to find a run's archives, follows the archiver: ".rar" or
-// ".7z" (".bak" when nothing is compressed).
+// 7-Zip from the PATH (7zz, then 7z, then 7za) whenever it is there; the RAR
+// console archiver beside the executable (`rar` on POSIX, `Rar.exe` on
+// Windows) only without 7-Zip. The archive extension, and so every name the
+// later stages look for, follows the archiver: ".7z" or ".rar" (".bak" when
+// nothing is compressed).
 //
 // The command file `rarys.bat` is, on POSIX, a /bin/sh script (UTF-8, LF line
-// ends, since sh would take a CR as part of a word). It keeps the documented
-// shape - one archiver line per backup file, a "del" line removing the file
-// itself, "exit" - with a first line defining `del` for sh. Every path in it is
-// single-quoted, so blanks and quotes reach the archiver whole.
+// ends, since sh would take a CR as part of a word). It keeps its usual shape -
+// one archiver line per backup file, a "del" line removing the file itself,
+// "exit" - with a few shell functions defined first. Every path in it is
+// single-quoted, so blanks, quotes and wildcard characters reach the archiver
+// as one literal word, and 7-Zip is told (-spd) not to expand wildcards either.
+// The script sets an owner-only umask, so an archive is never more readable
+// than its owner alone.
+//
+// Each backup is archived under a temporary name; the script removes that
+// temporary archive when the archiver fails, so what is left after the script
+// is an archive whose archiver exited 0. The stage then tests it with the
+// password and only then renames it to its final name.
 //
 // The archive password is never written into the file, nor into any command
 // line that others can read (/proc/PID/cmdline): the file names the environment
 // variable kPasswordVariable, which only the command processor's own
 // environment holds (RunAndWait). The script moves it into an unexported shell
-// variable first, so the archivers it starts do not inherit it. 7-Zip reads it
-// from standard input (`-p` without a value, fed by sh's builtin printf). The
-// RAR console archiver has no such mode here, so its line carries
-// "-hp$password" as one word expanded by sh without being parsed again: the
-// password reaches it byte for byte but is visible in its argument list while it
-// runs. That is why 7-Zip is the archiver of the POSIX build.
+// variable first, so the archivers it starts do not inherit it, and 7-Zip reads
+// it from standard input (`-p` without a value, fed by sh's builtin printf).
+// The RAR console archiver takes a password only in its arguments, so with a
+// password it is refused (RarCannotTakePassword).
 #pragma once
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace veltora {
 
@@ -49,23 +56,19 @@ inline constexpr char kRarProgramName[] = "Rar.exe";
 inline constexpr char kRarProgramName[] = "rar";
 #endif
 
-// A RAR console archiver beside the executable is used; else the one the
-// executable carries (resource "dll1" of type "file"), written there; else
-// 7-Zip found in the directories of `searchPath` (a PATH value). Nothing when
-// none of these can be had.
+// 7-Zip found in the directories of `searchPath` (a PATH value); else a RAR
+// console archiver beside the executable, or the one the executable carries
+// (resource "dll1" of type "file"), written there. Nothing when none of these
+// can be had.
 std::optional<Archiver> ChooseArchiver(const std::string& executableFolder,
                                        const std::string& searchPath);
-// The same with this process's PATH.
-std::optional<Archiver> ChooseArchiver(const std::string& executableFolder);
 
-// The extension of a run's backups after the stage, with its dot: ".bak" when
-// the level is 0 (nothing is compressed), else the archiver's.
-std::string ArchiveExtension(int level, const Archiver& archiver);
-// "*" + ArchiveExtension: the mask of the retention and the copy.
-std::string ArchiveMask(int level, const Archiver& archiver);
+// True when this archiver would need the password in its arguments: the RAR
+// console archiver with a non-empty password.
+bool RarCannotTakePassword(const Archiver& archiver, const std::string& password);
 
 // 7-Zip's -mx value for a compression level: 1..5 map to 1, 3, 5, 7, 9; 0
-// (store) to 0. Levels outside 0..5 count as 3, as in WriteArchiveBatch.
+// (store) to 0. Levels outside 0..5 count as 3.
 int SevenZipLevel(int level);
 
 // A password the command file can carry: after trimming, at most 31
@@ -75,27 +78,33 @@ int SevenZipLevel(int level);
 bool IsValidArchivePassword(const std::string& password);
 
 // The file's name without folder and without its last extension ("A.B.bak" ->
-// "A.B"; a name without a dot stays whole). For a path naming no file the same
-// rule is applied to the trimmed path text itself, folders included. Empty for
-// an empty path.
+// "A.B"; a name without a dot stays whole). Empty for an empty path.
 std::string FileStem(const std::string& path);
 
+// One backup to archive: the backup file, the temporary archive the archiver
+// writes, and the archive's final name (all absolute paths).
+struct ArchiveTask {
+  std::string source;
+  std::string temporary;
+  std::string final;
+};
+
 // Writes the command file at `batchPath` (".bat" appended unless it ends so,
-// ASCII case ignored): one archiver line per regular file matching `mask`
-// directly in `sourceFolder`, in the listing's order, each archived as
-// stem + extension in `archiveFolder`; then the line deleting the command file;
-// then "exit". Returns whether the file exists afterwards.
-//
-// Refused (false, no file written, a leftover left for the caller): a password
-// that IsValidArchivePassword rejects; an empty path, folder or mask; a folder
-// that does not exist or is a share path; a listing that fails or finds
-// nothing. A level outside 0..5 counts as 3. A leftover command file from a run
-// that was cut off is removed before the new one is created; the new file is
-// readable and writable by its owner only from its first byte. A link, a
-// device or a folder matching the mask is never archived: the archiver deletes
-// what it archived and must not reach through a link.
+// ASCII case ignored): one archiver line per task, in order, each writing the
+// task's temporary archive from its source (and removing that archive again
+// when the archiver fails); then the line deleting the command file; then
+// "exit" with 1 when any archiver failed. `withPassword` makes the archiver
+// read the password (7-Zip only). A level outside 0..5 counts as 3. A leftover
+// command file from a run that was cut off is removed before the new one is
+// created; the new file is readable and writable by its owner only from its
+// first byte. False (no file) for an empty path or task list, or a failed write.
 bool WriteArchiveBatch(const Archiver& archiver, int level, const std::string& batchPath,
-                       const std::string& sourceFolder, const std::string& archiveFolder,
-                       const std::string& mask, const std::string& password);
+                       const std::vector<ArchiveTask>& tasks, bool withPassword);
+
+// Tests an archive with the password (none when empty), the password reaching
+// the archiver on its standard input. The archiver's exit code: 0 when the
+// archive is whole and opens with the password; -1 when it cannot be started.
+int TestArchive(const Archiver& archiver, const std::string& archive,
+                const std::string& password);
 
 }  // namespace veltora

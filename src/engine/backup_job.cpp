@@ -1,7 +1,6 @@
 #include "engine/backup_job.h"
 
 #include <exception>
-#include <memory>
 #include <set>
 #include <string_view>
 
@@ -13,22 +12,27 @@
 
 namespace veltora {
 
-bool LocalResult::ok() const { return UpperAscii(succeeded) == msg::kTrue; }
-
-int BackupRunSummary::Succeeded() const {
+int BackupRunSummary::CompleteSets(const BackupConfig& config) const {
   int n = 0;
-  for (const auto& r : results) n += r.ok() ? 1 : 0;
+  for (const auto& r : results)
+    n += r.succeeded && (config.compressionLevel == 0 || r.archived) &&
+                 (!config.remoteBackup || r.onShare)
+             ? 1
+             : 0;
   return n;
 }
 
 bool BackupRunSummary::Complete(const BackupConfig& config) const {
-  const int ok = Succeeded();
-  return jobCompleted && attempted > 0 && ok == attempted &&
-         (config.compressionLevel == 0 || archived == ok) &&
-         (!config.remoteBackup || reachedShare == ok);
+  return jobCompleted && ticked > 0 && rowsLost == 0 && CompleteSets(config) == ticked;
 }
 
 namespace {
+
+// The longest file name, in bytes, the local file systems and shares the
+// agent writes to accept.
+constexpr std::size_t kMaxFileNameBytes = 255;
+// The longest extension a backup ends with (".bak", ".rar", ".7z").
+constexpr std::size_t kLongestExtension = 4;
 
 std::string Cat(std::initializer_list<std::string_view> parts) {
   std::string out;
@@ -36,10 +40,16 @@ std::string Cat(std::initializer_list<std::string_view> parts) {
   return out;
 }
 
-std::string ErrorText(const std::exception& e) { return e.what(); }
-
-// Ends the job early; the thread's closing steps still run.
-struct JobEnded {};
+// Why a backup base name cannot name a file in the backup folder, or empty.
+// Names are data: one that holds a separator or is "." or ".." would put the
+// backup somewhere else.
+std::string BadBaseName(const std::string& base, const std::string& stamp) {
+  if (base.find_first_of("/\\") != std::string::npos || base == "." || base == ".." ||
+      base.find('\0') != std::string::npos)
+    return msg::kNameLeavesFolder;
+  if (base.size() + stamp.size() + kLongestExtension > kMaxFileNameBytes) return msg::kNameTooLong;
+  return {};
+}
 
 // Hands out backup stamps, one per account set, taken just before its backup.
 // Two backups of one run that would get the same file name in the same second
@@ -49,7 +59,6 @@ class StampAllocator {
  public:
   explicit StampAllocator(const Clock& clock) : clock_(clock) {}
 
-  // The stamp for `base`, unique within this run.
   std::string Next(const std::string& base) {
     auto when = clock_.Now();
     for (;;) {
@@ -64,105 +73,113 @@ class StampAllocator {
   std::set<std::string> used_;
 };
 
-class LocalStage {
+// The whole job: the local stage, compression and distribution. Each stage
+// answers whether the job goes on; the first that says no ends it.
+class BackupJob {
  public:
-  LocalStage(BackupConfig& config, const BackupServices& services, BackupRunSummary& summary)
+  BackupJob(BackupConfig& config, const BackupServices& services, BackupRunSummary& summary)
       : config_(config), s_(services), summary_(summary), stamps_(services.clock) {}
 
   void Run() {
+    summary_.jobCompleted = RunStages();
+  }
+
+ private:
+  void Log(const std::string& line) { s_.log.Append(line); }
+
+  bool RunStages() {
+    // The remote folder's separator is added first thing; the local folder's
+    // once it is known to exist.
+    if (!config_.remoteFolder.empty())
+      config_.remoteFolder = WithTrailingSeparator(config_.remoteFolder);
+    for (const auto& entry : config_.accountSets) summary_.ticked += entry.ticked ? 1 : 0;
+    if (summary_.ticked == 0) {
+      Log(msg::kNothingTicked);
+      return false;
+    }
+    files_ = s_.makeFileSystems();
     std::unique_ptr<SqlServerConnection> sql;
     try {
-      try {
-        RunChecksAndConnect(sql);
-      } catch (const JobEnded&) {
-        throw;
-      } catch (const std::exception& e) {
-        // The connection (or any other step before the backups) failed.
-        RecordSqlConnectFailure(ErrorText(e));
-        if (sql) sql->Close();
-        throw JobEnded{};
-      }
+      if (!CheckAndConnect(sql)) return false;
+    } catch (const std::exception& e) {
+      // The connection (or another step before the backups) failed.
+      RecordSqlConnectFailure(e.what());
+      if (sql) sql->Close();
+      return false;
+    }
+    try {
       if (IsSqlEdition(config_.edition)) {
         BackupDatabases(*sql);
         sql->Close();
       } else {
         BackupFiles();
       }
+      const bool compressed = Compress();
       RecordResults();
-      Compress();
-      Distribute();
-      summary_.jobCompleted = true;
-    } catch (const JobEnded&) {
-      summary_.jobCompleted = false;
+      return compressed && Distribute();
     } catch (const std::exception& e) {
-      s_.log.Append(Cat({msg::kJobFailedLine, ErrorText(e)}));
+      Log(Cat({msg::kJobFailedLine, e.what()}));
       if (sql) sql->Close();
-      summary_.jobCompleted = false;
+      return false;
     }
   }
 
- private:
-  void Log(const std::string& line) { s_.log.Append(line); }
+  const FileSystemRouter& Files() const { return files_->Router(); }
 
-  void RunChecksAndConnect(std::unique_ptr<SqlServerConnection>& sql) {
-    // The remote folder's separator is added first thing; the local folder's
-    // once it is known to exist.
-    if (!config_.remoteFolder.empty())
-      config_.remoteFolder = WithTrailingSeparator(config_.remoteFolder);
-
-    for (const auto& entry : config_.accountSets)
-      if (entry.ticked) ++ticked_;
-    if (ticked_ == 0) {
-      Log(msg::kNothingTicked);
-      throw JobEnded{};
-    }
+  bool CheckAndConnect(std::unique_ptr<SqlServerConnection>& sql) {
     if (config_.localBackup) {
-      if (!FolderExists(config_.localFolder)) {
-        FolderFailure(msg::kLocalFolderInvalid, msg::kLocalFolderInvalidLine);
-      } else if (!IsFolderWritable(config_.localFolder)) {
-        FolderFailure(msg::kLocalFolderNotWritable, msg::kLocalFolderNotWritableLine);
-      }
+      if (!FolderExists(Files(), config_.localFolder))
+        return FolderFailure(msg::kLocalFolderInvalid, msg::kLocalFolderInvalidLine);
+      if (!IsFolderWritable(Files(), config_.localFolder))
+        return FolderFailure(msg::kLocalFolderNotWritable, msg::kLocalFolderNotWritableLine);
     }
     if (IsSqlEdition(config_.edition) && s_.ensureSqlServerRunning) s_.ensureSqlServerRunning();
 
-    records_ = s_.records.Create();
+    auto records = s_.records.Create();
     try {
-      records_->Open();
+      records->Open();
     } catch (const std::exception& e) {
-      Log(Cat({msg::kRecordsOpenFailed, ErrorText(e)}));
-      throw JobEnded{};
+      Log(Cat({msg::kRecordsOpenFailed, e.what()}));
+      return false;
     }
-    records_->Close();
+    records->Close();
 
     config_.localFolder = WithTrailingSeparator(config_.localFolder);
     if (IsSqlEdition(config_.edition)) {
       sql = s_.sqlServer.Create(config_.timeouts);
       sql->Connect(config_.sqlUser, config_.sqlPassword, "master");
     }
+    return true;
   }
 
-  // An early failure of a whole folder: one row, one line, the job ends.
-  void FolderFailure(const char* reason, const char* line) {
+  // Writes one row; one that cannot be written is counted, so the run is not
+  // reported as complete. False when it was lost.
+  template <typename Insert>
+  bool Row(Insert insert) {
     auto records = s_.records.Create();
     try {
       records->Open();
-      records->InsertFolderFailure(reason, msg::kBackupFailedRemark);
+      insert(*records);
+      records->Close();
+      return true;
     } catch (const std::exception&) {
-      // The line below still tells the user; the row is best effort.
+      records->Close();
+      ++summary_.rowsLost;
+      return false;
     }
-    records->Close();
+  }
+
+  // An early failure of a whole folder: one row, one line; the job ends.
+  bool FolderFailure(const char* reason, const char* line) {
+    Row([&](BackupRecords& r) { r.InsertFolderFailure(reason, msg::kBackupFailedRemark); });
     Log(line);
-    throw JobEnded{};
+    return false;
   }
 
   void RecordSqlConnectFailure(const std::string& error) {
-    try {
-      if (!records_) records_ = s_.records.Create();
-      records_->Open();
-      records_->InsertFolderFailure(msg::kSqlConnectFailedRow, msg::kBackupFailedRemark);
-    } catch (const std::exception&) {
-    }
-    if (records_) records_->Close();
+    Row([&](BackupRecords& r) {
+      r.InsertFolderFailure(msg::kSqlConnectFailedRow, msg::kBackupFailedRemark);
+    });
     Log(Cat({msg::kSqlConnectFailedLine, error}));
   }
 
@@ -172,10 +189,32 @@ class LocalStage {
     try {
       step();
     } catch (const std::exception& e) {
-      onFail(ErrorText(e));
+      onFail(std::string(e.what()));
       return;
     }
     onOk();
+  }
+
+  void Failed(LocalResult result, const std::string& reason) {
+    result.localFile = msg::kLocalFailedPrefix + reason;
+    summary_.results.push_back(std::move(result));
+  }
+
+  // A name that cannot be a backup file's name: a failure entry and a line.
+  bool RefuseBadName(const LocalResult& result, const std::string& shownName,
+                     const std::string& stamp) {
+    const std::string why = BadBaseName(result.series, stamp);
+    if (why.empty()) return false;
+    Log(Cat({msg::kBadNamePrefix, shownName, msg::kBadNameMiddle, msg::kReason, why}));
+    Failed(result, why);
+    return true;
+  }
+
+  void Succeeded(LocalResult result, const std::string& stamp) {
+    result.backupName = result.series + stamp;
+    result.localFile = config_.localFolder + result.backupName;
+    result.succeeded = true;
+    summary_.results.push_back(std::move(result));
   }
 
   void BackupDatabases(SqlServerConnection& sql) {
@@ -183,33 +222,39 @@ class LocalStage {
       if (!entry.ticked) continue;
       const std::string& name = entry.name;
       if (name.empty()) continue;  // skipped without a record or a line
-      ++summary_.attempted;
       const std::string stamp = stamps_.Next(name);
+      const LocalResult result{.account = name, .series = name};
+      if (RefuseBadName(result, name, stamp)) continue;
       const std::string db = QuoteSqlLiteral(entry.database);
 
       Trap([&] { sql.Execute("exec sp_dboption " + db + ",'select into/bulkcopy','true'"); },
-           [&] {
-             Log(Cat({msg::kBulkCopyOk, name, msg::kBulkCopySuffix}));
-           },
+           [&] { Log(Cat({msg::kBulkCopyOk, name, msg::kBulkCopySuffix})); },
            [&](const std::string& err) {
              Log(Cat({msg::kBulkCopyFailed, name, msg::kBulkCopySuffix, msg::kReason, err}));
            });
 
-      const std::string base = config_.localFolder + name + stamp;
-      const std::string file = base + ".bak";
+      // The server writes under a temporary name, renamed once the statement
+      // succeeded: a statement cut off never leaves a partial backup under a
+      // backup's name for the later stages to archive and count.
+      const std::string file = config_.localFolder + name + stamp + ".bak";
+      const std::string temporary =
+          config_.localFolder + TemporaryBackupName(name + stamp + ".bak", s_.temporaryMarker);
       Trap(
           [&] {
-            if (FileExists(file)) ForceDeleteFile(file);
+            ForceDeleteFile(Files(), temporary);
             sql.Execute("backup database " + QuoteSqlIdentifier(entry.database) +
-                        " to disk=" + QuoteSqlLiteral(file) + " with init");
+                        " to disk=" + QuoteSqlLiteral(temporary) + " with init");
+            if (!Files().For(file).Rename(temporary, file))
+              throw std::runtime_error("cannot rename the backup file into place");
           },
           [&] {
             Log(Cat({msg::kBackupOkPrefix, name, msg::kBackupDatabase, entry.database, msg::kTo,
                      config_.localFolder, msg::kBackupOkSuffix}));
-            summary_.results.push_back({name, base, msg::kTrue});
+            Succeeded(result, stamp);
           },
           [&](const std::string& err) {
-            summary_.results.push_back({name, msg::kLocalFailedPrefix + err, msg::kFalse});
+            ForceDeleteFile(Files(), temporary);
+            Failed(result, err);
             Log(Cat({msg::kBackupPrefix, name, msg::kBackupDatabase, entry.database, msg::kTo,
                      config_.localFolder, msg::kBackupFailedSuffix, msg::kReason, err}));
           });
@@ -225,9 +270,7 @@ class LocalStage {
            });
 
       Trap([&] { sql.Execute("EXEC sp_dboption " + db + ",'trunc. log on chkpt','false'"); },
-           [&] {
-             Log(Cat({msg::kTruncOk, name, msg::kTruncSuffix}));
-           },
+           [&] { Log(Cat({msg::kTruncOk, name, msg::kTruncSuffix})); },
            [&](const std::string& err) {
              Log(Cat({msg::kTruncFailed, name, msg::kTruncSuffix, msg::kReason, err}));
            });
@@ -237,89 +280,118 @@ class LocalStage {
   void BackupFiles() {
     for (const auto& entry : config_.accountSets) {
       if (!entry.ticked) continue;
-      ++summary_.attempted;
       const std::string source = JoinPath(config_.accountFolder, entry.name);
-      const std::string stem = StemOf(entry.name);
-      const std::string base = config_.localFolder + stem + stamps_.Next(stem);
-      if (!FileExists(source)) {
+      const LocalResult result{.account = source, .series = StemOf(entry.name)};
+      const std::string stamp = stamps_.Next(result.series);
+      if (RefuseBadName(result, source, stamp)) continue;
+      if (!FileExists(Files(), source)) {
         Log(Cat({msg::kSourceGonePrefix, source, msg::kSourceGoneSuffix}));
-        summary_.results.push_back({source, msg::kSourceGoneEntry, msg::kFalse});
+        summary_.results.push_back(
+            {.account = source, .series = result.series, .localFile = msg::kSourceGoneEntry});
         continue;
       }
-      // A copy that fails without raising (a full disk, a locked source) is a
-      // failure entry with its reason, never a success; the safe copy leaves
-      // no partial file under the backup's name.
-      const CopyOutcome copied = CopyFileSafely(source, base + ".bak", s_.copyProgress);
+      // A copy that fails without raising (a full disk, a locked source, a
+      // link) is a failure entry with its reason, never a success; the copy
+      // never leaves a partial file under the backup's name.
+      const std::string target = config_.localFolder + result.series + stamp + ".bak";
+      const CopyOutcome copied =
+          Files().For(target).CopyFromLocal(source, target, false, s_.copyProgress);
       if (copied.ok) {
-        summary_.results.push_back({source, base, msg::kTrue});
+        Succeeded(result, stamp);
         Log(Cat({msg::kFileBackupOkPrefix, source, msg::kFileBackupOkSuffix}));
       } else {
-        summary_.results.push_back({source, msg::kLocalFailedPrefix + copied.error, msg::kFalse});
+        Failed(result, copied.error);
         Log(Cat({msg::kFileBackupOkPrefix, source, msg::kFileBackupFailedSuffix, msg::kReason,
                  copied.error}));
       }
     }
   }
 
-  void Compress() {
-    if (config_.compressionLevel == 0) return;
-    const auto extension = RunCompressionStage({config_.compressionLevel, config_.localFolder,
-                                                config_.archivePassword, s_.executableFolder},
-                                               s_.log);
-    if (!extension) throw JobEnded{};
-    summary_.extension = *extension;
-    // The archiver's own failures are not reported by the command file's run;
-    // what counts is whether each backup's archive is there.
-    for (const auto& r : summary_.results)
-      if (r.ok() && FileExists(r.localFile + summary_.extension)) ++summary_.archived;
-  }
-
-  void Distribute() {
-    const DistributionOutcome out =
-        RunDistributionStage(config_, summary_.results, summary_.extension,
-                             {s_.log, s_.files, s_.share, s_.records, s_.copyProgress});
-    summary_.reachedShare = out.reachedShare;
-    if (!out.completed) throw JobEnded{};
-  }
-
-  void RecordResults() {
-    try {
-      records_->Open();
-      for (const auto& r : summary_.results) {
-        records_->InsertLocalResult(r.account, r.localFile,
-                                    r.ok() ? config_.archivePassword : std::string(), r.ok());
-        Log(msg::kResultRowWritten);
+  // False when the stage ended the job.
+  bool Compress() {
+    if (config_.compressionLevel == 0) return true;
+    const auto outcome = RunCompressionStage(
+        {config_.compressionLevel, config_.localFolder, config_.archivePassword, s_.archiver,
+         s_.temporaryMarker},
+        Files(), s_.log);
+    if (!outcome) return false;
+    extension_ = outcome->extension;
+    for (auto& r : summary_.results) {
+      if (!r.succeeded) continue;
+      const std::string bak = r.backupName + ".bak";
+      r.archived = outcome->archived.count(bak) != 0;
+      if (!r.archived) {
+        const auto failure = outcome->failures.find(bak);
+        r.archiveFailure = failure != outcome->failures.end() ? failure->second : "";
       }
-      records_->Close();
-    } catch (const std::exception& e) {
-      records_->Close();
-      Log(Cat({msg::kResultRowFailed, ErrorText(e)}));
     }
+    return true;
+  }
+
+  // One row per result: the local backup (with the password only when an
+  // archive carries it), and for a backup whose archive failed, a failure row
+  // with the reason. A row that cannot be written is said in the run log and
+  // makes the run incomplete.
+  void RecordResults() {
+    const bool compressing = config_.compressionLevel != 0;
+    for (const auto& r : summary_.results) {
+      const std::string password = r.archived ? config_.archivePassword : std::string();
+      bool ok = Row([&](BackupRecords& rec) {
+        rec.InsertLocalResult(r.account, r.localFile, password, r.succeeded);
+      });
+      if (ok && r.succeeded && compressing && !r.archived)
+        ok = Row([&](BackupRecords& rec) {
+          rec.InsertLocalResult(r.account, msg::kArchiveFailedRowPrefix + r.archiveFailure, "",
+                                false);
+        });
+      Log(ok ? msg::kResultRowWritten : msg::kResultRowFailed);
+    }
+  }
+
+  bool Distribute() {
+    return RunDistributionStage(config_, summary_.results, extension_,
+                                {s_.log, Files(), files_->Share(), s_.records, s_.copyProgress,
+                                 summary_.rowsLost});
   }
 
   BackupConfig& config_;
   const BackupServices& s_;
   BackupRunSummary& summary_;
   StampAllocator stamps_;
-  std::unique_ptr<BackupRecords> records_;
-  int ticked_ = 0;
+  std::unique_ptr<RunFileSystems> files_;
+  std::string extension_ = ".bak";
 };
 
-void CopyRunLogToShare(const BackupConfig& config, const BackupServices& s) {
-  const std::string name = FileNameIfExists(s.runLogPath);
+// Clears the backup-running flag however the run ends.
+class RunningFlagRelease {
+ public:
+  explicit RunningFlagRelease(std::atomic<bool>& flag) : flag_(flag) {}
+  ~RunningFlagRelease() { flag_.store(false); }
+  RunningFlagRelease(const RunningFlagRelease&) = delete;
+  RunningFlagRelease& operator=(const RunningFlagRelease&) = delete;
+
+ private:
+  std::atomic<bool>& flag_;
+};
+
+void CopyRunLogToShare(const std::string& remoteFolder, const BackupServices& s) {
+  const std::string name = NameInFolder(s.runLogPath);
   // Without a remote folder there is nowhere to copy to: the copy fails rather
   // than landing in the current folder.
-  const bool ok = !config.remoteFolder.empty() &&
-                  CopyFileOver(s.files, s.runLogPath, config.remoteFolder + name);
-  s.log.Append(Cat({msg::kCopyRunLogPrefix, s.runLogPath, msg::kCopyRunLogMiddle,
-                    config.remoteFolder, name, ok ? msg::kCopyRunLogOk : msg::kCopyRunLogFailed}));
+  bool ok = false;
+  if (!remoteFolder.empty() && s.makeFileSystems) {
+    const auto files = s.makeFileSystems();
+    ok = CopyFileOver(files->Router(), s.runLogPath, remoteFolder + name);
+  }
+  s.log.Append(Cat({msg::kCopyRunLogPrefix, s.runLogPath, msg::kCopyRunLogMiddle, remoteFolder,
+                    name, ok ? msg::kCopyRunLogOk : msg::kCopyRunLogFailed}));
 }
 
 }  // namespace
 
 BackupRunSummary RunBackupJob(BackupConfig config, const BackupServices& services) {
   BackupRunSummary summary;
-  LocalStage(config, services, summary).Run();
+  BackupJob(config, services, summary).Run();
   return summary;
 }
 
@@ -327,9 +399,7 @@ std::optional<BackupRunSummary> BackupThreadProc(const BackupConfig& config, Bac
                                                  const BackupServices& s) {
   if (!flags.configured.load()) return std::nullopt;
   if (flags.backupRunning.exchange(true)) return std::nullopt;
-
-  BackupConfig remote;  // only the remote folder matters to the error path
-  remote.remoteFolder = WithTrailingSeparator(config.remoteFolder);
+  const RunningFlagRelease release(flags.backupRunning);
   try {
     s.log.Append(config.caption);
     s.log.Append(Cat({msg::kUptimePrefix, s.uptimeText ? s.uptimeText() : std::string()}));
@@ -347,15 +417,23 @@ std::optional<BackupRunSummary> BackupThreadProc(const BackupConfig& config, Bac
     }
     records->Close();
 
-    s.log.Append(msg::kThreadSucceeded);
+    // Nothing ticked is no failure of the thread: the job said why it did
+    // nothing.
+    if (summary.ticked == 0 || summary.Complete(config)) {
+      s.log.Append(msg::kThreadSucceeded);
+    } else {
+      s.log.Append(Cat({msg::kThreadFinishedWithFailuresPrefix,
+                        std::to_string(summary.ticked - summary.CompleteSets(config)),
+                        msg::kThreadFinishedWithFailuresSuffix}));
+    }
     if (s.rotateRunLog) s.rotateRunLog();
-    flags.backupRunning.store(false);
     return summary;
-  } catch (...) {
-    s.log.Append(msg::kThreadFailed);
+  } catch (const std::exception& e) {
+    s.log.Append(Cat({msg::kThreadFailed, e.what()}));
     if (s.rotateRunLog) s.rotateRunLog();
-    flags.backupRunning.store(false);
-    CopyRunLogToShare(remote, s);
+    CopyRunLogToShare(config.remoteFolder.empty() ? std::string()
+                                                  : WithTrailingSeparator(config.remoteFolder),
+                      s);
     return BackupRunSummary{};
   }
 }

@@ -1,37 +1,61 @@
-// The compression stage of the backup job: each backup file (NAME.bak) of the
-// local backup folder becomes an encrypted archive beside it (NAME.7z or
-// NAME.rar, after the archiver in use), through the command file `rarys.bat`
-// that the platform's command processor runs (archiver.h says how, and how the
-// password travels). The archiver deletes each backup once it is in its
-// archive; a backup it fails on stays a ".bak" file for a later run.
+// The compression stage of the backup job: each backup file (NAME.bak) directly
+// in the local backup folder becomes an encrypted archive beside it (NAME.7z,
+// or NAME.rar with the RAR console archiver), through the command file
+// `rarys.bat` that the platform's command processor runs (archiver.h says how,
+// and how the password travels).
+//
+// An archive counts only when its archiver exited 0 and the archive then
+// tested good with the password. It is written under a temporary name and
+// renamed to its final name only after the test; only then is its backup file
+// deleted. A backup whose archive failed stays a ".bak" file and is archived by
+// a later run. Every ".bak" file of the folder is archived, not only this
+// run's, so leftovers of a run whose compression failed catch up.
 #pragma once
 
+#include <map>
+#include <set>
 #include <optional>
 #include <string>
 
 #include "base/line_log.h"
 #include "engine/archiver.h"
+#include "files/file_system.h"
 
 namespace veltora {
 
 struct CompressionInputs {
-  int level = 3;                 // 0 = no compression (the stage does nothing), 1..5
-  std::string localFolder;       // the local backup folder, with its trailing separator
-  std::string password;          // the archive password; empty = archives without one
-  std::string executableFolder;  // where a RAR console archiver is looked for
-  // The archiver to use; when empty the stage chooses one (ChooseArchiver).
-  std::optional<Archiver> archiver = std::nullopt;
+  int level = 3;            // 0 = no compression (the stage does nothing), 1..5
+  std::string localFolder;  // the local backup folder, with its trailing separator
+  std::string password;     // the archive password; empty = archives without one
+  std::optional<Archiver> archiver;  // the archiver to use; none = no archiver to be had
+  // Marks this agent's temporary archives, so that a leftover is recognised as
+  // its own and no other agent's file is ever removed.
+  std::string temporaryMarker;
 };
 
-// Runs the stage with its run-log lines. Returns the extension of the run's
-// backups when the job goes on (".bak" for level 0, the archiver's otherwise),
-// nothing when the stage ended the job: no archiver ("释放Rar.exe文件失败，数据库压缩失败！"),
-// no command file ("生成RAR压缩批处理失败，压缩失败！"), the command file could not
-// be started ("执行RAR压缩批处理失败，压缩失败！"), or an unexpected error
-// ("压缩数据库发生错误，压缩失败！" + its text). As documented, an archiver that
-// ran but failed does not end the job; the caller learns it from the archives
-// that are missing. The command file is gone when this returns, on every path,
-// and the password appears in no line.
-std::optional<std::string> RunCompressionStage(const CompressionInputs& in, LineLog& log);
+struct CompressionOutcome {
+  std::string extension;  // of the run's backups after the stage: ".bak", ".7z", ".rar"
+  // Backup file names (NAME.bak) whose archive is in place and tested good.
+  std::set<std::string> archived;
+  // Backup file names whose archive failed, with the reason.
+  std::map<std::string, std::string> failures;
+};
+
+// Runs the stage with its run-log lines. Nothing when the stage ended the job:
+// no archiver ("释放Rar.exe文件失败，数据库压缩失败！"), a RAR archiver that
+// would need the password in its arguments, no command file ("生成RAR压缩批处理失败，压缩失败！"
+// - also for an unusable password or no backup file to archive), the command
+// file could not be started ("执行RAR压缩批处理失败，压缩失败！"), or an
+// unexpected error ("压缩数据库发生错误，压缩失败！" + its text). Otherwise the
+// outcome, with one run-log line for each backup whose archive failed. The
+// command file and every temporary archive are gone when this returns, on every
+// path, and the password appears in no line.
+std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& in,
+                                                      const FileSystemRouter& fs, LineLog& log);
+
+// The name a backup's archive is written under until it tested good: bounded
+// in length whatever the final name's, and carrying `marker`.
+std::string TemporaryBackupName(const std::string& finalName, const std::string& marker);
+bool IsTemporaryBackupName(const std::string& name, const std::string& marker);
 
 }  // namespace veltora

@@ -5,7 +5,6 @@
 
 #include "base/path.h"
 #include "base/text.h"
-#include "engine/backup_job.h"
 #include "engine/messages.h"
 #include "files/copy_to_share.h"
 #include "files/file_ops.h"
@@ -21,59 +20,69 @@ namespace {
 
 class Distribution {
  public:
-  Distribution(const BackupConfig& config, const std::vector<LocalResult>& results,
+  Distribution(const BackupConfig& config, std::vector<LocalResult>& results,
                const std::string& extension, const DistributionContext& ctx)
       : c_(config), results_(results), ext_(extension), ctx_(ctx) {}
 
-  DistributionOutcome Run() {
-    if (!c_.remoteBackup) {
-      if (c_.keepCount > 0 && !PruneEach(false)) return out_;
-      out_.completed = true;
-      return out_;
+  bool Run() {
+    bool completed = true;
+    bool shareReached = false;
+    if (c_.remoteBackup) {
+      try {
+        shareReached = ReachShare();
+        completed = shareReached && Copy();
+      } catch (const std::exception&) {
+        ctx_.log.Append(msg::kRemoteUnknownError);
+        completed = false;
+      }
     }
-    try {
-      if (!ReachShare() || (c_.keepCount > 0 && !PruneEach(true))) return out_;
-      Copy();
-    } catch (const std::exception&) {
-      ctx_.log.Append(msg::kRemoteUnknownError);
-    }
-    return out_;
+    return PruneEach(shareReached) && completed;
   }
 
  private:
-  // The ticked account sets that were selected when the run started.
-  std::vector<std::string> PrunedBaseNames() const {
-    std::vector<std::string> names;
-    for (const auto& e : c_.accountSets) {
-      const auto& sel = c_.selectedAccountSets;
-      if (e.ticked && std::find(sel.begin(), sel.end(), e.name) != sel.end())
-        names.push_back(BackupBaseName(c_.edition, e.name));
+  // This run's good backup of the series, if any, on each side.
+  PruneSides VerifiedSides(const std::string& series) const {
+    PruneSides sides;
+    for (const auto& r : results_) {
+      if (r.series != series || !r.succeeded) continue;
+      sides.local = sides.local || c_.compressionLevel == 0 || r.archived;
+      sides.remote = sides.remote || r.onShare;
     }
-    return names;
+    return sides;
   }
 
-  bool PruneEach(bool remote) {
+  // The ticked account sets that were selected when the run started, each
+  // pruned on the sides where this run's backup of it is verified.
+  bool PruneEach(bool shareReached) {
+    if (c_.keepCount <= 0) return true;
     const RetentionContext rc{ctx_.fs, ctx_.share, ctx_.log};
-    for (const auto& base : PrunedBaseNames()) {
-      const std::string mask = BackupMaskFor(base, ext_);
+    const auto& selected = c_.selectedAccountSets;
+    for (const auto& e : c_.accountSets) {
+      if (!e.ticked || std::find(selected.begin(), selected.end(), e.name) == selected.end())
+        continue;
+      const BackupSeries series{BackupBaseName(c_.edition, e.name), ext_};
+      PruneSides sides = VerifiedSides(series.baseName);
+      sides.remote = sides.remote && shareReached;
+      if (!sides.local && !sides.remote) continue;
       bool ok = false;
       try {
-        ok = remote ? PruneLocalAndRemote(rc, c_.remoteUser, c_.remotePassword, c_.localFolder,
-                                          c_.remoteFolder, mask, c_.keepCount, true)
-                    : PruneLocal(rc, c_.localFolder, mask, c_.keepCount, true);
+        ok = sides.remote ? PruneLocalAndRemote(rc, c_.remoteUser, c_.remotePassword,
+                                                c_.localFolder, c_.remoteFolder, series,
+                                                c_.keepCount, sides)
+                          : PruneLocal(rc, c_.localFolder, series, c_.keepCount);
       } catch (const std::exception&) {
-        if (remote) continue;  // one account set's error does not stop the others
-        throw;
+        ok = false;
       }
       const std::string where =
-          remote ? c_.localFolder + msg::kPruneAndRemote + c_.remoteFolder : c_.localFolder;
-      if (ok) {
-        ctx_.log.Append(msg::kPruneOkPrefix + where + msg::kPruneOf + mask + msg::kPruneOkSuffix);
-      } else {
+          sides.remote ? c_.localFolder + msg::kPruneAndRemote + c_.remoteFolder : c_.localFolder;
+      if (!ok) {
         ctx_.log.Append(msg::kPruneFailedPrefix + c_.localFolder + msg::kPruneAndRemote +
-                        c_.remoteFolder + msg::kPruneOf + mask + msg::kPruneFailedSuffix);
+                        c_.remoteFolder + msg::kPruneOf + series.Mask() +
+                        msg::kPruneFailedSuffix);
         return false;
       }
+      ctx_.log.Append(msg::kPruneOkPrefix + where + msg::kPruneOf + series.Mask() +
+                      msg::kPruneOkSuffix);
     }
     return true;
   }
@@ -96,62 +105,61 @@ class Distribution {
     return true;
   }
 
-  void FolderFailure(const char* reason, const char* line) {
+  // Writes one row; a row that cannot be written is counted, so the run is
+  // not reported as complete.
+  template <typename Insert>
+  void Row(Insert insert) {
     auto records = ctx_.records.Create();
     try {
       records->Open();
-      records->InsertFolderFailure(reason, msg::kRemoteFailedRemark);
+      insert(*records);
     } catch (const std::exception&) {
+      ++ctx_.rowsLost;
     }
     records->Close();
+  }
+
+  void FolderFailure(const char* reason, const char* line) {
+    Row([&](BackupRecords& r) { r.InsertFolderFailure(reason, msg::kRemoteFailedRemark); });
     ctx_.log.Append(line);
   }
 
-  void Copy() {
-    if (Trim(c_.remoteFolder).empty()) return;
+  // True when the copy ran; each result that reached the share is marked and
+  // gets its row.
+  bool Copy() {
+    if (Trim(c_.remoteFolder).empty()) return false;
     const CopiedNames copied =
         CopyToShare(ctx_.fs, ctx_.share, ctx_.log, c_.remoteUser, c_.remotePassword, c_.localFolder,
                     c_.remoteFolder, "*" + ext_, ctx_.copyProgress);
-    auto records = ctx_.records.Create();
     if (!copied.Started()) {
-      try {
-        records->Open();
-        records->InsertRemoteFailure(c_.remoteFolder);
-      } catch (const std::exception&) {
-      }
-      records->Close();
-      return;
+      Row([&](BackupRecords& r) { r.InsertRemoteFailure(c_.remoteFolder); });
+      return false;
     }
     const std::string remote = WithTrailingSeparator(c_.remoteFolder);
-    for (const auto& r : results_) {
-      const std::string name = BaseName(r.localFile);
+    // A copy carries the password only when it is an archive.
+    const std::string password = c_.compressionLevel == 0 ? std::string() : c_.archivePassword;
+    for (auto& r : results_) {
       // Decided by the exact file name, not a substring: CME…013000 must not
       // count as copied because ACME…013000 was.
-      if (!r.ok() || !copied.Contains(name + ext_)) continue;
-      ++out_.reachedShare;
-      try {
-        records->Open();
-        records->InsertRemoteCopy(r.account, remote + name, c_.archivePassword);
-      } catch (const std::exception&) {
-      }
-      records->Close();
+      if (!r.succeeded || !copied.Contains(r.backupName + ext_)) continue;
+      r.onShare = true;
+      Row([&](BackupRecords& rec) {
+        rec.InsertRemoteCopy(r.account, remote + r.backupName, password);
+      });
     }
-    out_.completed = true;
+    return true;
   }
 
   const BackupConfig& c_;
-  const std::vector<LocalResult>& results_;
+  std::vector<LocalResult>& results_;
   const std::string ext_;
   const DistributionContext& ctx_;
-  DistributionOutcome out_;
 };
 
 }  // namespace
 
-DistributionOutcome RunDistributionStage(const BackupConfig& config,
-                                         const std::vector<LocalResult>& results,
-                                         const std::string& extension,
-                                         const DistributionContext& ctx) {
+bool RunDistributionStage(const BackupConfig& config, std::vector<LocalResult>& results,
+                          const std::string& extension, const DistributionContext& ctx) {
   return Distribution(config, results, extension, ctx).Run();
 }
 

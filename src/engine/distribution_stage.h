@@ -1,6 +1,11 @@
-// The job's last stage: prune each selected account set's backups to the keep
-// count, and with remote backup on, reach the share, prune there, copy the new
-// archives and record each backup that reached it.
+// The job's last stage. With remote backup on it reaches the share, copies the
+// new archives there (each verified before it takes its final name) and
+// records each backup that reached it. Then it prunes each selected account
+// set's backups to the keep count, each side only once this run's backup of
+// that set is verified there: locally once its archive tested good (or, without
+// compression, once the backup exists), on the share once its copy is
+// verified. A run that fails on one side therefore never costs that side a
+// good backup.
 #pragma once
 
 #include <string>
@@ -9,12 +14,11 @@
 #include "base/line_log.h"
 #include "engine/backup_config.h"
 #include "engine/backup_records.h"
+#include "engine/local_result.h"
 #include "files/file_system.h"
 #include "files/share_connection.h"
 
 namespace veltora {
-
-struct LocalResult;
 
 struct DistributionContext {
   LineLog& log;
@@ -22,20 +26,16 @@ struct DistributionContext {
   ShareConnector& share;
   const BackupRecordsFactory& records;
   CopyProgress copyProgress;
-};
-
-struct DistributionOutcome {
-  bool completed = false;  // false when a failure ended the stage early
-  int reachedShare = 0;    // successful backups of this run now on the share
+  int& rowsLost;  // counts rows that could not be written
 };
 
 // `config` has both folders with their trailing separators; `extension` is the
 // run's backup extension with its dot (".7z", ".rar", or ".bak" without
-// compression).
-DistributionOutcome RunDistributionStage(const BackupConfig& config,
-                                         const std::vector<LocalResult>& results,
-                                         const std::string& extension,
-                                         const DistributionContext& ctx);
+// compression). Marks each result that reached the share. False when a failure
+// ended the stage early (share unreachable, pruning failed, copy never
+// started).
+bool RunDistributionStage(const BackupConfig& config, std::vector<LocalResult>& results,
+                          const std::string& extension, const DistributionContext& ctx);
 
 // The base name an account set's backups start with: the .AIS file name
 // without its extension (file editions) or the account-set name whole (SQL

@@ -28,6 +28,14 @@ using EnvironmentAdditions = std::vector<std::pair<std::string, std::string>>;
 // limit on the file's path as there is for a Windows command line.
 int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment = {});
 
+// Runs `program` with `arguments` directly (no command processor), `input` on
+// its standard input, its output discarded, and waits for it. Returns its exit
+// code, 128 + the signal number when a signal ended it, or -1 when it cannot be
+// started. The input travels through a pipe, never the command line, so a
+// password given there is not visible to other users.
+int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+               std::string_view input = {});
+
 // The short (8.3) form of the trimmed path; empty for an empty path or when the
 // conversion fails. POSIX has no short names: the answer is the trimmed path
 // itself, blanks included; the command file quotes every path instead.

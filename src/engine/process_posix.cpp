@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "base/path.h"
+#include "base/scoped_handle.h"
 #include "base/text.h"
 #include "engine/process.h"
 
@@ -74,19 +75,23 @@ bool IsExecutableFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-}  // namespace
+struct FdTraits {
+  static int Invalid() { return -1; }
+  static void Close(int fd) { ::close(fd); }
+};
+using ScopedFd = ScopedHandle<int, FdTraits>;
 
-int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment) {
-  // CreateProcess fails for a missing command file; sh would start and answer
-  // 127 instead, so the check comes first.
-  struct stat st {};
-  if (commandFile.empty() || ::stat(commandFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      ::access(commandFile.c_str(), R_OK) != 0)
-    return -1;
-
+// Starts `program` with `argv` (argv[0] included), standard input from
+// `stdinFd` (or /dev/null when -1), output to /dev/null, and waits for it.
+int SpawnAndWait(const std::string& program, std::vector<std::string> argv, char** environment,
+                 int stdinFd) {
   FileActions actions;
   if (!actions.ok()) return -1;
-  if (::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0) != 0 ||
+  const bool input = stdinFd >= 0
+                         ? ::posix_spawn_file_actions_adddup2(actions.get(), stdinFd, 0) == 0
+                         : ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null",
+                                                              O_RDONLY, 0) == 0;
+  if (!input ||
       ::posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0) != 0 ||
       ::posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0) != 0)
     return -1;
@@ -95,13 +100,13 @@ int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extra
   // socket of this program stay out of the archiver's reach.
   if (::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3) != 0) return -1;
 #endif
-
-  ChildEnvironment env(extraEnvironment);
-  std::string shell = kShell;
-  std::string file = commandFile;
-  char* argv[] = {shell.data(), file.data(), nullptr};
+  std::vector<char*> pointers;
+  for (auto& a : argv) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
   pid_t pid = 0;
-  if (::posix_spawn(&pid, kShell, actions.get(), nullptr, argv, env.get()) != 0) return -1;
+  if (::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, pointers.data(),
+                    environment) != 0)
+    return -1;
 
   int status = 0;
   for (;;) {
@@ -113,6 +118,44 @@ int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extra
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+}  // namespace
+
+int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment) {
+  // CreateProcess fails for a missing command file; sh would start and answer
+  // 127 instead, so the check comes first.
+  struct stat st {};
+  if (commandFile.empty() || ::stat(commandFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      ::access(commandFile.c_str(), R_OK) != 0)
+    return -1;
+  ChildEnvironment env(extraEnvironment);
+  return SpawnAndWait(kShell, {kShell, commandFile}, env.get(), -1);
+}
+
+int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+               std::string_view input) {
+  if (program.empty()) return -1;
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  if (input.empty()) return SpawnAndWait(program, std::move(argv), environ, -1);
+  // The input goes into the pipe before the child exists: it fits the pipe's
+  // buffer (a password), and with both ends still ours no write can raise
+  // SIGPIPE however early the child exits.
+  if (input.size() > 4096) return -1;
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+  const ScopedFd readEnd(fds[0]);
+  ScopedFd writeEnd(fds[1]);
+  std::size_t done = 0;
+  while (done < input.size()) {
+    const ssize_t n = ::write(writeEnd.get(), input.data() + done, input.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return -1;
+    done += static_cast<std::size_t>(n);
+  }
+  writeEnd.Reset();
+  return SpawnAndWait(program, std::move(argv), environ, readEnd.get());
 }
 
 std::string ShortPathOf(const std::string& path) { return Trim(path); }

@@ -1,6 +1,7 @@
 #include "files/copy_to_share.h"
 
 #include <exception>
+#include <string_view>
 
 #include "base/path.h"
 #include "base/text.h"
@@ -11,6 +12,15 @@
 namespace veltora {
 
 namespace m = files_msg;
+
+bool ShareCanHoldName(const std::string& name) {
+  if (name.empty() || name.size() > kMaxShareNameBytes) return false;
+  if (name.back() == '.' || name.back() == ' ') return false;  // Windows drops them
+  for (const unsigned char c : name)
+    if (c < 0x20 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
+      return false;
+  return true;
+}
 
 bool CopiedNames::Contains(const std::string& name) const {
   return !name.empty() && text.find("|" + name + "|") != std::string::npos;
@@ -59,15 +69,24 @@ CopiedNames CopyToShare(const FileSystemRouter& fs, ShareConnector& share, LineL
     FileSystem& target = fs.For(remote);
     RemoveStaleTemporaryFiles(target, remote);
     for (const auto& path : paths) {
-      const std::string name = FileNameIfExists(fs, path);
+      const std::string name = NameInFolder(path);
       if (name.empty() || !FileExists(fs, path)) continue;  // gone meanwhile
       const std::string destination = remote + name;
+      const std::string failedLine = m::kCopyFailedPrefix + path + m::kCopyTo + remote +
+                                     m::kCopySuffix + m::kCopyFailedReason;
+      // A name the share cannot hold would be cut into folders or refused:
+      // never sent, and said so.
+      if (!ShareCanHoldName(name)) {
+        log.Append(failedLine + m::kNameNotForShare);
+        continue;
+      }
       if (FileExists(fs, destination)) continue;  // never overwritten
-      if (target.CopyFromLocal(path, destination, false, progress).ok) {
+      const CopyOutcome outcome = target.CopyFromLocal(path, destination, false, progress);
+      if (outcome.ok) {
         building += name + "|";
         log.Append(m::kCopyOkPrefix + path + m::kCopyTo + remote + m::kCopySuffix);
       } else {
-        log.Append(m::kCopyFailedPrefix + path + m::kCopyTo + remote + m::kCopySuffix);
+        log.Append(failedLine + outcome.error);
       }
     }
     return {building};

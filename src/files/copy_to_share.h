@@ -2,6 +2,7 @@
 // deletes a backup; tells the caller which file names reached the share.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -20,12 +21,22 @@ struct CopiedNames {
   bool Contains(const std::string& name) const;
 };
 
+// The longest file name, in bytes, a copy to the share is attempted with.
+inline constexpr std::size_t kMaxShareNameBytes = 255;
+
+// Whether a share can hold a file of this name as one name: no separator, none
+// of : * ? " < > |, no control character, no trailing dot or blank, at most
+// kMaxShareNameBytes bytes.
+bool ShareCanHoldName(const std::string& name);
+
 // Copies every file matching the mask directly in the local folder that the
 // remote folder lacks. Each copy is written under a temporary name on the
-// share and renamed into place only when complete and of the right size, so
-// an interrupted copy never leaves a partial file under a backup's name (the
-// no-overwrite rule would keep it forever); temporary files left by earlier,
-// interrupted runs are removed first.
+// share and renamed into place only when complete, of the right size and read
+// back equal to the local file, so an interrupted or damaged copy never stands
+// under a backup's name (the no-overwrite rule would keep it forever); this
+// agent's temporary files left by earlier, interrupted runs are removed first.
+// Each failed copy writes its line with the reason; a name the share cannot
+// hold is not sent.
 CopiedNames CopyToShare(const FileSystemRouter& fs, ShareConnector& share, LineLog& log,
                         const std::string& user, const std::string& password,
                         const std::string& localFolder, const std::string& remoteFolder,

@@ -10,6 +10,7 @@
 
 #include "base/date_time.h"
 #include "files/file_ops.h"
+#include "files/share_connection.h"
 
 namespace veltora {
 
@@ -88,6 +89,17 @@ class FileSystemRouter {
  private:
   FileSystem& local_;
   FileSystem* share_;
+};
+
+// The file systems one backup run works with, made fresh for that run by the
+// front end, so that nothing another thread does (a listing on the window
+// thread, a second connection to the share) can drop this run's share sessions
+// or swap the account it connected with.
+class RunFileSystems {
+ public:
+  virtual ~RunFileSystems() = default;
+  virtual const FileSystemRouter& Router() const = 0;
+  virtual ShareConnector& Share() = 0;
 };
 
 }  // namespace veltora

@@ -6,34 +6,56 @@
 #include "base/path.h"
 #include "base/text.h"
 #include "files/file_ops.h"
-#include "files/folder_listing.h"
 #include "files/retention_messages.h"
 
 namespace veltora {
 
 namespace m = files_msg;
 
+namespace {
+constexpr std::size_t kStampDigits = 14;
+
+bool AllDigits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+}  // namespace
+
+bool BackupSeries::Matches(const std::string& name) const {
+  if (name.size() != baseName.size() + kStampDigits + extension.size()) return false;
+  if (name.compare(0, baseName.size(), baseName) != 0) return false;
+  if (!AllDigits(std::string_view(name).substr(baseName.size(), kStampDigits))) return false;
+  return EqualsIgnoreAsciiCase(std::string_view(name).substr(baseName.size() + kStampDigits),
+                               extension);
+}
+
+std::string BackupSeries::Mask() const {
+  return baseName + std::string(kStampDigits, '?') + extension;
+}
+
 bool SortByDate(std::vector<ybhzf>& files, bool ascending) {
   if (files.empty()) return false;
-  std::stable_sort(files.begin(), files.end(),
-                   [](const ybhzf& a, const ybhzf& b) { return a.created < b.created; });
+  std::stable_sort(files.begin(), files.end(), [](const ybhzf& a, const ybhzf& b) {
+    return a.stamp != b.stamp ? a.stamp < b.stamp : a.created < b.created;
+  });
   if (!ascending) std::reverse(files.begin(), files.end());
   return true;
 }
 
-bool ListFilesByDate(const FileSystemRouter& fs, std::vector<ybhzf>& files,
-                     const std::string& folder, const std::string& mask, bool recurse,
-                     bool ascending) {
-  std::vector<ListedFile> listed;
-  if (!ListFilesWithDates(fs, folder, mask, recurse, listed) || listed.empty()) return false;
+bool ListFilesByDate(const FileSystemRouter& router, std::vector<ybhzf>& files,
+                     const std::string& folder, const BackupSeries& series, bool ascending) {
   files.clear();
-  files.reserve(listed.size());
-  for (auto& f : listed) files.push_back({std::move(f.path), f.created});
-  return SortByDate(files, ascending);
-}
-
-std::string BackupMaskFor(const std::string& baseName, const std::string& extension) {
-  return baseName + std::string(14, '?') + extension;
+  std::vector<FolderEntry> entries;
+  if (!router.For(folder).ReadFolder(WithoutTrailingSeparators(folder), entries)) return false;
+  // The file system's order is arbitrary; names put equal keys in a fixed one.
+  std::sort(entries.begin(), entries.end(),
+            [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+  for (const FolderEntry& e : entries) {
+    if (e.isFolder || e.isLink || !series.Matches(e.name)) continue;
+    files.push_back({JoinPath(folder, e.name),
+                     e.name.substr(series.baseName.size(), kStampDigits), e.created});
+  }
+  if (!files.empty()) SortByDate(files, ascending);
+  return true;
 }
 
 namespace {
@@ -42,9 +64,8 @@ namespace {
 // first. Stops at the first failure.
 bool DeleteOldest(const RetentionContext& ctx, const std::vector<ybhzf>& files, int keep,
                   const char* linePrefix) {
-  const std::size_t surplus = files.size() > static_cast<std::size_t>(keep)
-                                  ? files.size() - static_cast<std::size_t>(keep)
-                                  : 0;
+  const std::size_t kept = static_cast<std::size_t>(keep);
+  const std::size_t surplus = files.size() > kept ? files.size() - kept : 0;
   for (std::size_t i = 0; i < surplus; ++i) {
     const std::string& path = files[i].path;
     if (ForceDeleteFile(ctx.fs, path)) {
@@ -57,25 +78,24 @@ bool DeleteOldest(const RetentionContext& ctx, const std::vector<ybhzf>& files, 
   return true;
 }
 
-// Lists one side; an empty side is no failure. False (with the line) when the
-// listing fails although the count found files.
-bool ListSide(const RetentionContext& ctx, std::vector<ybhzf>& files, const std::string& folder,
-              const std::string& mask, bool recurse, const char* failPrefix) {
-  files.clear();
-  if (CountFiles(ctx.fs, folder, mask, recurse) == 0) return true;
-  if (ListFilesByDate(ctx.fs, files, folder, mask, recurse, true)) return true;
-  ctx.log.Append(std::string(failPrefix) + folder + m::kListFailedMiddle + mask +
-                 m::kListFailedSuffix);
-  return false;
+// Lists one side and prunes it; false (with the line) when the listing fails.
+bool PruneSide(const RetentionContext& ctx, const std::string& folder, const BackupSeries& series,
+               int keep, const char* listFailPrefix, const char* deletePrefix) {
+  std::vector<ybhzf> files;
+  if (!ListFilesByDate(ctx.fs, files, folder, series, true)) {
+    ctx.log.Append(std::string(listFailPrefix) + folder + m::kListFailedMiddle + series.Mask() +
+                   m::kListFailedSuffix);
+    return false;
+  }
+  return DeleteOldest(ctx, files, keep, deletePrefix);
 }
 
 }  // namespace
 
 bool PruneLocal(const RetentionContext& ctx, const std::string& folderArg,
-                const std::string& maskArg, int keep, bool recurse) {
+                const BackupSeries& series, int keep) {
   try {
     std::string folder = Trim(folderArg);
-    const std::string mask = Trim(maskArg);
     if (!FolderExists(ctx.fs, folder)) {
       ctx.log.Append(m::kPruneLocalMissing);
       return false;
@@ -85,10 +105,8 @@ bool PruneLocal(const RetentionContext& ctx, const std::string& folderArg,
       ctx.log.Append(m::kPruneLocalNotWritable);
       return false;
     }
-    if (keep < 1) return CountFiles(ctx.fs, folder, mask, recurse) == 0;
-    std::vector<ybhzf> files;
-    if (!ListSide(ctx, files, folder, mask, recurse, m::kListLocalFailedPrefix)) return false;
-    return DeleteOldest(ctx, files, keep, m::kDeleteLocalPrefix);
+    if (keep < 1) return false;
+    return PruneSide(ctx, folder, series, keep, m::kListLocalFailedPrefix, m::kDeleteLocalPrefix);
   } catch (const std::exception&) {
     ctx.log.Append(m::kPruneError);
     return false;
@@ -97,39 +115,38 @@ bool PruneLocal(const RetentionContext& ctx, const std::string& folderArg,
 
 bool PruneLocalAndRemote(const RetentionContext& ctx, const std::string& user,
                          const std::string& password, const std::string& localArg,
-                         const std::string& remoteArg, const std::string& maskArg, int keep,
-                         bool recurse) {
+                         const std::string& remoteArg, const BackupSeries& series, int keep,
+                         PruneSides sides) {
   try {
     std::string local = Trim(localArg);
     std::string remote = Trim(remoteArg);
-    const std::string mask = Trim(maskArg);
     if (user.empty() || local.empty() || remote.empty() || !FolderExists(ctx.fs, local) ||
         keep < 1) {
       ctx.log.Append(m::kPruneBadArguments);
       return false;
     }
-    if (IsSharePath(remote) && !ConnectShare(ctx.share, ctx.log, remote, user, password)) {
-      ctx.log.Append(m::kPruneCannotConnect);
-      return false;
+    if (sides.remote) {
+      if (IsSharePath(remote) && !ConnectShare(ctx.share, ctx.log, remote, user, password)) {
+        ctx.log.Append(m::kPruneCannotConnect);
+        return false;
+      }
+      if (!FolderExists(ctx.fs, remote)) {
+        ctx.log.Append(m::kPruneRemoteMissing);
+        return false;
+      }
+      remote = WithTrailingSeparator(remote);
+      if (!IsFolderWritable(ctx.fs, remote)) {
+        ctx.log.Append(m::kPruneRemoteNotWritable);
+        return false;
+      }
+      if (!PruneSide(ctx, remote, series, keep, m::kListRemoteFailedPrefix,
+                     m::kDeleteRemotePrefix))
+        return false;
     }
-    if (!FolderExists(ctx.fs, remote)) {
-      ctx.log.Append(m::kPruneRemoteMissing);
-      return false;
-    }
-    local = WithTrailingSeparator(local);
-    remote = WithTrailingSeparator(remote);
-    if (!IsFolderWritable(ctx.fs, remote)) {
-      ctx.log.Append(m::kPruneRemoteNotWritable);
-      return false;
-    }
-    std::vector<ybhzf> localFiles;
-    std::vector<ybhzf> remoteFiles;
-    if (!ListSide(ctx, localFiles, local, mask, recurse, m::kListLocalFailedPrefix) ||
-        !ListSide(ctx, remoteFiles, remote, mask, recurse, m::kListRemoteFailedPrefix))
-      return false;
-    // The share first: the copy that follows brings it back up to `keep`.
-    return DeleteOldest(ctx, remoteFiles, keep - 1, m::kDeleteRemotePrefix) &&
-           DeleteOldest(ctx, localFiles, keep, m::kDeleteLocalPrefix);
+    if (sides.local)
+      return PruneSide(ctx, WithTrailingSeparator(local), series, keep,
+                       m::kListLocalFailedPrefix, m::kDeleteLocalPrefix);
+    return true;
   } catch (const std::exception&) {
     ctx.log.Append(m::kPruneError);
     return false;

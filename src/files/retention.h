@@ -1,10 +1,18 @@
-// Keeping a set number of backups per account set, by creation time, in the
-// local backup folder and on the share.
+// Keeping a set number of backups per account set, in the local backup folder
+// and on the share.
 //
-// Every deletion and every failure goes to the run log; the result tells the
-// caller whether anything went wrong. Counts come from the listing itself, so a
-// file created or removed between a count and the listing can never make the
-// retention delete a file it did not list.
+// An account set's backups are the files directly in the folder (never in a
+// subfolder) named exactly: the set's base name, 14 digits of backup stamp,
+// the extension. The base name is compared byte for byte, whatever characters
+// it holds, so "*" or "?" in it are letters, and ACME's backups never include
+// ACME2's. They are ordered by the stamp in the name (ties by creation time),
+// so an old archive copied in by hand, which gets a new creation time, is still
+// the oldest.
+//
+// The pruning runs only after this run's backup of the set is verified on that
+// side, so the newest good backup is never among the deleted. Every deletion
+// and every failure goes to the run log; the result tells the caller whether
+// anything went wrong.
 #pragma once
 
 #include <string>
@@ -17,28 +25,32 @@
 
 namespace veltora {
 
+// The backups of one account set.
+struct BackupSeries {
+  std::string baseName;   // the literal start of every backup's name
+  std::string extension;  // with its dot: ".7z", ".rar", ".bak"
+  // Whether `name` (without folder) is one of this series: base name, exactly
+  // 14 ASCII digits, the extension (ASCII case ignored in the extension only).
+  bool Matches(const std::string& name) const;
+  // The same as a Windows mask, for the run-log lines: base + 14 "?" + extension.
+  std::string Mask() const;
+};
+
 // One backup file as the retention sees it.
 struct ybhzf {
   std::string path;
+  std::string stamp;  // the 14 digits of its name
   DateTime created = kUnreadableTime;
 };
 
-// Sorts by creation time; equal times keep the listing's order (ascending),
-// or come in reverse listing order (descending), as an exchange sort from the
-// end of the array leaves them. O(n log n). False for an empty array.
+// Sorts by stamp, then creation time; equal keys keep the listing's order.
+// Ascending puts the oldest first. False for an empty array.
 bool SortByDate(std::vector<ybhzf>& files, bool ascending);
 
-// Lists the files matching the mask (folder, subfolders when recursing) with
-// their creation times and sorts them. False when the listing fails or finds
-// nothing.
+// The series' files directly in `folder`, sorted. False when the folder cannot
+// be read; an empty result is no failure.
 bool ListFilesByDate(const FileSystemRouter& fs, std::vector<ybhzf>& files,
-                     const std::string& folder, const std::string& mask, bool recurse,
-                     bool ascending);
-
-// The mask that finds one account set's backups and no other's: the base name
-// followed by exactly 14 characters (the stamp) and the extension, so that
-// ACME's mask leaves ACME2's backups alone. `extension` includes the dot.
-std::string BackupMaskFor(const std::string& baseName, const std::string& extension);
+                     const std::string& folder, const BackupSeries& series, bool ascending);
 
 // What the pruning works with besides its arguments.
 struct RetentionContext {
@@ -47,19 +59,24 @@ struct RetentionContext {
   LineLog& log;
 };
 
-// Brings the local folder down to the `keep` newest matching files. Runs after
-// the run's new backups exist, so exactly `keep` remain. Keep count below 1:
-// false, nothing deleted.
-bool PruneLocal(const RetentionContext& ctx, const std::string& folder, const std::string& mask,
-                int keep, bool recurse);
+// Brings the series in the local folder down to its `keep` newest files. Keep
+// count below 1: false, nothing deleted.
+bool PruneLocal(const RetentionContext& ctx, const std::string& folder,
+                const BackupSeries& series, int keep);
 
-// Prunes both sides in one call: the share (after connecting to it when it is
-// a share path) down to keep - 1 matching files, since the copy that follows
-// adds the run's new backup, and the local folder down to `keep`. So after the
-// run each side holds exactly the `keep` newest backups of the account set.
+// The sides PruneLocalAndRemote may prune: each only when this run's backup of
+// the series is verified there.
+struct PruneSides {
+  bool local = false;
+  bool remote = false;
+};
+
+// Connects to the share (for a share path) and brings the series down to its
+// `keep` newest files on each side named in `sides`, the share first. A side
+// not named is left as it is.
 bool PruneLocalAndRemote(const RetentionContext& ctx, const std::string& user,
                          const std::string& password, const std::string& localFolder,
-                         const std::string& remoteFolder, const std::string& mask, int keep,
-                         bool recurse);
+                         const std::string& remoteFolder, const BackupSeries& series, int keep,
+                         PruneSides sides);
 
 }  // namespace veltora

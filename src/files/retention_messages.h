@@ -45,5 +45,9 @@ inline constexpr char kCopyFailedPrefix[] = "无法将";
 inline constexpr char kCopyTo[] = "复制到";
 inline constexpr char kCopySuffix[] = "目录下！";
 inline constexpr char kCopyUnknownError[] = "复制过程中发生未知错误，复制失败！";
+// A failed copy's line carries its reason after this.
+inline constexpr char kCopyFailedReason[] = "导致失败可能的原因为：";
+inline constexpr char kNameNotForShare[] =
+    "文件名含有远程共享文件夹不能保存的字符（\\ / : * ? \" < > |）或者过长";
 
 }  // namespace veltora::files_msg

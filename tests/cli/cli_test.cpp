@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <filesystem>
 #include <sstream>
 
@@ -25,7 +27,9 @@ class CliTest : public ::testing::Test {
  protected:
   Result Cli(std::vector<std::string> args, std::string standin = "") {
     std::ostringstream out, err;
-    const CliContext context{VELTORA_BIN_DIR, "", std::move(standin), "", "", ""};
+    const char* path = std::getenv("PATH");
+    const CliContext context{VELTORA_BIN_DIR, "",  std::move(standin), "", "", "",
+                             445,             path != nullptr ? path : ""};
     const int code = RunCli(args, context, out, err);
     return {code, out.str(), err.str()};
   }

@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "engine/archiver.h"
+#include "files/local_file_system.h"
+#include "base/path.h"
 #include "engine/process.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
@@ -33,7 +37,7 @@ int SevenZip(const std::string& command, const std::string& archive, const std::
              const std::string& redirect = ">/dev/null 2>&1") {
   const std::string pw = password.empty() ? "" : " " + Quoted("-p" + password);
   const std::string line =
-      "7zz " + command + pw + " -- " + Quoted(archive) + " </dev/null " + redirect;
+      "7zz " + command + " -spd" + pw + " -- " + Quoted(archive) + " </dev/null " + redirect;
   const int rc = std::system(line.c_str());
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
@@ -43,19 +47,17 @@ mode_t ModeOf(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
-// Sets PATH for one test and puts it back.
-class ScopedPath {
- public:
-  explicit ScopedPath(const std::string& value) : old_(ProcessSearchPath()) {
-    ::setenv("PATH", value.c_str(), 1);
-  }
-  ~ScopedPath() { ::setenv("PATH", old_.c_str(), 1); }
-
- private:
-  std::string old_;
-};
 
 const Archiver kSevenZip{ArchiverKind::kSevenZip, "/usr/bin/7zz", ".7z"};
+constexpr char kMarker[] = "vtstage";
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(folder))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 class CompressionTest : public ::testing::Test {
  protected:
@@ -64,9 +66,10 @@ class CompressionTest : public ::testing::Test {
       VELTORA_SKIP_OR_FAIL("7-Zip (Debian package 7zip, command 7zz) is not installed");
   }
 
-  std::optional<std::string> Run(const std::string& folder, const std::string& password,
-                                 int level = 1) {
-    return RunCompressionStage({level, folder + "/", password, dir_ / "no-exe"}, log_);
+  std::optional<CompressionOutcome> Run(const std::string& folder, const std::string& password,
+                                        int level = 1,
+                                        std::optional<Archiver> archiver = kSevenZip) {
+    return RunCompressionStage({level, folder + "/", password, archiver, kMarker}, router_, log_);
   }
 
   std::string Folder(const std::string& name) {
@@ -77,6 +80,8 @@ class CompressionTest : public ::testing::Test {
 
   TempDir dir_;
   RecordingLog log_;
+  LocalFileSystem local_;
+  FileSystemRouter router_{local_, nullptr};
 };
 
 TEST_F(CompressionTest, PasswordsReachSevenZipByteForByte) {
@@ -99,15 +104,18 @@ TEST_F(CompressionTest, PasswordsReachSevenZipByteForByte) {
     const std::string content = "ledger " + password + std::string(5000, 'x');
     WriteFile(folder + "/ACME 1" + "20240501013000.bak", content);
 
-    ASSERT_EQ(Run(folder, password), std::optional<std::string>(".7z"));
+    const auto outcome = Run(folder, password);
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(outcome->extension, ".7z");
+    EXPECT_EQ(outcome->archived, std::set<std::string>{"ACME 120240501013000.bak"});
     EXPECT_EQ(log_.lines(),
               (std::vector<std::string>{"生成RAR压缩批处理成功！", "执行RAR压缩批处理成功！"}));
 
     const std::string archive = folder + "/ACME 120240501013000.7z";
-    EXPECT_FALSE(fs::exists(folder + "/ACME 120240501013000.bak")) << "the source goes";
-    EXPECT_FALSE(fs::exists(folder + "/rarys.bat")) << "the command file goes";
-    ASSERT_TRUE(fs::exists(archive));
+    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"ACME 120240501013000.7z"})
+        << "the source, the command file and the temporary archive go";
     EXPECT_EQ(SevenZip("t", archive, password), 0);
+    EXPECT_EQ(ModeOf(archive) & 077, 0u) << "readable by its owner only";
     if (!password.empty()) {
       EXPECT_NE(SevenZip("t", archive, "wrong"), 0);
       EXPECT_NE(SevenZip("l", archive, ""), 0) << "names are encrypted too";
@@ -115,6 +123,31 @@ TEST_F(CompressionTest, PasswordsReachSevenZipByteForByte) {
     const std::string extracted = dir_ / "out.bin";
     ASSERT_EQ(SevenZip("e -so", archive, password, ">" + Quoted(extracted) + " 2>/dev/null"), 0);
     EXPECT_EQ(ReadFile(extracted), content);
+  }
+}
+
+// Names are data: "*" and "?" in a backup's name are letters to 7-Zip, so
+// each archive holds its own backup and nothing else.
+TEST_F(CompressionTest, WildcardCharactersInNamesAreLetters) {
+  const std::string folder = Folder("bak");
+  const std::vector<std::string> bases = {"*", "X", "a?c", "abc", "[x]"};
+  for (const auto& b : bases) WriteFile(folder + "/" + b + "20240501013000.bak", "content of " + b);
+  const auto outcome = Run(folder, "pw");
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->archived.size(), bases.size());
+  for (const auto& b : bases) {
+    SCOPED_TRACE(b);
+    const std::string archive = folder + "/" + b + "20240501013000.7z";
+    const std::string listing = dir_ / "list.txt";
+    ASSERT_EQ(SevenZip("l -slt", archive, "pw", ">" + Quoted(listing) + " 2>&1"), 0);
+    const std::string text = ReadFile(listing);
+    EXPECT_NE(text.find("Path = " + b + "20240501013000.bak\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Path = ", text.find("Path = " + b + "2024") + 1), std::string::npos)
+        << "exactly one file in " << archive << ":\n"
+        << text;
+    const std::string extracted = dir_ / "out.bin";
+    ASSERT_EQ(SevenZip("e -so", archive, "pw", ">" + Quoted(extracted) + " 2>/dev/null"), 0);
+    EXPECT_EQ(ReadFile(extracted), "content of " + b);
   }
 }
 
@@ -129,8 +162,8 @@ TEST_F(CompressionTest, RefusalsEndTheJobKeepTheBackupsAndRemoveALeftover) {
     WriteFile(folder + "/rarys.bat", "leftover of a run that was cut off");
     EXPECT_FALSE(Run(folder, password));
     EXPECT_EQ(log_.lines(), std::vector<std::string>{"生成RAR压缩批处理失败，压缩失败！"});
-    EXPECT_TRUE(fs::exists(folder + "/ACME20240501013000.bak"));
-    EXPECT_FALSE(fs::exists(folder + "/rarys.bat")) << "a leftover never stays";
+    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"ACME20240501013000.bak"})
+        << "the backup stays; a leftover command file never does";
   }
 
   // No backup file in the folder: the same line, no command file.
@@ -139,39 +172,64 @@ TEST_F(CompressionTest, RefusalsEndTheJobKeepTheBackupsAndRemoveALeftover) {
   WriteFile(empty + "/ACME20240501013000.7z", "an earlier archive");
   EXPECT_FALSE(Run(empty, "pw"));
   EXPECT_EQ(log_.lines(), std::vector<std::string>{"生成RAR压缩批处理失败，压缩失败！"});
-  EXPECT_FALSE(fs::exists(empty + "/rarys.bat"));
+  EXPECT_EQ(FilesIn(empty), std::vector<std::string>{"ACME20240501013000.7z"});
 }
 
-TEST_F(CompressionTest, FailingArchiverKeepsItsBackupAndTheOthersAreArchived) {
+// A backup whose archive cannot be made keeps its backup file and gets a line
+// with the reason; the others are archived; this agent's temporary leftovers
+// go, another agent's stay.
+TEST_F(CompressionTest, FailingArchiveKeepsItsBackupAndTheOthersAreArchived) {
   const std::string folder = Folder("bak");
   WriteFile(folder + "/ACME20240501013000.bak", "first run");
   WriteFile(folder + "/ACME20240502013000.bak", "second run");
-  // A folder where the first archive must go: 7-Zip cannot write it.
-  fs::create_directories(folder + "/ACME20240501013000.7z");
+  // A folder where the first archive's temporary file must go: 7-Zip cannot
+  // write it.
+  const std::string blocked =
+      folder + "/" + TemporaryBackupName("ACME20240501013000.7z", kMarker);
+  fs::create_directories(blocked);
+  const std::string mine = TemporaryBackupName("OLD20240101000000.7z", kMarker);
+  const std::string theirs = TemporaryBackupName("OLD20240101000000.7z", "vtother");
+  WriteFile(folder + "/" + mine, "leftover of this agent");
+  WriteFile(folder + "/" + theirs, "another agent's copy in flight");
 
-  // The command file reports the failure in its exit status...
-  ASSERT_TRUE(WriteArchiveBatch(kSevenZip, 3, folder + "/rarys.bat", folder, folder, "*.bak", "k"));
-  EXPECT_EQ(RunAndWait(folder + "/rarys.bat", {{kPasswordVariable, "k"}}), 1);
-  EXPECT_FALSE(fs::exists(folder + "/rarys.bat"));
-  EXPECT_TRUE(fs::exists(folder + "/ACME20240501013000.bak")) << "kept for a later run";
-  EXPECT_FALSE(fs::exists(folder + "/ACME20240502013000.bak"));
+  const auto outcome = Run(folder, "k");
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->archived, std::set<std::string>{"ACME20240502013000.bak"});
+  ASSERT_EQ(outcome->failures.count("ACME20240501013000.bak"), 1u);
+  std::vector<std::string> expected = {"ACME20240501013000.bak", "ACME20240502013000.7z",
+                                       NameInFolder(blocked), theirs};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(FilesIn(folder), expected);
   EXPECT_EQ(SevenZip("t", folder + "/ACME20240502013000.7z", "k"), 0);
+  const auto lines = log_.lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2], "压缩备份文件" + folder + "/ACME20240501013000.bak失败！导致失败可能的原因为："
+                      "压缩程序没有生成压缩文件，命令文件的退出代码为1");
+}
 
-  // ...while the stage, as documented, only reports that it ran.
-  EXPECT_EQ(Run(folder, "k"), std::optional<std::string>(".7z"));
-  EXPECT_EQ(log_.lines().back(), "执行RAR压缩批处理成功！");
-  EXPECT_TRUE(fs::exists(folder + "/ACME20240501013000.bak"));
-  EXPECT_FALSE(fs::exists(folder + "/rarys.bat"));
+// An archiver that says it succeeded but leaves an archive that does not test
+// good: nothing takes the archive's final name and the backup stays.
+TEST_F(CompressionTest, AnArchiveThatFailsItsTestNeverTakesItsName) {
+  const std::string folder = Folder("bak");
+  WriteFile(folder + "/ACME20240501013000.bak", "ledger");
+  const std::string fake = dir_ / "fake7z";
+  // "a" writes garbage where it is told and exits 0; "t" uses the real 7-Zip.
+  WriteFile(fake, "#!/bin/sh\nif [ \"$1\" = a ]; then eval \"last=\\${$#}\"; shift $(($#-2)); "
+                  "printf 'not an archive' > \"$1\"; exit 0; fi\nexec 7zz \"$@\"\n");
+  fs::permissions(fake, fs::perms::owner_all);
+  const auto outcome = Run(folder, "pw", 1, Archiver{ArchiverKind::kSevenZip, fake, ".7z"});
+  ASSERT_TRUE(outcome);
+  EXPECT_TRUE(outcome->archived.empty());
+  ASSERT_EQ(outcome->failures.count("ACME20240501013000.bak"), 1u);
+  EXPECT_EQ(outcome->failures.at("ACME20240501013000.bak").rfind("压缩文件校验失败，校验程序的退出代码为", 0), 0u);
+  EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"ACME20240501013000.bak"});
 }
 
 TEST_F(CompressionTest, WithoutAnyArchiverTheJobEnds) {
   const std::string folder = Folder("bak");
   WriteFile(folder + "/ACME20240501013000.bak", "x");
-  {
-    ScopedPath noSevenZip(dir_ / "no-such-bin");
-    EXPECT_FALSE(ChooseArchiver(dir_ / "no-exe"));
-    EXPECT_FALSE(Run(folder, ""));
-  }
+  EXPECT_FALSE(ChooseArchiver(dir_ / "no-exe", dir_ / "no-such-bin"));
+  EXPECT_FALSE(Run(folder, "", 1, std::nullopt));
   EXPECT_EQ(log_.lines(), std::vector<std::string>{"释放Rar.exe文件失败，数据库压缩失败！"});
   EXPECT_TRUE(fs::exists(folder + "/ACME20240501013000.bak"));
 }
@@ -179,50 +237,61 @@ TEST_F(CompressionTest, WithoutAnyArchiverTheJobEnds) {
 TEST_F(CompressionTest, LevelZeroDoesNothing) {
   const std::string folder = Folder("bak");
   WriteFile(folder + "/ACME20240501013000.bak", "x");
-  EXPECT_EQ(Run(folder, "pw", 0), std::optional<std::string>(".bak"));
+  const auto outcome = Run(folder, "pw", 0);
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->extension, ".bak");
   EXPECT_TRUE(log_.lines().empty());
-  EXPECT_EQ(fs::directory_iterator(folder)->path().filename(), "ACME20240501013000.bak");
-  EXPECT_EQ(ArchiveMask(0, kSevenZip), "*.bak");
-  EXPECT_EQ(ArchiveMask(3, kSevenZip), "*.7z");
+  EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"ACME20240501013000.bak"});
 }
 
-// The RAR console archiver cannot run here; a stand-in beside the executable
-// records the arguments it receives, one per line.
-TEST(RarArchiverTest, DocumentedLineWithThePasswordWhole) {
+// 7-Zip whenever it is there; the RAR console archiver only without it, and
+// then only without a password, which it could take only in its arguments.
+// The RAR console archiver cannot run here: a stand-in beside the executable
+// records its arguments and writes the archive it is asked for.
+TEST(RarArchiverTest, UsedOnlyWithoutSevenZipAndNeverWithAPassword) {
   TempDir dir;
   const std::string exe = dir / "exe";
   const std::string folder = dir / "Backup Files";
   fs::create_directories(exe);
   fs::create_directories(folder);
   const std::string argsFile = dir / "args.txt";
-  WriteFile(exe + "/rar", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " +
-                              Quoted(argsFile) + "\n");
+  WriteFile(exe + "/rar", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> " + Quoted(argsFile) +
+                              "\n[ \"$1\" = a ] && printf rar > \"$(eval echo \\${$(($#-1))})\"\n"
+                              "exit 0\n");
   fs::permissions(exe + "/rar", fs::perms::owner_all);
   WriteFile(folder + "/A B20240501013000.bak", "x");
 
-  const auto archiver = ChooseArchiver(exe);
+  const std::string sevenZipFolder = dir / "bin";
+  fs::create_directories(sevenZipFolder);
+  fs::create_symlink("/usr/bin/7zz", sevenZipFolder + "/7zz");
+  EXPECT_EQ(ChooseArchiver(exe, sevenZipFolder)->kind, ArchiverKind::kSevenZip);
+  const auto archiver = ChooseArchiver(exe, dir / "no-such-bin");
   ASSERT_TRUE(archiver);
   EXPECT_EQ(archiver->kind, ArchiverKind::kRar);
   EXPECT_EQ(archiver->path, exe + "/rar");
 
-  const std::string password = "p&|<>^%!;$`'\"()中";
+  LocalFileSystem local;
+  const FileSystemRouter router(local, nullptr);
   RecordingLog log;
-  EXPECT_EQ(RunCompressionStage({4, folder + "/", password, exe}, log),
-            std::optional<std::string>(".rar"));
-  EXPECT_EQ(ReadFile(argsFile),
-            "a\n" + folder + "/A B20240501013000.rar\n-ac\n-av\n-df\n-dh\n-k\n" + "-m4\n-hp" +
-                password + "\n-ep1\n-r\n" + folder + "/A B20240501013000.bak\n");
+  EXPECT_FALSE(RunCompressionStage({4, folder + "/", "secret", archiver, kMarker}, router, log));
+  EXPECT_EQ(log.lines(), std::vector<std::string>{
+                             "没有找到7-Zip压缩程序，RAR压缩程序只能从命令行接收压缩密码，"
+                             "为保护密码不被他人看到，压缩失败！"});
+  EXPECT_FALSE(fs::exists(argsFile)) << "never started with a password";
 
-  // Without a password the -hp piece is left out.
-  EXPECT_EQ(RunCompressionStage({5, folder + "/", "", exe}, log),
-            std::optional<std::string>(".rar"));
-  EXPECT_EQ(ReadFile(argsFile), "a\n" + folder +
-                                    "/A B20240501013000.rar\n-ac\n-av\n-df\n-dh\n-k\n" +
-                                    "-m5\n-ep1\n-r\n" + folder + "/A B20240501013000.bak\n");
+  const auto outcome = RunCompressionStage({4, folder + "/", "", archiver, kMarker}, router, log);
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->extension, ".rar");
+  EXPECT_EQ(outcome->archived, std::set<std::string>{"A B20240501013000.bak"});
+  const std::string temporary = folder + "/" + TemporaryBackupName("A B20240501013000.rar", kMarker);
+  EXPECT_EQ(ReadFile(argsFile), "a\n-ac\n-av\n-dh\n-k\n-m4\n-ep1\n--\n" + temporary + "\n" +
+                                    folder + "/A B20240501013000.bak\nt\n--\n" + temporary + "\n");
+  EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"A B20240501013000.rar"});
 }
 
 // What a 7-Zip process can see: the password arrives on its standard input
-// only, never in its arguments (world-readable in /proc) or its environment.
+// only, never in its arguments (world-readable in /proc) or its environment,
+// both when archiving and when testing.
 TEST(SevenZipLineTest, PasswordOnlyOnStandardInput) {
   TempDir dir;
   const std::string folder = dir / "bak";
@@ -230,97 +299,58 @@ TEST(SevenZipLineTest, PasswordOnlyOnStandardInput) {
   WriteFile(folder + "/A.bak", "a");
   const std::string seen = dir / "seen.txt";
   const std::string fake = dir / "fake7z";
-  WriteFile(fake, "#!/bin/sh\n{ printf 'args:%s\\n' \"$*\"; env; printf 'stdin:'; cat; } > " +
-                      Quoted(seen) + "\n");
+  WriteFile(fake, "#!/bin/sh\n{ printf 'args:%s\\n' \"$*\"; env; printf 'stdin:'; cat; } >> " +
+                      Quoted(seen) + "\n[ \"$1\" = a ] && printf x > \"$(eval echo \\${$(($#-1))})\"\n"
+                      "exit 0\n");
   fs::permissions(fake, fs::perms::owner_all);
   const std::string password = "s3cr&t'\"$x";
-  const Archiver archiver{ArchiverKind::kSevenZip, fake, ".7z"};
+  LocalFileSystem local;
+  const FileSystemRouter router(local, nullptr);
   RecordingLog log;
-  EXPECT_EQ(RunCompressionStage({2, folder + "/", password, "", archiver}, log),
-            std::optional<std::string>(".7z"));
+  const auto outcome = RunCompressionStage(
+      {2, folder + "/", password, Archiver{ArchiverKind::kSevenZip, fake, ".7z"}, kMarker}, router,
+      log);
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->archived.size(), 1u);
   const std::string text = ReadFile(seen);
-  const auto stdinAt = text.find("stdin:");
-  ASSERT_NE(stdinAt, std::string::npos) << text;
-  EXPECT_EQ(text.substr(stdinAt), "stdin:" + password + "\n");
-  EXPECT_EQ(text.substr(0, stdinAt).find("s3cr&t"), std::string::npos) << text;
-  EXPECT_NE(text.find("args:a -t7z -mx3 -mhe=on -p -sdel -y -bd -- "), std::string::npos) << text;
+  std::size_t from = 0;
+  for (const char* command : {"args:a -t7z -mx3 -mhe=on -p -spd -y -bd -- ", "args:t -spd -bd -- "}) {
+    SCOPED_TRACE(command);
+    const auto at = text.find(command, from);
+    ASSERT_NE(at, std::string::npos) << text;
+    const auto stdinAt = text.find("stdin:", at);
+    ASSERT_NE(stdinAt, std::string::npos) << text;
+    EXPECT_EQ(text.substr(at, stdinAt - at).find("s3cr&t"), std::string::npos) << text;
+    EXPECT_EQ(text.compare(stdinAt, 6 + password.size() + 1, "stdin:" + password + "\n"), 0)
+        << text.substr(stdinAt);
+    from = stdinAt;
+  }
 }
 
 TEST(WriteArchiveBatchTest, OwnerOnlyFileWithoutThePassword) {
   TempDir dir;
   const std::string folder = dir / "bak";
   fs::create_directories(folder);
-  WriteFile(folder + "/A20240501013000.bak", "a");
   WriteFile(folder + "/rarys.bat", "old");
   fs::permissions(folder + "/rarys.bat", fs::perms::all);
-  // A link is never handed to an archiver that deletes what it archived.
-  WriteFile(dir / "elsewhere.bak", "not ours");
-  fs::create_symlink(dir / "elsewhere.bak", folder + "/link.bak");
-
-  ASSERT_TRUE(
-      WriteArchiveBatch(kSevenZip, 3, folder + "/rarys", folder, folder, "*.bak", " s3cr&t "));
+  ASSERT_TRUE(WriteArchiveBatch(kSevenZip, 3, folder + "/rarys",
+                                {{folder + "/A'1.bak", folder + "/t1", folder + "/A'1.7z"}}, true));
   EXPECT_EQ(ModeOf(folder + "/rarys.bat"), 0600u);
   const std::string text = ReadFile(folder + "/rarys.bat");
-  EXPECT_EQ(text.find("s3cr&t"), std::string::npos) << text;
-  EXPECT_EQ(text.find("link.bak"), std::string::npos) << text;
-  EXPECT_EQ(
-      text,
-      "del() { rm -f -- \"$1\"; }\n"
-      "veltora_archive_password=${VELTORA_ARCHIVE_PASSWORD-}; unset VELTORA_ARCHIVE_PASSWORD\n"
-      "status=0\n"
-      "printf '%s\\n' \"$veltora_archive_password\" | '/usr/bin/7zz' a -t7z -mx5 -mhe=on -p "
-      "-sdel -y -bd -- '" +
-          folder + "/A20240501013000.7z' '" + folder +
-          "/A20240501013000.bak' || status=1\n"
-          "del '" +
-          folder + "/rarys.bat'\n" + "exit $status\n");
-}
-
-TEST(WriteArchiveBatchTest, LevelsAndRefusals) {
-  TempDir dir;
-  const std::string folder = dir / "bak";
-  fs::create_directories(folder);
-  WriteFile(folder + "/A.bak", "a");
-  const struct {
-    int level;
-    const char* expected;
-  } levels[] = {{1, " -mx1 "}, {2, " -mx3 "},  {3, " -mx5 "}, {4, " -mx7 "},
-                {5, " -mx9 "}, {-1, " -mx5 "}, {6, " -mx5 "}};
-  for (const auto& c : levels) {
-    SCOPED_TRACE(c.level);
-    ASSERT_TRUE(
-        WriteArchiveBatch(kSevenZip, c.level, folder + "/r.BAT", folder, folder, "*.bak", ""));
-    const std::string text = ReadFile(folder + "/r.BAT");
-    EXPECT_NE(text.find(c.expected), std::string::npos) << text;
-    EXPECT_EQ(text.find(" -p"), std::string::npos) << "no password, no -p";
-    EXPECT_EQ(text.find("-mhe"), std::string::npos);
-  }
-
-  const struct {
-    const char* what;
-    std::string batch, source, mask;
-  } refused[] = {{"empty path", "", folder, "*.bak"},
-                 {"missing folder", folder + "/r.bat", dir / "missing", "*.bak"},
-                 {"share path", folder + "/r.bat", "\\\\server\\share", "*.bak"},
-                 {"empty mask", folder + "/r.bat", folder, " "},
-                 {"nothing matches", folder + "/r.bat", folder, "*.rar"}};
-  for (const auto& c : refused) {
-    SCOPED_TRACE(c.what);
-    fs::remove(folder + "/r.bat");
-    EXPECT_FALSE(WriteArchiveBatch(kSevenZip, 3, c.batch, c.source, folder, c.mask, ""));
-    EXPECT_FALSE(fs::exists(folder + "/r.bat"));
-  }
+  EXPECT_EQ(text.find("s3cr"), std::string::npos);
+  EXPECT_NE(text.find("pack '" + folder + "/A'\\''1.bak' '" + folder + "/t1'\n"), std::string::npos)
+      << text;
+  EXPECT_FALSE(WriteArchiveBatch(kSevenZip, 3, folder + "/r.bat", {}, false)) << "nothing to do";
+  EXPECT_FALSE(WriteArchiveBatch(kSevenZip, 3, "  ", {{"a", "b", "c"}}, false));
 }
 
 TEST(FileStemTest, NamesAndPaths) {
-  TempDir dir;
-  WriteFile(dir / "ACME.2024.bak", "x");
-  WriteFile(dir / "NODOT", "x");
   const struct {
     std::string path, stem;
-  } cases[] = {{dir / "ACME.2024.bak", "ACME.2024"},
-               {"  " + (dir / "NODOT") + " ", "NODOT"},
-               {"/no/such.dir/file", "/no/such"},
+  } cases[] = {{"/bak/ACME.2024.bak", "ACME.2024"},
+               {"  /bak/NODOT ", "NODOT"},
+               {"/no/such.dir/file", "file"},
+               {"/bak/a\\b.AIS", "a\\b"},
                {"plain", "plain"},
                {"  ", ""}};
   for (const auto& c : cases) {
@@ -339,6 +369,16 @@ TEST(RunAndWaitTest, ExitCodesEnvironmentAndStartFailures) {
   EXPECT_EQ(RunAndWait(script), 128 + 9);
   EXPECT_EQ(RunAndWait(dir / "missing.bat"), -1);
   EXPECT_EQ(RunAndWait(dir.str()), -1);
+}
+
+TEST(RunProgramTest, InputOnStandardInputExitCodesAndStartFailures) {
+  TempDir dir;
+  const std::string out = dir / "out.txt";
+  EXPECT_EQ(RunProgram("/bin/sh", {"-c", "cat > \"$0\"; exit 4", out}, "secret\n"), 4);
+  EXPECT_EQ(ReadFile(out), "secret\n");
+  EXPECT_EQ(RunProgram("/bin/sh", {"-c", "exit 0"}, "unread input"), 0) << "never SIGPIPE";
+  EXPECT_EQ(RunProgram("/bin/sh", {"-c", "kill -9 $$"}), 128 + 9);
+  EXPECT_EQ(RunProgram(dir / "missing", {}), -1);
 }
 
 }  // namespace

@@ -7,10 +7,9 @@
 
 #include "engine/backup_job.h"
 #include "sqlserver/standin_sql_server.h"
-#include "files/local_file_system.h"
-#include "files/smb_file_system.h"
 #include "settings/settings_database.h"
 #include "settings/sqlite_backup_records.h"
+#include "support/backup_services.h"
 #include "support/fakes.h"
 #include "support/samba_server.h"
 #include "support/temp_dir.h"
@@ -66,25 +65,16 @@ class FullJobTest : public ::testing::Test {
   }
 
   BackupRunSummary Run(const BackupConfig& config) {
-    LocalFileSystem local;
-    SmbFileSystem smb;
-    FileSystemRouter router(local, &smb);
     std::atomic<bool> configured{true};
     std::atomic<bool> running{false};
-    BackupServices services{.log = log_,
-                            .clock = *clock_,
-                            .sqlServer = sql_,
-                            .records = records_,
-                            .runLogPath = "",
-                            .rotateRunLog = {},
-                            .uptimeText = {},
-                            .idleText = {},
-                            .ensureSqlServerRunning = {},
-                            .copyProgress = {},
-                            .files = router,
-                            .share = smb,
-                            .executableFolder = dir_ / "exe"};
+    const BackupServices services =
+        testing::TestBackupServices(log_, *clock_, sql_, records_, share_->port);
     return BackupThreadProc(config, {configured, running}, services).value();
+  }
+
+  static int OnShare(const BackupRunSummary& s) {
+    return static_cast<int>(std::count_if(s.results.begin(), s.results.end(),
+                                          [](const LocalResult& r) { return r.onShare; }));
   }
 
   // File names in a folder, by account set ("ACME", "ACME2", "华东 贸易") and
@@ -117,7 +107,7 @@ TEST_F(FullJobTest, FourRunsKeepExactlyTheTwoNewestOnBothSides) {
     stamps.push_back(BackupStamp(clock_->LocalNow()));
     const BackupRunSummary summary = Run(Config());
     EXPECT_TRUE(summary.Complete(Config()));
-    EXPECT_EQ(summary.reachedShare, 3);
+    EXPECT_EQ(OnShare(summary), 3);
 
     std::map<std::string, std::vector<std::string>> expected;
     for (const char* base : {"ACME", "ACME2", "华东 贸易"})

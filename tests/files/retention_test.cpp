@@ -23,11 +23,13 @@ using testing::WriteFile;
 
 // Real local files whose creation times the test sets: Linux keeps birth
 // times but offers no way to set them, so this wrapper reports the times a
-// case gives and passes every other call to the real file system.
+// case gives, can refuse to delete a named file, and passes every other call to
+// the real file system.
 class TimedFileSystem final : public FileSystem {
  public:
   explicit TimedFileSystem(FileSystem& real) : real_(real) {}
   void SetCreated(const std::string& name, DateTime t) { times_[name] = t; }
+  void RefuseDeleting(const std::string& name) { refused_ = name; }
 
   bool IsFile(const std::string& p) override { return real_.IsFile(p); }
   bool IsFolder(const std::string& p) override { return real_.IsFolder(p); }
@@ -38,12 +40,14 @@ class TimedFileSystem final : public FileSystem {
     return true;
   }
   DateTime CreationTime(const std::string& p) override {
-    auto it = times_.find(BaseName(p));
+    auto it = times_.find(NameInFolder(p));
     return it != times_.end() ? it->second : real_.CreationTime(p);
   }
   bool MakeFolder(const std::string& p) override { return real_.MakeFolder(p); }
   bool RemoveFolder(const std::string& p) override { return real_.RemoveFolder(p); }
-  bool DeleteFile(const std::string& p) override { return real_.DeleteFile(p); }
+  bool DeleteFile(const std::string& p) override {
+    return NameInFolder(p) != refused_ && real_.DeleteFile(p);
+  }
   bool Rename(const std::string& a, const std::string& b) override { return real_.Rename(a, b); }
   CopyOutcome CopyFromLocal(const std::string& s, const std::string& t, bool o,
                             const CopyProgress& p) override {
@@ -53,6 +57,7 @@ class TimedFileSystem final : public FileSystem {
  private:
   FileSystem& real_;
   std::map<std::string, DateTime> times_;
+  std::string refused_;
 };
 
 // Never asked to connect: these cases use local folders on both sides.
@@ -70,6 +75,8 @@ std::string Stamped(const std::string& base, int hour) {
   return base + stamp + ".7z";
 }
 
+BackupSeries Series(const std::string& base) { return {base, ".7z"}; }
+
 class RetentionTest : public ::testing::Test {
  protected:
   RetentionTest() : timed_(local_), router_(timed_, nullptr), ctx_{router_, share_, log_} {
@@ -83,18 +90,20 @@ class RetentionTest : public ::testing::Test {
                    const std::string& physicalRemote, const std::string& user = "user",
                    const std::string& password = "pw");
 
-  // Makes a backup created at `hour` o'clock (a day is 24 hours on).
-  void Make(const std::string& folder, const std::string& base, int hour) {
+  // Makes a backup stamped at `hour` o'clock (a day is 24 hours on), created
+  // at `createdHour` (the same unless given).
+  void Make(const std::string& folder, const std::string& base, int hour, int createdHour = -1) {
     const std::string name = Stamped(base, hour);
     WriteFile(JoinPath(folder, name), name);
-    timed_.SetCreated(name, 45413.0 + hour / 24.0);
-    if (timedShare_) timedShare_->SetCreated(name, 45413.0 + hour / 24.0);
+    const DateTime created = 45413.0 + (createdHour < 0 ? hour : createdHour) / 24.0;
+    timed_.SetCreated(name, created);
+    if (timedShare_) timedShare_->SetCreated(name, created);
   }
 
   std::vector<std::string> Left(const std::string& folder) const {
     std::vector<std::string> names;
     for (const auto& e : fs::recursive_directory_iterator(folder))
-      if (e.is_regular_file()) names.push_back(e.path().filename().string());
+      if (e.is_regular_file() || e.is_symlink()) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -109,16 +118,44 @@ class RetentionTest : public ::testing::Test {
   RetentionContext ctx_;
 };
 
-TEST(SortByDateTest, StableAscendingAndReversedDescending) {
-  std::vector<ybhzf> files = {{"c", 3}, {"a1", 1}, {"b", 2}, {"a2", 1}, {"x", -1.0}};
+TEST(BackupSeriesTest, TheBaseNameIsLiteralAndTheStampIsFourteenDigits) {
+  struct Case {
+    const char* base;
+    const char* name;
+    bool matches;
+  };
+  const Case cases[] = {
+      {"ACME", "ACME20240501013000.7z", true},
+      {"ACME", "acme20240501013000.7z", false},  // a base name is compared byte for byte
+      {"ACME", "ACME20240501013000.7Z", true},   // the extension ignores case
+      {"ACME", "ACME220240501013000.7z", false},
+      {"ACME", "ACME2024050101300.7z", false},
+      {"ACME", "ACME2024050101300x.7z", false},
+      {"ACME", "ACME20240501013000.7z.part", false},
+      {"*", "*20240501013000.7z", true},
+      {"*", "X20240501013000.7z", false},
+      {"a?c", "abc20240501013000.7z", false},
+      {"a?c", "a?c20240501013000.7z", true},
+      {"../x", "../x20240501013000.7z", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.base) + " / " + c.name);
+    EXPECT_EQ(Series(c.base).Matches(c.name), c.matches);
+  }
+  EXPECT_EQ(Series("ACME").Mask(), "ACME??????????????.7z");
+}
+
+TEST(SortByDateTest, ByStampThenCreationTimeStable) {
+  std::vector<ybhzf> files = {{"c", "3", 1}, {"a1", "1", 5}, {"b", "2", 0},
+                              {"a2", "1", 5}, {"a0", "1", 4}, {"x", "0", -1.0}};
   ASSERT_TRUE(SortByDate(files, true));
   std::vector<std::string> order;
   for (const auto& f : files) order.push_back(f.path);
-  EXPECT_EQ(order, (std::vector<std::string>{"x", "a1", "a2", "b", "c"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"x", "a0", "a1", "a2", "b", "c"}));
   ASSERT_TRUE(SortByDate(files, false));
   order.clear();
   for (const auto& f : files) order.push_back(f.path);
-  EXPECT_EQ(order, (std::vector<std::string>{"c", "b", "a2", "a1", "x"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"c", "b", "a2", "a1", "a0", "x"}));
   std::vector<ybhzf> none;
   EXPECT_FALSE(SortByDate(none, true));
 }
@@ -126,8 +163,8 @@ TEST(SortByDateTest, StableAscendingAndReversedDescending) {
 TEST_F(RetentionTest, PruneLocalLeavesExactlyTheNewestKeepCount) {
   struct Case {
     const char* what;
-    std::vector<int> acmeHours;   // backups of ACME, by creation hour
-    std::vector<int> acme2Hours;  // backups of ACME2, which ACME's mask must leave alone
+    std::vector<int> acmeHours;   // backups of ACME, by stamp
+    std::vector<int> acme2Hours;  // backups of ACME2, which ACME's series must leave alone
     int keep;
     bool result;
     std::vector<int> acmeLeft;
@@ -136,8 +173,7 @@ TEST_F(RetentionTest, PruneLocalLeavesExactlyTheNewestKeepCount) {
       {"four, keep 3", {1, 2, 3, 4}, {}, 3, true, {2, 3, 4}},
       {"exactly keep", {1, 2, 3}, {}, 3, true, {1, 2, 3}},
       {"ACME2 is not ACME's", {1, 2, 3}, {0, 5, 6, 7}, 2, true, {2, 3}},
-      {"keep 0 with files", {1, 2}, {}, 0, false, {1, 2}},
-      {"keep 0 without files", {}, {1}, 0, true, {}},
+      {"keep 0", {1, 2}, {}, 0, false, {1, 2}},
       {"keep 1", {4, 1, 3}, {}, 1, true, {4}},
   };
   for (const auto& c : cases) {
@@ -148,7 +184,7 @@ TEST_F(RetentionTest, PruneLocalLeavesExactlyTheNewestKeepCount) {
     for (int h : c.acmeHours) Make(localDir(), "ACME", h);
     for (int h : c.acme2Hours) Make(localDir(), "ACME2", h);
 
-    EXPECT_EQ(PruneLocal(ctx_, localDir(), BackupMaskFor("ACME", ".7z"), c.keep, true), c.result);
+    EXPECT_EQ(PruneLocal(ctx_, localDir(), Series("ACME"), c.keep), c.result);
 
     std::vector<std::string> expected;
     for (int h : c.acmeLeft) expected.push_back(Stamped("ACME", h));
@@ -168,28 +204,52 @@ TEST_F(RetentionTest, PruneLocalLeavesExactlyTheNewestKeepCount) {
   }
 }
 
-TEST_F(RetentionTest, PruneLocalDeletesOldestFirstAmongEqualTimesAndInSubfolders) {
+// What a folder may hold besides the series' own backups, and what the
+// pruning does with it: it orders by the stamp in the name, not by when the
+// file came to be, and never looks below the top of the folder or through a
+// link.
+TEST_F(RetentionTest, PruneLocalOrdersByStampAndTouchesOnlyTheTopOfTheFolder) {
+  Make(localDir(), "ACME", 1, /*createdHour=*/50);  // an old backup copied in by hand today
   Make(localDir(), "ACME", 5);
-  fs::create_directories(localDir() + "/old");
-  Make(localDir() + "/old", "ACME", 1);  // in a subfolder, oldest
   Make(localDir(), "ACME", 3);
-  // Same creation time: the listing's first (by name) counts as older.
-  const std::string a = Stamped("ACME", 3);
+  fs::create_directories(localDir() + "/old");
+  Make(localDir() + "/old", "ACME", 0);  // a user's own subfolder
+  const std::string outside = dir_ / "outside.7z";
+  WriteFile(outside, "not a backup");
+  fs::create_symlink(outside, localDir() + "/" + Stamped("ACME", 2));
+  // Same stamp hour, later seconds: still ordered by stamp.
   const std::string b = "ACME20240501030001.7z";
   WriteFile(JoinPath(localDir(), b), "b");
-  timed_.SetCreated(b, 45413.0 + 3 / 24.0);
-  fs::permissions(JoinPath(localDir(), a), fs::perms::owner_read);  // read-only goes too
+  fs::permissions(JoinPath(localDir(), Stamped("ACME", 3)), fs::perms::owner_read);  // read-only goes too
 
-  ASSERT_TRUE(PruneLocal(ctx_, localDir(), BackupMaskFor("ACME", ".7z"), 2, true));
-  EXPECT_EQ(Left(localDir()), (std::vector<std::string>{b, Stamped("ACME", 5)}));
+  ASSERT_TRUE(PruneLocal(ctx_, localDir(), Series("ACME"), 2));
+  EXPECT_EQ(Left(localDir()), (std::vector<std::string>{Stamped("ACME", 0), Stamped("ACME", 2), b,
+                                                        Stamped("ACME", 5)}));
+  EXPECT_TRUE(fs::exists(outside));
   const auto lines = log_.lines();
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_NE(lines[0].find("/old/" + Stamped("ACME", 1) + "成功!"), std::string::npos) << lines[0];
-  EXPECT_NE(lines[1].find(a + "成功!"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[0].find(Stamped("ACME", 1) + "成功!"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find(Stamped("ACME", 3) + "成功!"), std::string::npos) << lines[1];
+}
+
+TEST_F(RetentionTest, AFailedDeletionStopsThePruningWithItsLine) {
+  for (int h : {1, 2, 3, 4}) Make(localDir(), "ACME", h);
+  timed_.RefuseDeleting(Stamped("ACME", 2));
+  EXPECT_FALSE(PruneLocal(ctx_, localDir(), Series("ACME"), 1));
+  EXPECT_EQ(Left(localDir()),
+            (std::vector<std::string>{Stamped("ACME", 2), Stamped("ACME", 3), Stamped("ACME", 4)}));
+  const std::string prefix =
+      "本地备份文件夹中的文件数量加上远程共享文件夹中备份文件的数量大于额定数量，"
+      "删除本地共享文件夹中的备份文件" +
+      localDir() + "/";
+  EXPECT_EQ(log_.lines(), (std::vector<std::string>{prefix + Stamped("ACME", 1) + "成功!",
+                                                    prefix + Stamped("ACME", 2) +
+                                                        "失败，比较或筛选文件失败！"}));
 }
 
 // The remote side as a second local folder, then as a folder on a real
-// Samba share: the same table of cases against both.
+// Samba share: the same table of cases against both. Each side is pruned to
+// the keep count only when named.
 void RetentionTest::RemoteCases(const RetentionContext& ctx, const std::string& remote,
                                 const std::string& physicalRemote, const std::string& user,
                                 const std::string& password) {
@@ -197,14 +257,15 @@ void RetentionTest::RemoteCases(const RetentionContext& ctx, const std::string& 
     const char* what;
     int local;
     int remote;
-    int keep;
+    PruneSides sides;
     std::size_t localLeft;
     std::size_t remoteLeft;
   };
   const Case cases[] = {
-      {"both over", 4, 5, 3, 3, 2},    {"remote within", 5, 2, 3, 3, 2},
-      {"remote empty", 5, 0, 3, 3, 0}, {"both at keep", 3, 3, 3, 3, 2},
-      {"both under", 1, 1, 3, 1, 1},
+      {"both over, both verified", 4, 5, {true, true}, 3, 3},
+      {"share not verified", 5, 5, {true, false}, 3, 5},
+      {"local not verified", 5, 4, {false, true}, 5, 3},
+      {"both under", 1, 1, {true, true}, 1, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -214,18 +275,19 @@ void RetentionTest::RemoteCases(const RetentionContext& ctx, const std::string& 
     for (int h = 0; h < c.local; ++h) Make(localDir(), "ACME", 10 + h);
     for (int h = 0; h < c.remote; ++h) Make(physicalRemote, "ACME", h);
     for (int h = 0; h < 2; ++h) Make(physicalRemote, "ACME2", h);  // never ACME's
-    EXPECT_TRUE(PruneLocalAndRemote(ctx, user, password, localDir(), remote,
-                                    BackupMaskFor("ACME", ".7z"), c.keep, true));
+    EXPECT_TRUE(
+        PruneLocalAndRemote(ctx, user, password, localDir(), remote, Series("ACME"), 3, c.sides));
     EXPECT_EQ(Left(localDir()).size(), c.localLeft);
     EXPECT_EQ(Left(physicalRemote).size(), c.remoteLeft + 2);
-    // The newest stay: the oldest local backup left is the right one.
-    if (c.localLeft > 0 && c.local > c.keep) {
-      EXPECT_EQ(Left(localDir()).front(), Stamped("ACME", 10 + c.local - c.keep));
-    }
+    // The newest stay.
+    if (c.sides.local && c.local > 3)
+      EXPECT_EQ(Left(localDir()).front(), Stamped("ACME", 10 + c.local - 3));
+    if (c.sides.remote && c.remote > 3)
+      EXPECT_EQ(Left(physicalRemote).front(), Stamped("ACME", c.remote - 3));
   }
 }
 
-TEST_F(RetentionTest, PruneLocalAndRemoteLeavesKeepLocallyAndOneFewerOnTheRemoteSide) {
+TEST_F(RetentionTest, PruneLocalAndRemoteOnTwoLocalFolders) {
   RemoteCases(ctx_, remoteDir(), remoteDir());
 }
 
@@ -244,11 +306,10 @@ TEST_F(RetentionTest, PruneLocalAndRemoteOnASambaShare) {
   ASSERT_TRUE(smb.MakeFolder(remote));
   const RetentionContext ctx{shareRouter, smb, log_};
   RemoteCases(ctx, remote, share->localFolder + "/retention", share->user, share->password);
-  // Deletions on the share name the file by its share path, the folder part
-  // upper-cased as the share's listing reports it.
+  // Deletions on the share name the file by its share path.
   bool named = false;
   for (const auto& line : log_.lines())
-    named = named || line.find("删除远程共享文件夹中的备份文件" + UpperAscii(remote) + "\\ACME") !=
+    named = named || line.find("删除远程共享文件夹中的备份文件" + remote + "\\ACME") !=
                          std::string::npos;
   EXPECT_TRUE(named);
 }
@@ -273,12 +334,12 @@ TEST_F(RetentionTest, PruneFailuresWriteTheirLines) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     log_.Clear();
-    EXPECT_FALSE(
-        PruneLocalAndRemote(ctx_, c.user, "pw", c.local, c.remote, "ACME*.7z", c.keep, true));
+    EXPECT_FALSE(PruneLocalAndRemote(ctx_, c.user, "pw", c.local, c.remote, Series("ACME"),
+                                     c.keep, {true, true}));
     EXPECT_EQ(log_.lines(), std::vector<std::string>{c.line});
   }
   log_.Clear();
-  EXPECT_FALSE(PruneLocal(ctx_, dir_ / "nope", "ACME*.7z", 2, true));
+  EXPECT_FALSE(PruneLocal(ctx_, dir_ / "nope", Series("ACME"), 2));
   EXPECT_EQ(log_.lines(), std::vector<std::string>{"本地备份文件夹无效，比较或筛选文件失败！"});
 }
 

@@ -1,0 +1,37 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/single_instance.h"
+#include "base/path.h"
+
+namespace veltora {
+
+std::unique_ptr<AppFolderLock> AppFolderLock::TryAcquire(const std::string& appFolder,
+                                                         std::string& error) {
+  const std::string path = JoinPath(appFolder, kLockFileName);
+  // Never through a link: the lock file is ours, in our folder.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) {
+    error = "cannot open the lock file " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  // flock locks belong to the open file description, so a second open in this
+  // process is refused as another process's would be.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int err = errno;
+    ::close(fd);
+    error = err == EWOULDBLOCK ? "another backup or agent is running on the application folder " +
+                                     appFolder
+                               : "cannot lock " + path + ": " + std::strerror(err);
+    return nullptr;
+  }
+  return std::unique_ptr<AppFolderLock>(new AppFolderLock(fd));
+}
+
+AppFolderLock::~AppFolderLock() { ::close(handle_); }
+
+}  // namespace veltora

@@ -1,0 +1,31 @@
+#include "support/backup_services.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include "engine/process.h"
+#include "files/run_file_systems.h"
+
+namespace veltora::testing {
+
+BackupServices TestBackupServices(LineLog& log, const Clock& clock,
+                                  const SqlServerFactory& sqlServer,
+                                  const BackupRecordsFactory& records, std::uint16_t smbPort) {
+  const char* path = std::getenv("PATH");
+  return BackupServices{
+      .log = log,
+      .clock = clock,
+      .sqlServer = sqlServer,
+      .records = records,
+      .runLogPath = "",
+      .rotateRunLog = {},
+      .uptimeText = {},
+      .idleText = {},
+      .ensureSqlServerRunning = {},
+      .copyProgress = {},
+      .makeFileSystems = [smbPort] { return std::make_unique<LocalAndSmbFileSystems>(smbPort); },
+      .archiver = ChooseArchiver("", path != nullptr ? path : ""),
+      .temporaryMarker = kTestMarker};
+}
+
+}  // namespace veltora::testing
