@@ -52,18 +52,21 @@ std::string BadBaseName(const std::string& base, const std::string& stamp) {
 }
 
 // Hands out backup stamps, one per account set, taken just before its backup.
-// Two backups of one run that would get the same file name in the same second
-// get the next free second instead, so that neither overwrites the other. The
-// names are compared without regard to ASCII case, as Windows and shares do.
+// A backup that would get the name of another one - of this run in the same
+// second, or already in the folder (a run a moment ago) - gets the next free
+// second instead, so that none overwrites another. The names are compared
+// without regard to ASCII case, as Windows and shares do.
 class StampAllocator {
  public:
   explicit StampAllocator(const Clock& clock) : clock_(clock) {}
 
-  std::string Next(const std::string& base) {
+  // `taken` says whether a backup name (base + stamp) is in use already.
+  template <typename Taken>
+  std::string Next(const std::string& base, Taken taken) {
     auto when = clock_.Now();
     for (;;) {
       std::string stamp = BackupStamp(ToLocalTime(when));
-      if (used_.insert(UpperAscii(base + stamp)).second) return stamp;
+      if (!taken(base + stamp) && used_.insert(UpperAscii(base + stamp)).second) return stamp;
       when += std::chrono::seconds(1);
     }
   }
@@ -125,6 +128,15 @@ class BackupJob {
   }
 
   const FileSystemRouter& Files() const { return files_->Router(); }
+
+  // A stamp for `base` whose backup and archive names are free in the folder.
+  std::string NextStamp(const std::string& base) {
+    return stamps_.Next(base, [&](const std::string& name) {
+      const std::string path = config_.localFolder + name;
+      return FileExists(Files(), path + ".bak") ||
+             (s_.archiver && FileExists(Files(), path + s_.archiver->extension));
+    });
+  }
 
   bool CheckAndConnect(std::unique_ptr<SqlServerConnection>& sql) {
     if (config_.localBackup) {
@@ -222,7 +234,7 @@ class BackupJob {
       if (!entry.ticked) continue;
       const std::string& name = entry.name;
       if (name.empty()) continue;  // skipped without a record or a line
-      const std::string stamp = stamps_.Next(name);
+      const std::string stamp = NextStamp(name);
       const LocalResult result{.account = name, .series = name};
       if (RefuseBadName(result, name, stamp)) continue;
       const std::string db = QuoteSqlLiteral(entry.database);
@@ -282,7 +294,7 @@ class BackupJob {
       if (!entry.ticked) continue;
       const std::string source = JoinPath(config_.accountFolder, entry.name);
       const LocalResult result{.account = source, .series = StemOf(entry.name)};
-      const std::string stamp = stamps_.Next(result.series);
+      const std::string stamp = NextStamp(result.series);
       if (RefuseBadName(result, source, stamp)) continue;
       if (!FileExists(Files(), source)) {
         Log(Cat({msg::kSourceGonePrefix, source, msg::kSourceGoneSuffix}));

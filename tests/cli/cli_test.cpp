@@ -1,12 +1,15 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include <filesystem>
 #include <sstream>
 
+#include "app/single_instance.h"
 #include "settings/settings_database.h"
 #include "support/temp_dir.h"
 
@@ -100,6 +103,89 @@ TEST_F(CliTest, BackupExitCodeTellsWhetherEveryTickedSetWasBackedUp) {
   r = Cli({"--app-dir", app_, "backup"});
   EXPECT_EQ(r.code, kExitBackupIncomplete);
   EXPECT_NE(r.out.find("本机备份路径无效，备份失败！"), std::string::npos);
+}
+
+// One run per application folder: while another process holds the folder's
+// lock, a backup says so and touches nothing - no run-log line, no row, no
+// file.
+TEST_F(CliTest, ASecondRunOnTheSameApplicationFolderTouchesNothing) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"A.AIS"}));
+  WriteFile(accounts_ + "/A.AIS", "a");
+  {
+    std::string error;
+    const auto held = AppFolderLock::TryAcquire(app_, error);
+    ASSERT_TRUE(held) << error;
+    const auto r = Cli({"--app-dir", app_, "backup"});
+    EXPECT_EQ(r.code, kExitBackupIncomplete);
+    EXPECT_NE(r.err.find("another backup or agent is running on the application folder"),
+              std::string::npos)
+        << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_FALSE(fs::exists(app_ + "/程序运行日志.txt"));
+    EXPECT_TRUE(fs::is_empty(backups_));
+    EXPECT_TRUE(SettingsDatabase(app_).ListBackupLog().empty());
+  }
+  EXPECT_EQ(Cli({"--app-dir", app_, "backup"}).code, kExitOk) << "free again once released";
+}
+
+// Two processes started together on one folder: whichever gets the lock
+// runs; the other, if it came while the first ran, is refused. Never do two
+// writers share an archive name: every archive tests good, nothing temporary
+// is left, and there is one success row per run that said it succeeded.
+TEST_F(CliTest, TwoBackupProcessesStartedTogether) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"A.AIS"}));
+  {
+    SettingsDatabase db(app_);
+    BaksetRow row = db.LoadSettings();
+    row.rarlevel = "最快";
+    db.SaveSettings(row);
+    db.UpdateArchivePassword("pw");
+  }
+  std::string big(16 << 20, '\0');
+  std::uint32_t x = 7;
+  for (auto& c : big) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  WriteFile(accounts_ + "/A.AIS", big);
+  const std::string cli = std::string(VELTORA_BIN_DIR) + "/veltora-cli";
+  const std::string command = "'" + cli + "' --app-dir '" + app_ + "' backup >/dev/null 2>>'" +
+                              (dir_ / "err.txt") + "'";
+  int codes[2] = {-1, -1};
+  std::thread first([&] { codes[0] = std::system(command.c_str()); });
+  std::thread second([&] { codes[1] = std::system(command.c_str()); });
+  first.join();
+  second.join();
+  int succeeded = 0;
+  for (const int status : codes) {
+    ASSERT_TRUE(WIFEXITED(status));
+    const int code = WEXITSTATUS(status);
+    EXPECT_TRUE(code == kExitOk || code == kExitBackupIncomplete) << code;
+    succeeded += code == kExitOk ? 1 : 0;
+  }
+  EXPECT_GE(succeeded, 1);
+  if (succeeded == 1) {
+    EXPECT_NE(testing::ReadFile(dir_ / "err.txt").find("another backup or agent is running"),
+              std::string::npos);
+  }
+  int archives = 0;
+  for (const auto& e : fs::directory_iterator(backups_)) {
+    const std::string name = e.path().filename().string();
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(name.ends_with(".7z")) << "nothing else is left behind";
+    ++archives;
+    EXPECT_EQ(std::system(("printf 'pw\\n' | 7zz t -spd -- '" + e.path().string() +
+                           "' >/dev/null 2>&1")
+                              .c_str()),
+              0);
+  }
+  EXPECT_EQ(archives, succeeded);
+  int rows = 0;
+  for (const auto& r : SettingsDatabase(app_).ListBackupLog())
+    rows += r.baksuccess == std::optional<bool>(true) ? 1 : 0;
+  EXPECT_EQ(rows, succeeded);
 }
 
 TEST_F(CliTest, BackupWithoutSettingsIsAConfigurationError) {
