@@ -207,6 +207,13 @@ class BackupJob {
     onOk();
   }
 
+  static LocalResult Entry(const std::string& account, const std::string& series) {
+    LocalResult r;
+    r.account = account;
+    r.series = series;
+    return r;
+  }
+
   void Failed(LocalResult result, const std::string& reason) {
     result.localFile = msg::kLocalFailedPrefix + reason;
     summary_.results.push_back(std::move(result));
@@ -235,7 +242,7 @@ class BackupJob {
       const std::string& name = entry.name;
       if (name.empty()) continue;  // skipped without a record or a line
       const std::string stamp = NextStamp(name);
-      const LocalResult result{.account = name, .series = name};
+      const LocalResult result = Entry(name, name);
       if (RefuseBadName(result, name, stamp)) continue;
       const std::string db = QuoteSqlLiteral(entry.database);
 
@@ -293,13 +300,14 @@ class BackupJob {
     for (const auto& entry : config_.accountSets) {
       if (!entry.ticked) continue;
       const std::string source = JoinPath(config_.accountFolder, entry.name);
-      const LocalResult result{.account = source, .series = StemOf(entry.name)};
+      const LocalResult result = Entry(source, StemOf(entry.name));
       const std::string stamp = NextStamp(result.series);
       if (RefuseBadName(result, source, stamp)) continue;
       if (!FileExists(Files(), source)) {
         Log(Cat({msg::kSourceGonePrefix, source, msg::kSourceGoneSuffix}));
-        summary_.results.push_back(
-            {.account = source, .series = result.series, .localFile = msg::kSourceGoneEntry});
+        LocalResult gone = result;
+        gone.localFile = msg::kSourceGoneEntry;
+        summary_.results.push_back(std::move(gone));
         continue;
       }
       // A copy that fails without raising (a full disk, a locked source, a
