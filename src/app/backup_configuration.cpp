@@ -20,7 +20,7 @@ LoadedConfiguration LoadBackupConfiguration(const SettingsDatabase& db,
   const BaksetRow row = db.LoadSettings();
   LoadedConfiguration loaded;
   BackupConfig& c = loaded.config;
-  c.caption = msg::kWindowCaption;
+  c.caption = engine_msg::kWindowCaption;
   c.edition = row.softvernum >= 0 && row.softvernum < kEditionCount ? row.softvernum : 0;
   c.accountFolder = Trim(row.accountDir);
   c.localBackup = row.localbak;

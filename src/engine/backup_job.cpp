@@ -12,6 +12,8 @@
 
 namespace veltora {
 
+namespace msg = engine_msg;
+
 int BackupRunSummary::CompleteSets(const BackupConfig& config) const {
   int n = 0;
   for (const auto& r : results)

@@ -11,6 +11,8 @@
 #include "files/file_ops.h"
 
 namespace veltora {
+
+namespace msg = engine_msg;
 namespace {
 
 constexpr char kTemporaryPrefix[] = "~";

@@ -12,6 +12,8 @@
 
 namespace veltora {
 
+namespace msg = engine_msg;
+
 std::string BackupBaseName(int edition, const std::string& entryName) {
   return IsFileEdition(edition) ? StemOf(entryName) : entryName;
 }

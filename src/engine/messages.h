@@ -1,7 +1,7 @@
 // Run-log lines and backup-table texts of the backup job, spelled once.
 #pragma once
 
-namespace veltora::msg {
+namespace veltora::engine_msg {
 
 inline constexpr char kWindowCaption[] = "青岚软件账套自动备份系统(金蝶版)  V2.1";
 inline constexpr char kUptimePrefix[] = "Windows操作系统运行了";
@@ -62,10 +62,7 @@ inline constexpr char kResultRowFailed[] = " setlog向数据库写入本机备�
 inline constexpr char kTrue[] = "TRUE";
 inline constexpr char kFalse[] = "False";
 
-}  // namespace veltora::msg
-
 // Distribution stage.
-namespace veltora::msg {
 inline constexpr char kPruneOkPrefix[] = "成功对本地备份目录";
 inline constexpr char kPruneFailedPrefix[] = "未能对本地备份目录";
 inline constexpr char kPruneAndRemote[] = "与远程共享文件夹";
@@ -78,20 +75,16 @@ inline constexpr char kRemoteMissing[] = "远程共享文件夹不存在";
 inline constexpr char kRemoteMissingLine[] = "远程共享文件夹无效，备份失败！";
 inline constexpr char kRemoteFailedRemark[] = "执行远程备份失败";
 inline constexpr char kRemoteUnknownError[] = "复制文件到远程文件夹过程中发生未知错误，复制失败！";
-}  // namespace veltora::msg
 
 // Compression stage.
-namespace veltora::msg {
 inline constexpr char kArchiverMissing[] = "释放Rar.exe文件失败，数据库压缩失败！";
 inline constexpr char kBatchFailed[] = "生成RAR压缩批处理失败，压缩失败！";
 inline constexpr char kBatchWritten[] = "生成RAR压缩批处理成功！";
 inline constexpr char kBatchRunFailed[] = "执行RAR压缩批处理失败，压缩失败！";
 inline constexpr char kBatchRan[] = "执行RAR压缩批处理成功！";
 inline constexpr char kCompressionError[] = "压缩数据库发生错误，压缩失败！";
-}  // namespace veltora::msg
 
 // Compression stage, one backup at a time (the stage's own texts).
-namespace veltora::msg {
 inline constexpr char kRarNeedsPasswordInArguments[] =
     "没有找到7-Zip压缩程序，RAR压缩程序只能从命令行接收压缩密码，为保护密码不被他人看到，压缩失败！";
 inline constexpr char kArchiveFailedPrefix[] = "压缩备份文件";
@@ -100,10 +93,8 @@ inline constexpr char kArchiveNotMade[] = "压缩程序没有生成压缩文件�
 inline constexpr char kArchiveTestFailed[] = "压缩文件校验失败，校验程序的退出代码为";
 inline constexpr char kArchiveNotRenamed[] = "压缩文件无法改为正式文件名";
 inline constexpr char kArchiveFailedEntryPrefix[] = "压缩失败：";
-}  // namespace veltora::msg
 
 // The run's own texts where the backup could not be what it should.
-namespace veltora::msg {
 // The thread's closing line for a run with any failure: + count + suffix.
 inline constexpr char kThreadFinishedWithFailuresPrefix[] = "备份线程执行完毕，但有";
 inline constexpr char kThreadFinishedWithFailuresSuffix[] =
@@ -114,4 +105,5 @@ inline constexpr char kBadNameMiddle[] = "的名称不能用作备份文件名�
 inline constexpr char kNameLeavesFolder[] = "名称含有路径分隔符或者是\".\"、\"..\"，备份文件会离开本机备份路径";
 inline constexpr char kNameTooLong[] = "名称过长，本机文件系统无法保存这样长的备份文件名";
 inline constexpr char kArchiveFailedRowPrefix[] = "压缩失败：";
-}  // namespace veltora::msg
+
+}  // namespace veltora::engine_msg

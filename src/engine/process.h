@@ -54,9 +54,6 @@ bool ExtractResourceFile(const std::string& name, const std::string& type,
 // Empty and relative entries are skipped: the current folder is never searched.
 std::string FindProgramOnPath(const std::string& program, const std::string& searchPath);
 
-// The PATH of this process, or empty.
-std::string ProcessSearchPath();
-
 // Creates `path` anew, readable and writable by its owner only from its first
 // byte, and writes `content` to it. Fails when anything (a file, a link) is
 // already there, so the caller removes a leftover first; a partly written file

@@ -185,11 +185,6 @@ std::string FindProgramOnPath(const std::string& program, const std::string& sea
   return {};
 }
 
-std::string ProcessSearchPath() {
-  const char* path = std::getenv("PATH");
-  return path != nullptr ? std::string(path) : std::string();
-}
-
 bool WriteOwnerOnlyFile(const std::string& path, std::string_view content) {
   // O_EXCL and O_NOFOLLOW: a file or a link planted at the path is an error,
   // never something written through.

@@ -32,16 +32,16 @@ std::string BackupSeries::Mask() const {
   return baseName + std::string(kStampDigits, '?') + extension;
 }
 
-bool SortByDate(std::vector<ybhzf>& files, bool ascending) {
+bool SortByDate(std::vector<BackupFileEntry>& files, bool ascending) {
   if (files.empty()) return false;
-  std::stable_sort(files.begin(), files.end(), [](const ybhzf& a, const ybhzf& b) {
+  std::stable_sort(files.begin(), files.end(), [](const BackupFileEntry& a, const BackupFileEntry& b) {
     return a.stamp != b.stamp ? a.stamp < b.stamp : a.created < b.created;
   });
   if (!ascending) std::reverse(files.begin(), files.end());
   return true;
 }
 
-bool ListFilesByDate(const FileSystemRouter& router, std::vector<ybhzf>& files,
+bool ListFilesByDate(const FileSystemRouter& router, std::vector<BackupFileEntry>& files,
                      const std::string& folder, const BackupSeries& series, bool ascending) {
   files.clear();
   std::vector<FolderEntry> entries;
@@ -62,7 +62,7 @@ namespace {
 
 // Deletes the oldest files so that `keep` remain; the list is sorted oldest
 // first. Stops at the first failure.
-bool DeleteOldest(const RetentionContext& ctx, const std::vector<ybhzf>& files, int keep,
+bool DeleteOldest(const RetentionContext& ctx, const std::vector<BackupFileEntry>& files, int keep,
                   const char* linePrefix) {
   const std::size_t kept = static_cast<std::size_t>(keep);
   const std::size_t surplus = files.size() > kept ? files.size() - kept : 0;
@@ -81,7 +81,7 @@ bool DeleteOldest(const RetentionContext& ctx, const std::vector<ybhzf>& files, 
 // Lists one side and prunes it; false (with the line) when the listing fails.
 bool PruneSide(const RetentionContext& ctx, const std::string& folder, const BackupSeries& series,
                int keep, const char* listFailPrefix, const char* deletePrefix) {
-  std::vector<ybhzf> files;
+  std::vector<BackupFileEntry> files;
   if (!ListFilesByDate(ctx.fs, files, folder, series, true)) {
     ctx.log.Append(std::string(listFailPrefix) + folder + m::kListFailedMiddle + series.Mask() +
                    m::kListFailedSuffix);

@@ -37,7 +37,7 @@ struct BackupSeries {
 };
 
 // One backup file as the retention sees it.
-struct ybhzf {
+struct BackupFileEntry {
   std::string path;
   std::string stamp;  // the 14 digits of its name
   DateTime created = kUnreadableTime;
@@ -45,11 +45,11 @@ struct ybhzf {
 
 // Sorts by stamp, then creation time; equal keys keep the listing's order.
 // Ascending puts the oldest first. False for an empty array.
-bool SortByDate(std::vector<ybhzf>& files, bool ascending);
+bool SortByDate(std::vector<BackupFileEntry>& files, bool ascending);
 
 // The series' files directly in `folder`, sorted. False when the folder cannot
 // be read; an empty result is no failure.
-bool ListFilesByDate(const FileSystemRouter& fs, std::vector<ybhzf>& files,
+bool ListFilesByDate(const FileSystemRouter& fs, std::vector<BackupFileEntry>& files,
                      const std::string& folder, const BackupSeries& series, bool ascending);
 
 // What the pruning works with besides its arguments.

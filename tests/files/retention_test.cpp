@@ -146,7 +146,7 @@ TEST(BackupSeriesTest, TheBaseNameIsLiteralAndTheStampIsFourteenDigits) {
 }
 
 TEST(SortByDateTest, ByStampThenCreationTimeStable) {
-  std::vector<ybhzf> files = {{"c", "3", 1}, {"a1", "1", 5}, {"b", "2", 0},
+  std::vector<BackupFileEntry> files = {{"c", "3", 1}, {"a1", "1", 5}, {"b", "2", 0},
                               {"a2", "1", 5}, {"a0", "1", 4}, {"x", "0", -1.0}};
   ASSERT_TRUE(SortByDate(files, true));
   std::vector<std::string> order;
@@ -156,7 +156,7 @@ TEST(SortByDateTest, ByStampThenCreationTimeStable) {
   order.clear();
   for (const auto& f : files) order.push_back(f.path);
   EXPECT_EQ(order, (std::vector<std::string>{"c", "b", "a2", "a1", "a0", "x"}));
-  std::vector<ybhzf> none;
+  std::vector<BackupFileEntry> none;
   EXPECT_FALSE(SortByDate(none, true));
 }
 
