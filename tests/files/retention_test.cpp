@@ -280,10 +280,12 @@ void RetentionTest::RemoteCases(const RetentionContext& ctx, const std::string& 
     EXPECT_EQ(Left(localDir()).size(), c.localLeft);
     EXPECT_EQ(Left(physicalRemote).size(), c.remoteLeft + 2);
     // The newest stay.
-    if (c.sides.local && c.local > 3)
+    if (c.sides.local && c.local > 3) {
       EXPECT_EQ(Left(localDir()).front(), Stamped("ACME", 10 + c.local - 3));
-    if (c.sides.remote && c.remote > 3)
+    }
+    if (c.sides.remote && c.remote > 3) {
       EXPECT_EQ(Left(physicalRemote).front(), Stamped("ACME", c.remote - 3));
+    }
   }
 }
 
