@@ -386,6 +386,38 @@ TEST_F(BackupJobTest, EarlyEndsOfTheJob) {
   }
 }
 
+// An error that escapes the job: the thread says so with the reason, rotates
+// the run log, releases its flag and copies the run log to the remote folder.
+TEST_F(BackupJobTest, AnEscapingErrorTakesTheThreadsErrorPath) {
+  struct Failing final : BackupRecordsFactory {
+    std::unique_ptr<BackupRecords> Create() const override {
+      throw std::runtime_error("no records today");
+    }
+  } failing;
+  WriteFile(dir_ / "accounts/A.AIS", "a");
+  const std::string remote = dir_ / "remote";
+  fs::create_directories(remote);
+  const std::string runLog = dir_ / "app/run.log";
+  WriteFile(runLog, "earlier lines\n");
+  BackupConfig config = FileConfig({{true, "", "A.AIS", "A.AIS"}});
+  config.remoteFolder = remote;
+  std::atomic<bool> configured{true};
+  std::atomic<bool> running{false};
+  BackupServices services = testing::TestBackupServices(log_, *clock_, sql_, failing);
+  services.runLogPath = runLog;
+  services.rotateRunLog = [this] { ++rotations_; };
+  const auto summary = BackupThreadProc(config, {configured, running}, services);
+  ASSERT_TRUE(summary);
+  EXPECT_FALSE(summary->Complete(config));
+  EXPECT_FALSE(running.load());
+  EXPECT_EQ(rotations_, 1);
+  const auto lines = log_.lines();
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[4], "备份线程运行出错！no records today");
+  EXPECT_EQ(lines[5], "将" + runLog + "运行日志文件拷贝到远程共享文件夹" + remote + "/run.log操作成功！");
+  EXPECT_EQ(ReadFile(remote + "/run.log"), "earlier lines\n");
+}
+
 TEST_F(BackupJobTest, TheRunningFlagAdmitsOneRunAtATime) {
   std::atomic<bool> configured{true};
   std::atomic<bool> running{true};
