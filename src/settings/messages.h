@@ -16,7 +16,8 @@ inline constexpr char kRemoteFailureRemark[] = "具体原因请查看程序运�
 // Defects of a settings database file, each followed by the table name or the
 // count.
 inline constexpr char kMissingTable[] = "the settings database lacks the table ";
-inline constexpr char kSettingsRowCount[] = "the settings table bakset should hold one row, it holds ";
+inline constexpr char kSettingsRowCount[] =
+    "the settings table bakset should hold one row, it holds ";
 // Followed by the first line PRAGMA integrity_check answered.
 inline constexpr char kIntegrityCheckFailed[] = "integrity check failed: ";
 inline constexpr char kFileMissing[] = "the file does not exist";

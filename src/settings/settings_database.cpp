@@ -122,7 +122,8 @@ SettingsDatabase::SettingsDatabase(std::string_view appFolder, std::shared_ptr<c
   // anything below could write to it.
   for (const char* table : kSettingsTables) {
     if (!sqlite::HasTable(db.get(), table))
-      throw std::runtime_error(std::string(settings_messages::kMissingTable) + table + ": " + path_);
+      throw std::runtime_error(std::string(settings_messages::kMissingTable) + table + ": " +
+                               path_);
   }
   // SQLite falls back to reading when the file refuses writing; the settings
   // are written by every user of this class, so that is an error here.

@@ -40,7 +40,8 @@ std::string RandomSuffix() {
 // the file themselves.
 std::string WithoutPath(std::string text, const std::string& path) {
   const std::string suffix = ": " + path;
-  if (text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
+  if (text.size() >= suffix.size() &&
+      text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0)
     text.erase(text.size() - suffix.size());
   return text;
 }
@@ -129,7 +130,9 @@ std::string FreeAsideName(const std::string& live, const std::string& stamp) {
 
 }  // namespace
 
-std::string FindSettingsFileDefect(const std::string& path) { return InspectSettingsFile(path).text; }
+std::string FindSettingsFileDefect(const std::string& path) {
+  return InspectSettingsFile(path).text;
+}
 
 SettingsDiagnosis DiagnoseSettingsDatabase(std::string_view appFolder) {
   SettingsDiagnosis d;
@@ -169,10 +172,9 @@ std::string DescribeSettingsProblem(const SettingsDiagnosis& d, std::string_view
       break;
     case SettingsFault::kDamaged:
       problem = m::kProblemDamaged + d.path + InParentheses(d.detail);
-      advice = d.spareValid
-                   ? m::kSpareValid + d.sparePath + m::kAdviseRestoreDamaged
-                   : m::kAdviseMoveAsideHead + d.spareDefect + ": " + d.sparePath +
-                         m::kAdviseMoveAsideTail;
+      advice = d.spareValid ? m::kSpareValid + d.sparePath + m::kAdviseRestoreDamaged
+                            : m::kAdviseMoveAsideHead + d.spareDefect + ": " + d.sparePath +
+                                  m::kAdviseMoveAsideTail;
       break;
     case SettingsFault::kUnreadable:
       problem = m::kProblemUnreadable + d.path + InParentheses(d.detail);

@@ -42,11 +42,10 @@ SettingsDiagnosis DiagnoseSettingsDatabase(std::string_view appFolder);
 
 // Two lines without a final line break: the problem, naming the file, and
 // what to do (for kNone only the problem, built from errorText).
-std::string DescribeSettingsProblem(const SettingsDiagnosis& diagnosis,
-                                    std::string_view errorText);
+std::string DescribeSettingsProblem(const SettingsDiagnosis& diagnosis, std::string_view errorText);
 
 struct RestoreOutcome {
-  std::string restoredPath;  // the settings database now in place
+  std::string restoredPath;   // the settings database now in place
   std::string keptAsidePath;  // where the replaced file went; empty when there was none
 };
 

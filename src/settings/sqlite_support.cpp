@@ -22,8 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 
 int Milliseconds(std::chrono::milliseconds span) {
-  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(
-      span.count(), 0, std::numeric_limits<int>::max()));
+  return static_cast<int>(
+      std::clamp<std::chrono::milliseconds::rep>(span.count(), 0, std::numeric_limits<int>::max()));
 }
 
 }  // namespace
@@ -130,7 +130,8 @@ ScopedSqlite OpenForInspection(const std::string& path) {
   }
   uri += "?immutable=1";
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+  const int rc =
+      sqlite3_open_v2(uri.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
   ScopedSqlite db(raw);
   if (rc != SQLITE_OK) {
     throw std::runtime_error(
@@ -139,8 +140,7 @@ ScopedSqlite OpenForInspection(const std::string& path) {
   return db;
 }
 
-void BackupInto(sqlite3* source, const std::string& target,
-                std::chrono::milliseconds busyTimeout) {
+void BackupInto(sqlite3* source, const std::string& target, std::chrono::milliseconds busyTimeout) {
   CreateOwnerOnlyFile(target);
   try {
     {

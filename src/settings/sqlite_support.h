@@ -74,7 +74,8 @@ void InTransaction(sqlite3* db, Body&& body) {
 // Opens a file that must exist, waiting up to busyTimeout for another
 // connection's lock before any statement gives up. A failure names the file
 // after SQLite's text. flags are sqlite3_open_v2's.
-ScopedSqlite OpenExisting(const std::string& path, int flags, std::chrono::milliseconds busyTimeout);
+ScopedSqlite OpenExisting(const std::string& path, int flags,
+                          std::chrono::milliseconds busyTimeout);
 
 // Opens a file only to look at it: read-only, no journal or lock files are
 // made or played back, nothing beside it changes. Works in a read-only folder.

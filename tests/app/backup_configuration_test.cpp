@@ -55,9 +55,9 @@ TEST(LoadBackupConfigurationTest, StoredNumbersArePutBackIntoTheirFieldsRanges) 
       {"4294967297", "'最好的'", "4294967297", "-4294967297", "4294967297", 500, 3, 3600, 30, 30},
   };
   for (const Case& c : cases) {
-    const std::string values = std::string("bakfilenum=") + c.bakfilenum + ",rarlevel=" +
-                               c.rarlevel + ",conout=" + c.conout + ",sqlout=" + c.sqlout +
-                               ",btwdays=" + c.btwdays;
+    const std::string values = std::string("bakfilenum=") + c.bakfilenum +
+                               ",rarlevel=" + c.rarlevel + ",conout=" + c.conout +
+                               ",sqlout=" + c.sqlout + ",btwdays=" + c.btwdays;
     SCOPED_TRACE(values);
     RawDb(SettingsDatabasePath(dir.str())).Exec("update bakset set " + values);
 

@@ -90,15 +90,15 @@ class CliTest : public ::testing::Test {
 };
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {},
-           {"frobnicate"},
-           {"--app-dir"},
-           {"log", "--limit", "x"},
-           {"log", "--limit"},
-           {"log", "--show-passwords", "--show-passwords"},
-           {"backup", "extra"},
-           {"restore-settings", "now"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"frobnicate"},
+                                             {"--app-dir"},
+                                             {"log", "--limit", "x"},
+                                             {"log", "--limit"},
+                                             {"log", "--show-passwords", "--show-passwords"},
+                                             {"backup", "extra"},
+                                             {"restore-settings", "now"}}) {
     SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
     const auto r = Cli(args);
     EXPECT_EQ(r.code, kExitUsage);
@@ -162,7 +162,9 @@ TEST_F(CliTest, DamagedSettingsPointToTheSpareCopyWhichRestoreSettingsPutsBack) 
   EXPECT_EQ(r.code, kExitUsage);
   EXPECT_EQ(r.err, "veltora-cli backup: the file is not a valid settings database: " + live +
                        " (file is not a database)\n"
-                       "the spare copy " + app_ + "/setlog.dlb is valid: run 'veltora-cli "
+                       "the spare copy " +
+                       app_ +
+                       "/setlog.dlb is valid: run 'veltora-cli "
                        "restore-settings' to put it back (the damaged file is kept under a new "
                        "name)\n");
 
@@ -181,9 +183,10 @@ TEST_F(CliTest, DamagedSettingsPointToTheSpareCopyWhichRestoreSettingsPutsBack) 
 
   r = Cli({"--app-dir", app_, "restore-settings"});
   EXPECT_EQ(r.code, kExitUsage);
-  EXPECT_EQ(r.err, "veltora-cli restore-settings: the settings database is valid, nothing was "
-                   "changed (restore-settings only replaces a missing or damaged one): " +
-                       live + "\n");
+  EXPECT_EQ(r.err,
+            "veltora-cli restore-settings: the settings database is valid, nothing was "
+            "changed (restore-settings only replaces a missing or damaged one): " +
+                live + "\n");
 }
 
 TEST_F(CliTest, TruncatedSettingsWithoutSpareCopyCannotBeRestored) {
@@ -213,8 +216,8 @@ TEST_F(CliTest, ReadOnlyApplicationFolderIsNamedAsTheProblem) {
   ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"A.AIS"}));
   if (::geteuid() == 0) {
     // The folder and the database belong to the user who runs the command.
-    fs::permissions(dir_.path(), fs::perms::owner_all | fs::perms::group_exec |
-                                     fs::perms::others_exec);
+    fs::permissions(dir_.path(),
+                    fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     ASSERT_EQ(::chown(app_.c_str(), 65534, 65534), 0);
     ASSERT_EQ(::chown((app_ + "/Setlog.dll").c_str(), 65534, 65534), 0);
   }
@@ -224,12 +227,13 @@ TEST_F(CliTest, ReadOnlyApplicationFolderIsNamedAsTheProblem) {
   fs::permissions(app_, fs::perms::owner_all);
   if (!r) VELTORA_SKIP_OR_FAIL("cannot run the command line as an unprivileged user");
   EXPECT_EQ(r->code, kExitUsage);
-  EXPECT_EQ(r->err, "veltora-cli backup: cannot open the settings database for writing, the "
-                    "application folder is read-only for this user: " +
-                        app_ +
-                        " (attempt to write a readonly database)\n"
-                        "give this user write access to the folder, or name another one with "
-                        "--app-dir\n");
+  EXPECT_EQ(r->err,
+            "veltora-cli backup: cannot open the settings database for writing, the "
+            "application folder is read-only for this user: " +
+                app_ +
+                " (attempt to write a readonly database)\n"
+                "give this user write access to the folder, or name another one with "
+                "--app-dir\n");
 }
 
 TEST_F(CliTest, LogShowsArchivePasswordsOnlyWhenAsked) {
