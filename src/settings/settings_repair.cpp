@@ -1,11 +1,11 @@
 #include "settings/settings_repair.h"
 
-#include <sqlite3.h>
-
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
