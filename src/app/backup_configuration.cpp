@@ -1,5 +1,6 @@
 #include "app/backup_configuration.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "accounts/account_sets.h"
@@ -29,11 +30,12 @@ LoadedConfiguration LoadBackupConfiguration(const SettingsDatabase& db,
   c.remoteFolder = row.remoteDir;
   c.remoteUser = row.remoteuser;
   c.remotePassword = row.remotepwd;
-  c.keepCount = row.bakfilenum >= 0 && row.bakfilenum <= 500 ? row.bakfilenum : 0;
+  c.keepCount = std::clamp(row.bakfilenum, 0, kKeepCountMax);
   c.compressionLevel = CompressionLevelFromName(row.rarlevel);
   c.archivePassword = row.rarpwd;
-  if (row.conout > 0) c.timeouts.connectSeconds = row.conout;
-  if (row.sqlout > 0) c.timeouts.commandSeconds = row.sqlout;
+  c.timeouts.connectSeconds = std::clamp(row.conout, kConnectTimeoutMin, kConnectTimeoutMax);
+  c.timeouts.commandSeconds = std::clamp(row.sqlout, kCommandTimeoutMin, kCommandTimeoutMax);
+  loaded.intervalDays = std::clamp(row.btwdays, kIntervalDaysMin, kIntervalDaysMax);
 
   if (IsSqlEdition(c.edition)) {
     c.sqlUser = Trim(row.sqluser);

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
 
 #include "app/backup_configuration.h"
 #include "app/process_state.h"
@@ -17,7 +18,9 @@
 #include "sqlserver/odbc_sql_server.h"
 #include "sqlserver/standin_sql_server.h"
 #include "files/run_file_systems.h"
+#include "settings/messages.h"
 #include "settings/settings_database.h"
+#include "settings/settings_repair.h"
 #include "settings/sqlite_backup_records.h"
 
 namespace veltora {
@@ -25,10 +28,14 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: veltora-cli [--app-dir DIR] <command>\n"
-    "  init             write the prepared empty settings database into the application folder\n"
-    "  backup           run one backup job now from the stored settings\n"
-    "  log [--limit N]  show the backup table, newest first\n"
-    "  demo DIR         back up generated sample account sets of both kinds in DIR\n"
+    "  init              write the prepared empty settings database into the application folder\n"
+    "  backup            run one backup job now from the stored settings\n"
+    "  log [--limit N] [--show-passwords]\n"
+    "                    show the backup table, newest first; archive passwords show as ******\n"
+    "                    unless --show-passwords is given\n"
+    "  restore-settings  put the spare copy setlog.dlb back in place of a missing or damaged\n"
+    "                    Setlog.dll (the damaged file is kept under a new name)\n"
+    "  demo DIR          back up generated sample account sets of both kinds in DIR\n"
     "The application folder is the executable's folder unless --app-dir or VELTORA_APP_DIR\n"
     "names another. VELTORA_SQLSERVER_STANDIN=DIR selects the embedded SQL Server stand-in.\n";
 
@@ -60,6 +67,18 @@ class ProgressPrinter {
   int next_ = 0;
   int last_ = -1;
 };
+
+// What stands in the archive-password column unless the passwords are asked for.
+constexpr char kPasswordPlaceholder[] = "******";
+
+// The settings database could not be used: say what is wrong with it and what
+// to do, after prefix. A configuration error.
+int ReportSettingsProblem(std::string_view prefix, const std::string& appFolder,
+                          const std::exception& error, std::ostream& err) {
+  err << prefix << DescribeSettingsProblem(DiagnoseSettingsDatabase(appFolder), error.what())
+      << "\n";
+  return kExitUsage;
+}
 
 std::unique_ptr<SqlServerFactory> MakeSqlServerFactory(const std::string& standinFolder) {
   if (!standinFolder.empty()) return std::make_unique<StandinSqlServerFactory>(standinFolder);
@@ -99,14 +118,6 @@ std::string TemporaryMarkerFor(const std::string& appFolder) {
 
 int RunBackupCommand(const std::string& appFolder, const CliContext& context,
                      const std::string& sqlStandinFolder, std::ostream& out, std::ostream& err) {
-  // One run per application folder: a second one touches nothing, not even
-  // the run log.
-  std::string lockError;
-  const auto lock = AppFolderLock::TryAcquire(appFolder, lockError);
-  if (!lock) {
-    err << "veltora-cli backup: " << lockError << "\n";
-    return kExitBackupIncomplete;
-  }
   auto clock = std::make_shared<SystemClock>();
   const auto sqlServer = MakeSqlServerFactory(sqlStandinFolder);
 
@@ -115,9 +126,15 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
     SettingsDatabase db(appFolder, clock);
     loaded = LoadBackupConfiguration(db, *sqlServer);
   } catch (const std::exception& e) {
-    err << "veltora-cli backup: cannot read the settings in " << appFolder << ": " << e.what()
-        << "\n(run 'veltora-cli init' to write a new settings database)\n";
-    return kExitUsage;
+    return ReportSettingsProblem("veltora-cli backup: ", appFolder, e, err);
+  }
+  // One run per application folder: a second one touches nothing, not even
+  // the run log (loading the settings above only reads).
+  std::string lockError;
+  const auto lock = AppFolderLock::TryAcquire(appFolder, lockError);
+  if (!lock) {
+    err << "veltora-cli backup: " << lockError << "\n";
+    return kExitBackupIncomplete;
   }
   for (const auto& notice : loaded.notices) err << notice << "\n";
 
@@ -155,19 +172,43 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
   return summary->Complete(loaded.config) ? kExitOk : kExitBackupIncomplete;
 }
 
-int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, std::ostream& err) {
+int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, std::ostream& err,
+                  bool showPasswords) {
   std::vector<BaklogRow> rows;
   try {
     SettingsDatabase db(appFolder);
     rows = db.ListBackupLog(limit);
   } catch (const std::exception& e) {
-    err << "veltora-cli log: 查询备份日志出错: " << e.what() << "\n";
-    return kExitUsage;
+    return ReportSettingsProblem("veltora-cli log: 查询备份日志出错: ", appFolder, e, err);
   }
   out << "账套名 | 备份文件 | 备份时间 | 备注 | 压缩密码\n";
-  for (const auto& r : rows)
+  for (const auto& r : rows) {
+    const std::string password =
+        showPasswords || r.rarpwd.empty() ? r.rarpwd : std::string(kPasswordPlaceholder);
     out << r.accountname << " | " << r.localbakfile << " | " << r.baktime << " | " << r.bz << " | "
-        << r.rarpwd << "\n";
+        << password << "\n";
+  }
+  return kExitOk;
+}
+
+int RunRestoreSettingsCommand(const std::string& appFolder, std::ostream& out, std::ostream& err) {
+  // Never under a running backup or agent, which has the database open.
+  std::string lockError;
+  const auto lock = AppFolderLock::TryAcquire(appFolder, lockError);
+  if (!lock) {
+    err << "veltora-cli restore-settings: " << lockError << "\n";
+    return kExitUsage;
+  }
+  RestoreOutcome outcome;
+  try {
+    outcome = RestoreSpareCopy(appFolder, SystemClock());
+  } catch (const std::exception& e) {
+    err << "veltora-cli restore-settings: " << e.what() << "\n";
+    return kExitUsage;
+  }
+  out << settings_messages::kRestored << outcome.restoredPath << "\n";
+  if (!outcome.keptAsidePath.empty())
+    out << settings_messages::kKeptAside << outcome.keptAsidePath << "\n";
   return kExitOk;
 }
 
@@ -190,19 +231,29 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
     return RunBackupCommand(appFolder, context, context.sqlStandinFolder, out, err);
   if (command == "log") {
     int limit = -1;
-    if (rest.size() == 2 && rest[0] == "--limit") {
-      try {
-        std::size_t used = 0;
-        limit = std::stoi(rest[1], &used);
-        if (used != rest[1].size() || limit < 0) throw std::invalid_argument("limit");
-      } catch (const std::exception&) {
-        return Usage(err, "--limit takes a whole number of rows");
+    bool showPasswords = false;
+    bool limitGiven = false;
+    for (std::size_t k = 0; k < rest.size(); ++k) {
+      if (rest[k] == "--show-passwords" && !showPasswords) {
+        showPasswords = true;
+      } else if (rest[k] == "--limit" && !limitGiven && k + 1 < rest.size()) {
+        limitGiven = true;
+        const std::string& text = rest[++k];
+        try {
+          std::size_t used = 0;
+          limit = std::stoi(text, &used);
+          if (used != text.size() || limit < 0) throw std::invalid_argument("limit");
+        } catch (const std::exception&) {
+          return Usage(err, "--limit takes a whole number of rows");
+        }
+      } else {
+        return Usage(err, "log takes only --limit N and --show-passwords");
       }
-    } else if (!rest.empty()) {
-      return Usage(err, "log takes only --limit N");
     }
-    return RunLogCommand(appFolder, limit, out, err);
+    return RunLogCommand(appFolder, limit, out, err, showPasswords);
   }
+  if (command == "restore-settings" && rest.empty())
+    return RunRestoreSettingsCommand(appFolder, out, err);
   if (command == "demo" && rest.size() == 1) return RunDemo(rest[0], context, out, err);
   if (command == "help" || command == "--help" || command == "-h") {
     out << kUsage;

@@ -39,7 +39,12 @@ int RunDemo(const std::string& folder, const CliContext& context, std::ostream& 
 // Shared by the commands and the demo.
 int RunBackupCommand(const std::string& appFolder, const CliContext& context,
                      const std::string& sqlStandinFolder, std::ostream& out, std::ostream& err);
-int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, std::ostream& err);
+// The backup table, newest first; archive passwords only with showPasswords
+// (otherwise "******" where one was set).
+int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, std::ostream& err,
+                  bool showPasswords = false);
+// Puts the spare copy of the settings database back (see RestoreSpareCopy).
+int RunRestoreSettingsCommand(const std::string& appFolder, std::ostream& out, std::ostream& err);
 int RunInitCommand(const std::string& appFolder, const CliContext& context, std::ostream& out,
                    std::ostream& err);
 

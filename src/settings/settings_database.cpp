@@ -15,99 +15,16 @@
 #include "base/text.h"
 #include "settings/messages.h"
 #include "settings/owner_only_file.h"
+#include "settings/sqlite_support.h"
 
 namespace veltora {
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr int kBusyTimeoutMs = 10000;
-
-[[noreturn]] void ThrowSqlite(sqlite3* db) {
-  throw std::runtime_error(db != nullptr ? sqlite3_errmsg(db) : "out of memory");
-}
-
-// One prepared statement; finalized on every path.
-class Statement {
- public:
-  Statement(sqlite3* db, std::string_view sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) !=
-        SQLITE_OK)
-      ThrowSqlite(db);
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  Statement& Bind(int index, std::string_view text) {
-    Check(
-        sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
-    return *this;
-  }
-  // Without this a literal would pick the bool overload.
-  Statement& Bind(int index, const char* text) { return Bind(index, std::string_view(text)); }
-  Statement& Bind(int index, std::int64_t value) {
-    Check(sqlite3_bind_int64(stmt_, index, value));
-    return *this;
-  }
-  Statement& Bind(int index, int value) { return Bind(index, static_cast<std::int64_t>(value)); }
-  Statement& Bind(int index, bool value) { return Bind(index, value ? 1 : 0); }
-
-  // True while a row is available.
-  bool Step() {
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    ThrowSqlite(db_);
-  }
-  void Run() {
-    while (Step()) {
-    }
-  }
-  // Ready to run again with new bindings.
-  void Reset() {
-    sqlite3_reset(stmt_);
-    sqlite3_clear_bindings(stmt_);
-  }
-
-  bool IsNull(int col) const { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
-  std::string Text(int col) const {
-    const auto* p = sqlite3_column_text(stmt_, col);
-    if (p == nullptr) return std::string();
-    return std::string(reinterpret_cast<const char*>(p),
-                       static_cast<std::size_t>(sqlite3_column_bytes(stmt_, col)));
-  }
-  std::int64_t Int64(int col) const { return sqlite3_column_int64(stmt_, col); }
-  int Int(int col) const { return sqlite3_column_int(stmt_, col); }
-  bool Bool(int col) const { return sqlite3_column_int64(stmt_, col) != 0; }
-
- private:
-  void Check(int rc) const {
-    if (rc != SQLITE_OK) ThrowSqlite(db_);
-  }
-
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-void Exec(sqlite3* db, const char* sql) {
-  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) ThrowSqlite(db);
-}
-
-using Connection = std::unique_ptr<sqlite3, decltype([](sqlite3* db) { sqlite3_close_v2(db); })>;
-
-// Opens a file that must exist. A failure names the file after SQLite's text.
-Connection OpenExisting(const std::string& path, int flags) {
-  sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
-  Connection db(raw);
-  if (rc != SQLITE_OK) {
-    throw std::runtime_error(
-        std::string(raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + ": " + path);
-  }
-  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
-  return db;
-}
+using sqlite::Exec;
+using sqlite::InTransaction;
+using sqlite::OpenExisting;
+using sqlite::Statement;
 
 // now(): the current local date and time as "yyyy-mm-dd hh:mm:ss", read from
 // the clock given as the function's user data.
@@ -118,51 +35,6 @@ void NowFunction(sqlite3_context* ctx, int /*argc*/, sqlite3_value** /*argv*/) {
     sqlite3_result_text64(ctx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
   } catch (const std::exception& e) {
     sqlite3_result_error(ctx, e.what(), -1);
-  }
-}
-
-void RemoveQuietly(const std::string& path) {
-  std::error_code ec;
-  fs::remove(path, ec);
-}
-
-// A database file together with the journal files SQLite may keep beside it.
-void RemoveWithCompanions(const std::string& path) {
-  RemoveQuietly(path);
-  for (const char* suffix : {"-journal", "-wal", "-shm"}) RemoveQuietly(path + suffix);
-}
-
-// Copies the database open on source into a new owner-only file at target
-// with the online backup API. The copy is taken under one read transaction,
-// so it is consistent whatever other connections write meanwhile. The result
-// uses a rollback journal, which makes it one self-contained file. Refuses an
-// existing target; leaves nothing behind on failure.
-void BackupInto(sqlite3* source, const std::string& target) {
-  CreateOwnerOnlyFile(target);
-  try {
-    {
-      Connection dest = OpenExisting(target, SQLITE_OPEN_READWRITE);
-      sqlite3_backup* backup = sqlite3_backup_init(dest.get(), "main", source, "main");
-      if (backup == nullptr) ThrowSqlite(dest.get());
-      int rc = SQLITE_OK;
-      // A reader is rarely refused under WAL (only while the log is being
-      // recovered); give it the same patience as any other statement.
-      for (int waited = 0; waited <= kBusyTimeoutMs; waited += 100) {
-        rc = sqlite3_backup_step(backup, -1);
-        if (rc != SQLITE_BUSY && rc != SQLITE_LOCKED) break;
-        sqlite3_sleep(100);
-      }
-      const int finish = sqlite3_backup_finish(backup);
-      if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errstr(rc));
-      if (finish != SQLITE_OK) ThrowSqlite(dest.get());
-      Statement(dest.get(), "PRAGMA journal_mode=DELETE").Run();
-      if (sqlite3_close(dest.get()) != SQLITE_OK) ThrowSqlite(dest.get());
-      dest.release();  // closed
-    }
-    MakeOwnerOnly(target);
-  } catch (...) {
-    RemoveWithCompanions(target);
-    throw;
   }
 }
 
@@ -177,9 +49,9 @@ std::string FindCaseVariant(const std::string& folder, std::string_view name) {
   return std::string();
 }
 
-// The settings database file of a folder: the exact spelling, or a case
-// variant that exists; the exact spelling when neither exists.
-std::string ResolveDatabasePath(std::string_view appFolder) {
+}  // namespace
+
+std::string ResolveSettingsDatabasePath(std::string_view appFolder) {
   const std::string exact = SettingsDatabasePath(appFolder);
   std::error_code ec;
   if (fs::exists(exact, ec)) return exact;
@@ -188,25 +60,14 @@ std::string ResolveDatabasePath(std::string_view appFolder) {
   return variant.empty() ? exact : variant;
 }
 
+namespace {
+
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   std::ostringstream buf;
   buf << in.rdbuf();
   return buf.str();
-}
-
-// Runs body inside one write transaction; rolls back when it throws.
-template <typename Body>
-void InTransaction(sqlite3* db, Body&& body) {
-  Exec(db, "BEGIN IMMEDIATE");
-  try {
-    body();
-    Exec(db, "COMMIT");
-  } catch (...) {
-    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw;
-  }
 }
 
 }  // namespace
@@ -224,54 +85,64 @@ void CreateSettingsDatabase(const std::string& schemaPath, const std::string& ta
   CreateOwnerOnlyFile(target);
   try {
     {
-      Connection db = OpenExisting(target, SQLITE_OPEN_READWRITE);
+      ScopedSqlite db = OpenExisting(target, SQLITE_OPEN_READWRITE, kSettingsBusyTimeout);
       InTransaction(db.get(), [&] { Exec(db.get(), schema.c_str()); });
-      if (sqlite3_close(db.get()) != SQLITE_OK) ThrowSqlite(db.get());
-      db.release();  // closed
+      if (sqlite3_close(db.get()) != SQLITE_OK) sqlite::Throw(db.get());
+      db.Release();  // closed
     }
     MakeOwnerOnly(target);
   } catch (...) {
-    RemoveWithCompanions(target);
+    sqlite::RemoveWithCompanions(target);
     throw;
   }
 }
 
 void InstallSettingsDatabase(const std::string& preparedFile, std::string_view appFolder) {
-  const std::string existing = ResolveDatabasePath(appFolder);
+  const std::string existing = ResolveSettingsDatabasePath(appFolder);
   std::error_code ec;
   if (fs::exists(existing, ec))
     throw std::runtime_error("the settings database already exists and is never replaced: " +
                              existing);
-  Connection source = OpenExisting(preparedFile, SQLITE_OPEN_READONLY);
-  BackupInto(source.get(), SettingsDatabasePath(appFolder));
+  ScopedSqlite source = OpenExisting(preparedFile, SQLITE_OPEN_READONLY, kSettingsBusyTimeout);
+  sqlite::BackupInto(source.get(), SettingsDatabasePath(appFolder), kSettingsBusyTimeout);
 }
 
-void SettingsDatabase::Closer::operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
-
-SettingsDatabase::SettingsDatabase(std::string_view appFolder, std::shared_ptr<const Clock> clock)
+SettingsDatabase::SettingsDatabase(std::string_view appFolder, std::shared_ptr<const Clock> clock,
+                                   std::chrono::milliseconds busyTimeout)
     : folder_(appFolder),
-      path_(ResolveDatabasePath(appFolder)),
-      clock_(clock != nullptr ? std::move(clock) : std::make_shared<SystemClock>()) {
+      path_(ResolveSettingsDatabasePath(appFolder)),
+      clock_(clock != nullptr ? std::move(clock) : std::make_shared<SystemClock>()),
+      busyTimeout_(busyTimeout) {
   // READWRITE without CREATE: a missing file is an error, never a new database.
-  Connection db = OpenExisting(path_, SQLITE_OPEN_READWRITE);
+  ScopedSqlite db = OpenExisting(path_, SQLITE_OPEN_READWRITE, busyTimeout_);
   if (sqlite3_create_function_v2(db.get(), "now", 0, SQLITE_UTF8, const_cast<Clock*>(clock_.get()),
                                  NowFunction, nullptr, nullptr, nullptr) != SQLITE_OK)
-    ThrowSqlite(db.get());
-  // Also the first read of the file: a file that is no database fails here.
+    sqlite::Throw(db.get());
+  // The first read of the file: a file that is no database fails here, before
+  // anything below could write to it.
+  for (const char* table : kSettingsTables) {
+    if (!sqlite::HasTable(db.get(), table))
+      throw std::runtime_error(std::string(settings_messages::kMissingTable) + table + ": " +
+                               path_);
+  }
+  // SQLite falls back to reading when the file refuses writing; the settings
+  // are written by every user of this class, so that is an error here.
+  if (sqlite3_db_readonly(db.get(), "main") == 1)
+    throw std::runtime_error(std::string(sqlite3_errstr(SQLITE_READONLY)) + ": " + path_);
   // Two connections switching a rollback-journal file to WAL at the same
   // moment would deadlock, so SQLite refuses one of them at once instead of
   // waiting; that one tries again.
-  for (int waited = 0;; waited += 50) {
+  for (std::chrono::milliseconds waited{0};; waited += std::chrono::milliseconds(50)) {
     Statement wal(db.get(), "PRAGMA journal_mode=WAL");
     try {
       wal.Run();
       break;
     } catch (const std::runtime_error&) {
-      if (sqlite3_errcode(db.get()) != SQLITE_BUSY || waited >= kBusyTimeoutMs) throw;
+      if (sqlite3_errcode(db.get()) != SQLITE_BUSY || waited >= busyTimeout_) throw;
     }
     sqlite3_sleep(50);
   }
-  db_.reset(db.release());
+  db_ = std::move(db);
 }
 
 SettingsDatabase::~SettingsDatabase() = default;
@@ -290,7 +161,7 @@ BaksetRow SettingsDatabase::LoadSettings() const {
               "conout, sqlout, btwdays, safecheck, rarpwd, lastbakday from bakset limit 1");
   if (!s.Step()) throw std::runtime_error("the settings table bakset has no row");
   BaksetRow row;
-  row.softvernum = s.Int(0);
+  row.softvernum = s.SaturatedInt(0);
   row.accountDir = s.Text(1);
   row.sqluser = s.Text(2);
   row.sqlpwd = s.Text(3);
@@ -302,12 +173,12 @@ BaksetRow SettingsDatabase::LoadSettings() const {
   row.remotebak = s.Bool(9);
   row.localDir = s.Text(10);
   row.remoteDir = s.Text(11);
-  row.bakfilenum = s.Int(12);
+  row.bakfilenum = s.SaturatedInt(12);
   row.rarlevel = s.Text(13);
   row.baktime = s.Text(14);
-  row.conout = s.Int(15);
-  row.sqlout = s.Int(16);
-  row.btwdays = s.Int(17);
+  row.conout = s.SaturatedInt(15);
+  row.sqlout = s.SaturatedInt(16);
+  row.btwdays = s.SaturatedInt(17);
   row.safecheck = s.Bool(18);
   row.rarpwd = s.Text(19);
   if (!s.IsNull(20)) {
@@ -459,13 +330,13 @@ void SettingsDatabase::MakeSpareCopy() const {
   char unique[32];
   std::snprintf(unique, sizeof unique, ".%08x%08x.tmp", random(), random());
   const std::string temp = target + unique;
-  BackupInto(db_.get(), temp);
+  sqlite::BackupInto(db_.get(), temp, busyTimeout_);
   // A journal left beside the old spare copy would be played back onto the new one.
-  for (const char* suffix : {"-journal", "-wal", "-shm"}) RemoveQuietly(target + suffix);
+  for (const char* suffix : sqlite::kCompanionSuffixes) sqlite::RemoveQuietly(target + suffix);
   std::error_code ec;
   fs::rename(temp, target, ec);
   if (ec) {
-    RemoveQuietly(temp);
+    sqlite::RemoveQuietly(temp);
     throw std::runtime_error("cannot replace " + target + ": " + ec.message());
   }
 }

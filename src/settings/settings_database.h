@@ -6,14 +6,16 @@
 // resources/settings_schema.sql by veltora-make-settings-db and put in place by
 // InstallSettingsDatabase. A SettingsDatabase object is one connection; give
 // each thread its own object. The journal runs in WAL mode so that the spare
-// copy and the log window can read while the backup thread writes, and a busy
-// time-out lets two writers take turns instead of failing.
+// copy and the log window can read while the backup thread writes, and every
+// connection waits for another one's lock (kSettingsBusyTimeout) before a
+// statement fails with "database is locked".
 //
 // Every value reaches SQLite as a bound parameter. Every failure throws
 // std::runtime_error whose what() is SQLite's own message text (for a failed
 // open followed by the path).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,16 +25,26 @@
 
 #include "base/clock.h"
 #include "base/date_time.h"
-
-struct sqlite3;
+#include "settings/sqlite_handles.h"
 
 namespace veltora {
 
 inline constexpr char kSettingsDatabaseFileName[] = "Setlog.dll";
 inline constexpr char kSpareCopyFileName[] = "setlog.dlb";
 
+// How long a connection waits for a lock held by another connection (the
+// window saving while the backup thread records a row, a log being read in
+// another process). A backup row that still cannot be written after this is
+// an error the run reports.
+inline constexpr std::chrono::milliseconds kSettingsBusyTimeout{30000};
+
+// The tables every settings database has.
+inline constexpr const char* kSettingsTables[] = {"bakset", "accountlist", "baklog"};
+
 // The settings row. Members are named after their columns. Reading turns a
-// NULL text into "", a NULL number into 0 and a NULL yes/no into false.
+// NULL text into "", a NULL number into 0 and a NULL yes/no into false; a
+// number beyond the range of int reads as the nearest int. Values are as
+// stored: the loader puts them back into their ranges.
 struct BaksetRow {
   int softvernum = 0;  // Kingdee edition index 0..3
   std::string accountDir;
@@ -98,12 +110,16 @@ void InstallSettingsDatabase(const std::string& preparedFile, std::string_view a
 
 class SettingsDatabase {
  public:
-  // Opens the existing Setlog.dll of appFolder; never creates it. When the
-  // file is missing but the folder holds a spelling that differs only in
-  // letter case, that file is used (Windows would see the same file). The
-  // clock feeds the SQL function now(); the system clock when null.
+  // Opens the existing Setlog.dll of appFolder for reading and writing; never
+  // creates it. When the file is missing but the folder holds a spelling that
+  // differs only in letter case, that file is used (Windows would see the
+  // same file). The clock feeds the SQL function now(); the system clock when
+  // null. Throws when the file cannot be opened for writing, is no database
+  // or lacks one of the three tables; DiagnoseSettingsDatabase
+  // (settings_repair.h) then tells which of these it is.
   explicit SettingsDatabase(std::string_view appFolder,
-                            std::shared_ptr<const Clock> clock = nullptr);
+                            std::shared_ptr<const Clock> clock = nullptr,
+                            std::chrono::milliseconds busyTimeout = kSettingsBusyTimeout);
   ~SettingsDatabase();
   SettingsDatabase(SettingsDatabase&&) noexcept;
   SettingsDatabase& operator=(SettingsDatabase&&) noexcept;
@@ -162,14 +178,15 @@ class SettingsDatabase {
   void MakeSpareCopy() const;
 
  private:
-  struct Closer {
-    void operator()(sqlite3* db) const noexcept;
-  };
-
   std::string folder_;
   std::string path_;
   std::shared_ptr<const Clock> clock_;
-  std::unique_ptr<sqlite3, Closer> db_;
+  std::chrono::milliseconds busyTimeout_;
+  ScopedSqlite db_;
 };
+
+// The settings database file of a folder: the exact spelling, or a case
+// variant that exists; the exact spelling when neither exists.
+std::string ResolveSettingsDatabasePath(std::string_view appFolder);
 
 }  // namespace veltora

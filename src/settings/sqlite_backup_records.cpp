@@ -4,11 +4,12 @@
 
 namespace veltora {
 
-SqliteBackupRecords::SqliteBackupRecords(std::string appFolder, std::shared_ptr<const Clock> clock)
-    : appFolder_(std::move(appFolder)), clock_(std::move(clock)) {}
+SqliteBackupRecords::SqliteBackupRecords(std::string appFolder, std::shared_ptr<const Clock> clock,
+                                         std::chrono::milliseconds busyTimeout)
+    : appFolder_(std::move(appFolder)), clock_(std::move(clock)), busyTimeout_(busyTimeout) {}
 
 void SqliteBackupRecords::Open() {
-  if (!db_) db_.emplace(appFolder_, clock_);
+  if (!db_) db_.emplace(appFolder_, clock_, busyTimeout_);
 }
 
 void SqliteBackupRecords::Close() noexcept { db_.reset(); }
@@ -45,11 +46,12 @@ void SqliteBackupRecords::MakeSpareCopy() noexcept {
 }
 
 SqliteBackupRecordsFactory::SqliteBackupRecordsFactory(std::string appFolder,
-                                                       std::shared_ptr<const Clock> clock)
-    : appFolder_(std::move(appFolder)), clock_(std::move(clock)) {}
+                                                       std::shared_ptr<const Clock> clock,
+                                                       std::chrono::milliseconds busyTimeout)
+    : appFolder_(std::move(appFolder)), clock_(std::move(clock)), busyTimeout_(busyTimeout) {}
 
 std::unique_ptr<BackupRecords> SqliteBackupRecordsFactory::Create() const {
-  return std::make_unique<SqliteBackupRecords>(appFolder_, clock_);
+  return std::make_unique<SqliteBackupRecords>(appFolder_, clock_, busyTimeout_);
 }
 
 }  // namespace veltora

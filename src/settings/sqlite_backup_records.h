@@ -1,7 +1,11 @@
 // The backup job's records kept in the settings database. One object is one
-// connection, for the thread that created it.
+// connection, for the thread that created it. Like every settings connection
+// it waits busyTimeout for another connection's lock; an insert that still
+// cannot be written throws std::runtime_error with SQLite's text ("database is
+// locked"), as does every other failure to open or write.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,7 +20,8 @@ namespace veltora {
 class SqliteBackupRecords final : public BackupRecords {
  public:
   // Nothing is opened until Open() or the first record.
-  explicit SqliteBackupRecords(std::string appFolder, std::shared_ptr<const Clock> clock = nullptr);
+  explicit SqliteBackupRecords(std::string appFolder, std::shared_ptr<const Clock> clock = nullptr,
+                               std::chrono::milliseconds busyTimeout = kSettingsBusyTimeout);
 
   void Open() override;
   void Close() noexcept override;
@@ -36,18 +41,21 @@ class SqliteBackupRecords final : public BackupRecords {
 
   std::string appFolder_;
   std::shared_ptr<const Clock> clock_;
+  std::chrono::milliseconds busyTimeout_;
   std::optional<SettingsDatabase> db_;
 };
 
 class SqliteBackupRecordsFactory final : public BackupRecordsFactory {
  public:
   explicit SqliteBackupRecordsFactory(std::string appFolder,
-                                      std::shared_ptr<const Clock> clock = nullptr);
+                                      std::shared_ptr<const Clock> clock = nullptr,
+                                      std::chrono::milliseconds busyTimeout = kSettingsBusyTimeout);
   std::unique_ptr<BackupRecords> Create() const override;
 
  private:
   std::string appFolder_;
   std::shared_ptr<const Clock> clock_;
+  std::chrono::milliseconds busyTimeout_;
 };
 
 }  // namespace veltora

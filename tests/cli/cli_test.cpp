@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <thread>
 
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
 #include "app/single_instance.h"
@@ -17,6 +19,7 @@ namespace veltora {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -54,6 +57,38 @@ class CliTest : public ::testing::Test {
     db.RewriteAccountList(rows);
   }
 
+  // Runs a command line in a child process as the user "nobody" when the tests
+  // run as root, who writes through any permission bits. Empty when the child
+  // could not drop root's rights.
+  std::optional<Result> CliWithoutRoot(const std::vector<std::string>& args) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return std::nullopt;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(pipeFds[0]);
+      if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(100);
+      const Result r = Cli(args);
+      const std::string text = r.err;
+      for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(pipeFds[1], text.data() + done, text.size() - done);
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+      }
+      ::_exit(r.code);
+    }
+    ::close(pipeFds[1]);
+    std::string err;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+      err.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) == 100)
+      return std::nullopt;
+    return Result{WEXITSTATUS(status), "", err};
+  }
+
   TempDir dir_;
   std::string app_ = dir_ / "app";
   std::string accounts_ = dir_ / "accounts";
@@ -61,8 +96,15 @@ class CliTest : public ::testing::Test {
 };
 
 TEST_F(CliTest, UsageErrorsExitWithTwo) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"frobnicate"}, {"--app-dir"}, {"log", "--limit", "x"}, {"backup", "extra"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{},
+                                             {"frobnicate"},
+                                             {"--app-dir"},
+                                             {"log", "--limit", "x"},
+                                             {"log", "--limit"},
+                                             {"log", "--show-passwords", "--show-passwords"},
+                                             {"backup", "extra"},
+                                             {"restore-settings", "now"}}) {
     SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
     const auto r = Cli(args);
     EXPECT_EQ(r.code, kExitUsage);
@@ -192,8 +234,131 @@ TEST_F(CliTest, BackupWithoutSettingsIsAConfigurationError) {
   fs::create_directories(app_);
   const auto r = Cli({"--app-dir", app_, "backup"});
   EXPECT_EQ(r.code, kExitUsage);
-  EXPECT_NE(r.err.find("init"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err, "veltora-cli backup: there is no settings database " + app_ +
+                       "/Setlog.dll\n"
+                       "run 'veltora-cli init' to write a new, empty one\n");
   EXPECT_FALSE(fs::exists(app_ + "/Setlog.dll")) << "never created by a backup";
+}
+
+TEST_F(CliTest, DamagedSettingsPointToTheSpareCopyWhichRestoreSettingsPutsBack) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"A.AIS"}));
+  WriteFile(accounts_ + "/A.AIS", "a");
+  ASSERT_EQ(Cli({"--app-dir", app_, "backup"}).code, kExitOk);  // refreshes the spare copy
+  const std::string live = app_ + "/Setlog.dll";
+  WriteFile(live, "overwritten by something that was not a database");
+
+  auto r = Cli({"--app-dir", app_, "backup"});
+  EXPECT_EQ(r.code, kExitUsage);
+  EXPECT_EQ(r.err, "veltora-cli backup: the file is not a valid settings database: " + live +
+                       " (file is not a database)\n"
+                       "the spare copy " +
+                       app_ +
+                       "/setlog.dlb is valid: run 'veltora-cli "
+                       "restore-settings' to put it back (the damaged file is kept under a new "
+                       "name)\n");
+
+  r = Cli({"--app-dir", app_, "restore-settings"});
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  const std::string restored = "已用备用副本恢复设置数据库 " + live + "\n原文件已改名保存为 ";
+  ASSERT_EQ(r.out.rfind(restored, 0), 0u) << r.out;
+  const std::string aside = r.out.substr(restored.size(), r.out.size() - restored.size() - 1);
+  EXPECT_EQ(aside.rfind(live + ".broken-", 0), 0u) << aside;
+  EXPECT_EQ(ReadFile(aside), "overwritten by something that was not a database");
+
+  // The settings and the history are back: the next run works and adds its row.
+  r = Cli({"--app-dir", app_, "backup"});
+  EXPECT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_EQ(SettingsDatabase(app_).ListBackupLog().size(), 2u);
+
+  r = Cli({"--app-dir", app_, "restore-settings"});
+  EXPECT_EQ(r.code, kExitUsage);
+  EXPECT_EQ(r.err,
+            "veltora-cli restore-settings: the settings database is valid, nothing was "
+            "changed (restore-settings only replaces a missing or damaged one): " +
+                live + "\n");
+}
+
+TEST_F(CliTest, TruncatedSettingsWithoutSpareCopyCannotBeRestored) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"A.AIS"}));
+  const std::string live = app_ + "/Setlog.dll";
+  fs::resize_file(live, 4096 + 100);
+  const std::string truncated = ReadFile(live);
+
+  auto r = Cli({"--app-dir", app_, "backup"});
+  EXPECT_EQ(r.code, kExitUsage);
+  EXPECT_EQ(r.err, "veltora-cli backup: the file is not a valid settings database: " + live +
+                       " (database disk image is malformed)\n"
+                       "there is no valid spare copy either (the file does not exist: " +
+                       app_ +
+                       "/setlog.dlb): move the damaged file aside and run 'veltora-cli init' to "
+                       "start with empty settings\n");
+
+  r = Cli({"--app-dir", app_, "restore-settings"});
+  EXPECT_EQ(r.code, kExitUsage);
+  EXPECT_EQ(r.err, "veltora-cli restore-settings: there is no spare copy to restore: " + app_ +
+                       "/setlog.dlb\n");
+  EXPECT_EQ(ReadFile(live), truncated);
+  // Nothing beside it but the application folder's lock file.
+  for (const auto& e : fs::directory_iterator(app_))
+    EXPECT_TRUE(e.path() == live || e.path().filename() == "veltora.lock") << e.path();
+}
+
+TEST_F(CliTest, ReadOnlyApplicationFolderIsNamedAsTheProblem) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"A.AIS"}));
+  if (::geteuid() == 0) {
+    // The folder and the database belong to the user who runs the command.
+    fs::permissions(dir_.path(),
+                    fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    ASSERT_EQ(::chown(app_.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown((app_ + "/Setlog.dll").c_str(), 65534, 65534), 0);
+  }
+  fs::permissions(app_, fs::perms::owner_read | fs::perms::owner_exec);
+
+  const auto r = CliWithoutRoot({"--app-dir", app_, "backup"});
+  fs::permissions(app_, fs::perms::owner_all);
+  if (!r) VELTORA_SKIP_OR_FAIL("cannot run the command line as an unprivileged user");
+  EXPECT_EQ(r->code, kExitUsage);
+  EXPECT_EQ(r->err,
+            "veltora-cli backup: cannot open the settings database for writing, the "
+            "application folder is read-only for this user: " +
+                app_ +
+                " (attempt to write a readonly database)\n"
+                "give this user write access to the folder, or name another one with "
+                "--app-dir\n");
+}
+
+TEST_F(CliTest, LogShowsArchivePasswordsOnlyWhenAsked) {
+  ASSERT_EQ(Cli({"--app-dir", app_, "init"}).code, kExitOk);
+  {
+    SettingsDatabase db(app_);
+    db.InsertLocalResult("B", "备份失败", "", false);
+    db.InsertLocalResult("A", "/bak/A.bak", "s3cret'pw", true);  // newest
+  }
+  struct Case {
+    std::vector<std::string> options;
+    const char* passwordA;
+    bool showsB;
+  };
+  const Case cases[] = {
+      {{}, "******", true},
+      {{"--show-passwords"}, "s3cret'pw", true},
+      {{"--limit", "1", "--show-passwords"}, "s3cret'pw", false},
+      {{"--show-passwords", "--limit", "1"}, "s3cret'pw", false},
+      {{"--limit", "1"}, "******", false},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--app-dir", app_, "log"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    SCOPED_TRACE(::testing::PrintToString(c.options));
+    const auto r = Cli(args);
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    // Rows end with the remark and the password column.
+    EXPECT_EQ(r.out.find("B | 备份失败 | ") != std::string::npos, c.showsB);
+    EXPECT_NE(r.out.find(" |  | " + std::string(c.passwordA) + "\n"), std::string::npos) << r.out;
+    if (std::string(c.passwordA) != "s3cret'pw") {
+      EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
+    }
+  }
 }
 
 TEST_F(CliTest, DemoBacksUpBothEditionsAndPrintsTheResults) {

@@ -376,12 +376,24 @@ TEST_F(FaultTest, ABrieflyLockedSettingsDatabaseIsWaitedFor) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open((app() + "/Setlog.dll").c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-  // Released once the job has made its archive: its rows come after that.
-  Trigger release(backups(), [](const std::string& n) { return n.ends_with(".7z"); }, 1,
-                  [&](const std::string&) {
-                    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-                  });
+  // Released once the job is seen waiting for it: the run's thread sleeps in
+  // SQLite's busy handler, the only place it sleeps before its archiver runs.
+  const std::string wchan = "/proc/self/task/" + std::to_string(::gettid()) + "/wchan";
+  std::atomic<bool> released{false};
+  std::thread releaser([&] {
+    while (!released) {
+      std::ifstream in(wchan);
+      const std::string where((std::istreambuf_iterator<char>(in)), {});
+      if (where.find("nanosleep") != std::string::npos) {
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+        released = true;
+      }
+      std::this_thread::yield();
+    }
+  });
   const BackupRunSummary summary = Run(config);
+  released = true;
+  releaser.join();
   sqlite3_close(db);
   EXPECT_TRUE(summary.Complete(config)) << ::testing::PrintToString(log_.lines());
   EXPECT_EQ(Rows().size(), 1u);

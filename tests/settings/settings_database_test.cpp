@@ -6,60 +6,27 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "settings/raw_db.h"
 #include "settings/sqlite_backup_records.h"
 #include "support/temp_dir.h"
 
 namespace veltora {
 namespace {
 
+using ::veltora::testing::RawDb;
 using ::veltora::testing::TempDir;
 namespace fs = std::filesystem;
 
 constexpr char kSchema[] = VELTORA_SETTINGS_SCHEMA;
-
-// A plain SQLite connection for looking at the files from outside the class.
-class RawDb {
- public:
-  explicit RawDb(const std::string& path, int flags = SQLITE_OPEN_READWRITE) {
-    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK)
-      throw std::runtime_error(sqlite3_errmsg(db_));
-    sqlite3_busy_timeout(db_, 10000);
-  }
-  ~RawDb() { sqlite3_close_v2(db_); }
-  RawDb(const RawDb&) = delete;
-  RawDb& operator=(const RawDb&) = delete;
-
-  void Exec(const std::string& sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-      const std::string text = error != nullptr ? error : "?";
-      sqlite3_free(error);
-      throw std::runtime_error(text + " in " + sql);
-    }
-  }
-  // The first column of the first row as text ("" for NULL or no row).
-  std::string Text(const std::string& sql) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
-      throw std::runtime_error(sqlite3_errmsg(db_));
-    std::string out;
-    if (sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_text(stmt, 0) != nullptr)
-      out = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
-    sqlite3_finalize(stmt);
-    return out;
-  }
-  long long Int(const std::string& sql) { return std::stoll("0" + Text(sql)); }
-
- private:
-  sqlite3* db_ = nullptr;
-};
 
 class FixedClock final : public Clock {
  public:
@@ -413,10 +380,122 @@ TEST(SettingsDatabaseOpen, MissingDatabaseIsAnErrorAndIsNotCreated) {
   EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
-TEST(SettingsDatabaseOpen, FileThatIsNoDatabaseFailsAtOpen) {
-  TempDir dir;
-  testing::WriteFile(dir / "Setlog.dll", "this is not a database, just text that is long enough");
-  EXPECT_THROW(SettingsDatabase db(dir.str()), std::runtime_error);
+TEST(SettingsDatabaseOpen, FileThatIsNoSettingsDatabaseFailsAtOpenAndStaysAsItWas) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"text",
+       [](const std::string& path) {
+         testing::WriteFile(path, "this is not a database, just text that is long enough");
+       },
+       "file is not a database"},
+      {"empty file", [](const std::string& path) { testing::WriteFile(path, ""); },
+       "the settings database lacks the table bakset: "},
+      {"no backup table",
+       [](const std::string& path) {
+         CreateSettingsDatabase(kSchema, path);
+         RawDb(path).Exec("drop table baklog");
+       },
+       "the settings database lacks the table baklog: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = dir / "Setlog.dll";
+    c.make(path);
+    const std::string before = testing::ReadFile(path);
+    try {
+      SettingsDatabase db(dir.str());
+      ADD_FAILURE() << "opened";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(c.error, 0), 0u) << e.what();
+    }
+    EXPECT_EQ(testing::ReadFile(path), before);
+    EXPECT_FALSE(fs::exists(path + "-wal"));
+  }
+}
+
+// Every connection opened while it lives goes through a copy of the default
+// VFS whose sleep first tells that a connection is waiting for a lock. SQLite's
+// busy time-out sleeps through the VFS, so the holder of a lock can let go
+// exactly when someone is known to be waiting.
+class LockWaitWatch {
+ public:
+  LockWaitWatch() : base_(sqlite3_vfs_find(nullptr)), vfs_(*base_) {
+    vfs_.zName = "veltora-lock-wait-watch";
+    vfs_.pNext = nullptr;
+    vfs_.xSleep = &Sleep;
+    current_ = this;
+    sqlite3_vfs_register(&vfs_, 1);
+  }
+  ~LockWaitWatch() {
+    sqlite3_vfs_unregister(&vfs_);
+    current_ = nullptr;
+  }
+  LockWaitWatch(const LockWaitWatch&) = delete;
+  LockWaitWatch& operator=(const LockWaitWatch&) = delete;
+
+  // True once a connection slept waiting; false if none did within a minute
+  // (the test then fails on what follows rather than hanging).
+  bool AwaitWaiter() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::minutes(1), [&] { return sleeps_ > 0; });
+  }
+
+ private:
+  static int Sleep(sqlite3_vfs* /*vfs*/, int microseconds) {
+    LockWaitWatch* self = current_;
+    {
+      std::lock_guard lock(self->mutex_);
+      ++self->sleeps_;
+    }
+    self->changed_.notify_all();
+    return self->base_->xSleep(self->base_, microseconds);
+  }
+
+  static inline LockWaitWatch* current_ = nullptr;
+  sqlite3_vfs* base_;
+  sqlite3_vfs vfs_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int sleeps_ = 0;
+};
+
+TEST_F(SettingsDatabaseTest, BackupRowWaitsOutAShortLockAndFailsOnOneHeldTooLong) {
+  LockWaitWatch watch;
+  RawDb holder(DbPath());
+
+  // Held until the backup row is known to be waiting for it.
+  holder.Exec("BEGIN IMMEDIATE");
+  holder.Exec("insert into baklog(bz) values('holder')");
+  bool sawWaiter = false;
+  std::thread releaser([&] {
+    sawWaiter = watch.AwaitWaiter();
+    holder.Exec("COMMIT");
+  });
+  SqliteBackupRecords patient(dir_.str());
+  EXPECT_NO_THROW(patient.InsertLocalResult("A", "/bak/A.bak", "pw", true));
+  releaser.join();
+  EXPECT_TRUE(sawWaiter);
+  EXPECT_EQ(RawDb(DbPath()).Text("select group_concat(ifnull(accountname,bz)) from "
+                                 "(select accountname, bz from baklog order by id)"),
+            "holder,A");
+
+  // Held past the time-out: the insert fails with the driver's text and
+  // nothing is written.
+  holder.Exec("BEGIN IMMEDIATE");
+  SqliteBackupRecords impatient(dir_.str(), nullptr, std::chrono::milliseconds(200));
+  try {
+    impatient.InsertRemoteCopy("B", "\\\\s\\x\\B.rar", "pw");
+    ADD_FAILURE() << "wrote through a lock";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "database is locked");
+  }
+  holder.Exec("ROLLBACK");
+  EXPECT_EQ(RawDb(DbPath()).Int("select count(*) from baklog"), 2);
 }
 
 TEST(SettingsDatabaseOpen, LowerCaseFileNameIsFoundWhenTheExactOneIsMissing) {
