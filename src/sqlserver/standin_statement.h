@@ -17,7 +17,9 @@
 namespace veltora {
 
 // Nothing but blanks and comments: runs as nothing.
-struct StandinEmptyBatch {};
+struct StandinEmptyBatch {
+  bool operator==(const StandinEmptyBatch&) const = default;
+};
 
 // EXEC[UTE] sp_dboption <db>, <option>, <value>; each argument a literal, a
 // [name] or a bare word, kept as written (the option is matched and the value
@@ -26,6 +28,7 @@ struct StandinDbOptionCall {
   std::string database;
   std::string option;
   std::string value;
+  bool operator==(const StandinDbOptionCall&) const = default;
 };
 
 // BACKUP DATABASE <[name] | bare word> TO DISK = <N'path' | 'path'>
@@ -35,11 +38,13 @@ struct StandinBackupDatabase {
   std::string database;
   std::string disk;
   bool init = false;
+  bool operator==(const StandinBackupDatabase&) const = default;
 };
 
 // SELECT name|* FROM [master..|master.dbo.]sysdatabases [WHERE name = <literal>].
 struct StandinSysdatabasesQuery {
   std::optional<std::string> name;
+  bool operator==(const StandinSysdatabasesQuery&) const = default;
 };
 
 // Any other SELECT: the text runs as it stands on the current database.
@@ -47,6 +52,7 @@ struct StandinPlainSelect {
   // What a refusal of the query names in "Incorrect syntax near ...": the
   // word after SELECT.
   std::string near;
+  bool operator==(const StandinPlainSelect&) const = default;
 };
 
 using StandinStatement = std::variant<StandinEmptyBatch, StandinDbOptionCall, StandinBackupDatabase,
