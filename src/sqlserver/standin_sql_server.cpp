@@ -98,7 +98,7 @@ struct SqliteBackupTraits {
   static sqlite3_backup* Invalid() { return nullptr; }
   static void Close(sqlite3_backup* backup) { sqlite3_backup_finish(backup); }
 };
-using Backup = ScopedHandle<sqlite3_backup*, SqliteBackupTraits>;
+using SqliteBackup = ScopedHandle<sqlite3_backup*, SqliteBackupTraits>;
 
 // Opens a SQLite file; an empty handle, and the SQLite message in `error`,
 // when it cannot.
@@ -363,7 +363,7 @@ void BackupDatabase(const std::string& folder, const StandinBackupDatabase& back
       throw fail("Database " + QuotedInMessage(database->name) + " cannot be opened: " + error);
     Db copy = OpenDb(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     if (!copy) throw fail(accessDenied);
-    Backup run(sqlite3_backup_init(copy.get(), "main", source.get(), "main"));
+    SqliteBackup run(sqlite3_backup_init(copy.get(), "main", source.get(), "main"));
     if (!run) throw fail(accessDenied);
     int rc;
     while ((rc = sqlite3_backup_step(run.get(), -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED) {
