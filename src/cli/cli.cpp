@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -80,9 +81,17 @@ int ReportSettingsProblem(std::string_view prefix, const std::string& appFolder,
   return kExitUsage;
 }
 
+// The stand-in when configured; otherwise FreeTDS to the local default
+// instance, or to the host and port VELTORA_SQLSERVER_HOST and
+// VELTORA_SQLSERVER_PORT name.
 std::unique_ptr<SqlServerFactory> MakeSqlServerFactory(const std::string& standinFolder) {
   if (!standinFolder.empty()) return std::make_unique<StandinSqlServerFactory>(standinFolder);
-  return std::make_unique<OdbcSqlServerFactory>();
+  auto env = [](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string_view(value != nullptr ? value : "");
+  };
+  return std::make_unique<OdbcSqlServerFactory>(
+      FreeTdsServerFrom(env("VELTORA_SQLSERVER_HOST"), env("VELTORA_SQLSERVER_PORT")));
 }
 
 }  // namespace

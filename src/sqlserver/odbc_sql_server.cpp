@@ -1,18 +1,14 @@
 #include "sqlserver/odbc_sql_server.h"
 
-#ifdef _WIN32
-#include <windows.h>  // sql.h needs the Windows types
-#endif
-#include <sql.h>
 #include <sqlext.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
-#include <cstdlib>
-#include <optional>
 #include <utility>
 #include <vector>
+
+#include "sqlserver/odbc_handle.h"
 
 namespace veltora {
 namespace {
@@ -135,49 +131,34 @@ void Check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) {
   if (!SQL_SUCCEEDED(rc)) ThrowDiagnostics(type, handle, rc);
 }
 
-// Owns one ODBC handle; freeing it also frees what the driver kept for it.
-class Handle {
- public:
-  Handle(SQLSMALLINT type, SQLHANDLE parent, SQLSMALLINT parentType) : type_(type) {
-    SQLRETURN rc = SQLAllocHandle(type, parent, &handle_);
-    if (!SQL_SUCCEEDED(rc)) {
-      handle_ = SQL_NULL_HANDLE;
-      ThrowDiagnostics(parentType, parent, rc);
-    }
-  }
-  ~Handle() {
-    if (handle_ != SQL_NULL_HANDLE) SQLFreeHandle(type_, handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  SQLHANDLE get() const { return handle_; }
+SQLPOINTER IntegerAttribute(int value) {
+  return reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(value, 0)));
+}
 
- private:
-  SQLSMALLINT type_;
-  SQLHANDLE handle_ = SQL_NULL_HANDLE;
-};
+// A new handle of `Type` under `parent`; a refusal carries the parent's
+// diagnostics.
+template <SQLSMALLINT Type>
+ScopedHandle<SQLHANDLE, OdbcHandleTraits<Type>> Allocate(SQLHANDLE parent, SQLSMALLINT parentType) {
+  SQLHANDLE handle = SQL_NULL_HANDLE;
+  SQLRETURN rc = SQLAllocHandle(Type, parent, &handle);
+  if (!SQL_SUCCEEDED(rc)) ThrowDiagnostics(parentType, parent, rc);
+  return ScopedHandle<SQLHANDLE, OdbcHandleTraits<Type>>(handle);
+}
 
-// Disconnects the connection handle when it goes out of scope.
-class LiveConnection {
- public:
-  explicit LiveConnection(SQLHDBC dbc) : dbc_(dbc) {}
-  ~LiveConnection() { SQLDisconnect(dbc_); }
-  LiveConnection(const LiveConnection&) = delete;
-  LiveConnection& operator=(const LiveConnection&) = delete;
-
- private:
-  SQLHDBC dbc_;
-};
+// A statement handle on the connection with the command time-out set. The
+// time-out is an optional driver feature: a driver that refuses it keeps its
+// own, and the statement still runs.
+OdbcStatementHandle NewStatement(SQLHDBC dbc, int commandSeconds) {
+  OdbcStatementHandle stmt = Allocate<SQL_HANDLE_STMT>(dbc, SQL_HANDLE_DBC);
+  SQLSetStmtAttr(stmt.get(), SQL_ATTR_QUERY_TIMEOUT, IntegerAttribute(commandSeconds), 0);
+  return stmt;
+}
 
 // Overwrites a text that held a password before its memory is given back.
 template <typename Text>
 void Wipe(Text& text) {
   volatile auto* p = text.data();
   for (std::size_t i = 0; i < text.size(); ++i) p[i] = 0;
-}
-
-SQLPOINTER IntegerAttribute(int value) {
-  return reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(std::max(value, 0)));
 }
 
 std::string ColumnName(SQLHSTMT stmt, SQLUSMALLINT column) {
@@ -231,17 +212,13 @@ std::string OdbcBracedValue(std::string_view value) {
   return out;
 }
 
-FreeTdsServer FreeTdsServerFromEnvironment() {
+FreeTdsServer FreeTdsServerFrom(std::string_view host, std::string_view port) {
   FreeTdsServer server;
-  if (const char* host = std::getenv("VELTORA_SQLSERVER_HOST"); host != nullptr && *host != '\0')
-    server.host = host;
-  if (const char* port = std::getenv("VELTORA_SQLSERVER_PORT"); port != nullptr) {
-    std::string_view text(port);
-    int value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec == std::errc() && end == text.data() + text.size() && value > 0 && value <= 65535)
-      server.port = value;
-  }
+  if (!host.empty()) server.host = std::string(host);
+  int value = 0;
+  auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
+  if (ec == std::errc() && end == port.data() + port.size() && value > 0 && value <= 65535)
+    server.port = value;
   return server;
 }
 
@@ -258,17 +235,12 @@ std::string FreeTdsConnectionString(const FreeTdsServer& server, const std::stri
          ";TDS_Version=7.3;ClientCharset=UTF-8";
 }
 
-std::string FreeTdsConnectionString(const std::string& user, const std::string& password,
-                                    const std::string& catalogue) {
-  return FreeTdsConnectionString(FreeTdsServerFromEnvironment(), user, password, catalogue);
-}
-
 // Members are destroyed in reverse order: disconnect, then the connection
 // handle, then the environment.
 struct OdbcSqlServer::Session {
-  Handle env{SQL_HANDLE_ENV, SQL_NULL_HANDLE, SQL_HANDLE_ENV};
-  std::optional<Handle> dbc;
-  std::optional<LiveConnection> live;
+  OdbcEnvironmentHandle env;
+  OdbcConnectionHandle dbc;
+  OdbcLink link;
 };
 
 OdbcSqlServer::OdbcSqlServer(SqlTimeouts timeouts, OdbcConnectionStringBuilder connectionString)
@@ -280,11 +252,12 @@ void OdbcSqlServer::Connect(const std::string& user, const std::string& password
                             const std::string& catalogue) {
   Close();
   auto session = std::make_unique<Session>();
+  session->env = Allocate<SQL_HANDLE_ENV>(SQL_NULL_HANDLE, SQL_HANDLE_ENV);
   SQLHENV env = session->env.get();
   Check(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
         SQL_HANDLE_ENV, env);
-  session->dbc.emplace(SQL_HANDLE_DBC, env, SQL_HANDLE_ENV);
-  SQLHDBC dbc = session->dbc->get();
+  session->dbc = Allocate<SQL_HANDLE_DBC>(env, SQL_HANDLE_ENV);
+  SQLHDBC dbc = session->dbc.get();
   // Time-outs are optional driver features: one the driver refuses leaves the
   // driver's default in force rather than failing the connection.
   SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, IntegerAttribute(timeouts_.connectSeconds), 0);
@@ -303,15 +276,14 @@ void OdbcSqlServer::Connect(const std::string& user, const std::string& password
                                    nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
   Wipe(wide);
   Check(rc, SQL_HANDLE_DBC, dbc);
-  session->live.emplace(dbc);
+  session->link.Reset(dbc);
   session_ = std::move(session);
 }
 
 void OdbcSqlServer::Execute(const std::string& command) {
   if (!session_) throw SqlError("Operation is not allowed when the object is closed.");
-  Handle stmt(SQL_HANDLE_STMT, session_->dbc->get(), SQL_HANDLE_DBC);
+  OdbcStatementHandle stmt = NewStatement(session_->dbc.get(), timeouts_.commandSeconds);
   SQLHSTMT h = stmt.get();
-  SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, IntegerAttribute(timeouts_.commandSeconds), 0);
   WideText text = Utf16(command);
   SQLRETURN rc = SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size()));
   // SQL_NO_DATA: a searched update or delete that touched no row.
@@ -321,9 +293,8 @@ void OdbcSqlServer::Execute(const std::string& command) {
 
 std::vector<SqlRow> OdbcSqlServer::Query(const std::string& query) {
   if (!session_) throw SqlError("Operation is not allowed when the object is closed.");
-  Handle stmt(SQL_HANDLE_STMT, session_->dbc->get(), SQL_HANDLE_DBC);
+  OdbcStatementHandle stmt = NewStatement(session_->dbc.get(), timeouts_.commandSeconds);
   SQLHSTMT h = stmt.get();
-  SQLSetStmtAttr(h, SQL_ATTR_QUERY_TIMEOUT, IntegerAttribute(timeouts_.commandSeconds), 0);
   WideText text = Utf16(query);
   SQLRETURN rc = SQLExecDirectW(h, text.data(), static_cast<SQLINTEGER>(text.size()));
   std::vector<SqlRow> rows;
@@ -355,11 +326,12 @@ std::vector<SqlRow> OdbcSqlServer::Query(const std::string& query) {
 
 void OdbcSqlServer::Close() noexcept { session_.reset(); }
 
-OdbcSqlServerFactory::OdbcSqlServerFactory()
-    : connectionString_(
-          [](const std::string& user, const std::string& password, const std::string& catalogue) {
-            return FreeTdsConnectionString(user, password, catalogue);
-          }) {}
+OdbcSqlServerFactory::OdbcSqlServerFactory(FreeTdsServer server)
+    : connectionString_([server = std::move(server)](const std::string& user,
+                                                     const std::string& password,
+                                                     const std::string& catalogue) {
+        return FreeTdsConnectionString(server, user, password, catalogue);
+      }) {}
 
 OdbcSqlServerFactory::OdbcSqlServerFactory(OdbcConnectionStringBuilder connectionString)
     : connectionString_(std::move(connectionString)) {}

@@ -23,11 +23,11 @@ struct FreeTdsServer {
   int port = 1433;
 };
 
-// "(Local)" as 127.0.0.1:1433, unless the environment says otherwise:
-// VELTORA_SQLSERVER_HOST names another host (for a server in a container or on
-// a test machine), VELTORA_SQLSERVER_PORT another port (1..65535; anything
-// else is ignored).
-FreeTdsServer FreeTdsServerFromEnvironment();
+// "(Local)" as 127.0.0.1:1433, unless `host` names another host (a server in
+// a container or on a test machine) or `port` another port (1..65535; anything
+// else is ignored). The composition root passes what VELTORA_SQLSERVER_HOST
+// and VELTORA_SQLSERVER_PORT say, empty when they are unset.
+FreeTdsServer FreeTdsServerFrom(std::string_view host, std::string_view port);
 
 // One value of an ODBC connection string in braces with every "}" doubled, so
 // that ";", "=", "{" or "}" in a login, a password or a database name never
@@ -45,9 +45,6 @@ std::string OdbcBracedValue(std::string_view value);
 // letting the rest of a password be read as further keywords.
 std::string FreeTdsConnectionString(const FreeTdsServer& server, const std::string& user,
                                     const std::string& password, const std::string& catalogue);
-// The same for the server named by the environment (FreeTdsServerFromEnvironment).
-std::string FreeTdsConnectionString(const std::string& user, const std::string& password,
-                                    const std::string& catalogue);
 
 // Connection (login) and connection time-outs are SqlTimeouts::connectSeconds,
 // each statement's query time-out SqlTimeouts::commandSeconds. Every text goes
@@ -87,8 +84,8 @@ class OdbcSqlServer final : public SqlServerConnection {
 
 class OdbcSqlServerFactory final : public SqlServerFactory {
  public:
-  // FreeTDS to "(Local)" unless another builder is given.
-  OdbcSqlServerFactory();
+  // FreeTDS to the server that stands for "(Local)".
+  explicit OdbcSqlServerFactory(FreeTdsServer server);
   explicit OdbcSqlServerFactory(OdbcConnectionStringBuilder connectionString);
   std::unique_ptr<SqlServerConnection> Create(const SqlTimeouts& timeouts) const override;
 

@@ -11,8 +11,11 @@
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <variant>
 
+#include "base/scoped_handle.h"
 #include "base/text.h"
+#include "sqlserver/standin_statement.h"
 
 namespace veltora {
 namespace {
@@ -64,8 +67,6 @@ constexpr std::string_view kDatabaseOptions[] = {
     "trunc. log on chkpt.",
 };
 
-std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
-
 // ---- paths (UTF-8 inside the program, whatever the platform's narrow code page)
 
 fs::path FsPath(std::string_view utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
@@ -81,24 +82,33 @@ fs::path ServerFile(const std::string& folder) {
 
 // ---- SQLite handles
 
-struct DbCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+struct SqliteDbTraits {
+  static sqlite3* Invalid() { return nullptr; }
+  static void Close(sqlite3* db) { sqlite3_close_v2(db); }
 };
-using Db = std::unique_ptr<sqlite3, DbCloser>;
+using Db = ScopedHandle<sqlite3*, SqliteDbTraits>;
 
-struct StmtFinalizer {
-  void operator()(sqlite3_stmt* stmt) const { sqlite3_finalize(stmt); }
+struct SqliteStmtTraits {
+  static sqlite3_stmt* Invalid() { return nullptr; }
+  static void Close(sqlite3_stmt* stmt) { sqlite3_finalize(stmt); }
 };
-using Stmt = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
+using Stmt = ScopedHandle<sqlite3_stmt*, SqliteStmtTraits>;
 
-// Opens a SQLite file; nullopt with the SQLite message when it cannot.
+struct SqliteBackupTraits {
+  static sqlite3_backup* Invalid() { return nullptr; }
+  static void Close(sqlite3_backup* backup) { sqlite3_backup_finish(backup); }
+};
+using SqliteBackup = ScopedHandle<sqlite3_backup*, SqliteBackupTraits>;
+
+// Opens a SQLite file; an empty handle, and the SQLite message in `error`,
+// when it cannot.
 Db OpenDb(const fs::path& path, int flags, std::string* error) {
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(Utf8(path).c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
-  Db db(raw);
+  Db db(raw);  // SQLite may hand out a handle even when it fails; it is closed all the same
   if (rc != SQLITE_OK) {
     if (error != nullptr) *error = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
-    return nullptr;
+    return Db();
   }
   sqlite3_extended_result_codes(db.get(), 0);
   return db;
@@ -151,12 +161,14 @@ std::string ServerLikeError(sqlite3* db, int rc) {
   };
   if (rc == SQLITE_INTERRUPT) return std::string(kQueryTimeout);
   if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) return std::string(kLockTimeout);
-  if (auto name = after("no such table: ")) return "Invalid object name " + Quoted(*name) + ".";
-  if (auto name = after("no such column: ")) return "Invalid column name " + Quoted(*name) + ".";
+  if (auto name = after("no such table: "))
+    return "Invalid object name " + QuotedInMessage(*name) + ".";
+  if (auto name = after("no such column: "))
+    return "Invalid column name " + QuotedInMessage(*name) + ".";
   if (auto rest = after("near \"")) {
     std::size_t end = rest->rfind("\": syntax error");
     if (end != std::string::npos)
-      return "Incorrect syntax near " + Quoted(rest->substr(0, end)) + ".";
+      return "Incorrect syntax near " + QuotedInMessage(rest->substr(0, end)) + ".";
   }
   if (message == "incomplete input") return "Incorrect syntax near the end of the statement.";
   return message;
@@ -207,6 +219,9 @@ std::vector<DatabaseEntry> ListDatabases(const std::string& folder) {
     out.push_back({DecodeDatabaseName(std::string_view(file).substr(0, file.size() - ext.size())),
                    it->path()});
   }
+  // A folder that cannot be read is a server that cannot answer, not one
+  // without databases.
+  if (ec) throw SqlError("Cannot list the databases in " + folder + ": " + ec.message());
   std::sort(out.begin(), out.end(),
             [](const DatabaseEntry& a, const DatabaseEntry& b) { return a.name < b.name; });
   return out;
@@ -220,146 +235,6 @@ std::optional<DatabaseEntry> FindDatabase(const std::string& folder, std::string
     if (EqualsIgnoreAsciiCase(entry.name, name)) return entry;
   return std::nullopt;
 }
-
-// ---- T-SQL tokens
-
-enum class TokenKind { kWord, kIdentifier, kString, kNumber, kSymbol };
-
-struct Token {
-  TokenKind kind;
-  std::string value;     // identifiers and strings unquoted
-  std::string_view raw;  // as written
-};
-
-bool IsWordStart(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == '@' || c == '#' ||
-         c >= 0x80;
-}
-
-bool IsWordPart(unsigned char c) { return IsWordStart(c) || (c >= '0' && c <= '9') || c == '$'; }
-
-[[noreturn]] void ThrowUnclosed(std::string_view rest) {
-  throw SqlError("Unclosed quotation mark after the character string " + Quoted(rest) + ".");
-}
-
-// Reads a quoted run that starts after the opening quote at `pos`; a doubled
-// closing quote stands for one. Answers the value and moves `pos` past the end.
-std::string ReadQuoted(std::string_view sql, std::size_t& pos, char close) {
-  std::string value;
-  std::size_t start = pos;
-  while (pos < sql.size()) {
-    char c = sql[pos++];
-    if (c != close) {
-      value.push_back(c);
-    } else if (pos < sql.size() && sql[pos] == close) {
-      value.push_back(close);
-      ++pos;
-    } else {
-      return value;
-    }
-  }
-  ThrowUnclosed(sql.substr(start));
-}
-
-std::vector<Token> Tokenize(std::string_view sql) {
-  std::vector<Token> tokens;
-  std::size_t pos = 0;
-  while (pos < sql.size()) {
-    unsigned char c = static_cast<unsigned char>(sql[pos]);
-    std::size_t start = pos;
-    if (c <= 0x20) {
-      ++pos;
-    } else if (sql.substr(pos, 2) == "--") {
-      pos = sql.find('\n', pos);
-      if (pos == std::string_view::npos) pos = sql.size();
-    } else if (sql.substr(pos, 2) == "/*") {
-      std::size_t end = sql.find("*/", pos + 2);
-      if (end == std::string_view::npos) throw SqlError("Missing end comment mark '*/'.");
-      pos = end + 2;
-    } else if (c == '[' || c == '"') {
-      ++pos;
-      std::string value = ReadQuoted(sql, pos, c == '[' ? ']' : '"');
-      tokens.push_back({TokenKind::kIdentifier, std::move(value), sql.substr(start, pos - start)});
-    } else if (c == '\'' || ((c == 'N' || c == 'n') && sql.substr(pos + 1, 1) == "'")) {
-      pos = sql.find('\'', pos) + 1;
-      std::string value = ReadQuoted(sql, pos, '\'');
-      tokens.push_back({TokenKind::kString, std::move(value), sql.substr(start, pos - start)});
-    } else if (c >= '0' && c <= '9') {
-      while (pos < sql.size() && ((sql[pos] >= '0' && sql[pos] <= '9') || sql[pos] == '.')) ++pos;
-      std::string_view raw = sql.substr(start, pos - start);
-      tokens.push_back({TokenKind::kNumber, std::string(raw), raw});
-    } else if (IsWordStart(c)) {
-      while (pos < sql.size() && IsWordPart(static_cast<unsigned char>(sql[pos]))) ++pos;
-      std::string_view raw = sql.substr(start, pos - start);
-      tokens.push_back({TokenKind::kWord, std::string(raw), raw});
-    } else {
-      ++pos;
-      std::string_view raw = sql.substr(start, 1);
-      tokens.push_back({TokenKind::kSymbol, std::string(raw), raw});
-    }
-  }
-  return tokens;
-}
-
-class Parser {
- public:
-  explicit Parser(const std::vector<Token>& tokens) : tokens_(tokens) {}
-
-  const Token* Peek() const { return pos_ < tokens_.size() ? &tokens_[pos_] : nullptr; }
-  bool AtEnd() const { return pos_ >= tokens_.size(); }
-
-  bool IsWord(std::string_view word) const {
-    const Token* t = Peek();
-    return t != nullptr && t->kind == TokenKind::kWord && EqualsIgnoreAsciiCase(t->value, word);
-  }
-  bool AcceptWord(std::string_view word) {
-    if (!IsWord(word)) return false;
-    ++pos_;
-    return true;
-  }
-  void ExpectWord(std::string_view word) {
-    if (!AcceptWord(word)) Fail();
-  }
-  bool AcceptSymbol(char symbol) {
-    const Token* t = Peek();
-    if (t == nullptr || t->kind != TokenKind::kSymbol || t->value[0] != symbol) return false;
-    ++pos_;
-    return true;
-  }
-  void ExpectSymbol(char symbol) {
-    if (!AcceptSymbol(symbol)) Fail();
-  }
-  // The next token when it is one of the kinds.
-  const Token& Expect(std::initializer_list<TokenKind> kinds) {
-    const Token* t = Peek();
-    if (t == nullptr || std::find(kinds.begin(), kinds.end(), t->kind) == kinds.end()) Fail();
-    ++pos_;
-    return *t;
-  }
-  // A name that a word or a delimited identifier spells.
-  bool IsName(std::string_view name) const {
-    const Token* t = Peek();
-    return t != nullptr && (t->kind == TokenKind::kWord || t->kind == TokenKind::kIdentifier) &&
-           EqualsIgnoreAsciiCase(t->value, name);
-  }
-  // Statement end: an optional ";" and nothing after it.
-  void ExpectEnd() {
-    AcceptSymbol(';');
-    if (!AtEnd()) Fail();
-  }
-  [[noreturn]] void Fail() const {
-    std::string_view near;
-    if (!AtEnd())
-      near = tokens_[pos_].raw;
-    else if (!tokens_.empty())
-      near = tokens_.back().raw;
-    throw SqlError("Incorrect syntax near " + Quoted(near) + ".");
-  }
-
- private:
-  const std::vector<Token>& tokens_;
-  std::size_t pos_ = 0;
-};
 
 int MillisecondsOf(int seconds) {
   if (seconds <= 0) return INT_MAX;
@@ -383,8 +258,9 @@ std::string CanonicalDatabaseOption(std::string_view given) {
   }
   if (matches.size() == 1) return std::string(matches.front());
   if (matches.empty())
-    throw SqlError("Database option " + Quoted(given) + " does not exist. Specify a valid option.");
-  throw SqlError("Database option " + Quoted(given) + " is not unique.");
+    throw SqlError("Database option " + QuotedInMessage(given) +
+                   " does not exist. Specify a valid option.");
+  throw SqlError("Database option " + QuotedInMessage(given) + " is not unique.");
 }
 
 std::string RandomSuffix() {
@@ -413,6 +289,135 @@ class RemoveOnExit {
   fs::path path_;
   bool armed_ = true;
 };
+
+template <typename... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+template <typename... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+// EXEC sp_dboption: recorded in the server's dboptions table. The database is
+// looked up before the option and the value are checked, as the server does.
+void SetDatabaseOption(sqlite3* server, const std::string& folder,
+                       const StandinDbOptionCall& call) {
+  auto database = FindDatabase(folder, call.database);
+  if (!database)
+    throw SqlError("The database " + QuotedInMessage(call.database) +
+                   " does not exist. Supply a valid database name. To see available databases, "
+                   "use sys.databases.");
+  std::string canonical = CanonicalDatabaseOption(call.option);
+  std::string lower = LowerAscii(call.value);
+  bool on = lower == "true" || lower == "on";
+  if (!on && lower != "false" && lower != "off") throw SqlError(std::string(kDbOptionUsage));
+  ExecScript(server,
+             "CREATE TABLE IF NOT EXISTS dboptions(db_name TEXT NOT NULL COLLATE NOCASE,"
+             " option TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY(db_name, option));");
+  Stmt record = Prepare(server,
+                        "INSERT OR REPLACE INTO dboptions(db_name, option, value)"
+                        " VALUES(?1, ?2, ?3)");
+  Bind(record.get(), 1, database->name);
+  Bind(record.get(), 2, canonical);
+  Bind(record.get(), 3, on ? "true" : "false");
+  if (int rc = sqlite3_step(record.get()); rc != SQLITE_DONE)
+    throw SqlError(ServerLikeError(server, rc));
+}
+
+// BACKUP DATABASE: a copy made with SQLite's online backup API into a
+// temporary file beside the target, renamed over it when complete.
+void BackupDatabase(const std::string& folder, const StandinBackupDatabase& backup,
+                    SteadyClock::time_point deadline) {
+  auto fail = [](const std::string& why) -> SqlError {
+    return SqlError(why + "\n" + std::string(kBackupTerminating));
+  };
+  auto database = FindDatabase(folder, backup.database);
+  if (!database)
+    throw fail("Could not locate entry in sysdatabases for database " +
+               QuotedInMessage(backup.database) +
+               ". No entry found with that name. Make sure that the name is entered correctly.");
+  const std::string& target = backup.disk;
+  const std::string cannotOpen = "Cannot open backup device " + QuotedInMessage(target) + ".";
+  const std::string accessDenied = cannotOpen + " Operating system error 5(Access is denied.).";
+
+  fs::path path = FsPath(target);
+  if (path.is_relative()) path = FsPath(folder) / path;
+  std::error_code ec;
+  fs::path parent = path.parent_path();
+  if (target.empty() || !path.has_filename() || !fs::is_directory(parent, ec))
+    throw fail(cannotOpen +
+               " Operating system error 3(The system cannot find the path "
+               "specified.).");
+  if (fs::exists(path, ec) && (fs::is_directory(path, ec) || !backup.init)) {
+    if (fs::is_directory(path, ec)) throw fail(accessDenied);
+    throw fail("The backup device " + QuotedInMessage(target) +
+               " already holds a backup set, and this server keeps one per file. Use WITH "
+               "INIT to overwrite it.");
+  }
+
+  fs::path temporary = parent / FsPath("." + Utf8(path.filename()) + ".tmp-" + RandomSuffix());
+  RemoveOnExit cleanup(temporary);
+  {
+    std::string error;
+    Db source = OpenDb(database->file, SQLITE_OPEN_READONLY, &error);
+    if (!source)
+      throw fail("Database " + QuotedInMessage(database->name) + " cannot be opened: " + error);
+    Db copy = OpenDb(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (!copy) throw fail(accessDenied);
+    SqliteBackup run(sqlite3_backup_init(copy.get(), "main", source.get(), "main"));
+    if (!run) throw fail(accessDenied);
+    int rc;
+    while ((rc = sqlite3_backup_step(run.get(), -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+      if (SteadyClock::now() > deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    run.Reset();  // finishing leaves a failed step's message on the copy
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) throw fail(std::string(kLockTimeout));
+    if (rc != SQLITE_DONE)
+      throw fail("Write on \"" + target + "\" failed: " + sqlite3_errmsg(copy.get()));
+  }
+  fs::rename(temporary, path, ec);
+  if (ec) throw fail(accessDenied);
+  cleanup.Release();
+}
+
+// SELECT ... FROM sysdatabases: one row (column "name") per database, by name.
+std::vector<SqlRow> SelectSysdatabases(const std::string& folder,
+                                       const StandinSysdatabasesQuery& query) {
+  std::vector<SqlRow> rows;
+  for (auto& entry : ListDatabases(folder)) {
+    if (query.name && !EqualsIgnoreAsciiCase(entry.name, *query.name)) continue;
+    SqlRow row;
+    row.Add("name", entry.name);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+// Any other SELECT runs as it stands on the current database: one read-only
+// statement, SQLite's errors in SQL Server's words.
+std::vector<SqlRow> SelectOnCatalogue(sqlite3* db, const std::string& text,
+                                      const StandinPlainSelect& select) {
+  sqlite3_stmt* raw = nullptr;
+  const char* tail = nullptr;
+  int rc = sqlite3_prepare_v2(db, text.c_str(), static_cast<int>(text.size()), &raw, &tail);
+  Stmt query(raw);
+  if (rc != SQLITE_OK) throw SqlError(ServerLikeError(db, rc));
+  std::string_view rest(tail, static_cast<std::size_t>(text.c_str() + text.size() - tail));
+  if (!Trim(rest).empty() && Trim(rest) != ";")
+    throw SqlError("Incorrect syntax near " + QuotedInMessage(Trim(rest)) +
+                   ". This server runs one SELECT per call.");
+  if (!sqlite3_stmt_readonly(raw))
+    throw SqlError("Incorrect syntax near " + QuotedInMessage(select.near) + ".");
+  std::vector<SqlRow> rows;
+  int columns = sqlite3_column_count(raw);
+  while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+    SqlRow row;
+    for (int c = 0; c < columns; ++c) row.Add(sqlite3_column_name(raw, c), ColumnText(raw, c));
+    rows.push_back(std::move(row));
+  }
+  if (rc != SQLITE_DONE) throw SqlError(ServerLikeError(db, rc));
+  return rows;
+}
 
 }  // namespace
 
@@ -498,8 +503,10 @@ void StandinSqlServer::Connect(const std::string& user, const std::string& passw
   sqlite3_busy_timeout(server.get(), MillisecondsOf(timeouts_.connectSeconds));
   Stmt login = Prepare(server.get(), "SELECT password FROM logins WHERE name = ?1");
   Bind(login.get(), 1, user);
-  if (sqlite3_step(login.get()) != SQLITE_ROW || ColumnText(login.get(), 0) != password)
-    throw SqlError("Login failed for user " + Quoted(user) + ".");
+  int rc = sqlite3_step(login.get());
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw SqlError(ServerLikeError(server.get(), rc));
+  if (rc != SQLITE_ROW || ColumnText(login.get(), 0) != password)
+    throw SqlError("Login failed for user " + QuotedInMessage(user) + ".");
 
   const std::string cannotOpen =
       "Cannot open database \"" + catalogue + "\" requested by the login. The login failed.";
@@ -534,198 +541,28 @@ std::vector<SqlRow> StandinSqlServer::Run(const std::string& statement) {
     Stmt fault = Prepare(server.get(),
                          "SELECT message FROM faults WHERE ?1 LIKE pattern ORDER BY rowid LIMIT 1");
     Bind(fault.get(), 1, statement);
-    if (sqlite3_step(fault.get()) == SQLITE_ROW) throw SqlError(ColumnText(fault.get(), 0));
+    int rc = sqlite3_step(fault.get());
+    if (rc == SQLITE_ROW) throw SqlError(ColumnText(fault.get(), 0));
+    if (rc != SQLITE_DONE) throw SqlError(ServerLikeError(server.get(), rc));
   }
 
-  std::vector<Token> tokens = Tokenize(statement);
-  Parser parser(tokens);
-  std::vector<SqlRow> rows;
-  if (parser.AtEnd()) return rows;
-
-  if (parser.AcceptWord("exec") || parser.AcceptWord("execute")) {
-    if (!parser.IsName("sp_dboption")) {
-      const Token* t = parser.Peek();
-      if (t == nullptr) parser.Fail();
-      throw SqlError("Could not find stored procedure " + Quoted(t->value) + ".");
-    }
-    parser.Expect({TokenKind::kWord, TokenKind::kIdentifier});
-    auto argument = [&] {
-      return parser.Expect({TokenKind::kString, TokenKind::kIdentifier, TokenKind::kWord}).value;
-    };
-    std::string dbName = argument();
-    parser.ExpectSymbol(',');
-    std::string option = argument();
-    parser.ExpectSymbol(',');
-    std::string value = argument();
-    parser.ExpectEnd();
-
-    auto database = FindDatabase(folder_, dbName);
-    if (!database)
-      throw SqlError("The database " + Quoted(dbName) +
-                     " does not exist. Supply a valid database name. To see available databases, "
-                     "use sys.databases.");
-    std::string canonical = CanonicalDatabaseOption(option);
-    std::string lower = LowerAscii(value);
-    bool on = lower == "true" || lower == "on";
-    if (!on && lower != "false" && lower != "off") throw SqlError(std::string(kDbOptionUsage));
-    ExecScript(server.get(),
-               "CREATE TABLE IF NOT EXISTS dboptions(db_name TEXT NOT NULL COLLATE NOCASE,"
-               " option TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY(db_name, option));");
-    Stmt record = Prepare(server.get(),
-                          "INSERT OR REPLACE INTO dboptions(db_name, option, value)"
-                          " VALUES(?1, ?2, ?3)");
-    Bind(record.get(), 1, database->name);
-    Bind(record.get(), 2, canonical);
-    Bind(record.get(), 3, on ? "true" : "false");
-    if (sqlite3_step(record.get()) != SQLITE_DONE)
-      throw SqlError(ServerLikeError(server.get(), sqlite3_errcode(server.get())));
-    return rows;
-  }
-
-  if (parser.AcceptWord("backup")) {
-    parser.ExpectWord("database");
-    std::string dbName = parser.Expect({TokenKind::kIdentifier, TokenKind::kWord}).value;
-    parser.ExpectWord("to");
-    parser.ExpectWord("disk");
-    parser.ExpectSymbol('=');
-    std::string target = parser.Expect({TokenKind::kString}).value;
-    bool init = false;
-    if (parser.AcceptWord("with")) {
-      do {
-        if (parser.AcceptWord("init") || parser.AcceptWord("format"))
-          init = true;
-        else if (parser.AcceptWord("noinit"))
-          init = false;
-        else
-          parser.Fail();
-      } while (parser.AcceptSymbol(','));
-    }
-    parser.ExpectEnd();
-
-    auto fail = [&](const std::string& why) -> SqlError {
-      return SqlError(why + "\n" + std::string(kBackupTerminating));
-    };
-    auto database = FindDatabase(folder_, dbName);
-    if (!database)
-      throw fail("Could not locate entry in sysdatabases for database " + Quoted(dbName) +
-                 ". No entry found with that name. Make sure that the name is entered correctly.");
-    const std::string cannotOpen = "Cannot open backup device " + Quoted(target) + ".";
-    const std::string accessDenied = cannotOpen + " Operating system error 5(Access is denied.).";
-
-    fs::path path = FsPath(target);
-    if (path.is_relative()) path = FsPath(folder_) / path;
-    std::error_code ec;
-    fs::path parent = path.parent_path();
-    if (target.empty() || !path.has_filename() || !fs::is_directory(parent, ec))
-      throw fail(cannotOpen +
-                 " Operating system error 3(The system cannot find the path "
-                 "specified.).");
-    if (fs::exists(path, ec) && (fs::is_directory(path, ec) || !init)) {
-      if (fs::is_directory(path, ec)) throw fail(accessDenied);
-      throw fail("The backup device " + Quoted(target) +
-                 " already holds a backup set, and this server keeps one per file. Use WITH "
-                 "INIT to overwrite it.");
-    }
-
-    fs::path temporary = parent / FsPath("." + Utf8(path.filename()) + ".tmp-" + RandomSuffix());
-    RemoveOnExit cleanup(temporary);
-    {
-      std::string error;
-      Db source = OpenDb(database->file, SQLITE_OPEN_READONLY, &error);
-      if (!source) throw fail("Database " + Quoted(database->name) + " cannot be opened: " + error);
-      Db copy = OpenDb(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-      if (!copy) throw fail(accessDenied);
-      sqlite3_backup* backup = sqlite3_backup_init(copy.get(), "main", source.get(), "main");
-      if (backup == nullptr) throw fail(accessDenied);
-      int rc;
-      while ((rc = sqlite3_backup_step(backup, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED) {
-        if (SteadyClock::now() > session_->deadline) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
-      sqlite3_backup_finish(backup);
-      if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) throw fail(std::string(kLockTimeout));
-      if (rc != SQLITE_DONE)
-        throw fail("Write on \"" + target + "\" failed: " + sqlite3_errmsg(copy.get()));
-    }
-    fs::rename(temporary, path, ec);
-    if (ec) throw fail(accessDenied);
-    cleanup.Release();
-    return rows;
-  }
-
-  if (parser.AcceptWord("select")) {
-    bool sysdatabases = std::any_of(tokens.begin(), tokens.end(), [](const Token& t) {
-      return (t.kind == TokenKind::kWord || t.kind == TokenKind::kIdentifier) &&
-             EqualsIgnoreAsciiCase(t.value, "sysdatabases");
-    });
-    if (sysdatabases) {
-      if (!parser.AcceptSymbol('*')) {
-        if (!parser.IsName("name")) parser.Fail();
-        parser.Expect({TokenKind::kWord, TokenKind::kIdentifier});
-      }
-      parser.ExpectWord("from");
-      // [master.[dbo].]sysdatabases, "master..sysdatabases" included.
-      std::vector<std::string> parts;
-      for (;;) {
-        if (parser.IsName("sysdatabases")) {
-          parser.Expect({TokenKind::kWord, TokenKind::kIdentifier});
-          break;
-        }
-        const Token* t = parser.Peek();
-        if (t != nullptr && (t->kind == TokenKind::kWord || t->kind == TokenKind::kIdentifier)) {
-          parts.push_back(parser.Expect({TokenKind::kWord, TokenKind::kIdentifier}).value);
-          parser.ExpectSymbol('.');
-        } else if (parser.AcceptSymbol('.')) {
-          parts.emplace_back();
-        } else {
-          parser.Fail();
-        }
-      }
-      if (parts.size() > 2 || (!parts.empty() && !EqualsIgnoreAsciiCase(parts[0], "master")) ||
-          (parts.size() == 2 && !parts[1].empty() && !EqualsIgnoreAsciiCase(parts[1], "dbo")))
-        parser.Fail();
-      std::optional<std::string> wanted;
-      if (parser.AcceptWord("where")) {
-        if (!parser.IsName("name")) parser.Fail();
-        parser.Expect({TokenKind::kWord, TokenKind::kIdentifier});
-        parser.ExpectSymbol('=');
-        wanted = parser.Expect({TokenKind::kString}).value;
-      }
-      parser.ExpectEnd();
-      for (auto& entry : ListDatabases(folder_)) {
-        if (wanted && !EqualsIgnoreAsciiCase(entry.name, *wanted)) continue;
-        SqlRow row;
-        row.Add("name", entry.name);
-        rows.push_back(std::move(row));
-      }
-      return rows;
-    }
-
-    // Anything else is a query on the current database, as it stands.
-    sqlite3* db = session_->catalogue.get();
-    sqlite3_stmt* raw = nullptr;
-    const char* tail = nullptr;
-    int rc =
-        sqlite3_prepare_v2(db, statement.c_str(), static_cast<int>(statement.size()), &raw, &tail);
-    Stmt query(raw);
-    if (rc != SQLITE_OK) throw SqlError(ServerLikeError(db, rc));
-    std::string_view rest(tail,
-                          static_cast<std::size_t>(statement.c_str() + statement.size() - tail));
-    if (!Trim(rest).empty() && Trim(rest) != ";")
-      throw SqlError("Incorrect syntax near " + Quoted(Trim(rest)) +
-                     ". This server runs one SELECT per call.");
-    if (!sqlite3_stmt_readonly(raw)) parser.Fail();
-    int columns = sqlite3_column_count(raw);
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-      SqlRow row;
-      for (int c = 0; c < columns; ++c) row.Add(sqlite3_column_name(raw, c), ColumnText(raw, c));
-      rows.push_back(std::move(row));
-    }
-    if (rc != SQLITE_DONE) throw SqlError(ServerLikeError(db, rc));
-    return rows;
-  }
-
-  parser.Fail();
+  return std::visit(
+      Overloaded{
+          [](const StandinEmptyBatch&) { return std::vector<SqlRow>(); },
+          [&](const StandinDbOptionCall& call) {
+            SetDatabaseOption(server.get(), folder_, call);
+            return std::vector<SqlRow>();
+          },
+          [&](const StandinBackupDatabase& backup) {
+            BackupDatabase(folder_, backup, session_->deadline);
+            return std::vector<SqlRow>();
+          },
+          [&](const StandinSysdatabasesQuery& query) { return SelectSysdatabases(folder_, query); },
+          [&](const StandinPlainSelect& select) {
+            return SelectOnCatalogue(session_->catalogue.get(), statement, select);
+          },
+      },
+      ParseStandinStatement(statement));
 }
 
 StandinSqlServerFactory::StandinSqlServerFactory(std::string folder) : folder_(std::move(folder)) {}

@@ -24,7 +24,7 @@
 //
 // Statements understood (keywords in any case, any spacing, T-SQL quoting:
 // [name] with "]]", "name" with """", N'text' or 'text' with "''", -- and /* */
-// comments):
+// comments; read by ParseStandinStatement in standin_statement.h):
 //   EXEC[UTE] sp_dboption <db>, <option>, <value>
 //       <db> a literal, a [name] or a bare word; <option> one of SQL Server's
 //       database options or an unambiguous beginning of one; <value>

@@ -1,13 +1,13 @@
 #include "sqlserver/standin_sql_server.h"
 
 #include <gmock/gmock.h>
-#include <sqlite3.h>
 
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "sql_test_support.h"
+#include "sqlserver/standin_statement.h"
 #include "support/temp_dir.h"
 
 namespace veltora {
@@ -15,40 +15,9 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using veltora::testing::CaughtSqlError;
+using veltora::testing::RunSqlite;
 using veltora::testing::TempDir;
-
-std::string CaughtText(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const SqlError& error) {
-    return error.what();
-  }
-  ADD_FAILURE() << "no SqlError";
-  return {};
-}
-
-// Runs SQL on a SQLite file directly, as a test fills or inspects a database;
-// answers the first column of every row.
-std::vector<std::string> Sqlite(const std::string& file, const std::string& sql) {
-  sqlite3* db = nullptr;
-  std::vector<std::string> out;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    ADD_FAILURE() << "cannot open " << file;
-    return out;
-  }
-  auto collect = [](void* rows, int, char** values, char**) {
-    static_cast<std::vector<std::string>*>(rows)->push_back(values[0] ? values[0] : "NULL");
-    return 0;
-  };
-  char* error = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), collect, &out, &error) != SQLITE_OK) {
-    ADD_FAILURE() << sql << ": " << error;
-    sqlite3_free(error);
-  }
-  sqlite3_close(db);
-  return out;
-}
 
 std::vector<std::string> Column(const std::vector<SqlRow>& rows, std::string_view column) {
   std::vector<std::string> out;
@@ -79,7 +48,7 @@ class StandinTest : public ::testing::Test {
   // A database with a table, as an account set's database.
   std::string MakeLedger(const std::string& name, const std::string& rows) {
     std::string file = StandinSqlServer::CreateDatabase(folder_, name);
-    Sqlite(file, "CREATE TABLE t_voucher(id INTEGER PRIMARY KEY, memo TEXT);" + rows);
+    RunSqlite(file, "CREATE TABLE t_voucher(id INTEGER PRIMARY KEY, memo TEXT);" + rows);
     return file;
   }
 
@@ -87,9 +56,9 @@ class StandinTest : public ::testing::Test {
   std::vector<std::string> Options(const std::string& db) {
     std::string literal;
     for (char c : db) literal += c == '\'' ? std::string("''") : std::string(1, c);
-    return Sqlite(folder_ + "/server.sqlite",
-                  "SELECT option || '=' || value FROM dboptions WHERE db_name = '" + literal +
-                      "' ORDER BY option");
+    return RunSqlite(folder_ + "/server.sqlite",
+                     "SELECT option || '=' || value FROM dboptions WHERE db_name = '" + literal +
+                         "' ORDER BY option");
   }
 
   TempDir dir_;
@@ -116,8 +85,8 @@ TEST_F(StandinTest, ConnectChecksServerLoginAndCatalogue) {
     if (c.error.empty()) {
       EXPECT_NO_THROW(server.Connect(c.user, c.password, c.catalogue));
     } else {
-      EXPECT_EQ(CaughtText([&] { server.Connect(c.user, c.password, c.catalogue); }), c.error);
-      EXPECT_EQ(CaughtText([&] { server.Execute("SELECT 1"); }),
+      EXPECT_EQ(CaughtSqlError([&] { server.Connect(c.user, c.password, c.catalogue); }), c.error);
+      EXPECT_EQ(CaughtSqlError([&] { server.Execute("SELECT 1"); }),
                 "Operation is not allowed when the object is closed.");
     }
     server.Close();
@@ -156,7 +125,7 @@ TEST_F(StandinTest, DbOptionSetsOptionsOfExistingDatabases) {
   };
   for (const auto& c : failures) {
     SCOPED_TRACE(c.statement);
-    EXPECT_EQ(CaughtText([&] { server->Execute(c.statement); }), c.error);
+    EXPECT_EQ(CaughtSqlError([&] { server->Execute(c.statement); }), c.error);
   }
   EXPECT_EQ(Options(name).size(), 3u);
 }
@@ -169,11 +138,12 @@ TEST_F(StandinTest, BackupWritesAnOpenableCopyAndWithInitOverwrites) {
 
   auto server = Connected();
   server->Execute(Backup(name, file));
-  EXPECT_THAT(Sqlite(file, "SELECT memo FROM t_voucher ORDER BY id"), ElementsAre("凭证一", "two"));
+  EXPECT_THAT(RunSqlite(file, "SELECT memo FROM t_voucher ORDER BY id"),
+              ElementsAre("凭证一", "two"));
 
-  Sqlite(source, "DELETE FROM t_voucher; INSERT INTO t_voucher(memo) VALUES ('three');");
+  RunSqlite(source, "DELETE FROM t_voucher; INSERT INTO t_voucher(memo) VALUES ('three');");
   server->Execute(Backup(name, file));
-  EXPECT_THAT(Sqlite(file, "SELECT memo FROM t_voucher ORDER BY id"), ElementsAre("three"));
+  EXPECT_THAT(RunSqlite(file, "SELECT memo FROM t_voucher ORDER BY id"), ElementsAre("three"));
   // Nothing but the backup is left beside it.
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "备份 it's here"),
                           std::filesystem::directory_iterator()),
@@ -183,7 +153,7 @@ TEST_F(StandinTest, BackupWritesAnOpenableCopyAndWithInitOverwrites) {
   server->Execute("BACKUP  DATABASE master\n TO DISK = '" + dir_ / "m.bak" + "' WITH INIT;");
   EXPECT_TRUE(std::filesystem::exists(dir_ / "m.bak"));
   // Without INIT an existing backup file is not touched.
-  EXPECT_EQ(CaughtText([&] {
+  EXPECT_EQ(CaughtSqlError([&] {
               server->Execute("backup database master to disk=N'" + dir_ / "m.bak" + "'");
             }),
             "The backup device '" + dir_ / "m.bak" +
@@ -228,7 +198,7 @@ TEST_F(StandinTest, BackupFailuresActOnNoFile) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.statement);
-    EXPECT_EQ(CaughtText([&] { server->Execute(c.statement); }), c.error);
+    EXPECT_EQ(CaughtSqlError([&] { server->Execute(c.statement); }), c.error);
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out),
                           std::filesystem::directory_iterator()),
@@ -253,19 +223,19 @@ TEST_F(StandinTest, SysdatabasesAnswersWhetherACatalogueExists) {
     SCOPED_TRACE(c.query);
     EXPECT_EQ(Column(server->Query(c.query), "NAME"), c.names);
   }
-  EXPECT_EQ(CaughtText([&] { server->Query("SELECT name FROM tempdb..sysdatabases"); }),
+  EXPECT_EQ(CaughtSqlError([&] { server->Query("SELECT name FROM tempdb..sysdatabases"); }),
             "Incorrect syntax near 'sysdatabases'.");
 }
 
 TEST_F(StandinTest, CatalogueQueryRunsOnTheCurrentDatabase) {
   std::string catalogue = StandinSqlServer::CreateDatabase(folder_, "AcctCtl");
-  Sqlite(catalogue,
-         "CREATE TABLE t_ad_kdAccount_gl(FAcctID INTEGER, FAcctNumber TEXT, FAcctName TEXT,"
-         " FDBName TEXT);"
-         "INSERT INTO t_ad_kdAccount_gl VALUES (3, '003', '上海 分公司', 'AIS003');"
-         "INSERT INTO t_ad_kdAccount_gl VALUES (NULL, '000', 'deleted', 'AIS000');"
-         "INSERT INTO t_ad_kdAccount_gl VALUES (1, '001', 'Head''s office', NULL);"
-         "INSERT INTO t_ad_kdAccount_gl VALUES (2, '002', '北京', 'AIS002');");
+  RunSqlite(catalogue,
+            "CREATE TABLE t_ad_kdAccount_gl(FAcctID INTEGER, FAcctNumber TEXT, FAcctName TEXT,"
+            " FDBName TEXT);"
+            "INSERT INTO t_ad_kdAccount_gl VALUES (3, '003', '上海 分公司', 'AIS003');"
+            "INSERT INTO t_ad_kdAccount_gl VALUES (NULL, '000', 'deleted', 'AIS000');"
+            "INSERT INTO t_ad_kdAccount_gl VALUES (1, '001', 'Head''s office', NULL);"
+            "INSERT INTO t_ad_kdAccount_gl VALUES (2, '002', '北京', 'AIS002');");
   const std::string query =
       "SELECT  * FROM t_ad_kdAccount_gl  where FacctID is not null order by FacctNumber ";
 
@@ -276,10 +246,11 @@ TEST_F(StandinTest, CatalogueQueryRunsOnTheCurrentDatabase) {
   EXPECT_THAT(Column(rows, "FDBName"), ElementsAre("", "AIS002", "AIS003"));
 
   server->Connect("sa", "p;w'd", "master");
-  EXPECT_EQ(CaughtText([&] { server->Query(query); }), "Invalid object name 't_ad_kdAccount_gl'.");
-  EXPECT_EQ(CaughtText([&] { server->Query("SELECT FNone FROM sqlite_master"); }),
+  EXPECT_EQ(CaughtSqlError([&] { server->Query(query); }),
+            "Invalid object name 't_ad_kdAccount_gl'.");
+  EXPECT_EQ(CaughtSqlError([&] { server->Query("SELECT FNone FROM sqlite_master"); }),
             "Invalid column name 'FNone'.");
-  EXPECT_EQ(CaughtText([&] { server->Query("SELECT 1; DELETE FROM t"); }),
+  EXPECT_EQ(CaughtSqlError([&] { server->Query("SELECT 1; DELETE FROM t"); }),
             "Incorrect syntax near 'DELETE FROM t'. This server runs one SELECT per call.");
 }
 
@@ -290,15 +261,16 @@ TEST_F(StandinTest, FaultsFailMatchingStatementsOnly) {
                              "Could not obtain exclusive lock on database '账套 1'.");
   auto server = Connected();
   server->Execute(DbOption(name, "select into/bulkcopy", "true"));
-  EXPECT_EQ(CaughtText([&] { server->Execute("EXEC sp_dboption N'账套 1','autoshrink','TRUE'"); }),
-            "Could not obtain exclusive lock on database '账套 1'.");
+  EXPECT_EQ(
+      CaughtSqlError([&] { server->Execute("EXEC sp_dboption N'账套 1','autoshrink','TRUE'"); }),
+      "Could not obtain exclusive lock on database '账套 1'.");
   server->Execute(Backup(name, dir_ / "账套 1.bak"));
-  EXPECT_THAT(Sqlite(dir_ / "账套 1.bak", "SELECT memo FROM t_voucher"), ElementsAre("x"));
+  EXPECT_THAT(RunSqlite(dir_ / "账套 1.bak", "SELECT memo FROM t_voucher"), ElementsAre("x"));
 }
 
 TEST_F(StandinTest, CommandTimeOutEndsALongQuery) {
   auto server = Connected("master", {27, 1});
-  EXPECT_EQ(CaughtText([&] {
+  EXPECT_EQ(CaughtSqlError([&] {
               server->Query(
                   "SELECT count(*) FROM (WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 "
                   "FROM n) SELECT x FROM n)");
@@ -306,6 +278,31 @@ TEST_F(StandinTest, CommandTimeOutEndsALongQuery) {
             "Query timeout expired");
   EXPECT_EQ(Column(server->Query("SELECT 'still here' AS state"), "state"),
             std::vector<std::string>{"still here"});
+}
+
+TEST(StandinStatementTest, ReadsNamesAndLiteralsAsTSqlQuotesThem) {
+  struct Case {
+    std::string sql;
+    StandinStatement statement;
+  } cases[] = {
+      {"-- step 1\nexec sp_dboption N'账套''s 1', 'autoshrink' , 'TRUE' /* done */",
+       StandinDbOptionCall{"账套's 1", "autoshrink", "TRUE"}},
+      {"EXECUTE sp_dboption [a]]b], [trunc. log on chkpt], true;",
+       StandinDbOptionCall{"a]b", "trunc. log on chkpt", "true"}},
+      {"backup database \"x\"\"y\" to disk = 'C:\\b''s.bak' with noinit, init",
+       StandinBackupDatabase{"x\"y", "C:\\b's.bak", true}},
+      {"BACKUP DATABASE x TO DISK=N'f' WITH INIT, NOINIT", StandinBackupDatabase{"x", "f", false}},
+      {"backup database x to disk=N'f'", StandinBackupDatabase{"x", "f", false}},
+      {"  /* nothing */ -- at all", StandinEmptyBatch{}},
+      {"select name from sysdatabases", StandinSysdatabasesQuery{}},
+      {"SELECT * FROM t_ad_kdAccount_gl", StandinPlainSelect{"*"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sql);
+    EXPECT_TRUE(ParseStandinStatement(c.sql) == c.statement);
+  }
+  EXPECT_EQ(CaughtSqlError([] { ParseStandinStatement("select 1 /* open"); }),
+            "Missing end comment mark '*/'.");
 }
 
 TEST(StandinDatabaseFileNameTest, EncodesOnlyWhatFileNamesCannotHold) {

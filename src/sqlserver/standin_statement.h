@@ -1,0 +1,71 @@
+// The stand-in's reading of a T-SQL text: one statement value per kind it
+// understands, with names and literals already unquoted. Parsing looks at the
+// text alone; whether a database, a file or an option exists is the stand-in's
+// business when it runs the statement.
+//
+// Keywords in any case, any spacing, T-SQL quoting ([name] with "]]", "name"
+// with """", N'text' or 'text' with "''") and -- or /* */ comments. The whole
+// text is tokenised before anything is decided, so a name that breaks its
+// quoting is refused as a whole and never acts on another database or file.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace veltora {
+
+// Nothing but blanks and comments: runs as nothing.
+struct StandinEmptyBatch {
+  bool operator==(const StandinEmptyBatch&) const = default;
+};
+
+// EXEC[UTE] sp_dboption <db>, <option>, <value>; each argument a literal, a
+// [name] or a bare word, kept as written (the option is matched and the value
+// checked when the call runs).
+struct StandinDbOptionCall {
+  std::string database;
+  std::string option;
+  std::string value;
+  bool operator==(const StandinDbOptionCall&) const = default;
+};
+
+// BACKUP DATABASE <[name] | bare word> TO DISK = <N'path' | 'path'>
+// [WITH INIT | FORMAT | NOINIT, ...]; INIT and FORMAT overwrite, the last one
+// given counts.
+struct StandinBackupDatabase {
+  std::string database;
+  std::string disk;
+  bool init = false;
+  bool operator==(const StandinBackupDatabase&) const = default;
+};
+
+// SELECT name|* FROM [master..|master.dbo.]sysdatabases [WHERE name = <literal>].
+struct StandinSysdatabasesQuery {
+  std::optional<std::string> name;
+  bool operator==(const StandinSysdatabasesQuery&) const = default;
+};
+
+// Any other SELECT: the text runs as it stands on the current database.
+struct StandinPlainSelect {
+  // What a refusal of the query names in "Incorrect syntax near ...": the
+  // word after SELECT.
+  std::string near;
+  bool operator==(const StandinPlainSelect&) const = default;
+};
+
+using StandinStatement = std::variant<StandinEmptyBatch, StandinDbOptionCall, StandinBackupDatabase,
+                                      StandinSysdatabasesQuery, StandinPlainSelect>;
+
+// Throws SqlError in SQL Server's words for a text it cannot read:
+// "Incorrect syntax near '...'.", "Unclosed quotation mark after the character
+// string '...'.", "Missing end comment mark '*/'.", "Could not find stored
+// procedure '...'.".
+StandinStatement ParseStandinStatement(std::string_view sql);
+
+// A text in single quotes as SQL Server's messages show it: inner quotes are
+// not doubled.
+std::string QuotedInMessage(std::string_view text);
+
+}  // namespace veltora
