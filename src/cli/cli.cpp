@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -13,6 +15,7 @@
 #include "engine/backup_job.h"
 #include "sqlserver/odbc_sql_server.h"
 #include "sqlserver/standin_sql_server.h"
+#include "files/folder_listing.h"
 #include "files/local_file_system.h"
 #include "files/smb_file_system.h"
 #include "settings/settings_database.h"
@@ -29,6 +32,17 @@ constexpr char kUsage[] =
     "  demo DIR         back up generated sample account sets of both kinds in DIR\n"
     "The application folder is the executable's folder unless --app-dir or VELTORA_APP_DIR\n"
     "names another. VELTORA_SQLSERVER_STANDIN=DIR selects the embedded SQL Server stand-in.\n";
+
+// VELTORA_SMB_PORT when it holds a port number (1..65535), else 445.
+std::uint16_t SmbPortFromEnvironment() {
+  const char* text = std::getenv("VELTORA_SMB_PORT");
+  if (text == nullptr || *text == '\0') return kDefaultSmbPort;
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value < 1 || value > 65535) return kDefaultSmbPort;
+  return static_cast<std::uint16_t>(value);
+}
 
 int Usage(std::ostream& err, const std::string& problem) {
   err << "veltora-cli: " << problem << "\n" << kUsage;
@@ -106,8 +120,9 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
   });
   SqliteBackupRecordsFactory records(appFolder, clock);
   ProgressPrinter progress(err);
-  LocalFileSystem localFiles;
-  SmbFileSystem shareFiles(SmbPortFromEnvironment());
+  const CopyMarker marker = CopyMarker::For(MachineName(), state.appFolder);
+  LocalFileSystem localFiles(marker);
+  SmbFileSystem shareFiles(SmbPortFromEnvironment(), kDefaultSmbTimeout, marker);
   FileSystemRouter files(localFiles, &shareFiles);
   BackupServices services{
       .log = runLog,

@@ -46,4 +46,11 @@ inline constexpr char kCopyTo[] = "复制到";
 inline constexpr char kCopySuffix[] = "目录下！";
 inline constexpr char kCopyUnknownError[] = "复制过程中发生未知错误，复制失败！";
 
+// Reasons a single file copy gives (CopyOutcome::error) besides the operating
+// system's own words; the backup job writes them into its failure lines.
+inline constexpr char kNotARegularFile[] = "not a regular file";
+inline constexpr char kSourceChanged[] = "the source file changed size while it was being copied";
+inline constexpr char kCopySizeDiffers[] = "the copy on the share does not have the source's size";
+inline constexpr char kCopyBytesDiffer[] = "the copy on the share differs from the source";
+
 }  // namespace veltora::files_msg

@@ -67,7 +67,7 @@ class FullJobTest : public ::testing::Test {
 
   BackupRunSummary Run(const BackupConfig& config) {
     LocalFileSystem local;
-    SmbFileSystem smb;
+    SmbFileSystem smb(share_->port);
     FileSystemRouter router(local, &smb);
     std::atomic<bool> configured{true};
     std::atomic<bool> running{false};
