@@ -432,7 +432,7 @@ TEST_F(CopyFileSafelyTest, AcrossFileSystemsAndOntoAFullDisk) {
   const std::string small = dir_ / "small";
   fs::create_directory(small);
   if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0)
-    GTEST_SKIP() << "mounting a small tmpfs needs privileges this run lacks";
+    VELTORA_SKIP_OR_FAIL("mounting a small tmpfs needs privileges this run lacks");
   struct Unmount {
     std::string path;
     ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
