@@ -5,16 +5,20 @@
 #
 #   samba-test-server.sh start DIR PORT USER PASSWORD
 #   samba-test-server.sh stop DIR
+#   samba-test-server.sh signal DIR STOP|CONT|KILL
 #
 # start creates the local account USER (no home, no shell) when it is missing,
 # gives it the Samba password PASSWORD, starts smbd and waits until the port
 # answers; a server already running from DIR is left as it is. stop ends the
-# server started from DIR. Both are quiet unless something fails. Needs root
-# (useradd, pdbedit) and Debian's samba package.
+# server started from DIR. signal sends the signal to every process serving
+# DIR (the tests freeze, thaw and kill the server with it; after KILL it waits
+# until they are gone, and start brings the server back on the same folder).
+# All are quiet unless something fails. Needs root (useradd, pdbedit) and
+# Debian's samba package.
 set -eu
 
 usage() {
-  echo "usage: $0 start DIR PORT USER PASSWORD | stop DIR" >&2
+  echo "usage: $0 start DIR PORT USER PASSWORD | stop DIR | signal DIR STOP|CONT|KILL" >&2
   exit 2
 }
 
@@ -23,8 +27,10 @@ action=$1
 dir=$2
 pidfile=$dir/smbd.pid
 
+# A killed server that nobody has reaped yet is a zombie: it answers kill -0
+# but has no command line any more.
 running() {
-  [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null
+  [ -f "$pidfile" ] && [ -n "$({ tr -d '\0' <"/proc/$(cat "$pidfile")/cmdline"; } 2>/dev/null)" ]
 }
 
 port_answers() {
@@ -40,7 +46,8 @@ port_answers() {
 # helpers (samba-dcerpcd, rpcd_*) it starts on demand, which detach from it.
 server_pids() {
   for p in /proc/[0-9]*; do
-    cmd=$(tr '\0' ' ' <"$p/cmdline" 2>/dev/null) || continue
+    # A process may end between the listing and the read.
+    cmd=$({ tr '\0' ' ' <"$p/cmdline"; } 2>/dev/null) || continue
     case $cmd in
     *"$dir/smb.conf"*) echo "${p#/proc/}" ;;
     esac
@@ -48,6 +55,24 @@ server_pids() {
 }
 
 case $action in
+signal)
+  [ $# -eq 3 ] || usage
+  case $3 in STOP | CONT | KILL) ;; *) usage ;; esac
+  dir=$(cd "$dir" && pwd)
+  pids=$(server_pids)
+  [ -n "$pids" ] || exit 1
+  # shellcheck disable=SC2086
+  kill -s "$3" $pids
+  if [ "$3" = KILL ]; then
+    i=0
+    while [ -n "$(server_pids)" ]; do
+      [ $i -lt 100 ] || exit 1
+      sleep 0.1
+      i=$((i + 1))
+    done
+  fi
+  exit 0
+  ;;
 stop)
   [ -d "$dir" ] || exit 0
   dir=$(cd "$dir" && pwd)

@@ -1,7 +1,6 @@
 #include "app/run_log.h"
 
 #include <cmath>
-#include <ctime>
 #include <utility>
 
 #include "app/messages.h"
@@ -16,18 +15,27 @@ namespace {
 constexpr double kDaysPerMonth = 30.4375;
 constexpr double kMaxMonths = 30;
 
-std::string WeekdayAbbreviation(int weekday) {
-  std::tm tm{};
-  tm.tm_wday = weekday;
-  char buf[64];
-  const std::size_t n = std::strftime(buf, sizeof buf, "%a", &tm);
-  return std::string(buf, n);
+// "在" and "YYYY-MM-DD HH:NN:SS": what the first line's stamp is read from.
+constexpr std::size_t kStampDateTimeLength = 19;
+
+std::string WeekdayName(int weekday) { return app_msg::kWeekdayNames[((weekday % 7) + 7) % 7]; }
+
+// The time of the first line's stamp; -1.0 when the line has none.
+DateTime FirstLineTime(const std::string& path) {
+  const std::string prefix = app_msg::kStampPrefix;
+  const std::string line =
+      internal::ReadRunLogFirstLine(path, prefix.size() + kStampDateTimeLength);
+  if (line.size() != prefix.size() + kStampDateTimeLength || !StartsWith(line, prefix))
+    return kUnreadableTime;
+  LocalTime t;
+  if (!ParseDateTime(line.substr(prefix.size()), t)) return kUnreadableTime;
+  return ToDateTime(t);
 }
 
 }  // namespace
 
 std::string RunLogStamp(const LocalTime& t) {
-  return app_msg::kStampPrefix + FormatDateTime(t) + ' ' + WeekdayAbbreviation(t.weekday) + " :";
+  return app_msg::kStampPrefix + FormatDateTime(t) + ' ' + WeekdayName(t.weekday) + " :";
 }
 
 bool AppendRunLog(const std::string& path, const std::string& message, bool startNew, bool stamp,
@@ -45,11 +53,15 @@ bool AppendRunLog(const std::string& path, const std::string& message, bool star
   }
 }
 
-bool RotateRunLog(const std::string& path, const Clock& clock) noexcept {
+bool RotateRunLog(const std::string& path, const Clock& clock,
+                  const CreationTimeReader& creationTime) noexcept {
   try {
     const std::string target = Trim(path);
     if (target.empty() || !FileExists(target)) return true;
-    const DateTime created = GetFileDate(target, 0);
+    DateTime created =
+        creationTime ? creationTime(target) : GetFileDate(target, FileTime::kCreation);
+    if (created == kUnreadableTime) created = FirstLineTime(target);
+    if (created == kUnreadableTime) return false;  // age unknown: the log stays
     const DateTime now = ToDateTime(clock.LocalNow());
     const double months = std::trunc(std::fabs(now - created) / kDaysPerMonth);
     if (months > kMaxMonths) return ForceDeleteFile(target);
@@ -64,7 +76,8 @@ std::string DurationText(std::uint64_t seconds) {
          app_msg::kMinutes + std::to_string(seconds % 60) + app_msg::kSeconds;
 }
 
-RunLog::RunLog(std::string path, const Clock& clock) : path_(std::move(path)), clock_(clock) {}
+RunLog::RunLog(std::string path, const Clock& clock, CreationTimeReader creationTime)
+    : path_(std::move(path)), clock_(clock), creationTime_(std::move(creationTime)) {}
 
 void RunLog::Append(std::string_view message) {
   try {
@@ -88,7 +101,7 @@ void RunLog::Append(std::string_view message) {
 bool RunLog::Rotate() {
   try {
     const std::lock_guard<std::mutex> lock(mutex_);
-    return RotateRunLog(path_, clock_);
+    return RotateRunLog(path_, clock_, creationTime_);
   } catch (...) {
     return false;
   }

@@ -3,13 +3,13 @@
 // the file; it is there for the user or a support person to read.
 //
 // Line layout: "在YYYY-MM-DD HH:NN:SS DDD :" immediately followed by the message
-// and CR LF. DDD is the abbreviated weekday name of the C library's current
-// locale (strftime %a): the program calls setlocale(LC_ALL, "") at start, so a
-// Chinese desktop reads "三"; in the C/POSIX locale it reads "Wed". The file is
-// UTF-8 on POSIX (the locale's codeset is expected to be UTF-8 as well), without
+// and CR LF. DDD is the short Chinese weekday name from a fixed table (周日 ..
+// 周六), whatever the C library's locale, so that a log in one encoding never
+// gets a line in another. The file is UTF-8 on POSIX (GBK on Windows), without
 // a byte-order mark; it only ever grows by appended lines.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -39,16 +39,22 @@ bool AppendRunLog(const std::string& path, const std::string& message, bool star
 // The stamp "在YYYY-MM-DD HH:NN:SS DDD :" for a local time.
 std::string RunLogStamp(const LocalTime& t);
 
-// Deletes the log once its creation time lies more than 30 months of 30.4375
-// days from now (in either direction), i.e. at least 943.5625 days. The whole
-// file goes; the next line starts a new one. Age is the creation (birth) time,
-// not the last write, so a log written daily still goes once it is old enough.
-// On Linux the birth time comes from statx (known on ext4, xfs and btrfs); a
-// file system without it reports the file date -1.0, which is far in the past,
-// so there the log is deleted at every rotation point.
-// True when the file is absent, young, or was deleted; false when the deletion
-// failed or anything else went wrong. Never throws.
-bool RotateRunLog(const std::string& path, const Clock& clock) noexcept;
+// Reads the creation time of a file as GetFileDate(path, FileTime::kCreation)
+// does; -1.0 when it cannot be read. Injected by tests.
+using CreationTimeReader = std::function<DateTime(const std::string& path)>;
+
+// Deletes the log once it is more than 30 months of 30.4375 days old (either
+// direction), i.e. at least 943.5625 days. The whole file goes; the next line
+// starts a new one. Age is the creation (birth) time, not the last write, so a
+// log written daily still goes once it is old enough. Where the creation time
+// cannot be read (a file system without birth times), the stamp of the file's
+// first line ("在YYYY-MM-DD HH:NN:SS ...") stands for it; when neither can be
+// read, the log stays: a log whose age is unknown is never deleted.
+// `creationTime` empty reads the file's own creation time.
+// True when the file is absent, young, or was deleted; false when its age is
+// unknown, the deletion failed, or anything else went wrong. Never throws.
+bool RotateRunLog(const std::string& path, const Clock& clock,
+                  const CreationTimeReader& creationTime = {}) noexcept;
 
 // Seconds as "H时M分S秒": hours not limited to 24 (there is no day part),
 // minutes and seconds 0..59, no leading zeros. 0 gives "0时0分0秒".
@@ -80,8 +86,9 @@ class RunLog final : public LineLog {
   using Listener = std::function<void(std::string_view stampedLine)>;
 
   // An empty path makes every Append a no-op for the file (the listener still
-  // hears the lines). The clock must outlive the RunLog.
-  RunLog(std::string path, const Clock& clock);
+  // hears the lines). The clock must outlive the RunLog. `creationTime` is
+  // what Rotate reads the log's creation time with (empty: the file's own).
+  RunLog(std::string path, const Clock& clock, CreationTimeReader creationTime = {});
 
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
@@ -100,6 +107,7 @@ class RunLog final : public LineLog {
  private:
   const std::string path_;
   const Clock& clock_;
+  const CreationTimeReader creationTime_;
   std::mutex mutex_;
   Listener listener_;
 };
@@ -111,6 +119,10 @@ namespace internal {
 // writes the bytes in one append and closes it. True when all of that worked
 // and the file exists afterwards.
 bool WriteRunLogBytes(const std::string& path, std::string_view bytes, bool startNew);
+
+// The file's first line (without its line end), at most `limit` bytes of it,
+// as UTF-8; empty when it cannot be read.
+std::string ReadRunLogFirstLine(const std::string& path, std::size_t limit);
 
 }  // namespace internal
 

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "app/run_log.h"
+#include "files/posix_internal.h"
 
 namespace veltora {
 namespace {
@@ -45,12 +46,12 @@ bool WriteRunLogBytes(const std::string& path, std::string_view bytes, bool star
   // appends too, so whole lines never overwrite each other.
   int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
   if (startNew) flags |= O_TRUNC;
-  const int fd = open(path.c_str(), flags, 0666);
-  if (fd < 0) return false;
+  ScopedFd fd(open(path.c_str(), flags, 0666));
+  if (!fd) return false;
   bool ok = true;
   std::size_t done = 0;
   while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    const ssize_t n = write(fd.get(), bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       ok = false;
@@ -58,8 +59,24 @@ bool WriteRunLogBytes(const std::string& path, std::string_view bytes, bool star
     }
     done += static_cast<std::size_t>(n);
   }
-  if (close(fd) != 0) ok = false;
+  // close() may be the first to report a failed write.
+  if (close(fd.Release()) != 0) ok = false;
   return ok && stat(path.c_str(), &st) == 0;
+}
+
+std::string ReadRunLogFirstLine(const std::string& path, std::size_t limit) {
+  const ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd) return std::string();
+  std::string head(limit, '\0');
+  std::size_t got = 0;
+  while (got < limit) {
+    const ssize_t n = read(fd.get(), head.data() + got, limit - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  head.resize(got);
+  return head.substr(0, head.find_first_of("\r\n"));
 }
 
 }  // namespace internal

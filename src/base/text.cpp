@@ -1,7 +1,5 @@
 #include "base/text.h"
 
-#include <cstdint>
-
 namespace veltora {
 namespace {
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
@@ -35,18 +33,6 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
-}
-
-std::string ShortHash(std::string_view text) {
-  std::uint64_t h = 14695981039346656037ull;
-  for (const unsigned char c : text) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out(16, '0');
-  for (int i = 15; i >= 0; --i, h >>= 4) out[static_cast<std::size_t>(i)] = kHex[h & 0xF];
-  return out;
 }
 
 }  // namespace veltora

@@ -18,8 +18,4 @@ bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
 bool EndsWith(std::string_view text, std::string_view suffix);
 bool StartsWith(std::string_view text, std::string_view prefix);
 
-// Sixteen lower-case hex digits that stand for `text` (FNV-1a, 64 bits): short,
-// stable names for long texts. Not a security measure.
-std::string ShortHash(std::string_view text);
-
 }  // namespace veltora

@@ -18,6 +18,7 @@
 #include "engine/backup_job.h"
 #include "sqlserver/odbc_sql_server.h"
 #include "sqlserver/standin_sql_server.h"
+#include "files/folder_listing.h"
 #include "files/run_file_systems.h"
 #include "settings/messages.h"
 #include "settings/settings_database.h"
@@ -119,12 +120,6 @@ std::uint16_t SmbPortFrom(const std::string& text) {
   return value >= 1 && value <= 65535 ? static_cast<std::uint16_t>(value) : kDefault;
 }
 
-std::string TemporaryMarkerFor(const std::string& appFolder) {
-  std::error_code ec;
-  const std::string absolute = std::filesystem::absolute(appFolder, ec).lexically_normal().string();
-  return "vt" + ShortHash(WithoutTrailingSeparators(ec ? appFolder : absolute));
-}
-
 int RunBackupCommand(const std::string& appFolder, const CliContext& context,
                      const std::string& sqlStandinFolder, std::ostream& out, std::ostream& err) {
   auto clock = std::make_shared<SystemClock>();
@@ -156,6 +151,8 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
     out << line << "\n" << std::flush;
   });
   SqliteBackupRecordsFactory records(appFolder, clock);
+  // Marks this agent's temporary files, on this machine and the share alike.
+  const CopyMarker marker = CopyMarker::For(MachineName(), state.appFolder);
   ProgressPrinter progress(err);
   BackupServices services{
       .log = runLog,
@@ -168,9 +165,13 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
       .idleText = IdleText,
       .ensureSqlServerRunning = {},
       .copyProgress = [&](std::uint64_t done, std::uint64_t total) { progress(done, total); },
-      .makeFileSystems = [&] { return std::make_unique<LocalAndSmbFileSystems>(context.smbPort); },
+      .makeFileSystems =
+          [&] {
+            return std::make_unique<LocalAndSmbFileSystems>(context.smbPort, kDefaultSmbTimeout,
+                                                            marker);
+          },
       .archiver = ChooseArchiver(context.executableFolder, context.searchPath),
-      .temporaryMarker = TemporaryMarkerFor(appFolder)};
+      .marker = marker};
 
   const auto summary =
       BackupThreadProc(loaded.config, {state.configured, state.backupRunning}, services);

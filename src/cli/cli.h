@@ -50,9 +50,6 @@ int RunInitCommand(const std::string& appFolder, const CliContext& context, std:
 
 // The SMB port a VELTORA_SMB_PORT value names; 445 unless it is 1..65535.
 std::uint16_t SmbPortFrom(const std::string& text);
-// The mark of this application folder's temporary files: a short hash of its
-// absolute path, so that agents of other folders never take them for theirs.
-std::string TemporaryMarkerFor(const std::string& appFolder);
 
 // The folder of the running executable (platform file).
 std::string ExecutableFolder();

@@ -259,7 +259,7 @@ class BackupJob {
       // backup's name for the later stages to archive and count.
       const std::string file = config_.localFolder + name + stamp + ".bak";
       const std::string temporary =
-          config_.localFolder + TemporaryBackupName(name + stamp + ".bak", s_.temporaryMarker);
+          config_.localFolder + TemporaryCopyName(s_.marker, name + stamp + ".bak");
       Trap(
           [&] {
             ForceDeleteFile(Files(), temporary);
@@ -334,7 +334,7 @@ class BackupJob {
     if (config_.compressionLevel == 0) return true;
     const auto outcome = RunCompressionStage(
         {config_.compressionLevel, config_.localFolder, config_.archivePassword, s_.archiver,
-         s_.temporaryMarker},
+         s_.marker},
         Files(), s_.log);
     if (!outcome) return false;
     extension_ = outcome->extension;

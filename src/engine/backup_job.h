@@ -22,6 +22,7 @@
 #include "engine/local_result.h"
 #include "files/file_ops.h"
 #include "files/file_system.h"
+#include "files/temp_names.h"
 #include "sqlserver/sql_server_connection.h"
 
 namespace veltora {
@@ -42,7 +43,7 @@ struct BackupServices {
   std::function<std::unique_ptr<RunFileSystems>()> makeFileSystems;
   std::optional<Archiver> archiver;  // none: no archiver to be had
   // Marks this agent's temporary files (its application folder's own).
-  std::string temporaryMarker;
+  CopyMarker marker;
 };
 
 // The process-wide flags the thread coordinates through.

@@ -15,9 +15,6 @@ namespace veltora {
 namespace msg = engine_msg;
 namespace {
 
-constexpr char kTemporaryPrefix[] = "~";
-constexpr char kTemporarySuffix[] = ".veltora-tmp";
-
 // Removes whatever the stage leaves behind, however it ends: the command file
 // (its own "del" line covers only a run that reaches it) and the temporary
 // archives.
@@ -42,16 +39,6 @@ bool IsBackupFileName(const std::string& name) {
 }
 
 }  // namespace
-
-std::string TemporaryBackupName(const std::string& finalName, const std::string& marker) {
-  return kTemporaryPrefix + marker + "-" + ShortHash(finalName) + kTemporarySuffix;
-}
-
-bool IsTemporaryBackupName(const std::string& name, const std::string& marker) {
-  const std::string prefix = kTemporaryPrefix + marker + "-";
-  return name.size() == prefix.size() + 16 + sizeof kTemporarySuffix - 1 &&
-         StartsWith(name, prefix) && EndsWith(name, kTemporarySuffix);
-}
 
 std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& in,
                                                       const FileSystemRouter& fs, LineLog& log) {
@@ -83,12 +70,12 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
     std::vector<std::string> names;
     for (const FolderEntry& e : entries) {
       if (e.isFolder || e.isLink) continue;  // a link is never archived, nor deleted through
-      if (IsTemporaryBackupName(e.name, in.temporaryMarker)) {
+      if (IsTemporaryCopyName(e.name, in.marker)) {
         ForceDeleteFile(fs, folder + e.name);
       } else if (IsBackupFileName(e.name)) {
         const std::string final = folder + StemOf(e.name) + archiver.extension;
         tasks.push_back({folder + e.name,
-                         folder + TemporaryBackupName(NameInFolder(final), in.temporaryMarker),
+                         folder + TemporaryCopyName(in.marker, NameInFolder(final)),
                          final});
         names.push_back(e.name);
         cleanup.Add(tasks.back().temporary);

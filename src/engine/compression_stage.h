@@ -20,6 +20,7 @@
 #include "base/line_log.h"
 #include "engine/archiver.h"
 #include "files/file_system.h"
+#include "files/temp_names.h"
 
 namespace veltora {
 
@@ -30,7 +31,7 @@ struct CompressionInputs {
   std::optional<Archiver> archiver;  // the archiver to use; none = no archiver to be had
   // Marks this agent's temporary archives, so that a leftover is recognised as
   // its own and no other agent's file is ever removed.
-  std::string temporaryMarker;
+  CopyMarker marker;
 };
 
 struct CompressionOutcome {
@@ -52,10 +53,5 @@ struct CompressionOutcome {
 // path, and the password appears in no line.
 std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& in,
                                                       const FileSystemRouter& fs, LineLog& log);
-
-// The name a backup's archive is written under until it tested good: bounded
-// in length whatever the final name's, and carrying `marker`.
-std::string TemporaryBackupName(const std::string& finalName, const std::string& marker);
-bool IsTemporaryBackupName(const std::string& name, const std::string& marker);
 
 }  // namespace veltora

@@ -10,66 +10,18 @@
 #include "base/text.h"
 #include "files/file_system.h"
 #include "files/local_file_system.h"
+#include "files/temp_names.h"
 
 namespace veltora {
 namespace {
 
-constexpr char kShareTempPrefix[] = "~";
-constexpr char kShareTempSuffix[] = ".veltora-part";
-constexpr char kLocalTempInfix[] = ".part-";
-constexpr std::size_t kLocalTempRandom = 6;  // the XXXXXX of mkostemp
+// How many random names the writable-folder test tries after the plain one.
+constexpr int kWritableTestAttempts = 8;
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Removes a folder with everything in it. Failures are ignored: what can be
-// removed is. Entries are read first and removed afterwards, since removing
-// while reading leaves it open whether the listing still returns them. A link
-// is removed itself, never followed, so nothing outside the folder is reached.
-void RemoveFolderWithContents(FileSystem& fs, const std::string& folder) {
-  const std::string path = WithoutTrailingSeparators(folder);
-  // A link (or file) standing where the folder should be goes by itself; a
-  // real folder refuses a file deletion.
-  if (fs.DeleteFile(path)) return;
-  fs.SetReadOnly(path, false);
-  std::vector<FolderEntry> entries;
-  if (fs.ReadFolder(path, entries)) {
-    for (const FolderEntry& entry : entries) {
-      const std::string child = JoinPath(path, entry.name);
-      if (entry.isFolder && !entry.isLink) {
-        RemoveFolderWithContents(fs, child);
-      } else {
-        fs.DeleteFile(child);  // resets the attributes first
-      }
-    }
-  }
-  fs.RemoveFolder(path);
-}
+// Whether anything (file, folder, link to either) holds the name.
+bool Taken(FileSystem& fs, const std::string& path) { return fs.IsFolder(path) || fs.IsFile(path); }
 
 }  // namespace
-
-std::string TemporaryCopyName(const std::string& finalName) {
-  return kShareTempPrefix + finalName + kShareTempSuffix;
-}
-
-bool IsTemporaryCopyName(const std::string& name) {
-  const std::size_t shareFixes = sizeof kShareTempPrefix - 1 + sizeof kShareTempSuffix - 1;
-  if (name.size() > shareFixes && name.rfind(kShareTempPrefix, 0) == 0 &&
-      EndsWith(name, kShareTempSuffix))
-    return true;
-  // "." + name + ".part-" + six characters from mkostemp.
-  const std::size_t infix = sizeof kLocalTempInfix - 1;
-  if (name.size() < 1 + 1 + infix + kLocalTempRandom || name[0] != '.') return false;
-  const std::size_t at = name.size() - kLocalTempRandom - infix;
-  if (name.compare(at, infix, kLocalTempInfix) != 0) return false;
-  for (std::size_t i = name.size() - kLocalTempRandom; i < name.size(); ++i) {
-    const char c = name[i];
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
-  }
-  return true;
-}
 
 int RemoveStaleTemporaryFiles(FileSystem& fs, const std::string& folder) {
   try {
@@ -77,30 +29,29 @@ int RemoveStaleTemporaryFiles(FileSystem& fs, const std::string& folder) {
     if (!fs.ReadFolder(WithoutTrailingSeparators(folder), entries)) return -1;
     int removed = 0;
     for (const FolderEntry& entry : entries) {
-      if (entry.isFolder || !IsTemporaryCopyName(entry.name)) continue;
+      if (entry.isFolder || !IsTemporaryCopyName(entry.name, fs.marker())) continue;
       if (fs.DeleteFile(JoinPath(folder, entry.name))) ++removed;
     }
     return removed;
-  } catch (...) {
+  } catch (const std::exception&) {
     return -1;
   }
 }
 
-DateTime GetFileDate(const FileSystemRouter& router, const std::string& path, int kind) {
+DateTime GetFileDate(const FileSystemRouter& router, const std::string& path, FileTime kind) {
   try {
     if (path.empty()) return kUnreadableTime;
     FileSystem& fs = router.For(path);
     switch (kind) {
-      case 0:
+      case FileTime::kCreation:
         return fs.CreationTime(path);
-      case 1:
+      case FileTime::kLastAccess:
         return fs.LastAccessTime(path);
-      case 2:
+      case FileTime::kLastWrite:
         return fs.LastWriteTime(path);
-      default:
-        return kUnreadableTime;
     }
-  } catch (...) {
+    return kUnreadableTime;
+  } catch (const std::exception&) {
     return kUnreadableTime;
   }
 }
@@ -108,7 +59,7 @@ DateTime GetFileDate(const FileSystemRouter& router, const std::string& path, in
 bool FileExists(const FileSystemRouter& router, const std::string& path) {
   try {
     return !path.empty() && router.For(path).IsFile(path);
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }
@@ -116,7 +67,7 @@ bool FileExists(const FileSystemRouter& router, const std::string& path) {
 bool FolderExists(const FileSystemRouter& router, const std::string& path) {
   try {
     return !path.empty() && router.For(path).IsFolder(path);
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }
@@ -125,7 +76,7 @@ bool ForceDeleteFile(const FileSystemRouter& router, const std::string& path) {
   try {
     if (!FileExists(router, path)) return false;
     return router.For(path).DeleteFile(path);
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }
@@ -136,16 +87,25 @@ bool IsFolderWritable(const FileSystemRouter& router, const std::string& folder)
     if (trimmed.empty()) return false;
     FileSystem& fs = router.For(trimmed);
     if (!fs.IsFolder(trimmed)) return false;
-    const std::string testFolder = JoinPath(trimmed, kWritableTestFolderName);
-    if (fs.IsFolder(testFolder)) {
-      RemoveFolderWithContents(fs, testFolder);
-      if (fs.IsFolder(testFolder)) return false;
+    // Making the folder is the claim. The plain name may be taken, or made
+    // and removed again by another test between our look and our claim, so a
+    // refusal there proves nothing; a refused random name, which nobody else
+    // uses, means the folder cannot be written.
+    std::string testFolder = JoinPath(trimmed, kWritableTestFolderName);
+    for (int attempt = 0; attempt <= kWritableTestAttempts; ++attempt) {
+      if (attempt > 0)
+        testFolder = JoinPath(trimmed, std::string(kWritableTestFolderName) +
+                                           kWritableTestFolderSuffixSeparator + RandomToken(8));
+      if (Taken(fs, testFolder)) continue;
+      if (fs.MakeFolder(testFolder)) {
+        // Ours, and nobody had reason to put anything in it.
+        fs.RemoveFolder(testFolder);
+        return true;
+      }
+      if (attempt > 0 && !Taken(fs, testFolder)) return false;
     }
-    // The parent exists, so making the one missing level is making them all.
-    if (!fs.MakeFolder(testFolder)) return false;
-    RemoveFolderWithContents(fs, testFolder);
-    return true;
-  } catch (...) {
+    return false;
+  } catch (const std::exception&) {
     return false;
   }
 }
@@ -160,7 +120,7 @@ bool CopyFileOver(const FileSystemRouter& router, const std::string& source,
     FileSystem& fs = router.For(to);
     if (fs.IsFile(to)) fs.SetReadOnly(to, false);
     return fs.CopyFromLocal(from, to, true, {}).ok;
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }
@@ -169,7 +129,7 @@ std::string FileNameIfExists(const FileSystemRouter& router, const std::string& 
   try {
     const std::string trimmed = Trim(path);
     return FileExists(router, trimmed) ? BaseName(trimmed) : std::string();
-  } catch (...) {
+  } catch (const std::exception&) {
     return std::string();
   }
 }
@@ -185,7 +145,7 @@ auto WithLocal(F&& f) {
 }
 }  // namespace
 
-DateTime GetFileDate(const std::string& path, int kind) {
+DateTime GetFileDate(const std::string& path, FileTime kind) {
   return WithLocal([&](const FileSystemRouter& r) { return GetFileDate(r, path, kind); });
 }
 bool ForceDeleteFile(const std::string& path) {

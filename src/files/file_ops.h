@@ -14,31 +14,37 @@
 #include <string>
 
 #include "base/date_time.h"
+#include "files/temp_names.h"
 
 namespace veltora {
 
 // The subfolder the writable-folder test creates and removes again.
 inline constexpr char kWritableTestFolderName[] = "读写测试";
+// Joins it to the random suffix when that name is taken.
+inline constexpr char kWritableTestFolderSuffixSeparator[] = "-";
 
-// Creation (kind 0), last-access (1) or last-write (2) time of a file or folder
-// as a local date-time at two-second resolution (seconds rounded down to even),
-// as an MS-DOS date-time pair holds it. -1.0 when the time cannot be read, the
-// file system keeps no birth time (kind 0), it lies outside 1980..2107, or the
-// kind is none of 0, 1, 2. The path is used as given, not trimmed.
-DateTime GetFileDate(const std::string& path, int kind);
+// Which time of a file GetFileDate reads.
+enum class FileTime { kCreation, kLastAccess, kLastWrite };
+
+// The creation, last-access or last-write time of a file or folder as a local
+// date-time at two-second resolution (seconds rounded down to even), as an
+// MS-DOS date-time pair holds it. -1.0 when the time cannot be read, the file
+// system keeps no birth time (kCreation), or it lies outside 1980..2107. The
+// path is used as given, not trimmed.
+DateTime GetFileDate(const std::string& path, FileTime kind);
 
 // Deletes the file (not a folder) at the path, unchanged and untrimmed, after
 // making it writable. True when it was deleted. A symbolic link is removed
 // itself; what it points to is never touched.
 bool ForceDeleteFile(const std::string& path);
 
-// The writable-folder test: creates and removes the fixed subfolder "读写测试"
-// (after removing a leftover of that name with all its contents). False when
-// the trimmed folder is empty or no folder, when a leftover cannot be removed,
-// or when the test folder cannot be made; true otherwise, even when something
-// of it was left behind. A user's own subfolder of that name is emptied and
-// removed by every test, and two tests of one folder at the same moment can make
-// one of them fail. Removal never follows a symbolic link out of the test folder.
+// The writable-folder test: creates a subfolder and removes it again. The
+// subfolder is "读写测试" unless something of that name exists (a user's own
+// folder, or another test's at this moment); then it is "读写测试-" + 8 random
+// characters. A folder the test did not create is never touched, and tests of
+// one folder at the same moment all succeed. False when the trimmed folder is
+// empty or no folder, or when no test folder can be made; true otherwise, even
+// when the test folder could not be removed again.
 bool IsFolderWritable(const std::string& folder);
 
 // Copies source onto target, replacing it. Both trimmed; false when either is
@@ -63,16 +69,18 @@ struct CopyOutcome {
 };
 
 // Copies source to target so that the target name only ever holds a complete
-// copy: the bytes go to a hidden temporary file beside the target
-// ("." + name + ".part-XXXXXX"), which is flushed to disk and renamed over the
-// target once its size matches the source. On any failure (disk full,
-// unreadable source, missing target folder, target is a folder) the temporary
-// file is removed, an existing target is left as it was, and the reason is
-// returned. Memory use is bounded whatever the file's size. The target gets the
-// source's permission bits and modification time, as a Windows copy keeps the
-// last-write time; its creation time is the time of the copy.
+// copy: the bytes go to a temporary file beside the target (TemporaryCopyName,
+// carrying `marker`), which is flushed to disk and renamed over the target once
+// its size matches the source. On any failure (disk full, unreadable source,
+// missing target folder, target is a folder) the temporary file is removed, an
+// existing target is left as it was, and the reason is returned. The source is
+// opened without following a symbolic link, and anything but a regular file is
+// refused with "not a regular file". Memory use is bounded whatever the file's
+// size. The target gets the source's permission bits (rwx for owner, group and
+// others; never set-id or sticky bits) and modification time, as a Windows copy
+// keeps the last-write time; its creation time is the time of the copy.
 CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
-                           const CopyProgress& progress = {});
+                           const CopyProgress& progress = {}, const CopyMarker& marker = {});
 
 }  // namespace veltora
 
@@ -82,7 +90,7 @@ CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
 // gives false.
 namespace veltora {
 class FileSystemRouter;
-DateTime GetFileDate(const FileSystemRouter& fs, const std::string& path, int kind);
+DateTime GetFileDate(const FileSystemRouter& fs, const std::string& path, FileTime kind);
 bool ForceDeleteFile(const FileSystemRouter& fs, const std::string& path);
 bool IsFolderWritable(const FileSystemRouter& fs, const std::string& folder);
 bool CopyFileOver(const FileSystemRouter& fs, const std::string& source, const std::string& target);

@@ -1,5 +1,6 @@
-// The POSIX copy through a temporary name, and the MS-DOS rounding of file
-// times, shared by the local file system and the SMB client.
+// The POSIX copy through a temporary name, the opening of a copy source, and
+// the MS-DOS rounding of file times, shared by the local file system and the
+// SMB client.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,86 +16,44 @@
 #include "base/path.h"
 #include "files/file_ops.h"
 #include "files/posix_internal.h"
+#include "files/retention_messages.h"
 
 namespace veltora {
 namespace {
 
-// Closes a descriptor on every path out of a function.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now and reports close()'s error, which for a written file can be
-  // the first sign of a failed write-back.
-  int Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd >= 0 ? ::close(fd) : 0;
-  }
-  void Reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
-
-// Removes a temporary file on every path out of a function, exceptions from a
-// progress callback included, unless it was renamed into place.
-class TempFileGuard {
- public:
-  explicit TempFileGuard(std::string path) : path_(std::move(path)) {}
-  ~TempFileGuard() {
-    if (!kept_) ::unlink(path_.c_str());
-  }
-  TempFileGuard(const TempFileGuard&) = delete;
-  TempFileGuard& operator=(const TempFileGuard&) = delete;
-  void Keep() { kept_ = true; }
-
- private:
-  std::string path_;
-  bool kept_ = false;
-};
-
 // ---------------------------------------------------------------------------
 // CopyFileSafely
 
-constexpr std::size_t kFileNameMax = 255;
-constexpr char kTempSuffix[] = ".part-XXXXXX";
 // copy_file_range is asked for this much per call, so that progress can be
 // reported and write-back started between calls.
 constexpr std::size_t kCopyChunk = 64u << 20;
 constexpr std::size_t kFallbackBuffer = 1u << 20;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
-constexpr char kSourceChanged[] = "the source file changed size while it was being copied";
+// Temporary names are random; a collision is retried this many times.
+constexpr int kTempNameAttempts = 8;
 
-std::string ErrorText(int err) { return std::error_code(err, std::generic_category()).message(); }
+CopyOutcome Failed(int err) { return CopyOutcome{false, internal::ErrorText(err)}; }
+CopyOutcome Failed(const char* reason) { return CopyOutcome{false, reason}; }
 
-CopyOutcome Failed(int err) { return CopyOutcome{false, ErrorText(err)}; }
-
-// The hidden temporary name beside the target. A long name is shortened (at a
-// character boundary) so that the temporary name still fits the file system.
-std::string TempTemplateFor(const std::string& target) {
+// The folder part of the target, with its separator, or "" for a bare name.
+std::string FolderPartOf(const std::string& target) {
   const std::size_t slash = target.rfind('/');
-  std::string folder;
-  std::string name = target;
-  if (slash != std::string::npos) {
-    folder = target.substr(0, slash + 1);
-    name = target.substr(slash + 1);
+  return slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+}
+
+// Creates a fresh temporary file beside the target, exclusively, owner-only
+// until the copy is complete. Fills `path`; an errno on failure.
+int CreateTemporary(const std::string& target, const CopyMarker& marker, ScopedFd& fd,
+                    std::string& path) {
+  const std::string folder = FolderPartOf(target);
+  const std::string name = target.substr(folder.size());
+  for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+    path = folder + TemporaryCopyName(marker, name);
+    fd.Reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.valid()) return 0;
+    if (errno != EEXIST) return errno;
   }
-  const std::size_t room = kFileNameMax - 1 - (sizeof kTempSuffix - 1);
-  if (name.size() > room) {
-    std::size_t cut = room;
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-    name.resize(cut);
-  }
-  return folder + "." + name + kTempSuffix;
+  return EEXIST;
 }
 
 // Folder of the target, for flushing the rename to disk.
@@ -200,6 +159,28 @@ int PutInPlace(const std::string& tempPath, const std::string& target, bool over
 
 namespace internal {
 
+std::string ErrorText(int err) { return std::error_code(err, std::generic_category()).message(); }
+
+ScopedFd OpenCopySource(const std::string& path, struct stat& st, std::string& error) {
+  // O_NONBLOCK so that a FIFO in the source's place cannot hang the open.
+  ScopedFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+  if (!in.valid()) {
+    // O_NOFOLLOW answers ELOOP for a link in the last place.
+    error = errno == ELOOP ? files_msg::kNotARegularFile : ErrorText(errno);
+    return ScopedFd();
+  }
+  if (::fstat(in.get(), &st) != 0) {
+    error = ErrorText(errno);
+    return ScopedFd();
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = files_msg::kNotARegularFile;
+    return ScopedFd();
+  }
+  ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
+  return in;
+}
+
 DateTime DosRoundedLocalTime(std::time_t seconds) {
   std::tm tm{};
   if (localtime_r(&seconds, &tm) == nullptr) return kUnreadableTime;
@@ -218,33 +199,30 @@ DateTime DosRoundedLocalTime(std::time_t seconds) {
 }
 
 CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
-                          const CopyProgress& progress) {
+                          const CopyMarker& marker, const CopyProgress& progress) {
   try {
     if (source.empty() || target.empty()) return Failed(ENOENT);
     if (IsSharePath(source) || IsSharePath(target)) return Failed(EOPNOTSUPP);
     if (target.back() == '/') return Failed(EISDIR);
 
-    // O_NONBLOCK so that a FIFO in the source's place cannot hang the open.
-    UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!in.valid()) return Failed(errno);
     struct stat st {};
-    if (::fstat(in.get(), &st) != 0) return Failed(errno);
-    if (S_ISDIR(st.st_mode)) return Failed(EISDIR);
-    if (!S_ISREG(st.st_mode)) return Failed(EINVAL);
+    std::string error;
+    const ScopedFd in = OpenCopySource(source, st, error);
+    if (!in.valid()) return CopyOutcome{false, error};
     if (!overwrite) {
       // Refuse early, before the bytes travel, when the name is already taken;
       // PutInPlace still refuses a file that appears meanwhile.
       struct stat existing {};
       if (::lstat(target.c_str(), &existing) == 0) return Failed(EEXIST);
     }
-    ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    std::string tempPath = TempTemplateFor(target);
-    UniqueFd out(::mkostemp(tempPath.data(), O_CLOEXEC));
-    if (!out.valid()) return Failed(errno);
-    // From here on every way out but the rename removes the temporary file.
-    TempFileGuard tempGuard(tempPath);
+    ScopedFd out;
+    std::string tempPath;
+    if (const int err = CreateTemporary(target, marker, out, tempPath)) return Failed(err);
+    // From here on every way out but the rename removes the temporary file,
+    // exceptions from the progress callback included.
+    ScopedTempFile temp(tempPath);
 
     const auto total = static_cast<std::uint64_t>(st.st_size);
     std::uint64_t done = 0;
@@ -255,33 +233,35 @@ CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, 
     if (::fstat(in.get(), &now) != 0 || ::fstat(out.get(), &written) != 0) return Failed(errno);
     if (static_cast<std::uint64_t>(now.st_size) != done ||
         static_cast<std::uint64_t>(written.st_size) != done)
-      return CopyOutcome{false, kSourceChanged};
+      return Failed(files_msg::kSourceChanged);
 
+    // Never more than the source's own permission bits: no set-id, no sticky.
     if (::fchmod(out.get(), st.st_mode & 0777) != 0) return Failed(errno);
     const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
     if (::futimens(out.get(), times) != 0) return Failed(errno);
     if (::fsync(out.get()) != 0) return Failed(errno);
-    if (out.Close() != 0) return Failed(errno);
+    // close() reports a failed write-back that fsync may not have.
+    if (::close(out.Release()) != 0) return Failed(errno);
     if (const int err = PutInPlace(tempPath, target, overwrite)) return Failed(err);
-    tempGuard.Keep();
+    temp.Release();
 
     // Make the new name itself durable; a failure here no longer undoes the copy.
-    UniqueFd folder(::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const ScopedFd folder(::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.valid()) ::fsync(folder.get());
 
     return internal::CopyDone(progress, done);
   } catch (const std::bad_alloc&) {
     return Failed(ENOMEM);
-  } catch (...) {
-    return Failed(EIO);
+  } catch (const std::exception& e) {
+    return CopyOutcome{false, e.what()};
   }
 }
 
 }  // namespace internal
 
 CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
-                           const CopyProgress& progress) {
-  return internal::CopyLocalFile(source, target, true, progress);
+                           const CopyProgress& progress, const CopyMarker& marker) {
+  return internal::CopyLocalFile(source, target, true, marker, progress);
 }
 
 }  // namespace veltora

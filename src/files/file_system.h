@@ -11,6 +11,7 @@
 #include "base/date_time.h"
 #include "files/file_ops.h"
 #include "files/share_connection.h"
+#include "files/temp_names.h"
 
 namespace veltora {
 
@@ -21,6 +22,8 @@ struct FolderEntry {
   // A symbolic link (local file systems only). A link to a folder counts as a
   // folder for listing but is never descended into or emptied through.
   bool isLink = false;
+  // The read-only attribute: locally, no write permission for the owner.
+  bool readOnly = false;
 };
 
 class FileSystem {
@@ -31,7 +34,9 @@ class FileSystem {
   // The entries of one folder, without "." and "..", in no particular order.
   // False when the folder cannot be read.
   virtual bool ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) = 0;
-  // Creation time of a file or folder as GetFileDate kind 0 reads it.
+  // The marker of the temporary names this object's copies are written under.
+  virtual const CopyMarker& marker() const = 0;
+  // Creation time of a file or folder as GetFileDate reads it.
   virtual DateTime CreationTime(const std::string& path) = 0;
   // Last-access and last-write times, read the same way; -1.0 where the file
   // system cannot tell.
@@ -58,22 +63,21 @@ class FileSystem {
     return false;
   }
   // Copies a local file to `target` on this file system so that the target
-  // name only ever holds a complete copy (temporary name, size check, rename).
-  // With `overwrite` false an existing target is left alone and the copy fails.
+  // name only ever holds a complete copy: the bytes go to a temporary name
+  // (TemporaryCopyName with marker()) beside the target, which is renamed into
+  // place once it is checked. With `overwrite` false an existing target is
+  // left alone and the copy fails. On failure no file stands under the target
+  // name that was not there before, and the temporary file is removed where
+  // the file system still answers.
   virtual CopyOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
                                     bool overwrite, const CopyProgress& progress) = 0;
 };
 
-// The name a copy to a share is written under until it is complete, beside
-// `finalName` in the same folder: "~" + name + ".veltora-part". A local copy
-// uses CopyFileSafely's "." + name + ".part-XXXXXX". IsTemporaryCopyName
-// recognises both, so one clean-up finds either's leftovers.
-std::string TemporaryCopyName(const std::string& finalName);
-bool IsTemporaryCopyName(const std::string& name);
-
-// Deletes the temporary copies that earlier, interrupted runs left directly in
-// the folder. Answers how many were removed; -1 when the folder cannot be read.
-// Never called while a copy into the same folder is running.
+// Deletes the temporary copies with this file system's marker that earlier,
+// interrupted copies left directly in the folder. Those of other agents (other
+// machines, other application folders) are left alone: they may be in flight.
+// Answers how many were removed; -1 when the folder cannot be read. Never
+// called while a copy of this agent into the same folder is running.
 int RemoveStaleTemporaryFiles(FileSystem& fs, const std::string& folder);
 
 // Serves local paths from one file system and share paths (beginning with two

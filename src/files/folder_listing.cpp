@@ -1,6 +1,7 @@
 #include "files/folder_listing.h"
 
 #include <algorithm>
+#include <exception>
 #include <functional>
 #include <string_view>
 #include <utility>
@@ -128,7 +129,7 @@ std::string NormaliseMask(const std::string& mask, bool wrap) {
     if (cleaned.empty()) return kEverything;
     if (cleaned.find_first_of("*?") != std::string::npos || !wrap) return cleaned;
     return "*" + cleaned + "*";
-  } catch (...) {
+  } catch (const std::exception&) {
     return kEverything;
   }
 }
@@ -174,7 +175,7 @@ bool ListFolderEntries(const FileSystemRouter& router, std::vector<std::string>*
   try {
     return List(router, folder, mask, wrap, recurse, entryKind,
                 [list](const std::string& path, const FolderEntry&) { list->push_back(path); });
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }
@@ -187,7 +188,7 @@ int CountFiles(const FileSystemRouter& router, const std::string& folder, const 
                            kFilesOnly))
       return 0;
     return static_cast<int>(found.size());
-  } catch (...) {
+  } catch (const std::exception&) {
     return 0;
   }
 }
@@ -199,7 +200,7 @@ bool ListFilesWithDates(const FileSystemRouter& router, const std::string& folde
                 [&out](const std::string& path, const FolderEntry& entry) {
                   out.push_back(ListedFile{path, entry.created});
                 });
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }
@@ -227,7 +228,7 @@ std::string FolderOfExistingFile(const std::string& path) {
     if (folder.empty() || (folder.size() == 2 && folder[1] == ':'))
       folder = trimmed.substr(0, cut + 1);
     return FolderExists(folder) ? folder : std::string();
-  } catch (...) {
+  } catch (const std::exception&) {
     return std::string();
   }
 }

@@ -1,5 +1,5 @@
 // Listing and counting the entries of a folder that match a Windows search
-// mask, and the platform family query. Stateless; every error becomes the
+// mask, and this machine's name. Stateless; every error becomes the
 // failure value.
 //
 // The path-only forms serve the local disk, where a share path (beginning
@@ -57,12 +57,10 @@ int CountFiles(const std::string& folder, const std::string& mask, bool recurse)
 // The folder of an existing file (a root keeps its separator), or empty.
 std::string FolderOfExistingFile(const std::string& path);
 
-// "Win32", "Win9X", "WinNT" or empty; IsWindowsNT is true for "WinNT".
-// Every POSIX system answers "WinNT": its callers (the service control and the
-// administrator check) then do their work through the POSIX service manager
-// and user checks instead of giving up as on a pre-NT Windows.
-std::string PlatformName();
-bool IsWindowsNT();
+// This machine's network name, as other machines on the network know it;
+// empty when it cannot be read. With the application folder it makes the
+// marker of this agent's temporary copies (CopyMarker::For).
+std::string MachineName();
 
 }  // namespace veltora
 

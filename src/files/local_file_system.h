@@ -1,10 +1,11 @@
 // The local disk as a FileSystem. Share paths (beginning with two
 // backslashes) name nothing here: the router sends them elsewhere.
 //
-// Stateless; one object may serve any number of threads.
+// Holds nothing but its marker; one object may serve any number of threads.
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "files/file_system.h"
@@ -13,10 +14,15 @@ namespace veltora {
 
 class LocalFileSystem final : public FileSystem {
  public:
+  // `marker` goes into the temporary names of this object's copies; the
+  // composition root passes CopyMarker::For(MachineName(), application folder).
+  explicit LocalFileSystem(CopyMarker marker = {}) : marker_(std::move(marker)) {}
+
+  const CopyMarker& marker() const override { return marker_; }
   bool IsFile(const std::string& path) override;
   bool IsFolder(const std::string& path) override;
-  // Reads each entry's birth time with the entry (statx, following a link as
-  // GetFileDate does).
+  // Reads each entry's birth time and permissions with the entry (statx,
+  // following a link as GetFileDate does).
   bool ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) override;
   DateTime CreationTime(const std::string& path) override;
   DateTime LastAccessTime(const std::string& path) override;
@@ -29,6 +35,9 @@ class LocalFileSystem final : public FileSystem {
   bool SetReadOnly(const std::string& path, bool readOnly) override;
   CopyOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
                             bool overwrite, const CopyProgress& progress) override;
+
+ private:
+  const CopyMarker marker_;
 };
 
 }  // namespace veltora

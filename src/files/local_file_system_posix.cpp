@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <memory>
 
 #include "base/path.h"
 #include "files/local_file_system.h"
@@ -15,19 +14,35 @@ namespace {
 
 bool Usable(const std::string& path) { return !path.empty() && !IsSharePath(path); }
 
-// kind 0 birth, 1 access, 2 write; a file system without birth times leaves
-// the bit clear and the answer is -1.0.
-DateTime FileTime(int dirFd, const char* path, int kind) {
-  const unsigned int wanted = kind == 0 ? STATX_BTIME : kind == 1 ? STATX_ATIME : STATX_MTIME;
-  struct statx sx {};
-  if (::statx(dirFd, path, AT_STATX_SYNC_AS_STAT, wanted, &sx) != 0) return kUnreadableTime;
+unsigned int StatxBit(FileTime kind) {
+  switch (kind) {
+    case FileTime::kCreation:
+      return STATX_BTIME;
+    case FileTime::kLastAccess:
+      return STATX_ATIME;
+    case FileTime::kLastWrite:
+      break;
+  }
+  return STATX_MTIME;
+}
+
+// The chosen time from a statx answer; a file system without birth times
+// leaves the bit clear and the answer is -1.0.
+DateTime TimeFrom(const struct statx& sx, FileTime kind) {
+  const unsigned int wanted = StatxBit(kind);
   if ((sx.stx_mask & wanted) == 0) return kUnreadableTime;
-  const statx_timestamp& ts = kind == 0 ? sx.stx_btime : kind == 1 ? sx.stx_atime : sx.stx_mtime;
+  const statx_timestamp& ts = kind == FileTime::kCreation     ? sx.stx_btime
+                              : kind == FileTime::kLastAccess ? sx.stx_atime
+                                                              : sx.stx_mtime;
   return internal::DosRoundedLocalTime(static_cast<std::time_t>(ts.tv_sec));
 }
 
-DateTime FileTimeOf(const std::string& path, int kind) {
-  return Usable(path) ? FileTime(AT_FDCWD, path.c_str(), kind) : kUnreadableTime;
+DateTime FileTimeOf(const std::string& path, FileTime kind) {
+  struct statx sx {};
+  if (!Usable(path) ||
+      ::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, StatxBit(kind), &sx) != 0)
+    return kUnreadableTime;
+  return TimeFrom(sx, kind);
 }
 
 }  // namespace
@@ -44,7 +59,7 @@ bool LocalFileSystem::IsFolder(const std::string& path) {
 
 bool LocalFileSystem::ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
   if (!Usable(folder)) return false;
-  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+  const ScopedDir dir(::opendir(folder.c_str()));
   if (!dir) return false;
   const int fd = ::dirfd(dir.get());
   while (const dirent* e = ::readdir(dir.get())) {
@@ -56,20 +71,33 @@ bool LocalFileSystem::ReadFolder(const std::string& folder, std::vector<FolderEn
     if (type == DT_UNKNOWN && ::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
       type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_REG;
     entry.isLink = type == DT_LNK;
+    // What the entry is (a link: what it points to), its permissions and birth.
+    struct statx sx {};
+    const bool known =
+        ::statx(fd, e->d_name, AT_STATX_SYNC_AS_STAT, STATX_MODE | STATX_BTIME, &sx) == 0;
     if (type == DT_DIR) {
       entry.isFolder = true;
     } else if (entry.isLink) {
-      entry.isFolder = ::fstatat(fd, e->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+      entry.isFolder = known && S_ISDIR(sx.stx_mode);
     }
-    entry.created = FileTime(fd, e->d_name, 0);
+    if (known) {
+      entry.readOnly = (sx.stx_mode & S_IWUSR) == 0;
+      entry.created = TimeFrom(sx, FileTime::kCreation);
+    }
     entries.push_back(std::move(entry));
   }
   return true;
 }
 
-DateTime LocalFileSystem::CreationTime(const std::string& path) { return FileTimeOf(path, 0); }
-DateTime LocalFileSystem::LastAccessTime(const std::string& path) { return FileTimeOf(path, 1); }
-DateTime LocalFileSystem::LastWriteTime(const std::string& path) { return FileTimeOf(path, 2); }
+DateTime LocalFileSystem::CreationTime(const std::string& path) {
+  return FileTimeOf(path, FileTime::kCreation);
+}
+DateTime LocalFileSystem::LastAccessTime(const std::string& path) {
+  return FileTimeOf(path, FileTime::kLastAccess);
+}
+DateTime LocalFileSystem::LastWriteTime(const std::string& path) {
+  return FileTimeOf(path, FileTime::kLastWrite);
+}
 
 bool LocalFileSystem::MakeFolder(const std::string& path) {
   return Usable(path) && ::mkdir(path.c_str(), 0777) == 0;
@@ -106,7 +134,7 @@ bool LocalFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
 CopyOutcome LocalFileSystem::CopyFromLocal(const std::string& localSource,
                                            const std::string& target, bool overwrite,
                                            const CopyProgress& progress) {
-  return internal::CopyLocalFile(localSource, target, overwrite, progress);
+  return internal::CopyLocalFile(localSource, target, overwrite, marker_, progress);
 }
 
 }  // namespace veltora

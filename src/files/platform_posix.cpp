@@ -1,12 +1,17 @@
-// The platform family on POSIX. There is no Windows version query; the answer
-// is the NT family, so that the service control and the administrator check
-// run their POSIX implementations rather than returning their failure values.
+// Platform queries on POSIX.
+#include <limits.h>
+#include <unistd.h>
+
+#include <string>
+
 #include "files/folder_listing.h"
 
 namespace veltora {
 
-std::string PlatformName() { return "WinNT"; }
-
-bool IsWindowsNT() { return PlatformName() == "WinNT"; }
+std::string MachineName() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return std::string();
+  return name;
+}
 
 }  // namespace veltora

@@ -1,15 +1,45 @@
-// Internal to veltora_files: the POSIX pieces that the local file system and
-// the SMB client share.
+// POSIX only: the owners of POSIX handles, and the pieces that the local file
+// system and the SMB client share. Included by *_posix.cpp files alone (the
+// run log's POSIX writer uses the descriptor owner too).
 #pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <ctime>
+#include <exception>
 #include <string>
 
 #include "base/date_time.h"
+#include "base/scoped_handle.h"
 #include "files/file_ops.h"
+#include "files/temp_names.h"
 
-namespace veltora::internal {
+namespace veltora {
+
+struct FdTraits {
+  static int Invalid() { return -1; }
+  static void Close(int fd) { ::close(fd); }
+};
+using ScopedFd = ScopedHandle<int, FdTraits>;
+
+struct DirTraits {
+  static DIR* Invalid() { return nullptr; }
+  static void Close(DIR* dir) { ::closedir(dir); }
+};
+using ScopedDir = ScopedHandle<DIR*, DirTraits>;
+
+// A temporary file that is removed when its owner goes, unless Release()d
+// once it has been renamed into place.
+struct UnlinkTraits {
+  static std::string Invalid() { return std::string(); }
+  static void Close(const std::string& path) { ::unlink(path.c_str()); }
+};
+using ScopedTempFile = ScopedHandle<std::string, UnlinkTraits>;
+
+namespace internal {
 
 // The end of a successful copy: the final progress report (a failing progress
 // display does not undo a copy that is in place) and the outcome.
@@ -17,7 +47,7 @@ inline CopyOutcome CopyDone(const CopyProgress& progress, std::uint64_t done) {
   if (progress) {
     try {
       progress(done, done);
-    } catch (...) {
+    } catch (const std::exception&) {
     }
   }
   return CopyOutcome{true, std::string()};
@@ -27,10 +57,20 @@ inline CopyOutcome CopyDone(const CopyProgress& progress, std::uint64_t done) {
 // pair holds it (seconds rounded down to even); -1.0 outside 1980..2107.
 DateTime DosRoundedLocalTime(std::time_t seconds);
 
+// Opens a local copy source for reading: never through a symbolic link, never
+// anything but a regular file (a FIFO or device in its place cannot hang or
+// disturb anything: it is opened non-blocking and refused). Answers the
+// descriptor (blocking again) and fills `st`, or an empty owner and the reason.
+ScopedFd OpenCopySource(const std::string& path, struct stat& st, std::string& error);
+
+// The reason for an errno, in the operating system's words.
+std::string ErrorText(int err);
+
 // CopyFileSafely with a choice: with `overwrite` false an existing target is
 // never replaced, not even one that appears while the copy runs (the final
 // step is an atomic no-replace rename).
 CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
-                          const CopyProgress& progress);
+                          const CopyMarker& marker, const CopyProgress& progress);
 
-}  // namespace veltora::internal
+}  // namespace internal
+}  // namespace veltora

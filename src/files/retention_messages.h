@@ -50,4 +50,11 @@ inline constexpr char kCopyFailedReason[] = "导致失败可能的原因为：";
 inline constexpr char kNameNotForShare[] =
     "文件名含有远程共享文件夹不能保存的字符（\\ / : * ? \" < > |）或者过长";
 
+// Reasons a single file copy gives (CopyOutcome::error) besides the operating
+// system's own words; the backup job writes them into its failure lines.
+inline constexpr char kNotARegularFile[] = "not a regular file";
+inline constexpr char kSourceChanged[] = "the source file changed size while it was being copied";
+inline constexpr char kCopySizeDiffers[] = "the copy on the share does not have the source's size";
+inline constexpr char kCopyBytesDiffer[] = "the copy on the share differs from the source";
+
 }  // namespace veltora::files_msg

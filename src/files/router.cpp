@@ -10,6 +10,7 @@ namespace {
 // Where no share file system is configured: every share path names nothing.
 class MissingFileSystem final : public FileSystem {
  public:
+  const CopyMarker& marker() const override { return marker_; }
   bool IsFile(const std::string&) override { return false; }
   bool IsFolder(const std::string&) override { return false; }
   bool ReadFolder(const std::string&, std::vector<FolderEntry>&) override { return false; }
@@ -22,6 +23,9 @@ class MissingFileSystem final : public FileSystem {
                             const CopyProgress&) override {
     return CopyOutcome{false, "no file system serves share paths"};
   }
+
+ private:
+  const CopyMarker marker_;
 };
 
 }  // namespace

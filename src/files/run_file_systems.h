@@ -2,6 +2,7 @@
 // disk and libsmbclient for share paths, fresh for each run.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "files/file_system.h"
@@ -12,7 +13,9 @@ namespace veltora {
 
 class LocalAndSmbFileSystems final : public RunFileSystems {
  public:
-  explicit LocalAndSmbFileSystems(std::uint16_t smbPort) : share_(smbPort), router_(local_, &share_) {}
+  LocalAndSmbFileSystems(std::uint16_t smbPort, std::chrono::milliseconds smbTimeout,
+                         const CopyMarker& marker)
+      : local_(marker), share_(smbPort, smbTimeout, marker), router_(local_, &share_) {}
   const FileSystemRouter& Router() const override { return router_; }
   ShareConnector& Share() override { return share_; }
 

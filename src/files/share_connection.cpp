@@ -33,7 +33,7 @@ bool ConnectShare(ShareConnector& connector, LineLog& log, const std::string& sh
     log.Append(kConnectFailedUser + account + kConnectFailedShare + path + kConnectFailedCode +
                std::to_string(code) + kConnectFailedEnd);
     return code == kCredentialConflict;
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }

@@ -3,14 +3,14 @@
 //
 // A share path maps to smb://server:PORT/share/dir with every byte that a URL
 // may not hold as it is percent-encoded, so blanks and Chinese names work.
-// PORT is 445 unless VELTORA_SMB_PORT names another (the tests run their
-// Samba server on an unprivileged loopback port).
 //
-// Threads: libsmbclient contexts are not safe for concurrent use. Every call
-// takes the object's lock, so a shared object is safe, but calls then wait for
-// one another; a backup thread is meant to have its own object.
+// Threads: a libsmbclient context is not safe for concurrent use. Every public
+// call takes the object's lock and does its work through private helpers that
+// expect the lock held, so a shared object is safe, but its calls wait for one
+// another; a backup run is meant to have its own object.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -22,18 +22,23 @@
 
 namespace veltora {
 
-// VELTORA_SMB_PORT when it holds a port number (1..65535), else 445.
-std::uint16_t SmbPortFromEnvironment();
+inline constexpr std::uint16_t kDefaultSmbPort = 445;
+inline constexpr std::chrono::milliseconds kDefaultSmbTimeout{20000};
 
 // smb://server:port/share/dir/name for \\server\share\dir\name (either slash
 // accepted as separator, repeated and trailing separators ignored); empty
-// when the path is no share path or names no server.
+// when the path is no share path or names no server. Port 0 counts as 445.
 std::string SmbUrlFor(const std::string& sharePath, std::uint16_t port);
 
 class SmbFileSystem final : public FileSystem, public ShareConnector {
  public:
-  // `port` 0 takes SmbPortFromEnvironment().
-  explicit SmbFileSystem(std::uint16_t port = 0);
+  // `port`: the server's SMB port. `timeout`: how long one request waits for
+  // the server's answer before it fails, so that a stalled server ends any
+  // call, a copy included, within a small multiple of it (the request, then
+  // the clean-up's). `marker`: as LocalFileSystem's.
+  explicit SmbFileSystem(std::uint16_t port = kDefaultSmbPort,
+                         std::chrono::milliseconds timeout = kDefaultSmbTimeout,
+                         CopyMarker marker = {});
   ~SmbFileSystem() override;
   SmbFileSystem(const SmbFileSystem&) = delete;
   SmbFileSystem& operator=(const SmbFileSystem&) = delete;
@@ -47,9 +52,11 @@ class SmbFileSystem final : public FileSystem, public ShareConnector {
   int Connect(const std::string& sharePath, const std::string& user,
               const std::string& password) override;
 
+  const CopyMarker& marker() const override { return marker_; }
   bool IsFile(const std::string& path) override;
   bool IsFolder(const std::string& path) override;
-  // One listing request gives every entry with its creation time.
+  // One listing request gives every entry with its creation time and its
+  // read-only attribute.
   bool ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) override;
   DateTime CreationTime(const std::string& path) override;
   DateTime LastAccessTime(const std::string& path) override;
@@ -59,26 +66,29 @@ class SmbFileSystem final : public FileSystem, public ShareConnector {
   bool DeleteFile(const std::string& path) override;
   bool Rename(const std::string& from, const std::string& to) override;
   bool SetReadOnly(const std::string& path, bool readOnly) override;
-  // Streams through a 1 MiB buffer into TemporaryCopyName(name) beside the
-  // target and renames it into place once complete with the source's size.
-  // With `overwrite` false an existing target fails the copy; the check is made
-  // before the bytes travel and again right before the rename, as SMB offers
-  // libsmbclient no rename that refuses an existing name.
+  // Streams through a 1 MiB buffer into a temporary file beside the target,
+  // checks its size, reads it back from the share and compares it with the
+  // source, and only then renames it into place. Progress counts the bytes
+  // sent; the read-back is not reported. With `overwrite` false an existing
+  // target fails the copy: the check is made before the bytes travel and again
+  // right before the rename, as libsmbclient offers no rename that refuses an
+  // existing name (a file that appears between that check and the rename would
+  // be replaced).
   CopyOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
                             bool overwrite, const CopyProgress& progress) override;
 
   std::uint16_t port() const { return port_; }
 
  private:
-  struct Session;
-
-  std::string Url(const std::string& path) const { return SmbUrlFor(path, port_); }
-  // The access (or else last-write) time from a stat of the path.
-  DateTime StatTime(const std::string& path, bool access);
+  // The libsmbclient context, the account and every operation's work. Its
+  // members expect mutex_ held and never take it, so one operation may build
+  // on another.
+  class Session;
 
   const std::uint16_t port_;
-  std::recursive_mutex mutex_;
-  std::unique_ptr<Session> session_;
+  const CopyMarker marker_;
+  std::mutex mutex_;
+  const std::unique_ptr<Session> session_;
 };
 
 }  // namespace veltora

@@ -9,23 +9,26 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <system_error>
+#include <optional>
+#include <utility>
 
 #include "base/path.h"
+#include "base/scoped_handle.h"
 #include "base/text.h"
 #include "files/posix_internal.h"
+#include "files/retention_messages.h"
 #include "files/smb_file_system.h"
 
 namespace veltora {
 namespace {
 
-constexpr std::uint16_t kDefaultSmbPort = 445;
 constexpr std::size_t kCopyBuffer = 1u << 20;
 constexpr auto kProgressInterval = std::chrono::milliseconds(250);
-constexpr int kSmbTimeoutMs = 20000;
+constexpr unsigned kReadOnlyAttribute = 0x01;
 constexpr unsigned kDirectoryAttribute = 0x10;
+// Temporary names are random; a collision is retried this many times.
+constexpr int kTempNameAttempts = 8;
 
 // Windows error codes that Connect answers.
 constexpr int kAccessDenied = 5;         // ERROR_ACCESS_DENIED
@@ -34,9 +37,64 @@ constexpr int kUnexpectedNetError = 59;  // ERROR_UNEXP_NET_ERR
 constexpr int kBadNetName = 67;          // ERROR_BAD_NET_NAME
 constexpr int kLogonFailure = 1326;      // ERROR_LOGON_FAILURE
 
-std::string ErrorText(int err) { return std::error_code(err, std::generic_category()).message(); }
+CopyOutcome Failed(int err) { return CopyOutcome{false, internal::ErrorText(err)}; }
+CopyOutcome Failed(const char* reason) { return CopyOutcome{false, reason}; }
 
-CopyOutcome Failed(int err) { return CopyOutcome{false, ErrorText(err)}; }
+// Owners of libsmbclient handles. A file or folder handle, and a temporary
+// file to remove, need their context to be given back.
+struct SmbContextTraits {
+  static SMBCCTX* Invalid() { return nullptr; }
+  static void Close(SMBCCTX* ctx) { smbc_free_context(ctx, 1); }
+};
+using ScopedSmbContext = ScopedHandle<SMBCCTX*, SmbContextTraits>;
+
+struct SmbFileTraits {
+  SMBCCTX* ctx = nullptr;
+  static SMBCFILE* Invalid() { return nullptr; }
+  void Close(SMBCFILE* file) const { smbc_getFunctionClose(ctx)(ctx, file); }
+};
+using ScopedSmbFile = ScopedHandle<SMBCFILE*, SmbFileTraits>;
+
+struct SmbDirTraits {
+  SMBCCTX* ctx = nullptr;
+  static SMBCFILE* Invalid() { return nullptr; }
+  void Close(SMBCFILE* dir) const { smbc_getFunctionClosedir(ctx)(ctx, dir); }
+};
+using ScopedSmbDir = ScopedHandle<SMBCFILE*, SmbDirTraits>;
+
+// A temporary file on the share (its URL), removed unless Release()d.
+struct SmbUnlinkTraits {
+  SMBCCTX* ctx = nullptr;
+  static std::string Invalid() { return std::string(); }
+  void Close(const std::string& url) const { smbc_getFunctionUnlink(ctx)(ctx, url.c_str()); }
+};
+using ScopedSmbTempFile = ScopedHandle<std::string, SmbUnlinkTraits>;
+
+// Reads until `size` bytes are in or the file ends; the count read or -1.
+ssize_t ReadFully(SMBCCTX* ctx, SMBCFILE* file, char* data, std::size_t size) {
+  const auto read = smbc_getFunctionRead(ctx);
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = read(ctx, file, data + got, size - got);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+// The same from a local descriptor at an offset.
+ssize_t PreadFully(int fd, char* data, std::size_t size, std::uint64_t offset) {
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::pread(fd, data + got, size - got, static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
 
 // The parts of a share path: server, share, then folders and name.
 std::vector<std::string> SplitSharePath(const std::string& path) {
@@ -103,16 +161,6 @@ int MapConnectError(int err) {
 
 }  // namespace
 
-std::uint16_t SmbPortFromEnvironment() {
-  const char* text = std::getenv("VELTORA_SMB_PORT");
-  if (text == nullptr || *text == '\0') return kDefaultSmbPort;
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0' || value < 1 || value > 65535) return kDefaultSmbPort;
-  return static_cast<std::uint16_t>(value);
-}
-
 std::string SmbUrlFor(const std::string& sharePath, std::uint16_t port) {
   const std::vector<std::string> parts = SplitSharePath(sharePath);
   if (parts.empty()) return std::string();
@@ -128,219 +176,198 @@ std::string SmbUrlFor(const std::string& sharePath, std::uint16_t port) {
 
 // One libsmbclient context and the account it authenticates with. The
 // context keeps the connections; recreating it drops them all.
-struct SmbFileSystem::Session {
-  SMBCCTX* ctx = nullptr;
-  std::string workgroup;
-  std::string user;
-  std::string password;
+class SmbFileSystem::Session {
+ public:
+  Session(std::uint16_t port, std::chrono::milliseconds timeout, const CopyMarker& marker)
+      : port_(port), timeout_(timeout), marker_(marker) {}
 
-  ~Session() { Drop(); }
+  int Connect(const std::string& sharePath, const std::string& user, const std::string& password);
+  bool Stat(const std::string& path, struct stat& st);
+  bool ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries);
+  DateTime CreationTime(const std::string& path);
+  DateTime StatTime(const std::string& path, bool access);
+  bool MakeFolder(const std::string& path);
+  bool RemoveFolder(const std::string& path);
+  bool DeleteFile(const std::string& path);
+  bool Rename(const std::string& from, const std::string& to);
+  bool SetReadOnly(const std::string& path, bool readOnly);
+  CopyOutcome Copy(const std::string& localSource, const std::string& target, bool overwrite,
+                   const CopyProgress& progress);
 
-  void Drop() {
-    if (ctx != nullptr) smbc_free_context(ctx, 1);
-    ctx = nullptr;
-  }
+ private:
+  std::string Url(const std::string& path) const { return SmbUrlFor(path, port_); }
 
-  static void Authenticate(SMBCCTX* c, const char* /*server*/, const char* /*share*/,
-                           char* workgroupOut, int workgroupSize, char* userOut, int userSize,
-                           char* passwordOut, int passwordSize) {
-    const auto* self = static_cast<const Session*>(smbc_getOptionUserData(c));
-    if (self == nullptr) return;
-    if (!self->workgroup.empty()) Put(workgroupOut, workgroupSize, self->workgroup);
-    Put(userOut, userSize, self->user);
-    Put(passwordOut, passwordSize, self->password);
-  }
+  // The context, made on first use: before any Connect it authenticates with
+  // an empty account and is refused everywhere. Null when it cannot be made.
+  SMBCCTX* Context();
 
-  // A context, made on first use: before any Connect it authenticates with
-  // an empty account and is refused everywhere.
-  SMBCCTX* Get(std::uint16_t port) {
-    if (ctx != nullptr) return ctx;
-    SMBCCTX* fresh = smbc_new_context();
-    if (fresh == nullptr) return nullptr;
-    smbc_setDebug(fresh, 0);
-    smbc_setOptionDebugToStderr(fresh, true);
-    smbc_setOptionUserData(fresh, this);
-    smbc_setFunctionAuthDataWithContext(fresh, &Session::Authenticate);
-    // Exactly the configured account: no anonymous or guest fallback, no
-    // Kerberos ticket of whoever runs the agent.
-    smbc_setOptionNoAutoAnonymousLogin(fresh, true);
-    smbc_setOptionUseKerberos(fresh, false);
-    smbc_setOptionFallbackAfterKerberos(fresh, true);
-    smbc_setOptionUseCCache(fresh, false);
-    smbc_setPort(fresh, port);
-    smbc_setTimeout(fresh, kSmbTimeoutMs);
-    if (smbc_init_context(fresh) == nullptr) {
-      smbc_free_context(fresh, 1);
-      return nullptr;
-    }
-    ctx = fresh;
-    return ctx;
-  }
+  // 1 when something holds the name, 0 when nothing does, -1 (errno set) when
+  // the share cannot tell.
+  int Exists(SMBCCTX* ctx, const std::string& url);
+
+  static void Authenticate(SMBCCTX* c, const char* server, const char* share, char* workgroupOut,
+                           int workgroupSize, char* userOut, int userSize, char* passwordOut,
+                           int passwordSize);
+
+  const std::uint16_t port_;
+  const std::chrono::milliseconds timeout_;
+  const CopyMarker& marker_;
+  std::string workgroup_;
+  std::string user_;
+  std::string password_;
+  ScopedSmbContext ctx_;
 };
 
-SmbFileSystem::SmbFileSystem(std::uint16_t port)
-    : port_(port == 0 ? SmbPortFromEnvironment() : port), session_(std::make_unique<Session>()) {}
-
-SmbFileSystem::~SmbFileSystem() = default;
-
-int SmbFileSystem::Connect(const std::string& sharePath, const std::string& user,
-                           const std::string& password) {
-  try {
-    const std::lock_guard lock(mutex_);
-    const std::vector<std::string> parts = SplitSharePath(sharePath);
-    if (parts.empty()) return kBadNetPath;
-    if (parts.size() < 2) return kBadNetName;
-
-    session_->Drop();
-    const std::size_t cut = user.find('\\');
-    session_->workgroup = cut == std::string::npos ? std::string() : user.substr(0, cut);
-    session_->user = cut == std::string::npos ? user : user.substr(cut + 1);
-    session_->password = password;
-
-    // A name that does not resolve is a path Windows cannot find.
-    addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(parts[0].c_str(), nullptr, &hints, &found) != 0) return kBadNetPath;
-    ::freeaddrinfo(found);
-
-    SMBCCTX* ctx = session_->Get(port_);
-    if (ctx == nullptr) return kUnexpectedNetError;
-    const std::string shareUrl = SmbUrlFor("\\\\" + parts[0] + "\\" + parts[1], port_);
-    errno = 0;
-    SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, shareUrl.c_str());
-    if (dir != nullptr) {
-      smbc_getFunctionClosedir(ctx)(ctx, dir);
-      return 0;
-    }
-    const int err = errno;
-    if (err != EACCES && err != EPERM) return MapConnectError(err);
-    // Refused: the account itself, or only this share? Listing the server's
-    // shares needs a session too, so its success clears the account.
-    const std::string serverUrl = SmbUrlFor("\\\\" + parts[0], port_);
-    SMBCFILE* server = smbc_getFunctionOpendir(ctx)(ctx, serverUrl.c_str());
-    if (server != nullptr) {
-      smbc_getFunctionClosedir(ctx)(ctx, server);
-      return kAccessDenied;
-    }
-    return kLogonFailure;
-  } catch (...) {
-    return kUnexpectedNetError;
-  }
+void SmbFileSystem::Session::Authenticate(SMBCCTX* c, const char* /*server*/, const char* /*share*/,
+                                          char* workgroupOut, int workgroupSize, char* userOut,
+                                          int userSize, char* passwordOut, int passwordSize) {
+  const auto* self = static_cast<const Session*>(smbc_getOptionUserData(c));
+  if (self == nullptr) return;
+  if (!self->workgroup_.empty()) Put(workgroupOut, workgroupSize, self->workgroup_);
+  Put(userOut, userSize, self->user_);
+  Put(passwordOut, passwordSize, self->password_);
 }
 
-bool SmbFileSystem::IsFile(const std::string& path) {
-  const std::lock_guard lock(mutex_);
-  SMBCCTX* ctx = session_->Get(port_);
+SMBCCTX* SmbFileSystem::Session::Context() {
+  if (ctx_) return ctx_.get();
+  ScopedSmbContext fresh(smbc_new_context());
+  if (!fresh) return nullptr;
+  SMBCCTX* c = fresh.get();
+  smbc_setDebug(c, 0);
+  smbc_setOptionDebugToStderr(c, true);
+  smbc_setOptionUserData(c, this);
+  smbc_setFunctionAuthDataWithContext(c, &Session::Authenticate);
+  // Exactly the configured account: no anonymous or guest fallback, no
+  // Kerberos ticket of whoever runs the agent.
+  smbc_setOptionNoAutoAnonymousLogin(c, true);
+  smbc_setOptionUseKerberos(c, false);
+  smbc_setOptionFallbackAfterKerberos(c, true);
+  smbc_setOptionUseCCache(c, false);
+  smbc_setPort(c, port_);
+  smbc_setTimeout(c, static_cast<int>(timeout_.count()));
+  // On failure the context is not initialised and `fresh` frees it.
+  if (smbc_init_context(c) == nullptr) return nullptr;
+  ctx_ = std::move(fresh);
+  return ctx_.get();
+}
+
+int SmbFileSystem::Session::Connect(const std::string& sharePath, const std::string& user,
+                                    const std::string& password) {
+  const std::vector<std::string> parts = SplitSharePath(sharePath);
+  if (parts.empty()) return kBadNetPath;
+  if (parts.size() < 2) return kBadNetName;
+
+  ctx_.Reset();
+  const std::size_t cut = user.find('\\');
+  workgroup_ = cut == std::string::npos ? std::string() : user.substr(0, cut);
+  user_ = cut == std::string::npos ? user : user.substr(cut + 1);
+  password_ = password;
+
+  // A name that does not resolve is a path Windows cannot find.
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(parts[0].c_str(), nullptr, &hints, &found) != 0) return kBadNetPath;
+  ::freeaddrinfo(found);
+
+  SMBCCTX* ctx = Context();
+  if (ctx == nullptr) return kUnexpectedNetError;
+  const auto opendir = smbc_getFunctionOpendir(ctx);
+  const std::string shareUrl = SmbUrlFor("\\\\" + parts[0] + "\\" + parts[1], port_);
+  errno = 0;
+  if (const ScopedSmbDir dir(opendir(ctx, shareUrl.c_str()), SmbDirTraits{ctx}); dir) return 0;
+  const int err = errno;
+  if (err != EACCES && err != EPERM) return MapConnectError(err);
+  // Refused: the account itself, or only this share? Listing the server's
+  // shares needs a session too, so its success clears the account.
+  const std::string serverUrl = SmbUrlFor("\\\\" + parts[0], port_);
+  if (const ScopedSmbDir server(opendir(ctx, serverUrl.c_str()), SmbDirTraits{ctx}); server)
+    return kAccessDenied;
+  return kLogonFailure;
+}
+
+bool SmbFileSystem::Session::Stat(const std::string& path, struct stat& st) {
+  SMBCCTX* ctx = Context();
   const std::string url = Url(path);
-  struct stat st {};
-  return ctx != nullptr && !url.empty() && smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0 &&
-         !S_ISDIR(st.st_mode);
+  return ctx != nullptr && !url.empty() && smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0;
 }
 
-bool SmbFileSystem::IsFolder(const std::string& path) {
-  const std::lock_guard lock(mutex_);
-  SMBCCTX* ctx = session_->Get(port_);
-  const std::string url = Url(path);
+int SmbFileSystem::Session::Exists(SMBCCTX* ctx, const std::string& url) {
   struct stat st {};
-  return ctx != nullptr && !url.empty() && smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0 &&
-         S_ISDIR(st.st_mode);
+  if (smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0) return 1;
+  return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
 }
 
-bool SmbFileSystem::ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
-  try {
-    const std::lock_guard lock(mutex_);
-    SMBCCTX* ctx = session_->Get(port_);
-    const std::string url = Url(folder);
-    if (ctx == nullptr || url.empty()) return false;
-    SMBCFILE* dir = smbc_getFunctionOpendir(ctx)(ctx, url.c_str());
-    if (dir == nullptr) return false;
-    const auto readPlus = smbc_getFunctionReaddirPlus2(ctx);
-    struct stat st {};
-    while (const libsmb_file_info* info = readPlus(ctx, dir, &st)) {
-      if (info->name == nullptr) continue;
-      FolderEntry entry;
-      entry.name = info->name;
-      if (entry.name == "." || entry.name == "..") continue;
-      entry.isFolder = (info->attrs & kDirectoryAttribute) != 0 || S_ISDIR(st.st_mode);
-      if (info->btime_ts.tv_sec != 0)
-        entry.created = internal::DosRoundedLocalTime(info->btime_ts.tv_sec);
-      entries.push_back(std::move(entry));
-    }
-    smbc_getFunctionClosedir(ctx)(ctx, dir);
-    return true;
-  } catch (...) {
-    return false;
+bool SmbFileSystem::Session::ReadFolder(const std::string& folder,
+                                        std::vector<FolderEntry>& entries) {
+  SMBCCTX* ctx = Context();
+  const std::string url = Url(folder);
+  if (ctx == nullptr || url.empty()) return false;
+  const ScopedSmbDir dir(smbc_getFunctionOpendir(ctx)(ctx, url.c_str()), SmbDirTraits{ctx});
+  if (!dir) return false;
+  const auto readPlus = smbc_getFunctionReaddirPlus2(ctx);
+  struct stat st {};
+  while (const libsmb_file_info* info = readPlus(ctx, dir.get(), &st)) {
+    if (info->name == nullptr) continue;
+    FolderEntry entry;
+    entry.name = info->name;
+    if (entry.name == "." || entry.name == "..") continue;
+    entry.isFolder = (info->attrs & kDirectoryAttribute) != 0 || S_ISDIR(st.st_mode);
+    entry.readOnly = (info->attrs & kReadOnlyAttribute) != 0;
+    if (info->btime_ts.tv_sec != 0)
+      entry.created = internal::DosRoundedLocalTime(info->btime_ts.tv_sec);
+    entries.push_back(std::move(entry));
   }
+  return true;
 }
 
-DateTime SmbFileSystem::CreationTime(const std::string& path) {
-  try {
-    // Read from the parent folder's listing, the same source ReadFolder uses,
-    // so a file's time never depends on which of the two asked.
-    const std::lock_guard lock(mutex_);
-    const std::vector<std::string> parts = SplitSharePath(path);
-    if (parts.size() < 3) return kUnreadableTime;  // a share itself has no entry
-    std::string parent = "\\\\" + parts[0];
-    for (std::size_t i = 1; i + 1 < parts.size(); ++i) parent += "\\" + parts[i];
-    std::vector<FolderEntry> entries;
-    if (!ReadFolder(parent, entries)) return kUnreadableTime;
-    const std::string wanted = UpperAscii(parts.back());
-    DateTime found = kUnreadableTime;
-    for (const FolderEntry& entry : entries) {
-      if (entry.name == parts.back()) return entry.created;
-      if (UpperAscii(entry.name) == wanted) found = entry.created;  // shares ignore case
-    }
-    return found;
-  } catch (...) {
-    return kUnreadableTime;
+DateTime SmbFileSystem::Session::CreationTime(const std::string& path) {
+  // Read from the parent folder's listing, the same source ReadFolder uses,
+  // so a file's time never depends on which of the two asked.
+  const std::vector<std::string> parts = SplitSharePath(path);
+  if (parts.size() < 3) return kUnreadableTime;  // a share itself has no entry
+  std::string parent = "\\\\" + parts[0];
+  for (std::size_t i = 1; i + 1 < parts.size(); ++i) parent += "\\" + parts[i];
+  std::vector<FolderEntry> entries;
+  if (!ReadFolder(parent, entries)) return kUnreadableTime;
+  const std::string wanted = UpperAscii(parts.back());
+  DateTime found = kUnreadableTime;
+  for (const FolderEntry& entry : entries) {
+    if (entry.name == parts.back()) return entry.created;
+    if (UpperAscii(entry.name) == wanted) found = entry.created;  // shares ignore case
   }
+  return found;
 }
 
-DateTime SmbFileSystem::StatTime(const std::string& path, bool access) {
-  const std::lock_guard lock(mutex_);
-  SMBCCTX* ctx = session_->Get(port_);
-  const std::string url = Url(path);
+DateTime SmbFileSystem::Session::StatTime(const std::string& path, bool access) {
   struct stat st {};
-  if (ctx == nullptr || url.empty() || smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) != 0)
-    return kUnreadableTime;
+  if (!Stat(path, st)) return kUnreadableTime;
   return internal::DosRoundedLocalTime(access ? st.st_atime : st.st_mtime);
 }
 
-DateTime SmbFileSystem::LastAccessTime(const std::string& path) { return StatTime(path, true); }
-
-DateTime SmbFileSystem::LastWriteTime(const std::string& path) { return StatTime(path, false); }
-
-bool SmbFileSystem::MakeFolder(const std::string& path) {
-  const std::lock_guard lock(mutex_);
-  SMBCCTX* ctx = session_->Get(port_);
+bool SmbFileSystem::Session::MakeFolder(const std::string& path) {
+  SMBCCTX* ctx = Context();
   const std::string url = Url(path);
   return ctx != nullptr && !url.empty() && smbc_getFunctionMkdir(ctx)(ctx, url.c_str(), 0777) == 0;
 }
 
-bool SmbFileSystem::RemoveFolder(const std::string& path) {
-  const std::lock_guard lock(mutex_);
-  SMBCCTX* ctx = session_->Get(port_);
+bool SmbFileSystem::Session::RemoveFolder(const std::string& path) {
+  SMBCCTX* ctx = Context();
   const std::string url = Url(path);
   return ctx != nullptr && !url.empty() && smbc_getFunctionRmdir(ctx)(ctx, url.c_str()) == 0;
 }
 
-bool SmbFileSystem::DeleteFile(const std::string& path) {
-  const std::lock_guard lock(mutex_);
-  SMBCCTX* ctx = session_->Get(port_);
-  const std::string url = Url(path);
+bool SmbFileSystem::Session::DeleteFile(const std::string& path) {
   struct stat st {};
-  if (ctx == nullptr || url.empty() || smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) != 0 ||
-      S_ISDIR(st.st_mode))
-    return false;
+  if (!Stat(path, st) || S_ISDIR(st.st_mode)) return false;
   // A read-only file cannot be deleted over SMB: reset it first.
   if ((st.st_mode & S_IWUSR) == 0) SetReadOnly(path, false);
-  return smbc_getFunctionUnlink(ctx)(ctx, url.c_str()) == 0;
+  SMBCCTX* ctx = Context();
+  return smbc_getFunctionUnlink(ctx)(ctx, Url(path).c_str()) == 0;
 }
 
-bool SmbFileSystem::Rename(const std::string& from, const std::string& to) {
-  const std::lock_guard lock(mutex_);
-  SMBCCTX* ctx = session_->Get(port_);
+bool SmbFileSystem::Session::Rename(const std::string& from, const std::string& to) {
+  SMBCCTX* ctx = Context();
   const std::string fromUrl = Url(from);
   const std::string toUrl = Url(to);
   // libsmbclient replaces an existing target itself (unlink and retry).
@@ -348,125 +375,229 @@ bool SmbFileSystem::Rename(const std::string& from, const std::string& to) {
          smbc_getFunctionRename(ctx)(ctx, fromUrl.c_str(), ctx, toUrl.c_str()) == 0;
 }
 
-bool SmbFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
-  const std::lock_guard lock(mutex_);
-  SMBCCTX* ctx = session_->Get(port_);
-  const std::string url = Url(path);
+bool SmbFileSystem::Session::SetReadOnly(const std::string& path, bool readOnly) {
   struct stat st {};
-  if (ctx == nullptr || url.empty() || smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) != 0)
-    return false;
+  if (!Stat(path, st)) return false;
   // libsmbclient shows the read-only attribute as a mode without write bits.
   const bool isReadOnly = (st.st_mode & S_IWUSR) == 0;
   if (isReadOnly == readOnly) return true;
   // ... and turns such a mode into the attribute.
   const mode_t mode = readOnly ? 0444 : 0644;
-  return smbc_getFunctionChmod(ctx)(ctx, url.c_str(), mode) == 0;
+  SMBCCTX* ctx = Context();
+  return smbc_getFunctionChmod(ctx)(ctx, Url(path).c_str(), mode) == 0;
+}
+
+CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const std::string& target,
+                                         bool overwrite, const CopyProgress& progress) {
+  SMBCCTX* ctx = Context();
+  if (ctx == nullptr) return Failed(ENOMEM);
+  const std::string targetUrl = Url(target);
+  if (targetUrl.empty() || localSource.empty() || IsSharePath(localSource)) return Failed(EINVAL);
+  const std::string name = BaseName(target);
+  if (name.empty()) return Failed(EISDIR);
+  const std::string folder = target.substr(0, target.size() - name.size());
+
+  struct stat st {};
+  std::string error;
+  const ScopedFd in = internal::OpenCopySource(localSource, st, error);
+  if (!in) return CopyOutcome{false, error};
+
+  const auto refuseTaken = [&]() -> std::optional<CopyOutcome> {
+    if (overwrite) return std::nullopt;
+    const int taken = Exists(ctx, targetUrl);
+    if (taken == 0) return std::nullopt;
+    return Failed(taken > 0 ? EEXIST : errno);
+  };
+  if (auto refused = refuseTaken()) return *refused;
+
+  // Declared before the file so that the file is closed before the removal.
+  ScopedSmbTempFile temp(std::string(), SmbUnlinkTraits{ctx});
+  ScopedSmbFile out(nullptr, SmbFileTraits{ctx});
+  for (int attempt = 0; attempt < kTempNameAttempts && !out; ++attempt) {
+    const std::string tempUrl = Url(folder + TemporaryCopyName(marker_, name));
+    // Read access too: the size check's fstat needs it.
+    out.Reset(smbc_getFunctionOpen(ctx)(ctx, tempUrl.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644));
+    if (out) {
+      temp.Reset(tempUrl);
+    } else if (errno != EEXIST) {
+      return Failed(errno);
+    }
+  }
+  if (!out) return Failed(EEXIST);
+
+  // Send.
+  const auto total = static_cast<std::uint64_t>(st.st_size);
+  std::uint64_t done = 0;
+  std::vector<char> buffer(kCopyBuffer);
+  const auto write = smbc_getFunctionWrite(ctx);
+  bool reported = false;
+  auto lastReport = std::chrono::steady_clock::now();
+  for (;;) {
+    const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return Failed(errno);
+    }
+    if (n == 0) break;
+    std::size_t left = static_cast<std::size_t>(n);
+    const char* data = buffer.data();
+    while (left > 0) {
+      const ssize_t w = write(ctx, out.get(), data, left);
+      if (w <= 0) return Failed(w < 0 ? errno : EIO);
+      data += w;
+      left -= static_cast<std::size_t>(w);
+    }
+    done += static_cast<std::uint64_t>(n);
+    if (progress) {
+      const auto now = std::chrono::steady_clock::now();
+      if (!reported || now - lastReport >= kProgressInterval) {
+        reported = true;
+        lastReport = now;
+        progress(done, std::max(total, done));
+      }
+    }
+  }
+
+  struct stat now {};
+  struct stat written {};
+  if (::fstat(in.get(), &now) != 0) return Failed(errno);
+  if (static_cast<std::uint64_t>(now.st_size) != done) return Failed(files_msg::kSourceChanged);
+  if (smbc_getFunctionFstat(ctx)(ctx, out.get(), &written) != 0) return Failed(errno);
+  if (static_cast<std::uint64_t>(written.st_size) != done)
+    return Failed(files_msg::kCopySizeDiffers);
+  // A write the server could not complete may only show at the close.
+  if (smbc_getFunctionClose(ctx)(ctx, out.Release()) != 0) return Failed(errno);
+
+  // Read back what the share now holds and compare it with the source.
+  {
+    const ScopedSmbFile back(smbc_getFunctionOpen(ctx)(ctx, temp.get().c_str(), O_RDONLY, 0),
+                             SmbFileTraits{ctx});
+    if (!back) return Failed(errno);
+    std::vector<char> local(kCopyBuffer);
+    std::uint64_t compared = 0;
+    for (;;) {
+      const ssize_t got = ReadFully(ctx, back.get(), buffer.data(), buffer.size());
+      if (got < 0) return Failed(errno);
+      if (got == 0) break;
+      if (compared + static_cast<std::uint64_t>(got) > done)
+        return Failed(files_msg::kCopySizeDiffers);
+      const ssize_t had =
+          PreadFully(in.get(), local.data(), static_cast<std::size_t>(got), compared);
+      if (had < 0) return Failed(errno);
+      if (had != got) return Failed(files_msg::kSourceChanged);
+      if (std::memcmp(buffer.data(), local.data(), static_cast<std::size_t>(got)) != 0)
+        return Failed(files_msg::kCopyBytesDiffer);
+      compared += static_cast<std::uint64_t>(got);
+    }
+    if (compared != done) return Failed(files_msg::kCopySizeDiffers);
+  }
+
+  // A Windows copy keeps the last-write time; failing to set it is no failure.
+  struct timeval times[2] = {{st.st_atim.tv_sec, 0}, {st.st_mtim.tv_sec, 0}};
+  smbc_getFunctionUtimes(ctx)(ctx, temp.get().c_str(), times);
+
+  if (auto refused = refuseTaken()) return *refused;
+  if (smbc_getFunctionRename(ctx)(ctx, temp.get().c_str(), ctx, targetUrl.c_str()) != 0)
+    return Failed(errno);
+  temp.Release();
+
+  return internal::CopyDone(progress, done);
+}
+
+// The public calls: the lock, then the session's work.
+
+SmbFileSystem::SmbFileSystem(std::uint16_t port, std::chrono::milliseconds timeout,
+                             CopyMarker marker)
+    : port_(port == 0 ? kDefaultSmbPort : port),
+      marker_(std::move(marker)),
+      session_(std::make_unique<Session>(port_, timeout, marker_)) {}
+
+SmbFileSystem::~SmbFileSystem() = default;
+
+int SmbFileSystem::Connect(const std::string& sharePath, const std::string& user,
+                           const std::string& password) {
+  try {
+    const std::lock_guard lock(mutex_);
+    return session_->Connect(sharePath, user, password);
+  } catch (const std::exception&) {
+    return kUnexpectedNetError;
+  }
+}
+
+bool SmbFileSystem::IsFile(const std::string& path) {
+  const std::lock_guard lock(mutex_);
+  struct stat st {};
+  return session_->Stat(path, st) && !S_ISDIR(st.st_mode);
+}
+
+bool SmbFileSystem::IsFolder(const std::string& path) {
+  const std::lock_guard lock(mutex_);
+  struct stat st {};
+  return session_->Stat(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool SmbFileSystem::ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
+  try {
+    const std::lock_guard lock(mutex_);
+    return session_->ReadFolder(folder, entries);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+DateTime SmbFileSystem::CreationTime(const std::string& path) {
+  try {
+    const std::lock_guard lock(mutex_);
+    return session_->CreationTime(path);
+  } catch (const std::exception&) {
+    return kUnreadableTime;
+  }
+}
+
+DateTime SmbFileSystem::LastAccessTime(const std::string& path) {
+  const std::lock_guard lock(mutex_);
+  return session_->StatTime(path, true);
+}
+
+DateTime SmbFileSystem::LastWriteTime(const std::string& path) {
+  const std::lock_guard lock(mutex_);
+  return session_->StatTime(path, false);
+}
+
+bool SmbFileSystem::MakeFolder(const std::string& path) {
+  const std::lock_guard lock(mutex_);
+  return session_->MakeFolder(path);
+}
+
+bool SmbFileSystem::RemoveFolder(const std::string& path) {
+  const std::lock_guard lock(mutex_);
+  return session_->RemoveFolder(path);
+}
+
+bool SmbFileSystem::DeleteFile(const std::string& path) {
+  const std::lock_guard lock(mutex_);
+  return session_->DeleteFile(path);
+}
+
+bool SmbFileSystem::Rename(const std::string& from, const std::string& to) {
+  const std::lock_guard lock(mutex_);
+  return session_->Rename(from, to);
+}
+
+bool SmbFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
+  const std::lock_guard lock(mutex_);
+  return session_->SetReadOnly(path, readOnly);
 }
 
 CopyOutcome SmbFileSystem::CopyFromLocal(const std::string& localSource, const std::string& target,
                                          bool overwrite, const CopyProgress& progress) {
   try {
     const std::lock_guard lock(mutex_);
-    SMBCCTX* ctx = session_->Get(port_);
-    const std::string targetUrl = Url(target);
-    if (ctx == nullptr) return Failed(ENOMEM);
-    if (targetUrl.empty() || localSource.empty() || IsSharePath(localSource)) return Failed(EINVAL);
-    const std::string name = BaseName(target);
-    if (name.empty()) return Failed(EISDIR);
-    const std::string tempPath =
-        JoinPath(target.substr(0, target.size() - name.size()), TemporaryCopyName(name));
-    const std::string tempUrl = Url(tempPath);
-
-    const int in = ::open(localSource.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (in < 0) return Failed(errno);
-    struct LocalCloser {
-      int fd;
-      ~LocalCloser() { ::close(fd); }
-    } closeIn{in};
-    struct stat st {};
-    if (::fstat(in, &st) != 0) return Failed(errno);
-    if (S_ISDIR(st.st_mode)) return Failed(EISDIR);
-    if (!S_ISREG(st.st_mode)) return Failed(EINVAL);
-    ::fcntl(in, F_SETFL, ::fcntl(in, F_GETFL) & ~O_NONBLOCK);
-
-    const auto targetTaken = [&] {
-      struct stat existing {};
-      return smbc_getFunctionStat(ctx)(ctx, targetUrl.c_str(), &existing) == 0;
-    };
-    if (!overwrite && targetTaken()) return Failed(EEXIST);
-
-    SMBCFILE* out =
-        smbc_getFunctionOpen(ctx)(ctx, tempUrl.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-    if (out == nullptr) return Failed(errno);
-    // From here on every way out but the rename removes the temporary file,
-    // exceptions from the progress callback included.
-    struct RemoteGuard {
-      SMBCCTX* ctx;
-      SMBCFILE* file;
-      std::string url;
-      bool kept = false;
-      ~RemoteGuard() {
-        if (file != nullptr) smbc_getFunctionClose(ctx)(ctx, file);
-        if (!kept) smbc_getFunctionUnlink(ctx)(ctx, url.c_str());
-      }
-    } guard{ctx, out, tempUrl};
-
-    const auto total = static_cast<std::uint64_t>(st.st_size);
-    std::uint64_t done = 0;
-    std::vector<char> buffer(kCopyBuffer);
-    const auto write = smbc_getFunctionWrite(ctx);
-    bool reported = false;
-    auto lastReport = std::chrono::steady_clock::now();
-    for (;;) {
-      const ssize_t n = ::read(in, buffer.data(), buffer.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return Failed(errno);
-      }
-      if (n == 0) break;
-      std::size_t left = static_cast<std::size_t>(n);
-      const char* data = buffer.data();
-      while (left > 0) {
-        const ssize_t w = write(ctx, out, data, left);
-        if (w <= 0) return Failed(w < 0 ? errno : EIO);
-        data += w;
-        left -= static_cast<std::size_t>(w);
-      }
-      done += static_cast<std::uint64_t>(n);
-      if (progress) {
-        const auto now = std::chrono::steady_clock::now();
-        if (!reported || now - lastReport >= kProgressInterval) {
-          reported = true;
-          lastReport = now;
-          progress(done, std::max(total, done));
-        }
-      }
-    }
-
-    struct stat now {};
-    struct stat written {};
-    if (::fstat(in, &now) != 0) return Failed(errno);
-    if (smbc_getFunctionFstat(ctx)(ctx, out, &written) != 0) return Failed(errno);
-    if (static_cast<std::uint64_t>(now.st_size) != done ||
-        static_cast<std::uint64_t>(written.st_size) != done)
-      return CopyOutcome{false, "the source file changed size while it was being copied"};
-    guard.file = nullptr;
-    if (smbc_getFunctionClose(ctx)(ctx, out) != 0) return Failed(errno);
-
-    // A Windows copy keeps the last-write time; failing to set it is no failure.
-    struct timeval times[2] = {{st.st_atim.tv_sec, 0}, {st.st_mtim.tv_sec, 0}};
-    smbc_getFunctionUtimes(ctx)(ctx, tempUrl.c_str(), times);
-
-    if (!overwrite && targetTaken()) return Failed(EEXIST);
-    if (smbc_getFunctionRename(ctx)(ctx, tempUrl.c_str(), ctx, targetUrl.c_str()) != 0)
-      return Failed(errno);
-    guard.kept = true;
-
-    return internal::CopyDone(progress, done);
+    return session_->Copy(localSource, target, overwrite, progress);
   } catch (const std::bad_alloc&) {
     return Failed(ENOMEM);
-  } catch (...) {
-    return Failed(EIO);
+  } catch (const std::exception& e) {
+    return CopyOutcome{false, e.what()};
   }
 }
 

@@ -12,7 +12,6 @@
 #include <thread>
 #include <vector>
 
-#include "files/file_ops.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -25,8 +24,8 @@ using testing::WriteFile;
 
 using testing::FixedClock;
 
-// 2024-05-01 was a Wednesday; the tests run in the C locale, where %a is "Wed".
-constexpr char kStamp[] = "在2024-05-01 13:05:09 Wed :";
+// 2024-05-01 was a Wednesday.
+constexpr char kStamp[] = "在2024-05-01 13:05:09 周三 :";
 
 class RunLogTest : public ::testing::Test {
  protected:
@@ -37,7 +36,19 @@ class RunLogTest : public ::testing::Test {
 
 TEST_F(RunLogTest, StampIsExactBytes) {
   ASSERT_TRUE(AppendRunLog(path_, "msg", false, true, clock_));
-  EXPECT_EQ(ReadFile(path_), "在2024-05-01 13:05:09 Wed :msg\r\n");
+  EXPECT_EQ(ReadFile(path_), "在2024-05-01 13:05:09 周三 :msg\r\n");
+}
+
+// The weekday names come from the program's own table, whatever the C
+// library's locale (the tests run in the C locale, which would say "Wed").
+TEST(RunLogStampTest, EveryWeekdayHasItsChineseShortName) {
+  const char* const names[] = {"周日", "周一", "周二", "周三", "周四", "周五", "周六"};
+  for (int day = 0; day < 7; ++day) {
+    // 2024-04-28 was a Sunday.
+    const LocalTime t = FromDateTime(ToDateTime(LocalTime{2024, 4, 28 + day, 8, 0, 0}));
+    SCOPED_TRACE(FormatDate(t));
+    EXPECT_EQ(RunLogStamp(t), "在" + FormatDateTime(t) + " " + names[day] + " :");
+  }
 }
 
 TEST_F(RunLogTest, WritesLineAsAsked) {
@@ -107,6 +118,11 @@ TEST_F(RunLogTest, UnwritablePlacesAnswerFalse) {
 TEST_F(RunLogTest, RotationDeletesOnlyOldFiles) {
   EXPECT_TRUE(RotateRunLog(path_, clock_)) << "an absent log rotates fine";
 
+  const DateTime created = ToDateTime(LocalTime{2021, 3, 4, 5, 6, 8});
+  const CreationTimeReader reader = [&](const std::string& p) {
+    EXPECT_EQ(p, path_);
+    return created;
+  };
   struct Case {
     int days;  // now minus the file's creation time
     bool deleted;
@@ -115,21 +131,50 @@ TEST_F(RunLogTest, RotationDeletesOnlyOldFiles) {
   const Case cases[] = {{0, false}, {943, false}, {944, true}, {-943, false}, {-944, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.days);
-    std::filesystem::remove(path_);
     WriteFile(path_, "line\r\n");
-    const DateTime created = GetFileDate(path_, 0);
-    if (created == kUnreadableTime) {
-      // No birth time on this file system: the unreadable date is far in the
-      // past, so the log goes at every rotation point whatever its age.
-      EXPECT_TRUE(RotateRunLog(path_, clock_));
-      EXPECT_FALSE(std::filesystem::exists(path_));
-      continue;
-    }
     clock_.Set(FromDateTime(created));
     clock_.Advance(std::chrono::hours(24) * c.days);
-    EXPECT_TRUE(RotateRunLog(path_, clock_));
+    EXPECT_TRUE(RotateRunLog(path_, clock_, reader));
     EXPECT_EQ(std::filesystem::exists(path_), !c.deleted);
   }
+}
+
+// Where the file system keeps no birth time, the first line's stamp tells the
+// age; a log whose age nothing tells is kept.
+TEST_F(RunLogTest, WithoutACreationTimeTheFirstLineDecides) {
+  const CreationTimeReader unreadable = [](const std::string&) { return kUnreadableTime; };
+  const std::string old = "在2021-03-04 05:06:08 周四 :程序启动成功！\r\n";
+  struct Case {
+    const char* what;
+    std::string content;
+    int days;  // now minus 2021-03-04 05:06:08
+    bool kept;
+    bool result;
+  };
+  const Case cases[] = {
+      {"old first line", old + "在2024-01-01 00:00:00 周一 :later\r\n", 944, false, true},
+      {"young first line", old, 943, true, true},
+      {"first line unstamped", "driver detail\r\n" + old, 944, true, false},
+      {"stamp with a bad date", "在2021-13-04 05:06:08 周四 :x\r\n", 944, true, false},
+      {"stamp cut short", "在2021-03-04 05:06", 944, true, false},
+      {"empty file", "", 944, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFile(path_, c.content);
+    clock_.Set(LocalTime{2021, 3, 4, 5, 6, 8});
+    clock_.Advance(std::chrono::hours(24) * c.days);
+    EXPECT_EQ(RotateRunLog(path_, clock_, unreadable), c.result);
+    EXPECT_EQ(std::filesystem::exists(path_), c.kept);
+  }
+}
+
+// With the file system's own creation time: a fresh log is young.
+TEST_F(RunLogTest, FreshLogIsKept) {
+  SystemClock now;
+  ASSERT_TRUE(AppendRunLog(path_, "msg", false, true, now));
+  EXPECT_TRUE(RotateRunLog(path_, now));
+  EXPECT_TRUE(std::filesystem::exists(path_));
 }
 
 TEST(DurationTextTest, HoursMinutesSeconds) {
@@ -196,11 +241,11 @@ TEST_F(RunLogTest, ListenerHearsLinesTheFileCannotTake) {
   EXPECT_EQ(heard, std::vector<std::string>{std::string(kStamp) + "msg"});
 }
 
-TEST_F(RunLogTest, RotateWorksOnTheLogsPath) {
-  RunLog log(path_, clock_);
+TEST_F(RunLogTest, RotateWorksOnTheLogsPathWithItsReader) {
+  const DateTime created = ToDateTime(LocalTime{2021, 3, 4, 5, 6, 8});
+  RunLog log(path_, clock_, [created](const std::string&) { return created; });
   log.Append("msg");
-  const DateTime created = GetFileDate(path_, 0);
-  clock_.Set(FromDateTime(created < 0 ? 0.0 : created));
+  clock_.Set(FromDateTime(created));
   clock_.Advance(std::chrono::hours(24 * 944));
   EXPECT_TRUE(log.Rotate());
   EXPECT_FALSE(std::filesystem::exists(path_));

@@ -49,7 +49,7 @@ mode_t ModeOf(const std::string& path) {
 
 
 const Archiver kSevenZip{ArchiverKind::kSevenZip, "/usr/bin/7zz", ".7z"};
-constexpr char kMarker[] = "vtstage";
+const CopyMarker kMarker = CopyMarker::For("test", "stage");
 
 std::vector<std::string> FilesIn(const std::string& folder) {
   std::vector<std::string> names;
@@ -182,22 +182,21 @@ TEST_F(CompressionTest, FailingArchiveKeepsItsBackupAndTheOthersAreArchived) {
   const std::string folder = Folder("bak");
   WriteFile(folder + "/ACME20240501013000.bak", "first run");
   WriteFile(folder + "/ACME20240502013000.bak", "second run");
-  // A folder where the first archive's temporary file must go: 7-Zip cannot
-  // write it.
-  const std::string blocked =
-      folder + "/" + TemporaryBackupName("ACME20240501013000.7z", kMarker);
-  fs::create_directories(blocked);
-  const std::string mine = TemporaryBackupName("OLD20240101000000.7z", kMarker);
-  const std::string theirs = TemporaryBackupName("OLD20240101000000.7z", "vtother");
+  const std::string mine = TemporaryCopyName(kMarker, "OLD20240101000000.7z");
+  const std::string theirs = TemporaryCopyName(CopyMarker::For("other", "x"), "OLD20240101000000.7z");
   WriteFile(folder + "/" + mine, "leftover of this agent");
   WriteFile(folder + "/" + theirs, "another agent's copy in flight");
+  // 7-Zip fails on the first backup, as on a file it cannot read.
+  const std::string fake = dir_ / "fake7z";
+  WriteFile(fake, "#!/bin/sh\ncase \"$*\" in *ACME20240501013000.bak*) exit 2;; esac\n"
+                  "exec 7zz \"$@\"\n");
+  fs::permissions(fake, fs::perms::owner_all);
 
-  const auto outcome = Run(folder, "k");
+  const auto outcome = Run(folder, "k", 1, Archiver{ArchiverKind::kSevenZip, fake, ".7z"});
   ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->archived, std::set<std::string>{"ACME20240502013000.bak"});
   ASSERT_EQ(outcome->failures.count("ACME20240501013000.bak"), 1u);
-  std::vector<std::string> expected = {"ACME20240501013000.bak", "ACME20240502013000.7z",
-                                       NameInFolder(blocked), theirs};
+  std::vector<std::string> expected = {"ACME20240501013000.bak", "ACME20240502013000.7z", theirs};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(FilesIn(folder), expected);
   EXPECT_EQ(SevenZip("t", folder + "/ACME20240502013000.7z", "k"), 0);
@@ -283,9 +282,13 @@ TEST(RarArchiverTest, UsedOnlyWithoutSevenZipAndNeverWithAPassword) {
   ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->extension, ".rar");
   EXPECT_EQ(outcome->archived, std::set<std::string>{"A B20240501013000.bak"});
-  const std::string temporary = folder + "/" + TemporaryBackupName("A B20240501013000.rar", kMarker);
-  EXPECT_EQ(ReadFile(argsFile), "a\n-ac\n-av\n-dh\n-k\n-m4\n-ep1\n--\n" + temporary + "\n" +
-                                    folder + "/A B20240501013000.bak\nt\n--\n" + temporary + "\n");
+  const std::string args = ReadFile(argsFile);
+  const std::string head = "a\n-ac\n-av\n-dh\n-k\n-m4\n-ep1\n--\n" + folder + "/";
+  ASSERT_EQ(args.rfind(head, 0), 0u) << args;
+  const std::string temporary = args.substr(head.size(), args.find('\n', head.size()) - head.size());
+  EXPECT_TRUE(IsTemporaryCopyName(temporary, kMarker)) << temporary;
+  EXPECT_EQ(args, head + temporary + "\n" + folder + "/A B20240501013000.bak\nt\n--\n" + folder +
+                      "/" + temporary + "\n");
   EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"A B20240501013000.rar"});
 }
 

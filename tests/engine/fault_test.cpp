@@ -133,7 +133,7 @@ void SignalProcessesMentioning(const std::string& text, int signal) {
   }
 }
 
-bool IsTemporary(const std::string& name) { return name.rfind(std::string("~") + testing::kTestMarker, 0) == 0; }
+bool IsTemporary(const std::string& name) { return IsTemporaryCopyName(name); }
 
 // A tmpfs of `size` mounted on `folder` for one test.
 class SmallDisk {
@@ -233,7 +233,7 @@ class FaultTest : public ::testing::Test {
     std::string whyNot;
     const testing::SambaShare* share = config.remoteBackup ? testing::TestSambaServer(whyNot) : nullptr;
     const BackupServices services = testing::TestBackupServices(
-        log_, *clock_, sql_, records ? *records : records_, share ? share->port : 0);
+        log_, *clock_, sql_, records ? *records : records_, share ? share->port : 445);
     auto summary = BackupThreadProc(config, {configured, running}, services).value();
     clock_->Advance(std::chrono::hours(24));
     return summary;
@@ -305,9 +305,12 @@ TEST_F(FaultTest, ArchiverKilledDuringCompression) {
     const std::string stamp = BackupStamp(clock_->LocalNow());
     BackupRunSummary summary;
     {
-      Trigger kill(backups(), IsTemporary, 1 << 20, [&](const std::string& path) {
-        SignalProcessesMentioning(path, signal);
-      });
+      // The archive's temporary file, once the backup file is complete.
+      const std::string bak = backups() + "/ACME" + stamp + ".bak";
+      Trigger kill(
+          backups(),
+          [&](const std::string& name) { return IsTemporary(name) && fs::exists(bak); }, 1 << 20,
+          [&](const std::string& path) { SignalProcessesMentioning(path, signal); });
       summary = Run(config);
       EXPECT_TRUE(kill.fired());
     }

@@ -1,8 +1,14 @@
 // One contract for the file-system router's operations, run against a local
 // folder and against a real Samba share: what the retention and the copy to
 // the share rely on must hold on both.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -27,6 +33,11 @@ namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
+
+// The marker of the agent under test, and one of another agent writing into
+// the same folders.
+const CopyMarker kOurs = CopyMarker::For("ledger-pc", "/opt/veltora");
+const CopyMarker kTheirs = CopyMarker::For("ledger-pc", "/srv/veltora");
 
 // A place to work in, on one kind of file system.
 class Backend {
@@ -53,7 +64,7 @@ class LocalBackend final : public Backend {
 
  private:
   TempDir dir_;
-  LocalFileSystem local_;
+  LocalFileSystem local_{kOurs};
   FileSystemRouter router_{local_, nullptr};
 };
 
@@ -62,7 +73,7 @@ class SambaBackend final : public Backend {
   bool Start(std::string& whyNot) override {
     share_ = testing::TestSambaServer(whyNot);
     if (share_ == nullptr) return false;
-    smb_ = std::make_unique<SmbFileSystem>();
+    smb_ = std::make_unique<SmbFileSystem>(share_->port, std::chrono::seconds(5), kOurs);
     router_ = std::make_unique<FileSystemRouter>(local_, smb_.get());
     if (smb_->Connect(share_->sharePath, share_->user, share_->password) != 0) {
       whyNot = "cannot connect to the test share";
@@ -98,6 +109,27 @@ class SambaBackend final : public Backend {
   std::unique_ptr<SmbFileSystem> smb_;
   std::unique_ptr<FileSystemRouter> router_;
 };
+
+// The local time now, at the two-second resolution file dates have. File
+// times come from the kernel's coarse clock, which may lag the system clock by
+// a tick: this answers for a moment that lies a safe margin behind now.
+DateTime NowAtFileDateResolution() {
+  LocalTime t = ToLocalTime(std::chrono::system_clock::now() - std::chrono::milliseconds(100));
+  t.second -= t.second % 2;
+  return ToDateTime(t);
+}
+
+std::time_t LocalSeconds(int year, int month, int day, int hour, int minute, int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
 
 using BackendFactory = std::unique_ptr<Backend> (*)();
 
@@ -180,38 +212,103 @@ TEST_P(FileSystemContract, ExistenceListingAndCreationTimes) {
   for (const auto& f : dated) {
     SCOPED_TRACE(f.path);
     EXPECT_GT(f.created, 0.0);
-    EXPECT_EQ(f.created, GetFileDate(router(), At(BaseName(f.path)), 0));
+    EXPECT_EQ(f.created, GetFileDate(router(), At(BaseName(f.path)), FileTime::kCreation));
   }
-  EXPECT_EQ(GetFileDate(router(), At("missing.rar"), 0), kUnreadableTime);
+  for (const FileTime kind : {FileTime::kCreation, FileTime::kLastAccess, FileTime::kLastWrite})
+    EXPECT_EQ(GetFileDate(router(), At("missing.rar"), kind), kUnreadableTime);
 }
 
 TEST_P(FileSystemContract, LaterFileHasLaterCreationTime) {
   Make(At("first.rar"), "1");
-  // Creation times have two-second resolution: two seconds apart always
-  // lands in different buckets.
-  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  const DateTime first = GetFileDate(router(), At("first.rar"), FileTime::kCreation);
+  ASSERT_GT(first, 0.0);
+  // Creation times have two-second resolution: wait until the clock has
+  // surely left the first file's two seconds.
+  while (NowAtFileDateResolution() <= first)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   Make(At("second.rar"), "2");
   std::vector<ListedFile> dated;
   ASSERT_TRUE(ListFilesWithDates(router(), root(), "*.rar", false, dated));
   ASSERT_EQ(dated.size(), 2u);
   EXPECT_EQ(BaseName(dated[0].path), "first.rar");
+  EXPECT_EQ(dated[0].created, first);
   EXPECT_LT(dated[0].created, dated[1].created);
 }
 
-TEST_P(FileSystemContract, WritableFolderTestRemovesLeftoversWithReadOnlyContents) {
-  EXPECT_TRUE(IsFolderWritable(router(), " " + root() + " "));
-  EXPECT_FALSE(FolderExists(router(), At(kWritableTestFolderName)));
+TEST_P(FileSystemContract, AccessAndWriteTimes) {
+  Make(At("a.rar"), "a");
+  const std::time_t accessed = LocalSeconds(2023, 3, 4, 5, 6, 9);
+  const std::time_t written = LocalSeconds(2022, 11, 12, 13, 14, 15);
+  const std::string physical = backend_->LocalPathOf(At("a.rar"));
+  const struct timespec times[2] = {{accessed, 0}, {written, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, physical.c_str(), times, 0), 0);
 
-  // A leftover test folder with a read-only file and a nested folder.
-  const std::string leftover = At(kWritableTestFolderName);
-  ASSERT_TRUE(fsys().MakeFolder(leftover));
-  ASSERT_TRUE(fsys().MakeFolder(JoinPath(leftover, "inner")));
-  Make(JoinPath(JoinPath(leftover, "inner"), "x.rar"), "x");
-  Make(JoinPath(leftover, "ro.rar"), "ro");
-  ASSERT_TRUE(fsys().SetReadOnly(JoinPath(leftover, "ro.rar"), true));
-  EXPECT_TRUE(IsFolderWritable(router(), root()));
-  EXPECT_FALSE(FolderExists(router(), leftover));
+  // Two-second resolution, seconds rounded down.
+  EXPECT_EQ(GetFileDate(router(), At("a.rar"), FileTime::kLastAccess),
+            ToDateTime(LocalTime{2023, 3, 4, 5, 6, 8}));
+  EXPECT_EQ(GetFileDate(router(), At("a.rar"), FileTime::kLastWrite),
+            ToDateTime(LocalTime{2022, 11, 12, 13, 14, 14}));
+}
+
+TEST_P(FileSystemContract, RenameMovesAndReplaces) {
+  Make(At("a.rar"), "a");
+  Make(At("b.rar"), "b");
+  ASSERT_TRUE(fsys().MakeFolder(At("sub")));
+
+  EXPECT_TRUE(fsys().Rename(At("a.rar"), At("账套 a.rar")));
+  EXPECT_TRUE(fsys().Rename(At("b.rar"), At("账套 a.rar")));  // replaces
+  EXPECT_EQ(ReadFile(backend_->LocalPathOf(At("账套 a.rar"))), "b");
+  EXPECT_TRUE(fsys().Rename(At("账套 a.rar"), JoinPath(At("sub"), "c.rar")));
+  EXPECT_EQ(ReadFile(backend_->LocalPathOf(JoinPath(At("sub"), "c.rar"))), "b");
+  EXPECT_FALSE(fsys().Rename(At("missing.rar"), At("d.rar")));
+  EXPECT_FALSE(fsys().Rename(At("sub"), JoinPath(At("missing"), "sub")));
+  EXPECT_EQ(NamesIn(root()), std::vector<std::string>{"sub"});
+}
+
+TEST_P(FileSystemContract, ReadOnlyRoundTrip) {
+  Make(At("a.rar"), "a");
+  const auto readOnly = [this] {
+    std::vector<FolderEntry> entries;
+    EXPECT_TRUE(fsys().ReadFolder(root(), entries));
+    EXPECT_EQ(entries.size(), 1u);
+    return !entries.empty() && entries[0].readOnly;
+  };
+  EXPECT_FALSE(readOnly());
+  ASSERT_TRUE(fsys().SetReadOnly(At("a.rar"), true));
+  EXPECT_TRUE(readOnly());
+  ASSERT_TRUE(fsys().SetReadOnly(At("a.rar"), true)) << "setting it again is no failure";
+  ASSERT_TRUE(fsys().SetReadOnly(At("a.rar"), false));
+  EXPECT_FALSE(readOnly());
+  EXPECT_EQ(ReadFile(backend_->LocalPathOf(At("a.rar"))), "a");
+  EXPECT_TRUE(fsys().DeleteFile(At("a.rar")));
   EXPECT_TRUE(NamesIn(root()).empty());
+  EXPECT_FALSE(fsys().SetReadOnly(At("a.rar"), true)) << "no file, no attribute";
+}
+
+TEST_P(FileSystemContract, WritableFolderTestLeavesTheUsersFolderAlone) {
+  EXPECT_TRUE(IsFolderWritable(router(), " " + root() + " "));
+  EXPECT_TRUE(NamesIn(root()).empty());
+
+  // The user's own folder of that name, with a read-only file in it.
+  const std::string users = At(kWritableTestFolderName);
+  ASSERT_TRUE(fsys().MakeFolder(users));
+  Make(JoinPath(users, "ro.rar"), "ro");
+  ASSERT_TRUE(fsys().SetReadOnly(JoinPath(users, "ro.rar"), true));
+  EXPECT_TRUE(IsFolderWritable(router(), root()));
+  EXPECT_EQ(NamesIn(root()), std::vector<std::string>{kWritableTestFolderName});
+  EXPECT_EQ(NamesIn(users), std::vector<std::string>{"ro.rar"});
+
+  // Two tests at the same moment both succeed and leave nothing behind.
+  std::atomic<int> refused{0};
+  const auto test = [&] {
+    for (int i = 0; i < 20; ++i)
+      if (!IsFolderWritable(router(), root())) ++refused;
+  };
+  std::thread other(test);
+  test();
+  other.join();
+  EXPECT_EQ(refused.load(), 0);
+  EXPECT_EQ(NamesIn(root()), std::vector<std::string>{kWritableTestFolderName});
 
   EXPECT_FALSE(IsFolderWritable(router(), At("missing")));
   EXPECT_FALSE(IsFolderWritable(router(), "   "));
@@ -250,6 +347,50 @@ TEST_P(FileSystemContract, CopyIsByteIdenticalAndNeverOverwritesWhenTold) {
   EXPECT_EQ(ReadFile(backend_->LocalPathOf(target)), "new");
   EXPECT_FALSE(CopyFileOver(router(), scratch_ / "missing", target));
   EXPECT_EQ(NamesIn(root()), (std::vector<std::string>{"备份 账套 01.rar"}));
+
+  // A name near the limit of 255 bytes: 82 three-byte characters + ".rar".
+  std::string longName;
+  for (int i = 0; i < 82; ++i) longName += "账";
+  longName += ".rar";
+  outcome = fsys().CopyFromLocal(source, At(longName), false, {});
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  EXPECT_EQ(ReadFile(backend_->LocalPathOf(At(longName))), "new");
+}
+
+// While a copy runs, the only new name in the folder is a temporary one with
+// this agent's marker; afterwards only the final name is there.
+TEST_P(FileSystemContract, CopyGoesThroughAMarkedTemporaryName) {
+  const std::string source = scratch_ / "src.bin";
+  WriteFile(source, std::string(3 * 1024 * 1024, 'x'));
+  Make(At("other.rar"), "o");
+  const std::string physicalRoot = backend_->LocalPathOf(root());
+  std::vector<std::string> during;
+  const CopyOutcome outcome =
+      fsys().CopyFromLocal(source, At("a.rar"), false, [&](std::uint64_t, std::uint64_t) {
+        if (during.empty())
+          for (const auto& e : fs::directory_iterator(physicalRoot))
+            during.push_back(e.path().filename().string());
+      });
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  std::sort(during.begin(), during.end());
+  ASSERT_EQ(during.size(), 2u);
+  EXPECT_EQ(during[1], "other.rar");
+  EXPECT_TRUE(IsTemporaryCopyName(during[0], kOurs)) << during[0];
+  EXPECT_EQ(NamesIn(root()), (std::vector<std::string>{"a.rar", "other.rar"}));
+}
+
+// A source that is not a regular file is refused before anything travels.
+TEST_P(FileSystemContract, OnlyRegularFilesAreCopied) {
+  WriteFile(scratch_ / "file", "x");
+  fs::create_symlink(scratch_ / "file", scratch_ / "link");
+  ASSERT_EQ(::mkfifo((scratch_ / "fifo").c_str(), 0600), 0);
+  for (const std::string& source : {scratch_ / "link", scratch_ / "fifo", scratch_.str()}) {
+    SCOPED_TRACE(source);
+    const CopyOutcome outcome = fsys().CopyFromLocal(source, At("a.rar"), true, {});
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_EQ(outcome.error, "not a regular file");
+  }
+  EXPECT_TRUE(NamesIn(root()).empty());
 }
 
 TEST_P(FileSystemContract, InterruptedCopyLeavesNothingUnderTheTargetName) {
@@ -282,13 +423,21 @@ TEST_P(FileSystemContract, InterruptedCopyLeavesNothingUnderTheTargetName) {
   }
 }
 
-TEST_P(FileSystemContract, StaleTemporaryFilesAreRemoved) {
-  Make(At(TemporaryCopyName("old1.rar")), "partial");
-  Make(At(".old2.rar.part-Ab12Cd"), "partial");
-  Make(At("old.rar"), "kept");
-  Make(At("~notes.txt"), "kept");
+TEST_P(FileSystemContract, OnlyOurOwnStaleTemporaryFilesAreRemoved) {
+  const std::string ours[] = {TemporaryCopyName(kOurs, "old1.rar"),
+                              TemporaryCopyName(kOurs, "old2.rar")};
+  const std::vector<std::string> kept = {
+      TemporaryCopyName(kTheirs, "old1.rar"),  // another application folder's, maybe in flight
+      TemporaryCopyName(CopyMarker::For("other-pc", "/opt/veltora"), "x.rar"),  // another machine's
+      "old.rar",
+      "~notes.txt",
+  };
+  for (const auto& name : ours) Make(At(name), "partial");
+  for (const auto& name : kept) Make(At(name), "kept");
   EXPECT_EQ(RemoveStaleTemporaryFiles(fsys(), root()), 2);
-  EXPECT_EQ(NamesIn(root()), (std::vector<std::string>{"old.rar", "~notes.txt"}));
+  std::vector<std::string> expected = kept;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(NamesIn(root()), expected);
   EXPECT_EQ(RemoveStaleTemporaryFiles(fsys(), At("missing")), -1);
 }
 

@@ -160,10 +160,5 @@ TEST(FolderOfExistingFileTest, FolderOnlyForAnExistingFile) {
   EXPECT_EQ(FolderOfExistingFile(""), "");
 }
 
-TEST(PlatformTest, PosixCountsAsTheNtFamily) {
-  EXPECT_EQ(PlatformName(), "WinNT");
-  EXPECT_TRUE(IsWindowsNT());
-}
-
 }  // namespace
 }  // namespace veltora

@@ -31,6 +31,7 @@ class TimedFileSystem final : public FileSystem {
   void SetCreated(const std::string& name, DateTime t) { times_[name] = t; }
   void RefuseDeleting(const std::string& name) { refused_ = name; }
 
+  const CopyMarker& marker() const override { return real_.marker(); }
   bool IsFile(const std::string& p) override { return real_.IsFile(p); }
   bool IsFolder(const std::string& p) override { return real_.IsFolder(p); }
   bool ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) override {

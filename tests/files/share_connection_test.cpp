@@ -80,7 +80,7 @@ class SambaConnectTest : public ::testing::Test {
 };
 
 TEST_F(SambaConnectTest, RightAccountConnectsAgainAndAgain) {
-  SmbFileSystem smb;
+  SmbFileSystem smb(share_->port);
   EXPECT_TRUE(ConnectShare(smb, log_, share_->sharePath + "\\", share_->user, share_->password));
   EXPECT_TRUE(smb.IsFolder(share_->sharePath));
   EXPECT_TRUE(
@@ -99,15 +99,17 @@ TEST_F(SambaConnectTest, RefusalsAnswerWindowsCodes) {
     int code;
     bool accountWorks;  // the share is reachable with the account afterwards
   } cases[] = {
-      {"wrong password", share_->sharePath, share_->user, "wrong", 0, 1326, false},
-      {"unknown user", share_->sharePath, "nosuchuser", share_->password, 0, 1326, false},
-      {"unknown share", "\\\\127.0.0.1\\nosuchshare", share_->user, share_->password, 0, 67, true},
-      {"share closed to the account", "\\\\127.0.0.1\\locked", share_->user, share_->password, 0, 5,
-       true},
+      {"wrong password", share_->sharePath, share_->user, "wrong", share_->port, 1326, false},
+      {"unknown user", share_->sharePath, "nosuchuser", share_->password, share_->port, 1326,
+       false},
+      {"unknown share", "\\\\127.0.0.1\\nosuchshare", share_->user, share_->password, share_->port,
+       67, true},
+      {"share closed to the account", "\\\\127.0.0.1\\locked", share_->user, share_->password,
+       share_->port, 5, true},
       {"nothing listening", share_->sharePath, share_->user, share_->password,
        testing::UnusedLoopbackPort(), 53, false},
-      {"unknown server", "\\\\no-such-host.invalid\\bak", share_->user, share_->password, 0, 53,
-       true},
+      {"unknown server", "\\\\no-such-host.invalid\\bak", share_->user, share_->password,
+       share_->port, 53, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -117,7 +119,7 @@ TEST_F(SambaConnectTest, RefusalsAnswerWindowsCodes) {
   }
 
   // A refusal after a good connection drops the good one too.
-  SmbFileSystem smb;
+  SmbFileSystem smb(share_->port);
   ASSERT_EQ(smb.Connect(share_->sharePath, share_->user, share_->password), 0);
   EXPECT_FALSE(ConnectShare(smb, log_, share_->sharePath, share_->user, "wrong"));
   EXPECT_FALSE(smb.IsFolder(share_->sharePath));

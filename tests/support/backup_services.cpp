@@ -23,9 +23,13 @@ BackupServices TestBackupServices(LineLog& log, const Clock& clock,
       .idleText = {},
       .ensureSqlServerRunning = {},
       .copyProgress = {},
-      .makeFileSystems = [smbPort] { return std::make_unique<LocalAndSmbFileSystems>(smbPort); },
+      .makeFileSystems =
+          [smbPort] {
+            return std::make_unique<LocalAndSmbFileSystems>(smbPort, kTestSmbTimeout,
+                                                            CopyMarker());
+          },
       .archiver = ChooseArchiver("", path != nullptr ? path : ""),
-      .temporaryMarker = kTestMarker};
+      .marker = CopyMarker()};
 }
 
 }  // namespace veltora::testing

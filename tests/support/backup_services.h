@@ -3,18 +3,21 @@
 // change single fields where they need to.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "engine/backup_job.h"
 
 namespace veltora::testing {
 
-inline constexpr char kTestMarker[] = "vttest";
+// The share's time-out in the tests: short, so that a frozen share ends a
+// copy soon.
+inline constexpr std::chrono::milliseconds kTestSmbTimeout{3000};
 
-// `smbPort` 0: the port the environment names (the test Samba server sets it).
+// `smbPort`: the test Samba server's port where a case uses the share.
 BackupServices TestBackupServices(LineLog& log, const Clock& clock,
                                   const SqlServerFactory& sqlServer,
                                   const BackupRecordsFactory& records,
-                                  std::uint16_t smbPort = 0);
+                                  std::uint16_t smbPort = 445);
 
 }  // namespace veltora::testing

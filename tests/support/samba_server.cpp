@@ -72,7 +72,8 @@ class Server {
     ::chmod(dir_.c_str(), 0755);  // smbd serves the share as the test user
     std::uint16_t port = static_cast<std::uint16_t>(44500 + ::getpid() % 1000);
     for (int tries = 0; tries < 50 && !PortIsFree(port); ++tries) ++port;
-    const int rc = RunScript({"start", dir_, std::to_string(port), kUser, kPassword});
+    share_.port = port;
+    const int rc = Start();
     if (rc == 3) {
       why_ = "samba not installed";
       return;
@@ -82,12 +83,10 @@ class Server {
       return;
     }
     started_ = true;
-    ::setenv("VELTORA_SMB_PORT", std::to_string(port).c_str(), 1);
     share_.sharePath = "\\\\127.0.0.1\\bak";
     share_.localFolder = dir_ + "/share";
     share_.user = kUser;
     share_.password = kPassword;
-    share_.port = port;
   }
 
   ~Server() {
@@ -101,21 +100,37 @@ class Server {
   const SambaShare* share() const { return started_ ? &share_ : nullptr; }
   const std::string& why() const { return why_; }
 
+  bool Signal(const char* name) const { return started_ && RunScript({"signal", dir_, name}) == 0; }
+  bool Restart() const { return started_ && Start() == 0; }
+
  private:
+  int Start() const {
+    return RunScript({"start", dir_, std::to_string(share_.port), kUser, kPassword});
+  }
+
   std::string dir_;
   std::string why_;
   bool started_ = false;
   SambaShare share_;
 };
 
+// One server per test process, stopped by the destructor at exit.
+Server& TheServer() {
+  static Server server;
+  return server;
+}
+
 }  // namespace
 
 const SambaShare* TestSambaServer(std::string& whyNot) {
-  // One server per test binary, stopped by the destructor at exit.
-  static Server server;
-  whyNot = server.why();
-  return server.share();
+  whyNot = TheServer().why();
+  return TheServer().share();
 }
+
+bool FreezeTestSambaServer() { return TheServer().Signal("STOP"); }
+bool ThawTestSambaServer() { return TheServer().Signal("CONT"); }
+bool KillTestSambaServer() { return TheServer().Signal("KILL"); }
+bool RestartTestSambaServer() { return TheServer().Restart(); }
 
 std::uint16_t UnusedLoopbackPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);

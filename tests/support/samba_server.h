@@ -16,11 +16,21 @@ struct SambaShare {
   std::uint16_t port = 0;
 };
 
-// The running server, started on the first call; VELTORA_SMB_PORT is set to
-// its port. Null when it cannot run here, with the reason in `whyNot`
-// ("samba not installed", not root, the script's failure); use
-// VELTORA_SKIP_OR_FAIL(whyNot) then.
+// The running server, started on the first call. Null when it cannot run
+// here, with the reason in `whyNot` ("samba not installed", not root, the
+// script's failure); use VELTORA_SKIP_OR_FAIL(whyNot) then. Clients take its
+// port from the share's `port`.
 const SambaShare* TestSambaServer(std::string& whyNot);
+
+// Faults of the running server: every process serving it (the listener and
+// the one serving each connection) is stopped, continued or killed. Each is
+// true when the signal reached the server. After a kill, the server is gone
+// when the call returns; RestartTestSambaServer starts it again on the same
+// port, folder and account.
+bool FreezeTestSambaServer();
+bool ThawTestSambaServer();
+bool KillTestSambaServer();
+bool RestartTestSambaServer();
 
 // A loopback port on which nothing listens (at the moment of asking).
 std::uint16_t UnusedLoopbackPort();
