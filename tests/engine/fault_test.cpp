@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include "base/path.h"
@@ -40,6 +41,8 @@ using testing::ReadFile;
 using testing::RecordingLog;
 using testing::TempDir;
 using testing::WriteFile;
+using testing::FreezeTestSambaServer;
+using testing::KillTestSambaServer;
 
 constexpr char kPassword[] = "k&y'1";
 
@@ -227,13 +230,15 @@ class FaultTest : public ::testing::Test {
     c.remotePassword = share.password;
   }
 
-  BackupRunSummary Run(const BackupConfig& config, const BackupRecordsFactory* records = nullptr) {
+  BackupRunSummary Run(const BackupConfig& config, const BackupRecordsFactory* records = nullptr,
+                       CopyProgress progress = {}) {
     std::atomic<bool> configured{true};
     std::atomic<bool> running{false};
     std::string whyNot;
     const testing::SambaShare* share = config.remoteBackup ? testing::TestSambaServer(whyNot) : nullptr;
-    const BackupServices services = testing::TestBackupServices(
+    BackupServices services = testing::TestBackupServices(
         log_, *clock_, sql_, records ? *records : records_, share ? share->port : 445);
+    services.copyProgress = std::move(progress);
     auto summary = BackupThreadProc(config, {configured, running}, services).value();
     clock_->Advance(std::chrono::hours(24));
     return summary;
@@ -400,6 +405,80 @@ TEST_F(FaultTest, ABrieflyLockedSettingsDatabaseIsWaitedFor) {
   sqlite3_close(db);
   EXPECT_TRUE(summary.Complete(config)) << ::testing::PrintToString(log_.lines());
   EXPECT_EQ(Rows().size(), 1u);
+}
+
+// The share fails while this run's archive travels to it, in each of its
+// ways, with keep 1: the share keeps its earlier good archive and nothing
+// stands under the new archive's name there; the run says it failed; the
+// local side, whose archive tested good, is pruned as usual.
+TEST_F(FaultTest, ShareFailsDuringTheCopy) {
+  const testing::SambaShare* share = Share();
+  if (share == nullptr) return;
+  enum class Fault { kKilled, kFrozen, kFull };
+  const std::pair<const char*, Fault> faults[] = {
+      {"share process killed", Fault::kKilled},
+      {"share frozen", Fault::kFrozen},
+      {"share full", Fault::kFull},
+  };
+  for (const auto& [what, fault] : faults) {
+    SCOPED_TRACE(what);
+    for (const auto& e : fs::directory_iterator(backups())) fs::remove_all(e.path());
+    for (const auto& e : fs::directory_iterator(share->localFolder)) fs::remove_all(e.path());
+    // The full share is a small disk inside the share.
+    const std::string remote = share->localFolder + (fault == Fault::kFull ? "/small" : "");
+    fs::create_directories(remote);
+    std::optional<SmallDisk> small;
+    if (fault == Fault::kFull) {
+      small.emplace(remote, "4m,mode=0777");
+      if (!small->mounted()) VELTORA_SKIP_OR_FAIL("cannot mount a small tmpfs here (needs root)");
+    }
+    BackupConfig config = Config({"ACME.AIS"}, 1);
+    WithShare(config, *share, fault == Fault::kFull ? "\\small" : "");
+    WriteFile(accounts() + "/ACME.AIS", Incompressible(256 << 10, 6));
+    ASSERT_TRUE(Run(config).Complete(config)) << ::testing::PrintToString(log_.lines());
+    const std::vector<std::string> earlier = FilesIn(remote);
+    ASSERT_EQ(earlier.size(), 1u);
+
+    WriteFile(accounts() + "/ACME.AIS", Incompressible(24 << 20, 7));
+    const std::string stamp = BackupStamp(clock_->LocalNow());
+    // The copy reports its progress from the thread that copies: the fault
+    // strikes there, once the share's disk holds part of the temporary file,
+    // so the copy is sure to be under way and not yet done.
+    bool fired = false;
+    const CopyProgress strike = [&](std::uint64_t, std::uint64_t) {
+      if (fired || fault == Fault::kFull) return;
+      for (const auto& e : fs::directory_iterator(remote)) {
+        std::error_code ec;
+        if (IsTemporary(e.path().filename().string()) && e.file_size(ec) >= (512u << 10)) {
+          fired = fault == Fault::kKilled ? KillTestSambaServer() : FreezeTestSambaServer();
+          return;
+        }
+      }
+    };
+    const BackupRunSummary summary = Run(config, nullptr, strike);
+    EXPECT_EQ(fired, fault != Fault::kFull);
+    if (fault == Fault::kKilled) {
+      ASSERT_TRUE(testing::RestartTestSambaServer());
+    } else if (fault == Fault::kFrozen) {
+      ASSERT_TRUE(testing::ThawTestSambaServer());
+    }
+
+    EXPECT_FALSE(summary.Complete(config));
+    EXPECT_FALSE(summary.results.at(0).onShare);
+    EXPECT_TRUE(summary.results.at(0).archived);
+    EXPECT_FALSE(fs::exists(remote + "/ACME" + stamp + ".7z"));
+    EXPECT_TRUE(TestsGood(remote + "/" + earlier[0]));
+    EXPECT_EQ(FilesIn(backups()), std::vector<std::string>{"ACME" + stamp + ".7z"});
+    EXPECT_TRUE(TestsGood(backups() + "/ACME" + stamp + ".7z"));
+    const auto lines = log_.lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+      return l.rfind("无法将" + backups() + "/ACME" + stamp + ".7z复制到", 0) == 0 &&
+             l.find("导致失败可能的原因为：") != std::string::npos;
+    })) << ::testing::PrintToString(lines);
+    for (const auto& r : Rows()) {
+      EXPECT_NE(r.localbakfile, share->sharePath + "\\ACME" + stamp) << "no remote row";
+    }
+  }
 }
 
 // Hostile names: each is a backup under its own name, or a failure entry with
