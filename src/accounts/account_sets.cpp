@@ -1,5 +1,7 @@
 #include "accounts/account_sets.h"
 
+#include "accounts/messages.h"
+
 #include <exception>
 
 #include "base/path.h"
@@ -52,7 +54,7 @@ CatalogueListing ListCatalogueAccountSets(
         cn.Query("SELECT  name FROM sysdatabases where name=" + QuoteSqlLiteral(catalogue));
     if (found.empty()) {
       out.outcome = CatalogueListing::Outcome::kCatalogueMissing;
-      out.message = msg::kNoCataloguePrefix + EditionName(edition) + msg::kNoCatalogueSuffix;
+      out.message = accounts_msg::kNoCataloguePrefix + EditionName(edition) + accounts_msg::kNoCatalogueSuffix;
       cn.Close();
       return out;
     }
@@ -68,7 +70,7 @@ CatalogueListing ListCatalogueAccountSets(
     out.outcome = CatalogueListing::Outcome::kListed;
   } catch (const std::exception& e) {
     out.outcome = CatalogueListing::Outcome::kFailed;
-    out.message = std::string(msg::kCannotConnect) + e.what();
+    out.message = std::string(accounts_msg::kCannotConnect) + e.what();
   }
   cn.Close();
   return out;

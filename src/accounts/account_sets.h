@@ -21,8 +21,8 @@ std::string CatalogueDatabase(int edition);
 // Appends the names (without folder) of the files in `folder` that match the
 // Windows mask, ASCII case ignored, in case-insensitive name order; hidden and
 // read-only files count, folders do not. False (nothing appended) when the
-// folder does not exist. Unlike the Windows original this does not change the
-// process's current folder: that is process-wide state other threads rely on.
+// folder does not exist. It does not change the process's current folder:
+// that is process-wide state other threads rely on.
 bool ListFileNames(const std::string& folder, const std::string& mask,
                    std::vector<std::string>& names);
 
@@ -45,14 +45,5 @@ struct CatalogueListing {
 CatalogueListing ListCatalogueAccountSets(
     int edition, const std::string& user, const std::string& password, SqlServerConnection& cn,
     const std::function<bool(const std::string&)>& isStoredId);
-
-namespace msg {
-inline constexpr char kEnterSqlUser[] = "您好，请输入连接数据库的用户名！";
-inline constexpr char kNoCataloguePrefix[] = "您好，没有找到您电脑上有安装";
-inline constexpr char kNoCatalogueSuffix[] = "的账套文件。";
-inline constexpr char kCannotConnect[] =
-    "您好，程序无法与数据库建立连接，请检查用户名或密码是否输入有误，或者SQL "
-    "Server服务是否启动！\r发生错误可能的原因为：";
-}  // namespace msg
 
 }  // namespace veltora

@@ -5,14 +5,14 @@
 
 #include "accounts/account_sets.h"
 #include "base/text.h"
-#include "engine/messages.h"
+#include "app/messages.h"
 #include "files/file_ops.h"
 
 namespace veltora {
 
 int CompressionLevelFromName(const std::string& name) {
-  for (std::size_t i = 0; i < std::size(kCompressionLevelNames); ++i)
-    if (name == kCompressionLevelNames[i]) return static_cast<int>(i);
+  for (std::size_t i = 0; i < std::size(app_msg::kCompressionLevelNames); ++i)
+    if (name == app_msg::kCompressionLevelNames[i]) return static_cast<int>(i);
   return 3;
 }
 
@@ -21,7 +21,7 @@ LoadedConfiguration LoadBackupConfiguration(const SettingsDatabase& db,
   const BaksetRow row = db.LoadSettings();
   LoadedConfiguration loaded;
   BackupConfig& c = loaded.config;
-  c.caption = engine_msg::kWindowCaption;
+  c.caption = app_msg::kWindowCaption;
   c.edition = row.softvernum >= 0 && row.softvernum < kEditionCount ? row.softvernum : 0;
   c.accountFolder = Trim(row.accountDir);
   c.localBackup = row.localbak;
@@ -50,7 +50,7 @@ LoadedConfiguration LoadBackupConfiguration(const SettingsDatabase& db,
     }
   } else if (!c.accountFolder.empty()) {
     if (!FolderExists(c.accountFolder)) {
-      loaded.notices.push_back(msg::kAccountFolderGone);
+      loaded.notices.push_back(app_msg::kAccountFolderGone);
     } else {
       c.accountSets = ListAisAccountSets(
           c.accountFolder, [&](const std::string& name) { return db.IsAccountNameStored(name); });

@@ -9,15 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "app/messages.h"
 #include "engine/backup_config.h"
 #include "sqlserver/sql_server_connection.h"
 #include "settings/settings_database.h"
 
 namespace veltora {
 
-// The compression levels by index, as stored in `rarlevel`.
-inline constexpr const char* kCompressionLevelNames[] = {"不压缩", "最快", "较快",
-                                                         "标准",   "较好", "最好"};
 // Index of a level name; an unknown or empty name gives 3, the standard level.
 int CompressionLevelFromName(const std::string& name);
 
@@ -46,10 +44,5 @@ struct LoadedConfiguration {
 // std::runtime_error when the settings database cannot be read.
 LoadedConfiguration LoadBackupConfiguration(const SettingsDatabase& db,
                                             const SqlServerFactory& sqlServer);
-
-namespace msg {
-inline constexpr char kAccountFolderGone[] =
-    ".......账套所在文件夹已经不存在，是否您删除或移动了？......";
-}  // namespace msg
 
 }  // namespace veltora

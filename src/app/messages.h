@@ -4,6 +4,16 @@
 
 namespace veltora::app_msg {
 
+// The main window's caption, also the first line of every backup run.
+inline constexpr char kWindowCaption[] = "青岚软件账套自动备份系统(金蝶版)  V2.1";
+// The compression levels by index, as the level list shows them and the
+// settings store them.
+inline constexpr const char* kCompressionLevelNames[] = {"不压缩", "最快", "较快",
+                                                         "标准",   "较好", "最好"};
+// Loading the settings: the stored account folder is gone.
+inline constexpr char kAccountFolderGone[] =
+    ".......账套所在文件夹已经不存在，是否您删除或移动了？......";
+
 // The run log beside the executable.
 inline constexpr char kRunLogFileName[] = "程序运行日志.txt";
 // First character of every stamped run-log line ("在2024-05-01 13:05:09 周三 :").
@@ -18,5 +28,10 @@ inline constexpr char kHours[] = "时";
 inline constexpr char kMinutes[] = "分";
 inline constexpr char kSeconds[] = "秒";
 inline constexpr char kZeroDuration[] = "0时0分0秒";
+
+// One run or agent per application folder.
+inline constexpr char kLockHeld[] = "another backup or agent is running on the application folder ";
+inline constexpr char kLockCannotOpen[] = "cannot open the lock file ";
+inline constexpr char kLockFailed[] = "cannot lock ";
 
 }  // namespace veltora::app_msg

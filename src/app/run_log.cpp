@@ -1,5 +1,7 @@
 #include "app/run_log.h"
 
+#include <exception>
+
 #include <cmath>
 #include <utility>
 
@@ -48,7 +50,7 @@ bool AppendRunLog(const std::string& path, const std::string& message, bool star
     text += message;
     text += "\r\n";
     return internal::WriteRunLogBytes(target, text, startNew);
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }
@@ -66,7 +68,7 @@ bool RotateRunLog(const std::string& path, const Clock& clock,
     const double months = std::trunc(std::fabs(now - created) / kDaysPerMonth);
     if (months > kMaxMonths) return ForceDeleteFile(target);
     return true;
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }
@@ -89,12 +91,13 @@ void RunLog::Append(std::string_view message) {
     if (listener_) {
       try {
         listener_(line);
-      } catch (...) {
+      } catch (const std::exception&) {
         // An echo that fails must not cost the caller anything.
       }
     }
-  } catch (...) {
-    // Out of memory or a broken lock: the line is dropped, as documented.
+  } catch (const std::exception&) {
+    // Out of memory or a broken lock: the line is dropped; the run log has no
+    // one to tell, and its writer never fails its caller.
   }
 }
 
@@ -102,7 +105,7 @@ bool RunLog::Rotate() {
   try {
     const std::lock_guard<std::mutex> lock(mutex_);
     return RotateRunLog(path_, clock_, creationTime_);
-  } catch (...) {
+  } catch (const std::exception&) {
     return false;
   }
 }

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/messages.h"
 #include "app/single_instance.h"
 #include "base/path.h"
 
@@ -16,7 +17,7 @@ std::unique_ptr<AppFolderLock> AppFolderLock::TryAcquire(const std::string& appF
   // Never through a link: the lock file is ours, in our folder.
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
-    error = "cannot open the lock file " + path + ": " + std::strerror(errno);
+    error = app_msg::kLockCannotOpen + path + ": " + std::strerror(errno);
     return nullptr;
   }
   // flock locks belong to the open file description, so a second open in this
@@ -24,9 +25,8 @@ std::unique_ptr<AppFolderLock> AppFolderLock::TryAcquire(const std::string& appF
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
     ::close(fd);
-    error = err == EWOULDBLOCK ? "another backup or agent is running on the application folder " +
-                                     appFolder
-                               : "cannot lock " + path + ": " + std::strerror(err);
+    error = err == EWOULDBLOCK ? app_msg::kLockHeld + appFolder
+                               : app_msg::kLockFailed + path + ": " + std::strerror(err);
     return nullptr;
   }
   return std::unique_ptr<AppFolderLock>(new AppFolderLock(fd));

@@ -1,5 +1,7 @@
 #include "cli/cli.h"
 
+#include "cli/messages.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -28,21 +30,9 @@
 namespace veltora {
 namespace {
 
-constexpr char kUsage[] =
-    "usage: veltora-cli [--app-dir DIR] <command>\n"
-    "  init              write the prepared empty settings database into the application folder\n"
-    "  backup            run one backup job now from the stored settings\n"
-    "  log [--limit N] [--show-passwords]\n"
-    "                    show the backup table, newest first; archive passwords show as ******\n"
-    "                    unless --show-passwords is given\n"
-    "  restore-settings  put the spare copy setlog.dlb back in place of a missing or damaged\n"
-    "                    Setlog.dll (the damaged file is kept under a new name)\n"
-    "  demo DIR          back up generated sample account sets of both kinds in DIR\n"
-    "The application folder is the executable's folder unless --app-dir or VELTORA_APP_DIR\n"
-    "names another. VELTORA_SQLSERVER_STANDIN=DIR selects the embedded SQL Server stand-in.\n";
 
 int Usage(std::ostream& err, const std::string& problem) {
-  err << "veltora-cli: " << problem << "\n" << kUsage;
+  err << "veltora-cli: " << problem << "\n" << cli_msg::kUsage;
   return kExitUsage;
 }
 
@@ -56,7 +46,7 @@ class ProgressPrinter {
     const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
     if (percent < next_ && done != total) return;
     if (percent == 100 && last_ == 100) return;
-    err_ << "  复制进度 " << percent << "% (" << done / (1024 * 1024) << " / "
+    err_ << cli_msg::kProgress << percent << "% (" << done / (1024 * 1024) << " / "
          << total / (1024 * 1024) << " MiB)\n";
     last_ = percent;
     next_ = percent - percent % 10 + 10;
@@ -70,8 +60,6 @@ class ProgressPrinter {
   int last_ = -1;
 };
 
-// What stands in the archive-password column unless the passwords are asked for.
-constexpr char kPasswordPlaceholder[] = "******";
 
 // The settings database could not be used: say what is wrong with it and what
 // to do, after prefix. A configuration error.
@@ -107,7 +95,7 @@ int RunInitCommand(const std::string& appFolder, const CliContext& context, std:
     err << "veltora-cli init: " << e.what() << "\n";
     return kExitUsage;
   }
-  out << "已写入设置数据库 " << SettingsDatabasePath(appFolder) << "\n";
+  out << cli_msg::kDatabaseWritten << SettingsDatabasePath(appFolder) << "\n";
   return kExitOk;
 }
 
@@ -176,7 +164,7 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
   const auto summary =
       BackupThreadProc(loaded.config, {state.configured, state.backupRunning}, services);
   if (!summary) {
-    err << "veltora-cli backup: another backup is running\n";
+    err << cli_msg::kBackupAlreadyRunning;
     return kExitBackupIncomplete;
   }
   return summary->Complete(loaded.config) ? kExitOk : kExitBackupIncomplete;
@@ -189,12 +177,12 @@ int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, st
     SettingsDatabase db(appFolder);
     rows = db.ListBackupLog(limit);
   } catch (const std::exception& e) {
-    return ReportSettingsProblem("veltora-cli log: 查询备份日志出错: ", appFolder, e, err);
+    return ReportSettingsProblem(cli_msg::kLogQueryFailed, appFolder, e, err);
   }
-  out << "账套名 | 备份文件 | 备份时间 | 备注 | 压缩密码\n";
+  out << cli_msg::kLogHeader;
   for (const auto& r : rows) {
     const std::string password =
-        showPasswords || r.rarpwd.empty() ? r.rarpwd : std::string(kPasswordPlaceholder);
+        showPasswords || r.rarpwd.empty() ? r.rarpwd : std::string(cli_msg::kPasswordPlaceholder);
     out << r.accountname << " | " << r.localbakfile << " | " << r.baktime << " | " << r.bz << " | "
         << password << "\n";
   }
@@ -227,12 +215,12 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
   std::string appFolder = context.appDirFromEnvironment;
   std::size_t i = 0;
   if (i < args.size() && args[i] == "--app-dir") {
-    if (i + 1 >= args.size()) return Usage(err, "--app-dir needs a folder");
+    if (i + 1 >= args.size()) return Usage(err, cli_msg::kAppDirNeedsFolder);
     appFolder = args[i + 1];
     i += 2;
   }
   if (appFolder.empty()) appFolder = context.executableFolder;
-  if (i >= args.size()) return Usage(err, "no command given");
+  if (i >= args.size()) return Usage(err, cli_msg::kNoCommand);
   const std::string command = args[i++];
   const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
 
@@ -254,10 +242,10 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
           limit = std::stoi(text, &used);
           if (used != text.size() || limit < 0) throw std::invalid_argument("limit");
         } catch (const std::exception&) {
-          return Usage(err, "--limit takes a whole number of rows");
+          return Usage(err, cli_msg::kLimitNeedsNumber);
         }
       } else {
-        return Usage(err, "log takes only --limit N and --show-passwords");
+        return Usage(err, cli_msg::kLogOptions);
       }
     }
     return RunLogCommand(appFolder, limit, out, err, showPasswords);
@@ -266,10 +254,10 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
     return RunRestoreSettingsCommand(appFolder, out, err);
   if (command == "demo" && rest.size() == 1) return RunDemo(rest[0], context, out, err);
   if (command == "help" || command == "--help" || command == "-h") {
-    out << kUsage;
+    out << cli_msg::kUsage;
     return kExitOk;
   }
-  return Usage(err, "unknown command or wrong arguments: " + command);
+  return Usage(err, cli_msg::kUnknownCommand + command);
 }
 
 }  // namespace veltora

@@ -3,7 +3,6 @@
 
 namespace veltora::engine_msg {
 
-inline constexpr char kWindowCaption[] = "青岚软件账套自动备份系统(金蝶版)  V2.1";
 inline constexpr char kUptimePrefix[] = "Windows操作系统运行了";
 inline constexpr char kIdlePrefix[] = "计算机空闲了";
 inline constexpr char kThreadStarted[] = "备份线程开始执行备份操作！";

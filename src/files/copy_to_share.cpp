@@ -7,7 +7,7 @@
 #include "base/text.h"
 #include "files/file_ops.h"
 #include "files/folder_listing.h"
-#include "files/retention_messages.h"
+#include "files/messages.h"
 
 namespace veltora {
 

@@ -16,7 +16,7 @@
 #include "base/path.h"
 #include "files/file_ops.h"
 #include "files/posix_internal.h"
-#include "files/retention_messages.h"
+#include "files/messages.h"
 
 namespace veltora {
 namespace {

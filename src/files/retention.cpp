@@ -6,7 +6,7 @@
 #include "base/path.h"
 #include "base/text.h"
 #include "files/file_ops.h"
-#include "files/retention_messages.h"
+#include "files/messages.h"
 
 namespace veltora {
 

@@ -4,16 +4,10 @@
 #include <string>
 
 #include "base/text.h"
+#include "files/messages.h"
 
 namespace veltora {
 namespace {
-
-// The run-log line for a refused connection, around the user name, the share
-// path and the code.
-constexpr char kConnectFailedUser[] = "您好，程序尝试用用户名为:";
-constexpr char kConnectFailedShare[] = "的用户，建立与远程共享文件夹";
-constexpr char kConnectFailedCode[] = "的连接但操作失败，错误代码为:";
-constexpr char kConnectFailedEnd[] = ",请将这个错误代码告知开发人员，谢谢您的合作！";
 
 // ERROR_SESSION_CREDENTIAL_CONFLICT: a connection to that server under other
 // credentials exists, so the share is reachable all the same.
@@ -30,8 +24,8 @@ bool ConnectShare(ShareConnector& connector, LineLog& log, const std::string& sh
     if (path.back() == '\\') path.pop_back();  // one only
     const int code = connector.Connect(path, account, password);
     if (code == 0) return true;
-    log.Append(kConnectFailedUser + account + kConnectFailedShare + path + kConnectFailedCode +
-               std::to_string(code) + kConnectFailedEnd);
+    log.Append(files_msg::kConnectFailedUser + account + files_msg::kConnectFailedShare + path + files_msg::kConnectFailedCode +
+               std::to_string(code) + files_msg::kConnectFailedEnd);
     return code == kCredentialConflict;
   } catch (const std::exception&) {
     return false;

@@ -17,7 +17,7 @@
 #include "base/scoped_handle.h"
 #include "base/text.h"
 #include "files/posix_internal.h"
-#include "files/retention_messages.h"
+#include "files/messages.h"
 #include "files/smb_file_system.h"
 
 namespace veltora {

@@ -40,7 +40,7 @@ void SqliteBackupRecords::InsertRemoteFailure(std::string_view remoteFolder) {
 void SqliteBackupRecords::MakeSpareCopy() noexcept {
   try {
     Db().MakeSpareCopy();
-  } catch (...) {
+  } catch (const std::exception&) {
     // A missing spare copy costs nothing today; the next run tries again.
   }
 }

@@ -1,9 +1,17 @@
-// Run-log lines of the retention and of the copy to the share, spelled once.
-// Note the half-width "!" in "成功!" and the half-width commas in the two
-// "没有文件需要…" lines: they are the system's own spelling.
+// The file layer's texts, spelled once: the run-log lines of the retention and
+// of the copy to the share, and the reasons of failed copies. The half-width
+// "!" in "成功!" and the half-width commas in the two "没有文件需要…" lines
+// are meant: the lines read exactly so.
 #pragma once
 
 namespace veltora::files_msg {
+
+// The run-log line for a refused share connection, around the user name, the
+// share path and the code.
+inline constexpr char kConnectFailedUser[] = "您好，程序尝试用用户名为:";
+inline constexpr char kConnectFailedShare[] = "的用户，建立与远程共享文件夹";
+inline constexpr char kConnectFailedCode[] = "的连接但操作失败，错误代码为:";
+inline constexpr char kConnectFailedEnd[] = ",请将这个错误代码告知开发人员，谢谢您的合作！";
 
 // Retention.
 inline constexpr char kPruneBadArguments[] = "文件比较参数有误，比较或筛选文件失败！";
