@@ -29,13 +29,10 @@ struct ProcessState {
   const std::string appFolder;   // with one trailing separator; empty when unknown
   const std::string runLogPath;  // appFolder + "程序运行日志.txt"; empty when unknown
 
-  std::atomic<bool> configured{false};         // settings loaded, the schedule may run
-  std::atomic<bool> backupRunning{false};      // claimed by the backup thread by exchange
-  std::atomic<bool> quitConfirmed{false};      // the user confirmed leaving the program
-  std::atomic<bool> guardSwitch{false};        // the SQL Server service is to be guarded
-  std::atomic<bool> guardRunning{false};       // the guard thread is alive
-  std::atomic<bool> startedThisMinute{false};  // a run already began in this minute
-  std::atomic<bool> pendingBackup{false};      // a run is due as soon as the current one ends
+  // The flags of the schedule, the guard and the window join these as their
+  // users arrive.
+  std::atomic<bool> configured{false};     // settings loaded, the schedule may run
+  std::atomic<bool> backupRunning{false};  // claimed by the backup thread by exchange
 };
 
 }  // namespace veltora

@@ -1,6 +1,7 @@
 #include "engine/backup_job.h"
 
 #include <exception>
+#include <optional>
 #include <set>
 #include <string_view>
 
@@ -166,32 +167,26 @@ class BackupJob {
     return true;
   }
 
-  // Writes one row; one that cannot be written is counted, so the run is not
-  // reported as complete. False when it was lost.
   template <typename Insert>
-  bool Row(Insert insert) {
-    auto records = s_.records.Create();
-    try {
-      records->Open();
-      insert(*records);
-      records->Close();
-      return true;
-    } catch (const std::exception&) {
-      records->Close();
-      ++summary_.rowsLost;
-      return false;
-    }
+  std::optional<std::string> Row(Insert insert) {
+    return WriteRow(s_.records, summary_.rowsLost, insert);
+  }
+
+  // A row whose failure has no line of its own: the reason goes to the log.
+  template <typename Insert>
+  void RowOrLine(Insert insert) {
+    if (const auto lost = Row(insert)) Log(msg::kRowFailed + *lost);
   }
 
   // An early failure of a whole folder: one row, one line; the job ends.
   bool FolderFailure(const char* reason, const char* line) {
-    Row([&](BackupRecords& r) { r.InsertFolderFailure(reason, msg::kBackupFailedRemark); });
+    RowOrLine([&](BackupRecords& r) { r.InsertFolderFailure(reason, msg::kBackupFailedRemark); });
     Log(line);
     return false;
   }
 
   void RecordSqlConnectFailure(const std::string& error) {
-    Row([&](BackupRecords& r) {
+    RowOrLine([&](BackupRecords& r) {
       r.InsertFolderFailure(msg::kSqlConnectFailedRow, msg::kBackupFailedRemark);
     });
     Log(Cat({msg::kSqlConnectFailedLine, error}));
@@ -358,15 +353,15 @@ class BackupJob {
     const bool compressing = config_.compressionLevel != 0;
     for (const auto& r : summary_.results) {
       const std::string password = r.archived ? config_.archivePassword : std::string();
-      bool ok = Row([&](BackupRecords& rec) {
+      auto lost = Row([&](BackupRecords& rec) {
         rec.InsertLocalResult(r.account, r.localFile, password, r.succeeded);
       });
-      if (ok && r.succeeded && compressing && !r.archived)
-        ok = Row([&](BackupRecords& rec) {
+      if (!lost && r.succeeded && compressing && !r.archived)
+        lost = Row([&](BackupRecords& rec) {
           rec.InsertLocalResult(r.account, msg::kArchiveFailedRowPrefix + r.archiveFailure, "",
                                 false);
         });
-      Log(ok ? msg::kResultRowWritten : msg::kResultRowFailed);
+      Log(lost ? msg::kResultRowFailed + *lost : std::string(msg::kResultRowWritten));
     }
   }
 

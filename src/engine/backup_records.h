@@ -4,7 +4,9 @@
 // with the database driver's message text.
 #pragma once
 
+#include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,5 +37,24 @@ class BackupRecordsFactory {
   virtual ~BackupRecordsFactory() = default;
   virtual std::unique_ptr<BackupRecords> Create() const = 0;
 };
+
+// Writes one row with a connection of its own. A row that cannot be written is
+// counted in `rowsLost`, so that the run is not reported as complete; the
+// answer is then the database's reason, otherwise nothing.
+template <typename Insert>
+std::optional<std::string> WriteRow(const BackupRecordsFactory& factory, int& rowsLost,
+                                    Insert insert) {
+  auto records = factory.Create();
+  try {
+    records->Open();
+    insert(*records);
+    records->Close();
+    return std::nullopt;
+  } catch (const std::exception& e) {
+    records->Close();
+    ++rowsLost;
+    return std::string(e.what());
+  }
+}
 
 }  // namespace veltora

@@ -107,18 +107,11 @@ class Distribution {
     return true;
   }
 
-  // Writes one row; a row that cannot be written is counted, so the run is
-  // not reported as complete.
+  // A row that cannot be written is counted and its reason goes to the log.
   template <typename Insert>
   void Row(Insert insert) {
-    auto records = ctx_.records.Create();
-    try {
-      records->Open();
-      insert(*records);
-    } catch (const std::exception&) {
-      ++ctx_.rowsLost;
-    }
-    records->Close();
+    if (const auto lost = WriteRow(ctx_.records, ctx_.rowsLost, insert))
+      ctx_.log.Append(msg::kRowFailed + *lost);
   }
 
   void FolderFailure(const char* reason, const char* line) {

@@ -57,6 +57,8 @@ inline constexpr char kLocalFailedPrefix[] = "本机备份失败：";
 inline constexpr char kSourceGoneEntry[] = "本机备份失败：源账套已经不存在";
 inline constexpr char kResultRowWritten[] = " setlog向数据库写入本机备份日志成功";
 inline constexpr char kResultRowFailed[] = " setlog向数据库写入本机备份日志失败";
+// Any other row of the backup table that could not be written: + the reason.
+inline constexpr char kRowFailed[] = " setlog向数据库写入备份日志失败";
 
 inline constexpr char kTrue[] = "TRUE";
 inline constexpr char kFalse[] = "False";

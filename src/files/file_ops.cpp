@@ -136,15 +136,6 @@ std::string FileNameIfExists(const FileSystemRouter& router, const std::string& 
 
 // The local forms: the same code with the local disk and no share.
 
-namespace {
-template <typename F>
-auto WithLocal(F&& f) {
-  LocalFileSystem local;
-  const FileSystemRouter router(local, nullptr);
-  return f(router);
-}
-}  // namespace
-
 DateTime GetFileDate(const std::string& path, FileTime kind) {
   return WithLocal([&](const FileSystemRouter& r) { return GetFileDate(r, path, kind); });
 }

@@ -28,7 +28,6 @@ namespace {
 // reported and write-back started between calls.
 constexpr std::size_t kCopyChunk = 64u << 20;
 constexpr std::size_t kFallbackBuffer = 1u << 20;
-constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 // Temporary names are random; a collision is retried this many times.
 constexpr int kTempNameAttempts = 8;
 
@@ -88,10 +87,7 @@ int CopyBytes(int in, int out, std::uint64_t total, std::uint64_t& done,
   std::vector<char> buffer;
   std::uint64_t flushedTo = 0;  // write-back started up to here
   std::uint64_t waitedTo = 0;   // and completed up to here
-  // The first chunk is always reported, so a caller learns early that the
-  // copy is under way; later reports at most every kProgressInterval.
-  bool reported = false;
-  auto lastReport = std::chrono::steady_clock::now();
+  internal::ProgressReporter reporter(progress, total);
   for (;;) {
     ssize_t n = 0;
     if (kernelCopy) {
@@ -130,14 +126,7 @@ int CopyBytes(int in, int out, std::uint64_t total, std::uint64_t& done,
                         SYNC_FILE_RANGE_WRITE);
       flushedTo = done;
     }
-    if (progress) {
-      const auto now = std::chrono::steady_clock::now();
-      if (!reported || now - lastReport >= kProgressInterval) {
-        reported = true;
-        lastReport = now;
-        progress(done, std::max(total, done));
-      }
-    }
+    reporter.Report(done);
   }
 }
 

@@ -110,13 +110,6 @@ bool List(const FileSystemRouter& router, const std::string& folder, const std::
   return Walk(fs, searched, cleanedMask, recurse, entryKind, take);
 }
 
-template <typename F>
-auto WithLocal(F&& f) {
-  LocalFileSystem local;
-  const FileSystemRouter router(local, nullptr);
-  return f(router);
-}
-
 }  // namespace
 
 std::string NormaliseMask(const std::string& mask, bool wrap) {

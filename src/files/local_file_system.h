@@ -40,4 +40,13 @@ class LocalFileSystem final : public FileSystem {
   const CopyMarker marker_;
 };
 
+// Runs `f` with a router that serves the local disk and no share: how the
+// path-only forms of the file operations are written once over the router.
+template <typename F>
+auto WithLocal(F&& f) {
+  LocalFileSystem local;
+  const FileSystemRouter router(local, nullptr);
+  return f(router);
+}
+
 }  // namespace veltora

@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <exception>
@@ -40,6 +42,28 @@ struct UnlinkTraits {
 using ScopedTempFile = ScopedHandle<std::string, UnlinkTraits>;
 
 namespace internal {
+
+// Reports a copy's progress: the first chunk at once, so that a caller learns
+// early that the copy is under way, later ones at most every 250 ms.
+class ProgressReporter {
+ public:
+  ProgressReporter(const CopyProgress& progress, std::uint64_t total)
+      : progress_(progress), total_(total) {}
+  void Report(std::uint64_t done) {
+    if (!progress_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (reported_ && now - last_ < std::chrono::milliseconds(250)) return;
+    reported_ = true;
+    last_ = now;
+    progress_(done, std::max(total_, done));
+  }
+
+ private:
+  const CopyProgress& progress_;
+  const std::uint64_t total_;
+  bool reported_ = false;
+  std::chrono::steady_clock::time_point last_;
+};
 
 // The end of a successful copy: the final progress report (a failing progress
 // display does not undo a copy that is in place) and the outcome.

@@ -24,7 +24,6 @@ namespace veltora {
 namespace {
 
 constexpr std::size_t kCopyBuffer = 1u << 20;
-constexpr auto kProgressInterval = std::chrono::milliseconds(250);
 constexpr unsigned kReadOnlyAttribute = 0x01;
 constexpr unsigned kDirectoryAttribute = 0x10;
 // Temporary names are random; a collision is retried this many times.
@@ -430,8 +429,7 @@ CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
   std::uint64_t done = 0;
   std::vector<char> buffer(kCopyBuffer);
   const auto write = smbc_getFunctionWrite(ctx);
-  bool reported = false;
-  auto lastReport = std::chrono::steady_clock::now();
+  internal::ProgressReporter reporter(progress, total);
   for (;;) {
     const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
     if (n < 0) {
@@ -448,14 +446,7 @@ CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
       left -= static_cast<std::size_t>(w);
     }
     done += static_cast<std::uint64_t>(n);
-    if (progress) {
-      const auto now = std::chrono::steady_clock::now();
-      if (!reported || now - lastReport >= kProgressInterval) {
-        reported = true;
-        lastReport = now;
-        progress(done, std::max(total, done));
-      }
-    }
+    reporter.Report(done);
   }
 
   struct stat now {};

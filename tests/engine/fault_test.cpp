@@ -372,7 +372,9 @@ TEST_F(FaultTest, RowsThatCannotBeWrittenMakeTheRunIncomplete) {
   EXPECT_GT(summary.rowsLost, 0);
   EXPECT_FALSE(summary.Complete(config));
   const auto lines = log_.lines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), " setlog向数据库写入本机备份日志失败"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), " setlog向数据库写入本机备份日志失败database is locked"),
+            lines.end())
+      << "with the database's reason";
   EXPECT_EQ(lines.back().rfind("备份线程执行完毕，但有0个账套", 0), 0u) << lines.back();
 }
 
