@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 using testing::FixedClock;
 using testing::ReadFile;
 using testing::RecordingLog;
+using testing::FilesIn;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -56,14 +57,6 @@ void SqliteExec(const std::string& file, const std::string& sql) {
   std::unique_ptr<sqlite3, decltype(&sqlite3_close)> guard(db, sqlite3_close);
   ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
       << sqlite3_errmsg(db);
-}
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 class BackupJobTest : public ::testing::Test {

@@ -21,23 +21,19 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ReadFile;
+using testing::ShellQuoted;
 using testing::RecordingLog;
+using testing::FilesIn;
 using testing::TempDir;
 using testing::WriteFile;
-
-std::string Quoted(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
 
 // Runs 7-Zip on an archive with exactly this password (none when empty); the
 // exit code.
 int SevenZip(const std::string& command, const std::string& archive, const std::string& password,
              const std::string& redirect = ">/dev/null 2>&1") {
-  const std::string pw = password.empty() ? "" : " " + Quoted("-p" + password);
+  const std::string pw = password.empty() ? "" : " " + ShellQuoted("-p" + password);
   const std::string line =
-      "7zz " + command + " -spd" + pw + " -- " + Quoted(archive) + " </dev/null " + redirect;
+      "7zz " + command + " -spd" + pw + " -- " + ShellQuoted(archive) + " </dev/null " + redirect;
   const int rc = std::system(line.c_str());
   return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
@@ -50,14 +46,6 @@ mode_t ModeOf(const std::string& path) {
 
 const Archiver kSevenZip{ArchiverKind::kSevenZip, "/usr/bin/7zz", ".7z"};
 const CopyMarker kMarker = CopyMarker::For("test", "stage");
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 class CompressionTest : public ::testing::Test {
  protected:
@@ -121,7 +109,7 @@ TEST_F(CompressionTest, PasswordsReachSevenZipByteForByte) {
       EXPECT_NE(SevenZip("l", archive, ""), 0) << "names are encrypted too";
     }
     const std::string extracted = dir_ / "out.bin";
-    ASSERT_EQ(SevenZip("e -so", archive, password, ">" + Quoted(extracted) + " 2>/dev/null"), 0);
+    ASSERT_EQ(SevenZip("e -so", archive, password, ">" + ShellQuoted(extracted) + " 2>/dev/null"), 0);
     EXPECT_EQ(ReadFile(extracted), content);
   }
 }
@@ -139,14 +127,14 @@ TEST_F(CompressionTest, WildcardCharactersInNamesAreLetters) {
     SCOPED_TRACE(b);
     const std::string archive = folder + "/" + b + "20240501013000.7z";
     const std::string listing = dir_ / "list.txt";
-    ASSERT_EQ(SevenZip("l -slt", archive, "pw", ">" + Quoted(listing) + " 2>&1"), 0);
+    ASSERT_EQ(SevenZip("l -slt", archive, "pw", ">" + ShellQuoted(listing) + " 2>&1"), 0);
     const std::string text = ReadFile(listing);
     EXPECT_NE(text.find("Path = " + b + "20240501013000.bak\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("Path = ", text.find("Path = " + b + "2024") + 1), std::string::npos)
         << "exactly one file in " << archive << ":\n"
         << text;
     const std::string extracted = dir_ / "out.bin";
-    ASSERT_EQ(SevenZip("e -so", archive, "pw", ">" + Quoted(extracted) + " 2>/dev/null"), 0);
+    ASSERT_EQ(SevenZip("e -so", archive, "pw", ">" + ShellQuoted(extracted) + " 2>/dev/null"), 0);
     EXPECT_EQ(ReadFile(extracted), "content of " + b);
   }
 }
@@ -254,7 +242,7 @@ TEST(RarArchiverTest, UsedOnlyWithoutSevenZipAndNeverWithAPassword) {
   fs::create_directories(exe);
   fs::create_directories(folder);
   const std::string argsFile = dir / "args.txt";
-  WriteFile(exe + "/rar", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> " + Quoted(argsFile) +
+  WriteFile(exe + "/rar", "#!/bin/sh\nprintf '%s\\n' \"$@\" >> " + ShellQuoted(argsFile) +
                               "\n[ \"$1\" = a ] && printf rar > \"$(eval echo \\${$(($#-1))})\"\n"
                               "exit 0\n");
   fs::permissions(exe + "/rar", fs::perms::owner_all);
@@ -303,7 +291,7 @@ TEST(SevenZipLineTest, PasswordOnlyOnStandardInput) {
   const std::string seen = dir / "seen.txt";
   const std::string fake = dir / "fake7z";
   WriteFile(fake, "#!/bin/sh\n{ printf 'args:%s\\n' \"$*\"; env; printf 'stdin:'; cat; } >> " +
-                      Quoted(seen) + "\n[ \"$1\" = a ] && printf x > \"$(eval echo \\${$(($#-1))})\"\n"
+                      ShellQuoted(seen) + "\n[ \"$1\" = a ] && printf x > \"$(eval echo \\${$(($#-1))})\"\n"
                       "exit 0\n");
   fs::permissions(fake, fs::perms::owner_all);
   const std::string password = "s3cr&t'\"$x";

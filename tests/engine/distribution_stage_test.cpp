@@ -19,6 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::RecordingLog;
+using testing::FilesIn;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -33,14 +34,6 @@ class AnsweringShare final : public ShareConnector {
  private:
   int code_;
 };
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 class DistributionTest : public ::testing::Test {
  protected:

@@ -38,7 +38,9 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FixedClock;
 using testing::ReadFile;
+using testing::ShellQuoted;
 using testing::RecordingLog;
+using testing::FilesIn;
 using testing::TempDir;
 using testing::WriteFile;
 using testing::FreezeTestSambaServer;
@@ -60,36 +62,22 @@ std::string Incompressible(std::size_t size, std::uint32_t seed) {
   return out;
 }
 
-std::string Quoted(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 // 7-Zip's verdict on an archive with the password.
 bool TestsGood(const std::string& archive, const std::string& password = kPassword) {
-  const std::string line = "printf '%s\\n' " + Quoted(password) + " | 7zz t -spd -- " +
-                           Quoted(archive) + " >/dev/null 2>&1";
+  const std::string line = "printf '%s\\n' " + ShellQuoted(password) + " | 7zz t -spd -- " +
+                           ShellQuoted(archive) + " >/dev/null 2>&1";
   return std::system(line.c_str()) == 0;
 }
 
 // The single file an archive holds, extracted.
 std::string Extracted(const std::string& archive) {
   TempDir out;
-  const std::string line = "printf '%s\\n' " + Quoted(kPassword) + " | 7zz e -spd -y -o" +
-                           Quoted(out.str()) + " -- " + Quoted(archive) + " >/dev/null 2>&1";
+  const std::string line = "printf '%s\\n' " + ShellQuoted(kPassword) + " | 7zz e -spd -y -o" +
+                           ShellQuoted(out.str()) + " -- " + ShellQuoted(archive) + " >/dev/null 2>&1";
   if (std::system(line.c_str()) != 0) return "(extraction failed)";
   std::vector<fs::path> files;
   for (const auto& e : fs::directory_iterator(out.path())) files.push_back(e.path());
   return files.size() == 1 ? ReadFile(files[0].string()) : "(not exactly one file)";
-}
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // Watches a folder from a thread of its own and runs `action` once, as soon as

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace veltora::testing {
 
@@ -28,6 +29,12 @@ class TempDir {
 
 void WriteFile(const std::string& path, std::string_view content);
 std::string ReadFile(const std::string& path);
+
+// The names in a folder (its top only), sorted.
+std::vector<std::string> FilesIn(const std::string& folder);
+
+// One word for /bin/sh: single-quoted, an inner quote written '\''.
+std::string ShellQuoted(const std::string& text);
 
 // True when CI forbids skipping a test whose real component is missing.
 bool SkipDisallowed();
