@@ -1,9 +1,8 @@
 #include "accounts/account_sets.h"
 
-#include "accounts/messages.h"
-
 #include <exception>
 
+#include "accounts/messages.h"
 #include "base/path.h"
 #include "files/file_ops.h"
 #include "files/folder_listing.h"
@@ -27,7 +26,8 @@ bool ListFileNames(const std::string& folder, const std::string& mask,
   if (!FolderExists(folder)) return false;
   std::vector<std::string> paths;
   ListFolderEntries(&paths, folder, mask, false, kNoAttributeFilter, false, kFilesOnly);
-  for (const auto& p : paths) names.push_back(NameInFolder(p));  // a name holding a backslash stays whole
+  for (const auto& p : paths)
+    names.push_back(NameInFolder(p));  // a name holding a backslash stays whole
   return true;
 }
 
@@ -54,7 +54,8 @@ CatalogueListing ListCatalogueAccountSets(
         cn.Query("SELECT  name FROM sysdatabases where name=" + QuoteSqlLiteral(catalogue));
     if (found.empty()) {
       out.outcome = CatalogueListing::Outcome::kCatalogueMissing;
-      out.message = accounts_msg::kNoCataloguePrefix + EditionName(edition) + accounts_msg::kNoCatalogueSuffix;
+      out.message = accounts_msg::kNoCataloguePrefix + EditionName(edition) +
+                    accounts_msg::kNoCatalogueSuffix;
       cn.Close();
       return out;
     }

@@ -4,8 +4,8 @@
 #include <iterator>
 
 #include "accounts/account_sets.h"
-#include "base/text.h"
 #include "app/messages.h"
+#include "base/text.h"
 #include "files/file_ops.h"
 
 namespace veltora {

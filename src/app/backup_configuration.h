@@ -11,8 +11,8 @@
 
 #include "app/messages.h"
 #include "engine/backup_config.h"
-#include "sqlserver/sql_server_connection.h"
 #include "settings/settings_database.h"
+#include "sqlserver/sql_server_connection.h"
 
 namespace veltora {
 

@@ -1,8 +1,7 @@
 #include "app/run_log.h"
 
-#include <exception>
-
 #include <cmath>
+#include <exception>
 #include <utility>
 
 #include "app/messages.h"

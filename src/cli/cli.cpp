@@ -1,7 +1,5 @@
 #include "cli/cli.h"
 
-#include "cli/messages.h"
-
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -16,20 +14,20 @@
 #include "app/single_instance.h"
 #include "base/path.h"
 #include "base/text.h"
+#include "cli/messages.h"
 #include "engine/archiver.h"
 #include "engine/backup_job.h"
-#include "sqlserver/odbc_sql_server.h"
-#include "sqlserver/standin_sql_server.h"
 #include "files/folder_listing.h"
 #include "files/run_file_systems.h"
 #include "settings/messages.h"
 #include "settings/settings_database.h"
 #include "settings/settings_repair.h"
 #include "settings/sqlite_backup_records.h"
+#include "sqlserver/odbc_sql_server.h"
+#include "sqlserver/standin_sql_server.h"
 
 namespace veltora {
 namespace {
-
 
 int Usage(std::ostream& err, const std::string& problem) {
   err << "veltora-cli: " << problem << "\n" << cli_msg::kUsage;
@@ -59,7 +57,6 @@ class ProgressPrinter {
   int next_ = 0;
   int last_ = -1;
 };
-
 
 // The settings database could not be used: say what is wrong with it and what
 // to do, after prefix. A configuration error.
@@ -101,8 +98,7 @@ int RunInitCommand(const std::string& appFolder, const CliContext& context, std:
 
 std::uint16_t SmbPortFrom(const std::string& text) {
   constexpr std::uint16_t kDefault = 445;
-  if (text.empty() || text.size() > 5 ||
-      text.find_first_not_of("0123456789") != std::string::npos)
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
     return kDefault;
   const int value = std::stoi(text);
   return value >= 1 && value <= 65535 ? static_cast<std::uint16_t>(value) : kDefault;

@@ -1,8 +1,8 @@
 // veltora-cli: the backup services without a window.
 #pragma once
 
-#include <iosfwd>
 #include <cstdint>
+#include <iosfwd>
 #include <string>
 #include <vector>
 

@@ -13,8 +13,8 @@
 #include "app/process_state.h"
 #include "base/path.h"
 #include "cli/cli.h"
-#include "sqlserver/standin_sql_server.h"
 #include "settings/settings_database.h"
+#include "sqlserver/standin_sql_server.h"
 
 namespace veltora {
 namespace {

@@ -13,10 +13,14 @@ int main(int argc, char** argv) {
     const char* v = std::getenv(name);
     return v ? std::string(v) : std::string();
   };
-  veltora::CliContext context{veltora::ExecutableFolder(),      env("VELTORA_APP_DIR"),
-                              env("VELTORA_SQLSERVER_STANDIN"), env("VELTORA_DEMO_SHARE"),
-                              env("VELTORA_DEMO_SHARE_USER"),   env("VELTORA_DEMO_SHARE_PASSWORD"),
-                              veltora::SmbPortFrom(env("VELTORA_SMB_PORT")), env("PATH")};
+  veltora::CliContext context{veltora::ExecutableFolder(),
+                              env("VELTORA_APP_DIR"),
+                              env("VELTORA_SQLSERVER_STANDIN"),
+                              env("VELTORA_DEMO_SHARE"),
+                              env("VELTORA_DEMO_SHARE_USER"),
+                              env("VELTORA_DEMO_SHARE_PASSWORD"),
+                              veltora::SmbPortFrom(env("VELTORA_SMB_PORT")),
+                              env("PATH")};
   std::vector<std::string> args(argv + 1, argv + argc);
   return veltora::RunCli(args, context, std::cout, std::cerr);
 }

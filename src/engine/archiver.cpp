@@ -123,8 +123,7 @@ bool WriteArchiveBatch(const Archiver& archiver, int level, const std::string& b
   }
 }
 
-int TestArchive(const Archiver& archiver, const std::string& archive,
-                const std::string& password) {
+int TestArchive(const Archiver& archiver, const std::string& archive, const std::string& password) {
   const std::string pw = Trim(password);
   if (archiver.kind == ArchiverKind::kRar) return RunProgram(archiver.path, {"t", "--", archive});
   // 7-Zip asks for the password of an encrypted archive on its standard

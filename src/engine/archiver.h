@@ -104,7 +104,6 @@ bool WriteArchiveBatch(const Archiver& archiver, int level, const std::string& b
 // Tests an archive with the password (none when empty), the password reaching
 // the archiver on its standard input. The archiver's exit code: 0 when the
 // archive is whole and opens with the password; -1 when it cannot be started.
-int TestArchive(const Archiver& archiver, const std::string& archive,
-                const std::string& password);
+int TestArchive(const Archiver& archiver, const std::string& archive, const std::string& password);
 
 }  // namespace veltora

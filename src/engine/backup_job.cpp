@@ -86,9 +86,7 @@ class BackupJob {
   BackupJob(BackupConfig& config, const BackupServices& services, BackupRunSummary& summary)
       : config_(config), s_(services), summary_(summary), stamps_(services.clock) {}
 
-  void Run() {
-    summary_.jobCompleted = RunStages();
-  }
+  void Run() { summary_.jobCompleted = RunStages(); }
 
  private:
   void Log(const std::string& line) { s_.log.Append(line); }
@@ -244,7 +242,9 @@ class BackupJob {
       const std::string db = QuoteSqlLiteral(entry.database);
 
       Trap([&] { sql.Execute("exec sp_dboption " + db + ",'select into/bulkcopy','true'"); },
-           [&] { Log(Cat({msg::kBulkCopyOk, name, msg::kBulkCopySuffix})); },
+           [&] {
+             Log(Cat({msg::kBulkCopyOk, name, msg::kBulkCopySuffix}));
+           },
            [&](const std::string& err) {
              Log(Cat({msg::kBulkCopyFailed, name, msg::kBulkCopySuffix, msg::kReason, err}));
            });
@@ -286,7 +286,9 @@ class BackupJob {
            });
 
       Trap([&] { sql.Execute("EXEC sp_dboption " + db + ",'trunc. log on chkpt','false'"); },
-           [&] { Log(Cat({msg::kTruncOk, name, msg::kTruncSuffix})); },
+           [&] {
+             Log(Cat({msg::kTruncOk, name, msg::kTruncSuffix}));
+           },
            [&](const std::string& err) {
              Log(Cat({msg::kTruncFailed, name, msg::kTruncSuffix, msg::kReason, err}));
            });
@@ -327,10 +329,9 @@ class BackupJob {
   // False when the stage ended the job.
   bool Compress() {
     if (config_.compressionLevel == 0) return true;
-    const auto outcome = RunCompressionStage(
-        {config_.compressionLevel, config_.localFolder, config_.archivePassword, s_.archiver,
-         s_.marker},
-        Files(), s_.log);
+    const auto outcome = RunCompressionStage({config_.compressionLevel, config_.localFolder,
+                                              config_.archivePassword, s_.archiver, s_.marker},
+                                             Files(), s_.log);
     if (!outcome) return false;
     extension_ = outcome->extension;
     for (auto& r : summary_.results) {
@@ -366,9 +367,9 @@ class BackupJob {
   }
 
   bool Distribute() {
-    return RunDistributionStage(config_, summary_.results, extension_,
-                                {s_.log, Files(), files_->Share(), s_.records, s_.copyProgress,
-                                 summary_.rowsLost});
+    return RunDistributionStage(
+        config_, summary_.results, extension_,
+        {s_.log, Files(), files_->Share(), s_.records, s_.copyProgress, summary_.rowsLost});
   }
 
   BackupConfig& config_;
@@ -448,9 +449,9 @@ std::optional<BackupRunSummary> BackupThreadProc(const BackupConfig& config, Bac
   } catch (const std::exception& e) {
     s.log.Append(Cat({msg::kThreadFailed, e.what()}));
     if (s.rotateRunLog) s.rotateRunLog();
-    CopyRunLogToShare(config.remoteFolder.empty() ? std::string()
-                                                  : WithTrailingSeparator(config.remoteFolder),
-                      s);
+    CopyRunLogToShare(
+        config.remoteFolder.empty() ? std::string() : WithTrailingSeparator(config.remoteFolder),
+        s);
     return BackupRunSummary{};
   }
 }

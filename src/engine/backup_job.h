@@ -54,10 +54,10 @@ struct BackupFlags {
 
 // What a run did, for front ends that report it (the command line's exit code).
 struct BackupRunSummary {
-  int ticked = 0;             // ticked account sets when the run started
-  bool jobCompleted = false;  // false when a stage ended the job early
+  int ticked = 0;                    // ticked account sets when the run started
+  bool jobCompleted = false;         // false when a stage ended the job early
   std::vector<LocalResult> results;  // one per account set the job set out to back up
-  int rowsLost = 0;           // backup-table rows that could not be written
+  int rowsLost = 0;                  // backup-table rows that could not be written
   // Account sets that went through every stage that is on: backed up, archived
   // when compressing, verified on the share when remote backup is on.
   int CompleteSets(const BackupConfig& config) const;

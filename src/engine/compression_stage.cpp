@@ -35,7 +35,8 @@ class Cleanup {
 };
 
 bool IsBackupFileName(const std::string& name) {
-  return name.size() > 4 && EqualsIgnoreAsciiCase(std::string_view(name).substr(name.size() - 4), ".bak");
+  return name.size() > 4 &&
+         EqualsIgnoreAsciiCase(std::string_view(name).substr(name.size() - 4), ".bak");
 }
 
 }  // namespace
@@ -74,9 +75,8 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
         ForceDeleteFile(fs, folder + e.name);
       } else if (IsBackupFileName(e.name)) {
         const std::string final = folder + StemOf(e.name) + archiver.extension;
-        tasks.push_back({folder + e.name,
-                         folder + TemporaryCopyName(in.marker, NameInFolder(final)),
-                         final});
+        tasks.push_back(
+            {folder + e.name, folder + TemporaryCopyName(in.marker, NameInFolder(final)), final});
         names.push_back(e.name);
         cleanup.Add(tasks.back().temporary);
       }

@@ -13,8 +13,8 @@
 #pragma once
 
 #include <map>
-#include <set>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "base/line_log.h"
@@ -25,9 +25,9 @@
 namespace veltora {
 
 struct CompressionInputs {
-  int level = 3;            // 0 = no compression (the stage does nothing), 1..5
-  std::string localFolder;  // the local backup folder, with its trailing separator
-  std::string password;     // the archive password; empty = archives without one
+  int level = 3;                     // 0 = no compression (the stage does nothing), 1..5
+  std::string localFolder;           // the local backup folder, with its trailing separator
+  std::string password;              // the archive password; empty = archives without one
   std::optional<Archiver> archiver;  // the archiver to use; none = no archiver to be had
   // Marks this agent's temporary archives, so that a leftover is recognised as
   // its own and no other agent's file is ever removed.

@@ -68,10 +68,10 @@ class Distribution {
       if (!sides.local && !sides.remote) continue;
       bool ok = false;
       try {
-        ok = sides.remote ? PruneLocalAndRemote(rc, c_.remoteUser, c_.remotePassword,
-                                                c_.localFolder, c_.remoteFolder, series,
-                                                c_.keepCount, sides)
-                          : PruneLocal(rc, c_.localFolder, series, c_.keepCount);
+        ok = sides.remote
+                 ? PruneLocalAndRemote(rc, c_.remoteUser, c_.remotePassword, c_.localFolder,
+                                       c_.remoteFolder, series, c_.keepCount, sides)
+                 : PruneLocal(rc, c_.localFolder, series, c_.keepCount);
       } catch (const std::exception&) {
         ok = false;
       }
@@ -79,8 +79,7 @@ class Distribution {
           sides.remote ? c_.localFolder + msg::kPruneAndRemote + c_.remoteFolder : c_.localFolder;
       if (!ok) {
         ctx_.log.Append(msg::kPruneFailedPrefix + c_.localFolder + msg::kPruneAndRemote +
-                        c_.remoteFolder + msg::kPruneOf + series.Mask() +
-                        msg::kPruneFailedSuffix);
+                        c_.remoteFolder + msg::kPruneOf + series.Mask() + msg::kPruneFailedSuffix);
         return false;
       }
       ctx_.log.Append(msg::kPruneOkPrefix + where + msg::kPruneOf + series.Mask() +

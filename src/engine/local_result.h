@@ -15,10 +15,10 @@ struct LocalResult {
   // The local backup's path without extension on success, else the failure
   // text ("本机备份失败：" + reason) that goes into the row.
   std::string localFile;
-  bool succeeded = false;  // the local backup exists
-  bool archived = false;   // its archive is in place and tested good
+  bool succeeded = false;      // the local backup exists
+  bool archived = false;       // its archive is in place and tested good
   std::string archiveFailure;  // why not, when compression was on and failed
-  bool onShare = false;    // its archive (or backup) is on the share, verified
+  bool onShare = false;        // its archive (or backup) is on the share, verified
 };
 
 }  // namespace veltora

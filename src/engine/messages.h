@@ -87,7 +87,8 @@ inline constexpr char kCompressionError[] = "压缩数据库发生错误，压�
 
 // Compression stage, one backup at a time (the stage's own texts).
 inline constexpr char kRarNeedsPasswordInArguments[] =
-    "没有找到7-Zip压缩程序，RAR压缩程序只能从命令行接收压缩密码，为保护密码不被他人看到，压缩失败！";
+    "没有找到7-"
+    "Zip压缩程序，RAR压缩程序只能从命令行接收压缩密码，为保护密码不被他人看到，压缩失败！";
 inline constexpr char kArchiveFailedPrefix[] = "压缩备份文件";
 inline constexpr char kArchiveFailedSuffix[] = "失败！";
 inline constexpr char kArchiveNotMade[] = "压缩程序没有生成压缩文件，命令文件的退出代码为";
@@ -103,7 +104,8 @@ inline constexpr char kThreadFinishedWithFailuresSuffix[] =
 // An account-set name that cannot be a backup file's name: + name + middle + reason.
 inline constexpr char kBadNamePrefix[] = " 账套";
 inline constexpr char kBadNameMiddle[] = "的名称不能用作备份文件名，备份失败！";
-inline constexpr char kNameLeavesFolder[] = "名称含有路径分隔符或者是\".\"、\"..\"，备份文件会离开本机备份路径";
+inline constexpr char kNameLeavesFolder[] =
+    "名称含有路径分隔符或者是\".\"、\"..\"，备份文件会离开本机备份路径";
 inline constexpr char kNameTooLong[] = "名称过长，本机文件系统无法保存这样长的备份文件名";
 inline constexpr char kArchiveFailedRowPrefix[] = "压缩失败：";
 

@@ -87,10 +87,10 @@ int SpawnAndWait(const std::string& program, std::vector<std::string> argv, char
                  int stdinFd) {
   FileActions actions;
   if (!actions.ok()) return -1;
-  const bool input = stdinFd >= 0
-                         ? ::posix_spawn_file_actions_adddup2(actions.get(), stdinFd, 0) == 0
-                         : ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null",
-                                                              O_RDONLY, 0) == 0;
+  const bool input =
+      stdinFd >= 0
+          ? ::posix_spawn_file_actions_adddup2(actions.get(), stdinFd, 0) == 0
+          : ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0) == 0;
   if (!input ||
       ::posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0) != 0 ||
       ::posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0) != 0)
@@ -104,8 +104,8 @@ int SpawnAndWait(const std::string& program, std::vector<std::string> argv, char
   for (auto& a : argv) pointers.push_back(a.data());
   pointers.push_back(nullptr);
   pid_t pid = 0;
-  if (::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, pointers.data(),
-                    environment) != 0)
+  if (::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, pointers.data(), environment) !=
+      0)
     return -1;
 
   int status = 0;

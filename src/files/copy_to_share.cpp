@@ -17,7 +17,8 @@ bool ShareCanHoldName(const std::string& name) {
   if (name.empty() || name.size() > kMaxShareNameBytes) return false;
   if (name.back() == '.' || name.back() == ' ') return false;  // Windows drops them
   for (const unsigned char c : name)
-    if (c < 0x20 || std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
+    if (c < 0x20 ||
+        std::string_view("\\/:*?\"<>|").find(static_cast<char>(c)) != std::string_view::npos)
       return false;
   return true;
 }
@@ -72,8 +73,8 @@ CopiedNames CopyToShare(const FileSystemRouter& fs, ShareConnector& share, LineL
       const std::string name = NameInFolder(path);
       if (name.empty() || !FileExists(fs, path)) continue;  // gone meanwhile
       const std::string destination = remote + name;
-      const std::string failedLine = m::kCopyFailedPrefix + path + m::kCopyTo + remote +
-                                     m::kCopySuffix + m::kCopyFailedReason;
+      const std::string failedLine =
+          m::kCopyFailedPrefix + path + m::kCopyTo + remote + m::kCopySuffix + m::kCopyFailedReason;
       // A name the share cannot hold would be cut into folders or refused:
       // never sent, and said so.
       if (!ShareCanHoldName(name)) {

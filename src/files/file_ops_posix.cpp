@@ -15,8 +15,8 @@
 
 #include "base/path.h"
 #include "files/file_ops.h"
-#include "files/posix_internal.h"
 #include "files/messages.h"
+#include "files/posix_internal.h"
 
 namespace veltora {
 namespace {

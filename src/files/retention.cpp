@@ -34,9 +34,10 @@ std::string BackupSeries::Mask() const {
 
 bool SortByDate(std::vector<BackupFileEntry>& files, bool ascending) {
   if (files.empty()) return false;
-  std::stable_sort(files.begin(), files.end(), [](const BackupFileEntry& a, const BackupFileEntry& b) {
-    return a.stamp != b.stamp ? a.stamp < b.stamp : a.created < b.created;
-  });
+  std::stable_sort(files.begin(), files.end(),
+                   [](const BackupFileEntry& a, const BackupFileEntry& b) {
+                     return a.stamp != b.stamp ? a.stamp < b.stamp : a.created < b.created;
+                   });
   if (!ascending) std::reverse(files.begin(), files.end());
   return true;
 }
@@ -51,8 +52,8 @@ bool ListFilesByDate(const FileSystemRouter& router, std::vector<BackupFileEntry
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   for (const FolderEntry& e : entries) {
     if (e.isFolder || e.isLink || !series.Matches(e.name)) continue;
-    files.push_back({JoinPath(folder, e.name),
-                     e.name.substr(series.baseName.size(), kStampDigits), e.created});
+    files.push_back(
+        {JoinPath(folder, e.name), e.name.substr(series.baseName.size(), kStampDigits), e.created});
   }
   if (!files.empty()) SortByDate(files, ascending);
   return true;
@@ -139,13 +140,12 @@ bool PruneLocalAndRemote(const RetentionContext& ctx, const std::string& user,
         ctx.log.Append(m::kPruneRemoteNotWritable);
         return false;
       }
-      if (!PruneSide(ctx, remote, series, keep, m::kListRemoteFailedPrefix,
-                     m::kDeleteRemotePrefix))
+      if (!PruneSide(ctx, remote, series, keep, m::kListRemoteFailedPrefix, m::kDeleteRemotePrefix))
         return false;
     }
     if (sides.local)
-      return PruneSide(ctx, WithTrailingSeparator(local), series, keep,
-                       m::kListLocalFailedPrefix, m::kDeleteLocalPrefix);
+      return PruneSide(ctx, WithTrailingSeparator(local), series, keep, m::kListLocalFailedPrefix,
+                       m::kDeleteLocalPrefix);
     return true;
   } catch (const std::exception&) {
     ctx.log.Append(m::kPruneError);

@@ -61,8 +61,8 @@ struct RetentionContext {
 
 // Brings the series in the local folder down to its `keep` newest files. Keep
 // count below 1: false, nothing deleted.
-bool PruneLocal(const RetentionContext& ctx, const std::string& folder,
-                const BackupSeries& series, int keep);
+bool PruneLocal(const RetentionContext& ctx, const std::string& folder, const BackupSeries& series,
+                int keep);
 
 // The sides PruneLocalAndRemote may prune: each only when this run's backup of
 // the series is verified there.

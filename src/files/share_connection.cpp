@@ -24,8 +24,8 @@ bool ConnectShare(ShareConnector& connector, LineLog& log, const std::string& sh
     if (path.back() == '\\') path.pop_back();  // one only
     const int code = connector.Connect(path, account, password);
     if (code == 0) return true;
-    log.Append(files_msg::kConnectFailedUser + account + files_msg::kConnectFailedShare + path + files_msg::kConnectFailedCode +
-               std::to_string(code) + files_msg::kConnectFailedEnd);
+    log.Append(files_msg::kConnectFailedUser + account + files_msg::kConnectFailedShare + path +
+               files_msg::kConnectFailedCode + std::to_string(code) + files_msg::kConnectFailedEnd);
     return code == kCredentialConflict;
   } catch (const std::exception&) {
     return false;

@@ -16,8 +16,8 @@
 #include "base/path.h"
 #include "base/scoped_handle.h"
 #include "base/text.h"
-#include "files/posix_internal.h"
 #include "files/messages.h"
+#include "files/posix_internal.h"
 #include "files/smb_file_system.h"
 
 namespace veltora {

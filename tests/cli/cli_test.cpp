@@ -5,11 +5,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <thread>
-
 #include <filesystem>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include "app/single_instance.h"
 #include "settings/settings_database.h"
@@ -34,8 +33,8 @@ class CliTest : public ::testing::Test {
   Result Cli(std::vector<std::string> args, std::string standin = "") {
     std::ostringstream out, err;
     const char* path = std::getenv("PATH");
-    const CliContext context{VELTORA_BIN_DIR, "",  std::move(standin), "", "", "",
-                             445,             path != nullptr ? path : ""};
+    const CliContext context{
+        VELTORA_BIN_DIR, "", std::move(standin), "", "", "", 445, path != nullptr ? path : ""};
     const int code = RunCli(args, context, out, err);
     return {code, out.str(), err.str()};
   }
@@ -193,8 +192,8 @@ TEST_F(CliTest, TwoBackupProcessesStartedTogether) {
   }
   WriteFile(accounts_ + "/A.AIS", big);
   const std::string cli = std::string(VELTORA_BIN_DIR) + "/veltora-cli";
-  const std::string command = "'" + cli + "' --app-dir '" + app_ + "' backup >/dev/null 2>>'" +
-                              (dir_ / "err.txt") + "'";
+  const std::string command =
+      "'" + cli + "' --app-dir '" + app_ + "' backup >/dev/null 2>>'" + (dir_ / "err.txt") + "'";
   int codes[2] = {-1, -1};
   std::thread first([&] { codes[0] = std::system(command.c_str()); });
   std::thread second([&] { codes[1] = std::system(command.c_str()); });
@@ -218,10 +217,10 @@ TEST_F(CliTest, TwoBackupProcessesStartedTogether) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(name.ends_with(".7z")) << "nothing else is left behind";
     ++archives;
-    EXPECT_EQ(std::system(("printf 'pw\\n' | 7zz t -spd -- '" + e.path().string() +
-                           "' >/dev/null 2>&1")
-                              .c_str()),
-              0);
+    EXPECT_EQ(
+        std::system(
+            ("printf 'pw\\n' | 7zz t -spd -- '" + e.path().string() + "' >/dev/null 2>&1").c_str()),
+        0);
   }
   EXPECT_EQ(archives, succeeded);
   int rows = 0;

@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "base/path.h"
-#include "sqlserver/standin_sql_server.h"
 #include "settings/settings_database.h"
 #include "settings/sqlite_backup_records.h"
+#include "sqlserver/standin_sql_server.h"
 #include "support/backup_services.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
@@ -20,10 +20,10 @@ namespace veltora {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::FilesIn;
 using testing::FixedClock;
 using testing::ReadFile;
 using testing::RecordingLog;
-using testing::FilesIn;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -407,7 +407,8 @@ TEST_F(BackupJobTest, AnEscapingErrorTakesTheThreadsErrorPath) {
   const auto lines = log_.lines();
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[4], "备份线程运行出错！no records today");
-  EXPECT_EQ(lines[5], "将" + runLog + "运行日志文件拷贝到远程共享文件夹" + remote + "/run.log操作成功！");
+  EXPECT_EQ(lines[5],
+            "将" + runLog + "运行日志文件拷贝到远程共享文件夹" + remote + "/run.log操作成功！");
   EXPECT_EQ(ReadFile(remote + "/run.log"), "earlier lines\n");
 }
 

@@ -4,15 +4,15 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
-#include "engine/archiver.h"
-#include "files/local_file_system.h"
 #include "base/path.h"
+#include "engine/archiver.h"
 #include "engine/process.h"
+#include "files/local_file_system.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -20,10 +20,10 @@ namespace veltora {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::ShellQuoted;
-using testing::RecordingLog;
 using testing::FilesIn;
+using testing::ReadFile;
+using testing::RecordingLog;
+using testing::ShellQuoted;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -42,7 +42,6 @@ mode_t ModeOf(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
-
 
 const Archiver kSevenZip{ArchiverKind::kSevenZip, "/usr/bin/7zz", ".7z"};
 const CopyMarker kMarker = CopyMarker::For("test", "stage");
@@ -109,7 +108,8 @@ TEST_F(CompressionTest, PasswordsReachSevenZipByteForByte) {
       EXPECT_NE(SevenZip("l", archive, ""), 0) << "names are encrypted too";
     }
     const std::string extracted = dir_ / "out.bin";
-    ASSERT_EQ(SevenZip("e -so", archive, password, ">" + ShellQuoted(extracted) + " 2>/dev/null"), 0);
+    ASSERT_EQ(SevenZip("e -so", archive, password, ">" + ShellQuoted(extracted) + " 2>/dev/null"),
+              0);
     EXPECT_EQ(ReadFile(extracted), content);
   }
 }
@@ -171,13 +171,15 @@ TEST_F(CompressionTest, FailingArchiveKeepsItsBackupAndTheOthersAreArchived) {
   WriteFile(folder + "/ACME20240501013000.bak", "first run");
   WriteFile(folder + "/ACME20240502013000.bak", "second run");
   const std::string mine = TemporaryCopyName(kMarker, "OLD20240101000000.7z");
-  const std::string theirs = TemporaryCopyName(CopyMarker::For("other", "x"), "OLD20240101000000.7z");
+  const std::string theirs =
+      TemporaryCopyName(CopyMarker::For("other", "x"), "OLD20240101000000.7z");
   WriteFile(folder + "/" + mine, "leftover of this agent");
   WriteFile(folder + "/" + theirs, "another agent's copy in flight");
   // 7-Zip fails on the first backup, as on a file it cannot read.
   const std::string fake = dir_ / "fake7z";
-  WriteFile(fake, "#!/bin/sh\ncase \"$*\" in *ACME20240501013000.bak*) exit 2;; esac\n"
-                  "exec 7zz \"$@\"\n");
+  WriteFile(fake,
+            "#!/bin/sh\ncase \"$*\" in *ACME20240501013000.bak*) exit 2;; esac\n"
+            "exec 7zz \"$@\"\n");
   fs::permissions(fake, fs::perms::owner_all);
 
   const auto outcome = Run(folder, "k", 1, Archiver{ArchiverKind::kSevenZip, fake, ".7z"});
@@ -190,8 +192,9 @@ TEST_F(CompressionTest, FailingArchiveKeepsItsBackupAndTheOthersAreArchived) {
   EXPECT_EQ(SevenZip("t", folder + "/ACME20240502013000.7z", "k"), 0);
   const auto lines = log_.lines();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[2], "压缩备份文件" + folder + "/ACME20240501013000.bak失败！导致失败可能的原因为："
-                      "压缩程序没有生成压缩文件，命令文件的退出代码为1");
+  EXPECT_EQ(lines[2], "压缩备份文件" + folder +
+                          "/ACME20240501013000.bak失败！导致失败可能的原因为："
+                          "压缩程序没有生成压缩文件，命令文件的退出代码为1");
 }
 
 // An archiver that says it succeeded but leaves an archive that does not test
@@ -201,14 +204,17 @@ TEST_F(CompressionTest, AnArchiveThatFailsItsTestNeverTakesItsName) {
   WriteFile(folder + "/ACME20240501013000.bak", "ledger");
   const std::string fake = dir_ / "fake7z";
   // "a" writes garbage where it is told and exits 0; "t" uses the real 7-Zip.
-  WriteFile(fake, "#!/bin/sh\nif [ \"$1\" = a ]; then eval \"last=\\${$#}\"; shift $(($#-2)); "
-                  "printf 'not an archive' > \"$1\"; exit 0; fi\nexec 7zz \"$@\"\n");
+  WriteFile(fake,
+            "#!/bin/sh\nif [ \"$1\" = a ]; then eval \"last=\\${$#}\"; shift $(($#-2)); "
+            "printf 'not an archive' > \"$1\"; exit 0; fi\nexec 7zz \"$@\"\n");
   fs::permissions(fake, fs::perms::owner_all);
   const auto outcome = Run(folder, "pw", 1, Archiver{ArchiverKind::kSevenZip, fake, ".7z"});
   ASSERT_TRUE(outcome);
   EXPECT_TRUE(outcome->archived.empty());
   ASSERT_EQ(outcome->failures.count("ACME20240501013000.bak"), 1u);
-  EXPECT_EQ(outcome->failures.at("ACME20240501013000.bak").rfind("压缩文件校验失败，校验程序的退出代码为", 0), 0u);
+  EXPECT_EQ(outcome->failures.at("ACME20240501013000.bak")
+                .rfind("压缩文件校验失败，校验程序的退出代码为", 0),
+            0u);
   EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"ACME20240501013000.bak"});
 }
 
@@ -261,9 +267,9 @@ TEST(RarArchiverTest, UsedOnlyWithoutSevenZipAndNeverWithAPassword) {
   const FileSystemRouter router(local, nullptr);
   RecordingLog log;
   EXPECT_FALSE(RunCompressionStage({4, folder + "/", "secret", archiver, kMarker}, router, log));
-  EXPECT_EQ(log.lines(), std::vector<std::string>{
-                             "没有找到7-Zip压缩程序，RAR压缩程序只能从命令行接收压缩密码，"
-                             "为保护密码不被他人看到，压缩失败！"});
+  EXPECT_EQ(log.lines(),
+            std::vector<std::string>{"没有找到7-Zip压缩程序，RAR压缩程序只能从命令行接收压缩密码，"
+                                     "为保护密码不被他人看到，压缩失败！"});
   EXPECT_FALSE(fs::exists(argsFile)) << "never started with a password";
 
   const auto outcome = RunCompressionStage({4, folder + "/", "", archiver, kMarker}, router, log);
@@ -273,7 +279,8 @@ TEST(RarArchiverTest, UsedOnlyWithoutSevenZipAndNeverWithAPassword) {
   const std::string args = ReadFile(argsFile);
   const std::string head = "a\n-ac\n-av\n-dh\n-k\n-m4\n-ep1\n--\n" + folder + "/";
   ASSERT_EQ(args.rfind(head, 0), 0u) << args;
-  const std::string temporary = args.substr(head.size(), args.find('\n', head.size()) - head.size());
+  const std::string temporary =
+      args.substr(head.size(), args.find('\n', head.size()) - head.size());
   EXPECT_TRUE(IsTemporaryCopyName(temporary, kMarker)) << temporary;
   EXPECT_EQ(args, head + temporary + "\n" + folder + "/A B20240501013000.bak\nt\n--\n" + folder +
                       "/" + temporary + "\n");
@@ -291,7 +298,8 @@ TEST(SevenZipLineTest, PasswordOnlyOnStandardInput) {
   const std::string seen = dir / "seen.txt";
   const std::string fake = dir / "fake7z";
   WriteFile(fake, "#!/bin/sh\n{ printf 'args:%s\\n' \"$*\"; env; printf 'stdin:'; cat; } >> " +
-                      ShellQuoted(seen) + "\n[ \"$1\" = a ] && printf x > \"$(eval echo \\${$(($#-1))})\"\n"
+                      ShellQuoted(seen) +
+                      "\n[ \"$1\" = a ] && printf x > \"$(eval echo \\${$(($#-1))})\"\n"
                       "exit 0\n");
   fs::permissions(fake, fs::perms::owner_all);
   const std::string password = "s3cr&t'\"$x";
@@ -305,7 +313,8 @@ TEST(SevenZipLineTest, PasswordOnlyOnStandardInput) {
   EXPECT_EQ(outcome->archived.size(), 1u);
   const std::string text = ReadFile(seen);
   std::size_t from = 0;
-  for (const char* command : {"args:a -t7z -mx3 -mhe=on -p -spd -y -bd -- ", "args:t -spd -bd -- "}) {
+  for (const char* command :
+       {"args:a -t7z -mx3 -mhe=on -p -spd -y -bd -- ", "args:t -spd -bd -- "}) {
     SCOPED_TRACE(command);
     const auto at = text.find(command, from);
     ASSERT_NE(at, std::string::npos) << text;

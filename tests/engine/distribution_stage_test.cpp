@@ -18,8 +18,8 @@ namespace veltora {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::RecordingLog;
 using testing::FilesIn;
+using testing::RecordingLog;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -27,9 +27,7 @@ using testing::WriteFile;
 class AnsweringShare final : public ShareConnector {
  public:
   explicit AnsweringShare(int code) : code_(code) {}
-  int Connect(const std::string&, const std::string&, const std::string&) override {
-    return code_;
-  }
+  int Connect(const std::string&, const std::string&, const std::string&) override { return code_; }
 
  private:
   int code_;
@@ -123,7 +121,8 @@ TEST_F(DistributionTest, RemoteFailuresKeepTheShareAndStillPruneLocally) {
   const Case cases[] = {
       {"remote folder missing", dir_ / "nowhere", "u", 0, "远程共享文件夹不存在",
        "远程共享文件夹无效，备份失败！"},
-      {"remote folder blank", "", "u", 0, "无法访问远程共享文件夹", "无法访问远程共享文件夹,备份失败！"},
+      {"remote folder blank", "", "u", 0, "无法访问远程共享文件夹",
+       "无法访问远程共享文件夹,备份失败！"},
       {"share refuses", "\\\\srv\\bak", "u", 53, "无法访问远程共享文件夹",
        "无法访问远程共享文件夹,备份失败！"},
       {"copy refused (no user)", remote() + "/", "", 0, remote() + "/远程备份失败",
@@ -142,8 +141,8 @@ TEST_F(DistributionTest, RemoteFailuresKeepTheShareAndStillPruneLocally) {
     EXPECT_FALSE(Run(config, share));
     EXPECT_FALSE(results_[0].onShare);
     EXPECT_EQ(FilesIn(remote()), std::vector<std::string>{"ACME20240401013000.7z"});
-    EXPECT_EQ(FilesIn(local()), (std::vector<std::string>{"ACME20240502013000.7z",
-                                                          "ACME20240503013000.7z"}));
+    EXPECT_EQ(FilesIn(local()),
+              (std::vector<std::string>{"ACME20240502013000.7z", "ACME20240503013000.7z"}));
     const auto lines = log_.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end())
         << ::testing::PrintToString(lines);
@@ -163,9 +162,9 @@ TEST_F(DistributionTest, AnArchiveThatFailedLeavesTheLocalSideAlone) {
   config.remoteBackup = false;
   AnsweringShare share(0);
   EXPECT_TRUE(Run(config, share));
-  EXPECT_EQ(FilesIn(local()), (std::vector<std::string>{"ACME20240501013000.7z",
-                                                         "ACME20240502013000.7z",
-                                                         "ACME20240503013000.bak"}));
+  EXPECT_EQ(FilesIn(local()),
+            (std::vector<std::string>{"ACME20240501013000.7z", "ACME20240502013000.7z",
+                                      "ACME20240503013000.bak"}));
   EXPECT_TRUE(log_.lines().empty());
 }
 

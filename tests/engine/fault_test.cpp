@@ -36,15 +36,15 @@ namespace veltora {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::FixedClock;
-using testing::ReadFile;
-using testing::ShellQuoted;
-using testing::RecordingLog;
 using testing::FilesIn;
-using testing::TempDir;
-using testing::WriteFile;
+using testing::FixedClock;
 using testing::FreezeTestSambaServer;
 using testing::KillTestSambaServer;
+using testing::ReadFile;
+using testing::RecordingLog;
+using testing::ShellQuoted;
+using testing::TempDir;
+using testing::WriteFile;
 
 constexpr char kPassword[] = "k&y'1";
 
@@ -73,7 +73,8 @@ bool TestsGood(const std::string& archive, const std::string& password = kPasswo
 std::string Extracted(const std::string& archive) {
   TempDir out;
   const std::string line = "printf '%s\\n' " + ShellQuoted(kPassword) + " | 7zz e -spd -y -o" +
-                           ShellQuoted(out.str()) + " -- " + ShellQuoted(archive) + " >/dev/null 2>&1";
+                           ShellQuoted(out.str()) + " -- " + ShellQuoted(archive) +
+                           " >/dev/null 2>&1";
   if (std::system(line.c_str()) != 0) return "(extraction failed)";
   std::vector<fs::path> files;
   for (const auto& e : fs::directory_iterator(out.path())) files.push_back(e.path());
@@ -84,8 +85,8 @@ std::string Extracted(const std::string& archive) {
 // a file for which `wanted` holds has reached `size` bytes.
 class Trigger {
  public:
-  Trigger(std::string folder, std::function<bool(const std::string&)> wanted,
-          std::uintmax_t size, std::function<void(const std::string&)> action)
+  Trigger(std::string folder, std::function<bool(const std::string&)> wanted, std::uintmax_t size,
+          std::function<void(const std::string&)> action)
       : thread_([=, this] {
           while (!stop_) {
             std::error_code ec;
@@ -223,7 +224,8 @@ class FaultTest : public ::testing::Test {
     std::atomic<bool> configured{true};
     std::atomic<bool> running{false};
     std::string whyNot;
-    const testing::SambaShare* share = config.remoteBackup ? testing::TestSambaServer(whyNot) : nullptr;
+    const testing::SambaShare* share =
+        config.remoteBackup ? testing::TestSambaServer(whyNot) : nullptr;
     BackupServices services = testing::TestBackupServices(
         log_, *clock_, sql_, records ? *records : records_, share ? share->port : 445);
     services.copyProgress = std::move(progress);
@@ -270,7 +272,8 @@ TEST_F(FaultTest, AWildcardNameIsJustAName) {
   }
   std::vector<std::string> expected;
   for (const auto& [base, runs] : contents)
-    for (std::size_t i = 1; i < runs.size(); ++i) expected.push_back(runs[i].substr(0, runs[i].find('|')));
+    for (std::size_t i = 1; i < runs.size(); ++i)
+      expected.push_back(runs[i].substr(0, runs[i].find('|')));
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(FilesIn(backups()), expected);
   for (const auto& [base, runs] : contents)
@@ -301,9 +304,8 @@ TEST_F(FaultTest, ArchiverKilledDuringCompression) {
       // The archive's temporary file, once the backup file is complete.
       const std::string bak = backups() + "/ACME" + stamp + ".bak";
       Trigger kill(
-          backups(),
-          [&](const std::string& name) { return IsTemporary(name) && fs::exists(bak); }, 1 << 20,
-          [&](const std::string& path) { SignalProcessesMentioning(path, signal); });
+          backups(), [&](const std::string& name) { return IsTemporary(name) && fs::exists(bak); },
+          1 << 20, [&](const std::string& path) { SignalProcessesMentioning(path, signal); });
       summary = Run(config);
       EXPECT_TRUE(kill.fired());
     }
@@ -315,7 +317,8 @@ TEST_F(FaultTest, ArchiverKilledDuringCompression) {
     EXPECT_EQ(rows[0].localbakfile.rfind("压缩失败：", 0), 0u) << rows[0].localbakfile;
     EXPECT_EQ(rows[0].baksuccess, std::optional<bool>(false));
     EXPECT_EQ(rows[1].rarpwd, "") << "the backup itself has no password";
-    EXPECT_EQ(log_.lines().back().rfind("备份线程执行完毕，但有1个账套", 0), 0u) << log_.lines().back();
+    EXPECT_EQ(log_.lines().back().rfind("备份线程执行完毕，但有1个账套", 0), 0u)
+        << log_.lines().back();
   }
 }
 
@@ -360,7 +363,8 @@ TEST_F(FaultTest, RowsThatCannotBeWrittenMakeTheRunIncomplete) {
   EXPECT_GT(summary.rowsLost, 0);
   EXPECT_FALSE(summary.Complete(config));
   const auto lines = log_.lines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), " setlog向数据库写入本机备份日志失败database is locked"),
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      " setlog向数据库写入本机备份日志失败database is locked"),
             lines.end())
       << "with the database's reason";
   EXPECT_EQ(lines.back().rfind("备份线程执行完毕，但有0个账套", 0), 0u) << lines.back();
@@ -478,15 +482,14 @@ TEST_F(FaultTest, HostileNames) {
   const testing::SambaShare* share = Share();
   if (share == nullptr) return;
   const std::string longName = std::string(226, 'L') + ".AIS";  // 230 bytes
-  for (const auto& name : {std::string("?.AIS"), std::string("a\\b.AIS"), longName,
-                           std::string("Plain.AIS")})
+  for (const auto& name :
+       {std::string("?.AIS"), std::string("a\\b.AIS"), longName, std::string("Plain.AIS")})
     WriteFile(accounts() + "/" + name, "ledger of " + name);
   const std::string elsewhere = dir_ / "not-a-ledger.txt";
   WriteFile(elsewhere, "what the link points to");
   fs::create_symlink(elsewhere, accounts() + "/Link.AIS");
 
-  BackupConfig config =
-      Config({"?.AIS", "a\\b.AIS", longName, "Plain.AIS", "Link.AIS"}, 2);
+  BackupConfig config = Config({"?.AIS", "a\\b.AIS", longName, "Plain.AIS", "Link.AIS"}, 2);
   WithShare(config, *share);
   const std::string stamp = BackupStamp(clock_->LocalNow());
   const BackupRunSummary summary = Run(config);
@@ -517,8 +520,9 @@ TEST_F(FaultTest, HostileNames) {
                                       "Plain" + stamp + ".7z"}));
   ExpectOnlyGoodArchives(backups());
   ExpectOnlyGoodArchives(share->localFolder);
-  EXPECT_EQ(FilesIn(share->localFolder),
-            (std::vector<std::string>{longName.substr(0, 226) + stamp + ".7z", "Plain" + stamp + ".7z"}));
+  EXPECT_EQ(
+      FilesIn(share->localFolder),
+      (std::vector<std::string>{longName.substr(0, 226) + stamp + ".7z", "Plain" + stamp + ".7z"}));
 }
 
 // A SQL account-set name is free text: one that would climb out of the backup

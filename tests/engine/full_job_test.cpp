@@ -6,9 +6,9 @@
 #include <map>
 
 #include "engine/backup_job.h"
-#include "sqlserver/standin_sql_server.h"
 #include "settings/settings_database.h"
 #include "settings/sqlite_backup_records.h"
+#include "sqlserver/standin_sql_server.h"
 #include "support/backup_services.h"
 #include "support/fakes.h"
 #include "support/samba_server.h"

@@ -61,8 +61,8 @@ TEST_F(CopyToShareTest, CopiesWhatTheRemoteFolderLacksAndNeverOverwrites) {
   EXPECT_FALSE(copied.Contains(".7z")) << "whole names only";
   EXPECT_EQ(ReadFile(remote() + "/a.7z"), "the share's own a");
   EXPECT_EQ(ReadFile(remote() + "/b.7z"), "b");
-  EXPECT_EQ(log_.lines(), std::vector<std::string>{"成功将" + local() + "/b.7z复制到" + remote() +
-                                                   "/目录下！"});
+  EXPECT_EQ(log_.lines(),
+            std::vector<std::string>{"成功将" + local() + "/b.7z复制到" + remote() + "/目录下！"});
   log_.Clear();
   EXPECT_EQ(Copy().text, "|") << "everything there already: started, nothing copied";
   EXPECT_TRUE(log_.lines().empty());
@@ -115,10 +115,10 @@ TEST_F(CopyToShareTest, AFailedCopySaysWhyAndTheOthersGo) {
   EXPECT_EQ(lines[1], "无法将" + local() + "/b?.7z复制到" + remote() +
                           "/目录下！导致失败可能的原因为：文件名含有远程共享文件夹不能保存的字符"
                           "（\\ / : * ? \" < > |）或者过长");
-  EXPECT_EQ(lines[2].rfind("无法将" + local() + "/c.7z复制到" + remote() +
-                               "/目录下！导致失败可能的原因为：",
-                           0),
-            0u)
+  EXPECT_EQ(
+      lines[2].rfind(
+          "无法将" + local() + "/c.7z复制到" + remote() + "/目录下！导致失败可能的原因为：", 0),
+      0u)
       << lines[2];
   EXPECT_GT(lines[2].size(), lines[0].size()) << "with the reason";
   EXPECT_FALSE(fs::exists(remote() + "/b?.7z"));
@@ -126,12 +126,18 @@ TEST_F(CopyToShareTest, AFailedCopySaysWhyAndTheOthersGo) {
 
 TEST(ShareCanHoldNameTest, Names) {
   const std::pair<std::string, bool> cases[] = {
-      {"ACME20240501013000.7z", true},  {"华东 贸易20240501013000.7z", true},
-      {"a:b.7z", false},               {"a\\b.7z", false},
-      {"a*b.7z", false},               {"a\"b.7z", false},
-      {"ab.", false},                  {"ab ", false},
-      {std::string(255, 'x'), true},   {std::string(256, 'x'), false},
-      {"", false},                     {std::string("a\tb"), false},
+      {"ACME20240501013000.7z", true},
+      {"华东 贸易20240501013000.7z", true},
+      {"a:b.7z", false},
+      {"a\\b.7z", false},
+      {"a*b.7z", false},
+      {"a\"b.7z", false},
+      {"ab.", false},
+      {"ab ", false},
+      {std::string(255, 'x'), true},
+      {std::string(256, 'x'), false},
+      {"", false},
+      {std::string("a\tb"), false},
   };
   for (const auto& [name, ok] : cases) {
     SCOPED_TRACE(name);

@@ -147,8 +147,8 @@ TEST(BackupSeriesTest, TheBaseNameIsLiteralAndTheStampIsFourteenDigits) {
 }
 
 TEST(SortByDateTest, ByStampThenCreationTimeStable) {
-  std::vector<BackupFileEntry> files = {{"c", "3", 1}, {"a1", "1", 5}, {"b", "2", 0},
-                              {"a2", "1", 5}, {"a0", "1", 4}, {"x", "0", -1.0}};
+  std::vector<BackupFileEntry> files = {{"c", "3", 1},  {"a1", "1", 5}, {"b", "2", 0},
+                                        {"a2", "1", 5}, {"a0", "1", 4}, {"x", "0", -1.0}};
   ASSERT_TRUE(SortByDate(files, true));
   std::vector<std::string> order;
   for (const auto& f : files) order.push_back(f.path);
@@ -221,7 +221,8 @@ TEST_F(RetentionTest, PruneLocalOrdersByStampAndTouchesOnlyTheTopOfTheFolder) {
   // Same stamp hour, later seconds: still ordered by stamp.
   const std::string b = "ACME20240501030001.7z";
   WriteFile(JoinPath(localDir(), b), "b");
-  fs::permissions(JoinPath(localDir(), Stamped("ACME", 3)), fs::perms::owner_read);  // read-only goes too
+  fs::permissions(JoinPath(localDir(), Stamped("ACME", 3)),
+                  fs::perms::owner_read);  // read-only goes too
 
   ASSERT_TRUE(PruneLocal(ctx_, localDir(), Series("ACME"), 2));
   EXPECT_EQ(Left(localDir()), (std::vector<std::string>{Stamped("ACME", 0), Stamped("ACME", 2), b,
@@ -243,9 +244,9 @@ TEST_F(RetentionTest, AFailedDeletionStopsThePruningWithItsLine) {
       "本地备份文件夹中的文件数量加上远程共享文件夹中备份文件的数量大于额定数量，"
       "删除本地共享文件夹中的备份文件" +
       localDir() + "/";
-  EXPECT_EQ(log_.lines(), (std::vector<std::string>{prefix + Stamped("ACME", 1) + "成功!",
-                                                    prefix + Stamped("ACME", 2) +
-                                                        "失败，比较或筛选文件失败！"}));
+  EXPECT_EQ(log_.lines(),
+            (std::vector<std::string>{prefix + Stamped("ACME", 1) + "成功!",
+                                      prefix + Stamped("ACME", 2) + "失败，比较或筛选文件失败！"}));
 }
 
 // The remote side as a second local folder, then as a folder on a real
@@ -312,8 +313,8 @@ TEST_F(RetentionTest, PruneLocalAndRemoteOnASambaShare) {
   // Deletions on the share name the file by its share path.
   bool named = false;
   for (const auto& line : log_.lines())
-    named = named || line.find("删除远程共享文件夹中的备份文件" + remote + "\\ACME") !=
-                         std::string::npos;
+    named = named ||
+            line.find("删除远程共享文件夹中的备份文件" + remote + "\\ACME") != std::string::npos;
   EXPECT_TRUE(named);
 }
 
@@ -337,8 +338,8 @@ TEST_F(RetentionTest, PruneFailuresWriteTheirLines) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     log_.Clear();
-    EXPECT_FALSE(PruneLocalAndRemote(ctx_, c.user, "pw", c.local, c.remote, Series("ACME"),
-                                     c.keep, {true, true}));
+    EXPECT_FALSE(PruneLocalAndRemote(ctx_, c.user, "pw", c.local, c.remote, Series("ACME"), c.keep,
+                                     {true, true}));
     EXPECT_EQ(log_.lines(), std::vector<std::string>{c.line});
   }
   log_.Clear();

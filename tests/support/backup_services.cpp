@@ -12,24 +12,23 @@ BackupServices TestBackupServices(LineLog& log, const Clock& clock,
                                   const SqlServerFactory& sqlServer,
                                   const BackupRecordsFactory& records, std::uint16_t smbPort) {
   const char* path = std::getenv("PATH");
-  return BackupServices{
-      .log = log,
-      .clock = clock,
-      .sqlServer = sqlServer,
-      .records = records,
-      .runLogPath = "",
-      .rotateRunLog = {},
-      .uptimeText = {},
-      .idleText = {},
-      .ensureSqlServerRunning = {},
-      .copyProgress = {},
-      .makeFileSystems =
-          [smbPort] {
-            return std::make_unique<LocalAndSmbFileSystems>(smbPort, kTestSmbTimeout,
-                                                            CopyMarker());
-          },
-      .archiver = ChooseArchiver("", path != nullptr ? path : ""),
-      .marker = CopyMarker()};
+  return BackupServices{.log = log,
+                        .clock = clock,
+                        .sqlServer = sqlServer,
+                        .records = records,
+                        .runLogPath = "",
+                        .rotateRunLog = {},
+                        .uptimeText = {},
+                        .idleText = {},
+                        .ensureSqlServerRunning = {},
+                        .copyProgress = {},
+                        .makeFileSystems =
+                            [smbPort] {
+                              return std::make_unique<LocalAndSmbFileSystems>(
+                                  smbPort, kTestSmbTimeout, CopyMarker());
+                            },
+                        .archiver = ChooseArchiver("", path != nullptr ? path : ""),
+                        .marker = CopyMarker()};
 }
 
 }  // namespace veltora::testing

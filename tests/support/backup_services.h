@@ -17,7 +17,6 @@ inline constexpr std::chrono::milliseconds kTestSmbTimeout{3000};
 // `smbPort`: the test Samba server's port where a case uses the share.
 BackupServices TestBackupServices(LineLog& log, const Clock& clock,
                                   const SqlServerFactory& sqlServer,
-                                  const BackupRecordsFactory& records,
-                                  std::uint16_t smbPort = 445);
+                                  const BackupRecordsFactory& records, std::uint16_t smbPort = 445);
 
 }  // namespace veltora::testing

@@ -1,7 +1,6 @@
 #include "support/temp_dir.h"
 
 #include <algorithm>
-
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
