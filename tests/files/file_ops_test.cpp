@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/fakes.h"
 #include "support/temp_dir.h"
 
 namespace veltora {
@@ -41,18 +42,6 @@ std::string RandomBytes(std::size_t size) {
   std::string bytes(size, '\0');
   for (char& c : bytes) c = static_cast<char>(gen() & 0xFF);
   return bytes;
-}
-
-std::time_t LocalSeconds(int year, int month, int day, int hour, int minute, int second) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return std::mktime(&tm);
 }
 
 void SetTimes(const std::string& path, std::time_t access, std::time_t modify) {
@@ -95,7 +84,7 @@ TEST(GetFileDateTest, KeepsMsDosRangeAndTwoSecondResolution) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(FormatDateTime({c.y, c.mo, c.d, c.h, c.mi, c.s}));
-    const std::time_t when = LocalSeconds(c.y, c.mo, c.d, c.h, c.mi, c.s);
+    const std::time_t when = testing::LocalSeconds(c.y, c.mo, c.d, c.h, c.mi, c.s);
     // The other time far off, so that a swapped kind shows.
     const std::time_t other = when - 400 * 86400;
     SetTimes(file, other, when);
@@ -121,7 +110,7 @@ TEST(GetFileDateTest, CreationTimeIsWhenTheFileWasMadeNotItsWriteTime) {
   const DateTime before = AtFileDateResolution(std::chrono::milliseconds(-100));
   WriteFile(file, "x");
   const DateTime after = AtFileDateResolution(std::chrono::milliseconds(0));
-  const std::time_t old = LocalSeconds(1999, 1, 2, 3, 4, 5);
+  const std::time_t old = testing::LocalSeconds(1999, 1, 2, 3, 4, 5);
   SetTimes(file, old, old);
 
   struct statx sx {};
@@ -317,7 +306,7 @@ TEST_F(CopyFileSafelyTest, CopiesBytesModeAndWriteTimeOverAnOldTarget) {
   WriteFile(target, RandomBytes((5u << 20)));  // longer: no old tail may survive
   // Set-id and sticky bits never travel with a copy.
   ASSERT_EQ(::chmod(source.c_str(), 06750), 0);
-  const std::time_t written = LocalSeconds(2023, 3, 4, 5, 6, 8);
+  const std::time_t written = testing::LocalSeconds(2023, 3, 4, 5, 6, 8);
   SetTimes(source, written, written);
 
   std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;

@@ -24,6 +24,7 @@
 #include "files/local_file_system.h"
 #include "files/smb_file_system.h"
 #include "support/samba_server.h"
+#include "support/fakes.h"
 #include "support/temp_dir.h"
 
 namespace veltora {
@@ -117,18 +118,6 @@ DateTime NowAtFileDateResolution() {
   LocalTime t = ToLocalTime(std::chrono::system_clock::now() - std::chrono::milliseconds(100));
   t.second -= t.second % 2;
   return ToDateTime(t);
-}
-
-std::time_t LocalSeconds(int year, int month, int day, int hour, int minute, int second) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  tm.tm_isdst = -1;
-  return std::mktime(&tm);
 }
 
 using BackendFactory = std::unique_ptr<Backend> (*)();
@@ -237,8 +226,8 @@ TEST_P(FileSystemContract, LaterFileHasLaterCreationTime) {
 
 TEST_P(FileSystemContract, AccessAndWriteTimes) {
   Make(At("a.rar"), "a");
-  const std::time_t accessed = LocalSeconds(2023, 3, 4, 5, 6, 9);
-  const std::time_t written = LocalSeconds(2022, 11, 12, 13, 14, 15);
+  const std::time_t accessed = testing::LocalSeconds(2023, 3, 4, 5, 6, 9);
+  const std::time_t written = testing::LocalSeconds(2022, 11, 12, 13, 14, 15);
   const std::string physical = backend_->LocalPathOf(At("a.rar"));
   const struct timespec times[2] = {{accessed, 0}, {written, 0}};
   ASSERT_EQ(::utimensat(AT_FDCWD, physical.c_str(), times, 0), 0);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -13,6 +14,9 @@
 #include "base/line_log.h"
 
 namespace veltora::testing {
+
+// Seconds since the epoch of a local date and time.
+std::time_t LocalSeconds(int year, int month, int day, int hour, int minute, int second);
 
 class FixedClock final : public Clock {
  public:
