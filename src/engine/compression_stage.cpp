@@ -103,6 +103,9 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
       } else if (const int tested = TestArchive(archiver, task.temporary, in.password);
                  tested != 0) {
         reason = msg::kArchiveTestFailed + std::to_string(tested);
+      } else if (!FlushToDisk(task.temporary)) {
+        // The backup file goes next: its archive must be on the disk first.
+        reason = msg::kArchiveNotFlushed;
       } else if (!fs.For(task.final).Rename(task.temporary, task.final)) {
         reason = msg::kArchiveNotRenamed;
       }

@@ -93,6 +93,7 @@ inline constexpr char kArchiveFailedPrefix[] = "压缩备份文件";
 inline constexpr char kArchiveFailedSuffix[] = "失败！";
 inline constexpr char kArchiveNotMade[] = "压缩程序没有生成压缩文件，命令文件的退出代码为";
 inline constexpr char kArchiveTestFailed[] = "压缩文件校验失败，校验程序的退出代码为";
+inline constexpr char kArchiveNotFlushed[] = "压缩文件无法写入磁盘";
 inline constexpr char kArchiveNotRenamed[] = "压缩文件无法改为正式文件名";
 inline constexpr char kArchiveFailedEntryPrefix[] = "压缩失败：";
 

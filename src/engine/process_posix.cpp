@@ -11,9 +11,9 @@
 #include <cstring>
 
 #include "base/path.h"
-#include "base/scoped_handle.h"
 #include "base/text.h"
 #include "engine/process.h"
+#include "files/posix_internal.h"
 
 extern char** environ;
 
@@ -75,11 +75,6 @@ bool IsExecutableFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-struct FdTraits {
-  static int Invalid() { return -1; }
-  static void Close(int fd) { ::close(fd); }
-};
-using ScopedFd = ScopedHandle<int, FdTraits>;
 
 // Starts `program` with `argv` (argv[0] included), standard input from
 // `stdinFd` (or /dev/null when -1), output to /dev/null, and waits for it.

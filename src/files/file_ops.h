@@ -56,6 +56,11 @@ bool CopyFileOver(const std::string& source, const std::string& target);
 // file exists there, else the empty text.
 std::string FileNameIfExists(const std::string& path);
 
+// Writes a local file's data through to the disk (fsync), so that what comes
+// after it - deleting the file it replaces - cannot outlive it in a crash.
+// False when the file cannot be opened or flushed.
+bool FlushToDisk(const std::string& path);
+
 bool FileExists(const std::string& path);    // a file (anything but a folder), as given
 bool FolderExists(const std::string& path);  // a folder, as given
 

@@ -248,6 +248,11 @@ CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, 
 
 }  // namespace internal
 
+bool FlushToDisk(const std::string& path) {
+  const ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  return fd.valid() && ::fsync(fd.get()) == 0;
+}
+
 CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
                            const CopyProgress& progress, const CopyMarker& marker) {
   return internal::CopyLocalFile(source, target, true, marker, progress);

@@ -1,6 +1,6 @@
 // POSIX only: the owners of POSIX handles, and the pieces that the local file
 // system and the SMB client share. Included by *_posix.cpp files alone (the
-// run log's POSIX writer uses the descriptor owner too).
+// run log's writer and the process runner use the descriptor owner too).
 #pragma once
 
 #include <dirent.h>
