@@ -29,6 +29,31 @@ inline constexpr char kMinutes[] = "分";
 inline constexpr char kSeconds[] = "秒";
 inline constexpr char kZeroDuration[] = "0时0分0秒";
 
+// Start-up refusals: the executable's path holds a blank, another instance
+// serves the application folder, the user lacks administrator rights.
+inline constexpr char kBlankInPath[] =
+    "您好，由于本软件要用到DOS命令，文件夹路径不要包含空格，所以不能放在电脑桌面等路径含空格的"
+    "文件夹里。请在硬盘分区根目录下建文件夹保存本软件后再运行。谢谢。";
+inline constexpr char kAlreadyRunning[] = "您好，程序已经运行，无需重复运行！";
+inline constexpr char kNotAdministrator[] = "您好，请以管理员帐号登录系统后再运行本程序！";
+
+// Autostart: the run-log lines of registering and removing the entry.
+inline constexpr char kAutostartWritten[] = "写入自动运行成功，下次应用程序将会自动运行！";
+inline constexpr char kAutostartWriteFailed[] = "写入自动运行失败，下次应用程序将不会自动运行！";
+inline constexpr char kAutostartRemoved[] = "取消自动运行成功，下次应用程序将不会自动运行！";
+inline constexpr char kAutostartRemoveFailed[] = "取消自动运行失败，下次应用程序仍然会自动运行！";
+
+// Why registering or removing the autostart entry failed, for the caller to show.
+inline constexpr char kAutostartBadExecutable[] =
+    "an autostart entry needs an absolute executable path without control characters: ";
+inline constexpr char kAutostartCannotWrite[] = "cannot write the autostart entry in ";
+inline constexpr char kAutostartCannotRemove[] = "cannot remove the autostart entry ";
+inline constexpr char kAutostartNotInPlace[] =
+    "the autostart registration does not name this executable afterwards";
+inline constexpr char kAutostartStillThere[] = "the autostart registration is still there afterwards";
+inline constexpr char kSystemctlMissing[] = "no desktop autostart folder and no systemctl on the PATH";
+inline constexpr char kSystemctlFailed[] = "systemctl answered ";
+
 // One run or agent per application folder.
 inline constexpr char kLockHeld[] = "another backup or agent is running on the application folder ";
 inline constexpr char kLockCannotOpen[] = "cannot open the lock file ";

@@ -1,0 +1,25 @@
+#include "app/startup_checks.h"
+
+#include "app/messages.h"
+
+namespace veltora {
+
+std::string RefuseBlankInPath(const std::string& executablePath) {
+  if (executablePath.find(' ') == std::string::npos) return {};
+  return app_msg::kBlankInPath;
+}
+
+std::string RefuseNonAdministrator() {
+  if (IsAdministrator()) return {};
+  return app_msg::kNotAdministrator;
+}
+
+std::string ClaimSingleInstance(const std::string& appFolder,
+                                std::unique_ptr<AppFolderLock>& lock, std::string& detail) {
+  detail.clear();
+  lock = AppFolderLock::TryAcquire(appFolder, detail);
+  if (lock) return {};
+  return app_msg::kAlreadyRunning;
+}
+
+}  // namespace veltora

@@ -1,0 +1,35 @@
+// The checks an agent or window makes before it does anything else: where it
+// runs from, who runs it, and whether another one already serves the
+// application folder. Each answers the text to show the user when it refuses,
+// or an empty text when start-up may go on; showing the text and ending the
+// program is the caller's part.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/single_instance.h"
+
+namespace veltora {
+
+// The command file and the older tools the program drives break on a blank in
+// a path, so an executable whose full path holds one (' ' only, anywhere)
+// refuses to start.
+std::string RefuseBlankInPath(const std::string& executablePath);
+
+// True when the process may change the machine-wide settings it needs:
+// POSIX, an effective user id of 0 (a set-uid or sudo start counts, a real id
+// of 0 that dropped its effective id does not).
+bool IsAdministrator();
+// The refusal for a user without those rights; empty for an administrator.
+std::string RefuseNonAdministrator();
+
+// One agent per application folder. On success `lock` holds the folder's lock
+// file until the caller lets it go (for the whole life of the agent) and the
+// answer is empty. Any failure counts as another instance running: the answer
+// is the refusal, and `detail` says what the lock itself reported (another
+// holder, or a lock file that cannot be opened) for the caller's own log.
+std::string ClaimSingleInstance(const std::string& appFolder,
+                                std::unique_ptr<AppFolderLock>& lock, std::string& detail);
+
+}  // namespace veltora
