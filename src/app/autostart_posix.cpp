@@ -158,8 +158,7 @@ AutostartRegistration ReadAutostart(const AutostartPlace& place) {
   if (!result.exists) return result;
   const auto text = ReadEntry(entry);
   const auto words = text ? DesktopExecWords(*text) : std::nullopt;
-  result.namesThisExecutable =
-      words && !words->empty() && words->front() == place.executablePath;
+  result.namesThisExecutable = words && !words->empty() && words->front() == place.executablePath;
   return result;
 }
 

@@ -50,8 +50,10 @@ inline constexpr char kAutostartCannotWrite[] = "cannot write the autostart entr
 inline constexpr char kAutostartCannotRemove[] = "cannot remove the autostart entry ";
 inline constexpr char kAutostartNotInPlace[] =
     "the autostart registration does not name this executable afterwards";
-inline constexpr char kAutostartStillThere[] = "the autostart registration is still there afterwards";
-inline constexpr char kSystemctlMissing[] = "no desktop autostart folder and no systemctl on the PATH";
+inline constexpr char kAutostartStillThere[] =
+    "the autostart registration is still there afterwards";
+inline constexpr char kSystemctlMissing[] =
+    "no desktop autostart folder and no systemctl on the PATH";
 inline constexpr char kSystemctlFailed[] = "systemctl answered ";
 
 // One run or agent per application folder.

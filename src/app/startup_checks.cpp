@@ -14,8 +14,8 @@ std::string RefuseNonAdministrator() {
   return app_msg::kNotAdministrator;
 }
 
-std::string ClaimSingleInstance(const std::string& appFolder,
-                                std::unique_ptr<AppFolderLock>& lock, std::string& detail) {
+std::string ClaimSingleInstance(const std::string& appFolder, std::unique_ptr<AppFolderLock>& lock,
+                                std::string& detail) {
   detail.clear();
   lock = AppFolderLock::TryAcquire(appFolder, detail);
   if (lock) return {};

@@ -29,7 +29,7 @@ std::string RefuseNonAdministrator();
 // answer is empty. Any failure counts as another instance running: the answer
 // is the refusal, and `detail` says what the lock itself reported (another
 // holder, or a lock file that cannot be opened) for the caller's own log.
-std::string ClaimSingleInstance(const std::string& appFolder,
-                                std::unique_ptr<AppFolderLock>& lock, std::string& detail);
+std::string ClaimSingleInstance(const std::string& appFolder, std::unique_ptr<AppFolderLock>& lock,
+                                std::string& detail);
 
 }  // namespace veltora
