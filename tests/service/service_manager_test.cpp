@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "service/fake_systemctl.h"
+#include "support/fake_systemctl.h"
 
 namespace veltora {
 namespace {

@@ -8,7 +8,7 @@
 #include <future>
 #include <thread>
 
-#include "service/fake_systemctl.h"
+#include "support/fake_systemctl.h"
 #include "support/fakes.h"
 
 namespace veltora {

@@ -1,4 +1,4 @@
-#include "service/fake_systemctl.h"
+#include "support/fake_systemctl.h"
 
 #include <sys/stat.h>
 
