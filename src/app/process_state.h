@@ -33,6 +33,8 @@ struct ProcessState {
   // users arrive.
   std::atomic<bool> configured{false};     // settings loaded, the schedule may run
   std::atomic<bool> backupRunning{false};  // claimed by the backup thread by exchange
+  std::atomic<bool> guardSwitch{false};    // the SQL Server guard option is on
+  std::atomic<bool> guardRunning{false};   // a guard thread is inside its loop
 };
 
 }  // namespace veltora

@@ -19,6 +19,8 @@
 #include "engine/backup_job.h"
 #include "files/folder_listing.h"
 #include "files/run_file_systems.h"
+#include "service/service_manager.h"
+#include "service/sql_server_guard.h"
 #include "settings/messages.h"
 #include "settings/settings_database.h"
 #include "settings/settings_repair.h"
@@ -138,6 +140,7 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
   // Marks this agent's temporary files, on this machine and the share alike.
   const CopyMarker marker = CopyMarker::For(MachineName(), state.appFolder);
   ProgressPrinter progress(err);
+  const auto serviceManager = MakeSystemServiceManager({.searchPath = context.searchPath});
   BackupServices services{
       .log = runLog,
       .clock = *clock,
@@ -147,7 +150,8 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
       .rotateRunLog = [&] { runLog.Rotate(); },
       .uptimeText = UptimeText,
       .idleText = IdleText,
-      .ensureSqlServerRunning = {},
+      .ensureSqlServerRunning =
+          [&] { EnsureSqlServerRunning(*serviceManager, state.guardRunning); },
       .copyProgress = [&](std::uint64_t done, std::uint64_t total) { progress(done, total); },
       .makeFileSystems =
           [&] {

@@ -12,6 +12,7 @@
 
 #include "app/single_instance.h"
 #include "settings/settings_database.h"
+#include "support/fake_systemctl.h"
 #include "support/temp_dir.h"
 
 namespace veltora {
@@ -30,11 +31,13 @@ struct Result {
 
 class CliTest : public ::testing::Test {
  protected:
-  Result Cli(std::vector<std::string> args, std::string standin = "") {
+  Result Cli(std::vector<std::string> args, std::string standin = "",
+             std::optional<std::string> searchPath = std::nullopt) {
     std::ostringstream out, err;
     const char* path = std::getenv("PATH");
-    const CliContext context{
-        VELTORA_BIN_DIR, "", std::move(standin), "", "", "", 445, path != nullptr ? path : ""};
+    if (!searchPath) searchPath = path != nullptr ? path : "";
+    const CliContext context{VELTORA_BIN_DIR,       "", std::move(standin), "", "", "", 445,
+                             std::move(*searchPath)};
     const int code = RunCli(args, context, out, err);
     return {code, out.str(), err.str()};
   }
@@ -361,12 +364,18 @@ TEST_F(CliTest, LogShowsArchivePasswordsOnlyWhenAsked) {
 }
 
 TEST_F(CliTest, DemoBacksUpBothEditionsAndPrintsTheResults) {
-  const auto r = Cli({"demo", dir_ / "demo"});
+  // The SQL edition's run first makes sure SQL Server runs, through the
+  // service manager found on the PATH it is given.
+  testing::FakeSystemctl systemctl;
+  systemctl.SetUnit("mssql-server", "inactive", "running", "SQL Server Database Engine");
+  const auto r = Cli({"demo", dir_ / "demo"}, "", systemctl.searchPath());
   ASSERT_EQ(r.code, kExitOk) << r.out << r.err;
   EXPECT_NE(r.out.find("== 程序运行日志 =="), std::string::npos);
   EXPECT_NE(r.out.find("成功备份总公司账套账套的数据库AIS20240101到"), std::string::npos);
   EXPECT_NE(r.out.find("O'Neil & Sons.AIS本机备份成功"), std::string::npos);
   EXPECT_NE(r.out.find("== 备份日志 =="), std::string::npos);
+  EXPECT_EQ(systemctl.Controls(),
+            std::vector<std::string>{"--no-block start -- mssql-server.service"});
   // A second demo into the same folder is refused rather than mixed in.
   EXPECT_EQ(Cli({"demo", dir_ / "demo"}).code, kExitUsage);
 }
