@@ -18,6 +18,7 @@
 #include "base/path.h"
 #include "base/text.h"
 #include "files/posix_internal.h"
+#include "engine/process.h"
 #include "service/messages.h"
 #include "service/service_manager.h"
 
@@ -123,28 +124,6 @@ ToolResult RunTool(const std::string& program, const std::vector<std::string>& a
   result.exited = complete && code >= 0;
   result.exitCode = code;
   return result;
-}
-
-bool IsExecutableFile(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
-// The first executable `program` in the absolute entries of `searchPath`; the
-// current folder is never searched.
-std::string FindTool(const std::string& program, const std::string& searchPath) {
-  std::size_t start = 0;
-  while (start <= searchPath.size()) {
-    std::size_t end = searchPath.find(':', start);
-    if (end == std::string::npos) end = searchPath.size();
-    const std::string dir = searchPath.substr(start, end - start);
-    if (!dir.empty() && dir.front() == '/') {
-      const std::string candidate = JoinPath(dir, program);
-      if (IsExecutableFile(candidate)) return candidate;
-    }
-    start = end + 1;
-  }
-  return {};
 }
 
 std::string WithUnitSuffix(const std::string& name) {
@@ -281,7 +260,7 @@ class SystemctlServiceManager final : public ServiceManager {
 
  private:
   ToolResult Run(const std::vector<std::string>& args) const {
-    const std::string tool = FindTool(kTool, options_.searchPath);
+    const std::string tool = FindProgramOnPath(kTool, options_.searchPath);
     if (tool.empty()) return {};
     return RunTool(tool, args, options_.commandTimeout);
   }
