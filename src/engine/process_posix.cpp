@@ -22,24 +22,6 @@ namespace {
 
 constexpr char kShell[] = "/bin/sh";
 
-// Releases the spawn attributes on every path.
-class FileActions {
- public:
-  FileActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
-  ~FileActions() {
-    if (ok_) ::posix_spawn_file_actions_destroy(&actions_);
-  }
-  FileActions(const FileActions&) = delete;
-  FileActions& operator=(const FileActions&) = delete;
-
-  bool ok() const { return ok_; }
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_{};
-  bool ok_ = false;
-};
-
 // The environment strings of the child; wiped before they are freed, since an
 // entry may hold the archive password.
 class ChildEnvironment {
@@ -80,7 +62,7 @@ bool IsExecutableFile(const std::string& path) {
 // `stdinFd` (or /dev/null when -1), output to /dev/null, and waits for it.
 int SpawnAndWait(const std::string& program, std::vector<std::string> argv, char** environment,
                  int stdinFd) {
-  FileActions actions;
+  SpawnFileActions actions;
   if (!actions.ok()) return -1;
   const bool input =
       stdinFd >= 0

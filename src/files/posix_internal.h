@@ -4,6 +4,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,24 @@ struct FdTraits {
   static void Close(int fd) { ::close(fd); }
 };
 using ScopedFd = ScopedHandle<int, FdTraits>;
+
+// The file actions of one posix_spawn, released on every path.
+class SpawnFileActions {
+ public:
+  SpawnFileActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
+  ~SpawnFileActions() {
+    if (ok_) ::posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnFileActions(const SpawnFileActions&) = delete;
+  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+
+  bool ok() const { return ok_; }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+  bool ok_ = false;
+};
 
 struct DirTraits {
   static DIR* Invalid() { return nullptr; }

@@ -38,23 +38,6 @@ struct ToolResult {
   std::string output;  // its standard output
 };
 
-class SpawnFileActions {
- public:
-  SpawnFileActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
-  ~SpawnFileActions() {
-    if (ok_) ::posix_spawn_file_actions_destroy(&actions_);
-  }
-  SpawnFileActions(const SpawnFileActions&) = delete;
-  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
-
-  bool ok() const { return ok_; }
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_{};
-  bool ok_ = false;
-};
-
 int Reap(pid_t pid) {
   int status = 0;
   while (::waitpid(pid, &status, 0) != pid) {
