@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Runs a Windows console program under Wine in a prefix of its own:
+#   wine-run.sh PREFIX PROGRAM.exe [ARGS...]
+# CTest uses it as the cross-compiling emulator of the Windows build, with the
+# prefix inside the build folder, so every build tests in a fresh Windows of
+# its own and removing the build folder removes it. The prefix is made on
+# first use (wineboot -i), once, however many runs start at that moment. The
+# program's exit code is this script's.
+set -euo pipefail
+
+if [ $# -lt 2 ]; then
+  echo "usage: $0 PREFIX PROGRAM.exe [ARGS...]" >&2
+  exit 2
+fi
+prefix="$1"
+shift
+
+export WINEPREFIX="$prefix"
+export WINEARCH=win64
+# No Mono or Gecko installers at start-up, no debug chatter on stderr.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+# Console programs need no display; a DISPLAY that is not there only slows
+# Wine down.
+[ -n "${VELTORA_WINE_KEEP_DISPLAY:-}" ] || unset DISPLAY
+
+wine=$(command -v wine)
+ready="$prefix/.veltora-ready"
+
+if [ ! -e "$ready" ]; then
+  mkdir -p "$(dirname "$prefix")"
+  exec 9>"$prefix.lock"
+  flock 9
+  if [ ! -e "$ready" ]; then
+    rm -rf "$prefix"
+    "$wine" wineboot -i >/dev/null 2>&1
+    wineserver -w
+    touch "$ready"
+  fi
+  flock -u 9
+  exec 9>&-
+fi
+
+exec "$wine" "$@"
