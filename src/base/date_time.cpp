@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 
 namespace veltora {
 namespace {
@@ -33,14 +32,6 @@ void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
 constexpr std::int64_t kEpochOffsetDays = -25569;
 
 }  // namespace
-
-LocalTime ToLocalTime(std::chrono::system_clock::time_point when) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(when);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  return LocalTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
-                   tm.tm_min,         tm.tm_sec,     tm.tm_wday};
-}
 
 DateTime ToDateTime(const LocalTime& t) {
   const std::int64_t days =

@@ -9,8 +9,10 @@
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 #include <utility>
 
+#include "base/fs_path.h"
 #include "base/path.h"
 #include "base/text.h"
 #include "settings/messages.h"
@@ -22,6 +24,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using sqlite::Exec;
+
+// How often the spare copy's rename is tried while another one is under way.
+constexpr int kSpareRenameAttempts = 100;
 using sqlite::InTransaction;
 using sqlite::OpenExisting;
 using sqlite::Statement;
@@ -42,9 +47,11 @@ void NowFunction(sqlite3_context* ctx, int /*argc*/, sqlite3_value** /*argv*/) {
 // case; empty when there is none.
 std::string FindCaseVariant(const std::string& folder, std::string_view name) {
   std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string entry = it->path().filename().string();
-    if (EqualsIgnoreAsciiCase(entry, name) && it->is_regular_file(ec)) return it->path().string();
+  for (fs::directory_iterator it(PathFromUtf8(folder), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string entry = Utf8FromPath(it->path().filename());
+    if (EqualsIgnoreAsciiCase(entry, name) && it->is_regular_file(ec))
+      return Utf8FromPath(it->path());
   }
   return std::string();
 }
@@ -54,7 +61,7 @@ std::string FindCaseVariant(const std::string& folder, std::string_view name) {
 std::string ResolveSettingsDatabasePath(std::string_view appFolder) {
   const std::string exact = SettingsDatabasePath(appFolder);
   std::error_code ec;
-  if (fs::exists(exact, ec)) return exact;
+  if (fs::exists(PathFromUtf8(exact), ec)) return exact;
   const std::string variant = FindCaseVariant(
       appFolder.empty() ? std::string(".") : std::string(appFolder), kSettingsDatabaseFileName);
   return variant.empty() ? exact : variant;
@@ -63,7 +70,7 @@ std::string ResolveSettingsDatabasePath(std::string_view appFolder) {
 namespace {
 
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   std::ostringstream buf;
   buf << in.rdbuf();
@@ -100,7 +107,7 @@ void CreateSettingsDatabase(const std::string& schemaPath, const std::string& ta
 void InstallSettingsDatabase(const std::string& preparedFile, std::string_view appFolder) {
   const std::string existing = ResolveSettingsDatabasePath(appFolder);
   std::error_code ec;
-  if (fs::exists(existing, ec))
+  if (fs::exists(PathFromUtf8(existing), ec))
     throw std::runtime_error("the settings database already exists and is never replaced: " +
                              existing);
   ScopedSqlite source = OpenExisting(preparedFile, SQLITE_OPEN_READONLY, kSettingsBusyTimeout);
@@ -333,8 +340,14 @@ void SettingsDatabase::MakeSpareCopy() const {
   sqlite::BackupInto(db_.get(), temp, busyTimeout_);
   // A journal left beside the old spare copy would be played back onto the new one.
   for (const char* suffix : sqlite::kCompanionSuffixes) sqlite::RemoveQuietly(target + suffix);
+  // Windows refuses (access denied) a rename onto a name that another rename
+  // is replacing at that moment instead of ordering the two; try again.
   std::error_code ec;
-  fs::rename(temp, target, ec);
+  for (int attempt = 0;; ++attempt) {
+    fs::rename(PathFromUtf8(temp), PathFromUtf8(target), ec);
+    if (!ec || ec != std::errc::permission_denied || attempt == kSpareRenameAttempts) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
   if (ec) {
     sqlite::RemoveQuietly(temp);
     throw std::runtime_error("cannot replace " + target + ": " + ec.message());

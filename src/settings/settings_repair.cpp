@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/date_time.h"
+#include "base/fs_path.h"
 #include "base/path.h"
 #include "settings/messages.h"
 #include "settings/owner_only_file.h"
@@ -26,7 +27,7 @@ namespace m = settings_messages;
 
 bool Exists(const std::string& path) {
   std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
+  return fs::exists(fs::symlink_status(PathFromUtf8(path), ec));
 }
 
 std::string RandomSuffix() {

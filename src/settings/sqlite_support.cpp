@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "base/fs_path.h"
 #include "settings/owner_only_file.h"
 
 namespace veltora {
@@ -172,7 +173,7 @@ void BackupInto(sqlite3* source, const std::string& target, std::chrono::millise
 
 void RemoveQuietly(const std::string& path) {
   std::error_code ec;
-  fs::remove(path, ec);
+  fs::remove(PathFromUtf8(path), ec);
 }
 
 void RemoveWithCompanions(const std::string& path) {
