@@ -1,5 +1,6 @@
-// The local disk as a FileSystem. Share paths (beginning with two
-// backslashes) name nothing here: the router sends them elsewhere.
+// The local disk as a FileSystem. On POSIX, share paths (beginning with two
+// backslashes) name nothing here: the router sends them elsewhere. On Windows
+// the same object serves UNC paths too, so it is also the router's share side.
 //
 // Holds nothing but its marker; one object may serve any number of threads.
 #pragma once

@@ -1,0 +1,90 @@
+// Windows only: the owners of Win32 handles and the pieces that the local file
+// system (local and UNC paths) and the file operations share. Included by
+// *_win.cpp files alone.
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "base/date_time.h"
+#include "base/scoped_handle.h"
+#include "files/file_ops.h"
+
+namespace veltora {
+
+struct FileHandleTraits {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE handle) { ::CloseHandle(handle); }
+};
+using ScopedFileHandle = ScopedHandle<HANDLE, FileHandleTraits>;
+
+struct FindHandleTraits {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE handle) { ::FindClose(handle); }
+};
+using ScopedFindHandle = ScopedHandle<HANDLE, FindHandleTraits>;
+
+// A temporary file that is deleted when its owner goes, unless Release()d once
+// it has been renamed into place.
+struct DeleteFileTraits {
+  static std::wstring Invalid() { return std::wstring(); }
+  static void Close(const std::wstring& path) {
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::DeleteFileW(path.c_str());
+  }
+};
+using ScopedTempFileW = ScopedHandle<std::wstring, DeleteFileTraits>;
+
+namespace internal {
+
+// The wide form of a UTF-8 path for the Win32 calls: '/' becomes '\', and a
+// long absolute path (a drive path or a UNC path) gets the "\\?\" prefix that
+// lifts the MAX_PATH limit. Empty when the path is empty, holds no valid
+// UTF-8, or holds a wildcard ('*' or '?'), which no file name can hold and
+// which the search calls would expand.
+std::wstring WidePath(const std::string& path);
+
+// A file time as a local date-time at two-second resolution, as an MS-DOS
+// date-time pair holds it: FileTimeToLocalFileTime, then FileTimeToDosDateTime,
+// decoded. -1.0 when either conversion fails (before 1980, after 2107).
+DateTime DosRoundedLocalTime(const FILETIME& utc);
+
+// The system's text for a Win32 error code, without the trailing line break.
+std::string ErrorText(DWORD code);
+
+// Reports a copy's progress: the first chunk at once, later ones at most
+// every 250 ms.
+class ProgressReporter {
+ public:
+  ProgressReporter(const CopyProgress& progress, std::uint64_t total)
+      : progress_(progress), total_(total) {}
+  void Report(std::uint64_t done) {
+    if (!progress_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (reported_ && now - last_ < std::chrono::milliseconds(250)) return;
+    reported_ = true;
+    last_ = now;
+    progress_(done, std::max(total_, done));
+  }
+
+ private:
+  const CopyProgress& progress_;
+  const std::uint64_t total_;
+  bool reported_ = false;
+  std::chrono::steady_clock::time_point last_;
+};
+
+// CopyFileSafely with a choice: with `overwrite` false an existing target is
+// never replaced, not even one that appears while the copy runs (the final
+// rename refuses an existing name). A target on a share (a UNC path) is read
+// back from the server and compared with the source before it takes its name.
+CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
+                          const CopyMarker& marker, const CopyProgress& progress);
+
+}  // namespace internal
+}  // namespace veltora

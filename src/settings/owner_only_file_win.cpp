@@ -1,0 +1,104 @@
+// Owner-only files on Windows: a protected access list (nothing inherited from
+// the folder) that lets in the user who runs the program, and the system
+// account, which on Windows stands where root stands on POSIX.
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/scoped_handle.h"
+#include "base/wide_text.h"
+#include "settings/owner_only_file.h"
+#include "settings/owner_only_file_win.h"
+
+namespace veltora {
+namespace {
+
+struct HandleTraits {
+  static HANDLE Invalid() { return nullptr; }
+  static void Close(HANDLE handle) { ::CloseHandle(handle); }
+};
+struct FileTraits {
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE handle) { ::CloseHandle(handle); }
+};
+struct LocalFreeDeleter {
+  void operator()(void* p) const { ::LocalFree(p); }
+};
+
+[[noreturn]] void ThrowLastError(const char* what, const std::string& path) {
+  throw std::runtime_error(std::string(what) + " " + path + ": " +
+                           WindowsErrorText(::GetLastError()));
+}
+
+std::unique_ptr<void, LocalFreeDeleter> OwnerOnlyDescriptor(const std::string& path) {
+  const std::wstring sddl = OwnerOnlySecurityDescriptorText(path);
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+    ThrowLastError("cannot restrict", path);
+  return std::unique_ptr<void, LocalFreeDeleter>(descriptor);
+}
+
+std::wstring WideOrThrow(const std::string& path) {
+  bool ok = false;
+  std::wstring wide = Widen(path, &ok);
+  if (!ok || wide.empty()) throw std::runtime_error("not a usable file name: " + path);
+  return wide;
+}
+
+}  // namespace
+
+std::wstring OwnerOnlySecurityDescriptorText(const std::string& path) {
+  ScopedHandle<HANDLE, HandleTraits> token;
+  {
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
+      ThrowLastError("cannot restrict", path);
+    token.Reset(raw);
+  }
+  // Ask for the size first; the user's SID follows the structure.
+  DWORD size = 0;
+  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  if (size == 0) ThrowLastError("cannot restrict", path);
+  std::vector<unsigned char> buffer(size);
+  if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size))
+    ThrowLastError("cannot restrict", path);
+  const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
+  wchar_t* sidText = nullptr;
+  if (!::ConvertSidToStringSidW(user->User.Sid, &sidText)) ThrowLastError("cannot restrict", path);
+  const std::unique_ptr<void, LocalFreeDeleter> sidOwner(sidText);
+  return std::wstring(L"D:P(A;;FA;;;") + sidText + L")(A;;FA;;;SY)";
+}
+
+void CreateOwnerOnlyFile(const std::string& path) {
+  const std::wstring wide = WideOrThrow(path);
+  const auto descriptor = OwnerOnlyDescriptor(path);
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
+  // CREATE_NEW: an existing file (or a link planted in its place) is an error.
+  const ScopedHandle<HANDLE, FileTraits> file(::CreateFileW(
+      wide.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) ThrowLastError("cannot create", path);
+}
+
+void MakeOwnerOnly(const std::string& path) {
+  const std::wstring wide = WideOrThrow(path);
+  const auto descriptor = OwnerOnlyDescriptor(path);
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present)
+    ThrowLastError("cannot restrict", path);
+  const DWORD result = ::SetNamedSecurityInfoW(
+      const_cast<wchar_t*>(wide.c_str()), SE_FILE_OBJECT,
+      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
+      nullptr);
+  if (result != ERROR_SUCCESS)
+    throw std::runtime_error("cannot restrict " + path + ": " + WindowsErrorText(result));
+}
+
+}  // namespace veltora
