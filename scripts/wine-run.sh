@@ -6,6 +6,10 @@
 # its own and removing the build folder removes it. The prefix is made on
 # first use (wineboot -i), once, however many runs start at that moment. The
 # program's exit code is this script's.
+#
+# The prefix also holds a share for the tests: \\veltora-test\share is the
+# folder PREFIX-share beside it (Wine reaches a UNC path through the prefix's
+# dosdevices/unc links), named to the programs in VELTORA_TEST_UNC_SHARE.
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
@@ -35,10 +39,13 @@ if [ ! -e "$ready" ]; then
     rm -rf "$prefix"
     "$wine" wineboot -i >/dev/null 2>&1
     wineserver -w
+    mkdir -p "$prefix/dosdevices/unc/veltora-test" "$prefix-share"
+    ln -sfn "$prefix-share" "$prefix/dosdevices/unc/veltora-test/share"
     touch "$ready"
   fi
   flock -u 9
   exec 9>&-
 fi
 
+export VELTORA_TEST_UNC_SHARE='\\veltora-test\share'
 exec "$wine" "$@"

@@ -197,9 +197,13 @@ std::wstring WidePath(const std::string& path) {
 
 DateTime DosRoundedLocalTime(const FILETIME& utc) {
   FILETIME local{};
+  SYSTEMTIME fields{};
   WORD dosDate = 0;
   WORD dosTime = 0;
-  if (!::FileTimeToLocalFileTime(&utc, &local) ||
+  // The range is checked here as well: not every FileTimeToDosDateTime fails
+  // outside it (Wine's clamps to 1980), and a clamped date is a wrong one.
+  if (!::FileTimeToLocalFileTime(&utc, &local) || !::FileTimeToSystemTime(&local, &fields) ||
+      fields.wYear < 1980 || fields.wYear > 2107 ||
       !::FileTimeToDosDateTime(&local, &dosDate, &dosTime))
     return kUnreadableTime;
   LocalTime t;

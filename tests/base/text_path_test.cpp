@@ -14,22 +14,29 @@ TEST(TextTest, TrimRemovesBlanksAndControlsButNotChinese) {
 }
 
 TEST(PathTest, JoinsWithExactlyOneSeparatorOfTheFoldersKind) {
+  // A local folder takes "/" on POSIX and "\\" on Windows; a share "\\" on both.
   struct Case {
     const char* folder;
     const char* name;
-    const char* joined;
+    const char* joinedPosix;
+    const char* joinedWindows;
   };
   const Case cases[] = {
-      {"/bak", "a.bak", "/bak/a.bak"},
-      {"/bak/", "a.bak", "/bak/a.bak"},
-      {"/bak//", "/a.bak", "/bak/a.bak"},
-      {"\\\\srv\\share", "a.rar", "\\\\srv\\share\\a.rar"},
-      {"\\\\srv\\share\\", "a.rar", "\\\\srv\\share\\a.rar"},
-      {"/", "a", "/a"},
+      {"/bak", "a.bak", "/bak/a.bak", "/bak\\a.bak"},
+      {"/bak/", "a.bak", "/bak/a.bak", "/bak\\a.bak"},
+      {"/bak//", "/a.bak", "/bak/a.bak", "/bak\\a.bak"},
+      {"D:\\bak\\", "\\a.bak", "D:\\bak/a.bak", "D:\\bak\\a.bak"},
+      {"\\\\srv\\share", "a.rar", "\\\\srv\\share\\a.rar", "\\\\srv\\share\\a.rar"},
+      {"\\\\srv\\share\\", "a.rar", "\\\\srv\\share\\a.rar", "\\\\srv\\share\\a.rar"},
+      {"/", "a", "/a", "/a"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.folder);
-    EXPECT_EQ(JoinPath(c.folder, c.name), c.joined);
+#ifdef _WIN32
+    EXPECT_EQ(JoinPath(c.folder, c.name), c.joinedWindows);
+#else
+    EXPECT_EQ(JoinPath(c.folder, c.name), c.joinedPosix);
+#endif
   }
   EXPECT_EQ(BaseName("\\\\srv\\share\\log.txt"), "log.txt");
   EXPECT_EQ(BaseName("/app/程序运行日志.txt"), "程序运行日志.txt");

@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include "base/fs_path.h"
+#include "base/text.h"
 #include "support/temp_dir.h"
 
 namespace veltora {
@@ -69,18 +71,30 @@ TEST(MatchesMaskTest, WindowsWildcards) {
 }
 
 // bak/
-//   b.rar  a.rar  A.rar  note.txt  Empty/  x.rar/ (a folder)
+//   b.rar  a.rar  C.rar  note.txt  Empty/  x.rar/ (a folder)
 //   sub/ z.rar  deeper/ y.rar
 class ListFolderEntriesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     bak_ = dir_ / "Bak";
-    for (const char* f : {"b.rar", "a.rar", "A.rar", "note.txt", "sub/z.rar", "sub/deeper/y.rar"}) {
-      fs::create_directories(fs::path(bak_ + "/" + f).parent_path());
+    for (const char* f : {"b.rar", "a.rar", "C.rar", "note.txt", "sub/z.rar", "sub/deeper/y.rar"}) {
+      fs::create_directories(PathFromUtf8(bak_ + "/" + f).parent_path());
       WriteFile(bak_ + "/" + f, "x");
     }
-    fs::create_directory(bak_ + "/Empty");
-    fs::create_directory(bak_ + "/x.rar");
+    fs::create_directory(PathFromUtf8(bak_ + "/Empty"));
+    fs::create_directory(PathFromUtf8(bak_ + "/x.rar"));
+  }
+
+  // An entry as the listing reports it: "/" and "\\" in `name` are the
+  // folder's separators, and on Windows the folder part is upper-cased.
+  static std::string Listed(const std::string& folder, std::string name) {
+#ifdef _WIN32
+    for (char& c : name)
+      if (c == '/') c = '\\';
+    return UpperAscii(folder) + "\\" + name;
+#else
+    return folder + "/" + name;
+#endif
   }
 
   Entries List(const std::string& folder, const std::string& mask, bool recurse, int kind,
@@ -96,32 +110,32 @@ class ListFolderEntriesTest : public ::testing::Test {
 
 TEST_F(ListFolderEntriesTest, OrderKindsAndRecursion) {
   const std::string& b = bak_;
-  // Case-insensitive name order, ties by the stored name; the folder part as
-  // given (not upper-cased on POSIX) without its trailing separators.
+  // Case-insensitive name order; the folder part as given (not upper-cased on
+  // POSIX) without its trailing separators.
   EXPECT_EQ(List(b + "//", "*.rar", false, kFilesOnly),
-            (Entries{b + "/A.rar", b + "/a.rar", b + "/b.rar"}));
+            (Entries{Listed(b, "a.rar"), Listed(b, "b.rar"), Listed(b, "C.rar")}));
   EXPECT_EQ(List(" " + b + " ", "*.rar", false, kFilesAndFolders),
-            (Entries{b + "/A.rar", b + "/a.rar", b + "/b.rar", b + "/x.rar"}));
-  EXPECT_EQ(List(b, "", false, kFoldersOnly), (Entries{b + "/Empty", b + "/sub", b + "/x.rar"}));
+            (Entries{Listed(b, "a.rar"), Listed(b, "b.rar"), Listed(b, "C.rar"), Listed(b, "x.rar")}));
+  EXPECT_EQ(List(b, "", false, kFoldersOnly), (Entries{Listed(b, "Empty"), Listed(b, "sub"), Listed(b, "x.rar")}));
   EXPECT_EQ(List(b, "*.rar", false, 7), List(b, "*.rar", false, kFilesAndFolders));
   EXPECT_EQ(List(b, "*.rar", false, kFilesOnly, true, 128),
             List(b, "*.rar", false, kFilesOnly));  // no attribute filter on POSIX
   EXPECT_EQ(List(b, "rar", false, kFilesOnly),
-            (Entries{b + "/A.rar", b + "/a.rar", b + "/b.rar"}));  // wrapped to *rar*
+            (Entries{Listed(b, "a.rar"), Listed(b, "b.rar"), Listed(b, "C.rar")}));  // wrapped to *rar*
 
   // Depth-first: the folder's own entries, then each subfolder's in turn.
   EXPECT_EQ(List(b, "*.rar", true, kFilesOnly),
-            (Entries{b + "/A.rar", b + "/a.rar", b + "/b.rar", b + "/sub/z.rar",
-                     b + "/sub/deeper/y.rar"}));
+            (Entries{Listed(b, "a.rar"), Listed(b, "b.rar"), Listed(b, "C.rar"), Listed(b, "sub/z.rar"),
+                     Listed(b, "sub/deeper/y.rar")}));
   // Nothing matches at the top; the subfolders are searched all the same.
-  EXPECT_EQ(List(b, "y*.rar", true, kFilesOnly), (Entries{b + "/sub/deeper/y.rar"}));
+  EXPECT_EQ(List(b, "y*.rar", true, kFilesOnly), (Entries{Listed(b, "sub/deeper/y.rar")}));
   EXPECT_EQ(List(b, "nothing*", false, kFilesOnly), Entries{});
 }
 
 TEST_F(ListFolderEntriesTest, AppendsToTheCallersList) {
   Entries list{"kept"};
   EXPECT_TRUE(ListFolderEntries(&list, bak_, "b.rar", false, kNoAttributeFilter, false, 1));
-  EXPECT_EQ(list, (Entries{"kept", bak_ + "/b.rar"}));
+  EXPECT_EQ(list, (Entries{"kept", Listed(bak_, "b.rar")}));
 }
 
 TEST_F(ListFolderEntriesTest, FolderThatCannotBeSearched) {
@@ -137,12 +151,22 @@ TEST_F(ListFolderEntriesTest, FolderThatCannotBeSearched) {
   EXPECT_FALSE(ListFolderEntries(nullptr, bak_, "*.*", true, kNoAttributeFilter, false, 0));
 }
 
+#ifndef _WIN32
+// Names that differ in letter case alone, which only POSIX can hold side by
+// side, come in the order of the names as stored.
+TEST_F(ListFolderEntriesTest, TiesOfLetterCaseByTheStoredName) {
+  WriteFile(bak_ + "/A.rar", "x");
+  EXPECT_EQ(List(bak_, "a.rar", false, kFilesOnly),
+            (Entries{bak_ + "/A.rar", bak_ + "/a.rar"}));
+}
+
 TEST_F(ListFolderEntriesTest, LinkedFolderIsListedButNotEntered) {
   fs::create_directory_symlink(bak_, bak_ + "/sub/loop");
   EXPECT_EQ(List(bak_ + "/sub", "*", true, kFoldersOnly),
             (Entries{bak_ + "/sub/deeper", bak_ + "/sub/loop"}));
   EXPECT_EQ(CountFiles(bak_, "*.rar", true), 5);
 }
+#endif
 
 TEST_F(ListFolderEntriesTest, CountFilesCountsFilesOnlyWithoutWrapping) {
   EXPECT_EQ(CountFiles(bak_, "*.rar", false), 3);  // the folder x.rar is no file

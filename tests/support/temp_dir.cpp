@@ -3,15 +3,33 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
+
+#include "base/fs_path.h"
 
 namespace veltora::testing {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "veltora-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  // create_directory answers false for a name that exists: the claim is atomic.
+  std::random_device random;
+  const std::filesystem::path parent = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path candidate =
+        parent / ("veltora-test-" + std::to_string(random()) + std::to_string(random()));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary folder");
+}
+
+std::string TempDir::str() const { return Utf8FromPath(path_); }
+
+std::string TempDir::operator/(std::string_view name) const {
+  return Utf8FromPath(path_ / PathFromUtf8(name));
 }
 
 TempDir::~TempDir() {
@@ -22,15 +40,15 @@ TempDir::~TempDir() {
 }
 
 void WriteFile(const std::string& path, std::string_view content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 std::vector<std::string> FilesIn(const std::string& folder) {
   std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(folder))
-    names.push_back(e.path().filename().string());
+  for (const auto& e : std::filesystem::directory_iterator(PathFromUtf8(folder)))
+    names.push_back(Utf8FromPath(e.path().filename()));
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -42,7 +60,7 @@ std::string ShellQuoted(const std::string& text) {
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   std::ostringstream buf;
   buf << in.rdbuf();
   return buf.str();
