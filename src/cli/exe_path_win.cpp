@@ -1,0 +1,31 @@
+#include <windows.h>
+
+#include <string>
+
+#include "base/wide_text.h"
+#include "cli/cli.h"
+
+namespace veltora {
+
+std::string ExecutableFolder() {
+  // The buffer grows until the whole path fits: a long path is truncated
+  // silently otherwise.
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return std::string();
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    if (path.size() >= 32768) return std::string();
+    path.resize(path.size() * 2);
+  }
+  const std::size_t cut = path.find_last_of(L"\\/");
+  if (cut == std::wstring::npos) return std::string();
+  // A drive root keeps its separator: "C:\".
+  return Narrow(path.substr(0, cut == 2 && path[1] == L':' ? cut + 1 : cut));
+}
+
+}  // namespace veltora
