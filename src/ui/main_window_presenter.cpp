@@ -91,7 +91,7 @@ bool MainWindowPresenter::FormCreate() {
     }
 
     BtnLoadClick();
-    ShowNextBackupTime();
+    ShowNextBackupLabel();
     schedule_.SetBackupTimeText(view_.Text(Control::kDTime));
     StartGuardAtStartup();
 
@@ -114,7 +114,7 @@ void MainWindowPresenter::StartGuardAtStartup() {
   if (!s_.state.guardRunning && s_.startGuard) s_.startGuard();
 }
 
-void MainWindowPresenter::ShowNextBackupTime() {
+void MainWindowPresenter::ShowNextBackupLabel() {
   view_.SetNextBackupText(NextBackupLabel(schedule_.NextBackupTime()));
 }
 
@@ -222,7 +222,7 @@ void MainWindowPresenter::Timer1Timer() {
     // every 60th tick; nothing in this layer depends on it.
     const TickResult tick =
         schedule_.Tick(ToDateTime(s_.clock.LocalNow()), s_.state.configured, running, *this);
-    if (tick.labelChanged) ShowNextBackupTime();
+    if (tick.labelChanged) ShowNextBackupLabel();
   } catch (const std::exception&) {
     // The next tick tries again.
   }

@@ -143,7 +143,7 @@ class MainWindowPresenter final : public BackupStarter {
   bool scheduleStopped_ = false;
 
   // Shell helpers (main_window_presenter.cpp).
-  void ShowNextBackupTime();
+  void ShowNextBackupLabel();
   void StartGuardAtStartup();
   void WaitForGuardToEnd(bool keepQuitOff);
 };
