@@ -36,10 +36,7 @@ bool MainWindowPresenter::FormCreate() {
   }
 
   try {
-    view_.SetChecked(Control::kPasswordGroup, false);
-    for (Control field : {Control::kROPWD, Control::kRNPWD, Control::kRQPWD})
-      view_.SetText(field, "");
-    bsSkinGroupBox8Checked();
+    ClearPasswordGroup();
 
     // Nothing runs yet: no start handled this minute, none owed, no backup.
     schedule_.ResetFlags();
@@ -90,7 +87,9 @@ bool MainWindowPresenter::FormCreate() {
       view_.ShowNormal();
     }
 
-    BtnLoadClick();
+    // Loading as "读取设置" does, but a failure is start-up's to report: in
+    // the run log, not in a box.
+    LoadIntoView();
     ShowNextBackupLabel();
     schedule_.SetBackupTimeText(view_.Text(Control::kDTime));
     StartGuardAtStartup();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "settings/raw_db.h"
 #include "ui/main_window_presenter.h"
 #include "ui/presenter_fixture.h"
 
@@ -119,6 +120,17 @@ TEST_F(ShellTest, StartupEndsWhenTheSettingsDatabaseCannotBeOpened) {
   EXPECT_EQ(f.log.lines(), Lines{"程序启动失败！" + shown.text.substr(prefix.size())});
   EXPECT_EQ(f.rotations, 1);
   EXPECT_FALSE(std::filesystem::exists(SettingsDatabasePath(f.appFolder)));
+}
+
+TEST_F(ShellTest, AFailedLoadAtStartupIsLoggedAndTheProgramGoesOn) {
+  Configure(f);
+  testing::RawDb(SettingsDatabasePath(f.appFolder)).Exec("delete from bakset");
+  EXPECT_TRUE(P().FormCreate());
+  EXPECT_FALSE(f.view.ended());
+  EXPECT_TRUE(f.view.messages().empty());
+  EXPECT_TRUE(f.view.HiddenInTray());  // as far as start-up got
+  EXPECT_EQ(f.log.lines(), Lines{"程序启动失败！the settings table bakset has no row"});
+  EXPECT_EQ(f.rotations, 1);
 }
 
 TEST_F(ShellTest, StartupWithoutAccountSetsAsksForSettingsAndStaysVisible) {
