@@ -89,7 +89,13 @@ bool MainWindowPresenter::FormCreate() {
 
     // Loading as "读取设置" does, but a failure is start-up's to report: in
     // the run log, not in a box.
-    LoadIntoView();
+    if (!LoadIntoView()) {
+      // The settings could not be opened a second time: the load has said so
+      // and asked for the end.
+      s_.runLog.Append(std::string(ui_msg::kStartupFailed) + ui_msg::kLoadOpenFailed);
+      if (s_.rotateRunLog) s_.rotateRunLog();
+      return false;
+    }
     ShowNextBackupLabel();
     schedule_.SetBackupTimeText(view_.Text(Control::kDTime));
     StartGuardAtStartup();
