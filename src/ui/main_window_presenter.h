@@ -41,7 +41,8 @@ struct MainWindowServices {
   const SqlServerFactory& sqlServer;
   std::function<void()> ensureSqlServerRunning;  // may be empty
   // The SQL Server guard thread: start it (false when it could not be
-  // created) and make it look at its flags now (after clearing one).
+  // created; the guard writes that to the run log itself) and make it look at
+  // its flags now (after clearing one).
   std::function<bool()> startGuard;
   std::function<void()> wakeGuard;
   BackupRunner& backupRunner;

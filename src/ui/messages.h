@@ -92,10 +92,8 @@ inline constexpr char kSaveOpenFailed[] = "系统在保存信息时发生错误�
 inline constexpr char kSaveWriteFailed[] = "系统在保存信息时出错，错误号：0006";
 // Followed by the error text.
 inline constexpr char kSaveFailed[] = "保存设置过程中发生错误，保存失败！";
-// Run log: the first save that switches the automatic service on; the guard
-// thread could not be started.
+// Run log: the first save that switches the automatic service on.
 inline constexpr char kServiceStarted[] = "服务启动成功！";
-inline constexpr char kGuardStartFailed[] = "创建SQL Server保护线程失败！";
 
 // The folder fields: Enter checks them, "浏览" chooses them.
 inline constexpr char kEnterLocalFolder[] = "您好，请输入在本机上的备份路径！";

@@ -466,8 +466,8 @@ void MainWindowPresenter::ApplySavedSettings(const std::optional<std::string>& n
   if (view_.Checked(Control::kSafeCheck)) {
     // startGuard claims the guard-running flag itself (one exchange), so a
     // second save while the first guard starts up never makes a second one.
-    if (!s_.state.guardRunning && s_.startGuard && !s_.startGuard())
-      s_.runLog.Append(ui_msg::kGuardStartFailed);
+    // A guard that cannot be started writes its own run-log line.
+    if (!s_.state.guardRunning && s_.startGuard) s_.startGuard();
   } else if (guardWasOn && s_.wakeGuard) {
     s_.wakeGuard();  // the guard sees its switch cleared now, not after its wait
   }
