@@ -314,7 +314,7 @@ TEST(SevenZipLineTest, PasswordOnlyOnStandardInput) {
   const std::string text = ReadFile(seen);
   std::size_t from = 0;
   for (const char* command :
-       {"args:a -t7z -mx3 -mhe=on -p -spd -y -bd -- ", "args:t -spd -bd -- "}) {
+       {"args:a -t7z -mx3 -mhe=on -p -spd -y -bso0 -bsp1 -- ", "args:t -spd -bso0 -bsp1 -- "}) {
     SCOPED_TRACE(command);
     const auto at = text.find(command, from);
     ASSERT_NE(at, std::string::npos) << text;

@@ -220,7 +220,7 @@ class FaultTest : public ::testing::Test {
   }
 
   BackupRunSummary Run(const BackupConfig& config, const BackupRecordsFactory* records = nullptr,
-                       CopyProgress progress = {}) {
+                       ProgressListener progress = {}) {
     std::atomic<bool> configured{true};
     std::atomic<bool> running{false};
     std::string whyNot;
@@ -228,7 +228,7 @@ class FaultTest : public ::testing::Test {
         config.remoteBackup ? testing::TestSambaServer(whyNot) : nullptr;
     BackupServices services = testing::TestBackupServices(
         log_, *clock_, sql_, records ? *records : records_, share ? share->port : 445);
-    services.copyProgress = std::move(progress);
+    services.progress = std::move(progress);
     auto summary = BackupThreadProc(config, {configured, running}, services).value();
     clock_->Advance(std::chrono::hours(24));
     return summary;
@@ -439,8 +439,8 @@ TEST_F(FaultTest, ShareFailsDuringTheCopy) {
     // strikes there, once the share's disk holds part of the temporary file,
     // so the copy is sure to be under way and not yet done.
     bool fired = false;
-    const CopyProgress strike = [&](std::uint64_t, std::uint64_t) {
-      if (fired || fault == Fault::kFull) return;
+    const ProgressListener strike = [&](const ProgressReport& report) {
+      if (fired || fault == Fault::kFull || report.stage != ProgressStage::kShareCopy) return;
       for (const auto& e : fs::directory_iterator(remote)) {
         std::error_code ec;
         if (IsTemporary(e.path().filename().string()) && e.file_size(ec) >= (512u << 10)) {
