@@ -121,29 +121,28 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
   // Marks this agent's temporary files, on this machine and the share alike.
   const CopyMarker marker = CopyMarker::For(MachineName(), state.appFolder);
   const auto serviceManager = MakeSystemServiceManager({.searchPath = context.searchPath});
-  BackupServices services{
-      .log = runLog,
-      .clock = *clock,
-      .sqlServer = *sqlServer,
-      .records = records,
-      .runLogPath = state.runLogPath,
-      .rotateRunLog = [&] { runLog.Rotate(); },
-      .uptimeText = UptimeText,
-      .idleText = IdleText,
-      .ensureSqlServerRunning =
-          [&] { EnsureSqlServerRunning(*serviceManager, state.guardRunning); },
-      .progress =
-          [&](const ProgressReport& report) {
-            std::lock_guard lock(outMutex);
-            progress.Show(report);
-          },
-      .makeFileSystems =
-          [&] {
-            return std::make_unique<LocalAndSmbFileSystems>(context.smbPort, kDefaultSmbTimeout,
-                                                            marker);
-          },
-      .archiver = ChooseArchiver(context.executableFolder, context.searchPath),
-      .marker = marker};
+  BackupServices services{.log = runLog,
+                          .clock = *clock,
+                          .sqlServer = *sqlServer,
+                          .records = records,
+                          .runLogPath = state.runLogPath,
+                          .rotateRunLog = [&] { runLog.Rotate(); },
+                          .uptimeText = UptimeText,
+                          .idleText = IdleText,
+                          .ensureSqlServerRunning =
+                              [&] { EnsureSqlServerRunning(*serviceManager, state.guardRunning); },
+                          .progress =
+                              [&](const ProgressReport& report) {
+                                std::lock_guard lock(outMutex);
+                                progress.Show(report);
+                              },
+                          .makeFileSystems =
+                              [&] {
+                                return std::make_unique<LocalAndSmbFileSystems>(
+                                    context.smbPort, kDefaultSmbTimeout, marker);
+                              },
+                          .archiver = ChooseArchiver(context.executableFolder, context.searchPath),
+                          .marker = marker};
 
   const auto summary =
       BackupThreadProc(loaded.config, {state.configured, state.backupRunning}, services);

@@ -51,7 +51,11 @@ std::vector<Glyph> Glyphs(const std::string& text) {
   std::vector<Glyph> out;
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    std::size_t length = lead < 0x80    ? 1
+                         : lead >= 0xF0 ? 4
+                         : lead >= 0xE0 ? 3
+                         : lead >= 0xC0 ? 2
+                                        : 1;
     if (i + length > text.size()) length = 1;
     char32_t c = length == 1 ? lead : lead & (0x7F >> length);
     for (std::size_t k = 1; k < length; ++k) {
@@ -108,8 +112,8 @@ std::string ProgressDisplay::Text(const ProgressReport& report, std::size_t colu
   const std::string head = std::string(StageLabel(report.stage)) + " ";
   std::string tail = "... " + std::to_string(report.percent) + "%";
   if (report.total >= kMiB)
-    tail += " (" + std::to_string(report.done / kMiB) + " / " + std::to_string(report.total / kMiB) +
-            " MiB)";
+    tail += " (" + std::to_string(report.done / kMiB) + " / " +
+            std::to_string(report.total / kMiB) + " MiB)";
   const std::size_t fixed = Columns(head) + Columns(tail);
   return head + Fitted(Glyphs(report.item), columns > fixed ? columns - fixed : 0) + tail;
 }

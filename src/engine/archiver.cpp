@@ -54,7 +54,8 @@ std::string PackFunction(const Archiver& archiver, int level, bool withPassword)
   }
   return std::string("pack() {\n  item=$((item + 1))\n  printf '\\n") + kPackMarker +
          " %d\\n' \"$item\" || :\n  rm -f -- \"$2\"\n  if " + run + "; then\n    printf '\\n" +
-         kPackedMarker + " %d\\n' \"$item\" || :\n  else\n    status=1\n    rm -f -- \"$2\"\n  fi\n}\n";
+         kPackedMarker +
+         " %d\\n' \"$item\" || :\n  else\n    status=1\n    rm -f -- \"$2\"\n  fi\n}\n";
 }
 
 }  // namespace

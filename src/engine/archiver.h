@@ -96,11 +96,12 @@ struct ArchiveTask {
 // task's temporary archive from its source (and removing that archive again
 // when the archiver fails); then the line deleting the command file; then
 // "exit" with 1 when any archiver failed. The command file's standard output
-// carries the archiver's progress between marker lines (archiver_progress.h). `withPassword` makes the archiver
-// read the password (7-Zip only). A level outside 0..5 counts as 3. A leftover
-// command file from a run that was cut off is removed before the new one is
-// created; the new file is readable and writable by its owner only from its
-// first byte. False (no file) for an empty path or task list, or a failed write.
+// carries the archiver's progress between marker lines (archiver_progress.h).
+// `withPassword` makes the archiver read the password (7-Zip only). A level
+// outside 0..5 counts as 3. A leftover command file from a run that was cut
+// off is removed before the new one is created; the new file is readable and
+// writable by its owner only from its first byte. False (no file) for an empty
+// path or task list, or a failed write.
 bool WriteArchiveBatch(const Archiver& archiver, int level, const std::string& batchPath,
                        const std::vector<ArchiveTask>& tasks, bool withPassword);
 

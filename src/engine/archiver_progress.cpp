@@ -17,16 +17,19 @@ std::optional<int> LeadingPercent(std::string_view field) {
   while (i < field.size() && field[i] == ' ') ++i;
   const std::size_t digits = i;
   int value = 0;
-  while (i < field.size() && IsDigit(field[i]) && i - digits < 3) value = value * 10 + (field[i++] - '0');
+  while (i < field.size() && IsDigit(field[i]) && i - digits < 3)
+    value = value * 10 + (field[i++] - '0');
   if (i == digits || i >= field.size() || field[i] != '%' || value > 100) return std::nullopt;
   return value;
 }
 
 // "@pack N" or "@packed N", the whole line.
 std::optional<ArchiverEvent> Marker(std::string_view line) {
-  for (const auto& [text, kind] : {std::pair{std::string_view(kPackedMarker) , ArchiverEvent::Kind::kItemPacked},
-                                   std::pair{std::string_view(kPackMarker), ArchiverEvent::Kind::kItemStarted}}) {
-    if (line.size() < text.size() + 2 || line.substr(0, text.size()) != text || line[text.size()] != ' ')
+  for (const auto& [text, kind] :
+       {std::pair{std::string_view(kPackedMarker), ArchiverEvent::Kind::kItemPacked},
+        std::pair{std::string_view(kPackMarker), ArchiverEvent::Kind::kItemStarted}}) {
+    if (line.size() < text.size() + 2 || line.substr(0, text.size()) != text ||
+        line[text.size()] != ' ')
       continue;
     const std::string_view number = line.substr(text.size() + 1);
     if (number.size() > 9) return std::nullopt;

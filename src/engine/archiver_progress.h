@@ -41,9 +41,9 @@ class ArchiverOutputParser {
  private:
   void EndField(char separator, std::vector<ArchiverEvent>& events);
 
-  std::string field_;          // the text since the last separator
+  std::string field_;            // the text since the last separator
   bool fieldStartsLine_ = true;  // the field began right after a line feed
-  int fieldPercent_ = -1;      // already taken from the unfinished field
+  int fieldPercent_ = -1;        // already taken from the unfinished field
 };
 
 }  // namespace veltora

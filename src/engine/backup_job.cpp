@@ -318,7 +318,8 @@ class BackupJob {
       // link) is a failure entry with its reason, never a success; the copy
       // never leaves a partial file under the backup's name.
       const std::string target = config_.localFolder + result.series + stamp + ".bak";
-      StepProgress step(s_.progress, ProgressStage::kLocalBackup, entry.name);
+      StepProgress step(s_.progress, ProgressStage::kLocalBackup, entry.name,
+                        s_.progress ? FileSizeOf(source) : 0);
       step.Start();
       const CopyOutcome copied =
           Files().For(target).CopyFromLocal(source, target, false, step.ForCopyWrites());

@@ -27,7 +27,7 @@ struct DistributionContext {
   ShareConnector& share;
   const BackupRecordsFactory& records;
   ProgressListener progress;  // hears the copies and their read-back; may be empty
-  int& rowsLost;  // counts rows that could not be written
+  int& rowsLost;              // counts rows that could not be written
 };
 
 // `config` has both folders with their trailing separators; `extension` is the

@@ -58,7 +58,6 @@ bool IsExecutableFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-
 // How often the wait looks whether the child has ended while its output is
 // still open (something it started may hold the pipe after it is gone).
 constexpr int kReapPollMilliseconds = 100;

@@ -32,9 +32,8 @@ inline constexpr std::size_t kMaxShareNameBytes = 255;
 bool ShareCanHoldName(const std::string& name);
 
 // Progress of the copy of each file, by the file's name (without folder).
-using NamedCopyProgress =
-    std::function<void(const std::string& name, CopyPass pass, std::uint64_t done,
-                       std::uint64_t total)>;
+using NamedCopyProgress = std::function<void(const std::string& name, CopyPass pass,
+                                             std::uint64_t done, std::uint64_t total)>;
 
 // Copies every file matching the mask directly in the local folder that the
 // remote folder lacks. Each copy is written under a temporary name on the

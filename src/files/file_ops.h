@@ -74,6 +74,17 @@ bool FolderExists(const std::string& path);  // a folder, as given
 // (a share) before the copy takes its name.
 enum class CopyPass { kWrite, kReadBack };
 
+class CopyProgress;
+
+// A listener that hears every pass, and one that takes only (done, total).
+template <typename F>
+concept CopyPassListener = !std::same_as<std::remove_cvref_t<F>, CopyProgress> &&
+                           std::invocable<F&, CopyPass, std::uint64_t, std::uint64_t>;
+template <typename F>
+concept CopyWriteListener =
+    !std::same_as<std::remove_cvref_t<F>, CopyProgress> && !CopyPassListener<F> &&
+    std::invocable<F&, std::uint64_t, std::uint64_t>;
+
 // Progress of a long copy, pass by pass: bytes done and the pass's total.
 // Called at most about four times a second during a pass and once when the
 // pass is complete, with done == total. A listener that takes only
@@ -84,15 +95,12 @@ enum class CopyPass { kWrite, kReadBack };
 class CopyProgress {
  public:
   CopyProgress() = default;
-  template <typename F>
-    requires(!std::same_as<std::remove_cvref_t<F>, CopyProgress> &&
-             std::invocable<F&, CopyPass, std::uint64_t, std::uint64_t>)
-  CopyProgress(F listener) : listener_(std::move(listener)) {}  // NOLINT: implicit on purpose
-  template <typename F>
-    requires(!std::same_as<std::remove_cvref_t<F>, CopyProgress> &&
-             !std::invocable<F&, CopyPass, std::uint64_t, std::uint64_t> &&
-             std::invocable<F&, std::uint64_t, std::uint64_t>)
-  CopyProgress(F writeListener) {  // NOLINT: implicit on purpose
+  // Implicit, so that a plain lambda can be passed where progress is asked for.
+  template <CopyPassListener F>
+  CopyProgress(F listener)
+      : listener_(std::move(listener)) {}  // NOLINT(google-explicit-constructor)
+  template <CopyWriteListener F>
+  CopyProgress(F writeListener) {  // NOLINT(google-explicit-constructor)
     if constexpr (std::is_constructible_v<bool, F&>)
       if (!static_cast<bool>(writeListener)) return;  // an empty std::function
     listener_ = [f = std::move(writeListener)](CopyPass pass, std::uint64_t done,
