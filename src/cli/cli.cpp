@@ -107,11 +107,11 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
 
   ProcessState state(appFolder);
   state.configured = true;  // a backup on demand, as the button starts one
-  RunLog runLog(state.runLogPath, *clock);
   // The run-log lines and the progress share the terminal: the status line
-  // makes way for each run-log line.
+  // makes way for each run-log line. Both outlive the run log that calls them.
   std::mutex outMutex;
   ProgressDisplay progress(err, context.errorStreamIsTerminal);
+  RunLog runLog(state.runLogPath, *clock);
   runLog.SetListener([&](std::string_view line) {
     std::lock_guard lock(outMutex);
     progress.ClearLine();
