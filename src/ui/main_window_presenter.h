@@ -1,0 +1,200 @@
+// The main window's logic without a toolkit: start-up and closing, loading and
+// saving the settings, the archive password, the account-set list, the field
+// handlers, the schedule's timer and "立即备份". It drives a MainWindowView
+// and reaches everything else through MainWindowServices, created by the
+// front end's composition root. Every handler runs on one thread (the
+// window's, or the agent's loop), catches its own errors and leaves the view
+// usable.
+//
+// Handlers carry the names of the window's events (BtnSaveClick, DTimeExit,
+// Timer1Timer, ...). The view calls them; tests call them the same way.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/autostart.h"
+#include "app/process_state.h"
+#include "base/clock.h"
+#include "base/line_log.h"
+#include "engine/backup_config.h"
+#include "settings/settings_database.h"
+#include "sqlserver/sql_server_connection.h"
+#include "ui/backup_runner.h"
+#include "ui/main_window_view.h"
+#include "ui/schedule.h"
+
+namespace veltora {
+
+struct MainWindowServices {
+  ProcessState& state;
+  const Clock& clock;
+  LineLog& runLog;
+  std::function<void()> rotateRunLog;
+  // A fresh connection to the settings database of the application folder;
+  // throws when it cannot be opened.
+  std::function<std::unique_ptr<SettingsDatabase>()> openSettings;
+  const SqlServerFactory& sqlServer;
+  std::function<void()> ensureSqlServerRunning;  // may be empty
+  // The SQL Server guard thread: start it (false when it could not be
+  // created) and make it look at its flags now (after clearing one).
+  std::function<bool()> startGuard;
+  std::function<void()> wakeGuard;
+  BackupRunner& backupRunner;
+  // Folder checks that reach a share for a \\server\share path.
+  std::function<bool(const std::string& folder)> folderExists;
+  std::function<bool(const std::string& folder)> isFolderWritable;
+  // Opens the share under the account; true when it can be used.
+  std::function<bool(const std::string& share, const std::string& user,
+                     const std::string& password)>
+      connectShare;
+  // Start with the system (the autostart tick box). Register and remove write
+  // their own run-log lines and tell the reason of a failure in `error`.
+  std::function<AutostartRegistration()> readAutostart;
+  std::function<bool(std::string& error)> registerAutostart;
+  std::function<bool(std::string& error)> removeAutostart;
+  // The start-up refusals, each "" when start-up may go on: a blank in the
+  // executable's path, another instance on the application folder, a user
+  // without administrator rights.
+  std::function<std::string()> refuseBlankInPath;
+  std::function<std::string()> claimSingleInstance;
+  std::function<std::string()> refuseNonAdministrator;
+  // The waits of closing (500 ms while the guard ends); injected for tests.
+  std::function<void(std::chrono::milliseconds)> sleep;
+};
+
+class MainWindowPresenter final : public BackupStarter {
+ public:
+  MainWindowPresenter(MainWindowView& view, MainWindowServices services);
+
+  // Start-up: the checks, the settings loaded into the view, the next backup
+  // time shown, the start lines. False when the program is to end at once.
+  bool FormCreate();
+  // A close request of the window: true when the program may end now.
+  bool FormCloseQuery();
+  // The end of the user's session (or of the agent's service): true when it
+  // may end now.
+  bool QueryEndSession();
+  void BtnExitClick();
+  void mnuRestoreClick();
+  // The tray's "退出自动备份": the same rules as a close.
+  void mnuCloseClick();
+
+  // The one-second timer.
+  void Timer1Timer();
+  // "立即备份". Answers what came of it, for front ends that report it.
+  StartOutcome BtnInitClick();
+  // "读取设置". Answers false when loading failed.
+  bool BtnLoadClick();
+  // "保存设置". Answers true when the settings were stored and applied.
+  bool BtnSaveClick();
+  // "备份日志".
+  void BtnAboutClick();
+  // The start-with-the-system tick box changed.
+  void CheckBox1Click();
+
+  // Fields: a click selects, leaving trims or checks, Enter moves on.
+  void FieldClick(Control control);
+  void FieldExit(Control control);
+  void FieldEnter(Control control);
+  void DTimeExit();
+  void BakNumEditExit();
+
+  // The account sets.
+  void bsSkinComboBox1Change();
+  void bsSkinButton1Click();  // browse for the account folder
+  void DataCnClick();         // list the SQL edition's account sets
+  void N_QXClick();           // tick all
+  void N_QFClick();           // tick none
+  void N_FXClick();           // invert the ticks
+
+  // The folders' "浏览" and the accounts' "重置".
+  void ServerBrowerClick();
+  void ClientBrowerClick();
+  void SWinCZClick();
+  void CWinCZClick();
+
+  // The archive-password group's tick changed.
+  void bsSkinGroupBox8Checked();
+
+  // BackupStarter, for the schedule: the configuration from the view, the
+  // start through the runner, lastbakday stored.
+  void CaptureBackupConfiguration() override;
+  StartOutcome StartBackup() override;
+  void RecordScheduledStart() override;
+
+  // What the next run would work on; the archive password in force.
+  const BackupConfig& Configuration() const { return config_; }
+  const std::string& ArchivePassword() const { return archivePassword_; }
+  const Schedule& schedule() const { return schedule_; }
+
+ private:
+  // Loading and saving (settings_handlers.cpp). LoadIntoView and Save throw
+  // what their handlers do not answer with a message of their own; both
+  // answer false when they stopped with one.
+  bool LoadIntoView();
+  bool Save();
+  BaksetRow SettingsFromView() const;
+  // The connection to SQL Server's master database with the boxes' login;
+  // false with the driver's text in `error` when it cannot be made.
+  bool TrialConnection(std::string& error) const;
+  void ApplySavedSettings(const std::optional<std::string>& newArchivePassword);
+  // The next backup time from the interval and time fields, shown when it
+  // could be computed.
+  void ShowNextBackupTime();
+  // A spin field's value as the field would hold it: its whole number put
+  // back into the range; the minimum when the text is no number.
+  int SpinValue(Control control, int min, int max) const;
+  // The compression level: the list's index, 3 when none of 0..5 is chosen.
+  int CompressionLevel() const;
+  SqlTimeouts TimeoutsFromView() const;
+  // Trims the field's text, writes it back and answers it.
+  std::string TrimField(Control control);
+  // A warning, then the field's text selected and the focus on it.
+  void Refuse(const char* message, Control field);
+
+  // The archive password (password_handlers.cpp).
+  void ROPWDKeyPress();
+  void RNPWDKeyPress();
+  void RQPWDKeyPress();
+  // The check of the password group at save time: the new password, or
+  // nothing when refused (the message shown, the focus placed). It does not
+  // put the password in force: that waits until the save has stored it.
+  std::optional<std::string> CheckArchivePasswordForSave();
+  void PutArchivePasswordInForce(const std::string& password);
+  // Unticks the group, empties its fields and runs its tick handler.
+  void ClearPasswordGroup();
+
+  // The Enter chain and the folder fields (field_handlers.cpp).
+  void MoveOnFromUser(Control user, Control password, const char* emptyMessage);
+  void ServerPathKeyPress();
+  void ClientPathKeyPress();
+  void BrowseBackupFolder(Control field, bool shareWanted);
+  void ClampSpinField(Control control, int min, int max);
+
+  // The account sets (account_handlers.cpp).
+  void DataUserKeyPress();
+  void SetTicks(bool (*tick)(bool));
+
+ private:
+  MainWindowView& view_;
+  MainWindowServices s_;
+  Schedule schedule_;
+  BackupConfig config_;
+  std::string archivePassword_;
+  bool quitConfirmed_ = false;
+  // Set by the close and end-of-session waits: the timer does nothing and no
+  // backup starts while the program waits for the guard to end.
+  bool scheduleStopped_ = false;
+
+  // Shell helpers (main_window_presenter.cpp).
+  void ShowNextBackupLabel();
+  void StartGuardAtStartup();
+  void WaitForGuardToEnd(bool keepQuitOff);
+};
+
+}  // namespace veltora
