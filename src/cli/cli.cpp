@@ -15,6 +15,7 @@
 #include "base/path.h"
 #include "base/text.h"
 #include "cli/messages.h"
+#include "cli/progress_display.h"
 #include "engine/archiver.h"
 #include "engine/backup_job.h"
 #include "files/folder_listing.h"
@@ -35,30 +36,6 @@ int Usage(std::ostream& err, const std::string& problem) {
   err << "veltora-cli: " << problem << "\n" << cli_msg::kUsage;
   return kExitUsage;
 }
-
-// The run-log listener prints each line; the progress of long copies is shown
-// on the error stream in steps of 10 %, so piped output stays readable.
-class ProgressPrinter {
- public:
-  explicit ProgressPrinter(std::ostream& err) : err_(err) {}
-  void operator()(std::uint64_t done, std::uint64_t total) {
-    if (total < kShownFrom) return;  // small copies finish before anyone waits
-    const int percent = total == 0 ? 100 : static_cast<int>(done * 100 / total);
-    if (percent < next_ && done != total) return;
-    if (percent == 100 && last_ == 100) return;
-    err_ << cli_msg::kProgress << percent << "% (" << done / (1024 * 1024) << " / "
-         << total / (1024 * 1024) << " MiB)\n";
-    last_ = percent;
-    next_ = percent - percent % 10 + 10;
-    if (done == total) next_ = 0;
-  }
-
- private:
-  static constexpr std::uint64_t kShownFrom = 32ull * 1024 * 1024;
-  std::ostream& err_;
-  int next_ = 0;
-  int last_ = -1;
-};
 
 // The settings database could not be used: say what is wrong with it and what
 // to do, after prefix. A configuration error.
@@ -130,36 +107,42 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
 
   ProcessState state(appFolder);
   state.configured = true;  // a backup on demand, as the button starts one
-  RunLog runLog(state.runLogPath, *clock);
+  // The run-log lines and the progress share the terminal: the status line
+  // makes way for each run-log line. Both outlive the run log that calls them.
   std::mutex outMutex;
+  ProgressDisplay progress(err, context.errorStreamIsTerminal);
+  RunLog runLog(state.runLogPath, *clock);
   runLog.SetListener([&](std::string_view line) {
     std::lock_guard lock(outMutex);
+    progress.ClearLine();
     out << line << "\n" << std::flush;
   });
   SqliteBackupRecordsFactory records(appFolder, clock);
   // Marks this agent's temporary files, on this machine and the share alike.
   const CopyMarker marker = CopyMarker::For(MachineName(), state.appFolder);
-  ProgressPrinter progress(err);
   const auto serviceManager = MakeSystemServiceManager({.searchPath = context.searchPath});
-  BackupServices services{
-      .log = runLog,
-      .clock = *clock,
-      .sqlServer = *sqlServer,
-      .records = records,
-      .runLogPath = state.runLogPath,
-      .rotateRunLog = [&] { runLog.Rotate(); },
-      .uptimeText = UptimeText,
-      .idleText = IdleText,
-      .ensureSqlServerRunning =
-          [&] { EnsureSqlServerRunning(*serviceManager, state.guardRunning); },
-      .copyProgress = [&](std::uint64_t done, std::uint64_t total) { progress(done, total); },
-      .makeFileSystems =
-          [&] {
-            return std::make_unique<LocalAndSmbFileSystems>(context.smbPort, kDefaultSmbTimeout,
-                                                            marker);
-          },
-      .archiver = ChooseArchiver(context.executableFolder, context.searchPath),
-      .marker = marker};
+  BackupServices services{.log = runLog,
+                          .clock = *clock,
+                          .sqlServer = *sqlServer,
+                          .records = records,
+                          .runLogPath = state.runLogPath,
+                          .rotateRunLog = [&] { runLog.Rotate(); },
+                          .uptimeText = UptimeText,
+                          .idleText = IdleText,
+                          .ensureSqlServerRunning =
+                              [&] { EnsureSqlServerRunning(*serviceManager, state.guardRunning); },
+                          .progress =
+                              [&](const ProgressReport& report) {
+                                std::lock_guard lock(outMutex);
+                                progress.Show(report);
+                              },
+                          .makeFileSystems =
+                              [&] {
+                                return std::make_unique<LocalAndSmbFileSystems>(
+                                    context.smbPort, kDefaultSmbTimeout, marker);
+                              },
+                          .archiver = ChooseArchiver(context.executableFolder, context.searchPath),
+                          .marker = marker};
 
   const auto summary =
       BackupThreadProc(loaded.config, {state.configured, state.backupRunning}, services);

@@ -24,6 +24,9 @@ struct CliContext {
   std::string demoSharePassword;
   std::uint16_t smbPort = 445;  // VELTORA_SMB_PORT when it names a port
   std::string searchPath;       // PATH, where 7-Zip is looked for
+  // Progress is one line rewritten in place when the error stream is a
+  // terminal, occasional lines of its own otherwise.
+  bool errorStreamIsTerminal = false;
 };
 
 // Runs one command line (without the program name); output and errors go to
@@ -53,5 +56,7 @@ std::uint16_t SmbPortFrom(const std::string& text);
 
 // The folder of the running executable (platform file).
 std::string ExecutableFolder();
+// Whether the process's standard error is a terminal (platform file).
+bool StandardErrorIsTerminal();
 
 }  // namespace veltora

@@ -22,8 +22,13 @@ inline constexpr char kLimitNeedsNumber[] = "--limit takes a whole number of row
 inline constexpr char kLogOptions[] = "log takes only --limit N and --show-passwords";
 inline constexpr char kUnknownCommand[] = "unknown command or wrong arguments: ";
 
-// The progress of a long copy: + percent + "% (" done " / " total " MiB)".
-inline constexpr char kProgress[] = "  复制进度 ";
+// The progress of a long step: stage + " " + item + "... " + percent + "%", and
+// for an item of a mebibyte or more + " (" + done + " / " + total + " MiB)".
+inline constexpr char kStageLocalBackup[] = "本机备份";
+inline constexpr char kStageCompression[] = "压缩";
+inline constexpr char kStageArchiveTest[] = "测试压缩文件";
+inline constexpr char kStageShareCopy[] = "复制到远程";
+inline constexpr char kStageShareVerify[] = "校验远程副本";
 inline constexpr char kDatabaseWritten[] = "已写入设置数据库 ";
 inline constexpr char kBackupAlreadyRunning[] = "veltora-cli backup: another backup is running\n";
 inline constexpr char kLogQueryFailed[] = "veltora-cli log: 查询备份日志出错: ";

@@ -4,6 +4,7 @@
 
 #include "base/path.h"
 #include "base/text.h"
+#include "engine/archiver_progress.h"
 #include "engine/process.h"
 #include "files/file_ops.h"
 
@@ -35,7 +36,9 @@ std::size_t Utf8Length(std::string_view text) {
 
 // The shell function `pack SOURCE TEMPORARY` for this archiver: archives the
 // source into the temporary archive; on failure removes that archive and
-// marks the file's exit status.
+// marks the file's exit status. It frames the archiver's progress output with
+// the marker lines (archiver_progress.h); a marker that cannot be written
+// changes nothing else.
 std::string PackFunction(const Archiver& archiver, int level, bool withPassword) {
   const std::string program = ShellQuote(archiver.path);
   std::string run;
@@ -45,11 +48,14 @@ std::string PackFunction(const Archiver& archiver, int level, bool withPassword)
     run = program + " a -ac -av -dh -k -m" + std::to_string(level) + " -ep1 -- \"$2\" \"$1\"";
   } else {
     run = program + " a -t7z -mx" + std::to_string(SevenZipLevel(level)) +
-          (withPassword ? " -mhe=on -p" : "") + " -spd -y -bd -- \"$2\" \"$1\"";
+          (withPassword ? " -mhe=on -p" : "") + " -spd -y -bso0 -bsp1 -- \"$2\" \"$1\"";
     if (withPassword)
       run = "printf '%s\\n' \"$" + std::string(kScriptPasswordVariable) + "\" | " + run;
   }
-  return "pack() { rm -f -- \"$2\"; " + run + " || { status=1; rm -f -- \"$2\"; }; }\n";
+  return std::string("pack() {\n  item=$((item + 1))\n  printf '\\n") + kPackMarker +
+         " %d\\n' \"$item\" || :\n  rm -f -- \"$2\"\n  if " + run + "; then\n    printf '\\n" +
+         kPackedMarker +
+         " %d\\n' \"$item\" || :\n  else\n    status=1\n    rm -f -- \"$2\"\n  fi\n}\n";
 }
 
 }  // namespace
@@ -107,7 +113,7 @@ bool WriteArchiveBatch(const Archiver& archiver, int level, const std::string& b
     std::string content = "umask 077\n";
     content += "del() { rm -f -- \"$1\"; }\n";
     content += std::string(kScriptPasswordVariable) + "=${" + kPasswordVariable + "-}; unset " +
-               kPasswordVariable + "\nstatus=0\n";
+               kPasswordVariable + "\nstatus=0\nitem=0\n";
     content += PackFunction(archiver, level, withPassword);
     for (const ArchiveTask& task : tasks)
       content += "pack " + ShellQuote(task.source) + " " + ShellQuote(task.temporary) + "\n";
@@ -123,14 +129,16 @@ bool WriteArchiveBatch(const Archiver& archiver, int level, const std::string& b
   }
 }
 
-int TestArchive(const Archiver& archiver, const std::string& archive, const std::string& password) {
+int TestArchive(const Archiver& archiver, const std::string& archive, const std::string& password,
+                const OutputListener& output) {
   const std::string pw = Trim(password);
-  if (archiver.kind == ArchiverKind::kRar) return RunProgram(archiver.path, {"t", "--", archive});
+  if (archiver.kind == ArchiverKind::kRar)
+    return RunProgram(archiver.path, {"t", "--", archive}, {}, output);
   // 7-Zip asks for the password of an encrypted archive on its standard
   // input ("-p" without a value would test with an empty password instead).
   // Without a password the input is empty, and an encrypted archive fails.
-  return RunProgram(archiver.path, {"t", "-spd", "-bd", "--", archive},
-                    pw.empty() ? std::string() : pw + "\n");
+  return RunProgram(archiver.path, {"t", "-spd", "-bso0", "-bsp1", "--", archive},
+                    pw.empty() ? std::string() : pw + "\n", output);
 }
 
 }  // namespace veltora

@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/process.h"
+
 namespace veltora {
 
 inline constexpr char kCommandFileName[] = "rarys.bat";
@@ -93,17 +95,21 @@ struct ArchiveTask {
 // ASCII case ignored): one archiver line per task, in order, each writing the
 // task's temporary archive from its source (and removing that archive again
 // when the archiver fails); then the line deleting the command file; then
-// "exit" with 1 when any archiver failed. `withPassword` makes the archiver
-// read the password (7-Zip only). A level outside 0..5 counts as 3. A leftover
-// command file from a run that was cut off is removed before the new one is
-// created; the new file is readable and writable by its owner only from its
-// first byte. False (no file) for an empty path or task list, or a failed write.
+// "exit" with 1 when any archiver failed. The command file's standard output
+// carries the archiver's progress between marker lines (archiver_progress.h).
+// `withPassword` makes the archiver read the password (7-Zip only). A level
+// outside 0..5 counts as 3. A leftover command file from a run that was cut
+// off is removed before the new one is created; the new file is readable and
+// writable by its owner only from its first byte. False (no file) for an empty
+// path or task list, or a failed write.
 bool WriteArchiveBatch(const Archiver& archiver, int level, const std::string& batchPath,
                        const std::vector<ArchiveTask>& tasks, bool withPassword);
 
 // Tests an archive with the password (none when empty), the password reaching
 // the archiver on its standard input. The archiver's exit code: 0 when the
 // archive is whole and opens with the password; -1 when it cannot be started.
-int TestArchive(const Archiver& archiver, const std::string& archive, const std::string& password);
+// `output` hears the archiver's progress output (archiver_progress.h).
+int TestArchive(const Archiver& archiver, const std::string& archive, const std::string& password,
+                const OutputListener& output = {});
 
 }  // namespace veltora

@@ -255,6 +255,10 @@ class BackupJob {
       const std::string file = config_.localFolder + name + stamp + ".bak";
       const std::string temporary =
           config_.localFolder + TemporaryCopyName(s_.marker, name + stamp + ".bak");
+      // The server tells nothing while it writes: the step shows its start and
+      // its end.
+      StepProgress step(s_.progress, ProgressStage::kLocalBackup, name);
+      step.Start();
       Trap(
           [&] {
             ForceDeleteFile(Files(), temporary);
@@ -264,6 +268,7 @@ class BackupJob {
               throw std::runtime_error("cannot rename the backup file into place");
           },
           [&] {
+            step.Done();
             Log(Cat({msg::kBackupOkPrefix, name, msg::kBackupDatabase, entry.database, msg::kTo,
                      config_.localFolder, msg::kBackupOkSuffix}));
             Succeeded(result, stamp);
@@ -313,9 +318,13 @@ class BackupJob {
       // link) is a failure entry with its reason, never a success; the copy
       // never leaves a partial file under the backup's name.
       const std::string target = config_.localFolder + result.series + stamp + ".bak";
+      StepProgress step(s_.progress, ProgressStage::kLocalBackup, entry.name,
+                        s_.progress ? FileSizeOf(source) : 0);
+      step.Start();
       const CopyOutcome copied =
-          Files().For(target).CopyFromLocal(source, target, false, s_.copyProgress);
+          Files().For(target).CopyFromLocal(source, target, false, step.ForCopyWrites());
       if (copied.ok) {
+        step.Done();
         Succeeded(result, stamp);
         Log(Cat({msg::kFileBackupOkPrefix, source, msg::kFileBackupOkSuffix}));
       } else {
@@ -331,7 +340,7 @@ class BackupJob {
     if (config_.compressionLevel == 0) return true;
     const auto outcome = RunCompressionStage({config_.compressionLevel, config_.localFolder,
                                               config_.archivePassword, s_.archiver, s_.marker},
-                                             Files(), s_.log);
+                                             Files(), s_.log, s_.progress);
     if (!outcome) return false;
     extension_ = outcome->extension;
     for (auto& r : summary_.results) {
@@ -369,7 +378,7 @@ class BackupJob {
   bool Distribute() {
     return RunDistributionStage(
         config_, summary_.results, extension_,
-        {s_.log, Files(), files_->Share(), s_.records, s_.copyProgress, summary_.rowsLost});
+        {s_.log, Files(), files_->Share(), s_.records, s_.progress, summary_.rowsLost});
   }
 
   BackupConfig& config_;

@@ -20,6 +20,7 @@
 #include "engine/backup_config.h"
 #include "engine/backup_records.h"
 #include "engine/local_result.h"
+#include "engine/progress.h"
 #include "files/file_ops.h"
 #include "files/file_system.h"
 #include "files/temp_names.h"
@@ -38,7 +39,7 @@ struct BackupServices {
   std::function<std::string()> uptimeText;  // "3时25分7秒"
   std::function<std::string()> idleText;
   std::function<void()> ensureSqlServerRunning;  // may be empty
-  CopyProgress copyProgress;                     // progress of long file copies; may be empty
+  ProgressListener progress;                     // progress of the long steps; may be empty
   // Fresh file systems (local folders and the share) for each run.
   std::function<std::unique_ptr<RunFileSystems>()> makeFileSystems;
   std::optional<Archiver> archiver;  // none: no archiver to be had

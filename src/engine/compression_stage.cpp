@@ -1,11 +1,13 @@
 #include "engine/compression_stage.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <vector>
 
 #include "base/path.h"
 #include "base/text.h"
+#include "engine/archiver_progress.h"
 #include "engine/messages.h"
 #include "engine/process.h"
 #include "files/file_ops.h"
@@ -34,6 +36,67 @@ class Cleanup {
   std::vector<std::string> paths_;
 };
 
+// The command file's output as compression reports: the archiver's
+// percentages for the backup that the last marker line named.
+class PackingProgress {
+ public:
+  PackingProgress(const ProgressListener& listener, const std::vector<std::string>& names,
+                  const std::vector<std::uint64_t>& sizes)
+      : listener_(listener), names_(names), sizes_(sizes) {}
+
+  // What RunAndWait hands the output to; empty when nobody listens.
+  OutputListener Output() {
+    if (!listener_) return {};
+    return [this](std::string_view chunk) { Feed(chunk); };
+  }
+
+ private:
+  void Feed(std::string_view chunk) {
+    for (const ArchiverEvent& e : parser_.Feed(chunk)) {
+      const auto index = static_cast<std::size_t>(e.value) - 1;
+      switch (e.kind) {
+        case ArchiverEvent::Kind::kItemStarted:
+          step_.reset();
+          if (e.value >= 1 && index < names_.size()) {
+            step_.emplace(listener_, ProgressStage::kCompression, names_[index], sizes_[index]);
+            step_->Start();
+            current_ = e.value;
+          }
+          break;
+        case ArchiverEvent::Kind::kItemPacked:
+          if (step_ && e.value == current_) step_->Done();
+          break;
+        case ArchiverEvent::Kind::kPercent:
+          if (step_) step_->Percent(e.value);
+          break;
+      }
+    }
+  }
+
+  const ProgressListener& listener_;
+  const std::vector<std::string>& names_;
+  const std::vector<std::uint64_t>& sizes_;
+  ArchiverOutputParser parser_;
+  std::optional<StepProgress> step_;
+  int current_ = 0;
+};
+
+// The test of one archive as archive-test reports.
+int TestWithProgress(const Archiver& archiver, const ArchiveTask& task, const std::string& password,
+                     const ProgressListener& listener) {
+  if (!listener) return TestArchive(archiver, task.temporary, password);
+  StepProgress step(listener, ProgressStage::kArchiveTest, NameInFolder(task.final),
+                    FileSizeOf(task.temporary));
+  step.Start();
+  ArchiverOutputParser parser;
+  const int tested = TestArchive(archiver, task.temporary, password, [&](std::string_view chunk) {
+    for (const ArchiverEvent& e : parser.Feed(chunk))
+      if (e.kind == ArchiverEvent::Kind::kPercent) step.Percent(e.value);
+  });
+  if (tested == 0) step.Done();
+  return tested;
+}
+
 bool IsBackupFileName(const std::string& name) {
   return name.size() > 4 &&
          EqualsIgnoreAsciiCase(std::string_view(name).substr(name.size() - 4), ".bak");
@@ -42,7 +105,8 @@ bool IsBackupFileName(const std::string& name) {
 }  // namespace
 
 std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& in,
-                                                      const FileSystemRouter& fs, LineLog& log) {
+                                                      const FileSystemRouter& fs, LineLog& log,
+                                                      const ProgressListener& progress) {
   if (in.level == 0) return CompressionOutcome{".bak", {}, {}};
   try {
     const std::string folder = WithTrailingSeparator(in.localFolder);
@@ -87,7 +151,12 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
       return std::nullopt;
     }
     log.Append(msg::kBatchWritten);
-    const int exitCode = RunAndWait(batch, {{kPasswordVariable, Trim(in.password)}});
+    std::vector<std::uint64_t> sizes;
+    if (progress)
+      for (const ArchiveTask& task : tasks) sizes.push_back(FileSizeOf(task.source));
+    PackingProgress packing(progress, names, sizes);
+    const int exitCode =
+        RunAndWait(batch, {{kPasswordVariable, Trim(in.password)}}, packing.Output());
     if (exitCode == -1) {
       log.Append(msg::kBatchRunFailed);
       return std::nullopt;
@@ -100,7 +169,7 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
       std::string reason;
       if (!FileExists(fs, task.temporary)) {
         reason = msg::kArchiveNotMade + std::to_string(exitCode);
-      } else if (const int tested = TestArchive(archiver, task.temporary, in.password);
+      } else if (const int tested = TestWithProgress(archiver, task, in.password, progress);
                  tested != 0) {
         reason = msg::kArchiveTestFailed + std::to_string(tested);
       } else if (!FlushToDisk(task.temporary)) {

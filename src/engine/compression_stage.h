@@ -19,6 +19,7 @@
 
 #include "base/line_log.h"
 #include "engine/archiver.h"
+#include "engine/progress.h"
 #include "files/file_system.h"
 #include "files/temp_names.h"
 
@@ -50,8 +51,11 @@ struct CompressionOutcome {
 // unexpected error ("压缩数据库发生错误，压缩失败！" + its text). Otherwise the
 // outcome, with one run-log line for each backup whose archive failed. The
 // command file and every temporary archive are gone when this returns, on every
-// path, and the password appears in no line.
+// path, and the password appears in no line. `progress` hears the packing of
+// each backup (item: NAME.bak) and the test of each archive (item: the
+// archive's final name).
 std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& in,
-                                                      const FileSystemRouter& fs, LineLog& log);
+                                                      const FileSystemRouter& fs, LineLog& log,
+                                                      const ProgressListener& progress = {});
 
 }  // namespace veltora

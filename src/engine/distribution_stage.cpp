@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
 
 #include "base/path.h"
 #include "base/text.h"
@@ -124,7 +125,7 @@ class Distribution {
     if (Trim(c_.remoteFolder).empty()) return false;
     const CopiedNames copied =
         CopyToShare(ctx_.fs, ctx_.share, ctx_.log, c_.remoteUser, c_.remotePassword, c_.localFolder,
-                    c_.remoteFolder, "*" + ext_, ctx_.copyProgress);
+                    c_.remoteFolder, "*" + ext_, CopyProgressReports());
     if (!copied.Started()) {
       Row([&](BackupRecords& r) { r.InsertRemoteFailure(c_.remoteFolder); });
       return false;
@@ -144,10 +145,30 @@ class Distribution {
     return true;
   }
 
+  // Each copy's passes as share-copy and share-verify steps of its file;
+  // empty when nobody listens.
+  NamedCopyProgress CopyProgressReports() {
+    if (!ctx_.progress) return {};
+    return [this](const std::string& name, CopyPass pass, std::uint64_t done, std::uint64_t total) {
+      const ProgressStage stage =
+          pass == CopyPass::kWrite ? ProgressStage::kShareCopy : ProgressStage::kShareVerify;
+      if (!step_ || stepName_ != name || stepStage_ != stage) {
+        step_.emplace(ctx_.progress, stage, name, total);
+        step_->Start();
+        stepName_ = name;
+        stepStage_ = stage;
+      }
+      step_->Bytes(done, total);
+    };
+  }
+
   const BackupConfig& c_;
   std::vector<LocalResult>& results_;
   const std::string ext_;
   const DistributionContext& ctx_;
+  std::optional<StepProgress> step_;  // the copy step under way
+  std::string stepName_;
+  ProgressStage stepStage_ = ProgressStage::kShareCopy;
 };
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "engine/backup_config.h"
 #include "engine/backup_records.h"
 #include "engine/local_result.h"
+#include "engine/progress.h"
 #include "files/file_system.h"
 #include "files/share_connection.h"
 
@@ -25,8 +26,8 @@ struct DistributionContext {
   const FileSystemRouter& fs;
   ShareConnector& share;
   const BackupRecordsFactory& records;
-  CopyProgress copyProgress;
-  int& rowsLost;  // counts rows that could not be written
+  ProgressListener progress;  // hears the copies and their read-back; may be empty
+  int& rowsLost;              // counts rows that could not be written
 };
 
 // `config` has both folders with their trailing separators; `extension` is the

@@ -5,6 +5,7 @@
 // implementation file beside this header.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,25 +17,38 @@ namespace veltora {
 // environment for one child process.
 using EnvironmentAdditions = std::vector<std::pair<std::string, std::string>>;
 
+// Hears what a child writes to its standard output, chunk by chunk as it
+// arrives (a chunk may end in the middle of a line or a character), on the
+// thread that waits for the child. An exception it throws is swallowed and it
+// hears nothing more; the output is still read to the end, so the child never
+// blocks on a full pipe.
+using OutputListener = std::function<void(std::string_view chunk)>;
+
 // Runs `commandFile` through the platform's command processor and waits for it
 // without a time-out. Returns the command processor's exit code, or -1 when it
 // cannot be started (the file is missing or unreadable, the process cannot be
 // created). `extraEnvironment` reaches the command processor only, never its
 // command line, so a secret passed there is not visible to other users.
+// `output` hears the command processor's standard output (and so that of the
+// programs the file runs); without it the output is discarded.
 //
-// POSIX: /bin/sh runs the file; stdin, stdout and stderr are /dev/null; no other
-// descriptor of this program is inherited; a run ended by a signal answers
-// 128 + the signal number. The child is always reaped. There is no 255-character
-// limit on the file's path as there is for a Windows command line.
-int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment = {});
+// POSIX: /bin/sh runs the file; stdin and stderr are /dev/null, stdout too
+// unless `output` listens; no other descriptor of this program is inherited; a
+// run ended by a signal answers 128 + the signal number. The child is always
+// reaped, and the wait ends when the child ends even if something it left
+// behind keeps its output open. There is no 255-character limit on the file's
+// path as there is for a Windows command line.
+int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment = {},
+               const OutputListener& output = {});
 
 // Runs `program` with `arguments` directly (no command processor), `input` on
-// its standard input, its output discarded, and waits for it. Returns its exit
-// code, 128 + the signal number when a signal ended it, or -1 when it cannot be
-// started. The input travels through a pipe, never the command line, so a
-// password given there is not visible to other users.
+// its standard input, and waits for it. Its standard output goes to `output`,
+// or is discarded without a listener; its standard error is discarded. Returns
+// its exit code, 128 + the signal number when a signal ended it, or -1 when it
+// cannot be started. The input travels through a pipe, never the command line,
+// so a password given there is not visible to other users.
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-               std::string_view input = {});
+               std::string_view input = {}, const OutputListener& output = {});
 
 // The short (8.3) form of the trimmed path; empty for an empty path or when the
 // conversion fails. POSIX has no short names: the answer is the trimmed path

@@ -1,5 +1,6 @@
 // The POSIX command processor is /bin/sh; the command file is its script.
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -57,19 +58,113 @@ bool IsExecutableFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
+// How often the wait looks whether the child has ended while its output is
+// still open (something it started may hold the pipe after it is gone).
+constexpr int kReapPollMilliseconds = 100;
+
+int ExitCodeOf(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+int WaitBlocking(pid_t pid) {
+  int status = 0;
+  for (;;) {
+    if (::waitpid(pid, &status, 0) == pid) return ExitCodeOf(status);
+    // EINTR: wait again. Anything else means the child is not ours to reap
+    // (SIGCHLD ignored elsewhere); it cannot be left a zombie then either.
+    if (errno != EINTR) return -1;
+  }
+}
+
+// Hands the child's output to the listener; a listener that throws hears
+// nothing more, but the output is still read.
+class OutputReader {
+ public:
+  OutputReader(int fd, const OutputListener& listener) : fd_(fd), listener_(listener) {}
+
+  // Reads what the pipe holds now without waiting; false once every writer
+  // has closed it (or it cannot be read).
+  bool Drain() {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n > 0) {
+        Deliver(std::string_view(buffer, static_cast<std::size_t>(n)));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+    }
+  }
+
+ private:
+  void Deliver(std::string_view chunk) {
+    if (!listening_) return;
+    try {
+      listener_(chunk);
+    } catch (...) {
+      listening_ = false;
+    }
+  }
+
+  int fd_;
+  const OutputListener& listener_;
+  bool listening_ = true;
+};
+
+// Waits for the child while reading its output. The end of the output is not
+// the end of the child, nor the other way round: the wait ends when the child
+// has been reaped, with what the pipe held by then delivered.
+int WaitReading(pid_t pid, ScopedFd readEnd, const OutputListener& output) {
+  OutputReader reader(readEnd.get(), output);
+  for (;;) {
+    pollfd ready{readEnd.get(), POLLIN, 0};
+    const int n = ::poll(&ready, 1, kReapPollMilliseconds);
+    if (n < 0 && errno != EINTR) break;
+    if (n > 0 && !reader.Drain()) break;  // every writer is gone: the child ends soon
+    int status = 0;
+    const pid_t reaped = ::waitpid(pid, &status, WNOHANG);
+    if (reaped == pid) {
+      reader.Drain();
+      return ExitCodeOf(status);
+    }
+    if (reaped < 0 && errno != EINTR) return -1;
+  }
+  // Closed before the wait: should the child still write, it learns at once
+  // that nobody reads rather than block on a full pipe.
+  readEnd.Reset();
+  return WaitBlocking(pid);
+}
 
 // Starts `program` with `argv` (argv[0] included), standard input from
-// `stdinFd` (or /dev/null when -1), output to /dev/null, and waits for it.
+// `stdinFd` (or /dev/null when -1), standard output to `output` (or /dev/null
+// without a listener), standard error to /dev/null, and waits for it.
 int SpawnAndWait(const std::string& program, std::vector<std::string> argv, char** environment,
-                 int stdinFd) {
+                 int stdinFd, const OutputListener& output) {
+  ScopedFd readEnd;
+  ScopedFd writeEnd;
+  if (output) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+    readEnd.Reset(fds[0]);
+    writeEnd.Reset(fds[1]);
+    // Only this side waits without blocking; the child's end stays ordinary.
+    const int flags = ::fcntl(readEnd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(readEnd.get(), F_SETFL, flags | O_NONBLOCK) != 0) return -1;
+  }
   SpawnFileActions actions;
   if (!actions.ok()) return -1;
   const bool input =
       stdinFd >= 0
           ? ::posix_spawn_file_actions_adddup2(actions.get(), stdinFd, 0) == 0
           : ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0) == 0;
-  if (!input ||
-      ::posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0) != 0 ||
+  const bool outputSet =
+      writeEnd.valid()
+          ? ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), 1) == 0
+          : ::posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0) == 0;
+  if (!input || !outputSet ||
       ::posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0) != 0)
     return -1;
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
@@ -84,22 +179,16 @@ int SpawnAndWait(const std::string& program, std::vector<std::string> argv, char
   if (::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, pointers.data(), environment) !=
       0)
     return -1;
-
-  int status = 0;
-  for (;;) {
-    if (::waitpid(pid, &status, 0) == pid) break;
-    // EINTR: wait again. Anything else means the child is not ours to reap
-    // (SIGCHLD ignored elsewhere); it cannot be left a zombie then either.
-    if (errno != EINTR) return -1;
-  }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  if (!readEnd.valid()) return WaitBlocking(pid);
+  // Only the child may hold the write end now, so the pipe ends with it.
+  writeEnd.Reset();
+  return WaitReading(pid, std::move(readEnd), output);
 }
 
 }  // namespace
 
-int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment) {
+int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment,
+               const OutputListener& output) {
   // CreateProcess fails for a missing command file; sh would start and answer
   // 127 instead, so the check comes first.
   struct stat st {};
@@ -107,15 +196,15 @@ int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extra
       ::access(commandFile.c_str(), R_OK) != 0)
     return -1;
   ChildEnvironment env(extraEnvironment);
-  return SpawnAndWait(kShell, {kShell, commandFile}, env.get(), -1);
+  return SpawnAndWait(kShell, {kShell, commandFile}, env.get(), -1, output);
 }
 
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-               std::string_view input) {
+               std::string_view input, const OutputListener& output) {
   if (program.empty()) return -1;
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
-  if (input.empty()) return SpawnAndWait(program, std::move(argv), environ, -1);
+  if (input.empty()) return SpawnAndWait(program, std::move(argv), environ, -1, output);
   // The input goes into the pipe before the child exists: it fits the pipe's
   // buffer (a password), and with both ends still ours no write can raise
   // SIGPIPE however early the child exits.
@@ -132,7 +221,7 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
     done += static_cast<std::size_t>(n);
   }
   writeEnd.Reset();
-  return SpawnAndWait(program, std::move(argv), environ, readEnd.get());
+  return SpawnAndWait(program, std::move(argv), environ, readEnd.get(), output);
 }
 
 std::string ShortPathOf(const std::string& path) { return Trim(path); }

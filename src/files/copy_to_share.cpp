@@ -30,7 +30,7 @@ bool CopiedNames::Contains(const std::string& name) const {
 CopiedNames CopyToShare(const FileSystemRouter& fs, ShareConnector& share, LineLog& log,
                         const std::string& user, const std::string& password,
                         const std::string& localArg, const std::string& remoteArg,
-                        const std::string& maskArg, const CopyProgress& progress) {
+                        const std::string& maskArg, const NamedCopyProgress& progress) {
   std::string building = "|";
   try {
     std::string local = Trim(localArg);
@@ -82,7 +82,12 @@ CopiedNames CopyToShare(const FileSystemRouter& fs, ShareConnector& share, LineL
         continue;
       }
       if (FileExists(fs, destination)) continue;  // never overwritten
-      const CopyOutcome outcome = target.CopyFromLocal(path, destination, false, progress);
+      CopyProgress fileProgress;
+      if (progress)
+        fileProgress = [&progress, &name](CopyPass pass, std::uint64_t done, std::uint64_t total) {
+          progress(name, pass, done, total);
+        };
+      const CopyOutcome outcome = target.CopyFromLocal(path, destination, false, fileProgress);
       if (outcome.ok) {
         building += name + "|";
         log.Append(m::kCopyOkPrefix + path + m::kCopyTo + remote + m::kCopySuffix);

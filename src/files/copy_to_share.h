@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,10 @@ inline constexpr std::size_t kMaxShareNameBytes = 255;
 // kMaxShareNameBytes bytes.
 bool ShareCanHoldName(const std::string& name);
 
+// Progress of the copy of each file, by the file's name (without folder).
+using NamedCopyProgress = std::function<void(const std::string& name, CopyPass pass,
+                                             std::uint64_t done, std::uint64_t total)>;
+
 // Copies every file matching the mask directly in the local folder that the
 // remote folder lacks. Each copy is written under a temporary name on the
 // share and renamed into place only when complete, of the right size and read
@@ -36,10 +42,10 @@ bool ShareCanHoldName(const std::string& name);
 // under a backup's name (the no-overwrite rule would keep it forever); this
 // agent's temporary files left by earlier, interrupted runs are removed first.
 // Each failed copy writes its line with the reason; a name the share cannot
-// hold is not sent.
+// hold is not sent. `progress` hears each copy's passes (CopyProgress).
 CopiedNames CopyToShare(const FileSystemRouter& fs, ShareConnector& share, LineLog& log,
                         const std::string& user, const std::string& password,
                         const std::string& localFolder, const std::string& remoteFolder,
-                        const std::string& mask, const CopyProgress& progress = {});
+                        const std::string& mask, const NamedCopyProgress& progress = {});
 
 }  // namespace veltora

@@ -9,9 +9,11 @@
 // no share file system, so there is one implementation of each operation.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <type_traits>
 
 #include "base/date_time.h"
 #include "files/temp_names.h"
@@ -61,12 +63,60 @@ std::string FileNameIfExists(const std::string& path);
 // False when the file cannot be opened or flushed.
 bool FlushToDisk(const std::string& path);
 
+// A local file's size in bytes, as given; 0 when there is no file to read it from.
+std::uint64_t FileSizeOf(const std::string& path);
+
 bool FileExists(const std::string& path);    // a file (anything but a folder), as given
 bool FolderExists(const std::string& path);  // a folder, as given
 
-// Progress of a long copy: bytes done and total. Called at most about four
-// times a second and once at the end with done == total.
-using CopyProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+// The passes of a copy that progress is reported for: the bytes sent to the
+// target, and the read-back of the target where a copy compares what it wrote
+// (a share) before the copy takes its name.
+enum class CopyPass { kWrite, kReadBack };
+
+class CopyProgress;
+
+// A listener that hears every pass, and one that takes only (done, total).
+template <typename F>
+concept CopyPassListener = !std::same_as<std::remove_cvref_t<F>, CopyProgress> &&
+                           std::invocable<F&, CopyPass, std::uint64_t, std::uint64_t>;
+template <typename F>
+concept CopyWriteListener =
+    !std::same_as<std::remove_cvref_t<F>, CopyProgress> && !CopyPassListener<F> &&
+    std::invocable<F&, std::uint64_t, std::uint64_t>;
+
+// Progress of a long copy, pass by pass: bytes done and the pass's total.
+// Called at most about four times a second during a pass and once when the
+// pass is complete, with done == total. A listener that takes only
+// (done, total) hears the write pass. An exception from the listener abandons
+// the copy (nothing stands under the target name), except from the report
+// that comes after the copy is in place. Empty: nobody listens, and nothing is
+// counted for it.
+class CopyProgress {
+ public:
+  CopyProgress() = default;
+  // Implicit, so that a plain lambda can be passed where progress is asked for.
+  template <CopyPassListener F>
+  CopyProgress(F listener)
+      : listener_(std::move(listener)) {}  // NOLINT(google-explicit-constructor)
+  template <CopyWriteListener F>
+  CopyProgress(F writeListener) {  // NOLINT(google-explicit-constructor)
+    if constexpr (std::is_constructible_v<bool, F&>)
+      if (!static_cast<bool>(writeListener)) return;  // an empty std::function
+    listener_ = [f = std::move(writeListener)](CopyPass pass, std::uint64_t done,
+                                               std::uint64_t total) mutable {
+      if (pass == CopyPass::kWrite) f(done, total);
+    };
+  }
+
+  explicit operator bool() const { return static_cast<bool>(listener_); }
+  void operator()(CopyPass pass, std::uint64_t done, std::uint64_t total) const {
+    listener_(pass, done, total);
+  }
+
+ private:
+  std::function<void(CopyPass, std::uint64_t, std::uint64_t)> listener_;
+};
 
 struct CopyOutcome {
   bool ok = false;

@@ -248,6 +248,13 @@ CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, 
 
 }  // namespace internal
 
+std::uint64_t FileSizeOf(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || IsSharePath(path) || ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+    return 0;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
 bool FlushToDisk(const std::string& path) {
   const ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   return fd.valid() && ::fsync(fd.get()) == 0;

@@ -133,7 +133,7 @@ struct VirtualFreeDeleter {
 // Reads the written copy back from the server, past any cache of this machine,
 // and compares it with the source. nullptr when equal, else the reason.
 const char* ReadBackDiffers(HANDLE source, const std::wstring& copyPath, std::uint64_t size,
-                            DWORD& error) {
+                            const CopyProgress& progress, DWORD& error) {
   error = 0;
   ScopedFileHandle copy(::CreateFileW(copyPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING,
@@ -152,6 +152,7 @@ const char* ReadBackDiffers(HANDLE source, const std::wstring& copyPath, std::ui
   }
   std::vector<char> expected(kCopyChunk);
   std::uint64_t compared = 0;
+  internal::ProgressReporter reporter(progress, size, CopyPass::kReadBack);
   for (;;) {
     DWORD got = 0;
     if (!::ReadFile(copy.get(), aligned.get(), kCopyChunk, &got, nullptr)) {
@@ -172,6 +173,7 @@ const char* ReadBackDiffers(HANDLE source, const std::wstring& copyPath, std::ui
     }
     if (std::memcmp(aligned.get(), expected.data(), got) != 0) return files_msg::kCopyBytesDiffer;
     compared += got;
+    reporter.Report(compared);
   }
   return compared == size ? nullptr : files_msg::kCopySizeDiffers;
 }
@@ -257,17 +259,20 @@ CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, 
     if (!sourceSized || !copySized) return Failed(::GetLastError());
     if (sourceNow != done || written != done) return Failed(files_msg::kSourceChanged);
 
+    if (!::FlushFileBuffers(out.get())) return Failed(::GetLastError());
     // A copy keeps the source's last-write time, as a Windows copy does; its
-    // creation time is the time of the copy.
+    // creation time is the time of the copy. Set after the flush, so that no
+    // write-back can stamp the file later.
     if (!::SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime))
       return Failed(::GetLastError());
-    if (!::FlushFileBuffers(out.get())) return Failed(::GetLastError());
     // Closing reports a failed write-back that the flush may not have.
     if (!::CloseHandle(out.Release())) return Failed(::GetLastError());
 
-    if (IsSharePath(target)) {
+    const bool readBack = IsSharePath(target);
+    if (readBack) {
+      if (progress) progress(CopyPass::kWrite, done, done);
       DWORD readError = 0;
-      if (const char* differs = ReadBackDiffers(in.get(), tempPath, done, readError))
+      if (const char* differs = ReadBackDiffers(in.get(), tempPath, done, progress, readError))
         return Failed(differs);
       if (readError != 0) return Failed(readError);
     }
@@ -278,7 +283,8 @@ CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, 
 
     if (progress) {
       try {
-        progress(done, done);  // a failing display does not undo a copy in place
+        // The last pass's end; a failing display does not undo a copy in place.
+        progress(readBack ? CopyPass::kReadBack : CopyPass::kWrite, done, done);
       } catch (const std::exception&) {
       }
     }
@@ -291,6 +297,16 @@ CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, 
 }
 
 }  // namespace internal
+
+std::uint64_t FileSizeOf(const std::string& path) {
+  if (IsSharePath(path)) return 0;
+  const std::wstring wide = internal::WidePath(path);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (wide.empty() || !::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return 0;
+  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
 
 bool FlushToDisk(const std::string& path) {
   const std::wstring wide = internal::WidePath(path);

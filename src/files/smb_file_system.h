@@ -68,8 +68,8 @@ class SmbFileSystem final : public FileSystem, public ShareConnector {
   bool SetReadOnly(const std::string& path, bool readOnly) override;
   // Streams through a 1 MiB buffer into a temporary file beside the target,
   // checks its size, reads it back from the share and compares it with the
-  // source, and only then renames it into place. Progress counts the bytes
-  // sent; the read-back is not reported. With `overwrite` false an existing
+  // source, and only then renames it into place. Progress reports both passes:
+  // the bytes sent, then the bytes read back and compared. With `overwrite` false an existing
   // target fails the copy: the check is made before the bytes travel and again
   // right before the rename, as libsmbclient offers no rename that refuses an
   // existing name (a file that appears between that check and the rename would

@@ -458,6 +458,7 @@ CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
     return Failed(files_msg::kCopySizeDiffers);
   // A write the server could not complete may only show at the close.
   if (smbc_getFunctionClose(ctx)(ctx, out.Release()) != 0) return Failed(errno);
+  reporter.Complete(done);
 
   // Read back what the share now holds and compare it with the source.
   {
@@ -466,6 +467,7 @@ CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
     if (!back) return Failed(errno);
     std::vector<char> local(kCopyBuffer);
     std::uint64_t compared = 0;
+    internal::ProgressReporter readBack(progress, done, CopyPass::kReadBack);
     for (;;) {
       const ssize_t got = ReadFully(ctx, back.get(), buffer.data(), buffer.size());
       if (got < 0) return Failed(errno);
@@ -479,6 +481,7 @@ CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
       if (std::memcmp(buffer.data(), local.data(), static_cast<std::size_t>(got)) != 0)
         return Failed(files_msg::kCopyBytesDiffer);
       compared += static_cast<std::uint64_t>(got);
+      readBack.Report(compared);
     }
     if (compared != done) return Failed(files_msg::kCopySizeDiffers);
   }
@@ -492,7 +495,7 @@ CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
     return Failed(errno);
   temp.Release();
 
-  return internal::CopyDone(progress, done);
+  return internal::CopyDone(progress, done, CopyPass::kReadBack);
 }
 
 // The public calls: the lock, then the session's work.

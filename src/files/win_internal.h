@@ -57,24 +57,30 @@ DateTime DosRoundedLocalTime(const FILETIME& utc);
 // The system's text for a Win32 error code, without the trailing line break.
 std::string ErrorText(DWORD code);
 
-// Reports a copy's progress: the first chunk at once, later ones at most
-// every 250 ms.
+// Reports one pass of a copy: the first chunk at once, later ones at most
+// every 250 ms, and the pass's end.
 class ProgressReporter {
  public:
-  ProgressReporter(const CopyProgress& progress, std::uint64_t total)
-      : progress_(progress), total_(total) {}
+  ProgressReporter(const CopyProgress& progress, std::uint64_t total,
+                   CopyPass pass = CopyPass::kWrite)
+      : progress_(progress), total_(total), pass_(pass) {}
   void Report(std::uint64_t done) {
     if (!progress_) return;
     const auto now = std::chrono::steady_clock::now();
     if (reported_ && now - last_ < std::chrono::milliseconds(250)) return;
     reported_ = true;
     last_ = now;
-    progress_(done, std::max(total_, done));
+    progress_(pass_, done, std::max(total_, done));
+  }
+  // The pass is complete: done == total.
+  void Complete(std::uint64_t done) {
+    if (progress_) progress_(pass_, done, done);
   }
 
  private:
   const CopyProgress& progress_;
   const std::uint64_t total_;
+  const CopyPass pass_;
   bool reported_ = false;
   std::chrono::steady_clock::time_point last_;
 };

@@ -149,6 +149,37 @@ TEST_F(CliTest, BackupExitCodeTellsWhetherEveryTickedSetWasBackedUp) {
   EXPECT_NE(r.out.find("本机备份路径无效，备份失败！"), std::string::npos);
 }
 
+// A long step's progress goes to the error stream, never into the run log:
+// on a terminal as one line rewritten in place and cleared at the end,
+// elsewhere as a line per tenth.
+TEST_F(CliTest, ProgressOfALongStepOnTheErrorStreamOnly) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"Big.AIS"}));
+  {
+    SettingsDatabase db(app_);
+    BaksetRow row = db.LoadSettings();
+    row.rarlevel = "不压缩";
+    db.SaveSettings(row);
+  }
+  WriteFile(accounts_ + "/Big.AIS", std::string(33 << 20, 'x'));
+  for (const bool terminal : {false, true}) {
+    SCOPED_TRACE(terminal ? "terminal" : "elsewhere");
+    const char* path = std::getenv("PATH");
+    CliContext context{VELTORA_BIN_DIR, "", "", "", "", "", 445, path != nullptr ? path : ""};
+    context.errorStreamIsTerminal = terminal;
+    std::ostringstream out, err;
+    ASSERT_EQ(RunCli({"--app-dir", app_, "backup"}, context, out, err), kExitOk) << out.str();
+    const std::string start = "本机备份 Big.AIS... 0% (0 / 33 MiB)";
+    const std::string end = "本机备份 Big.AIS... 100% (33 / 33 MiB)";
+    if (terminal) {
+      EXPECT_EQ(err.str(), "\r" + start + "\r" + end + "\r" + std::string(38, ' ') + "\r");
+    } else {
+      EXPECT_EQ(err.str(), start + "\n" + end + "\n");
+    }
+    EXPECT_EQ(out.str().find("Big.AIS..."), std::string::npos);
+    EXPECT_EQ(ReadFile(app_ + "/程序运行日志.txt").find("Big.AIS..."), std::string::npos);
+  }
+}
+
 // One run per application folder: while another process holds the folder's
 // lock, a backup says so and touches nothing - no run-log line, no row, no
 // file.

@@ -1,12 +1,15 @@
 #include "engine/compression_stage.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <random>
 #include <set>
 
 #include "base/path.h"
@@ -218,6 +221,67 @@ TEST_F(CompressionTest, AnArchiveThatFailsItsTestNeverTakesItsName) {
   EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"ACME20240501013000.bak"});
 }
 
+// Each backup's packing and each archive's test report from 0 to 100, the
+// archiver's own percentages in between, growing; a backup the archiver fails
+// on stops where it was and gets no test.
+TEST_F(CompressionTest, EachPackingAndEachTestReportsItsProgress) {
+  const std::string folder = Folder("bak");
+  std::mt19937 random(5);
+  std::string incompressible(8 << 20, '\0');
+  for (char& c : incompressible) c = static_cast<char>(random());
+  WriteFile(folder + "/A20240501013000.bak", incompressible);
+  WriteFile(folder + "/B20240501013000.bak", "the archiver fails on this one");
+  WriteFile(folder + "/C20240501013000.bak", "small");
+  const std::string fake = dir_ / "fake7z";
+  WriteFile(fake,
+            "#!/bin/sh\ncase \"$*\" in *B20240501013000.bak*) exit 2;; esac\nexec 7zz \"$@\"\n");
+  fs::permissions(fake, fs::perms::owner_all);
+
+  struct Step {
+    ProgressStage stage;
+    std::string item;
+    std::vector<int> percents;
+    std::uint64_t total;
+  };
+  std::vector<Step> steps;
+  const ProgressListener listen = [&](const ProgressReport& r) {
+    if (steps.empty() || steps.back().stage != r.stage || steps.back().item != r.item)
+      steps.push_back({r.stage, r.item, {}, r.total});
+    steps.back().percents.push_back(r.percent);
+  };
+  const auto outcome = RunCompressionStage(
+      {3, folder + "/", "pw", Archiver{ArchiverKind::kSevenZip, fake, ".7z"}, kMarker}, router_,
+      log_, listen);
+  ASSERT_TRUE(outcome);
+  EXPECT_EQ(outcome->archived.size(), 2u);
+
+  const std::pair<ProgressStage, std::string> expected[] = {
+      {ProgressStage::kCompression, "A20240501013000.bak"},
+      {ProgressStage::kCompression, "B20240501013000.bak"},
+      {ProgressStage::kCompression, "C20240501013000.bak"},
+      {ProgressStage::kArchiveTest, "A20240501013000.7z"},
+      {ProgressStage::kArchiveTest, "C20240501013000.7z"}};
+  ASSERT_EQ(steps.size(), std::size(expected));
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const Step& step = steps[i];
+    SCOPED_TRACE(step.item + ": " + ::testing::PrintToString(step.percents));
+    EXPECT_EQ(step.stage, expected[i].first);
+    EXPECT_EQ(step.item, expected[i].second);
+    EXPECT_EQ(step.percents.front(), 0);
+    EXPECT_EQ(
+        std::adjacent_find(step.percents.begin(), step.percents.end(), std::greater_equal<>()),
+        step.percents.end())
+        << "strictly growing";
+    if (step.item.starts_with("B")) {
+      EXPECT_EQ(step.percents, std::vector<int>{0}) << "a failed packing never reaches 100";
+    } else {
+      EXPECT_EQ(step.percents.back(), 100);
+    }
+  }
+  EXPECT_EQ(steps[0].total, 8u << 20);
+  EXPECT_GT(steps[0].percents.size(), 2u) << "the archiver's own percentages in between";
+}
+
 TEST_F(CompressionTest, WithoutAnyArchiverTheJobEnds) {
   const std::string folder = Folder("bak");
   WriteFile(folder + "/ACME20240501013000.bak", "x");
@@ -314,7 +378,7 @@ TEST(SevenZipLineTest, PasswordOnlyOnStandardInput) {
   const std::string text = ReadFile(seen);
   std::size_t from = 0;
   for (const char* command :
-       {"args:a -t7z -mx3 -mhe=on -p -spd -y -bd -- ", "args:t -spd -bd -- "}) {
+       {"args:a -t7z -mx3 -mhe=on -p -spd -y -bso0 -bsp1 -- ", "args:t -spd -bso0 -bsp1 -- "}) {
     SCOPED_TRACE(command);
     const auto at = text.find(command, from);
     ASSERT_NE(at, std::string::npos) << text;
@@ -379,6 +443,51 @@ TEST(RunProgramTest, InputOnStandardInputExitCodesAndStartFailures) {
   EXPECT_EQ(RunProgram("/bin/sh", {"-c", "exit 0"}, "unread input"), 0) << "never SIGPIPE";
   EXPECT_EQ(RunProgram("/bin/sh", {"-c", "kill -9 $$"}), 128 + 9);
   EXPECT_EQ(RunProgram(dir / "missing", {}), -1);
+}
+
+// The child's output reaches a listener whole, in chunks, with the input on
+// standard input as before; a listener that fails does not stop the child,
+// which runs to its end rather than blocking on a full pipe or dying of a
+// closed one.
+TEST(ProcessOutputTest, TheListenerHearsEverythingAndCannotHoldTheChildUp) {
+  TempDir dir;
+  std::string heard;
+  const OutputListener listen = [&](std::string_view chunk) { heard += chunk; };
+  EXPECT_EQ(RunProgram("/bin/sh", {"-c", "cat; printf done; exit 3"}, "pw\n", listen), 3);
+  EXPECT_EQ(heard, "pw\ndone");
+
+  const std::string script = dir / "run.bat";
+  const std::string finished = dir / "finished";
+  WriteFile(script, "head -c 1048576 /dev/zero\n: > " + ShellQuoted(finished) + "\nexit 5\n");
+  heard.clear();
+  EXPECT_EQ(RunAndWait(script, {}, listen), 5);
+  EXPECT_EQ(heard, std::string(1 << 20, '\0'));
+
+  fs::remove(finished);
+  int calls = 0;
+  EXPECT_EQ(RunAndWait(script, {},
+                       [&](std::string_view) {
+                         ++calls;
+                         throw std::runtime_error("display gone");
+                       }),
+            5);
+  EXPECT_EQ(calls, 1) << "a failed listener hears nothing more";
+  EXPECT_TRUE(fs::exists(finished)) << "the child ran to its end";
+}
+
+// Something the child leaves behind may keep its output open: the wait ends
+// with the child, not with that output.
+TEST(ProcessOutputTest, TheWaitEndsWithTheChildNotWithItsOutput) {
+  TempDir dir;
+  const std::string script = dir / "run.bat";
+  const std::string pidFile = dir / "pid";
+  WriteFile(script, "sleep 1000 &\necho $! > " + ShellQuoted(pidFile) + "\necho hi\nexit 4\n");
+  std::string heard;
+  EXPECT_EQ(RunAndWait(script, {}, [&](std::string_view chunk) { heard += chunk; }), 4);
+  EXPECT_EQ(heard, "hi\n");
+  const pid_t holder = std::stoi(ReadFile(pidFile));
+  EXPECT_EQ(::kill(holder, 0), 0) << "the process holding the output still runs";
+  ::kill(holder, SIGKILL);
 }
 
 }  // namespace

@@ -220,7 +220,7 @@ class FaultTest : public ::testing::Test {
   }
 
   BackupRunSummary Run(const BackupConfig& config, const BackupRecordsFactory* records = nullptr,
-                       CopyProgress progress = {}) {
+                       ProgressListener progress = {}) {
     std::atomic<bool> configured{true};
     std::atomic<bool> running{false};
     std::string whyNot;
@@ -228,7 +228,9 @@ class FaultTest : public ::testing::Test {
         config.remoteBackup ? testing::TestSambaServer(whyNot) : nullptr;
     BackupServices services = testing::TestBackupServices(
         log_, *clock_, sql_, records ? *records : records_, share ? share->port : 445);
-    services.copyProgress = std::move(progress);
+    // Someone always listens, as on the command line: the archiver's output
+    // then travels through a pipe, and the faults strike with it in place.
+    services.progress = progress ? std::move(progress) : [](const ProgressReport&) {};
     auto summary = BackupThreadProc(config, {configured, running}, services).value();
     clock_->Advance(std::chrono::hours(24));
     return summary;
@@ -300,15 +302,20 @@ TEST_F(FaultTest, ArchiverKilledDuringCompression) {
     WriteFile(accounts() + "/ACME.AIS", Incompressible(48 << 20, 2));
     const std::string stamp = BackupStamp(clock_->LocalNow());
     BackupRunSummary summary;
+    std::vector<int> packing;
     {
       // The archive's temporary file, once the backup file is complete.
       const std::string bak = backups() + "/ACME" + stamp + ".bak";
       Trigger kill(
           backups(), [&](const std::string& name) { return IsTemporary(name) && fs::exists(bak); },
           1 << 20, [&](const std::string& path) { SignalProcessesMentioning(path, signal); });
-      summary = Run(config);
+      summary = Run(config, nullptr, [&](const ProgressReport& r) {
+        if (r.stage == ProgressStage::kCompression) packing.push_back(r.percent);
+      });
       EXPECT_TRUE(kill.fired());
     }
+    ASSERT_FALSE(packing.empty());
+    EXPECT_NE(packing.back(), 100) << "a killed archiver's packing never completes";
     EXPECT_FALSE(summary.Complete(config));
     EXPECT_EQ(FilesIn(backups()), (std::vector<std::string>{before[0], "ACME" + stamp + ".bak"}));
     EXPECT_TRUE(TestsGood(backups() + "/" + before[0]));
@@ -439,8 +446,8 @@ TEST_F(FaultTest, ShareFailsDuringTheCopy) {
     // strikes there, once the share's disk holds part of the temporary file,
     // so the copy is sure to be under way and not yet done.
     bool fired = false;
-    const CopyProgress strike = [&](std::uint64_t, std::uint64_t) {
-      if (fired || fault == Fault::kFull) return;
+    const ProgressListener strike = [&](const ProgressReport& report) {
+      if (fired || fault == Fault::kFull || report.stage != ProgressStage::kShareCopy) return;
       for (const auto& e : fs::directory_iterator(remote)) {
         std::error_code ec;
         if (IsTemporary(e.path().filename().string()) && e.file_size(ec) >= (512u << 10)) {

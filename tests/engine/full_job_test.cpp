@@ -2,8 +2,11 @@
 // real 7-Zip and a real Samba share on loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <set>
 
 #include "engine/backup_job.h"
 #include "settings/settings_database.h"
@@ -64,11 +67,12 @@ class FullJobTest : public ::testing::Test {
     return c;
   }
 
-  BackupRunSummary Run(const BackupConfig& config) {
+  BackupRunSummary Run(const BackupConfig& config, ProgressListener progress = {}) {
     std::atomic<bool> configured{true};
     std::atomic<bool> running{false};
-    const BackupServices services =
+    BackupServices services =
         testing::TestBackupServices(log_, *clock_, sql_, records_, share_->port);
+    services.progress = std::move(progress);
     return BackupThreadProc(config, {configured, running}, services).value();
   }
 
@@ -156,6 +160,62 @@ TEST_F(FullJobTest, AShareThatRefusesThePasswordGetsNothing) {
   EXPECT_EQ(rows.front().localbakfile, "无法访问远程共享文件夹");
   EXPECT_EQ(rows.front().bz, "执行远程备份失败");
   EXPECT_TRUE(fs::is_empty(share_->localFolder));
+}
+
+// Every long step of a run reports, in the run's order, each from 0 to 100:
+// the local backups, the packing and the test of each archive, and each
+// archive's copy to the share and its read-back.
+TEST_F(FullJobTest, EachStepOfARunReportsFromStartToEnd) {
+  for (const char* name : {"ACME.AIS", "ACME2.AIS", "华东 贸易.AIS"})
+    WriteFile(accounts() + "/" + name, std::string(300000, name[0]));
+  struct Step {
+    ProgressStage stage;
+    std::string item;
+    std::vector<int> percents;
+  };
+  std::vector<Step> steps;
+  const BackupRunSummary summary = Run(Config(), [&](const ProgressReport& r) {
+    if (steps.empty() || steps.back().stage != r.stage || steps.back().item != r.item)
+      steps.push_back({r.stage, r.item, {}});
+    steps.back().percents.push_back(r.percent);
+  });
+  EXPECT_TRUE(summary.Complete(Config()));
+
+  using S = ProgressStage;
+  const std::string stamp = "20240501013000";
+  const std::pair<S, std::string> local[] = {{S::kLocalBackup, "ACME.AIS"},
+                                             {S::kLocalBackup, "ACME2.AIS"},
+                                             {S::kLocalBackup, "华东 贸易.AIS"},
+                                             {S::kCompression, "ACME" + stamp + ".bak"},
+                                             {S::kCompression, "ACME2" + stamp + ".bak"},
+                                             {S::kCompression, "华东 贸易" + stamp + ".bak"},
+                                             {S::kArchiveTest, "ACME" + stamp + ".7z"},
+                                             {S::kArchiveTest, "ACME2" + stamp + ".7z"},
+                                             {S::kArchiveTest, "华东 贸易" + stamp + ".7z"}};
+  const std::size_t n = std::size(local);
+  ASSERT_EQ(steps.size(), n + 6);
+  for (std::size_t i = 0; i < n; ++i) {
+    EXPECT_EQ(steps[i].stage, local[i].first) << i;
+    EXPECT_EQ(steps[i].item, local[i].second) << i;
+  }
+  // Then each archive's copy and its read-back, in the folder listing's order.
+  std::set<std::string> copied;
+  for (std::size_t i = n; i + 1 < steps.size(); i += 2) {
+    EXPECT_EQ(steps[i].stage, S::kShareCopy) << i;
+    EXPECT_EQ(steps[i + 1].stage, S::kShareVerify) << i;
+    EXPECT_EQ(steps[i + 1].item, steps[i].item);
+    copied.insert(steps[i].item);
+  }
+  EXPECT_EQ(copied, (std::set<std::string>{"ACME" + stamp + ".7z", "ACME2" + stamp + ".7z",
+                                           "华东 贸易" + stamp + ".7z"}));
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.item + ": " + ::testing::PrintToString(step.percents));
+    EXPECT_EQ(step.percents.front(), 0);
+    EXPECT_EQ(step.percents.back(), 100);
+    EXPECT_EQ(
+        std::adjacent_find(step.percents.begin(), step.percents.end(), std::greater_equal<>()),
+        step.percents.end());
+  }
 }
 
 }  // namespace

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 
 #include "files/local_file_system.h"
+#include "files/run_file_systems.h"
 #include "files/smb_file_system.h"
 #include "support/fakes.h"
 #include "support/samba_server.h"
@@ -122,6 +125,53 @@ TEST_F(CopyToShareTest, AFailedCopySaysWhyAndTheOthersGo) {
       << lines[2];
   EXPECT_GT(lines[2].size(), lines[0].size()) << "with the reason";
   EXPECT_FALSE(fs::exists(remote() + "/b?.7z"));
+}
+
+// On a real share each file reports its bytes sent and then its bytes read
+// back, each pass ending with done == total, by the file's name.
+TEST_F(CopyToShareTest, ACopyToTheShareReportsItsWriteAndItsReadBack) {
+  std::string whyNot;
+  const testing::SambaShare* share = testing::TestSambaServer(whyNot);
+  if (share == nullptr) VELTORA_SKIP_OR_FAIL(whyNot);
+  fs::remove_all(share->localFolder + "/progress");
+  fs::create_directories(share->localFolder + "/progress");
+  fs::permissions(share->localFolder + "/progress", fs::perms::all);  // the share's account writes
+  constexpr std::uint64_t kSize = 3 << 20;  // several of the copy's 1 MiB chunks
+  WriteFile(local() + "/a.7z", std::string(kSize, 'a'));
+  WriteFile(local() + "/b.bak", "not matching");
+
+  struct Report {
+    std::string name;
+    CopyPass pass;
+    std::uint64_t done, total;
+  };
+  std::vector<Report> reports;
+  LocalAndSmbFileSystems files(share->port, std::chrono::seconds(20), CopyMarker());
+  const CopiedNames copied = CopyToShare(
+      files.Router(), files.Share(), log_, share->user, share->password, local(),
+      share->sharePath + "\\progress", "*.7z",
+      [&](const std::string& name, CopyPass pass, std::uint64_t done, std::uint64_t total) {
+        reports.push_back({name, pass, done, total});
+      });
+  EXPECT_EQ(copied.text, "|a.7z|") << ::testing::PrintToString(log_.lines());
+
+  std::uint64_t last[2] = {0, 0};
+  bool readingBack = false;
+  for (const Report& r : reports) {
+    SCOPED_TRACE(std::to_string(r.done) + " / " + std::to_string(r.total));
+    EXPECT_EQ(r.name, "a.7z");
+    EXPECT_EQ(r.total, kSize);
+    const bool back = r.pass == CopyPass::kReadBack;
+    EXPECT_TRUE(back || !readingBack) << "the read-back comes after the write";
+    readingBack = back;
+    EXPECT_GE(r.done, last[back]);
+    last[back] = r.done;
+  }
+  EXPECT_EQ(last[0], kSize) << "the write pass ends complete";
+  EXPECT_EQ(last[1], kSize) << "and so does the read-back";
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.back().pass, CopyPass::kReadBack);
+  EXPECT_EQ(ReadFile(share->localFolder + "/progress/a.7z"), std::string(kSize, 'a'));
 }
 
 TEST(ShareCanHoldNameTest, Names) {

@@ -21,7 +21,7 @@ BackupServices TestBackupServices(LineLog& log, const Clock& clock,
                         .uptimeText = {},
                         .idleText = {},
                         .ensureSqlServerRunning = {},
-                        .copyProgress = {},
+                        .progress = {},
                         .makeFileSystems =
                             [smbPort] {
                               return std::make_unique<LocalAndSmbFileSystems>(
