@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
                               env("VELTORA_DEMO_SHARE_USER"),
                               env("VELTORA_DEMO_SHARE_PASSWORD"),
                               veltora::SmbPortFrom(env("VELTORA_SMB_PORT")),
-                              env("PATH")};
+                              env("PATH"),
+                              veltora::ExecutablePath()};
   std::vector<std::string> args(argv + 1, argv + argc);
   return veltora::RunCli(args, context, std::cout, std::cerr);
 }
