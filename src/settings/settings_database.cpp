@@ -49,6 +49,53 @@ std::string FindCaseVariant(const std::string& folder, std::string_view name) {
   return std::string();
 }
 
+// The account list's rows, replacing every old one; inside the caller's
+// transaction.
+void WriteAccountList(sqlite3* db, const std::vector<AccountListRow>& rows) {
+  Statement(db, "delete from accountlist").Run();
+  Statement insert(db, "insert into accountlist(accountid,accountname,dbname) values(?,?,?)");
+  for (const AccountListRow& row : rows) {
+    insert.Bind(1, row.accountid).Bind(2, row.accountname).Bind(3, row.dbname);
+    insert.Run();
+    insert.Reset();
+  }
+}
+
+// Every settings column but lastbakday; rarpwd only when a new password is
+// given. Throws when the row is missing, rather than reporting a save that
+// stored nothing.
+void WriteSettingsRow(sqlite3* db, const BaksetRow& values,
+                      std::optional<std::string_view> newArchivePassword) {
+  std::string sql =
+      "update bakset set softvernum=?,accountDir=?,sqluser=?,sqlpwd=?,localuser=?,localpwd=?,"
+      "remoteuser=?,remotepwd=?,localbak=?,remotebak=?,localDir=?,remoteDir=?,bakfilenum=?,"
+      "rarlevel=?,baktime=?,conout=?,sqlout=?,btwdays=?,safecheck=?";
+  if (newArchivePassword) sql += ",rarpwd=?";
+  Statement s(db, sql);
+  s.Bind(1, values.softvernum)
+      .Bind(2, values.accountDir)
+      .Bind(3, values.sqluser)
+      .Bind(4, values.sqlpwd)
+      .Bind(5, values.localuser)
+      .Bind(6, values.localpwd)
+      .Bind(7, values.remoteuser)
+      .Bind(8, values.remotepwd)
+      .Bind(9, values.localbak)
+      .Bind(10, values.remotebak)
+      .Bind(11, values.localDir)
+      .Bind(12, values.remoteDir)
+      .Bind(13, values.bakfilenum)
+      .Bind(14, values.rarlevel)
+      .Bind(15, values.baktime)
+      .Bind(16, values.conout)
+      .Bind(17, values.sqlout)
+      .Bind(18, values.btwdays)
+      .Bind(19, values.safecheck);
+  if (newArchivePassword) s.Bind(20, *newArchivePassword);
+  s.Run();
+  if (sqlite3_changes(db) == 0) throw std::runtime_error("the settings table bakset has no row");
+}
+
 }  // namespace
 
 std::string ResolveSettingsDatabasePath(std::string_view appFolder) {
@@ -201,49 +248,28 @@ bool SettingsDatabase::IsAccountIdStored(std::string_view number) const {
 }
 
 void SettingsDatabase::RewriteAccountList(const std::vector<AccountListRow>& rows) {
-  InTransaction(db_.get(), [&] {
-    Statement(db_.get(), "delete from accountlist").Run();
-    Statement insert(db_.get(),
-                     "insert into accountlist(accountid,accountname,dbname) values(?,?,?)");
-    for (const AccountListRow& row : rows) {
-      insert.Bind(1, row.accountid).Bind(2, row.accountname).Bind(3, row.dbname);
-      insert.Run();
-      insert.Reset();
-    }
-  });
+  InTransaction(db_.get(), [&] { WriteAccountList(db_.get(), rows); });
 }
 
 void SettingsDatabase::SaveSettings(const BaksetRow& values,
                                     std::optional<std::string_view> newArchivePassword) {
-  std::string sql =
-      "update bakset set softvernum=?,accountDir=?,sqluser=?,sqlpwd=?,localuser=?,localpwd=?,"
-      "remoteuser=?,remotepwd=?,localbak=?,remotebak=?,localDir=?,remoteDir=?,bakfilenum=?,"
-      "rarlevel=?,baktime=?,conout=?,sqlout=?,btwdays=?,safecheck=?";
-  if (newArchivePassword) sql += ",rarpwd=?";
-  Statement s(db_.get(), sql);
-  s.Bind(1, values.softvernum)
-      .Bind(2, values.accountDir)
-      .Bind(3, values.sqluser)
-      .Bind(4, values.sqlpwd)
-      .Bind(5, values.localuser)
-      .Bind(6, values.localpwd)
-      .Bind(7, values.remoteuser)
-      .Bind(8, values.remotepwd)
-      .Bind(9, values.localbak)
-      .Bind(10, values.remotebak)
-      .Bind(11, values.localDir)
-      .Bind(12, values.remoteDir)
-      .Bind(13, values.bakfilenum)
-      .Bind(14, values.rarlevel)
-      .Bind(15, values.baktime)
-      .Bind(16, values.conout)
-      .Bind(17, values.sqlout)
-      .Bind(18, values.btwdays)
-      .Bind(19, values.safecheck);
-  if (newArchivePassword) s.Bind(20, *newArchivePassword);
-  s.Run();
-  if (sqlite3_changes(db_.get()) == 0)
-    throw std::runtime_error("the settings table bakset has no row");
+  WriteSettingsRow(db_.get(), values, newArchivePassword);
+}
+
+void SettingsDatabase::SaveAccountListAndSettings(
+    const std::vector<AccountListRow>& rows, const BaksetRow& values,
+    std::optional<std::string_view> newArchivePassword) {
+  InTransaction(db_.get(), [&] {
+    WriteAccountList(db_.get(), rows);
+    WriteSettingsRow(db_.get(), values, newArchivePassword);
+  });
+}
+
+std::vector<AccountListRow> SettingsDatabase::LoadAccountList() const {
+  Statement s(db_.get(), "select accountid, accountname, dbname from accountlist order by rowid");
+  std::vector<AccountListRow> rows;
+  while (s.Step()) rows.push_back({s.Text(0), s.Text(1), s.Text(2)});
+  return rows;
 }
 
 void SettingsDatabase::UpdateArchivePassword(std::string_view password) {

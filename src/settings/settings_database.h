@@ -79,6 +79,8 @@ struct AccountListRow {
   std::string accountid;
   std::string accountname;
   std::string dbname;
+
+  friend bool operator==(const AccountListRow&, const AccountListRow&) = default;
 };
 
 // One row of the backup table.
@@ -138,6 +140,8 @@ class SettingsDatabase {
   // ASCII letters compare without regard to case.
   bool IsAccountNameStored(std::string_view fileName) const;
   bool IsAccountIdStored(std::string_view number) const;
+  // The account list in the order it was written.
+  std::vector<AccountListRow> LoadAccountList() const;
 
   // Replaces the whole account list with rows, in order, in one transaction:
   // on failure the old list stays.
@@ -147,6 +151,12 @@ class SettingsDatabase {
   // settings row is missing, rather than reporting a save that stored nothing.
   void SaveSettings(const BaksetRow& values,
                     std::optional<std::string_view> newArchivePassword = std::nullopt);
+  // The save of the main window: the account list rewritten and the settings
+  // row written in one transaction, so that a failure of either leaves both
+  // as they were.
+  void SaveAccountListAndSettings(
+      const std::vector<AccountListRow>& rows, const BaksetRow& values,
+      std::optional<std::string_view> newArchivePassword = std::nullopt);
   void UpdateArchivePassword(std::string_view password);
   // lastbakday = now(), the injected clock's local time.
   void UpdateLastBackupDay();

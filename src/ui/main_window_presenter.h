@@ -13,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,54 @@ class MainWindowPresenter final : public BackupStarter {
   const BackupConfig& Configuration() const { return config_; }
   const std::string& ArchivePassword() const { return archivePassword_; }
   const Schedule& schedule() const { return schedule_; }
+
+ private:
+  // Loading and saving (settings_handlers.cpp). LoadIntoView and Save throw
+  // what their handlers do not answer with a message of their own; both
+  // answer false when they stopped with one.
+  bool LoadIntoView();
+  bool Save();
+  BaksetRow SettingsFromView() const;
+  // The connection to SQL Server's master database with the boxes' login;
+  // false with the driver's text in `error` when it cannot be made.
+  bool TrialConnection(std::string& error) const;
+  void ApplySavedSettings(const std::optional<std::string>& newArchivePassword);
+  // The next backup time from the interval and time fields, shown when it
+  // could be computed.
+  void ShowNextBackupTime();
+  // A spin field's value as the field would hold it: its whole number put
+  // back into the range; the minimum when the text is no number.
+  int SpinValue(Control control, int min, int max) const;
+  // The compression level: the list's index, 3 when none of 0..5 is chosen.
+  int CompressionLevel() const;
+  SqlTimeouts TimeoutsFromView() const;
+  // Trims the field's text, writes it back and answers it.
+  std::string TrimField(Control control);
+  // A warning, then the field's text selected and the focus on it.
+  void Refuse(const char* message, Control field);
+
+  // The archive password (password_handlers.cpp).
+  void ROPWDKeyPress();
+  void RNPWDKeyPress();
+  void RQPWDKeyPress();
+  // The check of the password group at save time: the new password, or
+  // nothing when refused (the message shown, the focus placed). It does not
+  // put the password in force: that waits until the save has stored it.
+  std::optional<std::string> CheckArchivePasswordForSave();
+  void PutArchivePasswordInForce(const std::string& password);
+  // Unticks the group, empties its fields and runs its tick handler.
+  void ClearPasswordGroup();
+
+  // The Enter chain and the folder fields (field_handlers.cpp).
+  void MoveOnFromUser(Control user, Control password, const char* emptyMessage);
+  void ServerPathKeyPress();
+  void ClientPathKeyPress();
+  void BrowseBackupFolder(Control field, bool shareWanted);
+  void ClampSpinField(Control control, int min, int max);
+
+  // The account sets (account_handlers.cpp).
+  void DataUserKeyPress();
+  void SetTicks(bool (*tick)(bool));
 
  private:
   MainWindowView& view_;

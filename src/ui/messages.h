@@ -8,4 +8,66 @@ namespace veltora::ui_msg {
 inline constexpr char kNextBackupPrefix[] = "下次备份时间:";
 inline constexpr char kScheduledStartFailed[] = "创建备份线程失败，无法进行备份操作！";
 
+// Loading the settings.
+inline constexpr char kLoadOpenFailed[] = "系统运行出错,错误号0001!";
+
+// Saving the settings: the checks in their order, then writing and applying.
+inline constexpr char kSaveWhileBackupRuns[] =
+    "您好，备份线程正在运行，您可能暂时无法保存设置，请等待备份线程结束后，再执行保存操作！";
+inline constexpr char kChooseAccountSets[] = "请设置需要备份的账套!";
+inline constexpr char kConnectTimeoutInvalid[] =
+    "您好，数据库连接超时时间输入非法，请重新输入！(建议：10-60秒)";
+inline constexpr char kCommandTimeoutInvalid[] =
+    "您好，SQL命令执行超时时间输入非法，请重新输入！(建议：2500-9000秒)";
+inline constexpr char kEnterServerUser[] = "您好，请输入登录服务器上Windows系统的用户名！";
+inline constexpr char kEnterRemoteUser[] = "您好，请输入访问远程共享文件夹的用户名！";
+inline constexpr char kEnterServerFolder[] = "您好，请输入在服务器上的备份路径！";
+inline constexpr char kLocalFolderInvalid[] = "您好，本机上的备份路径无效，请重新输入！";
+inline constexpr char kLocalFolderIsNetwork[] =
+    "您好，本机上的备份路径，不能为网络路径，请重新输入！";
+inline constexpr char kLocalFolderNotWritable[] =
+    "您好，本机上的备份路径没有读写的权限，请设置相应的权限！";
+inline constexpr char kEnterRemoteFolder[] = "您好，请输入远程共享文件夹的路径！";
+inline constexpr char kRemoteFolderLocalOnSave[] =
+    "您好，远程共享文件夹的路径，不应该为本地路径，请重新输入！";
+inline constexpr char kShareUnreachable[] =
+    "您好，程序无法访问远程共享文件夹，请检查您的网络是否正常，以及您输入的访问帐号是否有误！";
+inline constexpr char kBackupTimeInvalid[] = "您好，定时备份时间输入非法，请重新输入！";
+inline constexpr char kKeepCountInvalid[] = "您好，备份个数输入非法，请重新输入！";
+inline constexpr char kChooseLocalOrRemote[] = "您至少要在本地备份和服务器备份中选择一项！";
+inline constexpr char kSaveOpenFailed[] = "系统在保存信息时发生错误，错误号：0004";
+// Followed by the database's error text.
+inline constexpr char kSaveWriteFailed[] = "系统在保存信息时出错，错误号：0006";
+// Followed by the error text.
+inline constexpr char kSaveFailed[] = "保存设置过程中发生错误，保存失败！";
+// Run log: the first save that switches the automatic service on; the guard
+// thread could not be started.
+inline constexpr char kServiceStarted[] = "服务启动成功！";
+inline constexpr char kGuardStartFailed[] = "创建SQL Server保护线程失败！";
+
+// The folder fields: Enter checks them, "浏览" chooses them.
+inline constexpr char kEnterLocalFolder[] = "您好，请输入在本机上的备份路径！";
+inline constexpr char kRemoteFolderIsLocal[] =
+    "您好，远程共享文件夹的路径，不能为本地路径，请重新输入！";
+inline constexpr char kRemoteFolderInvalid[] =
+    "您好，您输入的远程共享文件夹的路径无效，请重新输入！";
+inline constexpr char kRemoteFolderNotWritable[] =
+    "您好，远程共享文件夹没有读写的权限，请设置相应的权限！";
+inline constexpr char kBrowsePrompt[] = "请选择要添加的目录";
+inline constexpr char kBlankInChosenFolder[] =
+    "备份的目标文件夹名或路径中不能有空格，请尽量在硬盘根目录处新建备份文件夹!";
+
+// The archive password.
+inline constexpr char kOldPasswordWrong[] = "您好，旧密码输入错误，请重新输入密码！";
+inline constexpr char kPasswordForbiddenCharacter[] =
+    "您好，密码中不应该包含空格，-+/*?符号，请重新输入密码！";
+inline constexpr char kPasswordMismatch[] = "您好，新密码与确认密码不一致，请重新输入密码！";
+inline constexpr char kPasswordTooLong[] = "您好，密码位数不能超过31位，请重新输入密码！";
+inline constexpr char kPasswordSaved[] = "新的压缩包密码已保存!";
+inline constexpr char kPasswordCheckFailed[] = "您好，校验RAR压缩包密码时出错！";
+// Storing a new password failed: the old one stays in force. Followed by the
+// database's error text.
+inline constexpr char kPasswordNotSaved[] =
+    "您好，新的压缩包密码未能保存，原来的密码仍然有效，请稍后再试！\r发生错误可能的原因为：";
+
 }  // namespace veltora::ui_msg

@@ -188,6 +188,25 @@ TEST_F(SettingsDatabaseTest, FailedAccountListRewriteKeepsTheOldList) {
   EXPECT_FALSE(db.IsAccountNameStored("new.AIS"));
 }
 
+TEST_F(SettingsDatabaseTest, SavingListAndSettingsTogetherIsAllOrNothing) {
+  SettingsDatabase db = Open();
+  db.RewriteAccountList({{"1", "keep.AIS", "keep.AIS"}});
+  BaksetRow values = InitialSettings();
+  values.localDir = "/srv/bak";
+
+  // Without a settings row the list is not left rewritten either.
+  RawDb(DbPath()).Exec("delete from bakset");
+  EXPECT_THROW(db.SaveAccountListAndSettings({{"2", "new.AIS", "new.AIS"}}, values),
+               std::runtime_error);
+  EXPECT_EQ(db.LoadAccountList(), (std::vector<AccountListRow>{{"1", "keep.AIS", "keep.AIS"}}));
+
+  RawDb(DbPath()).Exec("insert into bakset(localDir) values('')");
+  db.SaveAccountListAndSettings({{"2", "b", "B"}, {"", "a", "A"}}, values, "pw'");
+  EXPECT_EQ(db.LoadAccountList(), (std::vector<AccountListRow>{{"2", "b", "B"}, {"", "a", "A"}}));
+  EXPECT_EQ(db.LoadSettings().localDir, "/srv/bak");
+  EXPECT_EQ(db.LoadSettings().rarpwd, "pw'");
+}
+
 TEST_F(SettingsDatabaseTest, AccountLookupsTakeQuotesLiterallyAndIgnoreLetterCase) {
   SettingsDatabase db = Open();
   db.RewriteAccountList({{"01'A", "O'Brien.AIS", "O'Brien.AIS"}, {"02", "plain.AIS", "plain"}});

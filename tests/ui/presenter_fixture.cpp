@@ -3,6 +3,27 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "settings/raw_db.h"
+
+namespace veltora {
+
+void PrintTo(const ShownMessage& m, std::ostream* os) {
+  const char* style = m.style == MessageStyle::kWarning  ? "warning"
+                      : m.style == MessageStyle::kNotice ? "notice"
+                                                         : "error";
+  *os << style << " \"" << m.text << "\"";
+}
+
+void PrintTo(const AccountListRow& r, std::ostream* os) {
+  *os << "{" << r.accountid << " | " << r.accountname << " | " << r.dbname << "}";
+}
+
+void PrintTo(const AccountSetEntry& e, std::ostream* os) {
+  *os << (e.ticked ? "[x] " : "[ ] ") << e.number << " | " << e.name << " | " << e.database;
+}
+
+}  // namespace veltora
+
 namespace veltora::testing {
 
 PresenterFixture::PresenterFixture() {
@@ -10,6 +31,37 @@ PresenterFixture::PresenterFixture() {
   std::filesystem::create_directories(standinFolder);
   InstallSettingsDatabase(VELTORA_BUILT_SETTINGS_DB, appFolder);
   sqlServer = std::make_unique<StandinSqlServerFactory>(standinFolder);
+}
+
+bool PresenterFixture::IsFolder(const std::string& folder) const {
+  if (std::find(shares.begin(), shares.end(), folder) != shares.end()) return true;
+  return !folder.starts_with("\\\\") && std::filesystem::is_directory(folder);
+}
+
+void PresenterFixture::FillSavableWindow() {
+  std::filesystem::create_directories(accountFolder);
+  std::filesystem::create_directories(backupFolder);
+  WriteFile(accountFolder + "/a.AIS", "a");
+  WriteFile(accountFolder + "/b.AIS", "b");
+  view.SetItemIndex(Control::kEdition, 0);
+  view.SetText(Control::kAccountFolder, accountFolder);
+  view.SetAccountRows({{false, "", "a.AIS", "a.AIS"}, {true, "", "b.AIS", "b.AIS"}});
+  view.SetText(Control::kSWinUser, "admin");
+  view.SetText(Control::kServerPath, backupFolder);
+}
+
+void PresenterFixture::MakeSqlServer(const std::string& catalogue,
+                                     const std::vector<AccountSetEntry>& accountSets) {
+  StandinSqlServer::CreateServer(standinFolder, {{sqlUser, sqlPassword}});
+  if (catalogue.empty()) return;
+  RawDb db(StandinSqlServer::CreateDatabase(standinFolder, catalogue));
+  db.Exec(
+      "CREATE TABLE t_ad_kdAccount_gl(FAcctID INTEGER, FAcctNumber TEXT, FAcctName TEXT, "
+      "FDBName TEXT)");
+  int id = 1;
+  for (const AccountSetEntry& e : accountSets)
+    db.Exec("INSERT INTO t_ad_kdAccount_gl VALUES (" + std::to_string(id++) + ", '" + e.number +
+            "', '" + e.name + "', '" + e.database + "')");
 }
 
 std::unique_ptr<SettingsDatabase> PresenterFixture::Db() const {
@@ -33,10 +85,10 @@ MainWindowServices PresenterFixture::Services() {
           },
       .wakeGuard = [this] { ++guardWakes; },
       .backupRunner = runner,
-      .folderExists = [](const std::string& f) { return std::filesystem::is_directory(f); },
+      .folderExists = [this](const std::string& f) { return IsFolder(f); },
       .isFolderWritable =
           [this](const std::string& f) {
-            return std::filesystem::is_directory(f) &&
+            return IsFolder(f) &&
                    std::find(unwritable.begin(), unwritable.end(), f) == unwritable.end();
           },
       .connectShare =

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,15 @@
 #include "ui/backup_runner.h"
 #include "ui/main_window_presenter.h"
 #include "ui/memory_view.h"
+
+namespace veltora {
+
+// Readable failures for the values the presenter tests compare.
+void PrintTo(const ShownMessage& m, std::ostream* os);
+void PrintTo(const AccountListRow& r, std::ostream* os);
+void PrintTo(const AccountSetEntry& e, std::ostream* os);
+
+}  // namespace veltora
 
 namespace veltora::testing {
 
@@ -58,6 +68,7 @@ struct PresenterFixture {
   std::vector<std::string> shareConnections;  // "share|user|password"
   bool shareAnswer = true;
   std::vector<std::string> unwritable;  // folders isFolderWritable refuses
+  std::vector<std::string> shares;      // \\server\share folders that exist
   AutostartRegistration autostart;
   bool registerAnswer = true;
   bool removeAnswer = true;
@@ -71,6 +82,24 @@ struct PresenterFixture {
   PresenterFixture();
   MainWindowServices Services();
   std::unique_ptr<SettingsDatabase> Db() const;
+
+  // A window that saves as it stands: edition "金蝶KIS迷你版", the account
+  // folder dir/accounts holding a.AIS and b.AIS with b.AIS ticked, server
+  // user "admin", the local backup folder dir/bak, remote backup off.
+  void FillSavableWindow();
+  std::string accountFolder = dir / "accounts";
+  std::string backupFolder = dir / "bak";
+
+  // The stand-in SQL Server with the login sqlUser / sqlPassword and, when
+  // `catalogue` is not empty, that Kingdee catalogue database holding these
+  // account sets (number, name, database; ticks ignored).
+  void MakeSqlServer(const std::string& catalogue = "",
+                     const std::vector<AccountSetEntry>& accountSets = {});
+  std::string sqlUser = "sa";
+  std::string sqlPassword = "pw'1";
+
+ private:
+  bool IsFolder(const std::string& folder) const;
 };
 
 }  // namespace veltora::testing

@@ -1,0 +1,38 @@
+// Small pieces the main window's handlers share; not part of the presenter's
+// interface.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "base/path.h"
+#include "base/text.h"
+
+namespace veltora::ui_detail {
+
+// The width of the account list's column "账套号": shown for the SQL
+// editions' numbers, hidden for the file editions (which have none).
+inline constexpr int kNumberColumnSqlWidth = 100;
+inline constexpr int kNumberColumnHidden = 0;
+
+// Runs a handler's body; an error ends it silently and leaves the window
+// usable. Handlers that name a message for an error catch it themselves.
+template <typename Body>
+void Guarded(Body&& body) noexcept {
+  try {
+    body();
+  } catch (...) {
+  }
+}
+
+// The whole number a field holds: an optional sign and digits, blanks around
+// allowed. A number too large for long long reads as the nearest one, so
+// that "99999999999999999999" in a keep-count field means "too many", never a
+// small number. Nothing when the text is no whole number.
+std::optional<long long> WholeNumber(std::string_view text);
+
+// Characters of a UTF-8 text (not bytes): a password's length limit counts
+// what the user typed.
+std::size_t CharacterCount(std::string_view text);
+
+}  // namespace veltora::ui_detail

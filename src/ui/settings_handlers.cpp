@@ -1,0 +1,476 @@
+// Loading the settings into the window, capturing the backup configuration
+// from it, and saving: the checks in their fixed order, one transaction for
+// the account list and the settings row, then the configuration applied.
+
+#include <algorithm>
+#include <exception>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "accounts/account_sets.h"
+#include "accounts/messages.h"
+#include "app/backup_configuration.h"
+#include "app/messages.h"
+#include "base/text.h"
+#include "ui/main_window_presenter.h"
+#include "ui/messages.h"
+#include "ui/presenter_support.h"
+
+namespace veltora {
+
+using namespace ui_detail;
+
+namespace {
+
+// Before the first scheduled start the last one is taken to lie this far back,
+// so that the next backup is the next occurrence of the time of day.
+constexpr double kNoLastBackupDays = 100.0;
+
+DateTime Now(const Clock& clock) { return ToDateTime(clock.LocalNow()); }
+
+std::string Digits(int value) { return std::to_string(value); }
+
+}  // namespace
+
+int MainWindowPresenter::SpinValue(Control control, int min, int max) const {
+  const auto value = WholeNumber(view_.Text(control));
+  if (!value) return min;
+  return static_cast<int>(std::clamp<long long>(*value, min, max));
+}
+
+int MainWindowPresenter::CompressionLevel() const {
+  const int count = view_.ItemCount(Control::kYSDJ);
+  const int index = view_.ItemIndex(Control::kYSDJ);
+  constexpr int kLevels = static_cast<int>(std::size(app_msg::kCompressionLevelNames));
+  if (count <= 0 || index < 0 || index >= kLevels) return 3;
+  return index;
+}
+
+SqlTimeouts MainWindowPresenter::TimeoutsFromView() const {
+  SqlTimeouts t;
+  t.connectSeconds = SpinValue(Control::kLJCS, kConnectTimeoutMin, kConnectTimeoutMax);
+  t.commandSeconds = SpinValue(Control::kZXCS, kCommandTimeoutMin, kCommandTimeoutMax);
+  return t;
+}
+
+std::string MainWindowPresenter::TrimField(Control control) {
+  std::string text = Trim(view_.Text(control));
+  view_.SetText(control, text);
+  return text;
+}
+
+void MainWindowPresenter::Refuse(const char* message, Control field) {
+  view_.ShowWarning(message);
+  view_.SelectAll(field);
+  view_.Focus(field);
+}
+
+void MainWindowPresenter::ShowNextBackupTime() {
+  schedule_.SetIntervalDays(SpinValue(Control::kBtDays, kIntervalDaysMin, kIntervalDaysMax));
+  schedule_.SetTimeFieldText(view_.Text(Control::kDTime));
+  if (schedule_.ComputeNextBackupTime(Now(s_.clock)))
+    view_.SetNextBackupText(NextBackupLabel(schedule_.NextBackupTime()));
+}
+
+// ---------------------------------------------------------------------------
+// Capturing the configuration
+
+void MainWindowPresenter::CaptureBackupConfiguration() {
+  BackupConfig c;
+  c.caption = app_msg::kWindowCaption;
+  const int edition = view_.ItemIndex(Control::kEdition);
+  c.edition = edition >= 0 && edition < kEditionCount ? edition : 0;
+  c.accountSets = view_.AccountRows();
+  c.accountFolder = view_.Text(Control::kAccountFolder);
+  c.localBackup = view_.Checked(Control::kChkServer);
+  c.remoteBackup = view_.Checked(Control::kChkShare);
+  c.localFolder = view_.Text(Control::kServerPath);
+  c.remoteFolder = view_.Text(Control::kClientPath);
+  c.sqlUser = view_.Text(Control::kDataUser);
+  c.sqlPassword = view_.Text(Control::kDataPassWord);
+  c.remoteUser = view_.Text(Control::kCWinUser);
+  c.remotePassword = view_.Text(Control::kCWinPassword);
+  c.keepCount = SpinValue(Control::kBakNum, 0, kKeepCountMax);
+  c.compressionLevel = CompressionLevel();
+  c.archivePassword = archivePassword_;
+  c.timeouts = TimeoutsFromView();
+  // The names themselves, not a joined text: a name may hold any separator.
+  for (const AccountSetEntry& entry : c.accountSets)
+    if (entry.ticked && !entry.name.empty()) c.selectedAccountSets.push_back(entry.name);
+  config_ = std::move(c);
+  schedule_.SetBackupTimeText(view_.Text(Control::kDTime));
+  s_.state.guardSwitch = view_.Checked(Control::kSafeCheck);
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+bool MainWindowPresenter::BtnLoadClick() {
+  try {
+    return LoadIntoView();
+  } catch (const std::exception& e) {
+    view_.ShowError(e.what());
+  } catch (...) {
+  }
+  return false;
+}
+
+bool MainWindowPresenter::LoadIntoView() {
+  std::unique_ptr<SettingsDatabase> db;
+  try {
+    db = s_.openSettings();
+  } catch (...) {
+    // Without its settings the program cannot go on.
+    view_.ShowNotice(ui_msg::kLoadOpenFailed);
+    view_.EndProgram();
+    return false;
+  }
+  const BaksetRow row = db->LoadSettings();
+  try {
+    db->MakeSpareCopy();
+  } catch (...) {
+    // The spare copy is a convenience; loading goes on without it.
+  }
+
+  const DateTime now = Now(s_.clock);
+  const int edition = row.softvernum >= 0 && row.softvernum < kEditionCount ? row.softvernum : 0;
+  view_.SetItemIndex(Control::kEdition, edition);
+  view_.SetText(Control::kAccountFolder, row.accountDir);
+  schedule_.SetLastBackupTime(row.lastbakday.value_or(now - kNoLastBackupDays));
+  view_.SetText(Control::kSWinUser, row.localuser);
+  view_.SetText(Control::kSWinPassword, row.localpwd);
+  view_.SetText(Control::kCWinUser, row.remoteuser);
+  view_.SetText(Control::kCWinPassword, row.remotepwd);
+  view_.SetChecked(Control::kSafeCheck, row.safecheck);
+  view_.SetChecked(Control::kChkServer, row.localbak);
+  view_.SetChecked(Control::kChkShare, row.remotebak);
+  view_.SetText(Control::kServerPath, row.localDir);
+  view_.SetText(Control::kClientPath, row.remoteDir);
+  view_.SetText(Control::kBakNum, Digits(std::clamp(row.bakfilenum, 0, kKeepCountMax)));
+  view_.SetItemIndex(Control::kYSDJ, CompressionLevelFromName(row.rarlevel));
+  view_.SetText(Control::kLJCS,
+                Digits(std::clamp(row.conout, kConnectTimeoutMin, kConnectTimeoutMax)));
+  view_.SetText(Control::kZXCS,
+                Digits(std::clamp(row.sqlout, kCommandTimeoutMin, kCommandTimeoutMax)));
+  view_.SetText(Control::kBtDays,
+                Digits(std::clamp(row.btwdays, kIntervalDaysMin, kIntervalDaysMax)));
+  archivePassword_ = row.rarpwd;
+
+  CaptureBackupConfiguration();
+  if (IsValidTimeText(row.baktime)) view_.SetText(Control::kDTime, NormalizeTimeText(row.baktime));
+  ShowNextBackupTime();
+  ClearPasswordGroup();
+
+  if (IsSqlEdition(edition)) {
+    view_.ShowAccountPage(AccountPage::kSqlServer);
+    view_.SetNumberColumnWidth(kNumberColumnSqlWidth);
+    view_.SetText(Control::kDataUser, Trim(row.sqluser));
+    view_.SetText(Control::kDataPassWord, row.sqlpwd);
+    if (!view_.Text(Control::kDataUser).empty()) DataCnClick();
+  } else {
+    view_.ShowAccountPage(AccountPage::kFolder);
+    view_.SetNumberColumnWidth(kNumberColumnHidden);
+    const std::string folder = Trim(row.accountDir);
+    view_.SetText(Control::kAccountFolder, folder);
+    if (!folder.empty()) {
+      if (!s_.folderExists(folder)) {
+        view_.ShowNotice(app_msg::kAccountFolderGone);
+        view_.SetAccountRows({});
+      } else {
+        view_.SetAccountRows(ListAisAccountSets(
+            folder, [&](const std::string& name) { return db->IsAccountNameStored(name); }));
+      }
+    }
+  }
+  // The configuration follows the list just built, not the one before it.
+  CaptureBackupConfiguration();
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Saving
+
+namespace {
+
+enum class Box { kWarning, kNotice };
+enum class Then { kStop, kGoOn };
+
+// One check of the save. `applies` null: always. `fails` may trim or put a
+// field into its normal form on its way, as the check says; `detail` is
+// appended to the message (the driver's text of a failed connection). A
+// check without a message has shown its own.
+struct SaveCheck {
+  std::function<bool()> applies = nullptr;
+  std::function<bool(std::string& detail)> fails = nullptr;
+  const char* message = nullptr;
+  Box box = Box::kWarning;
+  std::optional<Control> focus = std::nullopt;
+  bool select = false;
+  Then then = Then::kStop;
+};
+
+bool OutOfRange(const std::optional<long long>& value, long long min, long long max) {
+  return !value || *value < min || *value > max;
+}
+
+}  // namespace
+
+bool MainWindowPresenter::TrialConnection(std::string& error) const {
+  try {
+    auto cn = s_.sqlServer.Create(TimeoutsFromView());
+    cn->Connect(view_.Text(Control::kDataUser), view_.Text(Control::kDataPassWord), "master");
+    cn->Close();
+    return true;
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  return false;
+}
+
+bool MainWindowPresenter::BtnSaveClick() {
+  try {
+    return Save();
+  } catch (const std::exception& e) {
+    view_.ShowWarning(std::string(ui_msg::kSaveFailed) + e.what());
+  } catch (...) {
+    view_.ShowWarning(ui_msg::kSaveFailed);
+  }
+  return false;
+}
+
+bool MainWindowPresenter::Save() {
+  MainWindowView& v = view_;
+  const bool sqlEdition = IsSqlEdition(v.ItemIndex(Control::kEdition));
+  const auto sql = [sqlEdition] { return sqlEdition; };
+  const auto localOn = [&v] { return v.Checked(Control::kChkServer); };
+  const auto remoteOn = [&v] { return v.Checked(Control::kChkShare); };
+  const auto rows = [&v] { return v.AccountRows(); };
+  std::optional<std::string> newArchivePassword;
+
+  const SaveCheck checks[] = {
+      // Never under a running backup.
+      {.fails = [&](std::string&) { return s_.state.backupRunning.load(); },
+       .message = ui_msg::kSaveWhileBackupRuns},
+      // The SQL editions need their server; how that went shows at the trial
+      // connection below.
+      {.applies = sql,
+       .fails =
+           [&](std::string&) {
+             Guarded([&] {
+               if (s_.ensureSqlServerRunning) s_.ensureSqlServerRunning();
+             });
+             return false;
+           }},
+      {.fails = [&](std::string&) { return rows().empty(); },
+       .message = ui_msg::kChooseAccountSets,
+       .box = Box::kNotice},
+      // A level list without a choice gets the standard level.
+      {.fails =
+           [&](std::string&) {
+             if (v.ItemCount(Control::kYSDJ) > 0 &&
+                 CompressionLevel() != v.ItemIndex(Control::kYSDJ))
+               v.SetItemIndex(Control::kYSDJ, 3);
+             return false;
+           }},
+      // The password group shows its own messages.
+      {.applies = [&v] { return v.Checked(Control::kPasswordGroup); },
+       .fails =
+           [&](std::string&) {
+             newArchivePassword = CheckArchivePasswordForSave();
+             return !newArchivePassword.has_value();
+           }},
+      // The SQL editions: time-outs, login.
+      {.applies = sql,
+       .fails =
+           [&](std::string&) {
+             return OutOfRange(WholeNumber(v.Text(Control::kLJCS)), kConnectTimeoutMin,
+                               kConnectTimeoutMax);
+           },
+       .message = ui_msg::kConnectTimeoutInvalid,
+       .focus = Control::kLJCS},
+      {.applies = sql,
+       .fails =
+           [&](std::string&) {
+             return OutOfRange(WholeNumber(v.Text(Control::kZXCS)), kCommandTimeoutMin,
+                               kCommandTimeoutMax);
+           },
+       .message = ui_msg::kCommandTimeoutInvalid,
+       .focus = Control::kZXCS},
+      {.applies = sql,
+       .fails = [&](std::string&) { return Trim(v.Text(Control::kDataUser)).empty(); },
+       .message = accounts_msg::kEnterSqlUser,
+       .focus = Control::kDataUser},
+      {.applies = sql,
+       .fails = [&](std::string& detail) { return !TrialConnection(detail); },
+       .message = accounts_msg::kCannotConnect,
+       .focus = Control::kDataUser},
+      {.fails =
+           [&](std::string&) {
+             const auto all = rows();
+             return std::none_of(all.begin(), all.end(), [](const auto& e) { return e.ticked; });
+           },
+       .message = ui_msg::kChooseAccountSets,
+       .box = Box::kNotice},
+      // The boxes are trimmed whether or not their switch is on.
+      {.fails = [&](std::string&) { return TrimField(Control::kSWinUser).empty() && localOn(); },
+       .message = ui_msg::kEnterServerUser,
+       .focus = Control::kSWinUser},
+      {.fails = [&](std::string&) { return TrimField(Control::kCWinUser).empty() && remoteOn(); },
+       .message = ui_msg::kEnterRemoteUser,
+       .focus = Control::kCWinUser},
+      {.fails = [&](std::string&) { return TrimField(Control::kServerPath).empty() && localOn(); },
+       .message = ui_msg::kEnterServerFolder,
+       .focus = Control::kServerPath},
+      // The local folder: it exists, is no share, takes a test folder.
+      {.applies = localOn,
+       .fails = [&](std::string&) { return !s_.folderExists(v.Text(Control::kServerPath)); },
+       .message = ui_msg::kLocalFolderInvalid,
+       .focus = Control::kServerPath,
+       .select = true},
+      {.applies = localOn,
+       .fails = [&](std::string&) { return IsSharePath(v.Text(Control::kServerPath)); },
+       .message = ui_msg::kLocalFolderIsNetwork,
+       .focus = Control::kServerPath,
+       .select = true},
+      {.applies = localOn,
+       .fails = [&](std::string&) { return !s_.isFolderWritable(v.Text(Control::kServerPath)); },
+       .message = ui_msg::kLocalFolderNotWritable,
+       .focus = Control::kServerPath,
+       .select = true},
+      // A remote backup without a folder is saved all the same, with a word.
+      {.fails = [&](std::string&) { return TrimField(Control::kClientPath).empty() && remoteOn(); },
+       .message = ui_msg::kEnterRemoteFolder,
+       .then = Then::kGoOn},
+      {.applies = [&] { return remoteOn() && !v.Text(Control::kClientPath).empty(); },
+       .fails = [&](std::string&) { return !IsSharePath(v.Text(Control::kClientPath)); },
+       .message = ui_msg::kRemoteFolderLocalOnSave,
+       .focus = Control::kClientPath,
+       .select = true},
+      // The share may be down today; the save goes on.
+      {.applies = [&] { return remoteOn() && IsSharePath(v.Text(Control::kClientPath)); },
+       .fails =
+           [&](std::string&) {
+             return !s_.connectShare(v.Text(Control::kClientPath), v.Text(Control::kCWinUser),
+                                     v.Text(Control::kCWinPassword));
+           },
+       .message = ui_msg::kShareUnreachable,
+       .then = Then::kGoOn},
+      // A valid time is written back in its normal form and used at once.
+      {.fails =
+           [&](std::string&) {
+             const std::string text = v.Text(Control::kDTime);
+             if (!IsValidTimeText(text)) return true;
+             v.SetText(Control::kDTime, NormalizeTimeText(text));
+             schedule_.SetBackupTimeText(v.Text(Control::kDTime));
+             return false;
+           },
+       .message = ui_msg::kBackupTimeInvalid,
+       .focus = Control::kDTime,
+       .select = true},
+      {.fails =
+           [&](std::string&) {
+             return OutOfRange(WholeNumber(v.Text(Control::kBakNum)), 0, kKeepCountMax);
+           },
+       .message = ui_msg::kKeepCountInvalid,
+       .focus = Control::kBakNum},
+      {.fails = [&](std::string&) { return !localOn() && !remoteOn(); },
+       .message = ui_msg::kChooseLocalOrRemote,
+       .box = Box::kNotice},
+  };
+
+  for (const SaveCheck& check : checks) {
+    if (check.applies && !check.applies()) continue;
+    std::string detail;
+    if (!check.fails(detail)) continue;
+    if (check.message != nullptr) {
+      const std::string text = check.message + detail;
+      if (check.box == Box::kWarning)
+        v.ShowWarning(text);
+      else
+        v.ShowNotice(text);
+    }
+    if (check.focus) {
+      if (check.select) v.SelectAll(*check.focus);
+      v.Focus(*check.focus);
+    }
+    if (check.then == Then::kStop) return false;
+  }
+
+  // Writing: the account list and the settings row in one transaction, so a
+  // failure leaves both as they were.
+  std::vector<AccountListRow> accountList;
+  for (const AccountSetEntry& entry : v.AccountRows())
+    if (entry.ticked) accountList.push_back({entry.number, entry.name, entry.database});
+  const BaksetRow values = SettingsFromView();
+  std::unique_ptr<SettingsDatabase> db;
+  try {
+    db = s_.openSettings();
+  } catch (...) {
+    v.ShowNotice(ui_msg::kSaveOpenFailed);
+    return false;
+  }
+  try {
+    if (newArchivePassword)
+      db->SaveAccountListAndSettings(accountList, values, *newArchivePassword);
+    else
+      db->SaveAccountListAndSettings(accountList, values);
+  } catch (const std::exception& e) {
+    v.ShowNotice(std::string(ui_msg::kSaveWriteFailed) + e.what());
+    return false;
+  }
+  db.reset();
+
+  ApplySavedSettings(newArchivePassword);
+  return true;
+}
+
+BaksetRow MainWindowPresenter::SettingsFromView() const {
+  const MainWindowView& v = view_;
+  BaksetRow r;
+  const int edition = v.ItemIndex(Control::kEdition);
+  r.softvernum = edition >= 0 && edition < kEditionCount ? edition : 0;
+  r.accountDir = v.Text(Control::kAccountFolder);
+  r.sqluser = v.Text(Control::kDataUser);
+  r.sqlpwd = v.Text(Control::kDataPassWord);
+  r.localuser = v.Text(Control::kSWinUser);
+  r.localpwd = v.Text(Control::kSWinPassword);
+  r.remoteuser = v.Text(Control::kCWinUser);
+  r.remotepwd = v.Text(Control::kCWinPassword);
+  r.localbak = v.Checked(Control::kChkServer);
+  r.remotebak = v.Checked(Control::kChkShare);
+  r.localDir = v.Text(Control::kServerPath);
+  r.remoteDir = v.Text(Control::kClientPath);
+  r.bakfilenum = SpinValue(Control::kBakNum, 0, kKeepCountMax);
+  r.rarlevel = app_msg::kCompressionLevelNames[CompressionLevel()];
+  r.baktime = v.Text(Control::kDTime);
+  const SqlTimeouts timeouts = TimeoutsFromView();
+  r.conout = timeouts.connectSeconds;
+  r.sqlout = timeouts.commandSeconds;
+  r.btwdays = SpinValue(Control::kBtDays, kIntervalDaysMin, kIntervalDaysMax);
+  r.safecheck = v.Checked(Control::kSafeCheck);
+  return r;
+}
+
+void MainWindowPresenter::ApplySavedSettings(const std::optional<std::string>& newArchivePassword) {
+  // Only now, with the password stored, does it protect the archives.
+  if (newArchivePassword) PutArchivePasswordInForce(*newArchivePassword);
+  ClearPasswordGroup();
+  const bool guardWasOn = s_.state.guardSwitch;
+  CaptureBackupConfiguration();
+
+  if (!s_.state.configured.exchange(true)) s_.runLog.Append(ui_msg::kServiceStarted);
+
+  if (view_.Checked(Control::kSafeCheck)) {
+    // startGuard claims the guard-running flag itself (one exchange), so a
+    // second save while the first guard starts up never makes a second one.
+    if (!s_.state.guardRunning && s_.startGuard && !s_.startGuard())
+      s_.runLog.Append(ui_msg::kGuardStartFailed);
+  } else if (guardWasOn && s_.wakeGuard) {
+    s_.wakeGuard();  // the guard sees its switch cleared now, not after its wait
+  }
+}
+
+}  // namespace veltora

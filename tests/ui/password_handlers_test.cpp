@@ -1,0 +1,226 @@
+// The archive-password group: Enter in its three fields, storing a new
+// password, and the check the save runs while the group is ticked.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "ui/presenter_fixture.h"
+
+namespace veltora {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::PresenterFixture;
+
+const char kOldWrong[] = "您好，旧密码输入错误，请重新输入密码！";
+const char kForbidden[] = "您好，密码中不应该包含空格，-+/*?符号，请重新输入密码！";
+const char kMismatch[] = "您好，新密码与确认密码不一致，请重新输入密码！";
+const char kTooLong[] = "您好，密码位数不能超过31位，请重新输入密码！";
+const char kSaved[] = "新的压缩包密码已保存!";
+
+// A presenter that has loaded the stored password `inForce`, with the group
+// ticked and the three entries typed.
+struct PasswordScene {
+  explicit PasswordScene(const std::string& inForce) {
+    f.Db()->UpdateArchivePassword(inForce);
+    p.BtnLoadClick();
+  }
+  void Type(const std::string& oldEntry, const std::string& newEntry,
+            const std::string& confirmEntry) {
+    f.view.SetChecked(Control::kPasswordGroup, true);
+    p.bsSkinGroupBox8Checked();
+    f.view.SetText(Control::kROPWD, oldEntry);
+    f.view.SetText(Control::kRNPWD, newEntry);
+    f.view.SetText(Control::kRQPWD, confirmEntry);
+  }
+  std::string Stored() { return f.Db()->LoadSettings().rarpwd; }
+
+  PresenterFixture f;
+  MainWindowPresenter p{f.view, f.Services()};
+};
+
+std::string Repeat(const std::string& piece, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+TEST(ArchivePassword, EnterInTheConfirmFieldStoresAnAcceptedPasswordAtOnce) {
+  struct Case {
+    const char* name;
+    std::string oldEntry, newEntry, confirmEntry;
+    MessageStyle style;
+    const char* message;
+    std::optional<Control> field;  // refused: the field selected and focused
+    std::string inForce;           // the password afterwards
+  };
+  const Case cases[] = {
+      {"31 characters", "Old1", Repeat("a", 31), Repeat("a", 31), MessageStyle::kNotice, kSaved,
+       std::nullopt, Repeat("a", 31)},
+      {"31 Chinese characters", "Old1", Repeat("密", 31), Repeat("密", 31), MessageStyle::kNotice,
+       kSaved, std::nullopt, Repeat("密", 31)},
+      {"empty: archives without a password", "Old1", "", "", MessageStyle::kNotice, kSaved,
+       std::nullopt, ""},
+      {"32 characters", "Old1", Repeat("a", 32), Repeat("a", 32), MessageStyle::kWarning, kTooLong,
+       Control::kRQPWD, "Old1"},
+      {"letter case differs", "Old1", "abcD", "abcd", MessageStyle::kWarning, kMismatch,
+       Control::kRQPWD, "Old1"},
+      {"old entry in another case", "old1", "x", "x", MessageStyle::kWarning, kOldWrong,
+       Control::kROPWD, "Old1"},
+      {"blank", "Old1", "a b", "a b", MessageStyle::kWarning, kForbidden, Control::kRQPWD, "Old1"},
+      {"minus", "Old1", "a-b", "a-b", MessageStyle::kWarning, kForbidden, Control::kRQPWD, "Old1"},
+      {"forbidden only in the new entry", "Old1", "a*b", "ab", MessageStyle::kWarning, kMismatch,
+       Control::kRQPWD, "Old1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PasswordScene s("Old1");
+    s.Type(c.oldEntry, c.newEntry, c.confirmEntry);
+    s.f.view.ClearFocus();
+
+    s.p.FieldEnter(Control::kRQPWD);
+
+    EXPECT_THAT(s.f.view.messages(), ElementsAre(ShownMessage{c.style, c.message}));
+    EXPECT_EQ(s.p.ArchivePassword(), c.inForce);
+    EXPECT_EQ(s.Stored(), c.inForce);
+    EXPECT_EQ(s.f.view.focus(), c.field);
+    EXPECT_EQ(s.f.view.selected(), c.field);
+    // Accepted: the group closes and empties; refused: the entries stay.
+    EXPECT_EQ(s.f.view.Checked(Control::kPasswordGroup), c.field.has_value());
+    EXPECT_EQ(s.f.view.Text(Control::kRNPWD), c.field ? c.newEntry : "");
+  }
+}
+
+TEST(ArchivePassword, WithNoneInForceTheOldFieldIsClosedAndTheFirstPasswordIsStored) {
+  PasswordScene s("");
+  EXPECT_FALSE(s.f.view.Enabled(Control::kROPWD));
+
+  s.Type("", "abc", "abc");
+  EXPECT_FALSE(s.f.view.Enabled(Control::kROPWD));
+  EXPECT_TRUE(s.f.view.Enabled(Control::kRNPWD));
+  s.p.FieldEnter(Control::kRQPWD);
+
+  EXPECT_THAT(s.f.view.messages(), ElementsAre(ShownMessage{MessageStyle::kNotice, kSaved}));
+  EXPECT_EQ(s.Stored(), "abc");
+  EXPECT_FALSE(s.f.view.Checked(Control::kPasswordGroup));
+  EXPECT_FALSE(s.f.view.Enabled(Control::kRNPWD));
+  EXPECT_TRUE(s.f.view.Enabled(Control::kROPWD));
+}
+
+TEST(ArchivePassword, AStoreThatFailsKeepsTheOldPasswordAndSaysSo) {
+  PasswordScene s("Old1");
+  s.Type("Old1", "new", "new");
+  const std::string db = SettingsDatabasePath(s.f.appFolder);
+  std::filesystem::rename(db, db + ".away");
+
+  s.p.FieldEnter(Control::kRQPWD);
+
+  ASSERT_EQ(s.f.view.messages().size(), 1u);
+  EXPECT_EQ(s.f.view.messages()[0].style, MessageStyle::kWarning);
+  EXPECT_THAT(s.f.view.messages()[0].text,
+              ::testing::StartsWith("您好，新的压缩包密码未能保存，原来的密码仍然有效，请稍后再试！"
+                                    "\r发生错误可能的原因为："));
+  EXPECT_EQ(s.p.ArchivePassword(), "Old1");
+  EXPECT_EQ(s.p.Configuration().archivePassword, "Old1");
+  EXPECT_TRUE(s.f.view.Checked(Control::kPasswordGroup));
+  EXPECT_EQ(s.f.view.Text(Control::kRQPWD), "new");
+}
+
+TEST(ArchivePassword, EnterInTheOldAndNewFieldsChecksAndMovesOn) {
+  struct Case {
+    const char* name;
+    Control field;
+    std::string oldEntry, newEntry;
+    const char* message;  // nullptr: moved on
+    Control focus;
+  } cases[] = {
+      {"old right", Control::kROPWD, "Old1", "", nullptr, Control::kRNPWD},
+      {"old wrong", Control::kROPWD, "Old", "", kOldWrong, Control::kROPWD},
+      {"new fine", Control::kRNPWD, "Old1", "new", nullptr, Control::kRQPWD},
+      {"new with old wrong", Control::kRNPWD, "x", "new", kOldWrong, Control::kROPWD},
+      {"new with slash", Control::kRNPWD, "Old1", "a/b", kForbidden, Control::kRNPWD},
+      {"new too long", Control::kRNPWD, "Old1", Repeat("b", 32), kTooLong, Control::kRNPWD},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PasswordScene s("Old1");
+    s.Type(c.oldEntry, c.newEntry, "");
+
+    s.p.FieldEnter(c.field);
+
+    if (c.message)
+      EXPECT_THAT(s.f.view.messages(),
+                  ElementsAre(ShownMessage{MessageStyle::kWarning, c.message}));
+    else
+      EXPECT_TRUE(s.f.view.messages().empty());
+    EXPECT_EQ(s.f.view.focus(), c.focus);
+    EXPECT_EQ(s.f.view.selected(), c.focus);
+    EXPECT_EQ(s.p.ArchivePassword(), "Old1");
+  }
+}
+
+TEST(ArchivePassword, TheSaveChecksTheGroupInItsOwnOrder) {
+  struct Case {
+    const char* name;
+    std::string oldEntry, newEntry, confirmEntry;
+    const char* message;
+    Control field;
+  } cases[] = {
+      {"old wrong", "Old2", "a", "a", kOldWrong, Control::kROPWD},
+      {"new forbidden", "Old1", "a?", "a?", kForbidden, Control::kRNPWD},
+      {"confirm forbidden", "Old1", "ab", "a+", kForbidden, Control::kRQPWD},
+      {"mismatch", "Old1", "ab", "ac", kMismatch, Control::kRQPWD},
+      {"new too long", "Old1", Repeat("c", 32), Repeat("c", 32), kTooLong, Control::kRNPWD},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PasswordScene s("Old1");
+    s.f.FillSavableWindow();
+    s.Type(c.oldEntry, c.newEntry, c.confirmEntry);
+
+    EXPECT_FALSE(s.p.BtnSaveClick());
+
+    EXPECT_THAT(s.f.view.messages(), ElementsAre(ShownMessage{MessageStyle::kWarning, c.message}));
+    EXPECT_EQ(s.f.view.focus(), c.field);
+    EXPECT_EQ(s.f.view.selected(), c.field);
+    EXPECT_EQ(s.Stored(), "Old1");
+  }
+}
+
+TEST(ArchivePassword, ASavedPasswordIsInForceOnlyOnceTheSaveHasStoredIt) {
+  PasswordScene s("Old1");
+  s.f.FillSavableWindow();
+  s.Type("Old1", "\tNew2", "\tNew2");
+  // A later check stops the save: the old password stays, the entries too.
+  s.f.view.SetText(Control::kDTime, "99:00:00");
+  EXPECT_FALSE(s.p.BtnSaveClick());
+  EXPECT_EQ(s.p.ArchivePassword(), "Old1");
+  EXPECT_EQ(s.Stored(), "Old1");
+  EXPECT_TRUE(s.f.view.Checked(Control::kPasswordGroup));
+  EXPECT_EQ(s.f.view.Text(Control::kRNPWD), "\tNew2");
+
+  s.f.view.SetText(Control::kDTime, "01:30:00");
+  ASSERT_TRUE(s.p.BtnSaveClick());
+  EXPECT_EQ(s.p.ArchivePassword(), "New2");
+  EXPECT_EQ(s.p.Configuration().archivePassword, "New2");
+  EXPECT_EQ(s.Stored(), "New2");
+  EXPECT_FALSE(s.f.view.Checked(Control::kPasswordGroup));
+  EXPECT_EQ(s.f.view.Text(Control::kRNPWD), "");
+}
+
+TEST(ArchivePassword, AnUntickedGroupTakesNoEnter) {
+  PasswordScene s("");
+  s.Type("", "abc", "abc");
+  s.f.view.SetChecked(Control::kPasswordGroup, false);
+
+  s.p.FieldEnter(Control::kRQPWD);
+
+  EXPECT_TRUE(s.f.view.messages().empty());
+  EXPECT_EQ(s.Stored(), "");
+}
+
+}  // namespace
+}  // namespace veltora

@@ -1,0 +1,555 @@
+// Loading, capturing and saving the settings of the main window, against the
+// real settings database of a temporary application folder.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings/raw_db.h"
+#include "ui/presenter_fixture.h"
+
+namespace veltora {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::PresenterFixture;
+using testing::RawDb;
+
+std::vector<std::string> Names(const std::vector<AccountSetEntry>& rows, bool tickedOnly) {
+  std::vector<std::string> names;
+  for (const auto& r : rows)
+    if (r.ticked || !tickedOnly) names.push_back(r.name);
+  return names;
+}
+
+int Count(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+void UseSqlEdition(PresenterFixture& f) {
+  f.MakeSqlServer();
+  f.view.SetItemIndex(Control::kEdition, 2);
+  f.view.SetAccountRows({{true, "001", "Alpha", "AIS001"}});
+  f.view.SetText(Control::kDataUser, f.sqlUser);
+  f.view.SetText(Control::kDataPassWord, f.sqlPassword);
+}
+
+// ---------------------------------------------------------------------------
+// Saving
+
+TEST(SaveSettings, EachCheckStopsTheSaveWithItsMessageAndFocusAndStoresNothing) {
+  struct Case {
+    const char* name;
+    std::function<void(PresenterFixture&)> arrange;
+    MessageStyle style;
+    std::string text;
+    std::optional<Control> focus;
+    bool selected;
+  };
+  const std::string missing = "/no/such/folder";
+  const Case cases[] = {
+      {"a backup runs", [](auto& f) { f.state.backupRunning = true; }, MessageStyle::kWarning,
+       "您好，备份线程正在运行，您可能暂时无法保存设置，请等待备份线程结束后，再执行保存操作！",
+       std::nullopt, false},
+      {"empty list", [](auto& f) { f.view.SetAccountRows({}); }, MessageStyle::kNotice,
+       "请设置需要备份的账套!", std::nullopt, false},
+      {"archive password refused",
+       [](auto& f) {
+         f.view.SetChecked(Control::kPasswordGroup, true);
+         f.view.SetText(Control::kROPWD, "not the old one");
+       },
+       MessageStyle::kWarning, "您好，旧密码输入错误，请重新输入密码！", Control::kROPWD, true},
+      {"connection time-out 6",
+       [](auto& f) {
+         UseSqlEdition(f);
+         f.view.SetText(Control::kLJCS, "6");
+       },
+       MessageStyle::kWarning, "您好，数据库连接超时时间输入非法，请重新输入！(建议：10-60秒)",
+       Control::kLJCS, false},
+      {"connection time-out 3601",
+       [](auto& f) {
+         UseSqlEdition(f);
+         f.view.SetText(Control::kLJCS, "3601");
+       },
+       MessageStyle::kWarning, "您好，数据库连接超时时间输入非法，请重新输入！(建议：10-60秒)",
+       Control::kLJCS, false},
+      {"command time-out 29",
+       [](auto& f) {
+         UseSqlEdition(f);
+         f.view.SetText(Control::kZXCS, "29");
+       },
+       MessageStyle::kWarning, "您好，SQL命令执行超时时间输入非法，请重新输入！(建议：2500-9000秒)",
+       Control::kZXCS, false},
+      {"no SQL user",
+       [](auto& f) {
+         UseSqlEdition(f);
+         f.view.SetText(Control::kDataUser, " ");
+       },
+       MessageStyle::kWarning, "您好，请输入连接数据库的用户名！", Control::kDataUser, false},
+      {"trial connection refused",
+       [](auto& f) {
+         UseSqlEdition(f);
+         f.view.SetText(Control::kDataPassWord, "wrong");
+       },
+       MessageStyle::kWarning,
+       "您好，程序无法与数据库建立连接，请检查用户名或密码是否输入有误，或者SQL "
+       "Server服务是否启动！\r发生错误可能的原因为：Login failed for user 'sa'.",
+       Control::kDataUser, false},
+      {"nothing ticked",
+       [](auto& f) {
+         f.view.SetAccountRows({{false, "", "a.AIS", "a.AIS"}});
+       },
+       MessageStyle::kNotice, "请设置需要备份的账套!", std::nullopt, false},
+      {"no server user", [](auto& f) { f.view.SetText(Control::kSWinUser, " \t"); },
+       MessageStyle::kWarning, "您好，请输入登录服务器上Windows系统的用户名！", Control::kSWinUser,
+       false},
+      {"no remote user",
+       [](auto& f) {
+         f.view.SetChecked(Control::kChkShare, true);
+         f.view.SetText(Control::kClientPath, "\\\\server\\share");
+       },
+       MessageStyle::kWarning, "您好，请输入访问远程共享文件夹的用户名！", Control::kCWinUser,
+       false},
+      {"no local folder", [](auto& f) { f.view.SetText(Control::kServerPath, "  "); },
+       MessageStyle::kWarning, "您好，请输入在服务器上的备份路径！", Control::kServerPath, false},
+      {"local folder missing", [&](auto& f) { f.view.SetText(Control::kServerPath, missing); },
+       MessageStyle::kWarning, "您好，本机上的备份路径无效，请重新输入！", Control::kServerPath,
+       true},
+      {"local folder on a share",
+       [](auto& f) {
+         f.shares.push_back("\\\\server\\bak");
+         f.view.SetText(Control::kServerPath, "\\\\server\\bak");
+       },
+       MessageStyle::kWarning, "您好，本机上的备份路径，不能为网络路径，请重新输入！",
+       Control::kServerPath, true},
+      {"local folder not writable", [](auto& f) { f.unwritable.push_back(f.backupFolder); },
+       MessageStyle::kWarning, "您好，本机上的备份路径没有读写的权限，请设置相应的权限！",
+       Control::kServerPath, true},
+      {"remote folder is local",
+       [](auto& f) {
+         f.view.SetChecked(Control::kChkShare, true);
+         f.view.SetText(Control::kCWinUser, "u");
+         f.view.SetText(Control::kClientPath, "D:\\share");
+       },
+       MessageStyle::kWarning, "您好，远程共享文件夹的路径，不应该为本地路径，请重新输入！",
+       Control::kClientPath, true},
+      {"backup time 25:00:00", [](auto& f) { f.view.SetText(Control::kDTime, "25:00:00"); },
+       MessageStyle::kWarning, "您好，定时备份时间输入非法，请重新输入！", Control::kDTime, true},
+      {"keep count 501", [](auto& f) { f.view.SetText(Control::kBakNum, "501"); },
+       MessageStyle::kWarning, "您好，备份个数输入非法，请重新输入！", Control::kBakNum, false},
+      {"keep count -1", [](auto& f) { f.view.SetText(Control::kBakNum, "-1"); },
+       MessageStyle::kWarning, "您好，备份个数输入非法，请重新输入！", Control::kBakNum, false},
+      {"keep count no number", [](auto& f) { f.view.SetText(Control::kBakNum, "7x"); },
+       MessageStyle::kWarning, "您好，备份个数输入非法，请重新输入！", Control::kBakNum, false},
+      {"neither local nor remote", [](auto& f) { f.view.SetChecked(Control::kChkServer, false); },
+       MessageStyle::kNotice, "您至少要在本地备份和服务器备份中选择一项！", std::nullopt, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PresenterFixture f;
+    f.FillSavableWindow();
+    c.arrange(f);
+    MainWindowPresenter p(f.view, f.Services());
+    const BaksetRow settingsBefore = f.Db()->LoadSettings();
+    const auto listBefore = f.Db()->LoadAccountList();
+
+    EXPECT_FALSE(p.BtnSaveClick());
+
+    EXPECT_THAT(f.view.messages(), ElementsAre(ShownMessage{c.style, c.text}));
+    EXPECT_EQ(f.view.focus(), c.focus);
+    EXPECT_EQ(f.view.selected(), c.selected ? c.focus : std::nullopt);
+    EXPECT_EQ(f.Db()->LoadSettings(), settingsBefore);
+    EXPECT_EQ(f.Db()->LoadAccountList(), listBefore);
+    EXPECT_FALSE(f.state.configured);
+    EXPECT_EQ(f.guardStarts, 0);
+    EXPECT_TRUE(f.log.lines().empty());
+  }
+}
+
+TEST(SaveSettings, AMissingRemoteFolderOrAnUnreachableShareIsToldAndTheSaveGoesOn) {
+  struct Case {
+    const char* name;
+    const char* remoteFolder;
+    bool shareAnswer;
+    const char* warning;
+    std::vector<std::string> shareConnections;
+  } cases[] = {
+      {"no remote folder", " ", true, "您好，请输入远程共享文件夹的路径！", {}},
+      {"share unreachable",
+       "\\\\server\\share",
+       false,
+       "您好，程序无法访问远程共享文件夹，请检查您的网络是否正常，以及您输入的访问帐号是否有误！",
+       {"\\\\server\\share|u|p w"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PresenterFixture f;
+    f.FillSavableWindow();
+    f.view.SetChecked(Control::kChkShare, true);
+    f.view.SetText(Control::kCWinUser, "u");
+    f.view.SetText(Control::kCWinPassword, "p w");
+    f.view.SetText(Control::kClientPath, c.remoteFolder);
+    f.shareAnswer = c.shareAnswer;
+    MainWindowPresenter p(f.view, f.Services());
+
+    EXPECT_TRUE(p.BtnSaveClick());
+
+    EXPECT_THAT(f.view.messages(), ElementsAre(ShownMessage{MessageStyle::kWarning, c.warning}));
+    EXPECT_EQ(f.shareConnections, c.shareConnections);
+    const BaksetRow stored = f.Db()->LoadSettings();
+    EXPECT_TRUE(stored.remotebak);
+    EXPECT_EQ(stored.remoteDir, f.view.Text(Control::kClientPath));
+    EXPECT_TRUE(f.state.configured);
+  }
+}
+
+TEST(SaveSettings, StoresAppliesAndSwitchesTheServiceAndTheGuardOnOnce) {
+  PresenterFixture f;
+  f.FillSavableWindow();
+  f.view.SetText(Control::kSWinPassword, "it's");
+  f.view.SetText(Control::kDTime, " 7: 5: 0");
+  f.view.SetText(Control::kBakNum, "500");
+  f.view.SetText(Control::kBtDays, "3");
+  f.view.SetItemIndex(Control::kYSDJ, -1);
+  f.view.SetChecked(Control::kSafeCheck, true);
+  MainWindowPresenter p(f.view, f.Services());
+
+  ASSERT_TRUE(p.BtnSaveClick());
+
+  EXPECT_TRUE(f.view.messages().empty());
+  const BaksetRow stored = f.Db()->LoadSettings();
+  EXPECT_EQ(stored.softvernum, 0);
+  EXPECT_EQ(stored.accountDir, f.accountFolder);
+  EXPECT_EQ(stored.localuser, "admin");
+  EXPECT_EQ(stored.localpwd, "it's");
+  EXPECT_TRUE(stored.localbak);
+  EXPECT_FALSE(stored.remotebak);
+  EXPECT_EQ(stored.localDir, f.backupFolder);
+  EXPECT_EQ(stored.bakfilenum, 500);
+  EXPECT_EQ(stored.rarlevel, "标准");
+  EXPECT_EQ(stored.baktime, "07:05:00");
+  EXPECT_EQ(stored.conout, 27);
+  EXPECT_EQ(stored.sqlout, 1800);
+  EXPECT_EQ(stored.btwdays, 3);
+  EXPECT_TRUE(stored.safecheck);
+  EXPECT_THAT(f.Db()->LoadAccountList(), ElementsAre(AccountListRow{"", "b.AIS", "b.AIS"}));
+  EXPECT_EQ(f.view.Text(Control::kDTime), "07:05:00");
+  EXPECT_EQ(f.view.ItemIndex(Control::kYSDJ), 3);
+  EXPECT_EQ(p.schedule().BackupTimeText(), "07:05:00");
+  EXPECT_THAT(p.Configuration().selectedAccountSets, ElementsAre("b.AIS"));
+  EXPECT_EQ(p.Configuration().keepCount, 500);
+  EXPECT_TRUE(f.state.configured);
+  EXPECT_TRUE(f.state.guardSwitch);
+
+  // A second save finds the service on and the guard running.
+  f.view.SetAccountRows({{true, "", "a.AIS", "a.AIS"}, {false, "", "b.AIS", "b.AIS"}});
+  ASSERT_TRUE(p.BtnSaveClick());
+  EXPECT_THAT(f.Db()->LoadAccountList(), ElementsAre(AccountListRow{"", "a.AIS", "a.AIS"}));
+  EXPECT_EQ(Count(f.log.lines(), "服务启动成功！"), 1);
+  EXPECT_EQ(f.guardStarts, 1);
+  EXPECT_TRUE(f.runner.starts.empty());
+
+  // Switching the guard off clears its switch and wakes it to end.
+  f.view.SetChecked(Control::kSafeCheck, false);
+  ASSERT_TRUE(p.BtnSaveClick());
+  EXPECT_FALSE(f.state.guardSwitch);
+  EXPECT_EQ(f.guardWakes, 1);
+  EXPECT_EQ(f.guardStarts, 1);
+}
+
+TEST(SaveSettings, AGuardThatCannotStartIsLoggedAndTheSaveStands) {
+  PresenterFixture f;
+  f.FillSavableWindow();
+  f.view.SetChecked(Control::kSafeCheck, true);
+  f.guardStartAnswer = false;
+  MainWindowPresenter p(f.view, f.Services());
+
+  EXPECT_TRUE(p.BtnSaveClick());
+
+  EXPECT_THAT(f.log.lines(), ElementsAre("服务启动成功！", "创建SQL Server保护线程失败！"));
+  EXPECT_TRUE(f.Db()->LoadSettings().safecheck);
+}
+
+TEST(SaveSettings, SqlEditionStartsTheServerTriesTheLoginAndStoresItsPasswordIntact) {
+  PresenterFixture f;
+  f.FillSavableWindow();
+  UseSqlEdition(f);
+  MainWindowPresenter p(f.view, f.Services());
+
+  ASSERT_TRUE(p.BtnSaveClick());
+
+  EXPECT_TRUE(f.view.messages().empty());
+  EXPECT_EQ(f.ensureCalls, 1);
+  const BaksetRow stored = f.Db()->LoadSettings();
+  EXPECT_EQ(stored.softvernum, 2);
+  EXPECT_EQ(stored.sqluser, "sa");
+  EXPECT_EQ(stored.sqlpwd, "pw'1");
+  EXPECT_THAT(f.Db()->LoadAccountList(), ElementsAre(AccountListRow{"001", "Alpha", "AIS001"}));
+  EXPECT_EQ(p.Configuration().sqlPassword, "pw'1");
+}
+
+TEST(SaveSettings, ADatabaseThatCannotBeOpenedOrWrittenKeepsEverythingAsItWas) {
+  {
+    SCOPED_TRACE("0004: cannot open");
+    PresenterFixture f;
+    f.FillSavableWindow();
+    const std::string db = SettingsDatabasePath(f.appFolder);
+    std::filesystem::rename(db, db + ".away");
+    MainWindowPresenter p(f.view, f.Services());
+
+    EXPECT_FALSE(p.BtnSaveClick());
+
+    EXPECT_THAT(
+        f.view.messages(),
+        ElementsAre(ShownMessage{MessageStyle::kNotice, "系统在保存信息时发生错误，错误号：0004"}));
+    EXPECT_FALSE(f.state.configured);
+  }
+  {
+    SCOPED_TRACE("0006: the settings row cannot be written");
+    PresenterFixture f;
+    f.FillSavableWindow();
+    f.Db()->RewriteAccountList({{"", "old.AIS", "old.AIS"}});
+    RawDb(SettingsDatabasePath(f.appFolder))
+        .Exec(
+            "CREATE TRIGGER refuse BEFORE UPDATE ON bakset BEGIN SELECT RAISE(FAIL, 'disk is "
+            "full'); END");
+    f.view.SetChecked(Control::kPasswordGroup, true);
+    f.view.SetText(Control::kRNPWD, "secret");
+    f.view.SetText(Control::kRQPWD, "secret");
+    MainWindowPresenter p(f.view, f.Services());
+
+    EXPECT_FALSE(p.BtnSaveClick());
+
+    EXPECT_THAT(f.view.messages(),
+                ElementsAre(ShownMessage{MessageStyle::kNotice,
+                                         "系统在保存信息时出错，错误号：0006disk is full"}));
+    // One transaction: the account list is not left rewritten.
+    EXPECT_THAT(f.Db()->LoadAccountList(), ElementsAre(AccountListRow{"", "old.AIS", "old.AIS"}));
+    // The new password never came into force, and the entries wait for
+    // another try.
+    EXPECT_EQ(p.ArchivePassword(), "");
+    EXPECT_TRUE(f.view.Checked(Control::kPasswordGroup));
+    EXPECT_EQ(f.view.Text(Control::kRNPWD), "secret");
+    EXPECT_FALSE(f.state.configured);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Capturing
+
+TEST(CaptureBackupConfiguration, TakesTheWindowAsItStands) {
+  PresenterFixture f;
+  f.FillSavableWindow();
+  f.view.SetAccountRows({{true, "", "a;;b.AIS", "a;;b.AIS"},
+                         {false, "", "c.AIS", "c.AIS"},
+                         {true, "", "", ""},
+                         {true, "", "d.AIS", "d.AIS"}});
+  f.view.SetText(Control::kBakNum, "600");
+  f.view.SetItemIndex(Control::kYSDJ, -1);
+  f.view.SetText(Control::kLJCS, "abc");
+  f.view.SetText(Control::kZXCS, "120");
+  f.view.SetText(Control::kDTime, "03:00:00");
+  f.view.SetChecked(Control::kSafeCheck, true);
+  f.view.SetChecked(Control::kChkShare, true);
+  f.view.SetText(Control::kClientPath, "\\\\server\\share");
+  f.view.SetText(Control::kCWinUser, "u");
+  f.view.SetText(Control::kCWinPassword, "p");
+  MainWindowPresenter p(f.view, f.Services());
+
+  p.CaptureBackupConfiguration();
+
+  const BackupConfig& c = p.Configuration();
+  EXPECT_EQ(c.caption, "青岚软件账套自动备份系统(金蝶版)  V2.1");
+  // The names themselves: one holding ";;" stays whole.
+  EXPECT_THAT(c.selectedAccountSets, ElementsAre("a;;b.AIS", "d.AIS"));
+  EXPECT_EQ(c.accountSets.size(), 4u);
+  EXPECT_EQ(c.accountFolder, f.accountFolder);
+  EXPECT_EQ(c.keepCount, 500);
+  EXPECT_EQ(c.compressionLevel, 3);
+  EXPECT_EQ(c.timeouts.connectSeconds, 7);
+  EXPECT_EQ(c.timeouts.commandSeconds, 120);
+  EXPECT_TRUE(c.localBackup);
+  EXPECT_TRUE(c.remoteBackup);
+  EXPECT_EQ(c.localFolder, f.backupFolder);
+  EXPECT_EQ(c.remoteFolder, "\\\\server\\share");
+  EXPECT_EQ(c.remoteUser, "u");
+  EXPECT_EQ(c.remotePassword, "p");
+  EXPECT_EQ(p.schedule().BackupTimeText(), "03:00:00");
+  EXPECT_TRUE(f.state.guardSwitch);
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+TEST(LoadSettings, FillsTheWindowPutsNumbersIntoRangeAndShowsTheNextBackupTime) {
+  PresenterFixture f;
+  BaksetRow row = f.Db()->LoadSettings();
+  row.localuser = "admin";
+  row.localpwd = "pw";
+  row.remoteuser = "ru";
+  row.remotepwd = "rp";
+  row.safecheck = true;
+  row.remotebak = true;
+  row.localDir = "/srv/bak";
+  row.remoteDir = "\\\\server\\share";
+  row.bakfilenum = 600;
+  row.rarlevel = "最好";
+  row.baktime = "1:5:0";
+  row.conout = 5;
+  row.sqlout = 99999;
+  row.btwdays = 0;
+  f.Db()->SaveSettings(row, "Old1");
+  f.view.SetChecked(Control::kPasswordGroup, true);
+  f.view.SetText(Control::kRNPWD, "typed");
+  MainWindowPresenter p(f.view, f.Services());
+
+  ASSERT_TRUE(p.BtnLoadClick());
+
+  const MemoryView& v = f.view;
+  EXPECT_EQ(v.Text(Control::kSWinUser), "admin");
+  EXPECT_EQ(v.Text(Control::kSWinPassword), "pw");
+  EXPECT_EQ(v.Text(Control::kCWinUser), "ru");
+  EXPECT_EQ(v.Text(Control::kCWinPassword), "rp");
+  EXPECT_TRUE(v.Checked(Control::kSafeCheck));
+  EXPECT_TRUE(v.Checked(Control::kChkServer));
+  EXPECT_TRUE(v.Checked(Control::kChkShare));
+  EXPECT_EQ(v.Text(Control::kServerPath), "/srv/bak");
+  EXPECT_EQ(v.Text(Control::kClientPath), "\\\\server\\share");
+  EXPECT_EQ(v.Text(Control::kBakNum), "500");
+  EXPECT_EQ(v.ItemIndex(Control::kYSDJ), 5);
+  EXPECT_EQ(v.Text(Control::kLJCS), "7");
+  EXPECT_EQ(v.Text(Control::kZXCS), "9999");
+  EXPECT_EQ(v.Text(Control::kBtDays), "1");
+  EXPECT_EQ(v.Text(Control::kDTime), "01:05:00");
+  // No scheduled start yet: the next occurrence of the time of day.
+  EXPECT_EQ(v.nextBackupText(), "下次备份时间:2024-05-03 01:05:00");
+  EXPECT_EQ(p.schedule().BackupTimeText(), "01:05:00");
+  EXPECT_EQ(p.ArchivePassword(), "Old1");
+  EXPECT_EQ(p.Configuration().archivePassword, "Old1");
+  EXPECT_EQ(p.Configuration().keepCount, 500);
+  EXPECT_FALSE(v.Checked(Control::kPasswordGroup));
+  EXPECT_EQ(v.Text(Control::kRNPWD), "");
+  EXPECT_TRUE(v.Enabled(Control::kROPWD));
+  EXPECT_TRUE(v.messages().empty());
+  EXPECT_TRUE(std::filesystem::exists(SpareCopyPath(f.appFolder)));
+}
+
+TEST(LoadSettings, AnInvalidStoredTimeLeavesTheFieldAndTheIntervalCountsFromTheLastStart) {
+  PresenterFixture f;
+  BaksetRow row = f.Db()->LoadSettings();
+  row.baktime = "25:00:00";
+  row.btwdays = 3;
+  f.Db()->SaveSettings(row);
+  SettingsDatabase(f.appFolder,
+                   std::make_shared<testing::FixedClock>(LocalTime{2024, 5, 1, 9, 0, 0, 3}))
+      .UpdateLastBackupDay();
+  f.view.SetText(Control::kDTime, "02:00:00");
+  MainWindowPresenter p(f.view, f.Services());
+
+  ASSERT_TRUE(p.BtnLoadClick());
+
+  EXPECT_EQ(f.view.Text(Control::kDTime), "02:00:00");
+  EXPECT_EQ(f.view.nextBackupText(), "下次备份时间:2024-05-04 02:00:00");
+}
+
+TEST(LoadSettings, FileEditionListsTheFolderAndTicksTheStoredNames) {
+  PresenterFixture f;
+  f.FillSavableWindow();
+  testing::WriteFile(f.accountFolder + "/it's.AIS", "q");
+  BaksetRow row = f.Db()->LoadSettings();
+  row.softvernum = 1;
+  row.accountDir = " " + f.accountFolder + " ";
+  f.Db()->SaveSettings(row);
+  f.Db()->RewriteAccountList({{"", "b.AIS", "b.AIS"}, {"", "it's.AIS", "it's.AIS"}});
+  f.view.SetAccountRows({});
+  MainWindowPresenter p(f.view, f.Services());
+
+  ASSERT_TRUE(p.BtnLoadClick());
+
+  EXPECT_EQ(f.view.page(), AccountPage::kFolder);
+  EXPECT_EQ(f.view.numberColumnWidth(), 0);
+  EXPECT_EQ(f.view.ItemIndex(Control::kEdition), 1);
+  EXPECT_EQ(f.view.Text(Control::kAccountFolder), f.accountFolder);
+  EXPECT_THAT(Names(f.view.AccountRows(), false), ElementsAre("a.AIS", "b.AIS", "it's.AIS"));
+  EXPECT_THAT(Names(f.view.AccountRows(), true), ElementsAre("b.AIS", "it's.AIS"));
+  EXPECT_THAT(p.Configuration().selectedAccountSets, ElementsAre("b.AIS", "it's.AIS"));
+}
+
+TEST(LoadSettings, AGoneAccountFolderIsToldAndEmptiesTheList) {
+  PresenterFixture f;
+  BaksetRow row = f.Db()->LoadSettings();
+  row.accountDir = f.dir / "gone";
+  f.Db()->SaveSettings(row);
+  f.view.SetAccountRows({{true, "", "x.AIS", "x.AIS"}});
+  MainWindowPresenter p(f.view, f.Services());
+
+  ASSERT_TRUE(p.BtnLoadClick());
+
+  EXPECT_THAT(
+      f.view.messages(),
+      ElementsAre(ShownMessage{MessageStyle::kNotice,
+                               ".......账套所在文件夹已经不存在，是否您删除或移动了？......"}));
+  EXPECT_TRUE(f.view.AccountRows().empty());
+}
+
+TEST(LoadSettings, SqlEditionWithoutAUserShowsItsPageAndConnectsToNothing) {
+  PresenterFixture f;
+  BaksetRow row = f.Db()->LoadSettings();
+  row.softvernum = 3;
+  row.sqluser = "  ";
+  row.sqlpwd = "pw";
+  f.Db()->SaveSettings(row);
+  f.view.SetAccountRows({{true, "007", "Kept", "K"}});
+  MainWindowPresenter p(f.view, f.Services());
+
+  ASSERT_TRUE(p.BtnLoadClick());
+
+  EXPECT_EQ(f.view.page(), AccountPage::kSqlServer);
+  EXPECT_EQ(f.view.numberColumnWidth(), 100);
+  EXPECT_EQ(f.view.Text(Control::kDataUser), "");
+  EXPECT_EQ(f.view.Text(Control::kDataPassWord), "pw");
+  EXPECT_EQ(f.ensureCalls, 0);
+  EXPECT_THAT(Names(f.view.AccountRows(), false), ElementsAre("Kept"));
+  EXPECT_TRUE(f.view.messages().empty());
+}
+
+TEST(LoadSettings, SqlEditionListsTheCatalogueAndTicksTheStoredNumbers) {
+  PresenterFixture f;
+  f.MakeSqlServer("AcctCtl", {{false, "002", "Beta", "AIS002"}, {false, "001", "Alpha", "AIS001"}});
+  BaksetRow row = f.Db()->LoadSettings();
+  row.softvernum = 2;
+  row.sqluser = " sa ";
+  row.sqlpwd = f.sqlPassword;
+  f.Db()->SaveSettings(row);
+  f.Db()->RewriteAccountList({{"002", "Beta", "AIS002"}});
+  MainWindowPresenter p(f.view, f.Services());
+
+  ASSERT_TRUE(p.BtnLoadClick());
+
+  EXPECT_EQ(f.view.Text(Control::kDataUser), "sa");
+  EXPECT_THAT(Names(f.view.AccountRows(), false), ElementsAre("Alpha", "Beta"));
+  EXPECT_THAT(Names(f.view.AccountRows(), true), ElementsAre("Beta"));
+  EXPECT_THAT(p.Configuration().selectedAccountSets, ElementsAre("Beta"));
+  EXPECT_TRUE(f.view.messages().empty());
+}
+
+TEST(LoadSettings, ADatabaseThatCannotBeOpenedEndsTheProgram) {
+  PresenterFixture f;
+  const std::string db = SettingsDatabasePath(f.appFolder);
+  std::filesystem::rename(db, db + ".away");
+  MainWindowPresenter p(f.view, f.Services());
+
+  EXPECT_FALSE(p.BtnLoadClick());
+
+  EXPECT_THAT(f.view.messages(),
+              ElementsAre(ShownMessage{MessageStyle::kNotice, "系统运行出错,错误号0001!"}));
+  EXPECT_TRUE(f.view.ended());
+}
+
+}  // namespace
+}  // namespace veltora
