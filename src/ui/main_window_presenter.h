@@ -187,6 +187,14 @@ class MainWindowPresenter final : public BackupStarter {
   BackupConfig config_;
   std::string archivePassword_;
   bool quitConfirmed_ = false;
+  // Set by the close and end-of-session waits: the timer does nothing and no
+  // backup starts while the program waits for the guard to end.
+  bool scheduleStopped_ = false;
+
+  // Shell helpers (main_window_presenter.cpp).
+  void ShowNextBackupLabel();
+  void StartGuardAtStartup();
+  void WaitForGuardToEnd(bool keepQuitOff);
 };
 
 }  // namespace veltora

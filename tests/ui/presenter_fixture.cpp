@@ -65,7 +65,9 @@ void PresenterFixture::MakeSqlServer(const std::string& catalogue,
 }
 
 std::unique_ptr<SettingsDatabase> PresenterFixture::Db() const {
-  return std::make_unique<SettingsDatabase>(appFolder);
+  // now() in the database reads the fixture's clock, as it would the agent's.
+  return std::make_unique<SettingsDatabase>(
+      appFolder, std::shared_ptr<const Clock>(&clock, [](const Clock*) {}));
 }
 
 MainWindowServices PresenterFixture::Services() {

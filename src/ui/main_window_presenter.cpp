@@ -1,0 +1,316 @@
+// The shell of the main window: start-up, closing and the end of the session,
+// the tray menu, the one-second timer, "立即备份", the start-with-the-system
+// box and the backup log button. Loading, saving and the field handlers live
+// in the other files of the presenter.
+#include "ui/main_window_presenter.h"
+
+#include <exception>
+#include <thread>
+#include <utility>
+
+#include "app/messages.h"
+#include "ui/messages.h"
+
+namespace veltora {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The close wait polls the guard this often while the window stays responsive.
+constexpr std::chrono::milliseconds kGuardPollInterval = 500ms;
+
+std::string Refusal(const std::function<std::string()>& check) { return check ? check() : ""; }
+
+}  // namespace
+
+MainWindowPresenter::MainWindowPresenter(MainWindowView& view, MainWindowServices services)
+    : view_(view), s_(std::move(services)), schedule_{s_.runLog} {}
+
+bool MainWindowPresenter::FormCreate() {
+  // The command file and the older tools break on a blank in the path: refuse
+  // before anything is touched, so nothing is logged and no lock is taken.
+  if (const std::string refusal = Refusal(s_.refuseBlankInPath); !refusal.empty()) {
+    view_.ShowNotice(refusal);
+    view_.EndProgram();
+    return false;
+  }
+
+  try {
+    view_.SetChecked(Control::kPasswordGroup, false);
+    for (Control field : {Control::kROPWD, Control::kRNPWD, Control::kRQPWD})
+      view_.SetText(field, "");
+    bsSkinGroupBox8Checked();
+
+    // Nothing runs yet: no start handled this minute, none owed, no backup.
+    schedule_.ResetFlags();
+    s_.state.backupRunning = false;
+    quitConfirmed_ = false;
+    scheduleStopped_ = false;
+
+    for (const auto* check : {&s_.claimSingleInstance, &s_.refuseNonAdministrator}) {
+      if (const std::string refusal = Refusal(*check); !refusal.empty()) {
+        view_.ShowWarning(refusal);
+        view_.EndProgram();
+        return false;
+      }
+    }
+
+    // The box starts off, so only a registration of this executable changes
+    // it; that change registers again, as a click would.
+    if (s_.readAutostart) {
+      const AutostartRegistration registration = s_.readAutostart();
+      const bool on = registration.exists && registration.namesThisExecutable;
+      const bool wasOn = view_.Checked(Control::kCheckBox1);
+      view_.SetChecked(Control::kCheckBox1, on);
+      if (on && !wasOn) CheckBox1Click();
+    }
+
+    s_.state.guardSwitch = false;
+    s_.state.guardRunning = false;
+    std::unique_ptr<SettingsDatabase> db;
+    try {
+      db = s_.openSettings();
+    } catch (const std::exception& e) {
+      view_.ShowNotice(std::string(ui_msg::kStartupDatabaseError) + e.what());
+      s_.runLog.Append(std::string(ui_msg::kStartupFailed) + e.what());
+      if (s_.rotateRunLog) s_.rotateRunLog();
+      view_.EndProgram();
+      return false;
+    }
+
+    const bool configured = db->HasAccountList();
+    db.reset();
+    if (configured) {
+      s_.state.configured = true;
+      view_.SetTrayVisible(true);
+      view_.HideToTray();
+    } else {
+      view_.ShowWarning(ui_msg::kNotConfigured);
+      view_.SetTrayVisible(false);
+      view_.ShowNormal();
+    }
+
+    BtnLoadClick();
+    ShowNextBackupLabel();
+    schedule_.SetBackupTimeText(view_.Text(Control::kDTime));
+    StartGuardAtStartup();
+
+    s_.runLog.Append(ui_msg::kStartupSucceeded);
+    if (s_.rotateRunLog) s_.rotateRunLog();
+  } catch (const std::exception& e) {
+    // The program goes on with the window as far as start-up got.
+    s_.runLog.Append(std::string(ui_msg::kStartupFailed) + e.what());
+    if (s_.rotateRunLog) s_.rotateRunLog();
+  }
+  return true;
+}
+
+// A configured program whose guard option is stored on keeps SQL Server
+// running from the start, not only after the next save. The guard's start
+// claims the guard-running flag itself, so a save later starts no second one.
+void MainWindowPresenter::StartGuardAtStartup() {
+  if (!s_.state.configured || !view_.Checked(Control::kSafeCheck)) return;
+  s_.state.guardSwitch = true;
+  if (!s_.state.guardRunning && s_.startGuard) s_.startGuard();
+}
+
+void MainWindowPresenter::ShowNextBackupLabel() {
+  view_.SetNextBackupText(NextBackupLabel(schedule_.NextBackupTime()));
+}
+
+// Clears the guard switch and waits until the guard thread has seen it. The
+// schedule is stopped first: the window handles its messages meanwhile, and
+// neither its timer nor "立即备份" may start a backup that the end would cut
+// off.
+void MainWindowPresenter::WaitForGuardToEnd(bool keepQuitOff) {
+  scheduleStopped_ = true;
+  while (s_.state.guardRunning) {
+    s_.state.guardSwitch = false;
+    if (s_.wakeGuard) s_.wakeGuard();
+    view_.ProcessPendingMessages();
+    if (keepQuitOff) quitConfirmed_ = false;
+    if (s_.sleep) {
+      s_.sleep(kGuardPollInterval);
+    } else {
+      std::this_thread::sleep_for(kGuardPollInterval);
+    }
+  }
+}
+
+bool MainWindowPresenter::FormCloseQuery() {
+  // A close request that arrives while an earlier one waits for the guard
+  // (its messages are being handled) is that same close.
+  if (scheduleStopped_) return false;
+  try {
+    if (view_.HiddenInTray()) quitConfirmed_ = true;
+    if (!quitConfirmed_) {
+      view_.SetTrayVisible(true);
+      view_.HideToTray();
+      return false;
+    }
+    if (s_.state.backupRunning) {
+      quitConfirmed_ = false;
+      view_.ShowWarning(ui_msg::kCloseRefusedBackupRunning);
+      return false;
+    }
+    WaitForGuardToEnd(false);
+    s_.state.guardSwitch = false;
+    if (s_.state.configured.exchange(false)) s_.runLog.Append(ui_msg::kServiceStopped);
+    s_.runLog.Append(ui_msg::kProgramStopped);
+    s_.runLog.Append(ui_msg::kProtectionReleased);
+    view_.EndProgram();
+    return true;
+  } catch (const std::exception&) {
+    scheduleStopped_ = false;
+    s_.runLog.Append(ui_msg::kCloseFailed);
+    return false;
+  }
+}
+
+bool MainWindowPresenter::QueryEndSession() {
+  const bool wasStopped = scheduleStopped_;
+  try {
+    quitConfirmed_ = false;
+    if (s_.state.backupRunning) {
+      s_.runLog.Append(ui_msg::kEndSessionRefused);
+      return false;
+    }
+    WaitForGuardToEnd(true);
+    // The session may still be cancelled by another program: the schedule
+    // goes on until a close really ends this one.
+    scheduleStopped_ = wasStopped;
+    s_.runLog.Append(ui_msg::kEndSessionAccepted);
+    quitConfirmed_ = true;
+    return true;
+  } catch (const std::exception& e) {
+    scheduleStopped_ = wasStopped;
+    s_.runLog.Append(std::string(ui_msg::kEndSessionFailed) + e.what());
+    quitConfirmed_ = false;
+    return false;
+  }
+}
+
+void MainWindowPresenter::BtnExitClick() {
+  quitConfirmed_ = true;
+  FormCloseQuery();
+}
+
+void MainWindowPresenter::mnuRestoreClick() {
+  try {
+    view_.ShowNormal();
+  } catch (const std::exception&) {
+  }
+}
+
+// "退出自动备份" ends the program the way "退出程序" does: refused while a
+// backup runs, after the guard has ended, with the stop lines.
+void MainWindowPresenter::mnuCloseClick() {
+  quitConfirmed_ = true;
+  FormCloseQuery();
+}
+
+void MainWindowPresenter::Timer1Timer() {
+  if (scheduleStopped_) return;
+  try {
+    const bool running = s_.state.backupRunning;
+    if (running) {
+      view_.SetStatus(ui_msg::kStatusRunning, StatusColour::kRed);
+    } else {
+      view_.SetStatus(ui_msg::kStatusIdle, StatusColour::kGreen);
+    }
+    // A front end on a platform with process working sets may trim it here
+    // every 60th tick; nothing in this layer depends on it.
+    const TickResult tick =
+        schedule_.Tick(ToDateTime(s_.clock.LocalNow()), s_.state.configured, running, *this);
+    if (tick.labelChanged) ShowNextBackupLabel();
+  } catch (const std::exception&) {
+    // The next tick tries again.
+  }
+}
+
+StartOutcome MainWindowPresenter::StartBackup() {
+  if (scheduleStopped_) return StartOutcome::kFailed;
+  try {
+    return s_.backupRunner.Start(config_);
+  } catch (const std::exception&) {
+    return StartOutcome::kFailed;
+  }
+}
+
+void MainWindowPresenter::RecordScheduledStart() {
+  try {
+    s_.openSettings()->UpdateLastBackupDay();
+  } catch (const std::exception&) {
+    // The run has started all the same; the next load reads an older time.
+  }
+}
+
+StartOutcome MainWindowPresenter::BtnInitClick() {
+  // A click handled inside the close wait: the program is ending, and a
+  // capture would switch the guard on again.
+  if (scheduleStopped_) return StartOutcome::kFailed;
+  try {
+    if (!s_.state.configured) {
+      view_.ShowWarning(ui_msg::kBackupNowNotConfigured);
+      return StartOutcome::kFailed;
+    }
+    if (s_.state.backupRunning) {
+      view_.ShowWarning(ui_msg::kBackupNowAlreadyRunning);
+      return StartOutcome::kAlreadyRunning;
+    }
+    bool anyTicked = false;
+    for (const AccountSetEntry& row : view_.AccountRows()) anyTicked = anyTicked || row.ticked;
+    if (!anyTicked) {
+      view_.ShowNotice(ui_msg::kBackupNowNothingTicked);
+      return StartOutcome::kFailed;
+    }
+    CaptureBackupConfiguration();
+    const StartOutcome outcome = StartBackup();
+    switch (outcome) {
+      case StartOutcome::kStarted:
+        view_.ProcessPendingMessages();
+        view_.ShowNotice(ui_msg::kBackupNowStarted);
+        break;
+      case StartOutcome::kAlreadyRunning:
+        // Another starter claimed the flag after the look above.
+        view_.ShowWarning(ui_msg::kBackupNowAlreadyRunning);
+        break;
+      case StartOutcome::kFailed:
+        view_.ShowWarning(ui_msg::kBackupNowStartFailed);
+        break;
+    }
+    return outcome;
+  } catch (const std::exception&) {
+    return StartOutcome::kFailed;
+  }
+}
+
+void MainWindowPresenter::BtnAboutClick() {
+  try {
+    view_.ShowBackupLog();
+  } catch (const std::exception&) {
+  }
+}
+
+// Register and remove write their own run-log lines; the box shows the
+// warnings, with the reason the registration gave on a line of its own.
+void MainWindowPresenter::CheckBox1Click() {
+  try {
+    std::string error;
+    if (view_.Checked(Control::kCheckBox1)) {
+      if (s_.registerAutostart(error)) return;
+      view_.ShowWarning(error.empty() ? std::string(app_msg::kAutostartWriteFailed)
+                                      : std::string(app_msg::kAutostartWriteFailed) + "\n" + error);
+      view_.SetChecked(Control::kCheckBox1, false);
+      CheckBox1Click();
+      return;
+    }
+    if (s_.removeAutostart(error)) return;
+    view_.ShowWarning(error.empty() ? std::string(app_msg::kAutostartRemoveFailed)
+                                    : std::string(app_msg::kAutostartRemoveFailed) + "\n" + error);
+  } catch (const std::exception& e) {
+    view_.ShowWarning(std::string(ui_msg::kAutostartError) + e.what());
+  }
+}
+
+}  // namespace veltora

@@ -1,0 +1,439 @@
+// The main window's shell: start-up, closing, the end of the session, the
+// timer, "立即备份" and the start-with-the-system box, over a real settings
+// database and the window in memory.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/main_window_presenter.h"
+#include "ui/presenter_fixture.h"
+
+namespace veltora {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::PresenterFixture;
+using Lines = std::vector<std::string>;
+
+ShownMessage Warning(const std::string& text) { return {MessageStyle::kWarning, text}; }
+ShownMessage Notice(const std::string& text) { return {MessageStyle::kNotice, text}; }
+
+// Stores a configured file edition: the folder holds a.AIS, which is chosen;
+// one backup a day at `time`; the guard option as given.
+void Configure(PresenterFixture& f, const std::string& time = "10:01:00", bool guard = false) {
+  const std::string accounts = f.dir / "accounts";
+  const std::string backups = f.dir / "backups";
+  std::filesystem::create_directories(accounts);
+  std::filesystem::create_directories(backups);
+  testing::WriteFile(accounts + "/a.AIS", "ledger");
+  auto db = f.Db();
+  BaksetRow row = db->LoadSettings();
+  row.softvernum = 0;
+  row.accountDir = accounts;
+  row.localDir = backups;
+  row.baktime = time;
+  row.btwdays = 1;
+  row.safecheck = guard;
+  db->SaveSettings(row);
+  db->RewriteAccountList({{"", "a.AIS", "a.AIS"}});
+}
+
+// The last n lines of the run log.
+Lines Tail(const PresenterFixture& f, std::size_t n) {
+  const Lines all = f.log.lines();
+  return Lines(all.end() - static_cast<std::ptrdiff_t>(std::min(n, all.size())), all.end());
+}
+
+class ShellTest : public ::testing::Test {
+ protected:
+  MainWindowPresenter& P() {
+    if (!presenter_) presenter_ = std::make_unique<MainWindowPresenter>(f.view, f.Services());
+    return *presenter_;
+  }
+  // Starts configured (hidden in the tray) and forgets what start-up showed
+  // and wrote.
+  void StartConfigured(const std::string& time = "10:01:00", bool guard = false) {
+    Configure(f, time, guard);
+    ASSERT_TRUE(P().FormCreate());
+    ASSERT_TRUE(f.view.HiddenInTray());
+    f.view.ClearMessages();
+    f.log.Clear();
+  }
+
+  PresenterFixture f;
+  std::unique_ptr<MainWindowPresenter> presenter_;
+};
+
+TEST(ShellStartup, RefusalsEndTheProgramWithTheirMessage) {
+  enum Which { kBlank, kInstance, kAdmin };
+  struct Case {
+    Which which;
+    MessageStyle style;
+    int claims;  // single-instance claims made before the refusal
+  } cases[] = {
+      {kBlank, MessageStyle::kNotice, 0},
+      {kInstance, MessageStyle::kWarning, 1},
+      {kAdmin, MessageStyle::kWarning, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.which);
+    PresenterFixture f;
+    const std::string text = "refusal " + std::to_string(c.which);
+    (c.which == kBlank      ? f.blankRefusal
+     : c.which == kInstance ? f.instanceRefusal
+                            : f.adminRefusal) = text;
+    f.autostart = {true, true};
+    MainWindowServices services = f.Services();
+    int claims = 0;
+    services.claimSingleInstance = [&] {
+      ++claims;
+      return f.instanceRefusal;
+    };
+    MainWindowPresenter presenter(f.view, std::move(services));
+
+    EXPECT_FALSE(presenter.FormCreate());
+    EXPECT_TRUE(f.view.ended());
+    EXPECT_EQ(f.view.messages(), (std::vector<ShownMessage>{{c.style, text}}));
+    EXPECT_EQ(claims, c.claims);
+    EXPECT_TRUE(f.log.lines().empty());
+    EXPECT_EQ(f.rotations, 0);
+    EXPECT_TRUE(f.autostartCalls.empty());
+  }
+}
+
+TEST_F(ShellTest, StartupEndsWhenTheSettingsDatabaseCannotBeOpened) {
+  std::filesystem::remove(SettingsDatabasePath(f.appFolder));
+  EXPECT_FALSE(P().FormCreate());
+  EXPECT_TRUE(f.view.ended());
+  ASSERT_EQ(f.view.messages().size(), 1u);
+  const ShownMessage& shown = f.view.messages()[0];
+  EXPECT_EQ(shown.style, MessageStyle::kNotice);
+  const std::string prefix = "系统启动出错，错误号0002....";
+  ASSERT_GT(shown.text.size(), prefix.size());
+  EXPECT_EQ(shown.text.substr(0, prefix.size()), prefix);
+  // The run log carries the same reason after its own prefix.
+  EXPECT_EQ(f.log.lines(), Lines{"程序启动失败！" + shown.text.substr(prefix.size())});
+  EXPECT_EQ(f.rotations, 1);
+  EXPECT_FALSE(std::filesystem::exists(SettingsDatabasePath(f.appFolder)));
+}
+
+TEST_F(ShellTest, StartupWithoutAccountSetsAsksForSettingsAndStaysVisible) {
+  ASSERT_TRUE(P().FormCreate());
+  EXPECT_EQ(f.view.messages(),
+            std::vector<ShownMessage>{Warning("您好，您尚未进行备份设置，请进行相关的设置！")});
+  EXPECT_FALSE(f.view.ended());
+  EXPECT_FALSE(f.view.HiddenInTray());
+  EXPECT_FALSE(f.view.trayVisible());
+  EXPECT_FALSE(f.state.configured);
+  EXPECT_EQ(f.guardStarts, 0);
+  // The prepared database: backups at 23:00, none made yet.
+  EXPECT_EQ(f.view.nextBackupText(), "下次备份时间:2024-05-02 23:00:00");
+  EXPECT_EQ(f.log.lines(), Lines{"程序启动成功！"});
+  EXPECT_EQ(f.rotations, 1);
+}
+
+TEST(ShellStartupConfigured, HidesToTrayAndStartsTheGuardWhenItsOptionIsStored) {
+  for (const bool guard : {false, true}) {
+    SCOPED_TRACE(guard);
+    PresenterFixture f;
+    Configure(f, "10:01:00", guard);
+    MainWindowPresenter presenter(f.view, f.Services());
+
+    ASSERT_TRUE(presenter.FormCreate());
+    EXPECT_TRUE(f.view.messages().empty());
+    EXPECT_TRUE(f.view.HiddenInTray());
+    EXPECT_TRUE(f.view.trayVisible());
+    EXPECT_TRUE(f.state.configured);
+    EXPECT_EQ(f.guardStarts, guard ? 1 : 0);
+    EXPECT_EQ(f.state.guardSwitch.load(), guard);
+    EXPECT_EQ(f.view.nextBackupText(), "下次备份时间:2024-05-02 10:01:00");
+    EXPECT_EQ(f.log.lines(), Lines{"程序启动成功！"});
+  }
+}
+
+TEST(ShellStartupAutostart, BoxShowsThisExecutablesRegistrationAndRegistersAgain) {
+  struct Case {
+    AutostartRegistration registration;
+    bool box;
+    Lines calls;
+  } cases[] = {
+      {{true, true}, true, {"register"}},
+      {{true, false}, false, {}},  // another executable's entry
+      {{false, false}, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.box);
+    PresenterFixture f;
+    f.autostart = c.registration;
+    MainWindowPresenter presenter(f.view, f.Services());
+    ASSERT_TRUE(presenter.FormCreate());
+    EXPECT_EQ(f.view.Checked(Control::kCheckBox1), c.box);
+    EXPECT_EQ(f.autostartCalls, c.calls);
+    // Registering writes its own line; the presenter adds none.
+    EXPECT_EQ(f.log.lines(), Lines{"程序启动成功！"});
+  }
+}
+
+TEST_F(ShellTest, ClosingHidesToTrayUntilTheQuitIsConfirmed) {
+  ASSERT_TRUE(P().FormCreate());  // not configured: the window is shown
+  f.log.Clear();
+
+  EXPECT_FALSE(P().FormCloseQuery());
+  EXPECT_TRUE(f.view.HiddenInTray());
+  EXPECT_TRUE(f.view.trayVisible());
+  EXPECT_FALSE(f.view.ended());
+  EXPECT_TRUE(f.log.lines().empty());
+
+  // A close while hidden in the tray is meant: the program ends.
+  EXPECT_TRUE(P().FormCloseQuery());
+  EXPECT_TRUE(f.view.ended());
+  EXPECT_EQ(f.log.lines(), (Lines{"程序停止成功！", "解除进程保护成功！"}));
+}
+
+TEST(ShellClose, RefusedWhileABackupRunsFromTheButtonAndFromTheTray) {
+  struct Case {
+    const char* name;
+    void (MainWindowPresenter::*quit)();
+  } cases[] = {{"退出程序", &MainWindowPresenter::BtnExitClick},
+               {"退出自动备份", &MainWindowPresenter::mnuCloseClick}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PresenterFixture f;
+    Configure(f);
+    MainWindowPresenter presenter(f.view, f.Services());
+    ASSERT_TRUE(presenter.FormCreate());
+    presenter.mnuRestoreClick();
+    EXPECT_FALSE(f.view.HiddenInTray());
+    f.log.Clear();
+
+    f.state.backupRunning = true;
+    (presenter.*c.quit)();
+    EXPECT_FALSE(f.view.ended());
+    EXPECT_EQ(f.view.messages(),
+              std::vector<ShownMessage>{
+                  Warning("您好，有线程正在运行无法退出，如您强行退出会导致线程残留！")});
+    EXPECT_TRUE(f.log.lines().empty());
+    EXPECT_TRUE(f.state.configured);
+
+    // The refusal forgot the quit: once the backup has ended, a plain close
+    // hides the window again; the next quit ends the program.
+    f.state.backupRunning = false;
+    EXPECT_FALSE(presenter.FormCloseQuery());
+    EXPECT_FALSE(f.view.ended());
+    EXPECT_TRUE(f.view.HiddenInTray());
+    presenter.mnuRestoreClick();
+    (presenter.*c.quit)();
+    EXPECT_TRUE(f.view.ended());
+    EXPECT_EQ(f.log.lines(), (Lines{"服务停止成功！", "程序停止成功！", "解除进程保护成功！"}));
+    EXPECT_FALSE(f.state.configured);
+  }
+}
+
+TEST_F(ShellTest, CloseWaitsForTheGuardAndStartsNoBackupMeanwhile) {
+  StartConfigured("10:01:00", /*guard=*/true);
+  ASSERT_TRUE(f.state.guardRunning);
+  f.clock.Advance(60s);  // the scheduled minute comes during the wait
+  int sleeps = 0;
+  f.onSleep = [&] {
+    P().Timer1Timer();
+    P().BtnInitClick();
+    EXPECT_FALSE(f.state.guardSwitch);
+    if (++sleeps == 2) f.state.guardRunning = false;
+  };
+
+  P().BtnExitClick();
+
+  EXPECT_EQ(f.sleeps, (std::vector<std::chrono::milliseconds>{500ms, 500ms}));
+  EXPECT_EQ(f.guardWakes, 2);
+  EXPECT_EQ(f.view.pendingMessageRounds(), 2);
+  EXPECT_TRUE(f.runner.starts.empty());
+  EXPECT_TRUE(f.view.messages().empty());
+  EXPECT_TRUE(f.view.ended());
+  EXPECT_EQ(f.log.lines(), (Lines{"服务停止成功！", "程序停止成功！", "解除进程保护成功！"}));
+  // The program has ended: its timer no longer starts anything.
+  P().Timer1Timer();
+  EXPECT_TRUE(f.runner.starts.empty());
+}
+
+TEST_F(ShellTest, EndOfSessionIsRefusedDuringABackupAndOtherwiseAccepted) {
+  StartConfigured("10:01:00", /*guard=*/true);
+  f.state.backupRunning = true;
+  EXPECT_FALSE(P().QueryEndSession());
+  EXPECT_EQ(f.log.lines(), Lines{"操作系统试图退出，但数据库备份线程正在运行，禁止退出！"});
+  EXPECT_TRUE(f.state.guardRunning);
+  EXPECT_TRUE(f.sleeps.empty());
+  f.runner.Finish();
+  f.log.Clear();
+
+  f.onSleep = [&] { f.state.guardRunning = false; };
+  EXPECT_TRUE(P().QueryEndSession());
+  EXPECT_EQ(f.sleeps.size(), 1u);
+  EXPECT_EQ(f.log.lines(), Lines{"由于系统退出，程序被迫关闭！"});
+  EXPECT_FALSE(f.view.ended());
+  EXPECT_TRUE(f.view.messages().empty());
+
+  // The agent closes after an accepted end: the quit is confirmed, so the
+  // close ends the program with its stop lines even with the window shown.
+  P().mnuRestoreClick();
+  EXPECT_TRUE(P().FormCloseQuery());
+  EXPECT_TRUE(f.view.ended());
+  EXPECT_EQ(Tail(f, 3), (Lines{"服务停止成功！", "程序停止成功！", "解除进程保护成功！"}));
+}
+
+TEST_F(ShellTest, TimerStartsOneRunAtTheScheduledMinuteAndShowsTheNextTime) {
+  StartConfigured("10:01:00");
+  EXPECT_EQ(f.view.nextBackupText(), "下次备份时间:2024-05-02 10:01:00");
+
+  P().Timer1Timer();
+  EXPECT_EQ(f.view.statusText(), "当前无备份操作");
+  EXPECT_EQ(f.view.statusColour(), StatusColour::kGreen);
+  EXPECT_TRUE(f.runner.starts.empty());
+
+  f.clock.Advance(60s);
+  for (int tick = 0; tick < 3; ++tick) {
+    P().Timer1Timer();
+    if (tick == 1) f.runner.Finish();  // a short run ends within the minute
+    f.clock.Advance(1s);
+  }
+  ASSERT_EQ(f.runner.starts.size(), 1u);
+  EXPECT_EQ(f.runner.starts[0].selectedAccountSets, Lines{"a.AIS"});
+  EXPECT_EQ(f.view.nextBackupText(), "下次备份时间:2024-05-03 10:01:00");
+  EXPECT_EQ(FormatDateTime(FromDateTime(*f.Db()->LoadSettings().lastbakday)),
+            "2024-05-02 10:01:00");
+  EXPECT_TRUE(f.view.messages().empty());
+
+  f.state.backupRunning = true;
+  P().Timer1Timer();
+  EXPECT_EQ(f.view.statusText(), "正在执行备份操作");
+  EXPECT_EQ(f.view.statusColour(), StatusColour::kRed);
+}
+
+TEST(ShellBackupNow, ChecksInOrderAndTellsTheOutcome) {
+  struct Case {
+    const char* name;
+    bool configured;
+    bool running;
+    bool ticked;
+    StartOutcome runnerAnswer;
+    StartOutcome outcome;
+    ShownMessage shown;
+  } cases[] = {
+      {"not configured", false, true, true, StartOutcome::kStarted, StartOutcome::kFailed,
+       Warning(
+           "您好，程序缺乏相关的配置信息，无法进行数据库的备份操作，请先对相关的信息进行配置并点击"
+           "[保存设置]按钮，然后再单击本按钮！")},
+      {"running", true, true, false, StartOutcome::kStarted, StartOutcome::kAlreadyRunning,
+       Warning("您好，已有一个备份线程正在运行，无需同时启动多个备份线程！")},
+      {"nothing ticked", true, false, false, StartOutcome::kStarted, StartOutcome::kFailed,
+       Notice("您好，请先选择好需要备份的账套!")},
+      {"thread not created", true, false, true, StartOutcome::kFailed, StartOutcome::kFailed,
+       Warning("您好，备份线程启动失败，无法进行数据库的备份操作！")},
+      {"started", true, false, true, StartOutcome::kStarted, StartOutcome::kStarted,
+       Notice(
+           "您好，系统正在执行您的备份指令，待备份完成后，您可以在备份日志里查看备份执行的情况!")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PresenterFixture f;
+    Configure(f);
+    MainWindowPresenter presenter(f.view, f.Services());
+    ASSERT_TRUE(presenter.FormCreate());
+    f.view.ClearMessages();
+    f.log.Clear();
+    f.state.configured = c.configured;
+    f.state.backupRunning = c.running;
+    if (!c.ticked) f.view.SetAccountRows({{false, "", "a.AIS", "a.AIS"}});
+    f.runner.answer = c.runnerAnswer;
+    const int roundsBefore = f.view.pendingMessageRounds();
+
+    EXPECT_EQ(presenter.BtnInitClick(), c.outcome);
+    EXPECT_EQ(f.view.messages(), std::vector<ShownMessage>{c.shown});
+    const bool started = c.outcome == StartOutcome::kStarted;
+    EXPECT_EQ(f.runner.starts.size(), started ? 1u : 0u);
+    EXPECT_EQ(f.view.pendingMessageRounds(), roundsBefore + (started ? 1 : 0));
+    // "立即备份" leaves the schedule and the stored last backup time alone.
+    EXPECT_EQ(f.view.nextBackupText(), "下次备份时间:2024-05-02 10:01:00");
+    EXPECT_FALSE(f.Db()->LoadSettings().lastbakday.has_value());
+    EXPECT_TRUE(f.log.lines().empty());
+  }
+}
+
+TEST(ShellBackupNow, ATickAndTheButtonInTheSameSecondStartOneRun) {
+  for (const bool buttonFirst : {false, true}) {
+    SCOPED_TRACE(buttonFirst);
+    PresenterFixture f;
+    Configure(f, "10:00:30");  // due now: this minute, 30 s from now
+    MainWindowPresenter presenter(f.view, f.Services());
+    ASSERT_TRUE(presenter.FormCreate());
+    f.view.ClearMessages();
+
+    if (buttonFirst) {
+      EXPECT_EQ(presenter.BtnInitClick(), StartOutcome::kStarted);
+      presenter.Timer1Timer();
+    } else {
+      presenter.Timer1Timer();
+      EXPECT_EQ(presenter.BtnInitClick(), StartOutcome::kAlreadyRunning);
+      EXPECT_EQ(f.view.messages(),
+                std::vector<ShownMessage>{
+                    Warning("您好，已有一个备份线程正在运行，无需同时启动多个备份线程！")});
+    }
+    EXPECT_EQ(f.runner.starts.size(), 1u);
+  }
+}
+
+TEST(ShellAutostartBox, FailuresWarnAndAFailedWriteTurnsTheBoxOff) {
+  struct Case {
+    const char* name;
+    bool tickOn;
+    bool registerAnswer, removeAnswer;
+    Lines calls;
+    std::vector<ShownMessage> shown;
+    bool boxAfter;
+  } cases[] = {
+      {"registered", true, true, true, {"register"}, {}, true},
+      {"removed", false, true, true, {"remove"}, {}, false},
+      {"write fails",
+       true,
+       false,
+       true,
+       {"register", "remove"},
+       {Warning("写入自动运行失败，下次应用程序将不会自动运行！\nrefused")},
+       false},
+      {"write and removal fail",
+       true,
+       false,
+       false,
+       {"register", "remove"},
+       {Warning("写入自动运行失败，下次应用程序将不会自动运行！\nrefused"),
+        Warning("取消自动运行失败，下次应用程序仍然会自动运行！\nrefused")},
+       false},
+      {"removal fails",
+       false,
+       true,
+       false,
+       {"remove"},
+       {Warning("取消自动运行失败，下次应用程序仍然会自动运行！\nrefused")},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PresenterFixture f;
+    f.registerAnswer = c.registerAnswer;
+    f.removeAnswer = c.removeAnswer;
+    MainWindowPresenter presenter(f.view, f.Services());
+    f.view.SetChecked(Control::kCheckBox1, c.tickOn);
+
+    presenter.CheckBox1Click();
+    EXPECT_EQ(f.autostartCalls, c.calls);
+    EXPECT_EQ(f.view.messages(), c.shown);
+    EXPECT_EQ(f.view.Checked(Control::kCheckBox1), c.boxAfter);
+    EXPECT_TRUE(f.log.lines().empty());  // the registration writes its own lines
+  }
+}
+
+}  // namespace
+}  // namespace veltora
