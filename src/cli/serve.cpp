@@ -158,7 +158,9 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
 
   // The settings as start-up left them; from here on a save by another process
   // is followed once no backup runs (a run works on its own copy, and the
-  // agent's own runs change the file too, which only costs a reload).
+  // agent's own runs change the file too, which only costs a reload). A reload
+  // that fails has said why; the next change tries again, rather than every
+  // tick repeating the message.
   SettingsFileWatch watch(ResolveSettingsDatabasePath(appFolder));
   auto followSavedSettings = [&] {
     if (state.backupRunning || !watch.Changed()) return;
@@ -166,7 +168,7 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
     try {
       state.configured = services.openSettings()->HasAccountList();
     } catch (const std::exception&) {
-      return;  // the next change tries again
+      return;
     }
     // The guard follows the stored option as at start-up.
     state.guardSwitch = state.configured && view.Checked(Control::kSafeCheck);
