@@ -36,10 +36,7 @@ bool MainWindowPresenter::FormCreate() {
   }
 
   try {
-    view_.SetChecked(Control::kPasswordGroup, false);
-    for (Control field : {Control::kROPWD, Control::kRNPWD, Control::kRQPWD})
-      view_.SetText(field, "");
-    bsSkinGroupBox8Checked();
+    ClearPasswordGroup();
 
     // Nothing runs yet: no start handled this minute, none owed, no backup.
     schedule_.ResetFlags();
@@ -90,7 +87,15 @@ bool MainWindowPresenter::FormCreate() {
       view_.ShowNormal();
     }
 
-    BtnLoadClick();
+    // Loading as "读取设置" does, but a failure is start-up's to report: in
+    // the run log, not in a box.
+    if (!LoadIntoView()) {
+      // The settings could not be opened a second time: the load has said so
+      // and asked for the end.
+      s_.runLog.Append(std::string(ui_msg::kStartupFailed) + ui_msg::kLoadOpenFailed);
+      if (s_.rotateRunLog) s_.rotateRunLog();
+      return false;
+    }
     ShowNextBackupLabel();
     schedule_.SetBackupTimeText(view_.Text(Control::kDTime));
     StartGuardAtStartup();

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "settings/raw_db.h"
 #include "ui/main_window_presenter.h"
 #include "ui/presenter_fixture.h"
 
@@ -119,6 +121,35 @@ TEST_F(ShellTest, StartupEndsWhenTheSettingsDatabaseCannotBeOpened) {
   EXPECT_EQ(f.log.lines(), Lines{"程序启动失败！" + shown.text.substr(prefix.size())});
   EXPECT_EQ(f.rotations, 1);
   EXPECT_FALSE(std::filesystem::exists(SettingsDatabasePath(f.appFolder)));
+}
+
+TEST_F(ShellTest, AFailedLoadAtStartupIsLoggedAndTheProgramGoesOn) {
+  Configure(f);
+  testing::RawDb(SettingsDatabasePath(f.appFolder)).Exec("delete from bakset");
+  EXPECT_TRUE(P().FormCreate());
+  EXPECT_FALSE(f.view.ended());
+  EXPECT_TRUE(f.view.messages().empty());
+  EXPECT_TRUE(f.view.HiddenInTray());  // as far as start-up got
+  EXPECT_EQ(f.log.lines(), Lines{"程序启动失败！the settings table bakset has no row"});
+  EXPECT_EQ(f.rotations, 1);
+}
+
+TEST(ShellStartup, SettingsLostBetweenTheCheckAndTheLoadEndTheProgram) {
+  PresenterFixture f;
+  MainWindowServices services = f.Services();
+  int opens = 0;
+  services.openSettings = [&] {
+    if (++opens > 1) throw std::runtime_error("gone");
+    return f.Db();
+  };
+  MainWindowPresenter presenter(f.view, std::move(services));
+  EXPECT_FALSE(presenter.FormCreate());
+  EXPECT_TRUE(f.view.ended());
+  EXPECT_EQ(f.view.messages(),
+            (std::vector<ShownMessage>{Warning("您好，您尚未进行备份设置，请进行相关的设置！"),
+                                       Notice("系统运行出错,错误号0001!")}));
+  EXPECT_EQ(f.log.lines(), Lines{"程序启动失败！系统运行出错,错误号0001!"});
+  EXPECT_EQ(f.rotations, 1);
 }
 
 TEST_F(ShellTest, StartupWithoutAccountSetsAsksForSettingsAndStaysVisible) {
