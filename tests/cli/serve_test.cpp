@@ -65,7 +65,8 @@ std::optional<std::string> FakeTimeLibrary() {
 class Agent {
  public:
   Agent(const std::string& appFolder, const std::string& errFile,
-        const std::vector<std::string>& extraEnvironment)
+        const std::vector<std::string>& extraEnvironment,
+        const std::string& exe = std::string(VELTORA_BIN_DIR) + "/veltora-cli")
       : errFile_(errFile) {
     // The test's environment with the extra variables in place of their
     // namesakes (the first of two equal names would win).
@@ -78,7 +79,6 @@ class Agent {
     };
     for (char** e = environ; *e != nullptr; ++e)
       if (!overridden(*e)) env.emplace_back(*e);
-    const std::string exe = std::string(VELTORA_BIN_DIR) + "/veltora-cli";
     std::vector<std::string> args = {exe, "--app-dir", appFolder, "serve"};
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -303,9 +303,10 @@ TEST_F(ServeTest, SigtermDuringABackupWaitsForItsEnd) {
   EXPECT_EQ(Backups(), std::vector<std::string>{"A20261211013100.7z"});
 }
 
-// A second agent on the folder says so and ends at once with the exit status
-// the service unit does not restart, writing nothing; the first goes on.
-TEST_F(ServeTest, SecondAgentOnTheFolderIsRefused) {
+// A refused start says why and ends at once with the exit status the service
+// unit does not restart, writing nothing: a second agent on the folder (the
+// first goes on), and an executable whose path holds a blank.
+TEST_F(ServeTest, RefusedStartsEndAtOnceTouchingNothing) {
   ASSERT_NO_FATAL_FAILURE(Configure());
   auto first = StartAgent();
   ASSERT_TRUE(WaitUntil([&] { return Logged(kStarted) || !first->Running(); })) << first->Err();
@@ -317,12 +318,30 @@ TEST_F(ServeTest, SecondAgentOnTheFolderIsRefused) {
       << second->Err();
   EXPECT_EQ(RunLog(), logBefore);
   EXPECT_TRUE(first->Running());
+  first->Signal(SIGTERM);
+  EXPECT_EQ(first->ExitCode(), kExitOk) << first->Err();
+
+  // The same executable under a path with a blank (a hard link, or a copy
+  // across file systems: the path it is started by is the one it sees), on a
+  // folder no agent serves.
+  const std::string blankFolder = dir_ / "with blank";
+  fs::create_directories(blankFolder);
+  std::error_code linkError;
+  fs::create_hard_link(std::string(VELTORA_BIN_DIR) + "/veltora-cli", blankFolder + "/veltora-cli",
+                       linkError);
+  if (linkError)
+    fs::copy_file(std::string(VELTORA_BIN_DIR) + "/veltora-cli", blankFolder + "/veltora-cli");
+  const std::string logAfterFirst = RunLog();
+  Agent blank(app_, dir_ / "blank.err", {}, blankFolder + "/veltora-cli");
+  EXPECT_EQ(blank.ExitCode(), kExitRefused);
+  EXPECT_NE(blank.Err().find("您好，由于本软件要用到DOS命令，文件夹路径不要包含空格"),
+            std::string::npos)
+      << blank.Err();
+  EXPECT_EQ(RunLog(), logAfterFirst);
 
   EXPECT_NE(ReadFile(std::string(VELTORA_SOURCE_DIR) + "/resources/veltora.service")
                 .find("\nRestartPreventExitStatus=" + std::to_string(kExitRefused) + "\n"),
             std::string::npos);
-  first->Signal(SIGTERM);
-  EXPECT_EQ(first->ExitCode(), kExitOk) << first->Err();
 }
 
 // With the guard option on, a stopped SQL Server is started by the guard the
