@@ -49,25 +49,33 @@ sleep "$seconds"
 end_ns="$(cpu_ns "$agent")"
 end_wall="$(date +%s.%N)"
 peak_kib="$(awk '/^VmHWM:/ {print $2}' "/proc/$agent/status")"
+# What the resident set is made of: the agent's own memory (anonymous, and
+# private dirty pages) against pages of the shared libraries it maps.
+anon_kib="$(awk '/^RssAnon:/ {print $2}' "/proc/$agent/status")"
+file_kib="$(awk '/^RssFile:/ {print $2}' "/proc/$agent/status")"
+private_kib="$(awk '/^Private_Dirty:/ {print $2}' "/proc/$agent/smaps_rollup")"
 kill -TERM "$agent"
 wait "$timer"
 agent=""
 backups="$(find "$work/bak" -type f | wc -l)"
 
 python3 - "$start_ns" "$end_ns" "$start_wall" "$end_wall" "$peak_kib" "$backups" \
-  "$(cat "$work/time.txt")" <<'PY'
+  "$(cat "$work/time.txt")" "$anon_kib" "$file_kib" "$private_kib" <<'PY'
 import sys
 start, end = int(sys.argv[1]), int(sys.argv[2])
 wall = float(sys.argv[4]) - float(sys.argv[3])
 peak = int(sys.argv[5]) / 1024
 backups = int(sys.argv[6])
 user, system, life_peak = sys.argv[7].split()
+anon, mapped, private = (int(v) / 1024 for v in sys.argv[8:11])
 cpu = (end - start) / 1e9
 share = cpu / wall * 100
 print(f"idle for            {wall:8.1f} s   (backups made: {backups}, expected 0)")
 print(f"CPU time idle       {cpu * 1000:8.3f} ms  = {share:.4f} % of one core (goal < 0.1 %,"
       f" ratio {share / 0.1:.3f})")
 print(f"peak memory (VmHWM) {peak:8.1f} MiB (goal < 16 MiB, ratio {peak / 16:.3f})")
+print(f"  of which           {anon:5.1f} MiB anonymous, {mapped:.1f} MiB pages of mapped files"
+      f" (the executable and its shared libraries); {private:.1f} MiB private dirty")
 print(f"whole life          {float(user) + float(system):8.2f} s CPU (user {user} s, system {system} s),"
       f" peak {int(life_peak) / 1024:.1f} MiB, start-up and stop included")
 PY
