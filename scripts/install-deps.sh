@@ -8,7 +8,7 @@ packages=(
   libsqlite3-dev sqlite3
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  locales time hyperfine
+  locales time hyperfine faketime
   7zip
   libsmbclient-dev samba smbclient
 )

@@ -12,8 +12,10 @@
 namespace veltora {
 
 std::unique_ptr<AppFolderLock> AppFolderLock::TryAcquire(const std::string& appFolder,
-                                                         std::string& error) {
-  const std::string path = JoinPath(appFolder, kLockFileName);
+                                                         std::string_view lockFileName,
+                                                         std::string& error, bool* heldElsewhere) {
+  if (heldElsewhere != nullptr) *heldElsewhere = false;
+  const std::string path = JoinPath(appFolder, lockFileName);
   // Never through a link: the lock file is ours, in our folder.
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) {
@@ -25,6 +27,7 @@ std::unique_ptr<AppFolderLock> AppFolderLock::TryAcquire(const std::string& appF
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
     ::close(fd);
+    if (heldElsewhere != nullptr) *heldElsewhere = err == EWOULDBLOCK;
     error = err == EWOULDBLOCK ? app_msg::kLockHeld + appFolder
                                : app_msg::kLockFailed + path + ": " + std::strerror(err);
     return nullptr;

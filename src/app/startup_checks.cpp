@@ -17,7 +17,7 @@ std::string RefuseNonAdministrator() {
 std::string ClaimSingleInstance(const std::string& appFolder, std::unique_ptr<AppFolderLock>& lock,
                                 std::string& detail) {
   detail.clear();
-  lock = AppFolderLock::TryAcquire(appFolder, detail);
+  lock = AppFolderLock::TryAcquire(appFolder, kInstanceLockFileName, detail);
   if (lock) return {};
   return app_msg::kAlreadyRunning;
 }

@@ -24,9 +24,9 @@ bool IsAdministrator();
 // The refusal for a user without those rights; empty for an administrator.
 std::string RefuseNonAdministrator();
 
-// One agent per application folder. On success `lock` holds the folder's lock
-// file until the caller lets it go (for the whole life of the agent) and the
-// answer is empty. Any failure counts as another instance running: the answer
+// One agent per application folder. On success `lock` holds the folder's
+// instance lock until the caller lets it go (for the whole life of the agent)
+// and the answer is empty. Any failure counts as another instance running: the answer
 // is the refusal, and `detail` says what the lock itself reported (another
 // holder, or a lock file that cannot be opened) for the caller's own log.
 std::string ClaimSingleInstance(const std::string& appFolder, std::unique_ptr<AppFolderLock>& lock,

@@ -14,6 +14,7 @@
 #include "app/single_instance.h"
 #include "base/path.h"
 #include "base/text.h"
+#include "cli/backup_composition.h"
 #include "cli/messages.h"
 #include "cli/progress_display.h"
 #include "engine/archiver.h"
@@ -44,19 +45,6 @@ int ReportSettingsProblem(std::string_view prefix, const std::string& appFolder,
   err << prefix << DescribeSettingsProblem(DiagnoseSettingsDatabase(appFolder), error.what())
       << "\n";
   return kExitUsage;
-}
-
-// The stand-in when configured; otherwise FreeTDS to the local default
-// instance, or to the host and port VELTORA_SQLSERVER_HOST and
-// VELTORA_SQLSERVER_PORT name.
-std::unique_ptr<SqlServerFactory> MakeSqlServerFactory(const std::string& standinFolder) {
-  if (!standinFolder.empty()) return std::make_unique<StandinSqlServerFactory>(standinFolder);
-  auto env = [](const char* name) {
-    const char* value = std::getenv(name);
-    return std::string_view(value != nullptr ? value : "");
-  };
-  return std::make_unique<OdbcSqlServerFactory>(
-      FreeTdsServerFrom(env("VELTORA_SQLSERVER_HOST"), env("VELTORA_SQLSERVER_PORT")));
 }
 
 }  // namespace
@@ -96,9 +84,10 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
     return ReportSettingsProblem("veltora-cli backup: ", appFolder, e, err);
   }
   // One run per application folder: a second one touches nothing, not even
-  // the run log (loading the settings above only reads).
+  // the run log (loading the settings above only reads). A serving agent holds
+  // only the instance lock, so this runs beside it.
   std::string lockError;
-  const auto lock = AppFolderLock::TryAcquire(appFolder, lockError);
+  const auto lock = AppFolderLock::TryAcquire(appFolder, kRunLockFileName, lockError);
   if (!lock) {
     err << "veltora-cli backup: " << lockError << "\n";
     return kExitBackupIncomplete;
@@ -117,35 +106,22 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
     progress.ClearLine();
     out << line << "\n" << std::flush;
   });
-  SqliteBackupRecordsFactory records(appFolder, clock);
-  // Marks this agent's temporary files, on this machine and the share alike.
-  const CopyMarker marker = CopyMarker::For(MachineName(), state.appFolder);
   const auto serviceManager = MakeSystemServiceManager({.searchPath = context.searchPath});
-  BackupServices services{.log = runLog,
-                          .clock = *clock,
-                          .sqlServer = *sqlServer,
-                          .records = records,
-                          .runLogPath = state.runLogPath,
-                          .rotateRunLog = [&] { runLog.Rotate(); },
-                          .uptimeText = UptimeText,
-                          .idleText = IdleText,
-                          .ensureSqlServerRunning =
-                              [&] { EnsureSqlServerRunning(*serviceManager, state.guardRunning); },
-                          .progress =
-                              [&](const ProgressReport& report) {
-                                std::lock_guard lock(outMutex);
-                                progress.Show(report);
-                              },
-                          .makeFileSystems =
-                              [&] {
-                                return std::make_unique<LocalAndSmbFileSystems>(
-                                    context.smbPort, kDefaultSmbTimeout, marker);
-                              },
-                          .archiver = ChooseArchiver(context.executableFolder, context.searchPath),
-                          .marker = marker};
+  const auto run = ComposeBackupRun({.context = context,
+                                     .state = state,
+                                     .log = runLog,
+                                     .rotateRunLog = [&] { runLog.Rotate(); },
+                                     .clock = clock,
+                                     .sqlServer = *sqlServer,
+                                     .serviceManager = *serviceManager,
+                                     .progress =
+                                         [&](const ProgressReport& report) {
+                                           std::lock_guard lock(outMutex);
+                                           progress.Show(report);
+                                         }});
 
   const auto summary =
-      BackupThreadProc(loaded.config, {state.configured, state.backupRunning}, services);
+      BackupThreadProc(loaded.config, {state.configured, state.backupRunning}, run->services());
   if (!summary) {
     err << cli_msg::kBackupAlreadyRunning;
     return kExitBackupIncomplete;
@@ -173,10 +149,13 @@ int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, st
 }
 
 int RunRestoreSettingsCommand(const std::string& appFolder, std::ostream& out, std::ostream& err) {
-  // Never under a running backup or agent, which has the database open.
+  // Never under a serving agent or a running backup, which have the database
+  // open: both locks, the agent's first.
   std::string lockError;
-  const auto lock = AppFolderLock::TryAcquire(appFolder, lockError);
-  if (!lock) {
+  const auto instanceLock = AppFolderLock::TryAcquire(appFolder, kInstanceLockFileName, lockError);
+  const auto runLock =
+      instanceLock ? AppFolderLock::TryAcquire(appFolder, kRunLockFileName, lockError) : nullptr;
+  if (!runLock) {
     err << "veltora-cli restore-settings: " << lockError << "\n";
     return kExitUsage;
   }
@@ -235,6 +214,14 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
   }
   if (command == "restore-settings" && rest.empty())
     return RunRestoreSettingsCommand(appFolder, out, err);
+  if (command == "serve" && rest.empty()) {
+    try {
+      return RunServeCommand(appFolder, context, err);
+    } catch (const std::exception& e) {
+      err << "veltora-cli serve: " << e.what() << "\n";
+      return kExitStartFailed;
+    }
+  }
   if (command == "demo" && rest.size() == 1) return RunDemo(rest[0], context, out, err);
   if (command == "help" || command == "--help" || command == "-h") {
     out << cli_msg::kUsage;

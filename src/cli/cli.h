@@ -12,6 +12,11 @@ namespace veltora {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitBackupIncomplete = 1;
 inline constexpr int kExitUsage = 2;
+// The agent: start-up failed (the settings database cannot be opened), or
+// start-up was refused (another agent on the folder, a blank in the
+// executable's path, not root), which no restart can change.
+inline constexpr int kExitStartFailed = 1;
+inline constexpr int kExitRefused = 3;
 
 struct CliContext {
   std::string executableFolder;       // where the prepared settings database lies
@@ -24,6 +29,7 @@ struct CliContext {
   std::string demoSharePassword;
   std::uint16_t smbPort = 445;  // VELTORA_SMB_PORT when it names a port
   std::string searchPath;       // PATH, where 7-Zip is looked for
+  std::string executablePath;   // the running executable; ExecutablePath() when empty
   // Progress is one line rewritten in place when the error stream is a
   // terminal, occasional lines of its own otherwise.
   bool errorStreamIsTerminal = false;
@@ -48,13 +54,17 @@ int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, st
                   bool showPasswords = false);
 // Puts the spare copy of the settings database back (see RestoreSpareCopy).
 int RunRestoreSettingsCommand(const std::string& appFolder, std::ostream& out, std::ostream& err);
+// The headless agent: start-up, the schedule, the guard, and the end of the
+// session on SIGTERM or SIGINT. Implemented in serve.cpp.
+int RunServeCommand(const std::string& appFolder, const CliContext& context, std::ostream& err);
 int RunInitCommand(const std::string& appFolder, const CliContext& context, std::ostream& out,
                    std::ostream& err);
 
 // The SMB port a VELTORA_SMB_PORT value names; 445 unless it is 1..65535.
 std::uint16_t SmbPortFrom(const std::string& text);
 
-// The folder of the running executable (platform file).
+// The running executable and its folder (platform file).
+std::string ExecutablePath();
 std::string ExecutableFolder();
 // Whether the process's standard error is a terminal (platform file).
 bool StandardErrorIsTerminal();

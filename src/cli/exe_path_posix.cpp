@@ -5,10 +5,15 @@
 
 namespace veltora {
 
-std::string ExecutableFolder() {
+std::string ExecutablePath() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : exe.parent_path().string();
+  return ec ? std::string() : exe.string();
+}
+
+std::string ExecutableFolder() {
+  const std::string exe = ExecutablePath();
+  return exe.empty() ? std::string() : std::filesystem::path(exe).parent_path().string();
 }
 
 }  // namespace veltora

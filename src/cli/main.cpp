@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
                               env("VELTORA_DEMO_SHARE_PASSWORD"),
                               veltora::SmbPortFrom(env("VELTORA_SMB_PORT")),
                               env("PATH"),
+                              veltora::ExecutablePath(),
                               veltora::StandardErrorIsTerminal()};
   std::vector<std::string> args(argv + 1, argv + argc);
   return veltora::RunCli(args, context, std::cout, std::cerr);

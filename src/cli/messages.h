@@ -12,6 +12,7 @@ inline constexpr char kUsage[] =
     "                    unless --show-passwords is given\n"
     "  restore-settings  put the spare copy setlog.dlb back in place of a missing or damaged\n"
     "                    Setlog.dll (the damaged file is kept under a new name)\n"
+    "  serve             the agent: back up at the set time until SIGTERM or SIGINT\n"
     "  demo DIR          back up generated sample account sets of both kinds in DIR\n"
     "The application folder is the executable's folder unless --app-dir or VELTORA_APP_DIR\n"
     "names another. VELTORA_SQLSERVER_STANDIN=DIR selects the embedded SQL Server stand-in.\n";

@@ -427,6 +427,13 @@ std::optional<BackupRunSummary> BackupThreadProc(const BackupConfig& config, Bac
   if (!flags.configured.load()) return std::nullopt;
   if (flags.backupRunning.exchange(true)) return std::nullopt;
   const RunningFlagRelease release(flags.backupRunning);
+  return RunClaimedBackup(config, flags.configured, s);
+}
+
+std::optional<BackupRunSummary> RunClaimedBackup(const BackupConfig& config,
+                                                 const std::atomic<bool>& configured,
+                                                 const BackupServices& s) {
+  if (!configured.load()) return std::nullopt;
   try {
     s.log.Append(config.caption);
     s.log.Append(Cat({msg::kUptimePrefix, s.uptimeText ? s.uptimeText() : std::string()}));

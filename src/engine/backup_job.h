@@ -72,6 +72,13 @@ struct BackupRunSummary {
 std::optional<BackupRunSummary> BackupThreadProc(const BackupConfig& config, BackupFlags flags,
                                                  const BackupServices& services);
 
+// The same pass for a starter that has claimed the backup-running flag itself
+// (one exchange, before it created the thread) and releases it when this
+// returns. Nothing when the configured flag is clear.
+std::optional<BackupRunSummary> RunClaimedBackup(const BackupConfig& config,
+                                                 const std::atomic<bool>& configured,
+                                                 const BackupServices& services);
+
 // The job on its own, without the thread's opening and closing lines.
 BackupRunSummary RunBackupJob(BackupConfig config, const BackupServices& services);
 

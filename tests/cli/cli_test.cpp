@@ -36,8 +36,10 @@ class CliTest : public ::testing::Test {
     std::ostringstream out, err;
     const char* path = std::getenv("PATH");
     if (!searchPath) searchPath = path != nullptr ? path : "";
-    const CliContext context{VELTORA_BIN_DIR,       "", std::move(standin), "", "", "", 445,
-                             std::move(*searchPath)};
+    CliContext context;
+    context.executableFolder = VELTORA_BIN_DIR;
+    context.sqlStandinFolder = std::move(standin);
+    context.searchPath = std::move(*searchPath);
     const int code = RunCli(args, context, out, err);
     return {code, out.str(), err.str()};
   }
@@ -164,7 +166,9 @@ TEST_F(CliTest, ProgressOfALongStepOnTheErrorStreamOnly) {
   for (const bool terminal : {false, true}) {
     SCOPED_TRACE(terminal ? "terminal" : "elsewhere");
     const char* path = std::getenv("PATH");
-    CliContext context{VELTORA_BIN_DIR, "", "", "", "", "", 445, path != nullptr ? path : ""};
+    CliContext context;
+    context.executableFolder = VELTORA_BIN_DIR;
+    context.searchPath = path != nullptr ? path : "";
     context.errorStreamIsTerminal = terminal;
     std::ostringstream out, err;
     ASSERT_EQ(RunCli({"--app-dir", app_, "backup"}, context, out, err), kExitOk) << out.str();
@@ -181,14 +185,16 @@ TEST_F(CliTest, ProgressOfALongStepOnTheErrorStreamOnly) {
 }
 
 // One run per application folder: while another process holds the folder's
-// lock, a backup says so and touches nothing - no run-log line, no row, no
-// file.
-TEST_F(CliTest, ASecondRunOnTheSameApplicationFolderTouchesNothing) {
+// run lock, a backup says so and touches nothing - no run-log line, no row, no
+// file. A serving agent holds only the instance lock, and a backup runs
+// beside it. restore-settings needs the folder to itself: neither lock may be
+// held.
+TEST_F(CliTest, BackupNeedsTheRunLockAndRestoreSettingsBothLocks) {
   ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"A.AIS"}));
   WriteFile(accounts_ + "/A.AIS", "a");
   {
     std::string error;
-    const auto held = AppFolderLock::TryAcquire(app_, error);
+    const auto held = AppFolderLock::TryAcquire(app_, kRunLockFileName, error);
     ASSERT_TRUE(held) << error;
     const auto r = Cli({"--app-dir", app_, "backup"});
     EXPECT_EQ(r.code, kExitBackupIncomplete);
@@ -199,8 +205,24 @@ TEST_F(CliTest, ASecondRunOnTheSameApplicationFolderTouchesNothing) {
     EXPECT_FALSE(fs::exists(app_ + "/程序运行日志.txt"));
     EXPECT_TRUE(fs::is_empty(backups_));
     EXPECT_TRUE(SettingsDatabase(app_).ListBackupLog().empty());
+    const auto restore = Cli({"--app-dir", app_, "restore-settings"});
+    EXPECT_EQ(restore.code, kExitUsage);
+    EXPECT_NE(restore.err.find("another backup or agent is running"), std::string::npos)
+        << restore.err;
+  }
+  {
+    std::string error;
+    const auto agent = AppFolderLock::TryAcquire(app_, kInstanceLockFileName, error);
+    ASSERT_TRUE(agent) << error;
+    const auto r = Cli({"--app-dir", app_, "backup"});
+    EXPECT_EQ(r.code, kExitOk) << r.err;
+    const auto restore = Cli({"--app-dir", app_, "restore-settings"});
+    EXPECT_EQ(restore.code, kExitUsage);
+    EXPECT_NE(restore.err.find("another backup or agent is running"), std::string::npos)
+        << restore.err;
   }
   EXPECT_EQ(Cli({"--app-dir", app_, "backup"}).code, kExitOk) << "free again once released";
+  EXPECT_EQ(SettingsDatabase(app_).ListBackupLog().size(), 2u);
 }
 
 // Two processes started together on one folder: whichever gets the lock
@@ -331,9 +353,11 @@ TEST_F(CliTest, TruncatedSettingsWithoutSpareCopyCannotBeRestored) {
   EXPECT_EQ(r.err, "veltora-cli restore-settings: there is no spare copy to restore: " + app_ +
                        "/setlog.dlb\n");
   EXPECT_EQ(ReadFile(live), truncated);
-  // Nothing beside it but the application folder's lock file.
+  // Nothing beside it but the application folder's lock files.
   for (const auto& e : fs::directory_iterator(app_))
-    EXPECT_TRUE(e.path() == live || e.path().filename() == "veltora.lock") << e.path();
+    EXPECT_TRUE(e.path() == live || e.path().filename() == "veltora.lock" ||
+                e.path().filename() == "veltora-backup.lock")
+        << e.path();
 }
 
 TEST_F(CliTest, ReadOnlyApplicationFolderIsNamedAsTheProblem) {

@@ -1,0 +1,64 @@
+// The backup runner of the agent and the window: each start claims the
+// process's backup-running flag, then the application folder's run lock, then
+// starts a thread that makes one run on its own copy of the configuration and
+// its own freshly composed services. The thread releases the lock and then the
+// flag when the run ends, however it ends.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/process_state.h"
+#include "engine/backup_job.h"
+#include "ui/backup_runner.h"
+
+namespace veltora {
+
+// What one run works with: its services and everything they refer to, owned
+// together and dropped when the run ends.
+class RunServices {
+ public:
+  virtual ~RunServices() = default;
+  virtual const BackupServices& services() const = 0;
+};
+
+// Composes the services of one run (the front end's composition root); may
+// throw when they cannot be made.
+using RunServicesFactory = std::function<std::unique_ptr<RunServices>()>;
+
+// Creates the thread that runs `body`; throws (std::system_error) when it
+// cannot. Injected by tests; the default makes a std::thread.
+using ThreadMaker = std::function<std::thread(std::function<void()> body)>;
+
+class ThreadBackupRunner final : public BackupRunner {
+ public:
+  ThreadBackupRunner(ProcessState& state, RunServicesFactory makeServices,
+                     ThreadMaker makeThread = {});
+  // Waits for a run that is still under way.
+  ~ThreadBackupRunner() override;
+
+  ThreadBackupRunner(const ThreadBackupRunner&) = delete;
+  ThreadBackupRunner& operator=(const ThreadBackupRunner&) = delete;
+
+  // kAlreadyRunning when this process's flag is set (nothing touched) or when
+  // another process holds the run lock (the flag released again); kFailed when
+  // the services cannot be composed, the lock file cannot be opened or the
+  // thread cannot be created (flag and lock released again).
+  StartOutcome Start(const BackupConfig& config) override;
+
+  // Returns once the last run started has ended (at once when none was).
+  void Wait();
+
+ private:
+  ProcessState& state_;
+  RunServicesFactory makeServices_;
+  ThreadMaker makeThread_;
+  std::mutex mutex_;  // Start and Wait against each other
+  std::thread thread_;
+};
+
+}  // namespace veltora

@@ -1,0 +1,37 @@
+// The agent's main window: the window held in memory, with every message the
+// window logic shows written to standard error as it is shown (the journal,
+// when the service manager runs the agent). Nobody is there to answer a box,
+// so a message is a line and the agent goes on.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+#include "ui/memory_view.h"
+
+namespace veltora {
+
+class AgentView final : public MemoryView {
+ public:
+  explicit AgentView(std::ostream& err) : err_(err) {}
+
+  void ShowWarning(const std::string& text) override {
+    MemoryView::ShowWarning(text);
+    Write(text);
+  }
+  void ShowNotice(const std::string& text) override {
+    MemoryView::ShowNotice(text);
+    Write(text);
+  }
+  void ShowError(const std::string& text) override {
+    MemoryView::ShowError(text);
+    Write(text);
+  }
+
+ private:
+  void Write(const std::string& text) { err_ << text << "\n" << std::flush; }
+
+  std::ostream& err_;
+};
+
+}  // namespace veltora

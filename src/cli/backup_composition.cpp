@@ -1,0 +1,69 @@
+#include "cli/backup_composition.h"
+
+#include <cstdlib>
+#include <string_view>
+
+#include "app/run_log.h"
+#include "engine/archiver.h"
+#include "files/folder_listing.h"
+#include "files/run_file_systems.h"
+#include "service/sql_server_guard.h"
+#include "settings/sqlite_backup_records.h"
+#include "sqlserver/odbc_sql_server.h"
+#include "sqlserver/standin_sql_server.h"
+
+namespace veltora {
+namespace {
+
+class ComposedRun final : public RunServices {
+ public:
+  explicit ComposedRun(const BackupRunInputs& in)
+      : records_(in.state.appFolder, in.clock),
+        // Marks this agent's temporary files, on this machine and the share alike.
+        marker_(CopyMarker::For(MachineName(), in.state.appFolder)),
+        services_{.log = in.log,
+                  .clock = *in.clock,
+                  .sqlServer = in.sqlServer,
+                  .records = records_,
+                  .runLogPath = in.state.runLogPath,
+                  .rotateRunLog = in.rotateRunLog,
+                  .uptimeText = UptimeText,
+                  .idleText = IdleText,
+                  .ensureSqlServerRunning =
+                      [&manager = in.serviceManager, &guardRunning = in.state.guardRunning] {
+                        EnsureSqlServerRunning(manager, guardRunning);
+                      },
+                  .progress = in.progress,
+                  .makeFileSystems =
+                      [port = in.context.smbPort, marker = marker_] {
+                        return std::make_unique<LocalAndSmbFileSystems>(port, kDefaultSmbTimeout,
+                                                                        marker);
+                      },
+                  .archiver = ChooseArchiver(in.context.executableFolder, in.context.searchPath),
+                  .marker = marker_} {}
+
+  const BackupServices& services() const override { return services_; }
+
+ private:
+  SqliteBackupRecordsFactory records_;
+  CopyMarker marker_;
+  BackupServices services_;
+};
+
+}  // namespace
+
+std::unique_ptr<RunServices> ComposeBackupRun(const BackupRunInputs& inputs) {
+  return std::make_unique<ComposedRun>(inputs);
+}
+
+std::unique_ptr<SqlServerFactory> MakeSqlServerFactory(const std::string& standinFolder) {
+  if (!standinFolder.empty()) return std::make_unique<StandinSqlServerFactory>(standinFolder);
+  auto env = [](const char* name) {
+    const char* value = std::getenv(name);
+    return std::string_view(value != nullptr ? value : "");
+  };
+  return std::make_unique<OdbcSqlServerFactory>(
+      FreeTdsServerFrom(env("VELTORA_SQLSERVER_HOST"), env("VELTORA_SQLSERVER_PORT")));
+}
+
+}  // namespace veltora

@@ -1,0 +1,34 @@
+#include <pthread.h>
+
+#include <cerrno>
+
+#include "cli/stop_signals.h"
+
+namespace veltora {
+
+StopSignals::StopSignals() {
+  sigemptyset(&stopSet_);
+  sigaddset(&stopSet_, SIGTERM);
+  sigaddset(&stopSet_, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSet_, &previous_);
+}
+
+StopSignals::~StopSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+bool StopSignals::WaitFor(std::chrono::nanoseconds timeout) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+    if (left.count() < 0) return false;
+    timespec wait{};
+    wait.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+    wait.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+    siginfo_t info{};
+    if (sigtimedwait(&stopSet_, &info, &wait) >= 0) return true;
+    // EAGAIN: the time is up. EINTR: another signal's handler ran; wait on.
+    if (errno != EINTR) return false;
+  }
+}
+
+}  // namespace veltora

@@ -1,0 +1,363 @@
+// `veltora-cli serve` as a process: its clock moved by libfaketime from a file,
+// its waits real, stopped by signals as the service manager stops it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli.h"
+#include "settings/settings_database.h"
+#include "support/fake_systemctl.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace veltora {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::FilesIn;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+constexpr char kStarted[] = "程序启动成功！";
+constexpr char kRunStarted[] = "备份线程开始执行备份操作！";
+constexpr char kRunSucceeded[] = "备份线程成功执行了备份操作！";
+constexpr char kEndRefused[] = "操作系统试图退出，但数据库备份线程正在运行，禁止退出！";
+constexpr char kForcedClose[] = "由于系统退出，程序被迫关闭！";
+constexpr const char* kStopLines[] = {"服务停止成功！", "程序停止成功！", "解除进程保护成功！"};
+
+// Polls `condition` every 50 ms until it holds or `limit` has passed.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = 60s) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(50ms);
+  }
+}
+
+// libfaketime as the Debian package installs it; the thread-safe build, since
+// the agent runs a guard and a backup thread beside its loop.
+std::optional<std::string> FakeTimeLibrary() {
+  for (const char* path : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1",
+                           "/usr/lib/aarch64-linux-gnu/faketime/libfaketimeMT.so.1",
+                           "/usr/lib/faketime/libfaketimeMT.so.1"})
+    if (fs::exists(path)) return std::string(path);
+  return std::nullopt;
+}
+
+// One `veltora-cli serve` child. Its standard error goes to a file; it is
+// killed at the end of the test if it is still running.
+class Agent {
+ public:
+  Agent(const std::string& appFolder, const std::string& errFile,
+        const std::vector<std::string>& extraEnvironment,
+        const std::string& exe = std::string(VELTORA_BIN_DIR) + "/veltora-cli")
+      : errFile_(errFile) {
+    // The test's environment with the extra variables in place of their
+    // namesakes (the first of two equal names would win).
+    std::vector<std::string> env = extraEnvironment;
+    auto overridden = [&](const std::string& entry) {
+      for (const auto& extra : extraEnvironment)
+        if (entry.substr(0, entry.find('=') + 1) == extra.substr(0, extra.find('=') + 1))
+          return true;
+      return false;
+    };
+    for (char** e = environ; *e != nullptr; ++e)
+      if (!overridden(*e)) env.emplace_back(*e);
+    std::vector<std::string> args = {exe, "--app-dir", appFolder, "serve"};
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int null = ::open("/dev/null", O_RDWR);
+      if (err < 0 || null < 0) ::_exit(127);
+      ::dup2(null, 0);
+      ::dup2(null, 1);
+      ::dup2(err, 2);
+      std::vector<char*> argv, envp;
+      for (auto& a : args) argv.push_back(a.data());
+      for (auto& e : env) envp.push_back(e.data());
+      argv.push_back(nullptr);
+      envp.push_back(nullptr);
+      ::execve(exe.c_str(), argv.data(), envp.data());
+      ::_exit(127);
+    }
+  }
+  ~Agent() {
+    if (Running()) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Agent(const Agent&) = delete;
+  Agent& operator=(const Agent&) = delete;
+
+  bool Running() {
+    if (exitStatus_ || pid_ <= 0) return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) exitStatus_ = status;
+    return !exitStatus_;
+  }
+  void Signal(int signal) { ::kill(pid_, signal); }
+  // The exit code once it has ended by itself within `limit`.
+  std::optional<int> ExitCode(std::chrono::milliseconds limit = 60s) {
+    if (!WaitUntil([this] { return !Running(); }, limit) || !exitStatus_ ||
+        !WIFEXITED(*exitStatus_))
+      return std::nullopt;
+    return WEXITSTATUS(*exitStatus_);
+  }
+  std::string Err() const { return ReadFile(errFile_); }
+
+ private:
+  std::string errFile_;
+  pid_t pid_ = -1;
+  std::optional<int> exitStatus_;
+};
+
+class ServeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(app_);
+    fs::create_directories(accounts_);
+    fs::create_directories(backups_);
+    InstallSettingsDatabase(std::string(VELTORA_BIN_DIR) + "/Setlog.dll", app_);
+    WriteFile(accounts_ + "/A.AIS", "ledger");
+  }
+
+  // File edition, A.AIS ticked, the local folder only, compression off, one
+  // day between backups at 01:31.
+  void Configure(const std::function<void(BaksetRow&)>& change = {}, bool ticked = true) {
+    SettingsDatabase db(app_);
+    BaksetRow row = db.LoadSettings();
+    row.softvernum = 0;
+    row.accountDir = accounts_;
+    row.localDir = backups_;
+    row.localbak = true;
+    row.remotebak = false;
+    row.rarlevel = "不压缩";
+    row.baktime = "01:31:00";
+    row.btwdays = 1;
+    row.bakfilenum = 0;
+    if (change) change(row);
+    db.SaveSettings(row);
+    db.RewriteAccountList(ticked ? std::vector<AccountListRow>{{"", "A.AIS", "A.AIS"}}
+                                 : std::vector<AccountListRow>{});
+  }
+
+  // Sets the agent's clock: frozen at `localTime` ("yyyy-mm-dd hh:mm:ss")
+  // until the next call. The file is replaced in one rename: libfaketime
+  // reads it at every clock call and takes an empty file for the real time.
+  void SetClock(const std::string& localTime) {
+    WriteFile(clockFile_ + ".new", localTime + "\n");
+    fs::rename(clockFile_ + ".new", clockFile_);
+  }
+
+  // An agent whose clock reads the clock file. Stat is left real, so that
+  // file times (the settings file the agent watches, the log's age) are true.
+  std::unique_ptr<Agent> StartFakedAgent(const std::string& localTime,
+                                         std::vector<std::string> environment = {}) {
+    const auto library = FakeTimeLibrary();
+    if (!library) return nullptr;
+    SetClock(localTime);
+    environment.insert(environment.end(),
+                       {"LD_PRELOAD=" + *library, "FAKETIME_TIMESTAMP_FILE=" + clockFile_,
+                        "FAKETIME_NO_CACHE=1", "FAKETIME_DONT_FAKE_MONOTONIC=1", "NO_FAKE_STAT=1"});
+    return StartAgent(std::move(environment));
+  }
+  std::unique_ptr<Agent> StartAgent(const std::vector<std::string>& environment = {}) {
+    return std::make_unique<Agent>(app_, dir_ / ("agent" + std::to_string(++agents_) + ".err"),
+                                   environment);
+  }
+
+  std::string RunLog() const { return ReadFile(app_ + "/程序运行日志.txt"); }
+  int Count(const std::string& text) const {
+    const std::string log = RunLog();
+    int n = 0;
+    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+  bool Logged(const std::string& text) const { return Count(text) > 0; }
+  std::vector<std::string> Backups() const { return FilesIn(backups_); }
+
+  TempDir dir_;
+  std::string app_ = dir_ / "app";
+  std::string accounts_ = dir_ / "accounts";
+  std::string backups_ = dir_ / "backups";
+  std::string clockFile_ = dir_ / "clock";
+  int agents_ = 0;
+};
+
+#define START_FAKED_AGENT(agent, ...)                                                            \
+  auto agent = StartFakedAgent(__VA_ARGS__);                                                     \
+  if (!agent) VELTORA_SKIP_OR_FAIL("libfaketime is not installed (package faketime)");           \
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kStarted) || !agent->Running(); })) << agent->Err(); \
+  ASSERT_TRUE(agent->Running()) << agent->Err()
+
+TEST_F(ServeTest, OneBackupPerDayAtTheSetMinuteThenStopsOnSigterm) {
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  START_FAKED_AGENT(agent, "2026-12-11 01:29:00");
+
+  for (const char* day : {"2026-12-11", "2026-12-12", "2026-12-13"}) {
+    SCOPED_TRACE(day);
+    const std::string stamp = std::string(day).substr(0, 4) + std::string(day).substr(5, 2) +
+                              std::string(day).substr(8, 2) + "0131";
+    const std::size_t before = Backups().size();
+    // The minute before: nothing.
+    SetClock(std::string(day) + " 01:30:00");
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(Backups().size(), before);
+    // The set minute, its first tick and later ones: one backup, stamped then.
+    // (The run's last line, not the file: a copy appears under a temporary
+    // name first.)
+    SetClock(std::string(day) + " 01:31:00");
+    ASSERT_TRUE(WaitUntil([&] { return Count(kRunSucceeded) == static_cast<int>(before) + 1; }))
+        << agent->Err() << RunLog();
+    std::this_thread::sleep_for(2500ms);
+    SetClock(std::string(day) + " 01:31:40");
+    std::this_thread::sleep_for(2500ms);
+    const auto files = Backups();
+    ASSERT_EQ(files.size(), before + 1) << ::testing::PrintToString(files);
+    EXPECT_EQ(files.back(), "A" + stamp + "00.bak");
+    EXPECT_EQ(Count(kRunSucceeded), static_cast<int>(before) + 1);
+    EXPECT_TRUE(agent->Running()) << agent->Err();
+  }
+
+  agent->Signal(SIGTERM);
+  EXPECT_EQ(agent->ExitCode(), kExitOk) << agent->Err();
+  const std::string log = RunLog();
+  auto at = log.find(kForcedClose);
+  EXPECT_NE(at, std::string::npos) << log;
+  for (const char* line : kStopLines) {
+    SCOPED_TRACE(line);
+    at = log.find(line, at);
+    EXPECT_NE(at, std::string::npos) << log;
+  }
+  EXPECT_EQ(Count(kRunSucceeded), 3);
+  EXPECT_EQ(SettingsDatabase(app_).ListBackupLog().size(), 3u);
+}
+
+// The agent follows a save made by another process while it serves: here the
+// first account set is ticked and the time changed, and the next minute of
+// the new time backs up.
+TEST_F(ServeTest, FollowsSettingsSavedByAnotherProcess) {
+  ASSERT_NO_FATAL_FAILURE(Configure([](BaksetRow& row) { row.baktime = "03:00:00"; }, false));
+  START_FAKED_AGENT(agent, "2026-12-11 01:29:00");
+  EXPECT_NE(agent->Err().find("您好，您尚未进行备份设置，请进行相关的设置！"), std::string::npos)
+      << agent->Err();
+
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  std::this_thread::sleep_for(2500ms);  // a tick or two to see the change
+  SetClock("2026-12-11 01:31:00");
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kRunSucceeded); })) << agent->Err() << RunLog();
+  EXPECT_EQ(Backups(), std::vector<std::string>{"A20261211013100.bak"});
+  agent->Signal(SIGINT);
+  EXPECT_EQ(agent->ExitCode(), kExitOk) << agent->Err();
+}
+
+// The end of the session during a backup: refused with its line, the backup
+// ends as it would have, and the agent then stops by itself with the stop
+// lines, without a second signal. The archive of 32 MiB of random bytes at
+// the best compression takes a few seconds.
+TEST_F(ServeTest, SigtermDuringABackupWaitsForItsEnd) {
+  ASSERT_NO_FATAL_FAILURE(Configure([](BaksetRow& row) { row.rarlevel = "最好"; }));
+  std::string ledger(32 << 20, '\0');
+  std::uint32_t x = 11;
+  for (auto& c : ledger) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  WriteFile(accounts_ + "/A.AIS", ledger);
+  START_FAKED_AGENT(agent, "2026-12-11 01:30:50");
+
+  SetClock("2026-12-11 01:31:00");
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kRunStarted); })) << agent->Err();
+  agent->Signal(SIGTERM);
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kEndRefused); })) << RunLog();
+  EXPECT_FALSE(Logged(kRunSucceeded)) << "the backup was over before the signal";
+
+  EXPECT_EQ(agent->ExitCode(180s), kExitOk) << agent->Err();
+  const std::string log = RunLog();
+  auto at = log.find(kEndRefused);
+  for (const char* line :
+       {kRunSucceeded, kForcedClose, kStopLines[0], kStopLines[1], kStopLines[2]}) {
+    SCOPED_TRACE(line);
+    at = log.find(line, at);
+    ASSERT_NE(at, std::string::npos) << log;
+  }
+  EXPECT_EQ(Backups(), std::vector<std::string>{"A20261211013100.7z"});
+}
+
+// A refused start says why and ends at once with the exit status the service
+// unit does not restart, writing nothing: a second agent on the folder (the
+// first goes on), and an executable whose path holds a blank.
+TEST_F(ServeTest, RefusedStartsEndAtOnceTouchingNothing) {
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  auto first = StartAgent();
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kStarted) || !first->Running(); })) << first->Err();
+  const std::string logBefore = RunLog();
+
+  auto second = StartAgent();
+  EXPECT_EQ(second->ExitCode(), kExitRefused);
+  EXPECT_NE(second->Err().find("您好，程序已经运行，无需重复运行！"), std::string::npos)
+      << second->Err();
+  EXPECT_EQ(RunLog(), logBefore);
+  EXPECT_TRUE(first->Running());
+  first->Signal(SIGTERM);
+  EXPECT_EQ(first->ExitCode(), kExitOk) << first->Err();
+
+  // The same executable under a path with a blank (a hard link, or a copy
+  // across file systems: the path it is started by is the one it sees), on a
+  // folder no agent serves.
+  const std::string blankFolder = dir_ / "with blank";
+  fs::create_directories(blankFolder);
+  std::error_code linkError;
+  fs::create_hard_link(std::string(VELTORA_BIN_DIR) + "/veltora-cli", blankFolder + "/veltora-cli",
+                       linkError);
+  if (linkError)
+    fs::copy_file(std::string(VELTORA_BIN_DIR) + "/veltora-cli", blankFolder + "/veltora-cli");
+  const std::string logAfterFirst = RunLog();
+  Agent blank(app_, dir_ / "blank.err", {}, blankFolder + "/veltora-cli");
+  EXPECT_EQ(blank.ExitCode(), kExitRefused);
+  EXPECT_NE(blank.Err().find("您好，由于本软件要用到DOS命令，文件夹路径不要包含空格"),
+            std::string::npos)
+      << blank.Err();
+  EXPECT_EQ(RunLog(), logAfterFirst);
+
+  EXPECT_NE(ReadFile(std::string(VELTORA_SOURCE_DIR) + "/resources/veltora.service")
+                .find("\nRestartPreventExitStatus=" + std::to_string(kExitRefused) + "\n"),
+            std::string::npos);
+}
+
+// With the guard option on, a stopped SQL Server is started by the guard the
+// agent starts with itself.
+TEST_F(ServeTest, GuardStartsAStoppedSqlServer) {
+  ASSERT_NO_FATAL_FAILURE(Configure([](BaksetRow& row) { row.safecheck = true; }));
+  testing::FakeSystemctl systemctl;
+  systemctl.SetUnit("mssql-server", "inactive", "running", "SQL Server Database Engine");
+  auto agent = StartAgent({"PATH=" + systemctl.searchPath()});
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kStarted) || !agent->Running(); })) << agent->Err();
+  const auto started = std::vector<std::string>{"--no-block start -- mssql-server.service"};
+  EXPECT_TRUE(WaitUntil([&] { return systemctl.Controls() == started; }, 5s))
+      << ::testing::PrintToString(systemctl.Calls());
+  agent->Signal(SIGTERM);
+  EXPECT_EQ(agent->ExitCode(), kExitOk) << agent->Err();
+}
+
+}  // namespace
+}  // namespace veltora
