@@ -74,7 +74,7 @@ CopiedNames CopyToShare(const FileSystemRouter& fs, ShareConnector& share, LineL
       if (name.empty() || !FileExists(fs, path)) continue;  // gone meanwhile
       const std::string destination = remote + name;
       const std::string failedLine =
-          m::kCopyFailedPrefix + path + m::kCopyTo + remote + m::kCopySuffix + m::kCopyFailedReason;
+          m::kCopyFailedPrefix + path + m::kCopyTo + remote + m::kCopySuffix + m::kFailureReason;
       // A name the share cannot hold would be cut into folders or refused:
       // never sent, and said so.
       if (!ShareCanHoldName(name)) {

@@ -26,6 +26,8 @@ bool ConnectShare(ShareConnector& connector, LineLog& log, const std::string& sh
     if (code == 0) return true;
     log.Append(files_msg::kConnectFailedUser + account + files_msg::kConnectFailedShare + path +
                files_msg::kConnectFailedCode + std::to_string(code) + files_msg::kConnectFailedEnd);
+    if (const std::string why = connector.UnavailableReason(); !why.empty())
+      log.Append(files_msg::kFailureReason + why);
     return code == kCredentialConflict;
   } catch (const std::exception&) {
     return false;

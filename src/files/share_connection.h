@@ -17,11 +17,16 @@ class ShareConnector {
   virtual ~ShareConnector() = default;
   virtual int Connect(const std::string& sharePath, const std::string& user,
                       const std::string& password) = 0;
+  // Why no share can be connected at all (the client library cannot be
+  // loaded, say); empty while connections may work.
+  virtual std::string UnavailableReason() { return std::string(); }
 };
 
 // Trims the share path and the user name (false without a call when either is
 // empty), removes one trailing backslash, connects, and on any code but 0
-// writes "您好，程序尝试用用户名为:" ... "错误代码为:" + code + ... to the log.
+// writes "您好，程序尝试用用户名为:" ... "错误代码为:" + code + ... to the log,
+// followed, when the connector cannot work at all, by a line with its reason
+// after "导致失败可能的原因为：" (as a failed copy gives its reason).
 // True for 0 and for 1219 (the share is reachable under other credentials).
 // The password is never written anywhere.
 bool ConnectShare(ShareConnector& connector, LineLog& log, const std::string& sharePath,

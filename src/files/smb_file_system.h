@@ -1,6 +1,12 @@
 // Windows shares (\\server\share\dir) reached with libsmbclient: the share
 // side of the file-system router, and the connection that ConnectShare opens.
 //
+// libsmbclient is loaded with dlopen on the first share operation of each
+// object, not linked: an agent that never reaches a share does not carry it.
+// When it cannot be loaded, every operation fails, Connect answers 1222 (the
+// code Windows gives when no network client is installed), a copy's reason and
+// UnavailableReason() say "cannot load <library>: " and the loader's words.
+//
 // A share path maps to smb://server:PORT/share/dir with every byte that a URL
 // may not hold as it is percent-encoded, so blanks and Chinese names work.
 //
@@ -24,6 +30,8 @@ namespace veltora {
 
 inline constexpr std::uint16_t kDefaultSmbPort = 445;
 inline constexpr std::chrono::milliseconds kDefaultSmbTimeout{20000};
+// The file name the client library is loaded under (its soname).
+inline constexpr char kSmbClientLibrary[] = "libsmbclient.so.0";
 
 // smb://server:port/share/dir/name for \\server\share\dir\name (either slash
 // accepted as separator, repeated and trailing separators ignored); empty
@@ -35,10 +43,11 @@ class SmbFileSystem final : public FileSystem, public ShareConnector {
   // `port`: the server's SMB port. `timeout`: how long one request waits for
   // the server's answer before it fails, so that a stalled server ends any
   // call, a copy included, within a small multiple of it (the request, then
-  // the clean-up's). `marker`: as LocalFileSystem's.
+  // the clean-up's). `marker`: as LocalFileSystem's. `library`: the file
+  // dlopen loads the client from, a name to search for or a path.
   explicit SmbFileSystem(std::uint16_t port = kDefaultSmbPort,
                          std::chrono::milliseconds timeout = kDefaultSmbTimeout,
-                         CopyMarker marker = {});
+                         CopyMarker marker = {}, std::string library = kSmbClientLibrary);
   ~SmbFileSystem() override;
   SmbFileSystem(const SmbFileSystem&) = delete;
   SmbFileSystem& operator=(const SmbFileSystem&) = delete;
@@ -48,9 +57,12 @@ class SmbFileSystem final : public FileSystem, public ShareConnector {
   // opens the share. Answers 0 or a Windows error code: 53 when the server
   // cannot be reached, 67 when it has no such share, 1326 when it refuses the
   // account (Samba does not say whether the user or the password was wrong),
-  // 5 when the account may not use the share, 59 for anything else.
+  // 5 when the account may not use the share, 1222 when libsmbclient cannot
+  // be loaded, 59 for anything else.
   int Connect(const std::string& sharePath, const std::string& user,
               const std::string& password) override;
+  // Loads libsmbclient if no call has yet.
+  std::string UnavailableReason() override;
 
   const CopyMarker& marker() const override { return marker_; }
   bool IsFile(const std::string& path) override;

@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <libsmbclient.h>
 #include <netdb.h>
@@ -10,7 +11,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "base/path.h"
@@ -35,43 +38,179 @@ constexpr int kBadNetPath = 53;          // ERROR_BAD_NETPATH
 constexpr int kUnexpectedNetError = 59;  // ERROR_UNEXP_NET_ERR
 constexpr int kBadNetName = 67;          // ERROR_BAD_NET_NAME
 constexpr int kLogonFailure = 1326;      // ERROR_LOGON_FAILURE
+// ERROR_NO_NETWORK, Windows' answer when no network client is installed:
+// here, when libsmbclient cannot be loaded.
+constexpr int kNoNetwork = 1222;
 
 CopyOutcome Failed(int err) { return CopyOutcome{false, internal::ErrorText(err)}; }
 CopyOutcome Failed(const char* reason) { return CopyOutcome{false, reason}; }
+CopyOutcome Failed(const std::string& reason) { return CopyOutcome{false, reason}; }
+
+// The libsmbclient functions this file calls, named as the library names them.
+// The library is not linked: it and the hundred libraries it needs would be
+// mapped into every agent at start, though most never reach a share before a
+// backup runs. It is loaded on the first share operation instead.
+struct SmbClientApi {
+  decltype(&::smbc_new_context) smbc_new_context = nullptr;
+  decltype(&::smbc_free_context) smbc_free_context = nullptr;
+  decltype(&::smbc_init_context) smbc_init_context = nullptr;
+  decltype(&::smbc_setDebug) smbc_setDebug = nullptr;
+  decltype(&::smbc_setOptionDebugToStderr) smbc_setOptionDebugToStderr = nullptr;
+  decltype(&::smbc_setFunctionAuthDataWithContext) smbc_setFunctionAuthDataWithContext = nullptr;
+  decltype(&::smbc_setOptionNoAutoAnonymousLogin) smbc_setOptionNoAutoAnonymousLogin = nullptr;
+  decltype(&::smbc_setOptionUseKerberos) smbc_setOptionUseKerberos = nullptr;
+  decltype(&::smbc_setOptionFallbackAfterKerberos) smbc_setOptionFallbackAfterKerberos = nullptr;
+  decltype(&::smbc_setOptionUseCCache) smbc_setOptionUseCCache = nullptr;
+  decltype(&::smbc_setPort) smbc_setPort = nullptr;
+  decltype(&::smbc_setTimeout) smbc_setTimeout = nullptr;
+  decltype(&::smbc_getFunctionOpen) smbc_getFunctionOpen = nullptr;
+  decltype(&::smbc_getFunctionRead) smbc_getFunctionRead = nullptr;
+  decltype(&::smbc_getFunctionWrite) smbc_getFunctionWrite = nullptr;
+  decltype(&::smbc_getFunctionClose) smbc_getFunctionClose = nullptr;
+  decltype(&::smbc_getFunctionFstat) smbc_getFunctionFstat = nullptr;
+  decltype(&::smbc_getFunctionStat) smbc_getFunctionStat = nullptr;
+  decltype(&::smbc_getFunctionUnlink) smbc_getFunctionUnlink = nullptr;
+  decltype(&::smbc_getFunctionRename) smbc_getFunctionRename = nullptr;
+  decltype(&::smbc_getFunctionChmod) smbc_getFunctionChmod = nullptr;
+  decltype(&::smbc_getFunctionUtimes) smbc_getFunctionUtimes = nullptr;
+  decltype(&::smbc_getFunctionOpendir) smbc_getFunctionOpendir = nullptr;
+  decltype(&::smbc_getFunctionClosedir) smbc_getFunctionClosedir = nullptr;
+  decltype(&::smbc_getFunctionReaddirPlus2) smbc_getFunctionReaddirPlus2 = nullptr;
+  decltype(&::smbc_getFunctionMkdir) smbc_getFunctionMkdir = nullptr;
+  decltype(&::smbc_getFunctionRmdir) smbc_getFunctionRmdir = nullptr;
+};
+
+// Looks `symbol` up unless an earlier look-up failed; `error` gets dlerror's
+// words on the first failure.
+template <typename Function>
+void Resolve(void* library, const char* symbol, Function& slot, std::string& error) {
+  if (!error.empty()) return;
+  ::dlerror();
+  void* found = ::dlsym(library, symbol);
+  if (found == nullptr) {
+    const char* why = ::dlerror();
+    error = why != nullptr ? why : std::string(symbol) + ": not found";
+    return;
+  }
+  slot = reinterpret_cast<Function>(found);
+}
+
+// The library under one file name, loaded once, by the first Get() of
+// whichever thread comes first. It stays mapped after its last user
+// (RTLD_NODELETE, so the dlclose only drops the count): it and its
+// dependencies are not made to be unloaded from a running process (exit
+// handlers, thread-local data), and a second share run finds it in place.
+class SmbClientLibrary {
+ public:
+  explicit SmbClientLibrary(std::string name) : name_(std::move(name)) {}
+  ~SmbClientLibrary() {
+    if (handle_ != nullptr) ::dlclose(handle_);
+  }
+  SmbClientLibrary(const SmbClientLibrary&) = delete;
+  SmbClientLibrary& operator=(const SmbClientLibrary&) = delete;
+
+  // The functions, or null when the library or one of them cannot be found;
+  // error() then says why, naming the library.
+  const SmbClientApi* Get() {
+    std::call_once(once_, [this] { Load(); });
+    return handle_ != nullptr ? &api_ : nullptr;
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  void Load() {
+    std::string why;
+    ::dlerror();
+    void* handle = ::dlopen(name_.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (handle == nullptr) {
+      const char* text = ::dlerror();
+      why = text != nullptr ? text : "not found";
+    } else {
+      SmbClientApi& a = api_;
+#define VELTORA_RESOLVE(name) Resolve(handle, #name, a.name, why)
+      VELTORA_RESOLVE(smbc_new_context);
+      VELTORA_RESOLVE(smbc_free_context);
+      VELTORA_RESOLVE(smbc_init_context);
+      VELTORA_RESOLVE(smbc_setDebug);
+      VELTORA_RESOLVE(smbc_setOptionDebugToStderr);
+      VELTORA_RESOLVE(smbc_setFunctionAuthDataWithContext);
+      VELTORA_RESOLVE(smbc_setOptionNoAutoAnonymousLogin);
+      VELTORA_RESOLVE(smbc_setOptionUseKerberos);
+      VELTORA_RESOLVE(smbc_setOptionFallbackAfterKerberos);
+      VELTORA_RESOLVE(smbc_setOptionUseCCache);
+      VELTORA_RESOLVE(smbc_setPort);
+      VELTORA_RESOLVE(smbc_setTimeout);
+      VELTORA_RESOLVE(smbc_getFunctionOpen);
+      VELTORA_RESOLVE(smbc_getFunctionRead);
+      VELTORA_RESOLVE(smbc_getFunctionWrite);
+      VELTORA_RESOLVE(smbc_getFunctionClose);
+      VELTORA_RESOLVE(smbc_getFunctionFstat);
+      VELTORA_RESOLVE(smbc_getFunctionStat);
+      VELTORA_RESOLVE(smbc_getFunctionUnlink);
+      VELTORA_RESOLVE(smbc_getFunctionRename);
+      VELTORA_RESOLVE(smbc_getFunctionChmod);
+      VELTORA_RESOLVE(smbc_getFunctionUtimes);
+      VELTORA_RESOLVE(smbc_getFunctionOpendir);
+      VELTORA_RESOLVE(smbc_getFunctionClosedir);
+      VELTORA_RESOLVE(smbc_getFunctionReaddirPlus2);
+      VELTORA_RESOLVE(smbc_getFunctionMkdir);
+      VELTORA_RESOLVE(smbc_getFunctionRmdir);
+#undef VELTORA_RESOLVE
+      if (why.empty()) {
+        handle_ = handle;
+        return;
+      }
+      ::dlclose(handle);
+      api_ = SmbClientApi{};
+    }
+    error_ = files_msg::kCannotLoadLibrary + name_ + ": " + why;
+  }
+
+  const std::string name_;
+  std::once_flag once_;
+  void* handle_ = nullptr;
+  SmbClientApi api_;
+  std::string error_;
+};
 
 // Owners of libsmbclient handles. A file or folder handle, and a temporary
 // file to remove, need their context to be given back.
 struct SmbContextTraits {
+  const SmbClientApi* smb = nullptr;
   static SMBCCTX* Invalid() { return nullptr; }
-  static void Close(SMBCCTX* ctx) { smbc_free_context(ctx, 1); }
+  void Close(SMBCCTX* ctx) const { smb->smbc_free_context(ctx, 1); }
 };
 using ScopedSmbContext = ScopedHandle<SMBCCTX*, SmbContextTraits>;
 
 struct SmbFileTraits {
+  const SmbClientApi* smb = nullptr;
   SMBCCTX* ctx = nullptr;
   static SMBCFILE* Invalid() { return nullptr; }
-  void Close(SMBCFILE* file) const { smbc_getFunctionClose(ctx)(ctx, file); }
+  void Close(SMBCFILE* file) const { smb->smbc_getFunctionClose(ctx)(ctx, file); }
 };
 using ScopedSmbFile = ScopedHandle<SMBCFILE*, SmbFileTraits>;
 
 struct SmbDirTraits {
+  const SmbClientApi* smb = nullptr;
   SMBCCTX* ctx = nullptr;
   static SMBCFILE* Invalid() { return nullptr; }
-  void Close(SMBCFILE* dir) const { smbc_getFunctionClosedir(ctx)(ctx, dir); }
+  void Close(SMBCFILE* dir) const { smb->smbc_getFunctionClosedir(ctx)(ctx, dir); }
 };
 using ScopedSmbDir = ScopedHandle<SMBCFILE*, SmbDirTraits>;
 
 // A temporary file on the share (its URL), removed unless Release()d.
 struct SmbUnlinkTraits {
+  const SmbClientApi* smb = nullptr;
   SMBCCTX* ctx = nullptr;
   static std::string Invalid() { return std::string(); }
-  void Close(const std::string& url) const { smbc_getFunctionUnlink(ctx)(ctx, url.c_str()); }
+  void Close(const std::string& url) const { smb->smbc_getFunctionUnlink(ctx)(ctx, url.c_str()); }
 };
 using ScopedSmbTempFile = ScopedHandle<std::string, SmbUnlinkTraits>;
 
 // Reads until `size` bytes are in or the file ends; the count read or -1.
-ssize_t ReadFully(SMBCCTX* ctx, SMBCFILE* file, char* data, std::size_t size) {
-  const auto read = smbc_getFunctionRead(ctx);
+ssize_t ReadFully(const SmbClientApi& smb, SMBCCTX* ctx, SMBCFILE* file, char* data,
+                  std::size_t size) {
+  const auto read = smb.smbc_getFunctionRead(ctx);
   std::size_t got = 0;
   while (got < size) {
     const ssize_t n = read(ctx, file, data + got, size - got);
@@ -177,8 +316,31 @@ std::string SmbUrlFor(const std::string& sharePath, std::uint16_t port) {
 // context keeps the connections; recreating it drops them all.
 class SmbFileSystem::Session {
  public:
-  Session(std::uint16_t port, std::chrono::milliseconds timeout, const CopyMarker& marker)
-      : port_(port), timeout_(timeout), marker_(marker) {}
+  Session(std::uint16_t port, std::chrono::milliseconds timeout, const CopyMarker& marker,
+          std::string library)
+      : port_(port), timeout_(timeout), marker_(marker), library_(std::move(library)) {}
+
+  // Held by every public call: the object's lock, and this session named as
+  // the one whose account the library's callback hands out on this thread.
+  // libsmbclient asks for the account inside the request that needs it, on
+  // the requesting thread; the callback cannot ask the context for its owner,
+  // as that too would be a call into the library.
+  class Call {
+   public:
+    Call(std::mutex& mutex, Session& session) : lock_(mutex), previous_(current_) {
+      current_ = &session;
+    }
+    ~Call() { current_ = previous_; }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+   private:
+    std::lock_guard<std::mutex> lock_;
+    Session* previous_;
+  };
+
+  // Empty, or why the library cannot serve any share (loading it if need be).
+  std::string Unavailable() { return library_.Get() != nullptr ? std::string() : library_.error(); }
 
   int Connect(const std::string& sharePath, const std::string& user, const std::string& password);
   bool Stat(const std::string& path, struct stat& st);
@@ -196,8 +358,10 @@ class SmbFileSystem::Session {
  private:
   std::string Url(const std::string& path) const { return SmbUrlFor(path, port_); }
 
-  // The context, made on first use: before any Connect it authenticates with
-  // an empty account and is refused everywhere. Null when it cannot be made.
+  // The context, made on first use (the library is loaded then if it is not
+  // yet): before any Connect it authenticates with an empty account and is
+  // refused everywhere. Null when it cannot be made; smb_ is set whenever it
+  // is not.
   SMBCCTX* Context();
 
   // 1 when something holds the name, 0 when nothing does, -1 (errno set) when
@@ -208,20 +372,27 @@ class SmbFileSystem::Session {
                            int workgroupSize, char* userOut, int userSize, char* passwordOut,
                            int passwordSize);
 
+  static thread_local Session* current_;
+
   const std::uint16_t port_;
   const std::chrono::milliseconds timeout_;
   const CopyMarker& marker_;
+  SmbClientLibrary library_;
+  const SmbClientApi* smb_ = nullptr;
   std::string workgroup_;
   std::string user_;
   std::string password_;
   ScopedSmbContext ctx_;
 };
 
+thread_local SmbFileSystem::Session* SmbFileSystem::Session::current_ = nullptr;
+
 void SmbFileSystem::Session::Authenticate(SMBCCTX* c, const char* /*server*/, const char* /*share*/,
                                           char* workgroupOut, int workgroupSize, char* userOut,
                                           int userSize, char* passwordOut, int passwordSize) {
-  const auto* self = static_cast<const Session*>(smbc_getOptionUserData(c));
-  if (self == nullptr) return;
+  // Anything but this thread's own session's context gets no account.
+  const Session* self = current_;
+  if (self == nullptr || self->ctx_.get() != c) return;
   if (!self->workgroup_.empty()) Put(workgroupOut, workgroupSize, self->workgroup_);
   Put(userOut, userSize, self->user_);
   Put(passwordOut, passwordSize, self->password_);
@@ -229,29 +400,32 @@ void SmbFileSystem::Session::Authenticate(SMBCCTX* c, const char* /*server*/, co
 
 SMBCCTX* SmbFileSystem::Session::Context() {
   if (ctx_) return ctx_.get();
-  ScopedSmbContext fresh(smbc_new_context());
+  const SmbClientApi* smb = library_.Get();
+  if (smb == nullptr) return nullptr;
+  smb_ = smb;
+  ScopedSmbContext fresh(smb->smbc_new_context(), SmbContextTraits{smb});
   if (!fresh) return nullptr;
   SMBCCTX* c = fresh.get();
-  smbc_setDebug(c, 0);
-  smbc_setOptionDebugToStderr(c, true);
-  smbc_setOptionUserData(c, this);
-  smbc_setFunctionAuthDataWithContext(c, &Session::Authenticate);
+  smb->smbc_setDebug(c, 0);
+  smb->smbc_setOptionDebugToStderr(c, true);
+  smb->smbc_setFunctionAuthDataWithContext(c, &Session::Authenticate);
   // Exactly the configured account: no anonymous or guest fallback, no
   // Kerberos ticket of whoever runs the agent.
-  smbc_setOptionNoAutoAnonymousLogin(c, true);
-  smbc_setOptionUseKerberos(c, false);
-  smbc_setOptionFallbackAfterKerberos(c, true);
-  smbc_setOptionUseCCache(c, false);
-  smbc_setPort(c, port_);
-  smbc_setTimeout(c, static_cast<int>(timeout_.count()));
+  smb->smbc_setOptionNoAutoAnonymousLogin(c, true);
+  smb->smbc_setOptionUseKerberos(c, false);
+  smb->smbc_setOptionFallbackAfterKerberos(c, true);
+  smb->smbc_setOptionUseCCache(c, false);
+  smb->smbc_setPort(c, port_);
+  smb->smbc_setTimeout(c, static_cast<int>(timeout_.count()));
   // On failure the context is not initialised and `fresh` frees it.
-  if (smbc_init_context(c) == nullptr) return nullptr;
+  if (smb->smbc_init_context(c) == nullptr) return nullptr;
   ctx_ = std::move(fresh);
   return ctx_.get();
 }
 
 int SmbFileSystem::Session::Connect(const std::string& sharePath, const std::string& user,
                                     const std::string& password) {
+  if (library_.Get() == nullptr) return kNoNetwork;
   const std::vector<std::string> parts = SplitSharePath(sharePath);
   if (parts.empty()) return kBadNetPath;
   if (parts.size() < 2) return kBadNetName;
@@ -271,16 +445,17 @@ int SmbFileSystem::Session::Connect(const std::string& sharePath, const std::str
 
   SMBCCTX* ctx = Context();
   if (ctx == nullptr) return kUnexpectedNetError;
-  const auto opendir = smbc_getFunctionOpendir(ctx);
+  const auto opendir = smb_->smbc_getFunctionOpendir(ctx);
   const std::string shareUrl = SmbUrlFor("\\\\" + parts[0] + "\\" + parts[1], port_);
   errno = 0;
-  if (const ScopedSmbDir dir(opendir(ctx, shareUrl.c_str()), SmbDirTraits{ctx}); dir) return 0;
+  if (const ScopedSmbDir dir(opendir(ctx, shareUrl.c_str()), SmbDirTraits{smb_, ctx}); dir)
+    return 0;
   const int err = errno;
   if (err != EACCES && err != EPERM) return MapConnectError(err);
   // Refused: the account itself, or only this share? Listing the server's
   // shares needs a session too, so its success clears the account.
   const std::string serverUrl = SmbUrlFor("\\\\" + parts[0], port_);
-  if (const ScopedSmbDir server(opendir(ctx, serverUrl.c_str()), SmbDirTraits{ctx}); server)
+  if (const ScopedSmbDir server(opendir(ctx, serverUrl.c_str()), SmbDirTraits{smb_, ctx}); server)
     return kAccessDenied;
   return kLogonFailure;
 }
@@ -288,12 +463,13 @@ int SmbFileSystem::Session::Connect(const std::string& sharePath, const std::str
 bool SmbFileSystem::Session::Stat(const std::string& path, struct stat& st) {
   SMBCCTX* ctx = Context();
   const std::string url = Url(path);
-  return ctx != nullptr && !url.empty() && smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0;
+  return ctx != nullptr && !url.empty() &&
+         smb_->smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0;
 }
 
 int SmbFileSystem::Session::Exists(SMBCCTX* ctx, const std::string& url) {
   struct stat st {};
-  if (smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0) return 1;
+  if (smb_->smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0) return 1;
   return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
 }
 
@@ -302,9 +478,10 @@ bool SmbFileSystem::Session::ReadFolder(const std::string& folder,
   SMBCCTX* ctx = Context();
   const std::string url = Url(folder);
   if (ctx == nullptr || url.empty()) return false;
-  const ScopedSmbDir dir(smbc_getFunctionOpendir(ctx)(ctx, url.c_str()), SmbDirTraits{ctx});
+  const ScopedSmbDir dir(smb_->smbc_getFunctionOpendir(ctx)(ctx, url.c_str()),
+                         SmbDirTraits{smb_, ctx});
   if (!dir) return false;
-  const auto readPlus = smbc_getFunctionReaddirPlus2(ctx);
+  const auto readPlus = smb_->smbc_getFunctionReaddirPlus2(ctx);
   struct stat st {};
   while (const libsmb_file_info* info = readPlus(ctx, dir.get(), &st)) {
     if (info->name == nullptr) continue;
@@ -347,13 +524,14 @@ DateTime SmbFileSystem::Session::StatTime(const std::string& path, bool access) 
 bool SmbFileSystem::Session::MakeFolder(const std::string& path) {
   SMBCCTX* ctx = Context();
   const std::string url = Url(path);
-  return ctx != nullptr && !url.empty() && smbc_getFunctionMkdir(ctx)(ctx, url.c_str(), 0777) == 0;
+  return ctx != nullptr && !url.empty() &&
+         smb_->smbc_getFunctionMkdir(ctx)(ctx, url.c_str(), 0777) == 0;
 }
 
 bool SmbFileSystem::Session::RemoveFolder(const std::string& path) {
   SMBCCTX* ctx = Context();
   const std::string url = Url(path);
-  return ctx != nullptr && !url.empty() && smbc_getFunctionRmdir(ctx)(ctx, url.c_str()) == 0;
+  return ctx != nullptr && !url.empty() && smb_->smbc_getFunctionRmdir(ctx)(ctx, url.c_str()) == 0;
 }
 
 bool SmbFileSystem::Session::DeleteFile(const std::string& path) {
@@ -362,7 +540,7 @@ bool SmbFileSystem::Session::DeleteFile(const std::string& path) {
   // A read-only file cannot be deleted over SMB: reset it first.
   if ((st.st_mode & S_IWUSR) == 0) SetReadOnly(path, false);
   SMBCCTX* ctx = Context();
-  return smbc_getFunctionUnlink(ctx)(ctx, Url(path).c_str()) == 0;
+  return smb_->smbc_getFunctionUnlink(ctx)(ctx, Url(path).c_str()) == 0;
 }
 
 bool SmbFileSystem::Session::Rename(const std::string& from, const std::string& to) {
@@ -371,7 +549,7 @@ bool SmbFileSystem::Session::Rename(const std::string& from, const std::string& 
   const std::string toUrl = Url(to);
   // libsmbclient replaces an existing target itself (unlink and retry).
   return ctx != nullptr && !fromUrl.empty() && !toUrl.empty() &&
-         smbc_getFunctionRename(ctx)(ctx, fromUrl.c_str(), ctx, toUrl.c_str()) == 0;
+         smb_->smbc_getFunctionRename(ctx)(ctx, fromUrl.c_str(), ctx, toUrl.c_str()) == 0;
 }
 
 bool SmbFileSystem::Session::SetReadOnly(const std::string& path, bool readOnly) {
@@ -383,13 +561,16 @@ bool SmbFileSystem::Session::SetReadOnly(const std::string& path, bool readOnly)
   // ... and turns such a mode into the attribute.
   const mode_t mode = readOnly ? 0444 : 0644;
   SMBCCTX* ctx = Context();
-  return smbc_getFunctionChmod(ctx)(ctx, Url(path).c_str(), mode) == 0;
+  return smb_->smbc_getFunctionChmod(ctx)(ctx, Url(path).c_str(), mode) == 0;
 }
 
 CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const std::string& target,
                                          bool overwrite, const CopyProgress& progress) {
   SMBCCTX* ctx = Context();
-  if (ctx == nullptr) return Failed(ENOMEM);
+  if (ctx == nullptr) {
+    const std::string unavailable = Unavailable();
+    return unavailable.empty() ? Failed(ENOMEM) : Failed(unavailable);
+  }
   const std::string targetUrl = Url(target);
   if (targetUrl.empty() || localSource.empty() || IsSharePath(localSource)) return Failed(EINVAL);
   const std::string name = BaseName(target);
@@ -410,12 +591,13 @@ CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
   if (auto refused = refuseTaken()) return *refused;
 
   // Declared before the file so that the file is closed before the removal.
-  ScopedSmbTempFile temp(std::string(), SmbUnlinkTraits{ctx});
-  ScopedSmbFile out(nullptr, SmbFileTraits{ctx});
+  ScopedSmbTempFile temp(std::string(), SmbUnlinkTraits{smb_, ctx});
+  ScopedSmbFile out(nullptr, SmbFileTraits{smb_, ctx});
   for (int attempt = 0; attempt < kTempNameAttempts && !out; ++attempt) {
     const std::string tempUrl = Url(folder + TemporaryCopyName(marker_, name));
     // Read access too: the size check's fstat needs it.
-    out.Reset(smbc_getFunctionOpen(ctx)(ctx, tempUrl.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644));
+    out.Reset(
+        smb_->smbc_getFunctionOpen(ctx)(ctx, tempUrl.c_str(), O_RDWR | O_CREAT | O_EXCL, 0644));
     if (out) {
       temp.Reset(tempUrl);
     } else if (errno != EEXIST) {
@@ -428,7 +610,7 @@ CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
   const auto total = static_cast<std::uint64_t>(st.st_size);
   std::uint64_t done = 0;
   std::vector<char> buffer(kCopyBuffer);
-  const auto write = smbc_getFunctionWrite(ctx);
+  const auto write = smb_->smbc_getFunctionWrite(ctx);
   internal::ProgressReporter reporter(progress, total);
   for (;;) {
     const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
@@ -453,23 +635,23 @@ CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
   struct stat written {};
   if (::fstat(in.get(), &now) != 0) return Failed(errno);
   if (static_cast<std::uint64_t>(now.st_size) != done) return Failed(files_msg::kSourceChanged);
-  if (smbc_getFunctionFstat(ctx)(ctx, out.get(), &written) != 0) return Failed(errno);
+  if (smb_->smbc_getFunctionFstat(ctx)(ctx, out.get(), &written) != 0) return Failed(errno);
   if (static_cast<std::uint64_t>(written.st_size) != done)
     return Failed(files_msg::kCopySizeDiffers);
   // A write the server could not complete may only show at the close.
-  if (smbc_getFunctionClose(ctx)(ctx, out.Release()) != 0) return Failed(errno);
+  if (smb_->smbc_getFunctionClose(ctx)(ctx, out.Release()) != 0) return Failed(errno);
   reporter.Complete(done);
 
   // Read back what the share now holds and compare it with the source.
   {
-    const ScopedSmbFile back(smbc_getFunctionOpen(ctx)(ctx, temp.get().c_str(), O_RDONLY, 0),
-                             SmbFileTraits{ctx});
+    const ScopedSmbFile back(smb_->smbc_getFunctionOpen(ctx)(ctx, temp.get().c_str(), O_RDONLY, 0),
+                             SmbFileTraits{smb_, ctx});
     if (!back) return Failed(errno);
     std::vector<char> local(kCopyBuffer);
     std::uint64_t compared = 0;
     internal::ProgressReporter readBack(progress, done, CopyPass::kReadBack);
     for (;;) {
-      const ssize_t got = ReadFully(ctx, back.get(), buffer.data(), buffer.size());
+      const ssize_t got = ReadFully(*smb_, ctx, back.get(), buffer.data(), buffer.size());
       if (got < 0) return Failed(errno);
       if (got == 0) break;
       if (compared + static_cast<std::uint64_t>(got) > done)
@@ -488,10 +670,10 @@ CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
 
   // A Windows copy keeps the last-write time; failing to set it is no failure.
   struct timeval times[2] = {{st.st_atim.tv_sec, 0}, {st.st_mtim.tv_sec, 0}};
-  smbc_getFunctionUtimes(ctx)(ctx, temp.get().c_str(), times);
+  smb_->smbc_getFunctionUtimes(ctx)(ctx, temp.get().c_str(), times);
 
   if (auto refused = refuseTaken()) return *refused;
-  if (smbc_getFunctionRename(ctx)(ctx, temp.get().c_str(), ctx, targetUrl.c_str()) != 0)
+  if (smb_->smbc_getFunctionRename(ctx)(ctx, temp.get().c_str(), ctx, targetUrl.c_str()) != 0)
     return Failed(errno);
   temp.Release();
 
@@ -501,38 +683,43 @@ CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
 // The public calls: the lock, then the session's work.
 
 SmbFileSystem::SmbFileSystem(std::uint16_t port, std::chrono::milliseconds timeout,
-                             CopyMarker marker)
+                             CopyMarker marker, std::string library)
     : port_(port == 0 ? kDefaultSmbPort : port),
       marker_(std::move(marker)),
-      session_(std::make_unique<Session>(port_, timeout, marker_)) {}
+      session_(std::make_unique<Session>(port_, timeout, marker_, std::move(library))) {}
 
 SmbFileSystem::~SmbFileSystem() = default;
 
 int SmbFileSystem::Connect(const std::string& sharePath, const std::string& user,
                            const std::string& password) {
   try {
-    const std::lock_guard lock(mutex_);
+    const Session::Call call(mutex_, *session_);
     return session_->Connect(sharePath, user, password);
   } catch (const std::exception&) {
     return kUnexpectedNetError;
   }
 }
 
+std::string SmbFileSystem::UnavailableReason() {
+  const Session::Call call(mutex_, *session_);
+  return session_->Unavailable();
+}
+
 bool SmbFileSystem::IsFile(const std::string& path) {
-  const std::lock_guard lock(mutex_);
+  const Session::Call call(mutex_, *session_);
   struct stat st {};
   return session_->Stat(path, st) && !S_ISDIR(st.st_mode);
 }
 
 bool SmbFileSystem::IsFolder(const std::string& path) {
-  const std::lock_guard lock(mutex_);
+  const Session::Call call(mutex_, *session_);
   struct stat st {};
   return session_->Stat(path, st) && S_ISDIR(st.st_mode);
 }
 
 bool SmbFileSystem::ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries) {
   try {
-    const std::lock_guard lock(mutex_);
+    const Session::Call call(mutex_, *session_);
     return session_->ReadFolder(folder, entries);
   } catch (const std::exception&) {
     return false;
@@ -541,7 +728,7 @@ bool SmbFileSystem::ReadFolder(const std::string& folder, std::vector<FolderEntr
 
 DateTime SmbFileSystem::CreationTime(const std::string& path) {
   try {
-    const std::lock_guard lock(mutex_);
+    const Session::Call call(mutex_, *session_);
     return session_->CreationTime(path);
   } catch (const std::exception&) {
     return kUnreadableTime;
@@ -549,44 +736,44 @@ DateTime SmbFileSystem::CreationTime(const std::string& path) {
 }
 
 DateTime SmbFileSystem::LastAccessTime(const std::string& path) {
-  const std::lock_guard lock(mutex_);
+  const Session::Call call(mutex_, *session_);
   return session_->StatTime(path, true);
 }
 
 DateTime SmbFileSystem::LastWriteTime(const std::string& path) {
-  const std::lock_guard lock(mutex_);
+  const Session::Call call(mutex_, *session_);
   return session_->StatTime(path, false);
 }
 
 bool SmbFileSystem::MakeFolder(const std::string& path) {
-  const std::lock_guard lock(mutex_);
+  const Session::Call call(mutex_, *session_);
   return session_->MakeFolder(path);
 }
 
 bool SmbFileSystem::RemoveFolder(const std::string& path) {
-  const std::lock_guard lock(mutex_);
+  const Session::Call call(mutex_, *session_);
   return session_->RemoveFolder(path);
 }
 
 bool SmbFileSystem::DeleteFile(const std::string& path) {
-  const std::lock_guard lock(mutex_);
+  const Session::Call call(mutex_, *session_);
   return session_->DeleteFile(path);
 }
 
 bool SmbFileSystem::Rename(const std::string& from, const std::string& to) {
-  const std::lock_guard lock(mutex_);
+  const Session::Call call(mutex_, *session_);
   return session_->Rename(from, to);
 }
 
 bool SmbFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
-  const std::lock_guard lock(mutex_);
+  const Session::Call call(mutex_, *session_);
   return session_->SetReadOnly(path, readOnly);
 }
 
 CopyOutcome SmbFileSystem::CopyFromLocal(const std::string& localSource, const std::string& target,
                                          bool overwrite, const CopyProgress& progress) {
   try {
-    const std::lock_guard lock(mutex_);
+    const Session::Call call(mutex_, *session_);
     return session_->Copy(localSource, target, overwrite, progress);
   } catch (const std::bad_alloc&) {
     return Failed(ENOMEM);
