@@ -204,6 +204,7 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
     }
     return RunLogCommand(appFolder, limit, out, err, showPasswords);
   }
+  if (command == "settings") return RunSettingsCommand(appFolder, context, rest, out, err);
   if (command == "restore-settings" && rest.empty())
     return RunRestoreSettingsCommand(appFolder, out, err);
   if (command == "serve" && rest.empty()) {
