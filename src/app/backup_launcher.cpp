@@ -37,8 +37,11 @@ struct ClaimedRun {
 }  // namespace
 
 ThreadBackupRunner::ThreadBackupRunner(ProcessState& state, RunServicesFactory makeServices,
-                                       ThreadMaker makeThread)
-    : state_(state), makeServices_(std::move(makeServices)), makeThread_(std::move(makeThread)) {
+                                       ThreadMaker makeThread, RunEnded runEnded)
+    : state_(state),
+      makeServices_(std::move(makeServices)),
+      makeThread_(std::move(makeThread)),
+      runEnded_(std::move(runEnded)) {
   if (!makeThread_)
     makeThread_ = [](std::function<void()> body) { return std::thread(std::move(body)); };
 }
@@ -64,10 +67,11 @@ StartOutcome ThreadBackupRunner::Start(const BackupConfig& config) {
   try {
     auto run = std::make_shared<ClaimedRun>(
         ClaimedRun{std::move(flag), std::move(lock), makeServices_(), config});
-    thread_ = makeThread_([run, &configured = state_.configured]() mutable {
+    thread_ = makeThread_([run, &configured = state_.configured, ended = runEnded_]() mutable {
       // Errors of the run end in the run log; nothing may leave the thread.
       try {
-        RunClaimedBackup(run->config, configured, run->services->services());
+        const auto summary = RunClaimedBackup(run->config, configured, run->services->services());
+        if (ended) ended(run->config, summary);
       } catch (...) {
       }
       run.reset();  // services, lock, flag: released here, in that order

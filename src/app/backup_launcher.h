@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -36,8 +37,13 @@ using ThreadMaker = std::function<std::thread(std::function<void()> body)>;
 
 class ThreadBackupRunner final : public BackupRunner {
  public:
+  // Hears, on the run's thread, how each run ended: nothing when it did not
+  // run (the configured flag was clear). Exceptions from it are swallowed.
+  using RunEnded = std::function<void(const BackupConfig& config,
+                                      const std::optional<BackupRunSummary>& summary)>;
+
   ThreadBackupRunner(ProcessState& state, RunServicesFactory makeServices,
-                     ThreadMaker makeThread = {});
+                     ThreadMaker makeThread = {}, RunEnded runEnded = {});
   // Waits for a run that is still under way.
   ~ThreadBackupRunner() override;
 
@@ -57,6 +63,7 @@ class ThreadBackupRunner final : public BackupRunner {
   ProcessState& state_;
   RunServicesFactory makeServices_;
   ThreadMaker makeThread_;
+  RunEnded runEnded_;
   std::mutex mutex_;  // Start and Wait against each other
   std::thread thread_;
 };

@@ -15,6 +15,7 @@
 #include "base/path.h"
 #include "base/text.h"
 #include "cli/backup_composition.h"
+#include "cli/headless_window.h"
 #include "cli/messages.h"
 #include "cli/progress_display.h"
 #include "engine/archiver.h"
@@ -71,62 +72,53 @@ std::uint16_t SmbPortFrom(const std::string& text) {
   return value >= 1 && value <= 65535 ? static_cast<std::uint16_t>(value) : kDefault;
 }
 
-int RunBackupCommand(const std::string& appFolder, const CliContext& context,
+int RunBackupCommand(const std::string& appFolder, const CliContext& contextIn,
                      const std::string& sqlStandinFolder, std::ostream& out, std::ostream& err) {
-  auto clock = std::make_shared<SystemClock>();
-  const auto sqlServer = MakeSqlServerFactory(sqlStandinFolder);
-
-  LoadedConfiguration loaded;
+  CliContext context = contextIn;
+  context.sqlStandinFolder = sqlStandinFolder;
+  bool configured = false;
   try {
-    SettingsDatabase db(appFolder, clock);
-    loaded = LoadBackupConfiguration(db, *sqlServer);
+    configured = SettingsDatabase(appFolder).HasAccountList();
   } catch (const std::exception& e) {
     return ReportSettingsProblem("veltora-cli backup: ", appFolder, e, err);
   }
-  // One run per application folder: a second one touches nothing, not even
-  // the run log (loading the settings above only reads). A serving agent holds
-  // only the instance lock, so this runs beside it.
-  std::string lockError;
-  const auto lock = AppFolderLock::TryAcquire(appFolder, kRunLockFileName, lockError);
-  if (!lock) {
-    err << "veltora-cli backup: " << lockError << "\n";
-    return kExitBackupIncomplete;
-  }
-  for (const auto& notice : loaded.notices) err << notice << "\n";
 
-  ProcessState state(appFolder);
-  state.configured = true;  // a backup on demand, as the button starts one
   // The run-log lines and the progress share the terminal: the status line
-  // makes way for each run-log line. Both outlive the run log that calls them.
+  // makes way for each run-log line. Both outlive the window that calls them.
   std::mutex outMutex;
   ProgressDisplay progress(err, context.errorStreamIsTerminal);
-  RunLog runLog(state.runLogPath, *clock);
-  runLog.SetListener([&](std::string_view line) {
-    std::lock_guard lock(outMutex);
-    progress.ClearLine();
-    out << line << "\n" << std::flush;
-  });
-  const auto serviceManager = MakeSystemServiceManager({.searchPath = context.searchPath});
-  const auto run = ComposeBackupRun({.context = context,
-                                     .state = state,
-                                     .log = runLog,
-                                     .rotateRunLog = [&] { runLog.Rotate(); },
-                                     .clock = clock,
-                                     .sqlServer = *sqlServer,
-                                     .serviceManager = *serviceManager,
-                                     .progress =
-                                         [&](const ProgressReport& report) {
-                                           std::lock_guard lock(outMutex);
-                                           progress.Show(report);
-                                         }});
+  std::optional<BackupRunSummary> summary;
+  BackupConfig ranWith;
+  HeadlessWindow window(
+      appFolder, context, err,
+      {.runLogListener =
+           [&](std::string_view line) {
+             std::lock_guard lock(outMutex);
+             progress.ClearLine();
+             out << line << "\n" << std::flush;
+           },
+       .progress =
+           [&](const ProgressReport& report) {
+             std::lock_guard lock(outMutex);
+             progress.Show(report);
+           },
+       .runEnded =
+           [&](const BackupConfig& config, const std::optional<BackupRunSummary>& ended) {
+             ranWith = config;
+             summary = ended;
+           }});
+  // Loading only reads; what it would show in a box (an account folder that
+  // is gone) is on the error stream.
+  if (!window.presenter().BtnLoadClick()) return kExitUsage;
+  window.state().configured = configured;
 
-  const auto summary =
-      BackupThreadProc(loaded.config, {state.configured, state.backupRunning}, run->services());
-  if (!summary) {
-    err << cli_msg::kBackupAlreadyRunning;
-    return kExitBackupIncomplete;
-  }
-  return summary->Complete(loaded.config) ? kExitOk : kExitBackupIncomplete;
+  // "立即备份": its checks and messages, then the run on the runner's thread.
+  // A run held by another process (the agent's, another backup) refuses here
+  // as a running one does in the window.
+  const StartOutcome outcome = window.presenter().BtnInitClick();
+  if (outcome != StartOutcome::kStarted) return configured ? kExitBackupIncomplete : kExitUsage;
+  window.runner().Wait();
+  return summary && summary->Complete(ranWith) ? kExitOk : kExitBackupIncomplete;
 }
 
 int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, std::ostream& err,
@@ -212,6 +204,7 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
     }
     return RunLogCommand(appFolder, limit, out, err, showPasswords);
   }
+  if (command == "settings") return RunSettingsCommand(appFolder, context, rest, out, err);
   if (command == "restore-settings" && rest.empty())
     return RunRestoreSettingsCommand(appFolder, out, err);
   if (command == "serve" && rest.empty()) {

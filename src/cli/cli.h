@@ -52,6 +52,11 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& context,
 // (otherwise "******" where one was set).
 int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, std::ostream& err,
                   bool showPasswords = false);
+// Shows or changes the stored settings under the window's saving checks
+// (settings_command.cpp).
+int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
+                       const std::vector<std::string>& args, std::ostream& out,
+                       std::ostream& err);
 // Puts the spare copy of the settings database back (see RestoreSpareCopy).
 int RunRestoreSettingsCommand(const std::string& appFolder, std::ostream& out, std::ostream& err);
 // The headless agent: start-up, the schedule, the guard, and the end of the

@@ -14,6 +14,10 @@ inline constexpr char kUsage[] =
     "                    Setlog.dll (the damaged file is kept under a new name)\n"
     "  serve             the agent: back up at the set time until SIGTERM or SIGINT\n"
     "  demo DIR          back up generated sample account sets of both kinds in DIR\n"
+    "  serve             the agent: start-up checks, the schedule once a second, the guard;\n"
+    "                    SIGTERM or SIGINT ends it once no backup runs\n"
+    "  settings show [--show-passwords] | set KEY=VALUE... [--tick NAME]... | tick NAME...\n"
+    "                    show or change the settings under the checks of saving\n"
     "The application folder is the executable's folder unless --app-dir or VELTORA_APP_DIR\n"
     "names another. VELTORA_SQLSERVER_STANDIN=DIR selects the embedded SQL Server stand-in.\n";
 
@@ -36,5 +40,32 @@ inline constexpr char kLogQueryFailed[] = "veltora-cli log: 查询备份日志�
 inline constexpr char kLogHeader[] = "账套名 | 备份文件 | 备份时间 | 备注 | 压缩密码\n";
 // What stands in the archive-password column unless the passwords are asked for.
 inline constexpr char kPasswordPlaceholder[] = "******";
+
+// veltora-cli settings.
+inline constexpr char kSettingsUsage[] =
+    "usage: veltora-cli [--app-dir DIR] settings show [--show-passwords]\n"
+    "       veltora-cli [--app-dir DIR] settings set KEY=VALUE... [--tick NAME]...\n"
+    "       veltora-cli [--app-dir DIR] settings tick NAME...\n"
+    "KEY is a column of the settings row: softvernum (0-3), accountdir, sqluser, sqlpwd,\n"
+    "localuser, localpwd, remoteuser, remotepwd, remotebak (true/false), localdir, remotedir,\n"
+    "bakfilenum (0-500), rarlevel (不压缩 最快 较快 标准 较好 最好, or 0-5), baktime (hh:mm:ss),\n"
+    "conout (7-3600), sqlout (30-9999), btwdays (1-30), safecheck (true/false), rarpwd.\n"
+    "--tick and tick name the account sets to back up, exactly; otherwise the ticked ones\n"
+    "stay ticked. The values are checked as the window's save checks them; a refused value\n"
+    "is reported with the window's message and nothing is stored (exit 2).\n";
+inline constexpr char kSettingsNeedsAction[] = "settings takes show, set or tick";
+inline constexpr char kShowOptions[] = "show takes only --show-passwords";
+inline constexpr char kSetNeedsValue[] = "set takes at least one KEY=VALUE or --tick NAME";
+inline constexpr char kTickNeedsName[] = "tick takes the names of the account sets to tick";
+inline constexpr char kUnknownSetting[] = "not a KEY=VALUE of the settings: ";
+inline constexpr char kRepeatedSetting[] = "given twice: ";
+inline constexpr char kIntervalRange[] = "btwdays takes a whole number of days from 1 to 30";
+inline constexpr char kSwitchValue[] = "true or false for ";
+inline constexpr char kEditionValue[] = "softvernum takes 0, 1, 2 or 3";
+inline constexpr char kLevelValue[] = "rarlevel takes 不压缩, 最快, 较快, 标准, 较好, 最好 or 0-5";
+inline constexpr char kLocalBackupFixed[] = "localbak is always true: local backup cannot be switched off";
+inline constexpr char kNoSuchAccountSet[] = "no account set of that name in the list: ";
+inline constexpr char kAccountSetsHeader[] = "账套:\n";
+inline constexpr char kSettingsSaved[] = "设置已保存\n";
 
 }  // namespace veltora::cli_msg

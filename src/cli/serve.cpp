@@ -5,30 +5,13 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <memory>
 #include <ostream>
 #include <string>
-#include <thread>
 
-#include "app/autostart.h"
-#include "app/backup_launcher.h"
-#include "app/process_state.h"
-#include "app/run_log.h"
-#include "app/single_instance.h"
-#include "app/startup_checks.h"
-#include "cli/agent_view.h"
-#include "cli/backup_composition.h"
 #include "cli/cli.h"
+#include "cli/headless_window.h"
 #include "cli/stop_signals.h"
-#include "files/file_ops.h"
-#include "files/folder_listing.h"
-#include "files/run_file_systems.h"
-#include "files/share_connection.h"
-#include "files/temp_names.h"
-#include "service/service_manager.h"
-#include "service/sql_server_guard.h"
 #include "settings/settings_database.h"
-#include "ui/main_window_presenter.h"
 
 namespace veltora {
 namespace {
@@ -71,89 +54,18 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
   // Before any thread exists: every thread made below inherits the blocked
   // stop signals, so they reach only the loop's wait.
   StopSignals stopSignals;
-  // Held from the single-instance check to the very end, after the last run.
-  std::unique_ptr<AppFolderLock> instanceLock;
-
-  const std::string executablePath =
-      context.executablePath.empty() ? ExecutablePath() : context.executablePath;
-  auto clock = std::make_shared<SystemClock>();
-  ProcessState state(appFolder);
   // The agent's run log has no listener: its lines are in the file, and its
   // messages on standard error.
-  RunLog runLog(state.runLogPath, *clock);
-  const auto sqlServer = MakeSqlServerFactory(context.sqlStandinFolder);
-  const auto serviceManager = MakeSystemServiceManager({.searchPath = context.searchPath});
-  SqlServerGuard guard(*serviceManager, {state.guardSwitch, state.configured, state.guardRunning},
-                       runLog);
-  ThreadBackupRunner runner(state, [&] {
-    return ComposeBackupRun({.context = context,
-                             .state = state,
-                             .log = runLog,
-                             .rotateRunLog = [&runLog] { runLog.Rotate(); },
-                             .clock = clock,
-                             .sqlServer = *sqlServer,
-                             .serviceManager = *serviceManager,
-                             .progress = {}});
-  });
-
-  // The window thread's own file systems, for the folder checks of saving and
-  // loading; made on first use, so that a refused start touches nothing.
-  std::unique_ptr<LocalAndSmbFileSystems> files;
-  auto fileSystems = [&]() -> LocalAndSmbFileSystems& {
-    if (!files)
-      files = std::make_unique<LocalAndSmbFileSystems>(
-          context.smbPort, kDefaultSmbTimeout, CopyMarker::For(MachineName(), state.appFolder));
-    return *files;
-  };
-
-  const AutostartPlace autostart{.configRoot = kDefaultAutostartRoot,
-                                 .executablePath = executablePath,
-                                 .searchPath = context.searchPath};
-  std::string refusal;  // why start-up was refused, when it was
-  std::string lockDetail;
-  auto refuse = [&refusal](std::string answer) {
-    if (refusal.empty()) refusal = answer;
-    return answer;
-  };
-
-  MainWindowServices services{
-      .state = state,
-      .clock = *clock,
-      .runLog = runLog,
-      .rotateRunLog = [&] { runLog.Rotate(); },
-      .openSettings = [&] { return std::make_unique<SettingsDatabase>(appFolder, clock); },
-      .sqlServer = *sqlServer,
-      .ensureSqlServerRunning =
-          [&] { EnsureSqlServerRunning(*serviceManager, state.guardRunning); },
-      .startGuard = [&] { return guard.Start(); },
-      .wakeGuard = [&] { guard.Wake(); },
-      .backupRunner = runner,
-      .folderExists = [&](const std::string& f) { return FolderExists(fileSystems().Router(), f); },
-      .isFolderWritable =
-          [&](const std::string& f) { return IsFolderWritable(fileSystems().Router(), f); },
-      .connectShare =
-          [&](const std::string& share, const std::string& user, const std::string& password) {
-            return ConnectShare(fileSystems().Share(), runLog, share, user, password);
-          },
-      .readAutostart = [&] { return ReadAutostart(autostart); },
-      .registerAutostart =
-          [&](std::string& error) { return RegisterAutostart(autostart, runLog, error); },
-      .removeAutostart =
-          [&](std::string& error) { return RemoveAutostart(autostart, runLog, error); },
-      .refuseBlankInPath = [&] { return refuse(RefuseBlankInPath(executablePath)); },
-      .claimSingleInstance =
-          [&] { return refuse(ClaimSingleInstance(appFolder, instanceLock, lockDetail)); },
-      .refuseNonAdministrator = [&] { return refuse(RefuseNonAdministrator()); },
-      .sleep = [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); },
-  };
-
-  AgentView view(err);
-  MainWindowPresenter presenter(view, services);
+  HeadlessWindow window(appFolder, context, err);
+  MainWindowPresenter& presenter = window.presenter();
+  ProcessState& state = window.state();
+  AgentView& view = window.view();
   if (!presenter.FormCreate()) {
     // The message is out already; what the lock said helps when it was a
     // lock file that cannot be opened rather than another agent.
-    if (!lockDetail.empty()) err << "veltora-cli serve: " << lockDetail << "\n";
-    return refusal.empty() ? kExitStartFailed : kExitRefused;
+    if (!window.lockDetail().empty())
+      err << "veltora-cli serve: " << window.lockDetail() << "\n";
+    return window.refusal().empty() ? kExitStartFailed : kExitRefused;
   }
 
   // The settings as start-up left them; from here on a save by another process
@@ -166,16 +78,16 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
     if (state.backupRunning || !watch.Changed()) return;
     if (!presenter.BtnLoadClick()) return;
     try {
-      state.configured = services.openSettings()->HasAccountList();
+      state.configured = window.services().openSettings()->HasAccountList();
     } catch (const std::exception&) {
       return;
     }
     // The guard follows the stored option as at start-up.
     state.guardSwitch = state.configured && view.Checked(Control::kSafeCheck);
     if (state.guardSwitch)
-      guard.Start();
+      window.guard().Start();
     else
-      guard.Wake();
+      window.guard().Wake();
   };
 
   // The end of the session: refused while a backup runs (the refusal is in
@@ -208,8 +120,8 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
     presenter.Timer1Timer();
     followSavedSettings();
   }
-  runner.Wait();
-  guard.Stop();
+  window.runner().Wait();
+  window.guard().Stop();
   return kExitOk;
 }
 

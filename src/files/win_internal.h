@@ -13,6 +13,7 @@
 
 #include "base/date_time.h"
 #include "base/scoped_handle.h"
+#include "files/copy_progress_reporter.h"
 #include "files/file_ops.h"
 
 namespace veltora {
@@ -56,34 +57,6 @@ DateTime DosRoundedLocalTime(const FILETIME& utc);
 
 // The system's text for a Win32 error code, without the trailing line break.
 std::string ErrorText(DWORD code);
-
-// Reports one pass of a copy: the first chunk at once, later ones at most
-// every 250 ms, and the pass's end.
-class ProgressReporter {
- public:
-  ProgressReporter(const CopyProgress& progress, std::uint64_t total,
-                   CopyPass pass = CopyPass::kWrite)
-      : progress_(progress), total_(total), pass_(pass) {}
-  void Report(std::uint64_t done) {
-    if (!progress_) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (reported_ && now - last_ < std::chrono::milliseconds(250)) return;
-    reported_ = true;
-    last_ = now;
-    progress_(pass_, done, std::max(total_, done));
-  }
-  // The pass is complete: done == total.
-  void Complete(std::uint64_t done) {
-    if (progress_) progress_(pass_, done, done);
-  }
-
- private:
-  const CopyProgress& progress_;
-  const std::uint64_t total_;
-  const CopyPass pass_;
-  bool reported_ = false;
-  std::chrono::steady_clock::time_point last_;
-};
 
 // CopyFileSafely with a choice: with `overwrite` false an existing target is
 // never replaced, not even one that appears while the copy runs (the final

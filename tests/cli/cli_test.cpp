@@ -174,10 +174,14 @@ TEST_F(CliTest, ProgressOfALongStepOnTheErrorStreamOnly) {
     ASSERT_EQ(RunCli({"--app-dir", app_, "backup"}, context, out, err), kExitOk) << out.str();
     const std::string start = "本机备份 Big.AIS... 0% (0 / 33 MiB)";
     const std::string end = "本机备份 Big.AIS... 100% (33 / 33 MiB)";
+    // As the button does, the command says it has started the backup first.
+    const std::string started =
+        "您好，系统正在执行您的备份指令，待备份完成后，您可以在备份日志里查看备份执行的情况!\n";
     if (terminal) {
-      EXPECT_EQ(err.str(), "\r" + start + "\r" + end + "\r" + std::string(38, ' ') + "\r");
+      EXPECT_EQ(err.str(),
+                started + "\r" + start + "\r" + end + "\r" + std::string(38, ' ') + "\r");
     } else {
-      EXPECT_EQ(err.str(), start + "\n" + end + "\n");
+      EXPECT_EQ(err.str(), started + start + "\n" + end + "\n");
     }
     EXPECT_EQ(out.str().find("Big.AIS..."), std::string::npos);
     EXPECT_EQ(ReadFile(app_ + "/程序运行日志.txt").find("Big.AIS..."), std::string::npos);
@@ -198,7 +202,7 @@ TEST_F(CliTest, BackupNeedsTheRunLockAndRestoreSettingsBothLocks) {
     ASSERT_TRUE(held) << error;
     const auto r = Cli({"--app-dir", app_, "backup"});
     EXPECT_EQ(r.code, kExitBackupIncomplete);
-    EXPECT_NE(r.err.find("another backup or agent is running on the application folder"),
+    EXPECT_NE(r.err.find("您好，已有一个备份线程正在运行，无需同时启动多个备份线程！"),
               std::string::npos)
         << r.err;
     EXPECT_TRUE(r.out.empty()) << r.out;
@@ -264,7 +268,8 @@ TEST_F(CliTest, TwoBackupProcessesStartedTogether) {
   }
   EXPECT_GE(succeeded, 1);
   if (succeeded == 1) {
-    EXPECT_NE(testing::ReadFile(dir_ / "err.txt").find("another backup or agent is running"),
+    EXPECT_NE(testing::ReadFile(dir_ / "err.txt")
+                  .find("您好，已有一个备份线程正在运行，无需同时启动多个备份线程！"),
               std::string::npos);
   }
   int archives = 0;
@@ -419,8 +424,9 @@ TEST_F(CliTest, LogShowsArchivePasswordsOnlyWhenAsked) {
 }
 
 TEST_F(CliTest, DemoBacksUpBothEditionsAndPrintsTheResults) {
-  // The SQL edition's run first makes sure SQL Server runs, through the
-  // service manager found on the PATH it is given.
+  // Listing the SQL edition's account sets and then its run each make sure
+  // SQL Server runs, through the service manager found on the PATH they are
+  // given (the fake stays stopped, so each asks for a start).
   testing::FakeSystemctl systemctl;
   systemctl.SetUnit("mssql-server", "inactive", "running", "SQL Server Database Engine");
   const auto r = Cli({"demo", dir_ / "demo"}, "", systemctl.searchPath());
@@ -430,9 +436,76 @@ TEST_F(CliTest, DemoBacksUpBothEditionsAndPrintsTheResults) {
   EXPECT_NE(r.out.find("O'Neil & Sons.AIS本机备份成功"), std::string::npos);
   EXPECT_NE(r.out.find("== 备份日志 =="), std::string::npos);
   EXPECT_EQ(systemctl.Controls(),
-            std::vector<std::string>{"--no-block start -- mssql-server.service"});
+            std::vector<std::string>(2, "--no-block start -- mssql-server.service"));
   // A second demo into the same folder is refused rather than mixed in.
   EXPECT_EQ(Cli({"demo", dir_ / "demo"}).code, kExitUsage);
+}
+
+// A headless machine is configured under the window's saving rules: a value
+// the window refuses is refused with the window's message, exit 2, and the
+// stored settings stay as they were; accepted values are stored as saving
+// stores them and shown back.
+TEST_F(CliTest, SettingsAreSetUnderTheSavingChecks) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"B.AIS"}));
+  WriteFile(accounts_ + "/A.AIS", "a");
+  WriteFile(accounts_ + "/B.AIS", "b");
+  const auto stored = [&] {
+    SettingsDatabase db(app_);
+    return std::make_pair(db.LoadSettings(), db.LoadAccountList());
+  };
+  const auto before = stored();
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  } refused[] = {
+      {{"set", "baktime=25:00:00"}, "您好，定时备份时间输入非法，请重新输入！"},
+      {{"set", "bakfilenum=501", "baktime=02:00:00"}, "您好，备份个数输入非法，请重新输入！"},
+      {{"set", "localdir=" + dir_ / "missing"}, "您好，本机上的备份路径无效，请重新输入！"},
+      {{"set", "remotebak=true", "remotedir=D:\\share", "remoteuser=u"},
+       "您好，远程共享文件夹的路径，不应该为本地路径，请重新输入！"},
+      {{"set", "localuser= "}, "您好，请输入登录服务器上Windows系统的用户名！"},
+      {{"set", "btwdays=31"}, "btwdays takes a whole number of days from 1 to 30"},
+      {{"tick", "C.AIS"}, "no account set of that name in the list: C.AIS"},
+      {{"set", "nosuchkey=1"}, "not a KEY=VALUE of the settings: nosuchkey=1"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.message);
+    std::vector<std::string> args{"--app-dir", app_, "settings"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (c.args[0] == "set" && c.args[1].rfind("localuser", 0) != 0) args.push_back("localuser=me");
+    const auto r = Cli(args);
+    EXPECT_EQ(r.code, kExitUsage);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(stored(), before);
+  }
+
+  const auto saved = Cli({"--app-dir", app_, "settings", "set", "localuser=me", "baktime=7:5:0",
+                          "bakfilenum=500", "rarlevel=最好", "rarpwd=it's", "--tick", "A.AIS",
+                          "--tick", "B.AIS"});
+  ASSERT_EQ(saved.code, kExitOk) << saved.err;
+  const auto [row, accounts] = stored();
+  EXPECT_EQ(row.baktime, "07:05:00");
+  EXPECT_EQ(row.bakfilenum, 500);
+  EXPECT_EQ(row.rarlevel, "最好");
+  EXPECT_EQ(row.rarpwd, "it's");
+  EXPECT_EQ(accounts.size(), 2u);
+
+  const auto shown = Cli({"--app-dir", app_, "settings", "show"});
+  ASSERT_EQ(shown.code, kExitOk);
+  for (const char* line : {"baktime=07:05:00\n", "rarpwd=******\n", "[x] A.AIS\n", "[x] B.AIS\n"})
+    EXPECT_NE(shown.out.find(line), std::string::npos) << line << shown.out;
+  EXPECT_EQ(shown.out.find("it's"), std::string::npos);
+}
+
+// "立即备份" without any chosen account set: the window's message, nothing
+// runs, a configuration error.
+TEST_F(CliTest, BackupWithoutChosenAccountSetsSaysSo) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({}));
+  const auto r = Cli({"--app-dir", app_, "backup"});
+  EXPECT_EQ(r.code, kExitUsage);
+  EXPECT_NE(r.err.find("您好，程序缺乏相关的配置信息，无法进行数据库的备份操作"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(fs::is_empty(backups_));
 }
 
 }  // namespace

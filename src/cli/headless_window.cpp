@@ -1,0 +1,103 @@
+#include "cli/headless_window.h"
+
+#include <thread>
+
+#include "app/autostart.h"
+#include "app/startup_checks.h"
+#include "cli/backup_composition.h"
+#include "files/file_ops.h"
+#include "files/folder_listing.h"
+#include "files/share_connection.h"
+#include "files/temp_names.h"
+#include "settings/settings_database.h"
+
+namespace veltora {
+
+HeadlessWindow::HeadlessWindow(const std::string& appFolder, const CliContext& context,
+                               std::ostream& err, HeadlessWindowOptions options)
+    : appFolder_(appFolder),
+      context_(context),
+      executablePath_(context.executablePath.empty() ? ExecutablePath()
+                                                     : context.executablePath),
+      clock_(std::make_shared<SystemClock>()),
+      state_(appFolder),
+      runLog_(state_.runLogPath, *clock_),
+      sqlServer_(MakeSqlServerFactory(context.sqlStandinFolder)),
+      serviceManager_(MakeSystemServiceManager({.searchPath = context.searchPath})),
+      guard_(*serviceManager_, {state_.guardSwitch, state_.configured, state_.guardRunning},
+             runLog_),
+      runner_(
+          state_,
+          [this, progress = options.progress] {
+            return ComposeBackupRun({.context = context_,
+                                     .state = state_,
+                                     .log = runLog_,
+                                     .rotateRunLog = [this] { runLog_.Rotate(); },
+                                     .clock = clock_,
+                                     .sqlServer = *sqlServer_,
+                                     .serviceManager = *serviceManager_,
+                                     .progress = progress});
+          },
+          {}, options.runEnded),
+      view_(err) {
+  if (options.runLogListener) runLog_.SetListener(std::move(options.runLogListener));
+  const AutostartPlace autostart{.configRoot = kDefaultAutostartRoot,
+                                 .executablePath = executablePath_,
+                                 .searchPath = context.searchPath};
+  auto refuse = [this](std::string answer) {
+    if (refusal_.empty()) refusal_ = answer;
+    return answer;
+  };
+  services_ = std::make_unique<MainWindowServices>(MainWindowServices{
+      .state = state_,
+      .clock = *clock_,
+      .runLog = runLog_,
+      .rotateRunLog = [this] { runLog_.Rotate(); },
+      .openSettings = [this] { return std::make_unique<SettingsDatabase>(appFolder_, clock_); },
+      .sqlServer = *sqlServer_,
+      .ensureSqlServerRunning =
+          [this] { EnsureSqlServerRunning(*serviceManager_, state_.guardRunning); },
+      .startGuard = [this] { return guard_.Start(); },
+      .wakeGuard = [this] { guard_.Wake(); },
+      .backupRunner = runner_,
+      .folderExists = [this](const std::string& f) { return FolderExists(FileSystems().Router(), f); },
+      .isFolderWritable =
+          [this](const std::string& f) { return IsFolderWritable(FileSystems().Router(), f); },
+      .connectShare =
+          [this](const std::string& share, const std::string& user, const std::string& password) {
+            return ConnectShare(FileSystems().Share(), runLog_, share, user, password);
+          },
+      .readAutostart = [autostart] { return ReadAutostart(autostart); },
+      .registerAutostart =
+          [this, autostart](std::string& error) {
+            return RegisterAutostart(autostart, runLog_, error);
+          },
+      .removeAutostart =
+          [this, autostart](std::string& error) {
+            return RemoveAutostart(autostart, runLog_, error);
+          },
+      .refuseBlankInPath = [this, refuse] { return refuse(RefuseBlankInPath(executablePath_)); },
+      .claimSingleInstance =
+          [this, refuse] {
+            return refuse(ClaimSingleInstance(appFolder_, instanceLock_, lockDetail_));
+          },
+      .refuseNonAdministrator = [refuse] { return refuse(RefuseNonAdministrator()); },
+      .sleep = [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); },
+  });
+  presenter_ = std::make_unique<MainWindowPresenter>(view_, *services_);
+}
+
+HeadlessWindow::~HeadlessWindow() {
+  // A run still under way ends before the services it refers to go.
+  runner_.Wait();
+  guard_.Stop();
+}
+
+LocalAndSmbFileSystems& HeadlessWindow::FileSystems() {
+  if (!files_)
+    files_ = std::make_unique<LocalAndSmbFileSystems>(
+        context_.smbPort, kDefaultSmbTimeout, CopyMarker::For(MachineName(), state_.appFolder));
+  return *files_;
+}
+
+}  // namespace veltora
