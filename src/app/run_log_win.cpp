@@ -99,12 +99,7 @@ std::string ReadRunLogFirstLine(const std::string& path, std::size_t limit) {
   head.resize(got);
   head = head.substr(0, head.find_first_of("\r\n"));
   if (head.empty()) return {};
-  const int n = ::MultiByteToWideChar(kLogCodePage, 0, head.data(), static_cast<int>(head.size()),
-                                      nullptr, 0);
-  std::wstring line(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(kLogCodePage, 0, head.data(), static_cast<int>(head.size()), line.data(),
-                        n);
-  const std::string utf8 = Narrow(line);
+  const std::string utf8 = RunLogLineAsUtf8(head);
   // At most `limit` bytes, cut at a character's start.
   std::size_t cut = std::min(limit, utf8.size());
   while (cut > 0 && cut < utf8.size() && (static_cast<unsigned char>(utf8[cut]) & 0xC0) == 0x80)
@@ -113,6 +108,15 @@ std::string ReadRunLogFirstLine(const std::string& path, std::size_t limit) {
 }
 
 }  // namespace internal
+
+std::string RunLogLineAsUtf8(std::string_view line) {
+  if (line.empty()) return {};
+  const int n = ::MultiByteToWideChar(kLogCodePage, 0, line.data(), static_cast<int>(line.size()),
+                                      nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(kLogCodePage, 0, line.data(), static_cast<int>(line.size()), wide.data(), n);
+  return Narrow(wide);
+}
 
 // The 64-bit tick count does not wrap after 49.7 days as GetTickCount does.
 std::string UptimeText() { return DurationText(::GetTickCount64() / 1000); }

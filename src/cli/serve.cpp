@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -43,10 +44,23 @@ class SettingsFileWatch {
   explicit SettingsFileWatch(std::string path) : path_(std::move(path)) { Changed(); }
 
   bool Changed() {
-    struct stat st {};
     Snapshot now;
+#ifdef _WIN32
+    // No inode: the size and the write time (100 ns steps) tell a new file.
+    std::error_code ec;
+    const auto file = std::filesystem::u8path(path_);
+    const auto size = std::filesystem::file_size(file, ec);
+    const auto written = ec ? std::filesystem::file_time_type() : std::filesystem::last_write_time(file, ec);
+    if (!ec) {
+      const auto ticks = written.time_since_epoch().count();
+      now = {true, 0, static_cast<off_t>(size), static_cast<time_t>(ticks / 10'000'000),
+             static_cast<long>(ticks % 10'000'000)};
+    }
+#else
+    struct stat st {};
     if (::stat(path_.c_str(), &st) == 0)
       now = {true, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+#endif
     const bool changed = now != last_;
     last_ = now;
     return changed;

@@ -18,6 +18,9 @@
 namespace veltora {
 
 #ifdef _WIN32
+// Where the POSIX client's time-out is passed; Windows' client has its own.
+inline constexpr std::chrono::milliseconds kDefaultSmbTimeout{20000};
+
 class LocalAndSmbFileSystems final : public RunFileSystems {
  public:
   // The port and the time-out are the POSIX client's; Windows' own client
