@@ -12,6 +12,7 @@
 
 #include "app/process_state.h"
 #include "app/run_log.h"
+#include "base/fs_path.h"
 #include "base/path.h"
 #include "cli/cli.h"
 #include "settings/settings_database.h"
@@ -22,13 +23,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Paths are the program's UTF-8 strings; std::filesystem on Windows would
-// read a narrow string in the ANSI code page.
-fs::path PathOf(const std::string& utf8) { return fs::u8path(utf8); }
-std::string TextOf(const fs::path& path) {
-  const auto u8 = path.u8string();
-  return std::string(u8.begin(), u8.end());
-}
+// Paths are the program's UTF-8 strings.
+fs::path PathOf(const std::string& utf8) { return PathFromUtf8(utf8); }
+std::string TextOf(const fs::path& path) { return Utf8FromPath(path); }
 
 constexpr char kDemoLogin[] = "sa";
 constexpr char kDemoPassword[] = "Demo#2026";

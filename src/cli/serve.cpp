@@ -14,6 +14,7 @@
 #include "app/autostart.h"
 #include "app/backup_launcher.h"
 #include "app/process_state.h"
+#include "base/fs_path.h"
 #include "app/run_log.h"
 #include "app/single_instance.h"
 #include "app/startup_checks.h"
@@ -48,7 +49,7 @@ class SettingsFileWatch {
 #ifdef _WIN32
     // No inode: the size and the write time (100 ns steps) tell a new file.
     std::error_code ec;
-    const auto file = std::filesystem::u8path(path_);
+    const auto file = PathFromUtf8(path_);
     const auto size = std::filesystem::file_size(file, ec);
     const auto written = ec ? std::filesystem::file_time_type() : std::filesystem::last_write_time(file, ec);
     if (!ec) {

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "base/fs_path.h"
 #include "app/autostart.h"
 #include "app/run_log.h"
 #include "app/single_instance.h"
@@ -47,7 +48,7 @@ TEST(RunLogWinTest, TheFirstLineStampIsReadBackFromGbk) {
   FixedClock now(LocalTime{2024, 5, 1, 0, 0, 0, 3});
   const auto unknownBirth = [](const std::string&) { return kUnreadableTime; };
   EXPECT_TRUE(RotateRunLog(path, now, unknownBirth));
-  EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(path)))
+  EXPECT_FALSE(std::filesystem::exists(PathFromUtf8(path)))
       << "the stamp in GBK tells the log's age";
 }
 

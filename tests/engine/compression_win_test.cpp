@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <set>
 
+#include "base/fs_path.h"
 #include "engine/archiver.h"
 #include "engine/compression_stage.h"
 #include "engine/process.h"
@@ -61,7 +62,7 @@ TEST(CompressionWinTest, NamesAndPasswordsReachTheArchiverWholeThroughCmd) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.folder + " / " + c.name + " / " + c.password);
     const std::string folder = dir / c.folder;
-    std::filesystem::create_directories(std::filesystem::u8path(folder));
+    std::filesystem::create_directories(PathFromUtf8(folder));
     const std::string content = "ledger " + c.name + std::string(40, 'x');
     WriteFile(folder + "\\" + c.name + "20240501013000.bak", content);
     WriteFile(folder + "\\" + c.name + "20240502013000.bak", content + "2");
