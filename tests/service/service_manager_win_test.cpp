@@ -1,16 +1,19 @@
 // The service manager against Wine's real service control manager and a small
-// test service installed as MSSQLSERVER in the test prefix.
+// test service installed as MSSQLSERVER in the test prefix, and the SQL Server
+// start check and guard on top of it.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "base/wide_text.h"
 #include "service/service_manager.h"
 #include "service/sql_server_guard.h"
+#include "support/fakes.h"
 
 namespace veltora {
 namespace {
@@ -106,6 +109,28 @@ TEST_F(ServiceManagerWinTest, TheTestServiceIsListedStartedPausedContinuedAndSto
   EXPECT_EQ(WaitFor("运行中"), "运行中");
   ASSERT_TRUE(manager_->ControlServiceByName("MSSQLSERVER", ServiceAction::Stop));
   EXPECT_EQ(WaitFor("停止"), "停止");
+
+  // Before a backup: a stopped SQL Server is started, unless the guard
+  // looks after it.
+  std::atomic<bool> guardRunning{true};
+  EnsureSqlServerRunning(*manager_, guardRunning);
+  EXPECT_EQ(manager_->GetServiceInfoText("MSSQLSERVER"), "停止");
+  guardRunning = false;
+  EnsureSqlServerRunning(*manager_, guardRunning);
+  EXPECT_EQ(WaitFor("运行中"), "运行中");
+
+  // The guard continues a paused SQL Server.
+  ASSERT_TRUE(manager_->ControlServiceByName("MSSQLSERVER", ServiceAction::Pause));
+  ASSERT_EQ(WaitFor("暂停"), "暂停");
+  const std::atomic<bool> on{true};
+  testing::RecordingLog log;
+  {
+    SqlServerGuard guard(*manager_, {on, on, guardRunning}, log, 50ms);
+    ASSERT_TRUE(guard.Start());
+    EXPECT_EQ(WaitFor("运行中"), "运行中");
+  }
+  EXPECT_FALSE(guardRunning);
+  EXPECT_TRUE(log.lines().empty());
 }
 
 // The test service is installed by one test alone: the tests run in parallel
