@@ -63,7 +63,9 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
 // written to it each time a whole line of the output begins with `cue`. The
 // programs the file runs share that input, and one that reads it buffered
 // takes all that is there, so a line is only there once the file has
-// announced the program that is to read it. What is not read is dropped.
+// announced the program that is to read it. A line still unread when the
+// next cue comes is not written again (the next reader takes it); what is
+// not read is dropped.
 int RunAndWaitFeeding(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment,
                       const std::string& cue, const std::string& line,
                       const OutputListener& output = {});

@@ -127,11 +127,13 @@ HANDLE OpenNul() {
 }
 
 // Feeds a line to the child's input each time its output holds a whole line
-// that begins with the cue.
+// that begins with the cue. A line still unread is not written twice: the
+// next reader finds it, and a child that never reads cannot fill the pipe
+// and block this thread.
 class CueFeeder {
  public:
-  CueFeeder(HANDLE input, std::string cue, std::string line)
-      : input_(input), cue_(std::move(cue)), line_(std::move(line)) {}
+  CueFeeder(HANDLE input, HANDLE inputReadEnd, std::string cue, std::string line)
+      : input_(input), inputReadEnd_(inputReadEnd), cue_(std::move(cue)), line_(std::move(line)) {}
   ~CueFeeder() { std::fill(line_.begin(), line_.end(), '\0'); }
   CueFeeder(const CueFeeder&) = delete;
   CueFeeder& operator=(const CueFeeder&) = delete;
@@ -150,12 +152,15 @@ class CueFeeder {
 
  private:
   void Write() {
+    DWORD unread = 0;
+    if (!::PeekNamedPipe(inputReadEnd_, nullptr, 0, nullptr, &unread, nullptr) || unread > 0)
+      return;
     DWORD written = 0;
-    // The pipe holds many lines; a child that never reads is not waited for.
     ::WriteFile(input_, line_.data(), static_cast<DWORD>(line_.size()), &written, nullptr);
   }
 
   HANDLE input_;
+  HANDLE inputReadEnd_;
   std::string cue_;
   std::string line_;
   std::string pending_;
@@ -275,11 +280,11 @@ int RunCommandFile(const std::string& commandFile, const EnvironmentAdditions& e
     const ScopedHandleW nul(OpenNul());
     if (nul.get() == INVALID_HANDLE_VALUE) return -1;
     Pipe input;
-    if (!cue.empty() && !MakePipe(input, true, 64 * 1024)) return -1;
+    if (!cue.empty() && !MakePipe(input, true)) return -1;
     Pipe out;
     const bool reading = output || !cue.empty();
     if (reading && !MakePipe(out, false)) return -1;
-    CueFeeder feeder(input.write.get(), cue, line);
+    CueFeeder feeder(input.write.get(), input.read.get(), cue, line);
     const ChildStreams streams{cue.empty() ? nul.get() : input.read.get(),
                                reading ? out.write.get() : nul.get(), nul.get()};
     return StartAndWait(cmd.c_str(), commandLine, environment.get(), wideFolder.c_str(), streams,

@@ -156,6 +156,23 @@ TEST(ProcessWinTest, RunAndWaitAnswersTheExitCodeAndTheOutput) {
   EXPECT_EQ(RunProgram(dir / "missing.exe", {}), -1);
 }
 
+TEST(ProcessWinTest, FedInputNeverPilesUpWhenNobodyReads) {
+  // Thousands of cues and no reader: one line waits in the pipe, which never
+  // fills, and the first reader afterwards takes that one line.
+  TempDir dir;
+  const std::string batch = dir / "cues.bat";
+  WriteFile(batch,
+            "@echo off\r\nfor /l %%i in (1,1,3000) do echo @pack %%i\r\n"
+            "set /p got=\r\necho got [%got%]\r\nexit 0\r\n");
+  const std::string line(40, 'p');
+  std::string output;
+  EXPECT_EQ(RunAndWaitFeeding(batch, {}, "@pack ", line + "\r\n",
+                              [&](std::string_view chunk) { output += chunk; }),
+            0);
+  EXPECT_NE(output.find("@pack 3000"), std::string::npos);
+  EXPECT_NE(output.find("got [" + line + "]"), std::string::npos);
+}
+
 TEST(ProcessWinTest, TheCarriedArchiverIsWrittenBesideTheExecutable) {
   TempDir dir;
   const auto archiver = ChooseArchiver(dir.str(), "");
