@@ -6,6 +6,11 @@
 // enabled and disabled instead, through the systemctl found on the PATH the
 // caller passes.
 //
+// On Windows the entry is the string value "Veltora" under the machine's Run
+// key (HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Run,
+// `configRoot` there), holding the executable's full path without quotes or
+// arguments; the path it names counts without regard to letter case.
+//
 // Register and remove write their run-log line, success or failure, through
 // the caller's LineLog; the reason of a failure comes back in `error` for the
 // caller to show, never in the run log.
@@ -20,7 +25,12 @@
 
 namespace veltora {
 
+#ifdef _WIN32
+inline constexpr char kDefaultAutostartRoot[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr char kAutostartValueName[] = "Veltora";
+#else
 inline constexpr char kDefaultAutostartRoot[] = "/etc/xdg";
+#endif
 inline constexpr char kAutostartEntryName[] = "veltora.desktop";
 inline constexpr char kAgentUnitName[] = "veltora.service";
 // The command that makes the executable run as the agent.
@@ -48,6 +58,22 @@ bool RemoveAutostart(const AutostartPlace& place, LineLog& log, std::string& err
 // What is registered now. An entry that cannot be read or parsed exists but
 // names no executable.
 AutostartRegistration ReadAutostart(const AutostartPlace& place);
+
+#ifdef _WIN32
+// The registry operations the entry is made with. `root` chooses the root key:
+// 0 HKEY_CLASSES_ROOT, 1 HKEY_CURRENT_USER, 2 HKEY_LOCAL_MACHINE, 3 HKEY_USERS,
+// 4 HKEY_CURRENT_CONFIG; any other index fails (false, or an empty text).
+// Writes `text` as a REG_SZ value, creating the key when it is missing.
+bool WriteRegistryString(int root, const std::string& keyPath, const std::string& valueName,
+                         const std::string& text);
+// Deletes the value. True only when it is absent afterwards: when it was
+// deleted, was not there, or its key does not exist.
+bool DeleteRegistryValue(int root, const std::string& keyPath, const std::string& valueName);
+// A string value's text, an integer value's decimal text, a REG_BINARY
+// value's size in bytes (at most 512 counted); empty when absent or unreadable.
+std::string ReadRegistryText(int root, const std::string& keyPath, const std::string& valueName);
+bool RegistryValueExists(int root, const std::string& keyPath, const std::string& valueName);
+#endif
 
 // The desktop entry's text, kept free of OS calls so that the quoting can be
 // checked on its own.

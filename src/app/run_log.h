@@ -36,6 +36,10 @@ namespace veltora {
 bool AppendRunLog(const std::string& path, const std::string& message, bool startNew, bool stamp,
                   const Clock& clock) noexcept;
 
+// One line of the run-log file (without its line end) as UTF-8: the file's
+// own bytes on POSIX, converted from GBK on Windows.
+std::string RunLogLineAsUtf8(std::string_view line);
+
 // The stamp "在YYYY-MM-DD HH:NN:SS DDD :" for a local time.
 std::string RunLogStamp(const LocalTime& t);
 

@@ -81,6 +81,8 @@ std::string ReadRunLogFirstLine(const std::string& path, std::size_t limit) {
 
 }  // namespace internal
 
+std::string RunLogLineAsUtf8(std::string_view line) { return std::string(line); }
+
 std::string UptimeText() {
   timespec ts{};
   if (clock_gettime(CLOCK_BOOTTIME, &ts) != 0 || ts.tv_sec < 0) return DurationText(0);

@@ -8,9 +8,13 @@
 //   agent and no two runs ever overlap.
 //
 // A lock belongs to the open file, so it is released even when the process is
-// killed; the file itself stays and holds nothing.
+// killed; the file itself stays and holds nothing. On Windows the instance lock
+// is a named mutex instead, named after the application folder (its letter
+// case does not count), which goes with the last handle to it; the run lock is
+// the lock file, locked with LockFileEx.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,8 +39,9 @@ class AppFolderLock {
   AppFolderLock& operator=(const AppFolderLock&) = delete;
 
  private:
-  explicit AppFolderLock(int handle) : handle_(handle) {}
-  int handle_;
+  // A descriptor on POSIX, a HANDLE on Windows.
+  explicit AppFolderLock(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_;
 };
 
 }  // namespace veltora

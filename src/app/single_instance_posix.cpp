@@ -35,6 +35,6 @@ std::unique_ptr<AppFolderLock> AppFolderLock::TryAcquire(const std::string& appF
   return std::unique_ptr<AppFolderLock>(new AppFolderLock(fd));
 }
 
-AppFolderLock::~AppFolderLock() { ::close(handle_); }
+AppFolderLock::~AppFolderLock() { ::close(static_cast<int>(handle_)); }
 
 }  // namespace veltora

@@ -19,7 +19,9 @@ std::string RefuseBlankInPath(const std::string& executablePath);
 
 // True when the process may change the machine-wide settings it needs:
 // POSIX, an effective user id of 0 (a set-uid or sudo start counts, a real id
-// of 0 that dropped its effective id does not).
+// of 0 that dropped its effective id does not); Windows, the built-in
+// Administrators group enabled in the token (the thread's when it
+// impersonates), not merely present for denial as in a filtered token.
 bool IsAdministrator();
 // The refusal for a user without those rights; empty for an administrator.
 std::string RefuseNonAdministrator();

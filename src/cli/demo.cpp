@@ -11,6 +11,8 @@
 #include <stdexcept>
 
 #include "app/process_state.h"
+#include "app/run_log.h"
+#include "base/fs_path.h"
 #include "base/path.h"
 #include "cli/cli.h"
 #include "settings/settings_database.h"
@@ -20,6 +22,10 @@ namespace veltora {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Paths are the program's UTF-8 strings.
+fs::path PathOf(const std::string& utf8) { return PathFromUtf8(utf8); }
+std::string TextOf(const fs::path& path) { return Utf8FromPath(path); }
 
 constexpr char kDemoLogin[] = "sa";
 constexpr char kDemoPassword[] = "Demo#2026";
@@ -52,7 +58,7 @@ void WriteSampleFile(const std::string& path, std::uint32_t seed, std::size_t si
   std::mt19937 random(seed);
   std::string bytes(size, '\0');
   for (auto& b : bytes) b = static_cast<char>(random() & 0xFF);
-  std::ofstream file(path, std::ios::binary);
+  std::ofstream file(PathOf(path), std::ios::binary);
   file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!file) throw std::runtime_error("cannot write " + path);
 }
@@ -100,18 +106,18 @@ void MakeSampleServer(const std::string& folder) {
 }
 
 void PrintRunLog(const std::string& path, std::ostream& out) {
-  std::ifstream file(path, std::ios::binary);
+  std::ifstream file(PathOf(path), std::ios::binary);
   std::string line;
   while (std::getline(file, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    out << line << "\n";
+    out << RunLogLineAsUtf8(line) << "\n";
   }
 }
 
 void ListFolder(const std::string& folder, std::ostream& out) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(PathOf(folder)))
+    names.push_back(TextOf(entry.path().filename()));
   std::sort(names.begin(), names.end());
   for (const auto& n : names) out << "  " << n << "\n";
 }
@@ -121,21 +127,21 @@ void ListFolder(const std::string& folder, std::ostream& out) {
 int RunDemo(const std::string& folderArg, const CliContext& context, std::ostream& out,
             std::ostream& err) {
   std::error_code ec;
-  const fs::path root = fs::absolute(folderArg, ec);
+  const fs::path root = fs::absolute(PathOf(folderArg), ec);
   if (ec || (fs::exists(root) && !fs::is_empty(root, ec))) {
     err << "veltora-cli demo: " << folderArg << " is not an empty folder; name a new one\n";
     return kExitUsage;
   }
-  const std::string accounts = (root / "accounts").string();
-  const std::string server = (root / "sqlserver").string();
-  const std::string backups = (root / "backups").string();
-  const std::string app = (root / "app").string();
+  const std::string accounts = TextOf(root / "accounts");
+  const std::string server = TextOf(root / "sqlserver");
+  const std::string backups = TextOf(root / "backups");
+  const std::string app = TextOf(root / "app");
   const bool onShare = !context.demoShare.empty();
-  const std::string remote = onShare ? context.demoShare : (root / "remote").string();
+  const std::string remote = onShare ? context.demoShare : TextOf(root / "remote");
   const std::string remoteUser = onShare ? context.demoShareUser : "demo";
   try {
-    for (const auto& dir : {accounts, server, backups, app}) fs::create_directories(dir);
-    if (!onShare) fs::create_directories(remote);
+    for (const auto& dir : {accounts, server, backups, app}) fs::create_directories(PathOf(dir));
+    if (!onShare) fs::create_directories(PathOf(remote));
     std::uint32_t seed = 1;
     for (const auto& f : kSampleFiles)
       WriteSampleFile(JoinPath(accounts, f.name), seed++, 300 * 1024);
@@ -146,7 +152,7 @@ int RunDemo(const std::string& folderArg, const CliContext& context, std::ostrea
   }
   if (int rc = RunInitCommand(app, context, out, err); rc != kExitOk) return rc;
 
-  out << "示例目录 " << root.string() << ":\n"
+  out << "示例目录 " << TextOf(root) << ":\n"
       << "  账套文件夹 " << accounts << "\n"
       << "  SQL Server 替身 " << server << "\n"
       << "  本机备份路径 " << backups << "\n"

@@ -7,7 +7,7 @@
 
 namespace veltora {
 
-std::string ExecutableFolder() {
+std::string ExecutablePath() {
   // The buffer grows until the whole path fits: a long path is truncated
   // silently otherwise.
   std::wstring path(MAX_PATH, L'\0');
@@ -22,10 +22,15 @@ std::string ExecutableFolder() {
     if (path.size() >= 32768) return std::string();
     path.resize(path.size() * 2);
   }
-  const std::size_t cut = path.find_last_of(L"\\/");
-  if (cut == std::wstring::npos) return std::string();
+  return Narrow(path);
+}
+
+std::string ExecutableFolder() {
+  const std::string path = ExecutablePath();
+  const std::size_t cut = path.find_last_of("\\/");
+  if (cut == std::string::npos) return std::string();
   // A drive root keeps its separator: "C:\".
-  return Narrow(path.substr(0, cut == 2 && path[1] == L':' ? cut + 1 : cut));
+  return path.substr(0, cut == 2 && path[1] == ':' ? cut + 1 : cut);
 }
 
 }  // namespace veltora

@@ -5,14 +5,14 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/main.h"
 
-int main(int argc, char** argv) {
+namespace veltora {
+
+int CliMain(const std::vector<std::string>& args,
+            const std::function<std::string(const char*)>& env) {
   // The run log's weekday names come from the user's locale.
   std::setlocale(LC_ALL, "");
-  auto env = [](const char* name) {
-    const char* v = std::getenv(name);
-    return v ? std::string(v) : std::string();
-  };
   veltora::CliContext context{veltora::ExecutableFolder(),
                               env("VELTORA_APP_DIR"),
                               env("VELTORA_SQLSERVER_STANDIN"),
@@ -23,6 +23,16 @@ int main(int argc, char** argv) {
                               env("PATH"),
                               veltora::ExecutablePath(),
                               veltora::StandardErrorIsTerminal()};
-  std::vector<std::string> args(argv + 1, argv + argc);
   return veltora::RunCli(args, context, std::cout, std::cerr);
 }
+
+}  // namespace veltora
+
+#ifndef _WIN32
+int main(int argc, char** argv) {
+  return veltora::CliMain(std::vector<std::string>(argv + 1, argv + argc), [](const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+  });
+}
+#endif

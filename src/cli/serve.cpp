@@ -2,12 +2,13 @@
 // logic without a window: the same presenter the tray application runs, over
 // a view held in memory, ticked once a second by this loop, and ended by
 // SIGTERM or SIGINT as a session's end ends the tray application.
-#include <sys/stat.h>
-
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <ostream>
 #include <string>
 
+#include "base/fs_path.h"
 #include "cli/cli.h"
 #include "cli/headless_window.h"
 #include "cli/stop_signals.h"
@@ -26,10 +27,16 @@ class SettingsFileWatch {
   explicit SettingsFileWatch(std::string path) : path_(std::move(path)) { Changed(); }
 
   bool Changed() {
-    struct stat st {};
+    // The size and the write time at the file system's own resolution tell a
+    // changed file on every platform.
     Snapshot now;
-    if (::stat(path_.c_str(), &st) == 0)
-      now = {true, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    std::error_code ec;
+    const auto file = PathFromUtf8(path_);
+    const auto size = std::filesystem::file_size(file, ec);
+    if (!ec) {
+      const auto written = std::filesystem::last_write_time(file, ec);
+      if (!ec) now = {true, size, written.time_since_epoch().count()};
+    }
     const bool changed = now != last_;
     last_ = now;
     return changed;
@@ -38,10 +45,8 @@ class SettingsFileWatch {
  private:
   struct Snapshot {
     bool exists = false;
-    ino_t inode = 0;
-    off_t size = 0;
-    time_t seconds = 0;
-    long nanoseconds = 0;
+    std::uintmax_t size = 0;
+    std::int64_t written = 0;
     bool operator==(const Snapshot&) const = default;
   };
   std::string path_;

@@ -2,6 +2,11 @@
 // session) and SIGINT (Ctrl-C in a terminal). Both are blocked in the thread
 // that creates a StopSignals, and in every thread it creates afterwards, so
 // they are only ever taken by WaitFor and never end the process by default.
+// On Windows the console's control events stand for them (Ctrl-C, Ctrl-Break,
+// the console closed, the session ending): a handler takes them in place of
+// the default that ends the process, and for the last three it holds the
+// process until the agent has finished, as Windows ends it once the handler
+// returns.
 #pragma once
 
 #include <chrono>
@@ -23,8 +28,10 @@ class StopSignals {
   bool WaitFor(std::chrono::nanoseconds timeout);
 
  private:
+#ifndef _WIN32
   sigset_t stopSet_;
   sigset_t previous_;
+#endif
 };
 
 }  // namespace veltora

@@ -1,32 +1,51 @@
 // The archiver the compression stage drives, and the command file that drives
 // it.
 //
-// 7-Zip from the PATH (7zz, then 7z, then 7za) whenever it is there; the RAR
-// console archiver beside the executable (`rar` on POSIX, `Rar.exe` on
-// Windows) only without 7-Zip. The archive extension, and so every name the
-// later stages look for, follows the archiver: ".7z" or ".rar" (".bak" when
-// nothing is compressed).
+// 7-Zip whenever it can be had: on POSIX from the PATH (7zz, then 7z, then
+// 7za); on Windows `7zr.exe` beside the executable, written there from the
+// copy the executable carries when it is missing. The RAR console archiver
+// beside the executable (`rar` on POSIX, `Rar.exe` on Windows) only without
+// 7-Zip. The archive extension, and so every name the later stages look for,
+// follows the archiver: ".7z" or ".rar" (".bak" when nothing is compressed).
 //
-// The command file `rarys.bat` is, on POSIX, a /bin/sh script (UTF-8, LF line
-// ends, since sh would take a CR as part of a word). It keeps its usual shape -
-// one archiver line per backup file, a "del" line removing the file itself,
-// "exit" - with a few shell functions defined first. Every path in it is
-// single-quoted, so blanks, quotes and wildcard characters reach the archiver
-// as one literal word, and 7-Zip is told (-spd) not to expand wildcards either.
-// The script sets an owner-only umask, so an archive is never more readable
-// than its owner alone.
+// The command file `rarys.bat` keeps its usual shape - one archiver line per
+// backup file, a "del" line removing the file itself, "exit" - in the syntax
+// of the platform's command processor:
 //
-// Each backup is archived under a temporary name; the script removes that
-// temporary archive when the archiver fails, so what is left after the script
-// is an archive whose archiver exited 0. The stage then tests it with the
-// password and only then renames it to its final name.
+// - POSIX: a /bin/sh script (UTF-8, LF line ends, since sh would take a CR as
+//   part of a word) with a few shell functions defined first. Every path in it
+//   is single-quoted, so blanks, quotes and wildcard characters reach the
+//   archiver as one literal word. The script sets an owner-only umask, so an
+//   archive is never more readable than its owner alone.
+// - Windows: a cmd.exe batch file (CR LF) in plain ASCII whatever the names.
+//   cmd.exe runs in the file's folder, which holds the backups and their
+//   temporary archives, so these stand in it by their plain names
+//   (".veltora-....part"); each backup's own name reaches the archiver in a
+//   list file beside its temporary archive (UTF-8, NAME.part.lst), never
+//   through cmd.exe, which reads a batch file in the console's code page and
+//   expands "%" (Wine's cmd.exe even inside what it inserted from a variable).
+//   The archiver's path comes from a variable of cmd.exe's environment
+//   (RunArchiveBatch sets it), quoted. A backup outside the file's folder, or
+//   an archiver path holding a double quote or a control character, is
+//   refused. Under Wine a "%" in the archiver's folder would be expanded.
+//
+// 7-Zip is told (-spd) not to expand wildcards either. Each backup is archived
+// under a temporary name; the command file removes that temporary archive
+// when the archiver fails, so what is left after it is an archive whose
+// archiver exited 0. The stage then tests it with the password and only then
+// renames it to its final name.
 //
 // The archive password is never written into the file, nor into any command
-// line that others can read (/proc/PID/cmdline): the file names the environment
-// variable kPasswordVariable, which only the command processor's own
-// environment holds (RunAndWait). The script moves it into an unexported shell
-// variable first, so the archivers it starts do not inherit it, and 7-Zip reads
-// it from standard input (`-p` without a value, fed by sh's builtin printf).
+// line that others can read, and 7-Zip reads it from standard input (`-p`
+// without a value). On POSIX the file names the environment variable
+// kPasswordVariable, which only the command processor's own environment holds
+// (RunAndWait); the script moves it into an unexported shell variable first, so
+// the archivers it starts do not inherit it, and feeds it to 7-Zip with sh's
+// builtin printf. On Windows no pipe is built inside the batch file (Wine's
+// cmd.exe would pass it through a temporary file): the password goes to
+// cmd.exe's own standard input, one line each time the file announces the
+// next archiver, so that each 7-Zip, which reads its input buffered, finds
+// exactly its line there (RunAndWaitFeeding).
 // The RAR console archiver takes a password only in its arguments, so with a
 // password it is refused (RarCannotTakePassword).
 #pragma once
@@ -58,7 +77,7 @@ inline constexpr char kRarProgramName[] = "Rar.exe";
 inline constexpr char kRarProgramName[] = "rar";
 #endif
 
-// 7-Zip found in the directories of `searchPath` (a PATH value); else a RAR
+// 7-Zip (see above; `searchPath` is a PATH value, used on POSIX); else a RAR
 // console archiver beside the executable, or the one the executable carries
 // (resource "dll1" of type "file"), written there. Nothing when none of these
 // can be had.
@@ -104,6 +123,14 @@ struct ArchiveTask {
 // path or task list, or a failed write.
 bool WriteArchiveBatch(const Archiver& archiver, int level, const std::string& batchPath,
                        const std::vector<ArchiveTask>& tasks, bool withPassword);
+
+// Runs the command file WriteArchiveBatch wrote for `tasks` through the
+// platform's command processor, hidden, the trimmed password reaching each
+// archiver as described above; `output` hears the file's standard output.
+// The command processor's exit code, or -1 when it cannot be started.
+int RunArchiveBatch(const Archiver& archiver, const std::string& batchPath,
+                    const std::vector<ArchiveTask>& tasks, const std::string& password,
+                    const OutputListener& output = {});
 
 // Tests an archive with the password (none when empty), the password reaching
 // the archiver on its standard input. The archiver's exit code: 0 when the

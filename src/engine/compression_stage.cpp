@@ -156,7 +156,7 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
       for (const ArchiveTask& task : tasks) sizes.push_back(FileSizeOf(task.source));
     PackingProgress packing(progress, names, sizes);
     const int exitCode =
-        RunAndWait(batch, {{kPasswordVariable, Trim(in.password)}}, packing.Output());
+        RunArchiveBatch(archiver, batch, tasks, in.password, packing.Output());
     if (exitCode == -1) {
       log.Append(msg::kBatchRunFailed);
       return std::nullopt;

@@ -38,6 +38,14 @@ using OutputListener = std::function<void(std::string_view chunk)>;
 // reaped, and the wait ends when the child ends even if something it left
 // behind keeps its output open. There is no 255-character limit on the file's
 // path as there is for a Windows command line.
+//
+// Windows: cmd.exe from the system folder runs the file (/d: no AutoRun
+// commands; /v:off: "!" is no variable's mark), started with the file's folder
+// as its current folder so that its command line holds the file's name only
+// (no path of the user's on a command line that cmd.exe would expand), with no
+// window and no handle of this program but the three standard ones; stdin and
+// stderr are NUL, stdout too unless `output` listens. A local file's folder
+// only: cmd.exe cannot run in a UNC folder.
 int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment = {},
                const OutputListener& output = {});
 
@@ -49,6 +57,19 @@ int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extra
 // so a password given there is not visible to other users.
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                std::string_view input = {}, const OutputListener& output = {});
+
+#ifdef _WIN32
+// RunAndWait, with the command processor's standard input fed: `line` is
+// written to it each time a whole line of the output begins with `cue`. The
+// programs the file runs share that input, and one that reads it buffered
+// takes all that is there, so a line is only there once the file has
+// announced the program that is to read it. A line still unread when the
+// next cue comes is not written again (the next reader takes it); what is
+// not read is dropped.
+int RunAndWaitFeeding(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment,
+                      const std::string& cue, const std::string& line,
+                      const OutputListener& output = {});
+#endif
 
 // The short (8.3) form of the trimmed path; empty for an empty path or when the
 // conversion fails. POSIX has no short names: the answer is the trimmed path
@@ -64,14 +85,16 @@ bool ExtractResourceFile(const std::string& name, const std::string& type,
                          const std::string& target);
 
 // The first executable regular file called `program` in the directories of
-// `searchPath` (a PATH value, entries separated by ':' on POSIX), or empty.
+// `searchPath` (a PATH value, entries separated by ':' on POSIX, ';' on
+// Windows, where ".exe" is added to a name without extension), or empty.
 // Empty and relative entries are skipped: the current folder is never searched.
 std::string FindProgramOnPath(const std::string& program, const std::string& searchPath);
 
 // Creates `path` anew, readable and writable by its owner only from its first
 // byte, and writes `content` to it. Fails when anything (a file, a link) is
 // already there, so the caller removes a leftover first; a partly written file
-// is removed again. Returns false on any failure.
+// is removed again. Returns false on any failure. On Windows the file gets an
+// access list of the user this process runs as and SYSTEM alone.
 bool WriteOwnerOnlyFile(const std::string& path, std::string_view content);
 
 }  // namespace veltora

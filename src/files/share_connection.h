@@ -1,6 +1,7 @@
 // Opening the remote share under the configured Windows account.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "base/line_log.h"
@@ -31,5 +32,37 @@ class ShareConnector {
 // The password is never written anywhere.
 bool ConnectShare(ShareConnector& connector, LineLog& log, const std::string& sharePath,
                   const std::string& user, const std::string& password);
+
+#ifdef _WIN32
+// The two calls of the Windows network provider a connection is made with,
+// replaceable so that the connector can be tested where no provider answers
+// (Wine answers 1222, no network). Each answers a Windows result code.
+struct NetworkProviderCalls {
+  // WNetCancelConnection2W(name, CONNECT_UPDATE_PROFILE, forced).
+  std::function<int(const std::string& name)> cancelConnection;
+  // WNetAddConnection2W with a record for `remoteName` (any resource type,
+  // no local name, provider chosen by Windows), CONNECT_UPDATE_PROFILE.
+  std::function<int(const std::string& remoteName, const std::string& user,
+                    const std::string& password)>
+      addConnection;
+};
+
+// The calls of the system's network provider.
+NetworkProviderCalls SystemNetworkProviderCalls();
+
+// The share connector of Windows: drops any connection held to the share
+// path (whatever the answer: there may be none), then connects to it with
+// the account and answers the provider's code.
+class WNetShareConnector final : public ShareConnector {
+ public:
+  explicit WNetShareConnector(NetworkProviderCalls calls = SystemNetworkProviderCalls())
+      : calls_(std::move(calls)) {}
+  int Connect(const std::string& sharePath, const std::string& user,
+              const std::string& password) override;
+
+ private:
+  NetworkProviderCalls calls_;
+};
+#endif
 
 }  // namespace veltora

@@ -1,6 +1,5 @@
 #include "sqlserver/odbc_sql_server.h"
 
-#include <sqlext.h>
 
 #include <algorithm>
 #include <charconv>
@@ -8,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "sqlserver/odbc_handle.h"
+#include "sqlserver/odbc_handle.h"  // before sqlext.h: on Windows it brings the types sql.h needs
+#include <sqlext.h>
 
 namespace veltora {
 namespace {

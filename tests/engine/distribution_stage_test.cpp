@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "base/path.h"
 #include "files/local_file_system.h"
 #include "settings/settings_database.h"
 #include "settings/sqlite_backup_records.h"
@@ -60,9 +61,9 @@ class DistributionTest : public ::testing::Test {
     c.edition = 2;
     c.accountSets = {{true, "001", "ACME", "AIS_ACME"}};
     c.selectedAccountSets = {"ACME"};
-    c.localFolder = local() + "/";
+    c.localFolder = WithTrailingSeparator(local());
     c.remoteBackup = true;
-    c.remoteFolder = remote() + "/";
+    c.remoteFolder = WithTrailingSeparator(remote());
     c.remoteUser = "u";
     c.remotePassword = "pw";
     c.keepCount = 2;
@@ -99,11 +100,12 @@ TEST_F(DistributionTest, CopiesRecordsAndPrunesBothSides) {
       << "an earlier run's archive the share lacked catches up; the share keeps its two newest";
   const auto rows = Rows();
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(rows[0].localbakfile, remote() + "/ACME20240503013000");
+  EXPECT_EQ(rows[0].localbakfile, JoinPath(remote(), "ACME20240503013000"));
   EXPECT_EQ(rows[0].bz, "远程备份");
   EXPECT_EQ(rows[0].rarpwd, "k");
-  EXPECT_EQ(log_.lines().back(), "成功对本地备份目录" + local() + "/与远程共享文件夹" + remote() +
-                                     "/的ACME??????????????.7z文件执行筛选与删除操作！");
+  EXPECT_EQ(log_.lines().back(), "成功对本地备份目录" + WithTrailingSeparator(local()) +
+                                     "与远程共享文件夹" + WithTrailingSeparator(remote()) +
+                                     "的ACME??????????????.7z文件执行筛选与删除操作！");
 }
 
 // The remote side fails in each of its ways: the stage ends with the row and

@@ -91,7 +91,8 @@ class OdbcSqliteBackend {
     std::string folder = dir_.str();
     return OdbcSqlServerFactory(
                [folder](const std::string&, const std::string&, const std::string& catalogue) {
-                 return "Driver=SQLite3;Database=" + folder + "/" + catalogue + ".db";
+                 return "Driver=SQLite3;Database=" +
+                        veltora::testing::DriverFilePath(folder + "/" + catalogue + ".db");
                })
         .Create(kTimeouts);
   }
@@ -102,7 +103,8 @@ class OdbcSqliteBackend {
   }
   static std::string CopyCatalogue(const std::string&, const std::string& file) {
     std::string literal = "'";
-    for (char c : file) literal += c == '\'' ? std::string("''") : std::string(1, c);
+    for (char c : veltora::testing::DriverFilePath(file))
+      literal += c == '\'' ? std::string("''") : std::string(1, c);
     return "VACUUM INTO " + literal + "'";
   }
   static Refusal Refused() {

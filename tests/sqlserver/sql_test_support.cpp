@@ -1,10 +1,10 @@
 #include "sql_test_support.h"
 
 #include <gtest/gtest.h>
-#include <sqlext.h>
 #include <sqlite3.h>
 
-#include "sqlserver/odbc_handle.h"
+#include "sqlserver/odbc_handle.h"  // before sqlext.h: on Windows it brings the types sql.h needs
+#include <sqlext.h>
 #include "sqlserver/sql_server_connection.h"
 
 namespace veltora::testing {
@@ -55,6 +55,25 @@ std::vector<std::string> RunSqlite(const std::string& file, const std::string& s
   }
   sqlite3_close(db);
   return out;
+}
+
+std::string DriverFilePath(const std::string& path) {
+#ifdef _WIN32
+  using ToUnix = char* (*)(const wchar_t*);
+  const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (toUnix == nullptr) return path;
+  const int n = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), n);
+  char* unixPath = toUnix(wide.c_str());
+  if (unixPath == nullptr) return path;
+  std::string out(unixPath);
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  return out;
+#else
+  return path;
+#endif
 }
 
 }  // namespace veltora::testing

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/fs_path.h"
 #include "sql_test_support.h"
 #include "sqlserver/standin_statement.h"
 #include "support/temp_dir.h"
@@ -133,7 +134,7 @@ TEST_F(StandinTest, DbOptionSetsOptionsOfExistingDatabases) {
 TEST_F(StandinTest, BackupWritesAnOpenableCopyAndWithInitOverwrites) {
   const std::string name = "测试 账套's]1";
   std::string source = MakeLedger(name, "INSERT INTO t_voucher(memo) VALUES ('凭证一'), ('two');");
-  std::filesystem::create_directories(dir_ / "备份 it's here");
+  std::filesystem::create_directories(PathFromUtf8(dir_ / "备份 it's here"));
   const std::string file = dir_ / "备份 it's here/测试 账套's]120240131120000.bak";
 
   auto server = Connected();
@@ -145,7 +146,8 @@ TEST_F(StandinTest, BackupWritesAnOpenableCopyAndWithInitOverwrites) {
   server->Execute(Backup(name, file));
   EXPECT_THAT(RunSqlite(file, "SELECT memo FROM t_voucher ORDER BY id"), ElementsAre("three"));
   // Nothing but the backup is left beside it.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "备份 it's here"),
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(
+                              PathFromUtf8(dir_ / "备份 it's here")),
                           std::filesystem::directory_iterator()),
             1);
 

@@ -1,0 +1,163 @@
+// The Run value under HKEY_LOCAL_MACHINE.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "app/autostart.h"
+#include "app/messages.h"
+#include "base/wide_text.h"
+
+namespace veltora {
+namespace {
+
+constexpr int kLocalMachine = 2;
+
+struct Key {
+  HKEY handle = nullptr;
+  ~Key() {
+    if (handle != nullptr) ::RegCloseKey(handle);
+  }
+};
+
+bool RootKey(int root, HKEY& key) {
+  static const HKEY kRoots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE,
+                                HKEY_USERS, HKEY_CURRENT_CONFIG};
+  if (root < 0 || root >= static_cast<int>(std::size(kRoots))) return false;
+  key = kRoots[root];
+  return true;
+}
+
+// The stored path and the executable's, compared as Windows compares names.
+bool SamePath(const std::string& a, const std::string& b) {
+  const std::wstring wa = Widen(a);
+  const std::wstring wb = Widen(b);
+  return !wa.empty() && ::CompareStringOrdinal(wa.data(), static_cast<int>(wa.size()), wb.data(),
+                                               static_cast<int>(wb.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool IsUsableExecutable(const std::string& path) {
+  const bool absolute = (path.size() >= 3 && path[1] == ':' && path[2] == '\\') ||
+                        path.rfind("\\\\", 0) == 0;
+  return absolute && std::none_of(path.begin(), path.end(),
+                                  [](unsigned char c) { return c < 0x20 || c == 0x7F; });
+}
+
+}  // namespace
+
+bool WriteRegistryString(int root, const std::string& keyPath, const std::string& valueName,
+                         const std::string& text) {
+  HKEY base = nullptr;
+  if (!RootKey(root, base)) return false;
+  Key key;
+  if (::RegCreateKeyExW(base, Widen(keyPath).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key.handle,
+                        nullptr) != ERROR_SUCCESS)
+    return false;
+  const std::wstring data = Widen(text);
+  return ::RegSetValueExW(key.handle, Widen(valueName).c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) ==
+         ERROR_SUCCESS;
+}
+
+bool DeleteRegistryValue(int root, const std::string& keyPath, const std::string& valueName) {
+  HKEY base = nullptr;
+  if (!RootKey(root, base)) return false;
+  Key key;
+  const LONG opened =
+      ::RegOpenKeyExW(base, Widen(keyPath).c_str(), 0, KEY_SET_VALUE | KEY_QUERY_VALUE, &key.handle);
+  if (opened == ERROR_FILE_NOT_FOUND) return true;  // no key, no value
+  if (opened != ERROR_SUCCESS) return false;
+  const LONG deleted = ::RegDeleteValueW(key.handle, Widen(valueName).c_str());
+  return (deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) &&
+         !RegistryValueExists(root, keyPath, valueName);
+}
+
+std::string ReadRegistryText(int root, const std::string& keyPath, const std::string& valueName) {
+  HKEY base = nullptr;
+  if (!RootKey(root, base)) return {};
+  Key key;
+  if (::RegOpenKeyExW(base, Widen(keyPath).c_str(), 0, KEY_QUERY_VALUE, &key.handle) !=
+      ERROR_SUCCESS)
+    return {};
+  const std::wstring name = Widen(valueName);
+  DWORD type = 0;
+  DWORD size = 0;
+  if (::RegQueryValueExW(key.handle, name.c_str(), nullptr, &type, nullptr, &size) !=
+      ERROR_SUCCESS)
+    return {};
+  std::vector<BYTE> data(size + sizeof(wchar_t));
+  if (::RegQueryValueExW(key.handle, name.c_str(), nullptr, &type, data.data(), &size) !=
+      ERROR_SUCCESS)
+    return {};
+  switch (type) {
+    case REG_SZ:
+    case REG_EXPAND_SZ: {
+      std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
+      if (const auto end = text.find(L'\0'); end != std::wstring::npos) text.resize(end);
+      return Narrow(text);
+    }
+    case REG_DWORD:
+      return size >= sizeof(DWORD) ? std::to_string(*reinterpret_cast<const DWORD*>(data.data()))
+                                   : std::string();
+    case REG_QWORD:
+      return size >= 8 ? std::to_string(*reinterpret_cast<const unsigned long long*>(data.data()))
+                       : std::string();
+    case REG_BINARY:
+      return std::to_string(std::min<DWORD>(size, 512));
+    default:
+      return {};
+  }
+}
+
+bool RegistryValueExists(int root, const std::string& keyPath, const std::string& valueName) {
+  HKEY base = nullptr;
+  if (keyPath.empty() || !RootKey(root, base)) return false;
+  Key key;
+  if (::RegOpenKeyExW(base, Widen(keyPath).c_str(), 0, KEY_QUERY_VALUE, &key.handle) !=
+      ERROR_SUCCESS)
+    return false;
+  return ::RegQueryValueExW(key.handle, Widen(valueName).c_str(), nullptr, nullptr, nullptr,
+                            nullptr) == ERROR_SUCCESS;
+}
+
+AutostartRegistration ReadAutostart(const AutostartPlace& place) {
+  AutostartRegistration result;
+  result.exists = RegistryValueExists(kLocalMachine, place.configRoot, kAutostartValueName);
+  result.namesThisExecutable =
+      result.exists &&
+      SamePath(ReadRegistryText(kLocalMachine, place.configRoot, kAutostartValueName),
+               place.executablePath);
+  return result;
+}
+
+bool RegisterAutostart(const AutostartPlace& place, LineLog& log, std::string& error) {
+  error.clear();
+  bool ok = false;
+  if (!IsUsableExecutable(place.executablePath)) {
+    error = app_msg::kAutostartBadExecutable + place.executablePath;
+  } else if (!WriteRegistryString(kLocalMachine, place.configRoot, kAutostartValueName,
+                                  place.executablePath)) {
+    error = app_msg::kAutostartCannotWrite + place.configRoot;
+  } else if (!ReadAutostart(place).namesThisExecutable) {
+    error = app_msg::kAutostartNotInPlace;
+  } else {
+    ok = true;
+  }
+  log.Append(ok ? app_msg::kAutostartWritten : app_msg::kAutostartWriteFailed);
+  return ok;
+}
+
+bool RemoveAutostart(const AutostartPlace& place, LineLog& log, std::string& error) {
+  error.clear();
+  bool ok = DeleteRegistryValue(kLocalMachine, place.configRoot, kAutostartValueName);
+  if (!ok) error = app_msg::kAutostartCannotRemove + place.configRoot;
+  if (ok && ReadAutostart(place).exists) {
+    ok = false;
+    error = app_msg::kAutostartStillThere;
+  }
+  log.Append(ok ? app_msg::kAutostartRemoved : app_msg::kAutostartRemoveFailed);
+  return ok;
+}
+
+}  // namespace veltora

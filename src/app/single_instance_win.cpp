@@ -1,0 +1,89 @@
+// The instance lock as a named mutex, the run lock as a locked file.
+#include <windows.h>
+
+#include <cstdint>
+
+#include "app/messages.h"
+#include "app/single_instance.h"
+#include "base/path.h"
+#include "base/wide_text.h"
+
+namespace veltora {
+namespace {
+
+// The mutex of an application folder: "Local\Veltora-" and a 64-bit FNV-1a
+// hash of the folder's full path in upper case without trailing separators,
+// so that "C:\Tool", "c:\tool\" and "C:/Tool" name one mutex. The session's
+// namespace: the agent and the window of one session exclude each other.
+std::wstring MutexName(const std::string& appFolder) {
+  std::wstring folder = Widen(WithoutTrailingSeparators(appFolder));
+  wchar_t full[MAX_PATH * 4] = {};
+  const DWORD n = ::GetFullPathNameW(folder.c_str(), MAX_PATH * 4, full, nullptr);
+  if (n > 0 && n < MAX_PATH * 4) folder.assign(full, n);
+  for (wchar_t& c : folder)
+    if (c == L'/') c = L'\\';
+  while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  ::CharUpperBuffW(folder.data(), static_cast<DWORD>(folder.size()));
+  std::uint64_t hash = 14695981039346656037ull;
+  for (wchar_t c : folder) {
+    hash ^= static_cast<std::uint16_t>(c);
+    hash *= 1099511628211ull;
+  }
+  wchar_t hex[17] = {};
+  for (int i = 15; i >= 0; --i, hash >>= 4) hex[i] = L"0123456789abcdef"[hash & 0xF];
+  return std::wstring(L"Local\\Veltora-") + hex;
+}
+
+std::unique_ptr<AppFolderLock> Fail(std::string& error, std::string text, bool* heldElsewhere,
+                                    bool held) {
+  if (heldElsewhere != nullptr) *heldElsewhere = held;
+  error = std::move(text);
+  return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<AppFolderLock> AppFolderLock::TryAcquire(const std::string& appFolder,
+                                                         std::string_view lockFileName,
+                                                         std::string& error, bool* heldElsewhere) {
+  if (heldElsewhere != nullptr) *heldElsewhere = false;
+  if (lockFileName == kInstanceLockFileName) {
+    // A mutex that is already there has an owner: only an instance makes one,
+    // and it goes with the last handle, also that of a killed process.
+    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, MutexName(appFolder).c_str());
+    const DWORD err = ::GetLastError();
+    if (mutex == nullptr)
+      return Fail(error, app_msg::kLockFailed + appFolder + ": " + WindowsErrorText(err),
+                  heldElsewhere, err == ERROR_ACCESS_DENIED);
+    if (err == ERROR_ALREADY_EXISTS) {
+      ::CloseHandle(mutex);
+      return Fail(error, app_msg::kLockHeld + appFolder, heldElsewhere, true);
+    }
+    return std::unique_ptr<AppFolderLock>(new AppFolderLock(reinterpret_cast<std::intptr_t>(mutex)));
+  }
+  const std::string path = JoinPath(appFolder, lockFileName);
+  HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return Fail(error, app_msg::kLockCannotOpen + path + ": " + WindowsErrorText(::GetLastError()),
+                heldElsewhere, false);
+  // A lock belongs to the handle, so a second open in this process is refused
+  // as another process's would be; it goes when the process ends.
+  OVERLAPPED at{};
+  if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+    const DWORD err = ::GetLastError();
+    ::CloseHandle(file);
+    const bool held = err == ERROR_LOCK_VIOLATION || err == ERROR_IO_PENDING;
+    return Fail(error,
+                held ? app_msg::kLockHeld + appFolder
+                     : app_msg::kLockFailed + path + ": " + WindowsErrorText(err),
+                heldElsewhere, held);
+  }
+  return std::unique_ptr<AppFolderLock>(new AppFolderLock(reinterpret_cast<std::intptr_t>(file)));
+}
+
+AppFolderLock::~AppFolderLock() { ::CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
+
+}  // namespace veltora

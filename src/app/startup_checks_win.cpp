@@ -1,0 +1,49 @@
+// The administrator check over the token's groups.
+#include <windows.h>
+
+#include <vector>
+
+#include "app/startup_checks.h"
+
+namespace veltora {
+
+// The thread's token when it impersonates, else the process's. The group list
+// is read into a buffer of the size the token asks for: a fixed buffer would
+// cut off a long list and deny an administrator. The built-in Administrators
+// group counts only when it is enabled and not for denial only: a token that
+// User Account Control filtered carries the group for denial, and its process
+// cannot write the machine-wide settings.
+bool IsAdministrator() {
+  HANDLE raw = nullptr;
+  if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, &raw)) {
+    if (::GetLastError() != ERROR_NO_TOKEN) return false;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return false;
+  }
+  struct Token {
+    HANDLE handle;
+    ~Token() { ::CloseHandle(handle); }
+  } token{raw};
+  DWORD size = 0;
+  ::GetTokenInformation(token.handle, TokenGroups, nullptr, 0, &size);
+  if (size == 0) return false;
+  std::vector<unsigned char> buffer(size);
+  if (!::GetTokenInformation(token.handle, TokenGroups, buffer.data(), size, &size)) return false;
+
+  SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  if (!::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators))
+    return false;
+  const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+  bool found = false;
+  for (DWORD i = 0; i < groups->GroupCount && !found; ++i) {
+    const DWORD attributes = groups->Groups[i].Attributes;
+    found = ::EqualSid(groups->Groups[i].Sid, administrators) &&
+            (attributes & SE_GROUP_ENABLED) != 0 &&
+            (attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0;
+  }
+  ::FreeSid(administrators);
+  return found;
+}
+
+}  // namespace veltora

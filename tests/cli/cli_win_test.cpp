@@ -1,0 +1,55 @@
+// veltora-cli.exe under Wine: wide arguments, the demo end to end through the
+// real cmd.exe and 7zr.exe, the run log in GBK.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/run_log.h"
+#include "engine/process.h"
+#include "support/temp_dir.h"
+
+namespace veltora {
+namespace {
+
+using testing::FilesIn;
+using testing::ReadFile;
+using testing::TempDir;
+
+const std::string kBin = VELTORA_BIN_DIR;
+
+TEST(CliWinTest, DemoCompletesWithArchivesThatHoldTheAccountSets) {
+  TempDir dir;
+  const std::string root = dir / "演示 100% & !x!";
+  std::string out;
+  ASSERT_EQ(RunProgram(kBin + "\\veltora-cli.exe", {"demo", root}, {},
+                       [&](std::string_view chunk) { out += chunk; }),
+            0)
+      << out;
+  EXPECT_NE(out.find("示例目录 " + root + ":"), std::string::npos)
+      << "the argument arrives whole, in UTF-8";
+
+  // Every ticked sample, of both editions, is archived locally and remotely.
+  const std::vector<std::string> archives = FilesIn(root + "\\backups");
+  ASSERT_EQ(archives.size(), 5u) << out;
+  EXPECT_EQ(FilesIn(root + "\\remote"), archives);
+  const auto chinese = std::find_if(archives.begin(), archives.end(), [](const std::string& a) {
+    return a.rfind("华东贸易有限公司", 0) == 0;
+  });
+  ASSERT_NE(chinese, archives.end());
+  std::string extracted;
+  ASSERT_EQ(RunProgram(kBin + "\\7zr.exe",
+                       {"e", "-so", "-sccUTF-8", "-spd", "--", root + "\\backups\\" + *chinese},
+                       "Ledger&Key%1\n", [&](std::string_view chunk) { extracted += chunk; }),
+            0);
+  EXPECT_EQ(extracted, ReadFile(root + "\\accounts\\华东贸易有限公司.AIS"));
+
+  // The run log is GBK: its first line reads back as the stamped caption.
+  const std::string log = ReadFile(root + "\\app\\程序运行日志.txt");
+  ASSERT_EQ(log.rfind("\xD4\xDA", 0), 0u) << "在 in GBK";
+  const std::string first = RunLogLineAsUtf8(log.substr(0, log.find("\r\n")));
+  ASSERT_EQ(first.rfind("在", 0), 0u) << first;
+  EXPECT_EQ(first.substr(first.find(" :") + 2), "青岚软件账套自动备份系统(金蝶版)  V2.1");
+}
+
+}  // namespace
+}  // namespace veltora
