@@ -48,4 +48,10 @@ if [ ! -e "$ready" ]; then
 fi
 
 export VELTORA_TEST_UNC_SHARE='\\veltora-test\share'
+# One wine server for the prefix that outlives each program by a while: a
+# server that shuts down as its last program ends races with the next
+# program's connection ("wine client error: recvmsg: Connection reset by
+# peer"), and test programs follow each other closely. A server already
+# running for the prefix makes this a no-op.
+wineserver -p30 >/dev/null 2>&1 || true
 exec "$wine" "$@"
