@@ -235,6 +235,18 @@ std::string FreeTdsConnectionString(const FreeTdsServer& server, const std::stri
          ";TDS_Version=7.3;ClientCharset=UTF-8";
 }
 
+std::string WindowsSqlServerConnectionString(const FreeTdsServer& server, const std::string& user,
+                                             const std::string& password,
+                                             const std::string& catalogue) {
+  const FreeTdsServer local;
+  const std::string where = server.host == local.host && server.port == local.port
+                                ? std::string("(local)")
+                                : server.host + "," + std::to_string(server.port);
+  return "Driver={SQL Server};Server=" + OdbcBracedValue(where) +
+         ";Database=" + OdbcBracedValue(catalogue) + ";UID=" + OdbcBracedValue(user) +
+         ";PWD=" + OdbcBracedValue(password);
+}
+
 // Members are destroyed in reverse order: disconnect, then the connection
 // handle, then the environment.
 struct OdbcSqlServer::Session {
@@ -330,7 +342,11 @@ OdbcSqlServerFactory::OdbcSqlServerFactory(FreeTdsServer server)
     : connectionString_([server = std::move(server)](const std::string& user,
                                                      const std::string& password,
                                                      const std::string& catalogue) {
+#ifdef _WIN32
+        return WindowsSqlServerConnectionString(server, user, password, catalogue);
+#else
         return FreeTdsConnectionString(server, user, password, catalogue);
+#endif
       }) {}
 
 OdbcSqlServerFactory::OdbcSqlServerFactory(OdbcConnectionStringBuilder connectionString)

@@ -46,6 +46,15 @@ std::string OdbcBracedValue(std::string_view value);
 std::string FreeTdsConnectionString(const FreeTdsServer& server, const std::string& user,
                                     const std::string& password, const std::string& catalogue);
 
+// "Driver={SQL Server};Server=(local);Database={catalogue};UID={user};
+// PWD={password}": the SQL Server driver that every Windows ships, to this
+// machine's default instance by its local name; to "host,port" when `server`
+// names another host or port than 127.0.0.1:1433. Values braced as above
+// (Windows' driver manager reads "}}" back as "}").
+std::string WindowsSqlServerConnectionString(const FreeTdsServer& server, const std::string& user,
+                                             const std::string& password,
+                                             const std::string& catalogue);
+
 // Connection (login) and connection time-outs are SqlTimeouts::connectSeconds,
 // each statement's query time-out SqlTimeouts::commandSeconds. Every text goes
 // through the wide (UTF-16) ODBC calls, converted from and to the program's
@@ -84,7 +93,8 @@ class OdbcSqlServer final : public SqlServerConnection {
 
 class OdbcSqlServerFactory final : public SqlServerFactory {
  public:
-  // FreeTDS to the server that stands for "(Local)".
+  // This platform's driver to the server that stands for "(Local)": FreeTDS
+  // on POSIX, the SQL Server driver of Windows on Windows.
   explicit OdbcSqlServerFactory(FreeTdsServer server);
   explicit OdbcSqlServerFactory(OdbcConnectionStringBuilder connectionString);
   std::unique_ptr<SqlServerConnection> Create(const SqlTimeouts& timeouts) const override;

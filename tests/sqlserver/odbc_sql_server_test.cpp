@@ -35,6 +35,15 @@ TEST(OdbcSqlServerTest, AnUnknownDriverFailsWithoutShowingThePassword) {
   server.Close();
 }
 
+// Windows: the driver Windows ships, to the local default instance by name
+// unless another server is named; a "}" in a password is doubled, not refused.
+TEST(WindowsConnectionStringTest, LocalInstanceOrTheNamedServerWithBracedValues) {
+  EXPECT_EQ(WindowsSqlServerConnectionString(FreeTdsServer{}, "sa", "p}w;x", "账套"),
+            "Driver={SQL Server};Server={(local)};Database={账套};UID={sa};PWD={p}}w;x}");
+  EXPECT_EQ(WindowsSqlServerConnectionString(FreeTdsServerFrom("db.test", "1500"), "u", "", "m"),
+            "Driver={SQL Server};Server={db.test,1500};Database={m};UID={u};PWD={}");
+}
+
 TEST(FreeTdsConnectionStringTest, BracesUserValuesAndRefusesClosingBraces) {
   FreeTdsServer local;
   EXPECT_EQ(FreeTdsConnectionString(local, "sa", "secret", "master"),
