@@ -11,9 +11,16 @@ TEST(ProcessStateTest, PathsFromTheApplicationFolder) {
     const char* appFolder;
     const char* runLog;
   } cases[] = {
+#ifdef _WIN32
+      {"C:\\veltora", "C:\\veltora\\", "C:\\veltora\\程序运行日志.txt"},
+      {"C:\\veltora\\", "C:\\veltora\\", "C:\\veltora\\程序运行日志.txt"},
+      {"C:/veltora/", "C:/veltora\\", "C:/veltora\\程序运行日志.txt"},
+      {"C:\\", "C:\\", "C:\\程序运行日志.txt"},
+#else
       {"/opt/veltora", "/opt/veltora/", "/opt/veltora/程序运行日志.txt"},
       {"/opt/veltora/", "/opt/veltora/", "/opt/veltora/程序运行日志.txt"},
       {"/", "/", "/程序运行日志.txt"},
+#endif
       {"", "", ""},  // folder unknown: every run-log write is a no-op
   };
   for (const auto& c : cases) {
