@@ -35,7 +35,6 @@ inline constexpr char kStageArchiveTest[] = "测试压缩文件";
 inline constexpr char kStageShareCopy[] = "复制到远程";
 inline constexpr char kStageShareVerify[] = "校验远程副本";
 inline constexpr char kDatabaseWritten[] = "已写入设置数据库 ";
-inline constexpr char kBackupAlreadyRunning[] = "veltora-cli backup: another backup is running\n";
 inline constexpr char kLogQueryFailed[] = "veltora-cli log: 查询备份日志出错: ";
 inline constexpr char kLogHeader[] = "账套名 | 备份文件 | 备份时间 | 备注 | 压缩密码\n";
 // What stands in the archive-password column unless the passwords are asked for.

@@ -1,32 +1,20 @@
-#include "app/backup_configuration.h"
-
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "settings/raw_db.h"
-#include "settings/settings_database.h"
-#include "support/temp_dir.h"
+#include "ui/presenter_fixture.h"
 
 namespace veltora {
 namespace {
 
+using ::veltora::testing::PresenterFixture;
 using ::veltora::testing::RawDb;
-using ::veltora::testing::TempDir;
 
-// The file editions with no account folder never reach SQL Server.
-class NoSqlServer final : public SqlServerFactory {
- public:
-  std::unique_ptr<SqlServerConnection> Create(const SqlTimeouts&) const override {
-    throw std::logic_error("this configuration needs no SQL Server");
-  }
-};
-
-TEST(LoadBackupConfigurationTest, StoredNumbersArePutBackIntoTheirFieldsRanges) {
-  TempDir dir;
-  InstallSettingsDatabase(VELTORA_BUILT_SETTINGS_DB, dir.str());
+// A settings file edited by hand: every stored number goes back into the range
+// of its field, and the configuration of the next run follows the fields.
+TEST(LoadSettings, StoredNumbersArePutBackIntoTheirFieldsRanges) {
+  PresenterFixture f;
   struct Case {
     // Stored as SQL literals, so that NULL, text and numbers beyond int can be
     // written as a hand-edited file would hold them.
@@ -59,16 +47,16 @@ TEST(LoadBackupConfigurationTest, StoredNumbersArePutBackIntoTheirFieldsRanges) 
                                ",rarlevel=" + c.rarlevel + ",conout=" + c.conout +
                                ",sqlout=" + c.sqlout + ",btwdays=" + c.btwdays;
     SCOPED_TRACE(values);
-    RawDb(SettingsDatabasePath(dir.str())).Exec("update bakset set " + values);
+    RawDb(SettingsDatabasePath(f.appFolder)).Exec("update bakset set " + values);
 
-    const LoadedConfiguration loaded =
-        LoadBackupConfiguration(SettingsDatabase(dir.str()), NoSqlServer());
+    MainWindowPresenter p(f.view, f.Services());
+    ASSERT_TRUE(p.BtnLoadClick());
 
-    EXPECT_EQ(loaded.config.keepCount, c.keepCount);
-    EXPECT_EQ(loaded.config.compressionLevel, c.compressionLevel);
-    EXPECT_EQ(loaded.config.timeouts.connectSeconds, c.connectSeconds);
-    EXPECT_EQ(loaded.config.timeouts.commandSeconds, c.commandSeconds);
-    EXPECT_EQ(loaded.intervalDays, c.intervalDays);
+    EXPECT_EQ(p.Configuration().keepCount, c.keepCount);
+    EXPECT_EQ(p.Configuration().compressionLevel, c.compressionLevel);
+    EXPECT_EQ(p.Configuration().timeouts.connectSeconds, c.connectSeconds);
+    EXPECT_EQ(p.Configuration().timeouts.commandSeconds, c.commandSeconds);
+    EXPECT_EQ(f.view.Text(Control::kBtDays), std::to_string(c.intervalDays));
   }
 }
 
