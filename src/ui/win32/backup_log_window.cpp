@@ -1,0 +1,349 @@
+#include "ui/win32/backup_log_window.h"
+
+#include <windowsx.h>
+
+#include <utility>
+
+#include "app/messages.h"
+#include "base/wide_text.h"
+#include "ui/messages.h"
+
+namespace veltora::win32 {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"VeltoraBackupLogWindow";
+
+// The layout at 96 DPI: the list over the upper part, the close button filling
+// the strip below it.
+constexpr int kClientWidth = 794;
+constexpr int kClientHeight = 529;
+constexpr int kListHeight = 480;
+constexpr int kFontHeight = 12;
+
+constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
+
+int Scale(int pixels, UINT dpi) { return MulDiv(pixels, static_cast<int>(dpi), 96); }
+
+// Looked up at run time: systems before Windows 10 lack the per-window DPI
+// calls, and there the screen's DPI is the one DPI.
+template <typename Fn>
+Fn User32Function(const char* name) {
+  return reinterpret_cast<Fn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+UINT ScreenDpi() {
+  HDC dc = ::GetDC(nullptr);
+  const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
+  ::ReleaseDC(nullptr, dc);
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+UINT WindowDpi(HWND hwnd) {
+  using Fn = UINT(WINAPI*)(HWND);
+  static const Fn getDpiForWindow = User32Function<Fn>("GetDpiForWindow");
+  if (hwnd != nullptr && getDpiForWindow != nullptr) {
+    if (const UINT dpi = getDpiForWindow(hwnd); dpi != 0) return dpi;
+  }
+  return ScreenDpi();
+}
+
+// The outer size of a window whose client area is the layout's at `dpi`.
+SIZE WindowSize(UINT dpi) {
+  RECT r{0, 0, Scale(kClientWidth, dpi), Scale(kClientHeight, dpi)};
+  using Fn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+  static const Fn adjustForDpi = User32Function<Fn>("AdjustWindowRectExForDpi");
+  if (adjustForDpi == nullptr || !adjustForDpi(&r, kStyle, FALSE, kExStyle, dpi))
+    ::AdjustWindowRectEx(&r, kStyle, FALSE, kExStyle);
+  return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+// The work area of the monitor the owner is on (the primary one without an
+// owner).
+RECT WorkArea(HWND owner) {
+  MONITORINFO info{};
+  info.cbSize = sizeof info;
+  HMONITOR monitor = owner != nullptr ? ::MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY)
+                                      : ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  if (::GetMonitorInfoW(monitor, &info)) return info.rcWork;
+  RECT r{};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
+  return r;
+}
+
+void EnsureClassRegistered(HINSTANCE instance, WNDPROC proc) {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  if (::GetClassInfoExW(instance, kWindowClass, &wc)) return;
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = instance;
+  wc.hCursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kWindowClass;
+  wc.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
+  ::RegisterClassExW(&wc);
+}
+
+}  // namespace
+
+void ShowBackupLogWindow(HINSTANCE instance, HWND owner,
+                         const BackupLogPresenter::OpenSettings& openSettings) {
+  BackupLogWindow window(instance, owner, openSettings);
+  if (window.Open()) window.RunModalLoop();
+}
+
+BackupLogWindow::BackupLogWindow(HINSTANCE instance, HWND owner,
+                                 BackupLogPresenter::OpenSettings openSettings)
+    : instance_(instance), owner_(owner), presenter_(*this, std::move(openSettings)) {}
+
+BackupLogWindow::~BackupLogWindow() {
+  if (hwnd_ != nullptr) Close();
+}
+
+bool BackupLogWindow::Open() {
+  if (hwnd_ != nullptr) return true;
+  if (!Create()) return false;
+  // A refusal has shown its notice and closed the window unseen.
+  if (!presenter_.FormShow() || hwnd_ == nullptr) {
+    if (hwnd_ != nullptr) Close();
+    return false;
+  }
+  if (owner_ != nullptr && ::IsWindowEnabled(owner_)) {
+    ::EnableWindow(owner_, FALSE);
+    ownerDisabled_ = true;
+  }
+  ::ShowWindow(hwnd_, SW_SHOW);
+  ::SetForegroundWindow(hwnd_);
+  ::SetFocus(list_);
+  return true;
+}
+
+void BackupLogWindow::RunModalLoop() {
+  MSG msg;
+  while (hwnd_ != nullptr) {
+    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) {
+      // The program is ending: close, and leave the quit to the outer loop.
+      Close();
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    if (got == -1) break;
+    if (hwnd_ != nullptr && ::IsDialogMessageW(hwnd_, &msg)) continue;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  if (hwnd_ != nullptr) Close();
+}
+
+void BackupLogWindow::SetRows(const std::vector<BackupLogRow>& rows) {
+  rows_.clear();
+  rows_.reserve(rows.size());
+  for (const BackupLogRow& r : rows) {
+    rows_.push_back({Widen(r.accountName), Widen(r.backupFile), Widen(r.backupTime),
+                     Widen(r.remark), Widen(r.archivePassword)});
+  }
+  if (list_ == nullptr) return;
+  ListView_SetItemCountEx(list_, static_cast<int>(rows_.size()), 0);
+  ListView_SetItemState(list_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
+  if (!rows_.empty()) ListView_EnsureVisible(list_, 0, FALSE);
+  ::InvalidateRect(list_, nullptr, TRUE);
+}
+
+void BackupLogWindow::ShowNotice(const std::string& text) {
+  // While the window is still hidden (the presenter refusing to show it) the
+  // notice stands over the owner.
+  HWND parent = hwnd_ != nullptr && ::IsWindowVisible(hwnd_) ? hwnd_ : owner_;
+  ::MessageBoxW(parent, Widen(text).c_str(), Widen(app_msg::kApplicationTitle).c_str(), MB_OK);
+}
+
+void BackupLogWindow::Close() {
+  if (hwnd_ == nullptr) return;
+  // The owner takes input again before this window goes, so that the
+  // activation returns to it rather than to another program.
+  ReleaseOwner();
+  ::DestroyWindow(hwnd_);
+}
+
+void BackupLogWindow::ReleaseOwner() {
+  if (!ownerDisabled_) return;
+  ownerDisabled_ = false;
+  ::EnableWindow(owner_, TRUE);
+}
+
+bool BackupLogWindow::Create() {
+  EnsureClassRegistered(instance_, &BackupLogWindow::WindowProc);
+  const UINT dpi = owner_ != nullptr ? WindowDpi(owner_) : ScreenDpi();
+  const SIZE size = WindowSize(dpi);
+  const RECT work = WorkArea(owner_);
+  const int x = work.left + (work.right - work.left - size.cx) / 2;
+  const int y = work.top + (work.bottom - work.top - size.cy) / 2;
+  const HWND created =
+      ::CreateWindowExW(kExStyle, kWindowClass, Widen(ui_msg::kBackupLogCaption).c_str(), kStyle,
+                        x, y, size.cx, size.cy, owner_, nullptr, instance_, this);
+  if (created == nullptr) return false;
+  CreateControls();
+  const UINT windowDpi = WindowDpi(hwnd_);
+  if (windowDpi != dpi) {
+    const SIZE resized = WindowSize(windowDpi);
+    ::SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - resized.cx) / 2,
+                   work.top + (work.bottom - work.top - resized.cy) / 2, resized.cx, resized.cy,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  Layout(windowDpi);
+  return true;
+}
+
+void BackupLogWindow::CreateControls() {
+  list_ = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA |
+                                LVS_SHOWSELALWAYS,
+                            0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(kListId), instance_, nullptr);
+  ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES |
+                                               LVS_EX_HEADERDRAGDROP | LVS_EX_DOUBLEBUFFER);
+  int index = 0;
+  for (const ui_msg::BackupLogColumn& column : ui_msg::kBackupLogColumns) {
+    std::wstring title = Widen(column.title);
+    LVCOLUMNW c{};
+    c.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+    c.pszText = title.data();
+    c.cx = column.width;
+    c.iSubItem = index;
+    ListView_InsertColumn(list_, index, &c);
+    ++index;
+  }
+  closeButton_ = ::CreateWindowExW(0, L"BUTTON", Widen(ui_msg::kBackupLogCloseButton).c_str(),
+                                   WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
+                                   hwnd_, reinterpret_cast<HMENU>(kCloseButtonId), instance_,
+                                   nullptr);
+}
+
+void BackupLogWindow::Layout(UINT dpi) {
+  font_.Reset(::CreateFontW(-Scale(kFontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"SimSun"));
+  const auto font = reinterpret_cast<WPARAM>(font_.get());
+  ::SendMessageW(list_, WM_SETFONT, font, TRUE);
+  ::SendMessageW(closeButton_, WM_SETFONT, font, TRUE);
+
+  RECT client{};
+  ::GetClientRect(hwnd_, &client);
+  const int listHeight = Scale(kListHeight, dpi);
+  ::MoveWindow(list_, 0, 0, client.right, listHeight, TRUE);
+  ::MoveWindow(closeButton_, 0, listHeight, client.right, client.bottom - listHeight, TRUE);
+  int index = 0;
+  for (const ui_msg::BackupLogColumn& column : ui_msg::kBackupLogColumns)
+    ListView_SetColumnWidth(list_, index++, Scale(column.width, dpi));
+}
+
+LRESULT CALLBACK BackupLogWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* self = static_cast<BackupLogWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<BackupLogWindow*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (self == nullptr) return ::DefWindowProcW(hwnd, message, wParam, lParam);
+  if (message == WM_NCDESTROY) {
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    self->hwnd_ = self->list_ = self->closeButton_ = nullptr;
+    return ::DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+  return self->HandleMessage(message, wParam, lParam);
+}
+
+LRESULT BackupLogWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam));
+      return 0;
+    case WM_CONTEXTMENU:
+      if (reinterpret_cast<HWND>(wParam) == list_) {
+        ShowContextMenu(lParam);
+        return 0;
+      }
+      break;
+    case WM_NOTIFYFORMAT:
+      return NFR_UNICODE;
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header->hwndFrom == list_ && header->code == LVN_GETDISPINFOW) {
+        OnGetDispInfo(*reinterpret_cast<NMLVDISPINFOW*>(lParam));
+        return 0;
+      }
+      break;
+    }
+    case WM_DPICHANGED: {
+      const RECT* suggested = reinterpret_cast<RECT*>(lParam);
+      ::SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+      Layout(HIWORD(wParam));
+      return 0;
+    }
+    case WM_CLOSE:
+      Close();
+      return 0;
+    case WM_DESTROY:
+      ReleaseOwner();
+      presenter_.FormClose();
+      return 0;
+    default:
+      break;
+  }
+  return ::DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void BackupLogWindow::OnCommand(int id) {
+  switch (id) {
+    case kRefreshCommand:
+      presenter_.N1Click();
+      break;
+    case kCloseButtonId:
+      presenter_.bsSkinButton1Click();
+      break;
+    case IDCANCEL:  // Esc, as in any dialog
+      Close();
+      break;
+    default:
+      break;
+  }
+}
+
+void BackupLogWindow::ShowContextMenu(LPARAM screenPoint) {
+  POINT at{GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
+  if (screenPoint == -1) {
+    // From the keyboard: under the focused row, or the list's corner.
+    RECT r{};
+    const int focused = ListView_GetNextItem(list_, -1, LVNI_FOCUSED);
+    if (focused < 0 || !ListView_GetItemRect(list_, focused, &r, LVIR_LABEL)) ::GetClientRect(list_, &r);
+    at = POINT{r.left, r.bottom};
+    ::ClientToScreen(list_, &at);
+  }
+  HMENU menu = ::CreatePopupMenu();
+  if (menu == nullptr) return;
+  ::AppendMenuW(menu, MF_STRING, kRefreshCommand, Widen(ui_msg::kBackupLogRefresh).c_str());
+  const int chosen = static_cast<int>(::TrackPopupMenu(
+      menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, hwnd_, nullptr));
+  ::DestroyMenu(menu);
+  if (chosen != 0) OnCommand(chosen);
+}
+
+void BackupLogWindow::OnGetDispInfo(NMLVDISPINFOW& info) {
+  LVITEMW& item = info.item;
+  if ((item.mask & LVIF_TEXT) == 0 || item.pszText == nullptr || item.cchTextMax <= 0) return;
+  const auto row = static_cast<std::size_t>(item.iItem);
+  const auto column = static_cast<std::size_t>(item.iSubItem);
+  if (item.iItem < 0 || row >= rows_.size() || item.iSubItem < 0 || column >= rows_[row].size()) {
+    item.pszText[0] = L'\0';
+    return;
+  }
+  ::lstrcpynW(item.pszText, rows_[row][column].c_str(), item.cchTextMax);
+}
+
+}  // namespace veltora::win32

@@ -1,0 +1,93 @@
+// The backup log window: a read-only list of the backup table, newest row at
+// the top, a context menu "刷新" and the button "关         闭" filling the
+// strip below it. All its logic is BackupLogPresenter's; this window shows
+// what the presenter says and turns its events into presenter calls.
+//
+// Each opening makes a new window object; it is modal over its owner (the
+// owner is disabled while it is open) and destroyed when it closes.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "base/scoped_handle.h"
+#include "ui/backup_log_presenter.h"
+#include "ui/backup_log_view.h"
+
+namespace veltora::win32 {
+
+// Creates the backup log window (794 x 529 client at 96 DPI, centred, modal
+// over `owner`), runs its presenter, returns when it has closed. When the
+// backup table cannot be read, the notice is shown and no window appears.
+void ShowBackupLogWindow(HINSTANCE instance, HWND owner,
+                         const BackupLogPresenter::OpenSettings& openSettings);
+
+struct GdiObjectTraits {
+  static HGDIOBJ Invalid() { return nullptr; }
+  static void Close(HGDIOBJ object) { ::DeleteObject(object); }
+};
+using ScopedGdiObject = ScopedHandle<HGDIOBJ, GdiObjectTraits>;
+
+// The window itself, split into opening and the modal loop so that a caller
+// (a test) can open it, act on it, and close it on its own thread.
+class BackupLogWindow final : public BackupLogView {
+ public:
+  // The context menu's "刷新" and the close button, as WM_COMMAND ids.
+  static constexpr int kRefreshCommand = 101;
+  static constexpr int kCloseButtonId = 102;
+  static constexpr int kListId = 103;
+
+  BackupLogWindow(HINSTANCE instance, HWND owner, BackupLogPresenter::OpenSettings openSettings);
+  // Closes the window if it is still open.
+  ~BackupLogWindow() override;
+  BackupLogWindow(const BackupLogWindow&) = delete;
+  BackupLogWindow& operator=(const BackupLogWindow&) = delete;
+
+  // Creates the window hidden, lets the presenter fill it (FormShow), then
+  // shows it and disables the owner. False when the window could not be made
+  // or the presenter refused (its notice has been shown): no window remains.
+  bool Open();
+  // Dispatches this thread's messages until the window has closed. A WM_QUIT
+  // met meanwhile closes the window and is posted again for the caller's loop.
+  void RunModalLoop();
+
+  bool IsOpen() const { return hwnd_ != nullptr; }
+  HWND Handle() const { return hwnd_; }
+  HWND ListHandle() const { return list_; }
+  HWND CloseButtonHandle() const { return closeButton_; }
+
+  // BackupLogView.
+  void SetRows(const std::vector<BackupLogRow>& rows) override;
+  void ShowNotice(const std::string& text) override;
+  void Close() override;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  bool Create();
+  void CreateControls();
+  // Places the controls and sets the font for `dpi`.
+  void Layout(UINT dpi);
+  void OnCommand(int id);
+  void ShowContextMenu(LPARAM screenPoint);
+  void OnGetDispInfo(NMLVDISPINFOW& info);
+  void ReleaseOwner();
+
+  HINSTANCE instance_;
+  HWND owner_;
+  BackupLogPresenter presenter_;
+  HWND hwnd_ = nullptr;
+  HWND list_ = nullptr;
+  HWND closeButton_ = nullptr;
+  bool ownerDisabled_ = false;
+  ScopedGdiObject font_;
+  // The rows as the list shows them: the list asks for each cell when it is
+  // drawn, so that two thousand rows cost nothing to show again.
+  std::vector<std::array<std::wstring, 5>> rows_;
+};
+
+}  // namespace veltora::win32
