@@ -16,6 +16,10 @@ if [ $# -lt 2 ]; then
 fi
 prefix="$1"
 shift
+# VELTORA_WINE_DPI=N: a prefix of its own whose screen is N DPI (96 = 100 %),
+# for the scaled layouts.
+dpi="${VELTORA_WINE_DPI:-}"
+[ -z "$dpi" ] || prefix="$prefix-${dpi}dpi"
 here="$(cd "$(dirname "$0")" && pwd)"
 
 export WINEPREFIX="$prefix"
@@ -36,6 +40,9 @@ if [ ! -e "$fonts" ]; then
                 "MS Sans Serif" "Segoe UI" "Microsoft YaHei" 微软雅黑; do
       "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "$cjk" /f >/dev/null 2>&1
     done
+    if [ -n "$dpi" ]; then
+      "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+    fi
     # No window manager runs on the display: Wine draws the frames and title
     # bars itself, so that screenshots show the captions.
     "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
