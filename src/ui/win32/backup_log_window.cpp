@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "base/wide_text.h"
 #include "ui/messages.h"
+#include "ui/win32/dpi.h"
 
 namespace veltora::win32 {
 namespace {
@@ -18,59 +19,9 @@ constexpr wchar_t kWindowClass[] = L"VeltoraBackupLogWindow";
 constexpr int kClientWidth = 794;
 constexpr int kClientHeight = 529;
 constexpr int kListHeight = 480;
-constexpr int kFontHeight = 12;
 
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-
-int Scale(int pixels, UINT dpi) { return MulDiv(pixels, static_cast<int>(dpi), 96); }
-
-// Looked up at run time: systems before Windows 10 lack the per-window DPI
-// calls, and there the screen's DPI is the one DPI.
-template <typename Fn>
-Fn User32Function(const char* name) {
-  return reinterpret_cast<Fn>(
-      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
-}
-
-UINT ScreenDpi() {
-  HDC dc = ::GetDC(nullptr);
-  const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
-  ::ReleaseDC(nullptr, dc);
-  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-UINT WindowDpi(HWND hwnd) {
-  using Fn = UINT(WINAPI*)(HWND);
-  static const Fn getDpiForWindow = User32Function<Fn>("GetDpiForWindow");
-  if (hwnd != nullptr && getDpiForWindow != nullptr) {
-    if (const UINT dpi = getDpiForWindow(hwnd); dpi != 0) return dpi;
-  }
-  return ScreenDpi();
-}
-
-// The outer size of a window whose client area is the layout's at `dpi`.
-SIZE WindowSize(UINT dpi) {
-  RECT r{0, 0, Scale(kClientWidth, dpi), Scale(kClientHeight, dpi)};
-  using Fn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-  static const Fn adjustForDpi = User32Function<Fn>("AdjustWindowRectExForDpi");
-  if (adjustForDpi == nullptr || !adjustForDpi(&r, kStyle, FALSE, kExStyle, dpi))
-    ::AdjustWindowRectEx(&r, kStyle, FALSE, kExStyle);
-  return SIZE{r.right - r.left, r.bottom - r.top};
-}
-
-// The work area of the monitor the owner is on (the primary one without an
-// owner).
-RECT WorkArea(HWND owner) {
-  MONITORINFO info{};
-  info.cbSize = sizeof info;
-  HMONITOR monitor = owner != nullptr ? ::MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY)
-                                      : ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
-  if (::GetMonitorInfoW(monitor, &info)) return info.rcWork;
-  RECT r{};
-  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
-  return r;
-}
 
 void EnsureClassRegistered(HINSTANCE instance, WNDPROC proc) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES};
@@ -81,7 +32,7 @@ void EnsureClassRegistered(HINSTANCE instance, WNDPROC proc) {
   wc.cbSize = sizeof wc;
   wc.lpfnWndProc = proc;
   wc.hInstance = instance;
-  wc.hCursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kWindowClass;
   wc.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
@@ -177,21 +128,21 @@ void BackupLogWindow::ReleaseOwner() {
 
 bool BackupLogWindow::Create() {
   EnsureClassRegistered(instance_, &BackupLogWindow::WindowProc);
-  const UINT dpi = owner_ != nullptr ? WindowDpi(owner_) : ScreenDpi();
-  const SIZE size = WindowSize(dpi);
-  const RECT work = WorkArea(owner_);
-  const int x = work.left + (work.right - work.left - size.cx) / 2;
-  const int y = work.top + (work.bottom - work.top - size.cy) / 2;
+  const UINT dpi = DpiOf(owner_);
+  const SIZE size = WindowSizeForClient(kClientWidth, kClientHeight, kStyle, kExStyle, false, dpi);
+  const POINT at = CentredOrigin(size, owner_);
   const HWND created =
       ::CreateWindowExW(kExStyle, kWindowClass, Widen(ui_msg::kBackupLogCaption).c_str(), kStyle,
-                        x, y, size.cx, size.cy, owner_, nullptr, instance_, this);
+                        at.x, at.y, size.cx, size.cy, owner_, nullptr, instance_, this);
   if (created == nullptr) return false;
   CreateControls();
-  const UINT windowDpi = WindowDpi(hwnd_);
+  // Another monitor may show the window at another scale than its owner's.
+  const UINT windowDpi = DpiOf(hwnd_);
   if (windowDpi != dpi) {
-    const SIZE resized = WindowSize(windowDpi);
-    ::SetWindowPos(hwnd_, nullptr, work.left + (work.right - work.left - resized.cx) / 2,
-                   work.top + (work.bottom - work.top - resized.cy) / 2, resized.cx, resized.cy,
+    const SIZE resized =
+        WindowSizeForClient(kClientWidth, kClientHeight, kStyle, kExStyle, false, windowDpi);
+    const POINT moved = CentredOrigin(resized, owner_);
+    ::SetWindowPos(hwnd_, nullptr, moved.x, moved.y, resized.cx, resized.cy,
                    SWP_NOZORDER | SWP_NOACTIVATE);
   }
   Layout(windowDpi);
@@ -223,9 +174,7 @@ void BackupLogWindow::CreateControls() {
 }
 
 void BackupLogWindow::Layout(UINT dpi) {
-  font_.Reset(::CreateFontW(-Scale(kFontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                            DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"SimSun"));
+  font_.Reset(CreateWindowFont(dpi));
   const auto font = reinterpret_cast<WPARAM>(font_.get());
   ::SendMessageW(list_, WM_SETFONT, font, TRUE);
   ::SendMessageW(closeButton_, WM_SETFONT, font, TRUE);

@@ -1,0 +1,231 @@
+// The backup log window driven through its real controls: the list it shows,
+// its context menu, its close button, its modality and its refusal.
+#include "ui/win32/backup_log_window.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/wide_text.h"
+#include "settings/raw_db.h"
+#include "settings/settings_database.h"
+#include "support/gui_win.h"
+#include "support/temp_dir.h"
+#include "ui/win32/dpi.h"
+
+namespace veltora::win32 {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::AnswerMessageBoxes;
+using testing::PumpMessages;
+using testing::RawDb;
+using testing::SaveScreenshot;
+using testing::ScreenshotPath;
+using testing::TempDir;
+using testing::WindowText;
+
+std::string CellText(HWND list, int row, int column) {
+  wchar_t buffer[512] = {};
+  LVITEMW item{};
+  item.iSubItem = column;
+  item.pszText = buffer;
+  item.cchTextMax = 512;
+  ::SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  return Narrow(buffer);
+}
+
+int RowCount(HWND list) { return static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0)); }
+
+// The log window of this thread, if one exists (shown or not).
+HWND FindLogWindow() { return ::FindWindowW(nullptr, L"备份日志"); }
+
+class BackupLogWindowTest : public ::testing::Test {
+ protected:
+  BackupLogWindowTest() {
+    std::filesystem::create_directories(app_);
+    InstallSettingsDatabase(VELTORA_BUILT_SETTINGS_DB, app_);
+    owner_ = ::CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300,
+                               200, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  }
+  ~BackupLogWindowTest() override { ::DestroyWindow(owner_); }
+
+  BackupLogPresenter::OpenSettings Opener() {
+    return [this] { return std::make_unique<SettingsDatabase>(app_); };
+  }
+  RawDb Raw() const { return RawDb(SettingsDatabasePath(app_)); }
+  void AddRow(const std::string& account, const std::string& file, const std::string& time,
+              const std::string& remark, const std::string& password) {
+    const auto quoted = [](std::string text) {
+      for (std::size_t at = text.find('\''); at != std::string::npos; at = text.find('\'', at + 2))
+        text.insert(at, 1, '\'');
+      return "'" + text + "'";
+    };
+    Raw().Exec("insert into baklog(accountname, localbakfile, baktime, bz, rarpwd) values(" +
+               quoted(account) + "," + quoted(file) + "," + quoted(time) + "," + quoted(remark) +
+               "," + quoted(password) + ")");
+  }
+
+  TempDir dir_;
+  std::string app_ = dir_ / "app";
+  HWND owner_ = nullptr;
+  HINSTANCE instance_ = ::GetModuleHandleW(nullptr);
+};
+
+TEST_F(BackupLogWindowTest, ShowsTheTrimmedTableNewestFirstUnderItsColumns) {
+  {
+    RawDb raw = Raw();
+    raw.Exec("BEGIN");
+    for (int id = 1; id <= 2499; ++id)
+      raw.Exec("insert into baklog(localbakfile) values('f" + std::to_string(id) + "')");
+    raw.Exec("COMMIT");
+  }
+  AddRow("甲公司", "C:\\bak\\甲公司20240502100000.7z", "2024-05-02 10:00:00", "上传失败", "p'w");
+
+  BackupLogWindow window(instance_, owner_, Opener());
+  ASSERT_TRUE(window.Open());
+  const HWND hwnd = window.Handle();
+  const HWND list = window.ListHandle();
+  EXPECT_EQ(WindowText(hwnd), "备份日志");
+  EXPECT_TRUE(::IsWindowVisible(hwnd));
+  EXPECT_FALSE(::IsWindowEnabled(owner_)) << "modal over its owner";
+
+  const UINT dpi = DpiOf(hwnd);
+  RECT client{};
+  ::GetClientRect(hwnd, &client);
+  EXPECT_EQ(client.right, Scale(794, dpi));
+  EXPECT_EQ(client.bottom, Scale(529, dpi));
+
+  struct Column {
+    const char* title;
+    int width;
+  };
+  const Column columns[] = {
+      {"账套名", 140}, {"备份文件", 305}, {"备份时间", 127}, {"备注", 100}, {"压缩密码", 70}};
+  const HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+  ASSERT_EQ(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0), 5);
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE(columns[i].title);
+    wchar_t title[64] = {};
+    LVCOLUMNW c{};
+    c.mask = LVCF_TEXT | LVCF_WIDTH;
+    c.pszText = title;
+    c.cchTextMax = 64;
+    ASSERT_TRUE(::SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(i),
+                               reinterpret_cast<LPARAM>(&c)));
+    EXPECT_EQ(Narrow(title), columns[i].title);
+    EXPECT_EQ(c.cx, Scale(columns[i].width, dpi));
+  }
+
+  // Ids 500..2500 remain; the newest first, every column as stored.
+  ASSERT_EQ(RowCount(list), 2001);
+  const std::vector<std::string> newest = {"甲公司", "C:\\bak\\甲公司20240502100000.7z",
+                                           "2024-05-02 10:00:00", "上传失败", "p'w"};
+  for (int column = 0; column < 5; ++column) EXPECT_EQ(CellText(list, 0, column), newest[column]);
+  EXPECT_EQ(CellText(list, 1, 1), "f2499");
+  EXPECT_EQ(CellText(list, 2000, 1), "f500");
+  EXPECT_EQ(Raw().Int("select min(id) from baklog"), 500);
+
+  ::SendMessageW(window.CloseButtonHandle(), BM_CLICK, 0, 0);
+  EXPECT_FALSE(window.IsOpen());
+  EXPECT_FALSE(::IsWindow(hwnd));
+  EXPECT_TRUE(::IsWindowEnabled(owner_));
+}
+
+// Picks the first item of the context menu that `open` brings up, from a
+// second thread, as the keyboard would; the items' texts come back.
+std::vector<std::string> PickFirstMenuItem(const std::function<void()>& open) {
+  std::vector<std::string> items;
+  std::atomic<bool> done{false};
+  std::thread picker([&] {
+    for (auto waited = 0ms; waited < 5s && !done; waited += 20ms) {
+      HWND menuWindow = ::FindWindowW(L"#32768", nullptr);
+      if (menuWindow != nullptr && ::IsWindowVisible(menuWindow)) {
+        auto menu = reinterpret_cast<HMENU>(::SendMessageW(menuWindow, MN_GETHMENU, 0, 0));
+        for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
+          wchar_t text[64] = {};
+          ::GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
+          items.push_back(Narrow(text));
+        }
+        ::PostMessageW(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
+        ::PostMessageW(menuWindow, WM_KEYDOWN, VK_RETURN, 0);
+        return;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  open();
+  done = true;
+  picker.join();
+  return items;
+}
+
+TEST_F(BackupLogWindowTest, RefreshFromTheContextMenuShowsRowsWrittenSince) {
+  AddRow("乙公司", "C:\\bak\\乙公司20240501230000.7z", "2024-05-01 23:00:00", "", "");
+  AddRow("ACME", "C:\\bak\\ACME20240501230000.7z", "2024-05-01 23:00:05", "", "secret");
+  BackupLogWindow window(instance_, owner_, Opener());
+  ASSERT_TRUE(window.Open());
+  const HWND list = window.ListHandle();
+  ASSERT_EQ(RowCount(list), 2);
+
+  SettingsDatabase(app_).InsertLocalResult("甲公司", "C:\\bak\\甲公司20240502230000.7z", "pw",
+                                           true);
+  EXPECT_EQ(RowCount(list), 2) << "nothing changes until asked";
+  RECT r{};
+  ::GetWindowRect(list, &r);
+  const auto items = PickFirstMenuItem([&] {
+    ::SendMessageW(window.Handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list),
+                   MAKELPARAM(r.left + 40, r.top + 40));
+  });
+  EXPECT_EQ(items, std::vector<std::string>{"刷新"});
+  ASSERT_EQ(RowCount(list), 3);
+  EXPECT_EQ(CellText(list, 0, 0), "甲公司");
+  EXPECT_EQ(CellText(list, 2, 0), "乙公司");
+
+  PumpMessages(300ms);
+  EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("backup_log_window.bmp")));
+}
+
+TEST_F(BackupLogWindowTest, ShowingRunsModallyUntilTheCloseButton) {
+  AddRow("甲公司", "C:\\bak\\甲公司20240502100000.7z", "2024-05-02 10:00:00", "", "");
+  // The test's own steps run from a timer, inside the window's loop.
+  static bool ownerEnabledWhileOpen;
+  static bool closeClicked;
+  ownerEnabledWhileOpen = true;
+  closeClicked = false;
+  static HWND owner;
+  owner = owner_;
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) {
+    HWND log = FindLogWindow();
+    if (log == nullptr || !::IsWindowVisible(log) || closeClicked) return;
+    ownerEnabledWhileOpen = ::IsWindowEnabled(owner) != FALSE;
+    closeClicked = true;
+    ::SendMessageW(::GetDlgItem(log, BackupLogWindow::kCloseButtonId), BM_CLICK, 0, 0);
+  });
+  ShowBackupLogWindow(instance_, owner_, Opener());
+  ::KillTimer(nullptr, timer);
+  EXPECT_TRUE(closeClicked);
+  EXPECT_FALSE(ownerEnabledWhileOpen);
+  EXPECT_EQ(FindLogWindow(), nullptr);
+  EXPECT_TRUE(::IsWindowEnabled(owner_));
+}
+
+TEST_F(BackupLogWindowTest, MissingDatabaseTellsOnceAndLeavesNoWindow) {
+  std::filesystem::remove(SettingsDatabasePath(app_));
+  const auto seen = AnswerMessageBoxes([&] { ShowBackupLogWindow(instance_, owner_, Opener()); });
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].caption, "青岚账套自动备份系统");
+  EXPECT_EQ(seen[0].text, "查询备份日志出错");
+  EXPECT_EQ(FindLogWindow(), nullptr);
+  EXPECT_TRUE(::IsWindowEnabled(owner_));
+  EXPECT_FALSE(std::filesystem::exists(SettingsDatabasePath(app_)));
+}
+
+}  // namespace
+}  // namespace veltora::win32
