@@ -19,7 +19,9 @@
 ;   ICON     the program's icon
 ;   VERSION  the project's version
 
-Unicode true
+; The programs are 64-bit only, and so is the installer: it sees the
+; machine's own registry and folders, with no redirection to reason about.
+Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma

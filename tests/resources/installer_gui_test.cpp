@@ -1,0 +1,226 @@
+// The installer as a user runs it, in a Windows of its own: a silent install
+// into C:\Veltora, the installed tray application started (its first-run
+// warning answered) until its run log says it started, and ended; a silent
+// uninstall that takes the program and its entries but leaves the settings
+// and the run log; a reinstall that keeps the settings; and the refusal of a
+// folder with a blank.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/wide_text.h"
+#include "settings/settings_database.h"
+#include "support/gui_win.h"
+
+namespace veltora {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+const fs::path kInstallDir = L"C:\\Veltora";
+constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t kUninstallKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Veltora";
+
+// Runs a program with its command line and waits for it; its exit code, or -1.
+int RunAndWait(const std::wstring& commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::wstring line = commandLine;
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+    return -1;
+  ::CloseHandle(process.hThread);
+  ::WaitForSingleObject(process.hProcess, 120000);
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.hProcess, &code);
+  ::CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
+std::wstring SetupCommand() { return L"\"" + Widen(VELTORA_SETUP_EXE) + L"\" /S"; }
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  for (auto waited = 0ms; waited < limit; waited += 100ms) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return condition();
+}
+
+// The 64-bit registry view, as the 64-bit program sees it.
+bool ValueExists(const wchar_t* key, const wchar_t* value) {
+  HKEY handle = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &handle) !=
+      ERROR_SUCCESS)
+    return false;
+  const bool found =
+      ::RegQueryValueExW(handle, value, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  ::RegCloseKey(handle);
+  return found;
+}
+bool KeyExists(const wchar_t* key) {
+  HKEY handle = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &handle) !=
+      ERROR_SUCCESS)
+    return false;
+  ::RegCloseKey(handle);
+  return true;
+}
+void SetRunValue(const std::wstring& data) {
+  HKEY handle = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, 0,
+                              KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &handle, nullptr),
+            ERROR_SUCCESS);
+  ::RegSetValueExW(handle, L"Veltora", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                   static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  ::RegCloseKey(handle);
+}
+
+std::string FileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The run log is written in the system's Chinese code page.
+std::string Gbk(const std::wstring& text) {
+  const int size = ::WideCharToMultiByte(936, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(936, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+  return out;
+}
+
+struct ProcessWindows {
+  DWORD pid;
+  std::vector<HWND> windows;
+};
+std::vector<HWND> VisibleWindowsOf(DWORD pid) {
+  ProcessWindows found{pid, {}};
+  ::EnumWindows(
+      [](HWND window, LPARAM param) -> BOOL {
+        auto& f = *reinterpret_cast<ProcessWindows*>(param);
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        if (owner == f.pid && ::IsWindowVisible(window)) f.windows.push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found.windows;
+}
+std::string ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  return Narrow(name);
+}
+
+class InstallerTest : public ::testing::Test {
+ protected:
+  // Each test starts from a Windows without the program.
+  void SetUp() override {
+    std::error_code ignored;
+    fs::remove_all(kInstallDir, ignored);
+    HKEY run = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &run) ==
+        ERROR_SUCCESS) {
+      ::RegDeleteValueW(run, L"Veltora");
+      ::RegCloseKey(run);
+    }
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY, 0);
+  }
+};
+
+TEST_F(InstallerTest, InstallsRunsAndUninstallsKeepingTheSettings) {
+  ASSERT_EQ(RunAndWait(SetupCommand()), 0);
+  for (const char* name : {"veltora.exe", "veltora-cli.exe", "Setlog.dll", "Uninstall.exe"})
+    EXPECT_TRUE(fs::exists(kInstallDir / name)) << name;
+  EXPECT_TRUE(KeyExists(kUninstallKey));
+  // The prepared database, usable by the program.
+  EXPECT_NO_THROW(SettingsDatabase(Narrow(kInstallDir.wstring())).LoadSettings());
+
+  // The user ticks "start with Windows"; then the program's first start.
+  SetRunValue((kInstallDir / L"veltora.exe").wstring());
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION program{};
+  std::wstring line = L"\"" + (kInstallDir / L"veltora.exe").wstring() + L"\"";
+  ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               kInstallDir.c_str(), &startup, &program));
+  ::CloseHandle(program.hThread);
+
+  // Nothing is set up yet: the program says so in a box, then shows its window.
+  std::string warning;
+  HWND mainWindow = nullptr;
+  const fs::path runLog = kInstallDir / L"程序运行日志.txt";
+  const std::string started = Gbk(L"程序启动成功！");
+  const bool up = WaitUntil(
+      [&] {
+        for (HWND window : VisibleWindowsOf(program.dwProcessId)) {
+          if (ClassOf(window) == "#32770") {
+            if (HWND text = ::GetDlgItem(window, 0xFFFF)) warning = testing::WindowText(text);
+            ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+          } else if (testing::WindowText(window) == "青岚软件账套自动备份系统(金蝶版)  V2.1") {
+            mainWindow = window;
+          }
+        }
+        return mainWindow != nullptr &&
+               FileBytes(runLog).find(started) != std::string::npos;
+      },
+      60s);
+  EXPECT_EQ(warning, "您好，您尚未进行备份设置，请进行相关的设置！");
+  EXPECT_TRUE(up) << "run log: " << FileBytes(runLog).size() << " bytes";
+
+  // Closing the window hides it to the tray; closing it there ends the program.
+  if (mainWindow != nullptr) {
+    ::PostMessageW(mainWindow, WM_CLOSE, 0, 0);
+    WaitUntil([&] { return !::IsWindowVisible(mainWindow); }, 10s);
+    ::PostMessageW(mainWindow, WM_CLOSE, 0, 0);
+  }
+  const bool ended = ::WaitForSingleObject(program.hProcess, 30000) == WAIT_OBJECT_0;
+  if (!ended) ::TerminateProcess(program.hProcess, 1);
+  ::CloseHandle(program.hProcess);
+  EXPECT_TRUE(ended);
+  if (ended) {
+    EXPECT_NE(FileBytes(runLog).find(Gbk(L"程序停止成功！")), std::string::npos);
+  }
+
+  // The uninstaller copies itself away, removes the program, and is gone.
+  ASSERT_EQ(RunAndWait(L"\"" + (kInstallDir / L"Uninstall.exe").wstring() + L"\" /S"), 0);
+  EXPECT_TRUE(WaitUntil([&] { return !fs::exists(kInstallDir / "Uninstall.exe"); }, 60s));
+  for (const char* name : {"veltora.exe", "veltora-cli.exe", "7zr.exe"})
+    EXPECT_FALSE(fs::exists(kInstallDir / name)) << name;
+  EXPECT_FALSE(ValueExists(kRunKey, L"Veltora"));
+  EXPECT_FALSE(KeyExists(kUninstallKey));
+  EXPECT_TRUE(fs::exists(kInstallDir / "Setlog.dll"));
+  EXPECT_TRUE(fs::exists(runLog));
+
+  // A reinstall finds the settings and history where they were.
+  SettingsDatabase(Narrow(kInstallDir.wstring())).InsertLocalResult("甲公司", "C:\\bak\\a.7z", "", true);
+  ASSERT_EQ(RunAndWait(SetupCommand()), 0);
+  EXPECT_TRUE(fs::exists(kInstallDir / "veltora.exe"));
+  const auto rows = SettingsDatabase(Narrow(kInstallDir.wstring())).ListBackupLog();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].accountname, "甲公司");
+}
+
+TEST_F(InstallerTest, RefusesAFolderWithABlank) {
+  // /D= takes the rest of the command line, blanks included.
+  EXPECT_NE(RunAndWait(SetupCommand() + L" /D=C:\\Veltora Backup"), 0);
+  EXPECT_FALSE(fs::exists(L"C:\\Veltora Backup\\veltora.exe"));
+  EXPECT_FALSE(KeyExists(kUninstallKey));
+}
+
+}  // namespace
+}  // namespace veltora
