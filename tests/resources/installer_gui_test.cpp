@@ -4,9 +4,8 @@
 // uninstall that takes the program and its entries but leaves the settings
 // and the run log; a reinstall that keeps the settings; and the refusal of a
 // folder with a blank.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <filesystem>
@@ -175,8 +174,7 @@ TEST_F(InstallerTest, InstallsRunsAndUninstallsKeepingTheSettings) {
             mainWindow = window;
           }
         }
-        return mainWindow != nullptr &&
-               FileBytes(runLog).find(started) != std::string::npos;
+        return mainWindow != nullptr && FileBytes(runLog).find(started) != std::string::npos;
       },
       60s);
   EXPECT_EQ(warning, "您好，您尚未进行备份设置，请进行相关的设置！");
@@ -207,7 +205,8 @@ TEST_F(InstallerTest, InstallsRunsAndUninstallsKeepingTheSettings) {
   EXPECT_TRUE(fs::exists(runLog));
 
   // A reinstall finds the settings and history where they were.
-  SettingsDatabase(Narrow(kInstallDir.wstring())).InsertLocalResult("甲公司", "C:\\bak\\a.7z", "", true);
+  SettingsDatabase(Narrow(kInstallDir.wstring()))
+      .InsertLocalResult("甲公司", "C:\\bak\\a.7z", "", true);
   ASSERT_EQ(RunAndWait(SetupCommand()), 0);
   EXPECT_TRUE(fs::exists(kInstallDir / "veltora.exe"));
   const auto rows = SettingsDatabase(Narrow(kInstallDir.wstring())).ListBackupLog();

@@ -150,12 +150,12 @@ bool BackupLogWindow::Create() {
 }
 
 void BackupLogWindow::CreateControls() {
-  list_ = ::CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA |
-                                LVS_SHOWSELALWAYS,
-                            0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(kListId), instance_, nullptr);
-  ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES |
-                                               LVS_EX_HEADERDRAGDROP | LVS_EX_DOUBLEBUFFER);
+  list_ = ::CreateWindowExW(
+      WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+      WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SHOWSELALWAYS, 0, 0, 0,
+      0, hwnd_, reinterpret_cast<HMENU>(kListId), instance_, nullptr);
+  ListView_SetExtendedListViewStyle(
+      list_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_DOUBLEBUFFER);
   int index = 0;
   for (const ui_msg::BackupLogColumn& column : ui_msg::kBackupLogColumns) {
     std::wstring title = Widen(column.title);
@@ -167,10 +167,10 @@ void BackupLogWindow::CreateControls() {
     ListView_InsertColumn(list_, index, &c);
     ++index;
   }
-  closeButton_ = ::CreateWindowExW(0, L"BUTTON", Widen(ui_msg::kBackupLogCloseButton).c_str(),
-                                   WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
-                                   hwnd_, reinterpret_cast<HMENU>(kCloseButtonId), instance_,
-                                   nullptr);
+  closeButton_ =
+      ::CreateWindowExW(0, L"BUTTON", Widen(ui_msg::kBackupLogCloseButton).c_str(),
+                        WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0, hwnd_,
+                        reinterpret_cast<HMENU>(kCloseButtonId), instance_, nullptr);
 }
 
 void BackupLogWindow::Layout(UINT dpi) {
@@ -192,7 +192,8 @@ void BackupLogWindow::Layout(UINT dpi) {
 LRESULT CALLBACK BackupLogWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
                                              LPARAM lParam) {
   if (message == WM_NCCREATE) {
-    auto* self = static_cast<BackupLogWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    auto* self =
+        static_cast<BackupLogWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
     self->hwnd_ = hwnd;
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
@@ -270,7 +271,8 @@ void BackupLogWindow::ShowContextMenu(LPARAM screenPoint) {
     // From the keyboard: under the focused row, or the list's corner.
     RECT r{};
     const int focused = ListView_GetNextItem(list_, -1, LVNI_FOCUSED);
-    if (focused < 0 || !ListView_GetItemRect(list_, focused, &r, LVIR_LABEL)) ::GetClientRect(list_, &r);
+    if (focused < 0 || !ListView_GetItemRect(list_, focused, &r, LVIR_LABEL))
+      ::GetClientRect(list_, &r);
     at = POINT{r.left, r.bottom};
     ::ClientToScreen(list_, &at);
   }

@@ -1,7 +1,5 @@
 // The backup log window driven through its real controls: the list it shows,
 // its context menu, its close button, its modality and its refusal.
-#include "ui/win32/backup_log_window.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,6 +15,7 @@
 #include "settings/settings_database.h"
 #include "support/gui_win.h"
 #include "support/temp_dir.h"
+#include "ui/win32/backup_log_window.h"
 #include "ui/win32/dpi.h"
 
 namespace veltora::win32 {
@@ -117,8 +116,8 @@ TEST_F(BackupLogWindowTest, ShowsTheTrimmedTableNewestFirstUnderItsColumns) {
     c.mask = LVCF_TEXT | LVCF_WIDTH;
     c.pszText = title;
     c.cchTextMax = 64;
-    ASSERT_TRUE(::SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(i),
-                               reinterpret_cast<LPARAM>(&c)));
+    ASSERT_TRUE(
+        ::SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&c)));
     EXPECT_EQ(Narrow(title), columns[i].title);
     EXPECT_EQ(c.cx, Scale(columns[i].width, dpi));
   }
