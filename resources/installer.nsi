@@ -6,7 +6,8 @@
 ; The settings database is laid by the command line's own "init", run from a
 ; temporary copy: it refuses a folder that already holds one, so a reinstall
 ; keeps the user's settings and history, and the file it writes is readable
-; by the installing user and the system only (it will hold passwords).
+; by the installing user and the system only (it will hold passwords). A
+; folder holding only the spare copy gets it back ("restore-settings").
 ;
 ; The uninstaller removes the program files, its own entries and the
 ; start-with-Windows value when that names this installation; it leaves the
@@ -130,6 +131,13 @@ Section "Install"
   File "${BINDIR}\veltora.exe"
   File "${BINDIR}\veltora-cli.exe"
 
+  ; A folder that lost its database but kept the spare copy gets the spare
+  ; back: a fresh empty database there would hide the user's settings.
+  ${IfNot} ${FileExists} "$INSTDIR\Setlog.dll"
+  ${AndIf} ${FileExists} "$INSTDIR\setlog.dlb"
+    nsExec::ExecToLog '"$INSTDIR\veltora-cli.exe" --app-dir "$INSTDIR" restore-settings'
+    Pop $0
+  ${EndIf}
   ${IfNot} ${FileExists} "$INSTDIR\Setlog.dll"
     InitPluginsDir
     SetOutPath "$PLUGINSDIR\prepared"

@@ -204,12 +204,19 @@ TEST_F(InstallerTest, InstallsRunsAndUninstallsKeepingTheSettings) {
   EXPECT_TRUE(fs::exists(kInstallDir / "Setlog.dll"));
   EXPECT_TRUE(fs::exists(runLog));
 
-  // A reinstall finds the settings and history where they were.
-  SettingsDatabase(Narrow(kInstallDir.wstring()))
-      .InsertLocalResult("甲公司", "C:\\bak\\a.7z", "", true);
+  // A reinstall finds the settings and history where they were; one into a
+  // folder that lost its database but kept the spare copy puts the spare back.
+  const std::string app = Narrow(kInstallDir.wstring());
+  SettingsDatabase(app).InsertLocalResult("甲公司", "C:\\bak\\a.7z", "", true);
   ASSERT_EQ(RunAndWait(SetupCommand()), 0);
   EXPECT_TRUE(fs::exists(kInstallDir / "veltora.exe"));
-  const auto rows = SettingsDatabase(Narrow(kInstallDir.wstring())).ListBackupLog();
+  EXPECT_EQ(SettingsDatabase(app).ListBackupLog().size(), 1u);
+
+  SettingsDatabase(app).MakeSpareCopy();
+  SettingsDatabase(app).InsertLocalResult("乙公司", "C:\\bak\\b.7z", "", true);
+  ASSERT_TRUE(fs::remove(kInstallDir / "Setlog.dll"));
+  ASSERT_EQ(RunAndWait(SetupCommand()), 0);
+  const auto rows = SettingsDatabase(app).ListBackupLog();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].accountname, "甲公司");
 }
