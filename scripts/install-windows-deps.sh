@@ -29,7 +29,7 @@ say() { printf '%s\n' "install-windows-deps: $*"; }
 packages=(
   build-essential cmake ninja-build make pkg-config dpkg-dev xz-utils tcl
   g++-mingw-w64-x86-64-posix mingw-w64-tools
-  wine wine64 xvfb
+  wine wine64 xvfb xauth fonts-wqy-microhei nsis
   googletest
 )
 missing=()

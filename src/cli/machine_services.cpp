@@ -1,4 +1,4 @@
-#include "cli/headless_window.h"
+#include "cli/machine_services.h"
 
 #include <thread>
 
@@ -13,8 +13,8 @@
 
 namespace veltora {
 
-HeadlessWindow::HeadlessWindow(const std::string& appFolder, const CliContext& context,
-                               std::ostream& err, HeadlessWindowOptions options)
+MachineServices::MachineServices(const std::string& appFolder, const CliContext& context,
+                                 MachineServicesOptions options)
     : appFolder_(appFolder),
       context_(context),
       executablePath_(context.executablePath.empty() ? ExecutablePath()
@@ -38,8 +38,7 @@ HeadlessWindow::HeadlessWindow(const std::string& appFolder, const CliContext& c
                                      .serviceManager = *serviceManager_,
                                      .progress = progress});
           },
-          {}, options.runEnded),
-      view_(err) {
+          {}, options.runEnded) {
   if (options.runLogListener) runLog_.SetListener(std::move(options.runLogListener));
   const AutostartPlace autostart{.configRoot = kDefaultAutostartRoot,
                                  .executablePath = executablePath_,
@@ -53,7 +52,7 @@ HeadlessWindow::HeadlessWindow(const std::string& appFolder, const CliContext& c
       .clock = *clock_,
       .runLog = runLog_,
       .rotateRunLog = [this] { runLog_.Rotate(); },
-      .openSettings = [this] { return std::make_unique<SettingsDatabase>(appFolder_, clock_); },
+      .openSettings = [this] { return OpenSettings(); },
       .sqlServer = *sqlServer_,
       .ensureSqlServerRunning =
           [this] { EnsureSqlServerRunning(*serviceManager_, state_.guardRunning); },
@@ -84,16 +83,19 @@ HeadlessWindow::HeadlessWindow(const std::string& appFolder, const CliContext& c
       .refuseNonAdministrator = [refuse] { return refuse(RefuseNonAdministrator()); },
       .sleep = [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); },
   });
-  presenter_ = std::make_unique<MainWindowPresenter>(view_, *services_);
 }
 
-HeadlessWindow::~HeadlessWindow() {
+std::unique_ptr<SettingsDatabase> MachineServices::OpenSettings() const {
+  return std::make_unique<SettingsDatabase>(appFolder_, clock_);
+}
+
+MachineServices::~MachineServices() {
   // A run still under way ends before the services it refers to go.
   runner_.Wait();
   guard_.Stop();
 }
 
-LocalAndSmbFileSystems& HeadlessWindow::FileSystems() {
+LocalAndSmbFileSystems& MachineServices::FileSystems() {
   if (!files_)
     files_ = std::make_unique<LocalAndSmbFileSystems>(
         context_.smbPort, kDefaultSmbTimeout, CopyMarker::For(MachineName(), state_.appFolder));

@@ -1,0 +1,79 @@
+// The services of a main window on this machine: the process state, the run
+// log, SQL Server, the service manager and the guard, the backup runner, the
+// instance lock, the file systems of the folder checks, autostart and the
+// start-up checks, gathered as the MainWindowServices that a presenter takes.
+// Shared by the front ends' composition roots: the command line's in-memory
+// window and the tray application's Win32 window.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/backup_launcher.h"
+#include "app/process_state.h"
+#include "app/run_log.h"
+#include "app/single_instance.h"
+#include "cli/cli.h"
+#include "engine/progress.h"
+#include "files/run_file_systems.h"
+#include "service/service_manager.h"
+#include "service/sql_server_guard.h"
+#include "sqlserver/sql_server_connection.h"
+#include "ui/main_window_presenter.h"
+
+namespace veltora {
+
+struct MachineServicesOptions {
+  // Hears every run-log line as it is written (the command line echoes them).
+  RunLog::Listener runLogListener;
+  // Hears the progress of the runs the window starts.
+  ProgressListener progress;
+  // Hears the end of each run the window starts.
+  ThreadBackupRunner::RunEnded runEnded;
+};
+
+class MachineServices {
+ public:
+  MachineServices(const std::string& appFolder, const CliContext& context,
+                  MachineServicesOptions options = {});
+  ~MachineServices();
+  MachineServices(const MachineServices&) = delete;
+  MachineServices& operator=(const MachineServices&) = delete;
+
+  const MainWindowServices& services() const { return *services_; }
+  ProcessState& state() { return state_; }
+  RunLog& runLog() { return runLog_; }
+  ThreadBackupRunner& runner() { return runner_; }
+  SqlServerGuard& guard() { return guard_; }
+  // A fresh connection to the application folder's settings database.
+  std::unique_ptr<SettingsDatabase> OpenSettings() const;
+  // The first start-up refusal the window met (blank path, another instance,
+  // no administrator); empty when none. What the instance lock said, for
+  // the log of a refused start.
+  const std::string& refusal() const { return refusal_; }
+  const std::string& lockDetail() const { return lockDetail_; }
+
+ private:
+  LocalAndSmbFileSystems& FileSystems();
+
+  const std::string appFolder_;
+  const CliContext& context_;
+  const std::string executablePath_;
+  std::shared_ptr<SystemClock> clock_;
+  ProcessState state_;
+  RunLog runLog_;
+  std::unique_ptr<SqlServerFactory> sqlServer_;
+  std::unique_ptr<ServiceManager> serviceManager_;
+  SqlServerGuard guard_;
+  ThreadBackupRunner runner_;
+  // Held from the single-instance check for the window's whole life.
+  std::unique_ptr<AppFolderLock> instanceLock_;
+  // The window thread's own file systems for the folder checks, made on first
+  // use so that a refused start touches nothing.
+  std::unique_ptr<LocalAndSmbFileSystems> files_;
+  std::string refusal_;
+  std::string lockDetail_;
+  std::unique_ptr<MainWindowServices> services_;
+};
+
+}  // namespace veltora

@@ -1,0 +1,64 @@
+// veltora.exe: the tray application's composition root. The machine's real
+// services (those of the command line's window), the Win32 main window over
+// the window logic, the backup log window behind its button, and the message
+// loop until the program ends. The environment is read here and nowhere
+// below: VELTORA_APP_DIR names another application folder (tests, a second
+// installation), VELTORA_SQLSERVER_STANDIN opts into the embedded SQL Server
+// stand-in.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <string>
+
+#include "base/wide_text.h"
+#include "cli/cli.h"
+#include "cli/machine_services.h"
+#include "ui/main_window_presenter.h"
+#include "ui/win32/backup_log_window.h"
+#include "ui/win32/main_window.h"
+
+namespace {
+
+std::string Environment(const wchar_t* name) {
+  const wchar_t* value = ::_wgetenv(name);
+  return value != nullptr ? veltora::Narrow(value) : std::string();
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // The run log's weekday names come from the user's locale.
+  std::setlocale(LC_ALL, "");
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  // The folder picker is a shell dialog: it wants a single-threaded apartment.
+  const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+  veltora::CliContext context;
+  context.executableFolder = veltora::ExecutableFolder();
+  context.appDirFromEnvironment = Environment(L"VELTORA_APP_DIR");
+  context.sqlStandinFolder = Environment(L"VELTORA_SQLSERVER_STANDIN");
+  context.searchPath = Environment(L"PATH");
+  context.executablePath = veltora::ExecutablePath();
+  const std::string appFolder = context.appDirFromEnvironment.empty()
+                                    ? context.executableFolder
+                                    : context.appDirFromEnvironment;
+
+  int exitCode = 0;
+  {
+    veltora::MachineServices machine(appFolder, context);
+    veltora::win32::MainWindow window(
+        {.instance = instance, .showBackupLog = [&machine, instance](HWND owner) {
+           veltora::win32::ShowBackupLogWindow(instance, owner,
+                                               [&machine] { return machine.OpenSettings(); });
+         }});
+    veltora::MainWindowPresenter presenter(window, machine.services());
+    if (window.Create(presenter) && presenter.FormCreate()) exitCode = window.RunMessageLoop();
+  }
+  if (SUCCEEDED(com)) ::CoUninitialize();
+  return exitCode;
+}
