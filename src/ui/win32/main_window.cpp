@@ -17,6 +17,7 @@
 #include "app/messages.h"
 #include "base/wide_text.h"
 #include "ui/win32/captions.h"
+#include "ui/win32/dpi.h"
 
 namespace veltora::win32 {
 namespace {
@@ -188,8 +189,28 @@ void AddMenuItem(HMENU menu, UINT id, const char* text) {
   AppendMenuW(menu, MF_STRING, id, Widen(text).c_str());
 }
 
+// Puts a message box above all windows when it is activated. MB_TOPMOST
+// asks for that, but not every system honours it for a box with an owner
+// (Wine does not), and a warning hidden behind another program's window
+// would leave the user in front of a window that does not answer.
+LRESULT CALLBACK RaiseBoxOnActivation(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_ACTIVATE) {
+    HWND box = reinterpret_cast<HWND>(wParam);
+    wchar_t className[8] = {};
+    GetClassNameW(box, className, static_cast<int>(std::size(className)));
+    if (std::wcscmp(className, L"#32770") == 0)
+      SetWindowPos(box, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
 int MessageBoxUtf8(HWND owner, const std::string& text, const char* caption, UINT style) {
-  return MessageBoxW(owner, Widen(text).c_str(), Widen(caption).c_str(), style);
+  HHOOK hook = nullptr;
+  if ((style & MB_TOPMOST) != 0)
+    hook = SetWindowsHookExW(WH_CBT, RaiseBoxOnActivation, nullptr, GetCurrentThreadId());
+  const int answer = MessageBoxW(owner, Widen(text).c_str(), Widen(caption).c_str(), style);
+  if (hook != nullptr) UnhookWindowsHookEx(hook);
+  return answer;
 }
 
 }  // namespace
@@ -236,16 +257,10 @@ bool MainWindow::Create(MainWindowPresenter& presenter) {
   SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
-  dpi_ = DpiForWindow(hwnd_);
-  const SIZE outer = OuterSize(kStyle, 0, Scaled(kClientWidth, dpi_), Scaled(kClientHeight, dpi_), dpi_);
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof(monitor);
-  RECT work{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  if (GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor))
-    work = monitor.rcWork;
-  const int left = work.left + std::max(0L, (work.right - work.left - outer.cx) / 2);
-  const int top = work.top + std::max(0L, (work.bottom - work.top - outer.cy) / 2);
-  SetWindowPos(hwnd_, nullptr, left, top, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  dpi_ = DpiOf(hwnd_);
+  const SIZE outer = WindowSizeForClient(kClientWidth, kClientHeight, kStyle, 0, false, dpi_);
+  const POINT origin = CentredOrigin(outer, hwnd_);
+  SetWindowPos(hwnd_, nullptr, origin.x, origin.y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 
   CreateParts();
   ApplyDpi(dpi_);
@@ -388,9 +403,7 @@ void MainWindow::CreateParts() {
 void MainWindow::ApplyDpi(UINT dpi) {
   dpi_ = dpi;
   HFONT old = font_;
-  font_ = CreateFontW(-Scaled(kFontHeight, dpi_), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                      DEFAULT_PITCH | FF_DONTCARE, L"SimSun");
+  font_ = CreateWindowFont(dpi_);
   for (HWND h : parts_)
     if (h != nullptr) SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
   if (old != nullptr) DeleteObject(old);
@@ -407,15 +420,15 @@ void MainWindow::Layout() {
     if (HWND spin = spins_[static_cast<int>(spec.part)]; spin != nullptr) {
       // Setting the buddy again puts the arrows at the edit's right edge
       // and narrows the edit by their width.
-      SetWindowPos(spin, nullptr, 0, 0, Scaled(kUpDownWidth, dpi_), b.h,
+      SetWindowPos(spin, nullptr, 0, 0, Scale(kUpDownWidth, dpi_), b.h,
                    SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
       SendMessageW(spin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(h), 0);
     }
   }
 
   HWND status = Window(Part::kStatusBar);
-  const int width = Scaled(kClientWidth, dpi_);
-  const int panel = Scaled(kSupportPanelWidth, dpi_);
+  const int width = Scale(kClientWidth, dpi_);
+  const int panel = Scale(kSupportPanelWidth, dpi_);
   int edges[] = {(width - panel) / 2, (width + panel) / 2, -1};
   SendMessageW(status, SB_SETPARTS, std::size(edges), reinterpret_cast<LPARAM>(edges));
   // A leading tab centres a panel's text.
@@ -429,9 +442,9 @@ void MainWindow::LayoutListColumns() {
   if (list == nullptr) return;
   RECT client{};
   GetClientRect(list, &client);
-  const int tick = Scaled(kTickColumnWidth, dpi_);
-  const int number = Scaled(numberColumnWidth_, dpi_);
-  const int name = std::max(client.right - tick - number, Scaled(kMinNameColumnWidth, dpi_));
+  const int tick = Scale(kTickColumnWidth, dpi_);
+  const int number = Scale(numberColumnWidth_, dpi_);
+  const int name = std::max(static_cast<int>(client.right) - tick - number, Scale(kMinNameColumnWidth, dpi_));
   SendMessageW(list, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(tick, 0));
   SendMessageW(list, LVM_SETCOLUMNWIDTH, 1, MAKELPARAM(number, 0));
   SendMessageW(list, LVM_SETCOLUMNWIDTH, 2, MAKELPARAM(name, 0));
@@ -533,18 +546,23 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
 
-    case WM_ACTIVATE:
+    case WM_ACTIVATE: {
       // Give the focus back to the control that had it, as a dialog does,
-      // so that coming back from a message box leaves no field.
+      // so that coming back from a message box leaves no field; the first
+      // time, to the first control in the keyboard order.
       if (LOWORD(wParam) == WA_INACTIVE) {
         HWND focus = GetFocus();
         if (focus != nullptr && IsChild(hwnd_, focus)) lastFocus_ = focus;
-      } else if (lastFocus_ != nullptr && IsWindow(lastFocus_) && IsWindowVisible(lastFocus_) &&
-                 IsWindowEnabled(lastFocus_)) {
-        SetFocus(lastFocus_);
-        return 0;
+        break;
       }
-      break;
+      HWND target = lastFocus_;
+      if (target == nullptr || !IsWindow(target) || !IsWindowVisible(target) ||
+          !IsWindowEnabled(target))
+        target = GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+      if (target == nullptr) break;
+      SetFocus(target);
+      return 0;
+    }
 
     case WM_CLOSE:
       if (presenter_ != nullptr && !ending_) {

@@ -67,6 +67,7 @@ class MainWindow final : public MainWindowView {
   // For tests: the window behind a control, a button, the menus.
   HWND ControlHandle(Control control) const;
   HWND ButtonHandle(Button button) const;
+  HWND PartHandle(Part part) const { return Window(part); }
   HMENU AccountListMenu() const { return listMenu_; }
   HMENU TrayMenu() const { return trayMenu_; }
   UINT Dpi() const { return dpi_; }

@@ -5,6 +5,7 @@
 #include "app/messages.h"
 #include "ui/messages.h"
 #include "ui/win32/captions.h"
+#include "ui/win32/dpi.h"
 
 namespace veltora::win32 {
 namespace {
@@ -141,49 +142,17 @@ constexpr bool InPartOrder() {
 }
 static_assert(InPartOrder(), "the table lists every part at its own index");
 
-using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-
-template <typename Fn>
-Fn User32Function(const char* name) {
-  HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  if (user32 == nullptr) return nullptr;
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
-}
-
 }  // namespace
 
 std::span<const PartSpec> MainWindowParts() { return kParts; }
 
 const PartSpec& SpecOf(Part part) { return kParts[static_cast<int>(part)]; }
 
-int Scaled(int length, UINT dpi) { return MulDiv(length, static_cast<int>(dpi), 96); }
-
 Box Scaled(const Box& box, UINT dpi) {
   // Edges are scaled, not sizes, so that neighbours stay neighbours.
-  const int left = Scaled(box.x, dpi);
-  const int top = Scaled(box.y, dpi);
-  return {left, top, Scaled(box.x + box.w, dpi) - left, Scaled(box.y + box.h, dpi) - top};
-}
-
-UINT DpiForWindow(HWND window) {
-  static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
-  if (getDpiForWindow != nullptr && window != nullptr) {
-    const UINT dpi = getDpiForWindow(window);
-    if (dpi != 0) return dpi;
-  }
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 96;
-  if (screen != nullptr) ReleaseDC(nullptr, screen);
-  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
-}
-
-SIZE OuterSize(DWORD style, DWORD exStyle, int w, int h, UINT dpi) {
-  static const auto adjustForDpi = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
-  RECT r{0, 0, w, h};
-  if (adjustForDpi == nullptr || !adjustForDpi(&r, style, FALSE, exStyle, dpi))
-    AdjustWindowRectEx(&r, style, FALSE, exStyle);
-  return {r.right - r.left, r.bottom - r.top};
+  const int left = Scale(box.x, dpi);
+  const int top = Scale(box.y, dpi);
+  return {left, top, Scale(box.x + box.w, dpi) - left, Scale(box.y + box.h, dpi) - top};
 }
 
 }  // namespace veltora::win32

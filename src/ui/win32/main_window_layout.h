@@ -12,8 +12,6 @@ namespace veltora::win32 {
 // The client area at 96 DPI.
 inline constexpr int kClientWidth = 767;
 inline constexpr int kClientHeight = 618;
-// The font's character height at 96 DPI.
-inline constexpr int kFontHeight = 12;
 
 // Every child window of the main window.
 enum class Part : int {
@@ -128,14 +126,7 @@ struct PartSpec {
 std::span<const PartSpec> MainWindowParts();
 const PartSpec& SpecOf(Part part);
 
-// A length or a box at 96 DPI, at `dpi`.
-int Scaled(int length, UINT dpi);
+// A box of the table at `dpi`.
 Box Scaled(const Box& box, UINT dpi);
-
-// The DPI the window is shown at: GetDpiForWindow where the system has it
-// (looked up at run time), else the screen's logical DPI.
-UINT DpiForWindow(HWND window);
-// The outer size of a window with `style` whose client area is w x h at `dpi`.
-SIZE OuterSize(DWORD style, DWORD exStyle, int w, int h, UINT dpi);
 
 }  // namespace veltora::win32

@@ -1,0 +1,259 @@
+// The Win32 main window driven as a user would, by window messages to its
+// real controls, over the real presenter and a real settings database. The
+// presenter's own rules are tested with the in-memory window; these tests
+// show that each control reaches the right handler, that the window shows
+// what the presenter says, and that the window's own keys and focus rules
+// hold. They write screenshots of the window for a look by eye.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "base/wide_text.h"
+#include "support/gui_win.h"
+#include "ui/presenter_fixture.h"
+#include "ui/win32/main_window.h"
+
+namespace veltora::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::FieldsAre;
+using win32::Button;
+using win32::MainWindow;
+
+class MainWindowGui : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(window.Create(presenter));
+    window.ShowNormal();
+    PumpMessages(100ms);
+  }
+
+  HWND Handle(Control control) const { return window.ControlHandle(control); }
+
+  // The user puts the caret into a field and types its whole text.
+  void Type(Control control, const std::string& text) {
+    SetFocus(Handle(control));
+    SendMessageW(Handle(control), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Widen(text).c_str()));
+  }
+
+  void PressEnter(Control control) {
+    SendMessageW(Handle(control), WM_KEYDOWN, VK_RETURN, 0);
+    SendMessageW(Handle(control), WM_CHAR, VK_RETURN, 0);
+  }
+
+  void Click(Button button) { SendMessageW(window.ButtonHandle(button), BM_CLICK, 0, 0); }
+
+  std::vector<bool> Ticks() const {
+    std::vector<bool> ticks;
+    for (const AccountSetEntry& row : window.AccountRows()) ticks.push_back(row.ticked);
+    return ticks;
+  }
+
+  PresenterFixture f;
+  int logWindows = 0;
+  MainWindow window{{.instance = GetModuleHandleW(nullptr),
+                     .showBackupLog = [this](HWND) { ++logWindows; }}};
+  MainWindowPresenter presenter{window, f.Services()};
+};
+
+TEST_F(MainWindowGui, LeavingTheTimeFieldWithAnInvalidTimeWarnsAndTakesTheUserBack) {
+  Type(Control::kDTime, "25:00:00");
+
+  const std::vector<SeenBox> seen = AnswerMessageBoxes(
+      [&] { SetFocus(Handle(Control::kServerPath)); }, ScreenshotPath("main_window_warning.bmp"));
+
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].caption, "提示！");
+  EXPECT_EQ(seen[0].text, "您好，定时备份时间输入非法，请重新输入！");
+  EXPECT_TRUE(seen[0].topmost);
+  EXPECT_EQ(GetFocus(), Handle(Control::kDTime));
+  DWORD from = 1;
+  DWORD to = 0;
+  SendMessageW(Handle(Control::kDTime), EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+               reinterpret_cast<LPARAM>(&to));
+  EXPECT_EQ(from, 0u);
+  EXPECT_EQ(to, 8u);
+}
+
+TEST_F(MainWindowGui, SaveStoresWhatTheControlsHoldAndTheTopStripShowsTheNextBackup) {
+  std::filesystem::create_directories(f.accountFolder);
+  std::filesystem::create_directories(f.backupFolder);
+  WriteFile(f.accountFolder + "/a.AIS", "a");
+  WriteFile(f.accountFolder + "/b.AIS", "b");
+  // What choosing the account folder would have listed.
+  window.SetText(Control::kAccountFolder, f.accountFolder);
+  window.SetAccountRows({{false, "", "a.AIS", "a.AIS"}, {false, "", "b.AIS", "b.AIS"}});
+  LVITEMW tick{};
+  tick.stateMask = LVIS_STATEIMAGEMASK;
+  tick.state = INDEXTOSTATEIMAGEMASK(2);
+  SendMessageW(Handle(Control::kDataList), LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&tick));
+  Type(Control::kSWinUser, "admin");
+  Type(Control::kServerPath, f.backupFolder);
+  Type(Control::kBtDays, "3");
+  Type(Control::kDTime, " 7:5:0");
+
+  // Clicking the button leaves the time field first.
+  const std::vector<SeenBox> seen = AnswerMessageBoxes([&] { Click(Button::kSave); });
+
+  EXPECT_TRUE(seen.empty()) << seen.front().text;
+  const BaksetRow stored = f.Db()->LoadSettings();
+  EXPECT_EQ(stored.accountDir, f.accountFolder);
+  EXPECT_EQ(stored.localuser, "admin");
+  EXPECT_EQ(stored.localDir, f.backupFolder);
+  EXPECT_EQ(stored.baktime, "07:05:00");
+  EXPECT_EQ(stored.btwdays, 3);
+  EXPECT_EQ(stored.rarlevel, "标准");
+  EXPECT_THAT(f.Db()->LoadAccountList(), ElementsAre(AccountListRow{"", "b.AIS", "b.AIS"}));
+  EXPECT_TRUE(f.state.configured);
+  EXPECT_EQ(WindowText(Handle(Control::kDTime)), "07:05:00");
+  EXPECT_EQ(WindowText(window.PartHandle(win32::Part::kNextBackupLabel)),
+            "下次备份时间:2024-05-03 07:05:00");
+}
+
+TEST_F(MainWindowGui, EnterWalksTheChainAndTheFocusLeavingAFieldTrimsIt) {
+  Type(Control::kCWinUser, "  backup  ");
+  PressEnter(Control::kCWinUser);
+  EXPECT_EQ(WindowText(Handle(Control::kCWinUser)), "backup");
+  EXPECT_EQ(GetFocus(), Handle(Control::kCWinPassword));
+
+  PressEnter(Control::kCWinPassword);
+  EXPECT_EQ(GetFocus(), Handle(Control::kSafeCheck));
+  PressEnter(Control::kSafeCheck);
+  EXPECT_EQ(GetFocus(), Handle(Control::kServerPath));
+
+  Type(Control::kSWinUser, " admin\t");
+  SetFocus(Handle(Control::kSWinPassword));
+  EXPECT_EQ(WindowText(Handle(Control::kSWinUser)), "admin");
+}
+
+TEST_F(MainWindowGui, SpinFieldsArePutBackIntoTheirRangeWhenLeft) {
+  const struct {
+    Control field;
+    std::string typed;
+    std::string shown;
+  } cases[] = {
+      {Control::kLJCS, "0", "7"},
+      {Control::kZXCS, "12345", "9999"},
+      {Control::kBakNum, "600", "500"},
+      {Control::kBtDays, "0", "1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    Type(c.field, c.typed);
+    SetFocus(Handle(Control::kSWinUser));
+    EXPECT_EQ(WindowText(Handle(c.field)), c.shown);
+  }
+}
+
+TEST_F(MainWindowGui, ListTicksAreReadBackAndTheContextMenuSetsThem) {
+  window.SetAccountRows({{false, "01", "甲公司", "AIS01"}, {false, "02", "乙公司", "AIS02"}});
+  LVITEMW tick{};
+  tick.stateMask = LVIS_STATEIMAGEMASK;
+  tick.state = INDEXTOSTATEIMAGEMASK(2);
+  SendMessageW(Handle(Control::kDataList), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&tick));
+  EXPECT_THAT(window.AccountRows(), ElementsAre(FieldsAre(true, "01", "甲公司", "AIS01"),
+                                                FieldsAre(false, "02", "乙公司", "AIS02")));
+
+  // The menu's items in their order, each sent as the menu sends it.
+  HMENU menu = window.AccountListMenu();
+  ASSERT_EQ(GetMenuItemCount(menu), 4);
+  EXPECT_EQ(GetMenuState(menu, 2, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
+  const struct {
+    int position;
+    std::string text;
+    std::vector<bool> ticks;
+  } items[] = {
+      {3, "反选", {false, true}},
+      {0, "全选", {true, true}},
+      {1, "全否", {false, false}},
+  };
+  for (const auto& item : items) {
+    SCOPED_TRACE(item.text);
+    wchar_t text[32] = {};
+    GetMenuStringW(menu, item.position, text, 32, MF_BYPOSITION);
+    EXPECT_EQ(Narrow(text), item.text);
+    SendMessageW(window.Handle(), WM_COMMAND, GetMenuItemID(menu, item.position), 0);
+    EXPECT_EQ(Ticks(), item.ticks);
+  }
+}
+
+TEST_F(MainWindowGui, MinimisingHidesToTheTrayAndTheTrayMenuBringsTheWindowBack) {
+  SendMessageW(window.Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  EXPECT_FALSE(IsWindowVisible(window.Handle()));
+  EXPECT_TRUE(window.HiddenInTray());
+
+  HMENU tray = window.TrayMenu();
+  wchar_t text[32] = {};
+  GetMenuStringW(tray, 0, text, 32, MF_BYPOSITION);
+  EXPECT_EQ(Narrow(text), "设置......");
+  SendMessageW(window.Handle(), WM_COMMAND, GetMenuItemID(tray, 0), 0);
+  EXPECT_TRUE(IsWindowVisible(window.Handle()));
+  EXPECT_FALSE(IsIconic(window.Handle()));
+}
+
+TEST_F(MainWindowGui, ButtonsAndTickBoxesReachTheirHandlersButTheWindowsOwnChangesDoNot) {
+  window.SetChecked(Control::kCheckBox1, true);
+  EXPECT_TRUE(f.autostartCalls.empty());
+  SendMessageW(Handle(Control::kCheckBox1), BM_CLICK, 0, 0);
+  EXPECT_THAT(f.autostartCalls, ElementsAre("remove"));
+
+  Type(Control::kSWinUser, "someone");
+  Click(Button::kServerReset);
+  EXPECT_EQ(WindowText(Handle(Control::kSWinUser)), "");
+  EXPECT_EQ(GetFocus(), Handle(Control::kSWinUser));
+
+  Click(Button::kBackupLog);
+  EXPECT_EQ(logWindows, 1);
+
+  // The password group's tick opens its new and confirm fields.
+  SendMessageW(Handle(Control::kPasswordGroup), BM_CLICK, 0, 0);
+  EXPECT_TRUE(IsWindowEnabled(Handle(Control::kRNPWD)));
+  EXPECT_TRUE(IsWindowEnabled(Handle(Control::kRQPWD)));
+  EXPECT_FALSE(IsWindowEnabled(Handle(Control::kROPWD)));  // no password in force
+}
+
+TEST_F(MainWindowGui, TheSessionMayNotEndWhileABackupRuns) {
+  f.state.backupRunning = true;
+  EXPECT_EQ(SendMessageW(window.Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+  EXPECT_THAT(f.log.lines(), ElementsAre("操作系统试图退出，但数据库备份线程正在运行，禁止退出！"));
+
+  f.state.backupRunning = false;
+  EXPECT_EQ(SendMessageW(window.Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+}
+
+// Not a check: pictures of both pages to look at.
+TEST_F(MainWindowGui, Screenshots) {
+  window.SetText(Control::kAccountFolder, "D:\\KIS\\账套");
+  window.SetAccountRows({{true, "", "甲公司.AIS", "甲公司.AIS"}, {false, "", "乙公司.AIS", "乙公司.AIS"}});
+  window.SetText(Control::kServerPath, "D:\\备份");
+  window.SetNextBackupText("下次备份时间:2024-05-02 23:00:00");
+  presenter.Timer1Timer();
+  PumpMessages(300ms);
+  EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("main_window_file_page.bmp")));
+
+  window.SetItemIndex(Control::kEdition, 3);
+  presenter.bsSkinComboBox1Change();
+  window.SetAccountRows({{true, "001", "甲公司", "AIS20240101"},
+                         {false, "002", "乙公司", "AIS20240102"},
+                         {true, "003", "丙公司", "AIS20240103"}});
+  window.SetText(Control::kDataUser, "sa");
+  window.SetChecked(Control::kPasswordGroup, true);
+  presenter.bsSkinGroupBox8Checked();
+  f.state.backupRunning = true;
+  presenter.Timer1Timer();
+  PumpMessages(300ms);
+  EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("main_window_sql_page.bmp")));
+}
+
+}  // namespace
+}  // namespace veltora::testing
