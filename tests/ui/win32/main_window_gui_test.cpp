@@ -187,18 +187,41 @@ TEST_F(MainWindowGui, ListTicksAreReadBackAndTheContextMenuSetsThem) {
   }
 }
 
-TEST_F(MainWindowGui, MinimisingHidesToTheTrayAndTheTrayMenuBringsTheWindowBack) {
-  SendMessageW(window.Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
-  EXPECT_FALSE(IsWindowVisible(window.Handle()));
-  EXPECT_TRUE(window.HiddenInTray());
-
+TEST_F(MainWindowGui, MinimisingOrClosingHidesToTheTrayAndTheTrayMenuBringsTheWindowBack) {
   HMENU tray = window.TrayMenu();
   wchar_t text[32] = {};
   GetMenuStringW(tray, 0, text, 32, MF_BYPOSITION);
   EXPECT_EQ(Narrow(text), "设置......");
-  SendMessageW(window.Handle(), WM_COMMAND, GetMenuItemID(tray, 0), 0);
-  EXPECT_TRUE(IsWindowVisible(window.Handle()));
-  EXPECT_FALSE(IsIconic(window.Handle()));
+
+  const struct {
+    const char* how;
+    UINT message;
+    WPARAM wParam;
+  } ways[] = {{"minimise", WM_SYSCOMMAND, SC_MINIMIZE}, {"close", WM_CLOSE, 0}};
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.how);
+    SendMessageW(window.Handle(), way.message, way.wParam, 0);
+    ASSERT_TRUE(IsWindow(window.Handle()));
+    EXPECT_FALSE(IsWindowVisible(window.Handle()));
+
+    SendMessageW(window.Handle(), WM_COMMAND, GetMenuItemID(tray, 0), 0);
+    EXPECT_TRUE(IsWindowVisible(window.Handle()));
+    EXPECT_FALSE(IsIconic(window.Handle()));
+  }
+  EXPECT_TRUE(f.log.lines().empty());
+}
+
+TEST_F(MainWindowGui, TheMessageLoopRunsUntilTheProgramIsQuit) {
+  const std::vector<SeenBox> seen = AnswerMessageBoxes([&] { ASSERT_TRUE(presenter.FormCreate()); });
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, "您好，您尚未进行备份设置，请进行相关的设置！");
+
+  PostMessageW(window.ButtonHandle(Button::kExit), BM_CLICK, 0, 0);
+  EXPECT_EQ(window.RunMessageLoop(), 0);
+
+  EXPECT_EQ(window.Handle(), nullptr);
+  EXPECT_THAT(f.log.lines(),
+              ElementsAre("程序启动成功！", "程序停止成功！", "解除进程保护成功！"));
 }
 
 TEST_F(MainWindowGui, ButtonsAndTickBoxesReachTheirHandlersButTheWindowsOwnChangesDoNot) {
