@@ -46,9 +46,11 @@ class MainWindowGui : public ::testing::Test {
     SendMessageW(Handle(control), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Widen(text).c_str()));
   }
 
+  // The key goes the way of a real one: through the dialog manager of the
+  // window's loop, which must leave it to the field.
   void PressEnter(Control control) {
-    SendMessageW(Handle(control), WM_KEYDOWN, VK_RETURN, 0);
-    SendMessageW(Handle(control), WM_CHAR, VK_RETURN, 0);
+    PostMessageW(Handle(control), WM_KEYDOWN, VK_RETURN, 0);
+    window.ProcessPendingMessages();
   }
 
   void Click(Button button) { SendMessageW(window.ButtonHandle(button), BM_CLICK, 0, 0); }
@@ -134,6 +136,32 @@ TEST_F(MainWindowGui, EnterWalksTheChainAndTheFocusLeavingAFieldTrimsIt) {
   Type(Control::kSWinUser, " admin\t");
   SetFocus(Handle(Control::kSWinPassword));
   EXPECT_EQ(WindowText(Handle(Control::kSWinUser)), "admin");
+}
+
+TEST_F(MainWindowGui, TabWalksTheControlsInTheirKeyboardOrder) {
+  using win32::Part;
+  const Part order[] = {
+      Part::kEdition,       Part::kAccountFolder, Part::kAccountFolderBrowse, Part::kDataList,
+      Part::kSWinUser,      Part::kSWinPassword,  Part::kSWinReset,           Part::kCWinUser,
+      Part::kCWinPassword,  Part::kCWinReset,     Part::kBtDays,              Part::kDTime,
+      Part::kServerPath,    Part::kServerBrowse,  Part::kChkShare,            Part::kClientPath,
+      Part::kClientBrowse,  Part::kBakNum,        Part::kYSDJ,                Part::kLJCS,
+      Part::kZXCS,          Part::kSafeCheck,     Part::kPasswordTick,        Part::kBtnInit,
+      Part::kBtnLoad,       Part::kBtnSave,       Part::kBtnAbout,            Part::kBtnExit,
+      Part::kCheckBox1,     Part::kEdition,
+  };
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+    SCOPED_TRACE(WindowText(window.PartHandle(order[i])) + " #" + std::to_string(i));
+    EXPECT_EQ(GetNextDlgTabItem(window.Handle(), window.PartHandle(order[i]), FALSE),
+              window.PartHandle(order[i + 1]));
+  }
+  // The open password group's fields follow its tick, before the local
+  // backup switch (which cannot be changed, so it takes no focus).
+  SendMessageW(Handle(Control::kPasswordGroup), BM_CLICK, 0, 0);
+  EXPECT_EQ(GetNextDlgTabItem(window.Handle(), Handle(Control::kPasswordGroup), FALSE),
+            Handle(Control::kRNPWD));
+  EXPECT_EQ(GetNextDlgTabItem(window.Handle(), Handle(Control::kRQPWD), FALSE),
+            window.PartHandle(Part::kBtnInit));
 }
 
 TEST_F(MainWindowGui, SpinFieldsArePutBackIntoTheirRangeWhenLeft) {
@@ -254,15 +282,25 @@ TEST_F(MainWindowGui, TheSessionMayNotEndWhileABackupRuns) {
   EXPECT_EQ(SendMessageW(window.Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
 }
 
-// Not a check: pictures of both pages to look at.
+// Pictures of both pages to look at, at the screen's DPI; the window's size
+// is the one check.
 TEST_F(MainWindowGui, Screenshots) {
+  const UINT dpi = window.Dpi();
+  RECT client{};
+  GetClientRect(window.Handle(), &client);
+  EXPECT_EQ(client.right, MulDiv(767, static_cast<int>(dpi), 96));
+  EXPECT_EQ(client.bottom, MulDiv(618, static_cast<int>(dpi), 96));
+  const LONG style = GetWindowLongW(window.Handle(), GWL_STYLE);
+  EXPECT_EQ(style & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
+  const std::string suffix = dpi == 96 ? ".bmp" : "_" + std::to_string(dpi) + "dpi.bmp";
+
   window.SetText(Control::kAccountFolder, "D:\\KIS\\账套");
   window.SetAccountRows({{true, "", "甲公司.AIS", "甲公司.AIS"}, {false, "", "乙公司.AIS", "乙公司.AIS"}});
   window.SetText(Control::kServerPath, "D:\\备份");
   window.SetNextBackupText("下次备份时间:2024-05-02 23:00:00");
   presenter.Timer1Timer();
   PumpMessages(300ms);
-  EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("main_window_file_page.bmp")));
+  EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("main_window_file_page" + suffix)));
 
   window.SetItemIndex(Control::kEdition, 3);
   presenter.bsSkinComboBox1Change();
@@ -275,7 +313,7 @@ TEST_F(MainWindowGui, Screenshots) {
   f.state.backupRunning = true;
   presenter.Timer1Timer();
   PumpMessages(300ms);
-  EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("main_window_sql_page.bmp")));
+  EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("main_window_sql_page" + suffix)));
 }
 
 }  // namespace
