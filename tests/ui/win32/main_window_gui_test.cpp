@@ -282,6 +282,32 @@ TEST_F(MainWindowGui, TheSessionMayNotEndWhileABackupRuns) {
   EXPECT_EQ(SendMessageW(window.Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
 }
 
+TEST_F(MainWindowGui, MovingToAScreenOfAnotherDpiLaysTheWindowOutAgainAtItsScale) {
+  const UINT dpi = window.Dpi() * 3 / 2;
+  RECT outer{};
+  GetWindowRect(window.Handle(), &outer);
+  RECT client{};
+  GetClientRect(window.Handle(), &client);
+  // The system suggests the frame for the new client size.
+  RECT suggested{outer.left, outer.top,
+                 outer.right + MulDiv(767, static_cast<int>(dpi), 96) - client.right,
+                 outer.bottom + MulDiv(618, static_cast<int>(dpi), 96) - client.bottom};
+  SendMessageW(window.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+               reinterpret_cast<LPARAM>(&suggested));
+
+  EXPECT_EQ(window.Dpi(), dpi);
+  GetClientRect(window.Handle(), &client);
+  EXPECT_EQ(client.right, MulDiv(767, static_cast<int>(dpi), 96));
+  RECT button{};
+  GetWindowRect(window.ButtonHandle(Button::kSave), &button);
+  EXPECT_EQ(button.right - button.left, MulDiv(182, static_cast<int>(dpi), 96));
+  EXPECT_EQ(button.bottom - button.top, MulDiv(40, static_cast<int>(dpi), 96));
+  LOGFONTW font{};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(window.ButtonHandle(Button::kSave), WM_GETFONT, 0, 0)),
+             sizeof(font), &font);
+  EXPECT_EQ(font.lfHeight, -MulDiv(12, static_cast<int>(dpi), 96));
+}
+
 // Pictures of both pages to look at, at the screen's DPI; the window's size
 // is the one check.
 TEST_F(MainWindowGui, Screenshots) {
