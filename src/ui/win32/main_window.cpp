@@ -85,9 +85,10 @@ std::optional<Control> ControlOf(Part part) {
 }
 
 constexpr Part kButtonParts[] = {
-    Part::kBtnInit,      Part::kBtnLoad,       Part::kBtnSave,       Part::kBtnAbout,
-    Part::kBtnExit,      Part::kAccountFolderBrowse, Part::kDataConnect, Part::kSWinReset,
-    Part::kCWinReset,    Part::kServerBrowse,  Part::kClientBrowse,
+    Part::kBtnInit,      Part::kBtnLoad,      Part::kBtnSave,
+    Part::kBtnAbout,     Part::kBtnExit,      Part::kAccountFolderBrowse,
+    Part::kDataConnect,  Part::kSWinReset,    Part::kCWinReset,
+    Part::kServerBrowse, Part::kClientBrowse,
 };
 
 struct SpinRange {
@@ -110,7 +111,7 @@ struct InitialText {
   const char* text;
 };
 constexpr InitialText kInitialTexts[] = {
-    {Part::kDTime, "01:30:00"}, {Part::kBtDays, "1"},     {Part::kBakNum, "0"},
+    {Part::kDTime, "01:30:00"}, {Part::kBtDays, "1"},  {Part::kBakNum, "0"},
     {Part::kLJCS, "27"},        {Part::kZXCS, "1800"},
 };
 // A time "hh:mm:ss".
@@ -149,8 +150,8 @@ std::wstring ListText(HWND list, int item, int subItem) {
     lv.iSubItem = subItem;
     lv.pszText = buffer.data();
     lv.cchTextMax = static_cast<int>(buffer.size());
-    const auto copied = static_cast<std::size_t>(
-        SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv)));
+    const auto copied = static_cast<std::size_t>(SendMessageW(
+        list, LVM_GETITEMTEXTW, static_cast<WPARAM>(item), reinterpret_cast<LPARAM>(&lv)));
     if (copied + 1 < buffer.size()) {
       buffer.resize(copied);
       return buffer;
@@ -250,9 +251,9 @@ bool MainWindow::Create(MainWindowPresenter& presenter) {
 
   // A fixed single border, minimise but no maximise, not resizable.
   constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-  hwnd_ = CreateWindowExW(0, kClassName, Widen(app_msg::kWindowCaption).c_str(), kStyle,
-                          CW_USEDEFAULT, CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr,
-                          nullptr, instance, this);
+  hwnd_ =
+      CreateWindowExW(0, kClassName, Widen(app_msg::kWindowCaption).c_str(), kStyle, CW_USEDEFAULT,
+                      CW_USEDEFAULT, kClientWidth, kClientHeight, nullptr, nullptr, instance, this);
   if (hwnd_ == nullptr) return false;
   SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
@@ -260,7 +261,8 @@ bool MainWindow::Create(MainWindowPresenter& presenter) {
   dpi_ = DpiOf(hwnd_);
   const SIZE outer = WindowSizeForClient(kClientWidth, kClientHeight, kStyle, 0, false, dpi_);
   const POINT origin = CentredOrigin(outer, hwnd_);
-  SetWindowPos(hwnd_, nullptr, origin.x, origin.y, outer.cx, outer.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(hwnd_, nullptr, origin.x, origin.y, outer.cx, outer.cy,
+               SWP_NOZORDER | SWP_NOACTIVATE);
 
   CreateParts();
   ApplyDpi(dpi_);
@@ -348,10 +350,11 @@ void MainWindow::CreateParts() {
       SetWindowSubclass(h, &MainWindow::ControlProc, static_cast<UINT_PTR>(spec.part),
                         reinterpret_cast<DWORD_PTR>(this));
     if (spec.kind == PartKind::kSpin) {
-      spins_[static_cast<int>(spec.part)] = CreateWindowExW(
-          0, UPDOWN_CLASSW, L"",
-          WS_CHILD | WS_VISIBLE | UDS_ALIGNRIGHT | UDS_SETBUDDYINT | UDS_ARROWKEYS | UDS_NOTHOUSANDS,
-          0, 0, 0, 0, hwnd_, nullptr, instance, nullptr);
+      spins_[static_cast<int>(spec.part)] =
+          CreateWindowExW(0, UPDOWN_CLASSW, L"",
+                          WS_CHILD | WS_VISIBLE | UDS_ALIGNRIGHT | UDS_SETBUDDYINT | UDS_ARROWKEYS |
+                              UDS_NOTHOUSANDS,
+                          0, 0, 0, 0, hwnd_, nullptr, instance, nullptr);
     }
   }
 
@@ -362,11 +365,13 @@ void MainWindow::CreateParts() {
                  reinterpret_cast<LPARAM>(Widen(EditionName(i)).c_str()));
   SendMessageW(Window(Part::kEdition), CB_SETCURSEL, 0, 0);
   for (const char* level : app_msg::kCompressionLevelNames)
-    SendMessageW(Window(Part::kYSDJ), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(level).c_str()));
+    SendMessageW(Window(Part::kYSDJ), CB_ADDSTRING, 0,
+                 reinterpret_cast<LPARAM>(Widen(level).c_str()));
   SendMessageW(Window(Part::kYSDJ), CB_SETCURSEL, 3, 0);
   for (const SpinRange& range : kSpinRanges) {
     HWND spin = spins_[static_cast<int>(range.part)];
-    SendMessageW(spin, UDM_SETRANGE32, static_cast<WPARAM>(range.min), static_cast<LPARAM>(range.max));
+    SendMessageW(spin, UDM_SETRANGE32, static_cast<WPARAM>(range.min),
+                 static_cast<LPARAM>(range.max));
     if (range.maxDigits > 0) SendMessageW(Window(range.part), EM_LIMITTEXT, range.maxDigits, 0);
   }
   for (const InitialText& initial : kInitialTexts)
@@ -444,7 +449,8 @@ void MainWindow::LayoutListColumns() {
   GetClientRect(list, &client);
   const int tick = Scale(kTickColumnWidth, dpi_);
   const int number = Scale(numberColumnWidth_, dpi_);
-  const int name = std::max(static_cast<int>(client.right) - tick - number, Scale(kMinNameColumnWidth, dpi_));
+  const int name =
+      std::max(static_cast<int>(client.right) - tick - number, Scale(kMinNameColumnWidth, dpi_));
   SendMessageW(list, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(tick, 0));
   SendMessageW(list, LVM_SETCOLUMNWIDTH, 1, MAKELPARAM(number, 0));
   SendMessageW(list, LVM_SETCOLUMNWIDTH, 2, MAKELPARAM(name, 0));
@@ -790,9 +796,7 @@ void MainWindow::ShowTrayMenu() {
 // ---------------------------------------------------------------------------
 // MainWindowView
 
-std::string MainWindow::Text(Control control) const {
-  return Narrow(WindowText(Window(control)));
-}
+std::string MainWindow::Text(Control control) const { return Narrow(WindowText(Window(control))); }
 
 void MainWindow::SetText(Control control, const std::string& text) {
   HWND h = Window(control);
@@ -883,8 +887,8 @@ void MainWindow::SetAccountRows(const std::vector<AccountSetEntry>& rows) {
     item.mask = LVIF_TEXT;
     item.iItem = index;
     item.pszText = empty;
-    const int at = static_cast<int>(
-        SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    const int at =
+        static_cast<int>(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     if (at < 0) continue;
     SetListText(list, at, 1, row.number);
     SetListText(list, at, 2, row.name);

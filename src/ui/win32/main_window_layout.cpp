@@ -39,6 +39,8 @@ constexpr int kButtonHeight = 40;
 
 constexpr int Row(int top, int i) { return top + i * kButtonStep; }
 
+// One line per part reads as the table it is.
+// clang-format off
 constexpr std::array<PartSpec, kPartCount> kParts{{
     // Top strip (32 high): the next backup time, the backup state at the right.
     {P::kNextBackupLabel, K::kLabel, ui_msg::kNextBackupPrefix, {12, 9, 420, kLabelHeight}},
@@ -134,6 +136,7 @@ constexpr std::array<PartSpec, kPartCount> kParts{{
     // The status bar (27 high) along the bottom.
     {P::kStatusBar, K::kStatusBar, nullptr, {0, kClientHeight - 27, kClientWidth, 27}},
 }};
+// clang-format on
 
 constexpr bool InPartOrder() {
   for (int i = 0; i < kPartCount; ++i)

@@ -93,18 +93,18 @@ enum class Part : int {
 inline constexpr int kPartCount = static_cast<int>(Part::kCount);
 
 enum class PartKind {
-  kGroup,        // group box
-  kLabel,        // static text, left aligned
-  kRightLabel,   // static text, right aligned
+  kGroup,       // group box
+  kLabel,       // static text, left aligned
+  kRightLabel,  // static text, right aligned
   kEdit,
-  kPassword,     // edit with hidden characters
-  kReadOnly,     // read-only edit
-  kSpin,         // edit with an up-down at its right
-  kTime,         // edit for "hh:mm:ss"
-  kDropDown,     // drop-down list; its height is the open list's
+  kPassword,  // edit with hidden characters
+  kReadOnly,  // read-only edit
+  kSpin,      // edit with an up-down at its right
+  kTime,      // edit for "hh:mm:ss"
+  kDropDown,  // drop-down list; its height is the open list's
   kButton,
-  kCheck,        // tick box; a caption of its own or none
-  kList,         // the account-set list
+  kCheck,  // tick box; a caption of its own or none
+  kList,   // the account-set list
   kStatusBar,
 };
 

@@ -4,17 +4,15 @@
 // show that each control reaches the right handler, that the window shows
 // what the presenter says, and that the window's own keys and focus rules
 // hold. They write screenshots of the window for a look by eye.
-#include <windows.h>
-
 #include <commctrl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "base/wide_text.h"
 #include "support/gui_win.h"
@@ -63,8 +61,8 @@ class MainWindowGui : public ::testing::Test {
 
   PresenterFixture f;
   int logWindows = 0;
-  MainWindow window{{.instance = GetModuleHandleW(nullptr),
-                     .showBackupLog = [this](HWND) { ++logWindows; }}};
+  MainWindow window{
+      {.instance = GetModuleHandleW(nullptr), .showBackupLog = [this](HWND) { ++logWindows; }}};
   MainWindowPresenter presenter{window, f.Services()};
 };
 
@@ -141,14 +139,16 @@ TEST_F(MainWindowGui, EnterWalksTheChainAndTheFocusLeavingAFieldTrimsIt) {
 TEST_F(MainWindowGui, TabWalksTheControlsInTheirKeyboardOrder) {
   using win32::Part;
   const Part order[] = {
-      Part::kEdition,       Part::kAccountFolder, Part::kAccountFolderBrowse, Part::kDataList,
-      Part::kSWinUser,      Part::kSWinPassword,  Part::kSWinReset,           Part::kCWinUser,
-      Part::kCWinPassword,  Part::kCWinReset,     Part::kBtDays,              Part::kDTime,
-      Part::kServerPath,    Part::kServerBrowse,  Part::kChkShare,            Part::kClientPath,
-      Part::kClientBrowse,  Part::kBakNum,        Part::kYSDJ,                Part::kLJCS,
-      Part::kZXCS,          Part::kSafeCheck,     Part::kPasswordTick,        Part::kBtnInit,
-      Part::kBtnLoad,       Part::kBtnSave,       Part::kBtnAbout,            Part::kBtnExit,
-      Part::kCheckBox1,     Part::kEdition,
+      Part::kEdition,    Part::kAccountFolder, Part::kAccountFolderBrowse,
+      Part::kDataList,   Part::kSWinUser,      Part::kSWinPassword,
+      Part::kSWinReset,  Part::kCWinUser,      Part::kCWinPassword,
+      Part::kCWinReset,  Part::kBtDays,        Part::kDTime,
+      Part::kServerPath, Part::kServerBrowse,  Part::kChkShare,
+      Part::kClientPath, Part::kClientBrowse,  Part::kBakNum,
+      Part::kYSDJ,       Part::kLJCS,          Part::kZXCS,
+      Part::kSafeCheck,  Part::kPasswordTick,  Part::kBtnInit,
+      Part::kBtnLoad,    Part::kBtnSave,       Part::kBtnAbout,
+      Part::kBtnExit,    Part::kCheckBox1,     Part::kEdition,
   };
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
     SCOPED_TRACE(WindowText(window.PartHandle(order[i])) + " #" + std::to_string(i));
@@ -240,7 +240,8 @@ TEST_F(MainWindowGui, MinimisingOrClosingHidesToTheTrayAndTheTrayMenuBringsTheWi
 }
 
 TEST_F(MainWindowGui, TheMessageLoopRunsUntilTheProgramIsQuit) {
-  const std::vector<SeenBox> seen = AnswerMessageBoxes([&] { ASSERT_TRUE(presenter.FormCreate()); });
+  const std::vector<SeenBox> seen =
+      AnswerMessageBoxes([&] { ASSERT_TRUE(presenter.FormCreate()); });
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].text, "您好，您尚未进行备份设置，请进行相关的设置！");
 
@@ -248,8 +249,7 @@ TEST_F(MainWindowGui, TheMessageLoopRunsUntilTheProgramIsQuit) {
   EXPECT_EQ(window.RunMessageLoop(), 0);
 
   EXPECT_EQ(window.Handle(), nullptr);
-  EXPECT_THAT(f.log.lines(),
-              ElementsAre("程序启动成功！", "程序停止成功！", "解除进程保护成功！"));
+  EXPECT_THAT(f.log.lines(), ElementsAre("程序启动成功！", "程序停止成功！", "解除进程保护成功！"));
 }
 
 TEST_F(MainWindowGui, ButtonsAndTickBoxesReachTheirHandlersButTheWindowsOwnChangesDoNot) {
@@ -303,8 +303,9 @@ TEST_F(MainWindowGui, MovingToAScreenOfAnotherDpiLaysTheWindowOutAgainAtItsScale
   EXPECT_EQ(button.right - button.left, MulDiv(182, static_cast<int>(dpi), 96));
   EXPECT_EQ(button.bottom - button.top, MulDiv(40, static_cast<int>(dpi), 96));
   LOGFONTW font{};
-  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(window.ButtonHandle(Button::kSave), WM_GETFONT, 0, 0)),
-             sizeof(font), &font);
+  GetObjectW(
+      reinterpret_cast<HFONT>(SendMessageW(window.ButtonHandle(Button::kSave), WM_GETFONT, 0, 0)),
+      sizeof(font), &font);
   EXPECT_EQ(font.lfHeight, -MulDiv(12, static_cast<int>(dpi), 96));
 }
 
@@ -321,7 +322,8 @@ TEST_F(MainWindowGui, Screenshots) {
   const std::string suffix = dpi == 96 ? ".bmp" : "_" + std::to_string(dpi) + "dpi.bmp";
 
   window.SetText(Control::kAccountFolder, "D:\\KIS\\账套");
-  window.SetAccountRows({{true, "", "甲公司.AIS", "甲公司.AIS"}, {false, "", "乙公司.AIS", "乙公司.AIS"}});
+  window.SetAccountRows(
+      {{true, "", "甲公司.AIS", "甲公司.AIS"}, {false, "", "乙公司.AIS", "乙公司.AIS"}});
   window.SetText(Control::kServerPath, "D:\\备份");
   window.SetNextBackupText("下次备份时间:2024-05-02 23:00:00");
   presenter.Timer1Timer();
