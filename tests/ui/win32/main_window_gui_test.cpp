@@ -4,10 +4,13 @@
 // show that each control reaches the right handler, that the window shows
 // what the presenter says, and that the window's own keys and focus rules
 // hold. They write screenshots of the window for a look by eye.
+// clang-format off
+#include <windows.h>  // before the other Windows headers, which need it
 #include <commctrl.h>
+// clang-format on
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <chrono>
 #include <filesystem>
