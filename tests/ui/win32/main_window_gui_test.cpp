@@ -7,6 +7,7 @@
 // clang-format off
 #include <windows.h>  // before the other Windows headers, which need it
 #include <commctrl.h>
+#include <shlobj.h>
 // clang-format on
 
 #include <gmock/gmock.h>
@@ -274,6 +275,19 @@ TEST_F(MainWindowGui, ButtonsAndTickBoxesReachTheirHandlersButTheWindowsOwnChang
   EXPECT_TRUE(IsWindowEnabled(Handle(Control::kRNPWD)));
   EXPECT_TRUE(IsWindowEnabled(Handle(Control::kRQPWD)));
   EXPECT_FALSE(IsWindowEnabled(Handle(Control::kROPWD)));  // no password in force
+}
+
+// The answering machine takes the picker's first choice, the desktop: a
+// local folder, which only the local folder's field takes.
+TEST_F(MainWindowGui, TheFolderPickersChoiceGoesIntoTheFieldThatTakesIt) {
+  wchar_t desktop[MAX_PATH] = {};
+  ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop), S_OK);
+
+  EXPECT_EQ(AnswerMessageBoxes([&] { Click(Button::kServerBrowse); }).size(), 1u);
+  EXPECT_EQ(WindowText(Handle(Control::kServerPath)), Narrow(desktop));
+
+  EXPECT_EQ(AnswerMessageBoxes([&] { Click(Button::kClientBrowse); }).size(), 1u);
+  EXPECT_EQ(WindowText(Handle(Control::kClientPath)), "");
 }
 
 TEST_F(MainWindowGui, TheSessionMayNotEndWhileABackupRuns) {
