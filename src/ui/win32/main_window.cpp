@@ -84,12 +84,14 @@ std::optional<Control> ControlOf(Part part) {
   return std::nullopt;
 }
 
+// The buttons' parts, in the order of Button.
 constexpr Part kButtonParts[] = {
     Part::kBtnInit,      Part::kBtnLoad,      Part::kBtnSave,
     Part::kBtnAbout,     Part::kBtnExit,      Part::kAccountFolderBrowse,
     Part::kDataConnect,  Part::kSWinReset,    Part::kCWinReset,
     Part::kServerBrowse, Part::kClientBrowse,
 };
+static_assert(std::size(kButtonParts) == static_cast<std::size_t>(Button::kClientBrowse) + 1);
 
 struct SpinRange {
   Part part;
@@ -907,7 +909,6 @@ void MainWindow::SetNumberColumnWidth(int width) {
 }
 
 void MainWindow::ShowAccountPage(AccountPage page) {
-  page_ = page;
   const bool folder = page == AccountPage::kFolder;
   for (Part p : kFolderPage) ShowWindow(Window(p), folder ? SW_SHOW : SW_HIDE);
   for (Part p : kSqlPage) ShowWindow(Window(p), folder ? SW_HIDE : SW_SHOW);

@@ -137,7 +137,6 @@ class MainWindow final : public MainWindowView {
   UINT taskbarCreated_ = 0;
 
   int numberColumnWidth_ = 70;  // at 96 DPI
-  AccountPage page_ = AccountPage::kFolder;
   StatusColour statusColour_ = StatusColour::kGreen;
   bool trayVisible_ = false;
   bool ending_ = false;
