@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <iterator>
 #include <optional>
+#include <utility>
 
 #include "accounts/account_sets.h"
 #include "app/backup_configuration.h"
