@@ -91,6 +91,13 @@ bool SaveScreenshot(HWND window, const std::string& bmpPath) {
   if (bmpPath.empty()) return false;
   ::RedrawWindow(window, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+  // Wine puts the last strokes on the X display a moment after the paint
+  // returns: let the window's own thread finish painting before the copy.
+  if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) {
+    PumpMessages(200ms);
+  } else {
+    std::this_thread::sleep_for(300ms);
+  }
   RECT rect{};
   if (!::GetWindowRect(window, &rect)) return false;
   const int width = rect.right - rect.left;

@@ -1,0 +1,365 @@
+// The Win32 main window driven as a user would, by window messages to its
+// real controls, over the real presenter and a real settings database. The
+// presenter's own rules are tested with the in-memory window; these tests
+// show that each control reaches the right handler, that the window shows
+// what the presenter says, and that the window's own keys and focus rules
+// hold. They write screenshots of the window for a look by eye.
+// clang-format off
+#include <windows.h>  // before the other Windows headers, which need it
+#include <commctrl.h>
+#include <shlobj.h>
+// clang-format on
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "base/wide_text.h"
+#include "support/gui_win.h"
+#include "ui/presenter_fixture.h"
+#include "ui/win32/main_window.h"
+
+namespace veltora::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::ElementsAre;
+using ::testing::FieldsAre;
+using win32::Button;
+using win32::MainWindow;
+
+class MainWindowGui : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(window.Create(presenter));
+    window.ShowNormal();
+    PumpMessages(100ms);
+  }
+
+  HWND Handle(Control control) const { return window.ControlHandle(control); }
+
+  // The user puts the caret into a field and types its whole text.
+  void Type(Control control, const std::string& text) {
+    SetFocus(Handle(control));
+    SendMessageW(Handle(control), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Widen(text).c_str()));
+  }
+
+  // The key goes the way of a real one: through the dialog manager of the
+  // window's loop, which must leave it to the field.
+  void PressEnter(Control control) {
+    PostMessageW(Handle(control), WM_KEYDOWN, VK_RETURN, 0);
+    window.ProcessPendingMessages();
+  }
+
+  void Click(Button button) { SendMessageW(window.ButtonHandle(button), BM_CLICK, 0, 0); }
+
+  std::vector<bool> Ticks() const {
+    std::vector<bool> ticks;
+    for (const AccountSetEntry& row : window.AccountRows()) ticks.push_back(row.ticked);
+    return ticks;
+  }
+
+  PresenterFixture f;
+  int logWindows = 0;
+  MainWindow window{
+      {.instance = GetModuleHandleW(nullptr), .showBackupLog = [this](HWND) { ++logWindows; }}};
+  MainWindowPresenter presenter{window, f.Services()};
+};
+
+TEST_F(MainWindowGui, LeavingTheTimeFieldWithAnInvalidTimeWarnsAndTakesTheUserBack) {
+  Type(Control::kDTime, "25:00:00");
+
+  const std::vector<SeenBox> seen = AnswerMessageBoxes(
+      [&] { SetFocus(Handle(Control::kServerPath)); }, ScreenshotPath("main_window_warning.bmp"));
+
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].caption, "提示！");
+  EXPECT_EQ(seen[0].text, "您好，定时备份时间输入非法，请重新输入！");
+  EXPECT_TRUE(seen[0].topmost);
+  EXPECT_EQ(GetFocus(), Handle(Control::kDTime));
+  DWORD from = 1;
+  DWORD to = 0;
+  SendMessageW(Handle(Control::kDTime), EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+               reinterpret_cast<LPARAM>(&to));
+  EXPECT_EQ(from, 0u);
+  EXPECT_EQ(to, 8u);
+}
+
+TEST_F(MainWindowGui, SaveStoresWhatTheControlsHoldAndTheTopStripShowsTheNextBackup) {
+  std::filesystem::create_directories(f.accountFolder);
+  std::filesystem::create_directories(f.backupFolder);
+  WriteFile(f.accountFolder + "/a.AIS", "a");
+  WriteFile(f.accountFolder + "/b.AIS", "b");
+  // What choosing the account folder would have listed.
+  window.SetText(Control::kAccountFolder, f.accountFolder);
+  window.SetAccountRows({{false, "", "a.AIS", "a.AIS"}, {false, "", "b.AIS", "b.AIS"}});
+  LVITEMW tick{};
+  tick.stateMask = LVIS_STATEIMAGEMASK;
+  tick.state = INDEXTOSTATEIMAGEMASK(2);
+  SendMessageW(Handle(Control::kDataList), LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&tick));
+  Type(Control::kSWinUser, "admin");
+  Type(Control::kServerPath, f.backupFolder);
+  Type(Control::kBtDays, "3");
+  Type(Control::kDTime, " 7:5:0");
+
+  // Clicking the button leaves the time field first.
+  const std::vector<SeenBox> seen = AnswerMessageBoxes([&] { Click(Button::kSave); });
+
+  EXPECT_TRUE(seen.empty()) << seen.front().text;
+  const BaksetRow stored = f.Db()->LoadSettings();
+  EXPECT_EQ(stored.accountDir, f.accountFolder);
+  EXPECT_EQ(stored.localuser, "admin");
+  EXPECT_EQ(stored.localDir, f.backupFolder);
+  EXPECT_EQ(stored.baktime, "07:05:00");
+  EXPECT_EQ(stored.btwdays, 3);
+  EXPECT_EQ(stored.rarlevel, "标准");
+  EXPECT_THAT(f.Db()->LoadAccountList(), ElementsAre(AccountListRow{"", "b.AIS", "b.AIS"}));
+  EXPECT_TRUE(f.state.configured);
+  EXPECT_EQ(WindowText(Handle(Control::kDTime)), "07:05:00");
+  EXPECT_EQ(WindowText(window.PartHandle(win32::Part::kNextBackupLabel)),
+            "下次备份时间:2024-05-03 07:05:00");
+}
+
+TEST_F(MainWindowGui, EnterWalksTheChainAndTheFocusLeavingAFieldTrimsIt) {
+  Type(Control::kCWinUser, "  backup  ");
+  PressEnter(Control::kCWinUser);
+  EXPECT_EQ(WindowText(Handle(Control::kCWinUser)), "backup");
+  EXPECT_EQ(GetFocus(), Handle(Control::kCWinPassword));
+
+  PressEnter(Control::kCWinPassword);
+  EXPECT_EQ(GetFocus(), Handle(Control::kSafeCheck));
+  PressEnter(Control::kSafeCheck);
+  EXPECT_EQ(GetFocus(), Handle(Control::kServerPath));
+
+  Type(Control::kSWinUser, " admin\t");
+  SetFocus(Handle(Control::kSWinPassword));
+  EXPECT_EQ(WindowText(Handle(Control::kSWinUser)), "admin");
+}
+
+TEST_F(MainWindowGui, TabWalksTheControlsInTheirKeyboardOrder) {
+  using win32::Part;
+  const Part order[] = {
+      Part::kEdition,    Part::kAccountFolder, Part::kAccountFolderBrowse,
+      Part::kDataList,   Part::kSWinUser,      Part::kSWinPassword,
+      Part::kSWinReset,  Part::kCWinUser,      Part::kCWinPassword,
+      Part::kCWinReset,  Part::kBtDays,        Part::kDTime,
+      Part::kServerPath, Part::kServerBrowse,  Part::kChkShare,
+      Part::kClientPath, Part::kClientBrowse,  Part::kBakNum,
+      Part::kYSDJ,       Part::kLJCS,          Part::kZXCS,
+      Part::kSafeCheck,  Part::kPasswordTick,  Part::kBtnInit,
+      Part::kBtnLoad,    Part::kBtnSave,       Part::kBtnAbout,
+      Part::kBtnExit,    Part::kCheckBox1,     Part::kEdition,
+  };
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+    SCOPED_TRACE(WindowText(window.PartHandle(order[i])) + " #" + std::to_string(i));
+    EXPECT_EQ(GetNextDlgTabItem(window.Handle(), window.PartHandle(order[i]), FALSE),
+              window.PartHandle(order[i + 1]));
+  }
+  // The open password group's fields follow its tick, before the local
+  // backup switch (which cannot be changed, so it takes no focus).
+  SendMessageW(Handle(Control::kPasswordGroup), BM_CLICK, 0, 0);
+  EXPECT_EQ(GetNextDlgTabItem(window.Handle(), Handle(Control::kPasswordGroup), FALSE),
+            Handle(Control::kRNPWD));
+  EXPECT_EQ(GetNextDlgTabItem(window.Handle(), Handle(Control::kRQPWD), FALSE),
+            window.PartHandle(Part::kBtnInit));
+}
+
+TEST_F(MainWindowGui, SpinFieldsArePutBackIntoTheirRangeWhenLeft) {
+  const struct {
+    Control field;
+    std::string typed;
+    std::string shown;
+  } cases[] = {
+      {Control::kLJCS, "0", "7"},
+      {Control::kZXCS, "12345", "9999"},
+      {Control::kBakNum, "600", "500"},
+      {Control::kBtDays, "0", "1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.typed);
+    Type(c.field, c.typed);
+    SetFocus(Handle(Control::kSWinUser));
+    EXPECT_EQ(WindowText(Handle(c.field)), c.shown);
+  }
+}
+
+TEST_F(MainWindowGui, ListTicksAreReadBackAndTheContextMenuSetsThem) {
+  window.SetAccountRows({{false, "01", "甲公司", "AIS01"}, {false, "02", "乙公司", "AIS02"}});
+  LVITEMW tick{};
+  tick.stateMask = LVIS_STATEIMAGEMASK;
+  tick.state = INDEXTOSTATEIMAGEMASK(2);
+  SendMessageW(Handle(Control::kDataList), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&tick));
+  EXPECT_THAT(window.AccountRows(), ElementsAre(FieldsAre(true, "01", "甲公司", "AIS01"),
+                                                FieldsAre(false, "02", "乙公司", "AIS02")));
+
+  // The menu's items in their order, each sent as the menu sends it.
+  HMENU menu = window.AccountListMenu();
+  ASSERT_EQ(GetMenuItemCount(menu), 4);
+  EXPECT_EQ(GetMenuState(menu, 2, MF_BYPOSITION) & MF_SEPARATOR, static_cast<UINT>(MF_SEPARATOR));
+  const struct {
+    int position;
+    std::string text;
+    std::vector<bool> ticks;
+  } items[] = {
+      {3, "反选", {false, true}},
+      {0, "全选", {true, true}},
+      {1, "全否", {false, false}},
+  };
+  for (const auto& item : items) {
+    SCOPED_TRACE(item.text);
+    wchar_t text[32] = {};
+    GetMenuStringW(menu, item.position, text, 32, MF_BYPOSITION);
+    EXPECT_EQ(Narrow(text), item.text);
+    SendMessageW(window.Handle(), WM_COMMAND, GetMenuItemID(menu, item.position), 0);
+    EXPECT_EQ(Ticks(), item.ticks);
+  }
+}
+
+TEST_F(MainWindowGui, MinimisingOrClosingHidesToTheTrayAndTheTrayMenuBringsTheWindowBack) {
+  HMENU tray = window.TrayMenu();
+  wchar_t text[32] = {};
+  GetMenuStringW(tray, 0, text, 32, MF_BYPOSITION);
+  EXPECT_EQ(Narrow(text), "设置......");
+
+  const struct {
+    const char* how;
+    UINT message;
+    WPARAM wParam;
+  } ways[] = {{"minimise", WM_SYSCOMMAND, SC_MINIMIZE}, {"close", WM_CLOSE, 0}};
+  for (const auto& way : ways) {
+    SCOPED_TRACE(way.how);
+    SendMessageW(window.Handle(), way.message, way.wParam, 0);
+    ASSERT_TRUE(IsWindow(window.Handle()));
+    EXPECT_FALSE(IsWindowVisible(window.Handle()));
+
+    SendMessageW(window.Handle(), WM_COMMAND, GetMenuItemID(tray, 0), 0);
+    EXPECT_TRUE(IsWindowVisible(window.Handle()));
+    EXPECT_FALSE(IsIconic(window.Handle()));
+  }
+  EXPECT_TRUE(f.log.lines().empty());
+}
+
+TEST_F(MainWindowGui, TheMessageLoopRunsUntilTheProgramIsQuit) {
+  const std::vector<SeenBox> seen =
+      AnswerMessageBoxes([&] { ASSERT_TRUE(presenter.FormCreate()); });
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, "您好，您尚未进行备份设置，请进行相关的设置！");
+
+  PostMessageW(window.ButtonHandle(Button::kExit), BM_CLICK, 0, 0);
+  EXPECT_EQ(window.RunMessageLoop(), 0);
+
+  EXPECT_EQ(window.Handle(), nullptr);
+  EXPECT_THAT(f.log.lines(), ElementsAre("程序启动成功！", "程序停止成功！", "解除进程保护成功！"));
+}
+
+TEST_F(MainWindowGui, ButtonsAndTickBoxesReachTheirHandlersButTheWindowsOwnChangesDoNot) {
+  window.SetChecked(Control::kCheckBox1, true);
+  EXPECT_TRUE(f.autostartCalls.empty());
+  SendMessageW(Handle(Control::kCheckBox1), BM_CLICK, 0, 0);
+  EXPECT_THAT(f.autostartCalls, ElementsAre("remove"));
+
+  Type(Control::kSWinUser, "someone");
+  Click(Button::kServerReset);
+  EXPECT_EQ(WindowText(Handle(Control::kSWinUser)), "");
+  EXPECT_EQ(GetFocus(), Handle(Control::kSWinUser));
+
+  Click(Button::kBackupLog);
+  EXPECT_EQ(logWindows, 1);
+
+  // The password group's tick opens its new and confirm fields.
+  SendMessageW(Handle(Control::kPasswordGroup), BM_CLICK, 0, 0);
+  EXPECT_TRUE(IsWindowEnabled(Handle(Control::kRNPWD)));
+  EXPECT_TRUE(IsWindowEnabled(Handle(Control::kRQPWD)));
+  EXPECT_FALSE(IsWindowEnabled(Handle(Control::kROPWD)));  // no password in force
+}
+
+// The answering machine takes the picker's first choice, the desktop: a
+// local folder, which only the local folder's field takes.
+TEST_F(MainWindowGui, TheFolderPickersChoiceGoesIntoTheFieldThatTakesIt) {
+  wchar_t desktop[MAX_PATH] = {};
+  ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop), S_OK);
+
+  EXPECT_EQ(AnswerMessageBoxes([&] { Click(Button::kServerBrowse); }).size(), 1u);
+  EXPECT_EQ(WindowText(Handle(Control::kServerPath)), Narrow(desktop));
+
+  EXPECT_EQ(AnswerMessageBoxes([&] { Click(Button::kClientBrowse); }).size(), 1u);
+  EXPECT_EQ(WindowText(Handle(Control::kClientPath)), "");
+}
+
+TEST_F(MainWindowGui, TheSessionMayNotEndWhileABackupRuns) {
+  f.state.backupRunning = true;
+  EXPECT_EQ(SendMessageW(window.Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+  EXPECT_THAT(f.log.lines(), ElementsAre("操作系统试图退出，但数据库备份线程正在运行，禁止退出！"));
+
+  f.state.backupRunning = false;
+  EXPECT_EQ(SendMessageW(window.Handle(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+}
+
+TEST_F(MainWindowGui, MovingToAScreenOfAnotherDpiLaysTheWindowOutAgainAtItsScale) {
+  const UINT dpi = window.Dpi() * 3 / 2;
+  RECT outer{};
+  GetWindowRect(window.Handle(), &outer);
+  RECT client{};
+  GetClientRect(window.Handle(), &client);
+  // The system suggests the frame for the new client size.
+  RECT suggested{outer.left, outer.top,
+                 outer.right + MulDiv(767, static_cast<int>(dpi), 96) - client.right,
+                 outer.bottom + MulDiv(618, static_cast<int>(dpi), 96) - client.bottom};
+  SendMessageW(window.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+               reinterpret_cast<LPARAM>(&suggested));
+
+  EXPECT_EQ(window.Dpi(), dpi);
+  GetClientRect(window.Handle(), &client);
+  EXPECT_EQ(client.right, MulDiv(767, static_cast<int>(dpi), 96));
+  RECT button{};
+  GetWindowRect(window.ButtonHandle(Button::kSave), &button);
+  EXPECT_EQ(button.right - button.left, MulDiv(182, static_cast<int>(dpi), 96));
+  EXPECT_EQ(button.bottom - button.top, MulDiv(40, static_cast<int>(dpi), 96));
+  LOGFONTW font{};
+  GetObjectW(
+      reinterpret_cast<HFONT>(SendMessageW(window.ButtonHandle(Button::kSave), WM_GETFONT, 0, 0)),
+      sizeof(font), &font);
+  EXPECT_EQ(font.lfHeight, -MulDiv(12, static_cast<int>(dpi), 96));
+}
+
+// Pictures of both pages to look at, at the screen's DPI; the window's size
+// is the one check.
+TEST_F(MainWindowGui, Screenshots) {
+  const UINT dpi = window.Dpi();
+  RECT client{};
+  GetClientRect(window.Handle(), &client);
+  EXPECT_EQ(client.right, MulDiv(767, static_cast<int>(dpi), 96));
+  EXPECT_EQ(client.bottom, MulDiv(618, static_cast<int>(dpi), 96));
+  const LONG style = GetWindowLongW(window.Handle(), GWL_STYLE);
+  EXPECT_EQ(style & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
+  const std::string suffix = dpi == 96 ? ".bmp" : "_" + std::to_string(dpi) + "dpi.bmp";
+
+  window.SetText(Control::kAccountFolder, "D:\\KIS\\账套");
+  window.SetAccountRows(
+      {{true, "", "甲公司.AIS", "甲公司.AIS"}, {false, "", "乙公司.AIS", "乙公司.AIS"}});
+  window.SetText(Control::kServerPath, "D:\\备份");
+  window.SetNextBackupText("下次备份时间:2024-05-02 23:00:00");
+  presenter.Timer1Timer();
+  PumpMessages(300ms);
+  EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("main_window_file_page" + suffix)));
+
+  window.SetItemIndex(Control::kEdition, 3);
+  presenter.bsSkinComboBox1Change();
+  window.SetAccountRows({{true, "001", "甲公司", "AIS20240101"},
+                         {false, "002", "乙公司", "AIS20240102"},
+                         {true, "003", "丙公司", "AIS20240103"}});
+  window.SetText(Control::kDataUser, "sa");
+  window.SetChecked(Control::kPasswordGroup, true);
+  presenter.bsSkinGroupBox8Checked();
+  f.state.backupRunning = true;
+  presenter.Timer1Timer();
+  PumpMessages(300ms);
+  EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("main_window_sql_page" + suffix)));
+}
+
+}  // namespace
+}  // namespace veltora::testing
