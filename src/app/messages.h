@@ -6,8 +6,6 @@ namespace veltora::app_msg {
 
 // The main window's caption, also the first line of every backup run.
 inline constexpr char kWindowCaption[] = "青岚软件账套自动备份系统(金蝶版)  V2.1";
-// The application's title: the caption of its plain notices.
-inline constexpr char kApplicationTitle[] = "青岚账套自动备份系统";
 // The compression levels by index, as the level list shows them and the
 // settings store them.
 inline constexpr const char* kCompressionLevelNames[] = {"不压缩", "最快", "较快",

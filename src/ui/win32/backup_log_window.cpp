@@ -4,9 +4,9 @@
 
 #include <utility>
 
-#include "app/messages.h"
 #include "base/wide_text.h"
 #include "ui/messages.h"
+#include "ui/win32/captions.h"
 #include "ui/win32/dpi.h"
 
 namespace veltora::win32 {
@@ -109,7 +109,7 @@ void BackupLogWindow::ShowNotice(const std::string& text) {
   // While the window is still hidden (the presenter refusing to show it) the
   // notice stands over the owner.
   HWND parent = hwnd_ != nullptr && ::IsWindowVisible(hwnd_) ? hwnd_ : owner_;
-  ::MessageBoxW(parent, Widen(text).c_str(), Widen(app_msg::kApplicationTitle).c_str(), MB_OK);
+  ::MessageBoxW(parent, Widen(text).c_str(), Widen(caption::kApplicationTitle).c_str(), MB_OK);
 }
 
 void BackupLogWindow::Close() {
