@@ -181,10 +181,10 @@ Section "Uninstall"
   Delete /REBOOTOK "$INSTDIR\7zr.exe"
   Delete "$INSTDIR\veltora.lock"
   Delete "$INSTDIR\veltora-backup.lock"
-  Delete "$INSTDIR\Uninstall.exe"
   SetShellVarContext all
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  Delete "$INSTDIR\Uninstall.exe"
   ; Only when empty: the settings, the run log and any backups stay.
   RMDir "$INSTDIR"
 SectionEnd
