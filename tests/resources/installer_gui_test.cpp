@@ -19,6 +19,7 @@
 #include "base/wide_text.h"
 #include "settings/settings_database.h"
 #include "support/gui_win.h"
+#include "support/temp_dir.h"
 
 namespace veltora {
 namespace {
@@ -146,8 +147,10 @@ TEST_F(InstallerTest, InstallsRunsAndUninstallsKeepingTheSettings) {
   for (const char* name : {"veltora.exe", "veltora-cli.exe", "Setlog.dll", "Uninstall.exe"})
     EXPECT_TRUE(fs::exists(kInstallDir / name)) << name;
   EXPECT_TRUE(KeyExists(kUninstallKey));
-  // The prepared database, usable by the program.
+  // The prepared database, usable by the program, and (it will hold
+  // passwords) by the installing user and the system only.
   EXPECT_NO_THROW(SettingsDatabase(Narrow(kInstallDir.wstring())).LoadSettings());
+  VELTORA_EXPECT_OWNER_ONLY(Narrow((kInstallDir / "Setlog.dll").wstring()));
 
   // The user ticks "start with Windows"; then the program's first start.
   SetRunValue((kInstallDir / L"veltora.exe").wstring());
