@@ -1,6 +1,7 @@
 // The installer as a user runs it, in a Windows of its own: a silent install
 // into C:\Veltora, the installed tray application started (its first-run
-// warning answered) until its run log says it started, and ended; a silent
+// warning answered) until its run log says it started, and ended; started
+// again once account sets are chosen, straight into the tray; a silent
 // uninstall that takes the program and its entries but leaves the settings
 // and the run log; a reinstall that keeps the settings; and the refusal of a
 // folder with a blank.
@@ -126,6 +127,27 @@ std::string ClassOf(HWND window) {
   return Narrow(name);
 }
 
+// Starts the installed tray application from its folder, as the Run value does.
+bool StartInstalledProgram(PROCESS_INFORMATION& program) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  std::wstring line = L"\"" + (kInstallDir / L"veltora.exe").wstring() + L"\"";
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        kInstallDir.c_str(), &startup, &program))
+    return false;
+  ::CloseHandle(program.hThread);
+  return true;
+}
+
+// A close while the program sits in the tray ends it; true when it ended.
+bool EndsOnClose(const PROCESS_INFORMATION& program, HWND window) {
+  if (window != nullptr) ::PostMessageW(window, WM_CLOSE, 0, 0);
+  const bool ended = ::WaitForSingleObject(program.hProcess, 30000) == WAIT_OBJECT_0;
+  if (!ended) ::TerminateProcess(program.hProcess, 1);
+  ::CloseHandle(program.hProcess);
+  return ended;
+}
+
 class InstallerTest : public ::testing::Test {
  protected:
   // Each test starts from a Windows without the program.
@@ -154,13 +176,8 @@ TEST_F(InstallerTest, InstallsRunsAndUninstallsKeepingTheSettings) {
 
   // The user ticks "start with Windows"; then the program's first start.
   SetRunValue((kInstallDir / L"veltora.exe").wstring());
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION program{};
-  std::wstring line = L"\"" + (kInstallDir / L"veltora.exe").wstring() + L"\"";
-  ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               kInstallDir.c_str(), &startup, &program));
-  ::CloseHandle(program.hThread);
+  ASSERT_TRUE(StartInstalledProgram(program));
 
   // Nothing is set up yet: the program says so in a box, then shows its window.
   std::string warning;
@@ -187,15 +204,28 @@ TEST_F(InstallerTest, InstallsRunsAndUninstallsKeepingTheSettings) {
   if (mainWindow != nullptr) {
     ::PostMessageW(mainWindow, WM_CLOSE, 0, 0);
     WaitUntil([&] { return !::IsWindowVisible(mainWindow); }, 10s);
-    ::PostMessageW(mainWindow, WM_CLOSE, 0, 0);
   }
-  const bool ended = ::WaitForSingleObject(program.hProcess, 30000) == WAIT_OBJECT_0;
-  if (!ended) ::TerminateProcess(program.hProcess, 1);
-  ::CloseHandle(program.hProcess);
-  EXPECT_TRUE(ended);
-  if (ended) {
-    EXPECT_NE(FileBytes(runLog).find(Gbk(L"程序停止成功！")), std::string::npos);
-  }
+  EXPECT_TRUE(EndsOnClose(program, mainWindow));
+  EXPECT_NE(FileBytes(runLog).find(Gbk(L"程序停止成功！")), std::string::npos);
+
+  // Once account sets are chosen, the program starts straight into the tray:
+  // no box, no window on the screen, and its start in the run log.
+  const std::string app = Narrow(kInstallDir.wstring());
+  SettingsDatabase(app).RewriteAccountList({{"", "甲公司.AIS", "甲公司.AIS"}});
+  const auto startsLogged = [&] {
+    const std::string log = FileBytes(runLog);
+    std::size_t count = 0;
+    for (auto at = log.find(started); at != std::string::npos; at = log.find(started, at + 1))
+      ++count;
+    return count;
+  };
+  ASSERT_TRUE(StartInstalledProgram(program));
+  EXPECT_TRUE(WaitUntil([&] { return startsLogged() == 2; }, 60s));
+  testing::PumpMessages(1s);
+  EXPECT_TRUE(VisibleWindowsOf(program.dwProcessId).empty());
+  HWND trayWindow = ::FindWindowW(nullptr, L"青岚软件账套自动备份系统(金蝶版)  V2.1");
+  EXPECT_NE(trayWindow, nullptr);
+  EXPECT_TRUE(EndsOnClose(program, trayWindow));
 
   // The uninstaller copies itself away, removes the program, and is gone.
   ASSERT_EQ(RunAndWait(L"\"" + (kInstallDir / L"Uninstall.exe").wstring() + L"\" /S"), 0);
@@ -210,7 +240,6 @@ TEST_F(InstallerTest, InstallsRunsAndUninstallsKeepingTheSettings) {
 
   // A reinstall finds the settings and history where they were; one into a
   // folder that lost its database but kept the spare copy puts the spare back.
-  const std::string app = Narrow(kInstallDir.wstring());
   SettingsDatabase(app).InsertLocalResult("甲公司", "C:\\bak\\a.7z", "", true);
   ASSERT_EQ(RunAndWait(SetupCommand()), 0);
   EXPECT_TRUE(fs::exists(kInstallDir / "veltora.exe"));
