@@ -54,12 +54,18 @@ if [ ! -e "$fonts" ]; then
   exec 9>&-
 fi
 
+# One run at a time per prefix, whoever starts it (the build lists the tests
+# of two programs at once): each run ends the prefix's wine server, which
+# would cut another run off mid-way. The lock is not handed to the programs,
+# so a process that outlives the run cannot hold it.
+exec 8>"$prefix.run.lock"
+flock 8
 # A run of its own on a display of its own: nothing of an earlier run's
 # desktop may hold a display that is gone.
-wineserver -k >/dev/null 2>&1 || true
-wineserver -w >/dev/null 2>&1 || true
+wineserver -k >/dev/null 2>&1 8>&- || true
+wineserver -w >/dev/null 2>&1 8>&- || true
 export VELTORA_TEST_UNC_SHARE='\\veltora-test\share'
 status=0
-xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" "$wine" "$@" || status=$?
-wineserver -k >/dev/null 2>&1 || true
+xvfb-run -a -s "-screen 0 1600x1200x24 -nolisten tcp" "$wine" "$@" 8>&- || status=$?
+wineserver -k >/dev/null 2>&1 8>&- || true
 exit "$status"
