@@ -70,10 +70,16 @@ class Server {
     }
     dir_ = pattern;
     ::chmod(dir_.c_str(), 0755);  // smbd serves the share as the test user
+    // A port found free may be taken before smbd binds it (another program
+    // starting at that moment): smbd then ends at once, and the next free
+    // port is tried, a few times.
     std::uint16_t port = static_cast<std::uint16_t>(44500 + ::getpid() % 1000);
-    for (int tries = 0; tries < 50 && !PortIsFree(port); ++tries) ++port;
-    share_.port = port;
-    const int rc = Start();
+    int rc = 1;
+    for (int attempt = 0; attempt < 3 && rc == 1; ++attempt, ++port) {
+      for (int tries = 0; tries < 50 && !PortIsFree(port); ++tries) ++port;
+      share_.port = port;
+      rc = Start();
+    }
     if (rc == 3) {
       why_ = "samba not installed";
       return;
