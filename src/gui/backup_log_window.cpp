@@ -1,13 +1,13 @@
-#include "ui/win32/backup_log_window.h"
+#include "gui/backup_log_window.h"
 
 #include <windowsx.h>
 
 #include <utility>
 
 #include "base/wide_text.h"
+#include "gui/captions.h"
+#include "gui/dpi.h"
 #include "ui/messages.h"
-#include "ui/win32/captions.h"
-#include "ui/win32/dpi.h"
 
 namespace veltora::win32 {
 namespace {

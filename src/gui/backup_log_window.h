@@ -7,9 +7,8 @@
 // owner is disabled while it is open) and destroyed when it closes.
 #pragma once
 
-#include <windows.h>
-
 #include <commctrl.h>
+#include <windows.h>
 
 #include <array>
 #include <string>
