@@ -7,8 +7,9 @@
 // owner is disabled while it is open) and destroyed when it closes.
 #pragma once
 
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <array>
 #include <string>

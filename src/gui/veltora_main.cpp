@@ -5,9 +5,10 @@
 // below: VELTORA_APP_DIR names another application folder (tests, a second
 // installation), VELTORA_SQLSERVER_STANDIN opts into the embedded SQL Server
 // stand-in.
+#include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
 
 #include <clocale>
 #include <cstdlib>
@@ -16,9 +17,9 @@
 #include "base/wide_text.h"
 #include "cli/cli.h"
 #include "cli/machine_services.h"
+#include "ui/main_window_presenter.h"
 #include "gui/backup_log_window.h"
 #include "gui/main_window.h"
-#include "ui/main_window_presenter.h"
 
 namespace {
 

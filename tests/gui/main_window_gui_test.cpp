@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "base/wide_text.h"
-#include "gui/main_window.h"
 #include "support/gui_win.h"
 #include "ui/presenter_fixture.h"
+#include "gui/main_window.h"
 
 namespace veltora::testing {
 namespace {
