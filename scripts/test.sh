@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+scripts/check-layers.sh
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci --output-on-failure

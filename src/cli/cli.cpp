@@ -14,7 +14,7 @@
 #include "app/single_instance.h"
 #include "base/path.h"
 #include "base/text.h"
-#include "cli/backup_composition.h"
+#include "machine/backup_composition.h"
 #include "cli/headless_window.h"
 #include "cli/messages.h"
 #include "cli/progress_display.h"
@@ -62,14 +62,6 @@ int RunInitCommand(const std::string& appFolder, const CliContext& context, std:
   }
   out << cli_msg::kDatabaseWritten << SettingsDatabasePath(appFolder) << "\n";
   return kExitOk;
-}
-
-std::uint16_t SmbPortFrom(const std::string& text) {
-  constexpr std::uint16_t kDefault = 445;
-  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
-    return kDefault;
-  const int value = std::stoi(text);
-  return value >= 1 && value <= 65535 ? static_cast<std::uint16_t>(value) : kDefault;
 }
 
 int RunBackupCommand(const std::string& appFolder, const CliContext& contextIn,

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "machine/machine_context.h"
+
 namespace veltora {
 
 // Exit codes.
@@ -18,18 +20,13 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitStartFailed = 1;
 inline constexpr int kExitRefused = 3;
 
-struct CliContext {
-  std::string executableFolder;       // where the prepared settings database lies
-  std::string appDirFromEnvironment;  // VELTORA_APP_DIR, may be empty
-  std::string sqlStandinFolder;       // VELTORA_SQLSERVER_STANDIN, may be empty
+// The machine's context and what only the command line uses.
+struct CliContext : MachineContext {
   // The demo's remote folder (VELTORA_DEMO_SHARE, _USER, _PASSWORD): a share
   // that scripts/demo.sh starts on loopback; a local folder when empty.
   std::string demoShare;
   std::string demoShareUser;
   std::string demoSharePassword;
-  std::uint16_t smbPort = 445;  // VELTORA_SMB_PORT when it names a port
-  std::string searchPath;       // PATH, where 7-Zip is looked for
-  std::string executablePath;   // the running executable; ExecutablePath() when empty
   // Progress is one line rewritten in place when the error stream is a
   // terminal, occasional lines of its own otherwise.
   bool errorStreamIsTerminal = false;
@@ -65,12 +62,6 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
 int RunInitCommand(const std::string& appFolder, const CliContext& context, std::ostream& out,
                    std::ostream& err);
 
-// The SMB port a VELTORA_SMB_PORT value names; 445 unless it is 1..65535.
-std::uint16_t SmbPortFrom(const std::string& text);
-
-// The running executable and its folder (platform file).
-std::string ExecutablePath();
-std::string ExecutableFolder();
 // Whether the process's standard error is a terminal (platform file).
 bool StandardErrorIsTerminal();
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "cli/agent_view.h"
-#include "cli/machine_services.h"
+#include "machine/machine_services.h"
 
 namespace veltora {
 

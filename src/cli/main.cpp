@@ -13,15 +13,10 @@ int CliMain(const std::vector<std::string>& args,
             const std::function<std::string(const char*)>& env) {
   // The run log's weekday names come from the user's locale.
   std::setlocale(LC_ALL, "");
-  veltora::CliContext context{veltora::ExecutableFolder(),
-                              env("VELTORA_APP_DIR"),
-                              env("VELTORA_SQLSERVER_STANDIN"),
+  veltora::CliContext context{veltora::ReadMachineContext(env),
                               env("VELTORA_DEMO_SHARE"),
                               env("VELTORA_DEMO_SHARE_USER"),
                               env("VELTORA_DEMO_SHARE_PASSWORD"),
-                              veltora::SmbPortFrom(env("VELTORA_SMB_PORT")),
-                              env("PATH"),
-                              veltora::ExecutablePath(),
                               veltora::StandardErrorIsTerminal()};
   return veltora::RunCli(args, context, std::cout, std::cerr);
 }

@@ -14,7 +14,7 @@
 
 #include "ui/main_window_presenter.h"
 #include "ui/main_window_view.h"
-#include "ui/win32/main_window_layout.h"
+#include "gui/main_window_layout.h"
 
 namespace veltora::win32 {
 

@@ -1,7 +1,5 @@
-#include "cli/backup_composition.h"
+#include "machine/backup_composition.h"
 
-#include <cstdlib>
-#include <string_view>
 
 #include "app/run_log.h"
 #include "engine/archiver.h"
@@ -56,14 +54,11 @@ std::unique_ptr<RunServices> ComposeBackupRun(const BackupRunInputs& inputs) {
   return std::make_unique<ComposedRun>(inputs);
 }
 
-std::unique_ptr<SqlServerFactory> MakeSqlServerFactory(const std::string& standinFolder) {
+std::unique_ptr<SqlServerFactory> MakeSqlServerFactory(const std::string& standinFolder,
+                                                       const std::string& host,
+                                                       const std::string& port) {
   if (!standinFolder.empty()) return std::make_unique<StandinSqlServerFactory>(standinFolder);
-  auto env = [](const char* name) {
-    const char* value = std::getenv(name);
-    return std::string_view(value != nullptr ? value : "");
-  };
-  return std::make_unique<OdbcSqlServerFactory>(
-      FreeTdsServerFrom(env("VELTORA_SQLSERVER_HOST"), env("VELTORA_SQLSERVER_PORT")));
+  return std::make_unique<OdbcSqlServerFactory>(FreeTdsServerFrom(host, port));
 }
 
 }  // namespace veltora

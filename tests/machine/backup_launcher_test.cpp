@@ -1,4 +1,4 @@
-#include "app/backup_launcher.h"
+#include "machine/backup_launcher.h"
 
 #include <gtest/gtest.h>
 

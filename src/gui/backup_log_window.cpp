@@ -1,4 +1,4 @@
-#include "ui/win32/backup_log_window.h"
+#include "gui/backup_log_window.h"
 
 #include <windowsx.h>
 
@@ -6,8 +6,8 @@
 
 #include "base/wide_text.h"
 #include "ui/messages.h"
-#include "ui/win32/captions.h"
-#include "ui/win32/dpi.h"
+#include "gui/captions.h"
+#include "gui/dpi.h"
 
 namespace veltora::win32 {
 namespace {

@@ -21,7 +21,7 @@
 #include "base/wide_text.h"
 #include "support/gui_win.h"
 #include "ui/presenter_fixture.h"
-#include "ui/win32/main_window.h"
+#include "gui/main_window.h"
 
 namespace veltora::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/win32/dpi.h"
+#include "gui/dpi.h"
 
 namespace veltora::win32 {
 namespace {

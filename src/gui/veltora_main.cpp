@@ -4,7 +4,7 @@
 // loop until the program ends. The environment is read here and nowhere
 // below: VELTORA_APP_DIR names another application folder (tests, a second
 // installation), VELTORA_SQLSERVER_STANDIN opts into the embedded SQL Server
-// stand-in.
+// stand-in; the other variables as for the command line (ReadMachineContext).
 #include <windows.h>
 
 #include <commctrl.h>
@@ -15,16 +15,16 @@
 #include <string>
 
 #include "base/wide_text.h"
-#include "cli/cli.h"
-#include "cli/machine_services.h"
+#include "gui/backup_log_window.h"
+#include "gui/main_window.h"
+#include "machine/machine_context.h"
+#include "machine/machine_services.h"
 #include "ui/main_window_presenter.h"
-#include "ui/win32/backup_log_window.h"
-#include "ui/win32/main_window.h"
 
 namespace {
 
-std::string Environment(const wchar_t* name) {
-  const wchar_t* value = ::_wgetenv(name);
+std::string Environment(const char* name) {
+  const wchar_t* value = ::_wgetenv(veltora::Widen(name).c_str());
   return value != nullptr ? veltora::Narrow(value) : std::string();
 }
 
@@ -38,15 +38,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // The folder picker is a shell dialog: it wants a single-threaded apartment.
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
-  veltora::CliContext context;
-  context.executableFolder = veltora::ExecutableFolder();
-  context.appDirFromEnvironment = Environment(L"VELTORA_APP_DIR");
-  context.sqlStandinFolder = Environment(L"VELTORA_SQLSERVER_STANDIN");
-  context.searchPath = Environment(L"PATH");
-  context.executablePath = veltora::ExecutablePath();
-  const std::string appFolder = context.appDirFromEnvironment.empty()
-                                    ? context.executableFolder
-                                    : context.appDirFromEnvironment;
+  const veltora::MachineContext context = veltora::ReadMachineContext(Environment);
+  const std::string appFolder = veltora::ApplicationFolder(context);
 
   int exitCode = 0;
   {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "base/wide_text.h"
-#include "cli/cli.h"
+#include "machine/machine_context.h"
 
 namespace veltora {
 

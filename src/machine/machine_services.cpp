@@ -1,10 +1,10 @@
-#include "cli/machine_services.h"
+#include "machine/machine_services.h"
 
 #include <thread>
 
 #include "app/autostart.h"
 #include "app/startup_checks.h"
-#include "cli/backup_composition.h"
+#include "machine/backup_composition.h"
 #include "files/file_ops.h"
 #include "files/folder_listing.h"
 #include "files/share_connection.h"
@@ -13,7 +13,7 @@
 
 namespace veltora {
 
-MachineServices::MachineServices(const std::string& appFolder, const CliContext& context,
+MachineServices::MachineServices(const std::string& appFolder, const MachineContext& context,
                                  MachineServicesOptions options)
     : appFolder_(appFolder),
       context_(context),
@@ -22,7 +22,8 @@ MachineServices::MachineServices(const std::string& appFolder, const CliContext&
       clock_(std::make_shared<SystemClock>()),
       state_(appFolder),
       runLog_(state_.runLogPath, *clock_),
-      sqlServer_(MakeSqlServerFactory(context.sqlStandinFolder)),
+      sqlServer_(MakeSqlServerFactory(context.sqlStandinFolder, context.sqlServerHost,
+                                      context.sqlServerPort)),
       serviceManager_(MakeSystemServiceManager({.searchPath = context.searchPath})),
       guard_(*serviceManager_, {state_.guardSwitch, state_.configured, state_.guardRunning},
              runLog_),

@@ -15,8 +15,8 @@
 #include "settings/settings_database.h"
 #include "support/gui_win.h"
 #include "support/temp_dir.h"
-#include "ui/win32/backup_log_window.h"
-#include "ui/win32/dpi.h"
+#include "gui/backup_log_window.h"
+#include "gui/dpi.h"
 
 namespace veltora::win32 {
 namespace {

@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "app/backup_launcher.h"
+#include "machine/backup_launcher.h"
 #include "app/process_state.h"
 #include "base/clock.h"
 #include "base/line_log.h"
-#include "cli/cli.h"
+#include "machine/machine_context.h"
 #include "engine/progress.h"
 #include "files/file_system.h"
 #include "service/service_manager.h"
@@ -21,7 +21,7 @@ namespace veltora {
 // What the runs of one process share. Everything referred to must outlive
 // every run composed from it.
 struct BackupRunInputs {
-  const CliContext& context;
+  const MachineContext& context;
   const ProcessState& state;  // the application folder, the run-log path, guardRunning
   LineLog& log;
   std::function<void()> rotateRunLog;
@@ -39,8 +39,10 @@ struct BackupRunInputs {
 std::unique_ptr<RunServices> ComposeBackupRun(const BackupRunInputs& inputs);
 
 // The stand-in when a folder is named; otherwise FreeTDS to the local default
-// instance, or to the host and port VELTORA_SQLSERVER_HOST and
-// VELTORA_SQLSERVER_PORT name.
-std::unique_ptr<SqlServerFactory> MakeSqlServerFactory(const std::string& standinFolder);
+// instance, or to `host` and `port` (VELTORA_SQLSERVER_HOST and
+// VELTORA_SQLSERVER_PORT) when named.
+std::unique_ptr<SqlServerFactory> MakeSqlServerFactory(const std::string& standinFolder,
+                                                       const std::string& host,
+                                                       const std::string& port);
 
 }  // namespace veltora

@@ -1,4 +1,4 @@
-#include "ui/win32/main_window.h"
+#include "gui/main_window.h"
 
 #include <commctrl.h>
 #include <imm.h>
@@ -17,8 +17,8 @@
 #include "app/backup_configuration.h"
 #include "app/messages.h"
 #include "base/wide_text.h"
-#include "ui/win32/captions.h"
-#include "ui/win32/dpi.h"
+#include "gui/captions.h"
+#include "gui/dpi.h"
 
 namespace veltora::win32 {
 namespace {

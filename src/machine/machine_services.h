@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "app/backup_launcher.h"
+#include "machine/backup_launcher.h"
 #include "app/process_state.h"
 #include "app/run_log.h"
 #include "app/single_instance.h"
-#include "cli/cli.h"
+#include "machine/machine_context.h"
 #include "engine/progress.h"
 #include "files/run_file_systems.h"
 #include "service/service_manager.h"
@@ -34,7 +34,7 @@ struct MachineServicesOptions {
 
 class MachineServices {
  public:
-  MachineServices(const std::string& appFolder, const CliContext& context,
+  MachineServices(const std::string& appFolder, const MachineContext& context,
                   MachineServicesOptions options = {});
   ~MachineServices();
   MachineServices(const MachineServices&) = delete;
@@ -57,7 +57,7 @@ class MachineServices {
   LocalAndSmbFileSystems& FileSystems();
 
   const std::string appFolder_;
-  const CliContext& context_;
+  const MachineContext& context_;
   const std::string executablePath_;
   std::shared_ptr<SystemClock> clock_;
   ProcessState state_;

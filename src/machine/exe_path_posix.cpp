@@ -1,7 +1,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "cli/cli.h"
+#include "machine/machine_context.h"
 
 namespace veltora {
 

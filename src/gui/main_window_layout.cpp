@@ -1,11 +1,11 @@
-#include "ui/win32/main_window_layout.h"
+#include "gui/main_window_layout.h"
 
 #include <array>
 
 #include "app/messages.h"
 #include "ui/messages.h"
-#include "ui/win32/captions.h"
-#include "ui/win32/dpi.h"
+#include "gui/captions.h"
+#include "gui/dpi.h"
 
 namespace veltora::win32 {
 namespace {

@@ -1,0 +1,31 @@
+#include "machine/machine_context.h"
+
+namespace veltora {
+
+MachineContext ReadMachineContext(const EnvironmentLookup& environment) {
+  MachineContext context;
+  context.executableFolder = ExecutableFolder();
+  context.appDirFromEnvironment = environment("VELTORA_APP_DIR");
+  context.sqlStandinFolder = environment("VELTORA_SQLSERVER_STANDIN");
+  context.sqlServerHost = environment("VELTORA_SQLSERVER_HOST");
+  context.sqlServerPort = environment("VELTORA_SQLSERVER_PORT");
+  context.smbPort = SmbPortFrom(environment("VELTORA_SMB_PORT"));
+  context.searchPath = environment("PATH");
+  context.executablePath = ExecutablePath();
+  return context;
+}
+
+std::string ApplicationFolder(const MachineContext& context) {
+  return context.appDirFromEnvironment.empty() ? context.executableFolder
+                                               : context.appDirFromEnvironment;
+}
+
+std::uint16_t SmbPortFrom(const std::string& text) {
+  constexpr std::uint16_t kDefault = 445;
+  if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+    return kDefault;
+  const int value = std::stoi(text);
+  return value >= 1 && value <= 65535 ? static_cast<std::uint16_t>(value) : kDefault;
+}
+
+}  // namespace veltora
