@@ -29,7 +29,8 @@ done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^/"]+/' --inc
            --include='*.cpp' .  | sed 's#^\./##')
 
 while IFS=: read -r file line text; do
-  case $file in gui/* | *_win.cpp | *_win.h) ;; *) fail "$file:$line: <windows.h> outside gui/ and *_win files: $text" ;; esac
+  # The ODBC handle owner needs the Windows types under sql.h.
+  case $file in gui/* | *_win.cpp | *_win.h | sqlserver/odbc_handle.h) ;; *) fail "$file:$line: <windows.h> outside gui/ and *_win files: $text" ;; esac
 done < <(grep -rniE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<windows\.h>' --include='*.h' \
            --include='*.cpp' . | sed 's#^\./##')
 
