@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/backup_config.h"
+#include "base/account_set.h"
 #include "sqlserver/sql_server_connection.h"
 
 namespace veltora {

@@ -11,7 +11,7 @@
 #include "app/messages.h"
 #include "base/path.h"
 #include "engine/process.h"
-#include "files/posix_internal.h"
+#include "base/posix_handles.h"
 
 namespace veltora {
 namespace {

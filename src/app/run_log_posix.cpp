@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "app/run_log.h"
-#include "files/posix_internal.h"
+#include "base/posix_handles.h"
 
 namespace veltora {
 namespace {

@@ -6,23 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "base/account_set.h"
 #include "sqlserver/sql_server_connection.h"
 
 namespace veltora {
-
-// Kingdee editions by index: 0 and 1 keep account sets as .AIS files in a
-// folder, 2 and 3 as databases on the local SQL Server.
-inline bool IsSqlEdition(int edition) { return edition > 1; }
-inline bool IsFileEdition(int edition) { return edition < 2; }
-
-// One row of the account-set list. File editions: number empty, name and
-// database both the .AIS file name with its extension.
-struct AccountSetEntry {
-  bool ticked = false;
-  std::string number;
-  std::string name;
-  std::string database;
-};
 
 struct BackupConfig {
   std::string caption;  // the main window's caption, the run's first log line

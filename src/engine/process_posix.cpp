@@ -14,7 +14,7 @@
 #include "base/path.h"
 #include "base/text.h"
 #include "engine/process.h"
-#include "files/posix_internal.h"
+#include "base/posix_handles.h"
 
 extern char** environ;
 

@@ -148,8 +148,6 @@ int PutInPlace(const std::string& tempPath, const std::string& target, bool over
 
 namespace internal {
 
-std::string ErrorText(int err) { return std::error_code(err, std::generic_category()).message(); }
-
 ScopedFd OpenCopySource(const std::string& path, struct stat& st, std::string& error) {
   // O_NONBLOCK so that a FIFO in the source's place cannot hang the open.
   ScopedFd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));

@@ -17,7 +17,7 @@
 
 #include "base/path.h"
 #include "base/text.h"
-#include "files/posix_internal.h"
+#include "base/posix_handles.h"
 #include "engine/process.h"
 #include "service/messages.h"
 #include "service/service_manager.h"

@@ -10,6 +10,7 @@
 
 #include "app/messages.h"
 #include "ui/messages.h"
+#include "ui/presenter_support.h"
 
 namespace veltora {
 namespace {
@@ -25,6 +26,10 @@ std::string Refusal(const std::function<std::string()>& check) { return check ? 
 
 MainWindowPresenter::MainWindowPresenter(MainWindowView& view, MainWindowServices services)
     : view_(view), s_(std::move(services)), schedule_{s_.runLog} {}
+
+void MainWindowPresenter::Guarded(const std::function<void()>& body) noexcept {
+  ui_detail::Guarded(s_.runLog, body);
+}
 
 bool MainWindowPresenter::FormCreate() {
   // The command file and the older tools break on a blank in the path: refuse

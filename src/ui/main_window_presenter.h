@@ -134,6 +134,10 @@ class MainWindowPresenter final : public BackupStarter {
   const Schedule& schedule() const { return schedule_; }
 
  private:
+  // Runs a handler's body: an error ends it without a message, its text
+  // written to the run log.
+  void Guarded(const std::function<void()>& body) noexcept;
+
   // Loading and saving (settings_handlers.cpp). LoadIntoView and Save throw
   // what their handlers do not answer with a message of their own; both
   // answer false when they stopped with one.

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/backup_config.h"
+#include "base/account_set.h"
 
 namespace veltora {
 

@@ -2,9 +2,11 @@
 // interface.
 #pragma once
 
+#include <exception>
 #include <optional>
 #include <string_view>
 
+#include "base/line_log.h"
 #include "base/path.h"
 #include "base/text.h"
 
@@ -15,12 +17,15 @@ namespace veltora::ui_detail {
 inline constexpr int kNumberColumnSqlWidth = 100;
 inline constexpr int kNumberColumnHidden = 0;
 
-// Runs a handler's body; an error ends it silently and leaves the window
-// usable. Handlers that name a message for an error catch it themselves.
+// Runs a handler's body; an error ends it, leaves the window usable and shows
+// no message: its text goes to the run log (an exception without text leaves
+// no line). Handlers that name a message for an error catch it themselves.
 template <typename Body>
-void Guarded(Body&& body) noexcept {
+void Guarded(LineLog& log, Body&& body) noexcept {
   try {
     body();
+  } catch (const std::exception& e) {
+    log.Append(e.what());
   } catch (...) {
   }
 }

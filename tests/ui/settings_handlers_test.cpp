@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -291,6 +292,22 @@ TEST(SaveSettings, SqlEditionStartsTheServerTriesTheLoginAndStoresItsPasswordInt
   EXPECT_EQ(stored.sqlpwd, "pw'1");
   EXPECT_THAT(f.Db()->LoadAccountList(), ElementsAre(AccountListRow{"001", "Alpha", "AIS001"}));
   EXPECT_EQ(p.Configuration().sqlPassword, "pw'1");
+}
+
+// A handler's step that throws ends without a message box, and its text is in
+// the run log rather than lost.
+TEST(SaveSettings, AServerStartThatThrowsIsLoggedWithItsTextAndShowsNoMessage) {
+  PresenterFixture f;
+  f.FillSavableWindow();
+  UseSqlEdition(f);
+  MainWindowServices services = f.Services();
+  services.ensureSqlServerRunning = [] { throw std::runtime_error("service control refused"); };
+  MainWindowPresenter p(f.view, std::move(services));
+
+  p.BtnSaveClick();
+
+  EXPECT_TRUE(f.view.messages().empty());
+  EXPECT_THAT(f.log.lines(), ::testing::Contains("service control refused"));
 }
 
 TEST(SaveSettings, ADatabaseThatCannotBeOpenedOrWrittenKeepsEverythingAsItWas) {
