@@ -101,13 +101,13 @@ int RunBackupCommand(const std::string& appFolder, const CliContext& contextIn,
            }});
   // Loading only reads; what it would show in a box (an account folder that
   // is gone) is on the error stream.
-  if (!window.presenter().BtnLoadClick()) return kExitUsage;
+  if (!window.presenter().LoadSettingsClicked()) return kExitUsage;
   window.state().configured = configured;
 
   // "立即备份": its checks and messages, then the run on the runner's thread.
   // A run held by another process (the agent's, another backup) refuses here
   // as a running one does in the window.
-  const StartOutcome outcome = window.presenter().BtnInitClick();
+  const StartOutcome outcome = window.presenter().BackUpNowClicked();
   if (outcome != StartOutcome::kStarted) return configured ? kExitBackupIncomplete : kExitUsage;
   window.runner().Wait();
   return summary && summary->Complete(ranWith) ? kExitOk : kExitBackupIncomplete;

@@ -65,7 +65,7 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
   MainWindowPresenter& presenter = window.presenter();
   ProcessState& state = window.state();
   AgentView& view = window.view();
-  if (!presenter.FormCreate()) {
+  if (!presenter.OnStartUp()) {
     // The message is out already; what the lock said helps when it was a
     // lock file that cannot be opened rather than another agent.
     if (!window.lockDetail().empty())
@@ -81,14 +81,14 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
   SettingsFileWatch watch(ResolveSettingsDatabasePath(appFolder));
   auto followSavedSettings = [&] {
     if (state.backupRunning || !watch.Changed()) return;
-    if (!presenter.BtnLoadClick()) return;
+    if (!presenter.LoadSettingsClicked()) return;
     try {
       state.configured = window.services().openSettings()->HasAccountList();
     } catch (const std::exception&) {
       return;
     }
     // The guard follows the stored option as at start-up.
-    state.guardSwitch = state.configured && view.Checked(Control::kSafeCheck);
+    state.guardSwitch = state.configured && view.Checked(Control::kGuardSqlServer);
     if (state.guardSwitch)
       window.guard().Start();
     else
@@ -106,7 +106,7 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
       return false;
     }
     stopOwed = false;
-    return presenter.FormCloseQuery();
+    return presenter.OnCloseRequested();
   };
 
   using Steady = std::chrono::steady_clock;
@@ -122,7 +122,7 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
     // Nothing but this loop starts a run, so none can start between this test
     // and the end of the session.
     if (stopOwed && !state.backupRunning && endSession()) break;
-    presenter.Timer1Timer();
+    presenter.OnTimerTick();
     followSavedSettings();
   }
   window.runner().Wait();

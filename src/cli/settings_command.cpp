@@ -47,24 +47,24 @@ struct SettingField {
 constexpr SettingField kFields[] = {
     {"softvernum", Control::kEdition, FieldKind::kEdition},
     {"accountdir", Control::kAccountFolder, FieldKind::kFolder},
-    {"sqluser", Control::kDataUser, FieldKind::kText},
-    {"sqlpwd", Control::kDataPassWord, FieldKind::kSecret},
-    {"localuser", Control::kSWinUser, FieldKind::kText},
-    {"localpwd", Control::kSWinPassword, FieldKind::kSecret},
-    {"remoteuser", Control::kCWinUser, FieldKind::kText},
-    {"remotepwd", Control::kCWinPassword, FieldKind::kSecret},
-    {"localbak", Control::kChkServer, FieldKind::kFixed},
-    {"remotebak", Control::kChkShare, FieldKind::kSwitch},
-    {"localdir", Control::kServerPath, FieldKind::kText},
-    {"remotedir", Control::kClientPath, FieldKind::kText},
-    {"bakfilenum", Control::kBakNum, FieldKind::kText},
-    {"rarlevel", Control::kYSDJ, FieldKind::kLevel},
-    {"baktime", Control::kDTime, FieldKind::kText},
-    {"conout", Control::kLJCS, FieldKind::kText},
-    {"sqlout", Control::kZXCS, FieldKind::kText},
-    {"btwdays", Control::kBtDays, FieldKind::kText},
-    {"safecheck", Control::kSafeCheck, FieldKind::kSwitch},
-    {"rarpwd", Control::kRNPWD, FieldKind::kPassword},
+    {"sqluser", Control::kSqlUser, FieldKind::kText},
+    {"sqlpwd", Control::kSqlPassword, FieldKind::kSecret},
+    {"localuser", Control::kServerUser, FieldKind::kText},
+    {"localpwd", Control::kServerPassword, FieldKind::kSecret},
+    {"remoteuser", Control::kShareUser, FieldKind::kText},
+    {"remotepwd", Control::kSharePassword, FieldKind::kSecret},
+    {"localbak", Control::kLocalBackup, FieldKind::kFixed},
+    {"remotebak", Control::kShareBackup, FieldKind::kSwitch},
+    {"localdir", Control::kLocalFolder, FieldKind::kText},
+    {"remotedir", Control::kShareFolder, FieldKind::kText},
+    {"bakfilenum", Control::kKeepCount, FieldKind::kText},
+    {"rarlevel", Control::kCompressionLevel, FieldKind::kLevel},
+    {"baktime", Control::kBackupTime, FieldKind::kText},
+    {"conout", Control::kConnectTimeout, FieldKind::kText},
+    {"sqlout", Control::kCommandTimeout, FieldKind::kText},
+    {"btwdays", Control::kDaysBetweenBackups, FieldKind::kText},
+    {"safecheck", Control::kGuardSqlServer, FieldKind::kSwitch},
+    {"rarpwd", Control::kNewArchivePassword, FieldKind::kPassword},
 };
 
 const SettingField* FindField(const std::string& column) {
@@ -159,7 +159,7 @@ bool ApplyValue(MainWindowPresenter& presenter, AgentView& view, const SettingFi
   switch (field.kind) {
     case FieldKind::kText:
     case FieldKind::kSecret:
-      if (field.control == Control::kBtDays) {
+      if (field.control == Control::kDaysBetweenBackups) {
         // The interval field holds whole days from 1 to 30 and nothing else;
         // the window's spin box cannot be given another value.
         const std::string days = Trim(value);
@@ -188,7 +188,7 @@ bool ApplyValue(MainWindowPresenter& presenter, AgentView& view, const SettingFi
       }
       if (view.ItemIndex(Control::kEdition) != value[0] - '0') {
         view.SetItemIndex(Control::kEdition, value[0] - '0');
-        presenter.bsSkinComboBox1Change();
+        presenter.EditionChanged();
       }
       return true;
     }
@@ -198,22 +198,22 @@ bool ApplyValue(MainWindowPresenter& presenter, AgentView& view, const SettingFi
         problem = cli_msg::kLevelValue;
         return false;
       }
-      view.SetItemIndex(Control::kYSDJ, *level);
+      view.SetItemIndex(Control::kCompressionLevel, *level);
       return true;
     }
     case FieldKind::kFolder:
       view.SetBrowseAnswer(value);
-      presenter.bsSkinButton1Click();
+      presenter.BrowseAccountFolderClicked();
       view.SetBrowseAnswer("");
       return true;
     case FieldKind::kPassword:
       // Whoever may write the settings file knows the password in force: the
       // old entry is that password, the new and the confirm entries the value.
       view.SetChecked(Control::kPasswordGroup, true);
-      presenter.bsSkinGroupBox8Checked();
-      view.SetText(Control::kROPWD, presenter.ArchivePassword());
-      view.SetText(Control::kRNPWD, value);
-      view.SetText(Control::kRQPWD, value);
+      presenter.PasswordGroupTicked();
+      view.SetText(Control::kOldArchivePassword, presenter.ArchivePassword());
+      view.SetText(Control::kNewArchivePassword, value);
+      view.SetText(Control::kConfirmArchivePassword, value);
       return true;
     case FieldKind::kFixed:
       if (ReadSwitch(value) == view.Checked(field.control)) return true;
@@ -318,7 +318,7 @@ int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
   HeadlessWindow window(appFolder, context, err);
   MainWindowPresenter& presenter = window.presenter();
   AgentView& view = window.view();
-  if (!presenter.BtnLoadClick()) return kExitUsage;
+  if (!presenter.LoadSettingsClicked()) return kExitUsage;
   window.state().configured = configured;
   if (action == "show") {
     ShowSettings(presenter, view, showPasswords, out);
@@ -341,12 +341,12 @@ int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
       return kExitUsage;
     }
     relistCatalogue = relistCatalogue || field->control == Control::kEdition ||
-                      field->control == Control::kDataUser ||
-                      field->control == Control::kDataPassWord;
+                      field->control == Control::kSqlUser ||
+                      field->control == Control::kSqlPassword;
   }
   // A new login or edition lists the catalogue again, as Enter in the
   // password box does.
-  if (relistCatalogue && IsSqlEdition(view.ItemIndex(Control::kEdition))) presenter.DataCnClick();
+  if (relistCatalogue && IsSqlEdition(view.ItemIndex(Control::kEdition))) presenter.ListSqlAccountSetsClicked();
   // A list made anew (another edition or folder) keeps the ticks it had, by
   // name, unless others are asked for.
   std::string missing;
@@ -355,7 +355,7 @@ int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
     err << "veltora-cli settings: " << cli_msg::kNoSuchAccountSet << missing << "\n";
     return kExitUsage;
   }
-  if (!presenter.BtnSaveClick()) return kExitUsage;
+  if (!presenter.SaveSettingsClicked()) return kExitUsage;
   out << cli_msg::kSettingsSaved;
   return kExitOk;
 }

@@ -11,7 +11,7 @@
 #include "base/wide_text.h"
 #include "files/file_ops.h"
 #include "files/messages.h"
-#include "files/win_internal.h"
+#include "files/win_internal_win.h"
 
 namespace veltora {
 namespace {

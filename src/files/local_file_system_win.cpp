@@ -6,7 +6,7 @@
 #include "base/path.h"
 #include "base/wide_text.h"
 #include "files/local_file_system.h"
-#include "files/win_internal.h"
+#include "files/win_internal_win.h"
 
 namespace veltora {
 namespace {

@@ -59,7 +59,7 @@ bool BackupLogWindow::Open() {
   if (hwnd_ != nullptr) return true;
   if (!Create()) return false;
   // A refusal has shown its notice and closed the window unseen.
-  if (!presenter_.FormShow() || hwnd_ == nullptr) {
+  if (!presenter_.OnShow() || hwnd_ == nullptr) {
     if (hwnd_ != nullptr) Close();
     return false;
   }
@@ -241,7 +241,7 @@ LRESULT BackupLogWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
       return 0;
     case WM_DESTROY:
       ReleaseOwner();
-      presenter_.FormClose();
+      presenter_.OnClose();
       return 0;
     default:
       break;
@@ -252,10 +252,10 @@ LRESULT BackupLogWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
 void BackupLogWindow::OnCommand(int id) {
   switch (id) {
     case kRefreshCommand:
-      presenter_.N1Click();
+      presenter_.RefreshClicked();
       break;
     case kCloseButtonId:
-      presenter_.bsSkinButton1Click();
+      presenter_.CloseClicked();
       break;
     case IDCANCEL:  // Esc, as in any dialog
       Close();

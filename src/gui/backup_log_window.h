@@ -48,7 +48,7 @@ class BackupLogWindow final : public BackupLogView {
   BackupLogWindow(const BackupLogWindow&) = delete;
   BackupLogWindow& operator=(const BackupLogWindow&) = delete;
 
-  // Creates the window hidden, lets the presenter fill it (FormShow), then
+  // Creates the window hidden, lets the presenter fill it (OnShow), then
   // shows it and disables the owner. False when the window could not be made
   // or the presenter refused (its notice has been shown): no window remains.
   bool Open();

@@ -47,30 +47,30 @@ struct ControlPart {
 constexpr ControlPart kControlParts[] = {
     {Control::kEdition, Part::kEdition},
     {Control::kAccountFolder, Part::kAccountFolder},
-    {Control::kDataUser, Part::kDataUser},
-    {Control::kDataPassWord, Part::kDataPassword},
-    {Control::kDataList, Part::kDataList},
-    {Control::kSWinUser, Part::kSWinUser},
-    {Control::kSWinPassword, Part::kSWinPassword},
-    {Control::kCWinUser, Part::kCWinUser},
-    {Control::kCWinPassword, Part::kCWinPassword},
-    {Control::kBtDays, Part::kBtDays},
-    {Control::kDTime, Part::kDTime},
-    {Control::kChkServer, Part::kChkServer},
-    {Control::kServerPath, Part::kServerPath},
-    {Control::kChkShare, Part::kChkShare},
-    {Control::kClientPath, Part::kClientPath},
-    {Control::kBakNum, Part::kBakNum},
-    {Control::kYSDJ, Part::kYSDJ},
-    {Control::kLJCS, Part::kLJCS},
-    {Control::kZXCS, Part::kZXCS},
-    {Control::kSafeCheck, Part::kSafeCheck},
-    {Control::kPasswordGroup, Part::kPasswordTick},
-    {Control::kROPWD, Part::kROPWD},
-    {Control::kRNPWD, Part::kRNPWD},
-    {Control::kRQPWD, Part::kRQPWD},
-    {Control::kCheckBox1, Part::kCheckBox1},
-    {Control::kBtnSave, Part::kBtnSave},
+    {Control::kSqlUser, Part::kSqlUser},
+    {Control::kSqlPassword, Part::kSqlPassword},
+    {Control::kAccountSetList, Part::kAccountSetList},
+    {Control::kServerUser, Part::kServerUser},
+    {Control::kServerPassword, Part::kServerPassword},
+    {Control::kShareUser, Part::kShareUser},
+    {Control::kSharePassword, Part::kSharePassword},
+    {Control::kDaysBetweenBackups, Part::kDaysBetweenBackups},
+    {Control::kBackupTime, Part::kBackupTime},
+    {Control::kLocalBackup, Part::kLocalBackup},
+    {Control::kLocalFolder, Part::kLocalFolder},
+    {Control::kShareBackup, Part::kShareBackup},
+    {Control::kShareFolder, Part::kShareFolder},
+    {Control::kKeepCount, Part::kKeepCount},
+    {Control::kCompressionLevel, Part::kCompressionLevel},
+    {Control::kConnectTimeout, Part::kConnectTimeout},
+    {Control::kCommandTimeout, Part::kCommandTimeout},
+    {Control::kGuardSqlServer, Part::kGuardSqlServer},
+    {Control::kPasswordGroup, Part::kPasswordGroup},
+    {Control::kOldArchivePassword, Part::kOldArchivePassword},
+    {Control::kNewArchivePassword, Part::kNewArchivePassword},
+    {Control::kConfirmArchivePassword, Part::kConfirmArchivePassword},
+    {Control::kAutostart, Part::kAutostart},
+    {Control::kSaveSettings, Part::kSaveSettings},
 };
 
 std::optional<Part> PartOf(Control control) {
@@ -85,15 +85,6 @@ std::optional<Control> ControlOf(Part part) {
   return std::nullopt;
 }
 
-// The buttons' parts, in the order of Button.
-constexpr Part kButtonParts[] = {
-    Part::kBtnInit,      Part::kBtnLoad,      Part::kBtnSave,
-    Part::kBtnAbout,     Part::kBtnExit,      Part::kAccountFolderBrowse,
-    Part::kDataConnect,  Part::kSWinReset,    Part::kCWinReset,
-    Part::kServerBrowse, Part::kClientBrowse,
-};
-static_assert(std::size(kButtonParts) == static_cast<std::size_t>(Button::kClientBrowse) + 1);
-
 struct SpinRange {
   Part part;
   int min;
@@ -102,10 +93,10 @@ struct SpinRange {
 };
 
 constexpr SpinRange kSpinRanges[] = {
-    {Part::kBtDays, kIntervalDaysMin, kIntervalDaysMax, 0},
-    {Part::kBakNum, 0, kKeepCountMax, 0},
-    {Part::kLJCS, kConnectTimeoutMin, kConnectTimeoutMax, 4},
-    {Part::kZXCS, kCommandTimeoutMin, kCommandTimeoutMax, 4},
+    {Part::kDaysBetweenBackups, kIntervalDaysMin, kIntervalDaysMax, 0},
+    {Part::kKeepCount, 0, kKeepCountMax, 0},
+    {Part::kConnectTimeout, kConnectTimeoutMin, kConnectTimeoutMax, 4},
+    {Part::kCommandTimeout, kCommandTimeoutMin, kCommandTimeoutMax, 4},
 };
 
 // The values a new window starts with, before any settings are loaded.
@@ -114,16 +105,16 @@ struct InitialText {
   const char* text;
 };
 constexpr InitialText kInitialTexts[] = {
-    {Part::kDTime, "01:30:00"}, {Part::kBtDays, "1"},  {Part::kBakNum, "0"},
-    {Part::kLJCS, "27"},        {Part::kZXCS, "1800"},
+    {Part::kBackupTime, "01:30:00"}, {Part::kDaysBetweenBackups, "1"},  {Part::kKeepCount, "0"},
+    {Part::kConnectTimeout, "27"},        {Part::kCommandTimeout, "1800"},
 };
 // A time "hh:mm:ss".
 constexpr int kTimeLength = 8;
 
 constexpr Part kFolderPage[] = {Part::kAccountFolderLabel, Part::kAccountFolder,
                                 Part::kAccountFolderBrowse};
-constexpr Part kSqlPage[] = {Part::kSqlGroup,          Part::kDataUserLabel, Part::kDataUser,
-                             Part::kDataPasswordLabel, Part::kDataPassword,  Part::kDataConnect};
+constexpr Part kSqlPage[] = {Part::kSqlGroup,          Part::kSqlUserLabel, Part::kSqlUser,
+                             Part::kSqlPasswordLabel, Part::kSqlPassword,  Part::kListSqlAccountSets};
 
 bool IsEditKind(PartKind kind) {
   return kind == PartKind::kEdit || kind == PartKind::kPassword || kind == PartKind::kReadOnly ||
@@ -368,9 +359,9 @@ void MainWindow::CreateParts() {
                  reinterpret_cast<LPARAM>(Widen(EditionName(i)).c_str()));
   SendMessageW(Window(Part::kEdition), CB_SETCURSEL, 0, 0);
   for (const char* level : app_msg::kCompressionLevelNames)
-    SendMessageW(Window(Part::kYSDJ), CB_ADDSTRING, 0,
+    SendMessageW(Window(Part::kCompressionLevel), CB_ADDSTRING, 0,
                  reinterpret_cast<LPARAM>(Widen(level).c_str()));
-  SendMessageW(Window(Part::kYSDJ), CB_SETCURSEL, 3, 0);
+  SendMessageW(Window(Part::kCompressionLevel), CB_SETCURSEL, 3, 0);
   for (const SpinRange& range : kSpinRanges) {
     HWND spin = spins_[static_cast<int>(range.part)];
     SendMessageW(spin, UDM_SETRANGE32, static_cast<WPARAM>(range.min),
@@ -379,17 +370,17 @@ void MainWindow::CreateParts() {
   }
   for (const InitialText& initial : kInitialTexts)
     SetWindowTextW(Window(initial.part), Widen(initial.text).c_str());
-  SendMessageW(Window(Part::kDTime), EM_LIMITTEXT, kTimeLength, 0);
+  SendMessageW(Window(Part::kBackupTime), EM_LIMITTEXT, kTimeLength, 0);
   // The time field takes digits and colons: no input method composing in it.
-  ImmAssociateContext(Window(Part::kDTime), nullptr);
+  ImmAssociateContext(Window(Part::kBackupTime), nullptr);
   // The local backup is always on: ticked, and the user cannot untick it.
-  SendMessageW(Window(Part::kChkServer), BM_SETCHECK, BST_CHECKED, 0);
-  EnableWindow(Window(Part::kChkServer), FALSE);
+  SendMessageW(Window(Part::kLocalBackup), BM_SETCHECK, BST_CHECKED, 0);
+  EnableWindow(Window(Part::kLocalBackup), FALSE);
   // The password group starts closed.
-  for (Part p : {Part::kROPWD, Part::kRNPWD, Part::kRQPWD}) EnableWindow(Window(p), FALSE);
+  for (Part p : {Part::kOldArchivePassword, Part::kNewArchivePassword, Part::kConfirmArchivePassword}) EnableWindow(Window(p), FALSE);
   for (Part p : kSqlPage) ShowWindow(Window(p), SW_HIDE);
 
-  HWND list = Window(Part::kDataList);
+  HWND list = Window(Part::kAccountSetList);
   SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
   AddColumn(list, 0, caption::kColumnTick);
@@ -446,7 +437,7 @@ void MainWindow::Layout() {
 }
 
 void MainWindow::LayoutListColumns() {
-  HWND list = Window(Part::kDataList);
+  HWND list = Window(Part::kAccountSetList);
   if (list == nullptr) return;
   RECT client{};
   GetClientRect(list, &client);
@@ -489,10 +480,6 @@ HWND MainWindow::Window(Control control) const {
 
 HWND MainWindow::ControlHandle(Control control) const { return Window(control); }
 
-HWND MainWindow::ButtonHandle(Button button) const {
-  return Window(kButtonParts[static_cast<int>(button)]);
-}
-
 // ---------------------------------------------------------------------------
 // Messages
 
@@ -521,11 +508,11 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
 
     case WM_CONTEXTMENU:
-      if (reinterpret_cast<HWND>(wParam) == Window(Part::kDataList)) {
+      if (reinterpret_cast<HWND>(wParam) == Window(Part::kAccountSetList)) {
         POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
         if (lParam == -1) {  // from the keyboard: at the list's corner
           at = {0, 0};
-          ClientToScreen(Window(Part::kDataList), &at);
+          ClientToScreen(Window(Part::kAccountSetList), &at);
         }
         // The chosen command arrives as WM_COMMAND.
         TrackPopupMenu(listMenu_, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd_, nullptr);
@@ -534,7 +521,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
 
     case WM_TIMER:
-      if (wParam == kTimerId && presenter_ != nullptr && !ending_) presenter_->Timer1Timer();
+      if (wParam == kTimerId && presenter_ != nullptr && !ending_) presenter_->OnTimerTick();
       return 0;
 
     case WM_CTLCOLORSTATIC:
@@ -575,7 +562,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
     case WM_CLOSE:
       if (presenter_ != nullptr && !ending_) {
-        presenter_->FormCloseQuery();  // ends the program itself when it allows the close
+        presenter_->OnCloseRequested();  // ends the program itself when it allows the close
       } else if (presenter_ == nullptr) {
         EndProgram();
       }
@@ -603,7 +590,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       switch (LOWORD(lParam)) {
         case WM_LBUTTONUP:
         case WM_LBUTTONDBLCLK:
-          presenter_->mnuRestoreClick();
+          presenter_->TrayRestoreClicked();
           break;
         case WM_RBUTTONUP:
         case WM_CONTEXTMENU:
@@ -635,53 +622,53 @@ void MainWindow::OnCommand(int id, int code, HWND control) {
   if (control == nullptr) {  // a menu
     switch (id) {
       case kMenuTickAll:
-        return p.N_QXClick();
+        return p.TickAllClicked();
       case kMenuTickNone:
-        return p.N_QFClick();
+        return p.TickNoneClicked();
       case kMenuInvertTicks:
-        return p.N_FXClick();
+        return p.InvertTicksClicked();
       case kMenuRestore:
-        return p.mnuRestoreClick();
+        return p.TrayRestoreClicked();
       case kMenuQuit:
-        return p.mnuCloseClick();
+        return p.TrayExitClicked();
       default:
         return;
     }
   }
   if (updating_ > 0 || id < kFirstPartId || id >= kFirstPartId + kPartCount) return;
   const auto part = static_cast<Part>(id - kFirstPartId);
-  if (code == CBN_SELCHANGE && part == Part::kEdition) return p.bsSkinComboBox1Change();
+  if (code == CBN_SELCHANGE && part == Part::kEdition) return p.EditionChanged();
   if (code != BN_CLICKED || SpecOf(part).kind == PartKind::kGroup) return;
   switch (part) {
     case Part::kAccountFolderBrowse:
-      return p.bsSkinButton1Click();
-    case Part::kDataConnect:
-      return p.DataCnClick();
-    case Part::kSWinReset:
-      return p.SWinCZClick();
-    case Part::kCWinReset:
-      return p.CWinCZClick();
-    case Part::kServerBrowse:
-      return p.ServerBrowerClick();
-    case Part::kClientBrowse:
-      return p.ClientBrowerClick();
-    case Part::kPasswordTick:
-      return p.bsSkinGroupBox8Checked();
-    case Part::kBtnInit:
-      p.BtnInitClick();
+      return p.BrowseAccountFolderClicked();
+    case Part::kListSqlAccountSets:
+      return p.ListSqlAccountSetsClicked();
+    case Part::kServerAccountReset:
+      return p.ResetServerAccountClicked();
+    case Part::kShareAccountReset:
+      return p.ResetShareAccountClicked();
+    case Part::kLocalFolderBrowse:
+      return p.BrowseLocalFolderClicked();
+    case Part::kShareFolderBrowse:
+      return p.BrowseShareFolderClicked();
+    case Part::kPasswordGroup:
+      return p.PasswordGroupTicked();
+    case Part::kBackUpNow:
+      p.BackUpNowClicked();
       return;
-    case Part::kBtnLoad:
-      p.BtnLoadClick();
+    case Part::kLoadSettings:
+      p.LoadSettingsClicked();
       return;
-    case Part::kBtnSave:
-      p.BtnSaveClick();
+    case Part::kSaveSettings:
+      p.SaveSettingsClicked();
       return;
-    case Part::kBtnAbout:
-      return p.BtnAboutClick();
-    case Part::kBtnExit:
-      return p.BtnExitClick();
-    case Part::kCheckBox1:
-      return p.CheckBox1Click();
+    case Part::kBackupLog:
+      return p.BackupLogClicked();
+    case Part::kExitProgram:
+      return p.ExitProgramClicked();
+    case Part::kAutostart:
+      return p.AutostartClicked();
     default:
       return;
   }
@@ -861,7 +848,7 @@ int MainWindow::ItemCount(Control control) const {
 
 std::vector<AccountSetEntry> MainWindow::AccountRows() const {
   std::vector<AccountSetEntry> rows;
-  HWND list = Window(Part::kDataList);
+  HWND list = Window(Part::kAccountSetList);
   if (list == nullptr) return rows;
   const int count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
   for (int i = 0; i < count; ++i) {
@@ -878,7 +865,7 @@ std::vector<AccountSetEntry> MainWindow::AccountRows() const {
 }
 
 void MainWindow::SetAccountRows(const std::vector<AccountSetEntry>& rows) {
-  HWND list = Window(Part::kDataList);
+  HWND list = Window(Part::kAccountSetList);
   if (list == nullptr) return;
   ++updating_;
   SendMessageW(list, WM_SETREDRAW, FALSE, 0);

@@ -25,21 +25,6 @@ struct MainWindowOptions {
   std::function<void(HWND owner)> showBackupLog;
 };
 
-// The buttons, for tests that click them.
-enum class Button {
-  kBackupNow,      // "立即备份"
-  kLoad,           // "读取设置"
-  kSave,           // "保存设置"
-  kBackupLog,      // "备份日志"
-  kExit,           // "退出程序"
-  kAccountFolder,  // "浏览" of the folder page
-  kConnect,        // "连接数据库"
-  kServerReset,    // "重置" of the server account
-  kRemoteReset,    // "重置" of the remote account
-  kServerBrowse,   // "浏览" beside the local folder
-  kClientBrowse,   // "浏览" beside the remote folder
-};
-
 // The commands of the list's context menu and of the tray menu, as they
 // arrive in WM_COMMAND.
 enum MenuCommand : UINT {
@@ -66,7 +51,6 @@ class MainWindow final : public MainWindowView {
   HWND Handle() const { return hwnd_; }
   // For tests: the window behind a control, a button, the menus.
   HWND ControlHandle(Control control) const;
-  HWND ButtonHandle(Button button) const;
   HWND PartHandle(Part part) const { return Window(part); }
   HMENU AccountListMenu() const { return listMenu_; }
   HMENU TrayMenu() const { return trayMenu_; }

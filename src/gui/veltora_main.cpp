@@ -50,7 +50,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                                                [&machine] { return machine.OpenSettings(); });
          }});
     veltora::MainWindowPresenter presenter(window, machine.services());
-    if (window.Create(presenter) && presenter.FormCreate()) exitCode = window.RunMessageLoop();
+    if (window.Create(presenter) && presenter.OnStartUp()) exitCode = window.RunMessageLoop();
   }
   if (SUCCEEDED(com)) ::CoUninitialize();
   return exitCode;

@@ -15,7 +15,7 @@ namespace veltora {
 
 using namespace ui_detail;
 
-void MainWindowPresenter::bsSkinComboBox1Change() {
+void MainWindowPresenter::EditionChanged() {
   Guarded([&] {
     const bool sql = IsSqlEdition(view_.ItemIndex(Control::kEdition));
     view_.ShowAccountPage(sql ? AccountPage::kSqlServer : AccountPage::kFolder);
@@ -25,7 +25,7 @@ void MainWindowPresenter::bsSkinComboBox1Change() {
   });
 }
 
-void MainWindowPresenter::bsSkinButton1Click() {
+void MainWindowPresenter::BrowseAccountFolderClicked() {
   Guarded([&] {
     const std::string folder = Trim(view_.BrowseForFolder(ui_msg::kBrowsePrompt));
     // Account sets are opened where they lie; a share is no place for them.
@@ -37,15 +37,15 @@ void MainWindowPresenter::bsSkinButton1Click() {
   });
 }
 
-void MainWindowPresenter::DataCnClick() {
+void MainWindowPresenter::ListSqlAccountSetsClicked() {
   Guarded([&] {
     view_.SetAccountRows({});
     view_.SetNumberColumnWidth(kNumberColumnSqlWidth);
     const int edition = view_.ItemIndex(Control::kEdition);
-    const std::string user = TrimField(Control::kDataUser);
+    const std::string user = TrimField(Control::kSqlUser);
     if (user.empty()) {
       view_.ShowWarning(accounts_msg::kEnterSqlUser);
-      view_.Focus(Control::kDataUser);
+      view_.Focus(Control::kSqlUser);
       return;
     }
     Guarded([&] {
@@ -55,7 +55,7 @@ void MainWindowPresenter::DataCnClick() {
     auto cn = s_.sqlServer.Create(config_.timeouts);
     std::unique_ptr<SettingsDatabase> db;
     const CatalogueListing listing = ListCatalogueAccountSets(
-        edition, user, view_.Text(Control::kDataPassWord), *cn, [&](const std::string& number) {
+        edition, user, view_.Text(Control::kSqlPassword), *cn, [&](const std::string& number) {
           if (!db) db = s_.openSettings();
           return db->IsAccountIdStored(number);
         });
@@ -73,13 +73,13 @@ void MainWindowPresenter::DataCnClick() {
   });
 }
 
-void MainWindowPresenter::DataUserKeyPress() {
-  if (TrimField(Control::kDataUser).empty()) {
+void MainWindowPresenter::SqlUserEnter() {
+  if (TrimField(Control::kSqlUser).empty()) {
     view_.ShowWarning(accounts_msg::kEnterSqlUser);
-    view_.Focus(Control::kDataUser);
+    view_.Focus(Control::kSqlUser);
     return;
   }
-  view_.Focus(Control::kDataPassWord);
+  view_.Focus(Control::kSqlPassword);
 }
 
 void MainWindowPresenter::SetTicks(bool (*tick)(bool)) {
@@ -91,15 +91,15 @@ void MainWindowPresenter::SetTicks(bool (*tick)(bool)) {
   });
 }
 
-void MainWindowPresenter::N_QXClick() {
+void MainWindowPresenter::TickAllClicked() {
   SetTicks([](bool) { return true; });
 }
 
-void MainWindowPresenter::N_QFClick() {
+void MainWindowPresenter::TickNoneClicked() {
   SetTicks([](bool) { return false; });
 }
 
-void MainWindowPresenter::N_FXClick() {
+void MainWindowPresenter::InvertTicksClicked() {
   SetTicks([](bool ticked) { return !ticked; });
 }
 

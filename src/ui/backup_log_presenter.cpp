@@ -10,7 +10,7 @@ namespace veltora {
 BackupLogPresenter::BackupLogPresenter(BackupLogView& view, OpenSettings openSettings)
     : view_(view), openSettings_(std::move(openSettings)) {}
 
-bool BackupLogPresenter::FormShow() {
+bool BackupLogPresenter::OnShow() {
   db_.reset();
   try {
     db_ = openSettings_();
@@ -25,7 +25,7 @@ bool BackupLogPresenter::FormShow() {
   }
 }
 
-void BackupLogPresenter::N1Click() {
+void BackupLogPresenter::RefreshClicked() {
   try {
     if (db_) ShowRows();
   } catch (const std::exception&) {
@@ -33,9 +33,9 @@ void BackupLogPresenter::N1Click() {
   }
 }
 
-void BackupLogPresenter::bsSkinButton1Click() { view_.Close(); }
+void BackupLogPresenter::CloseClicked() { view_.Close(); }
 
-void BackupLogPresenter::FormClose() { db_.reset(); }
+void BackupLogPresenter::OnClose() { db_.reset(); }
 
 void BackupLogPresenter::ShowRows() {
   std::vector<BackupLogRow> rows;

@@ -22,14 +22,14 @@ class BackupLogPresenter {
 
   // The window is about to be shown: connect, trim the table, show it. On any
   // failure the notice "查询备份日志出错" and the window closes; false then.
-  bool FormShow();
+  bool OnShow();
   // "刷新": the rows again, without trimming; a failure keeps the grid as it
   // was.
-  void N1Click();
+  void RefreshClicked();
   // "关         闭".
-  void bsSkinButton1Click();
+  void CloseClicked();
   // The window has closed: the connection goes with it.
-  void FormClose();
+  void OnClose();
 
  private:
   void ShowRows();

@@ -27,7 +27,7 @@ class BackupLogView {
   virtual void SetRows(const std::vector<BackupLogRow>& rows) = 0;
   // A plain modal notice with OK under the program's title.
   virtual void ShowNotice(const std::string& text) = 0;
-  // Closes the window; FormClose follows when the window is gone.
+  // Closes the window; OnClose follows when the window is gone.
   virtual void Close() = 0;
 };
 

@@ -18,16 +18,16 @@ using namespace ui_detail;
 void MainWindowPresenter::FieldClick(Control control) {
   Guarded([&] {
     switch (control) {
-      case Control::kSWinUser:
-      case Control::kSWinPassword:
-      case Control::kCWinUser:
-      case Control::kCWinPassword:
-      case Control::kServerPath:
-      case Control::kClientPath:
-      case Control::kDataPassWord:
-      case Control::kROPWD:
-      case Control::kRNPWD:
-      case Control::kRQPWD:
+      case Control::kServerUser:
+      case Control::kServerPassword:
+      case Control::kShareUser:
+      case Control::kSharePassword:
+      case Control::kLocalFolder:
+      case Control::kShareFolder:
+      case Control::kSqlPassword:
+      case Control::kOldArchivePassword:
+      case Control::kNewArchivePassword:
+      case Control::kConfirmArchivePassword:
         view_.SelectAll(control);
         break;
       default:
@@ -38,25 +38,25 @@ void MainWindowPresenter::FieldClick(Control control) {
 
 void MainWindowPresenter::FieldExit(Control control) {
   switch (control) {
-    case Control::kSWinUser:
-    case Control::kCWinUser:
-    case Control::kServerPath:
-    case Control::kClientPath:
-    case Control::kDataUser:
+    case Control::kServerUser:
+    case Control::kShareUser:
+    case Control::kLocalFolder:
+    case Control::kShareFolder:
+    case Control::kSqlUser:
       Guarded([&] { TrimField(control); });
       break;
-    case Control::kLJCS:
+    case Control::kConnectTimeout:
       Guarded([&] { ClampSpinField(control, kConnectTimeoutMin, kConnectTimeoutMax); });
       break;
-    case Control::kZXCS:
+    case Control::kCommandTimeout:
       Guarded([&] { ClampSpinField(control, kCommandTimeoutMin, kCommandTimeoutMax); });
       break;
-    case Control::kDTime:
-      DTimeExit();
+    case Control::kBackupTime:
+      BackupTimeLeft();
       break;
-    case Control::kBakNum:
-    case Control::kBtDays:
-      BakNumEditExit();
+    case Control::kKeepCount:
+    case Control::kDaysBetweenBackups:
+      KeepCountLeft();
       break;
     default:
       break;
@@ -66,49 +66,49 @@ void MainWindowPresenter::FieldExit(Control control) {
 void MainWindowPresenter::FieldEnter(Control control) {
   Guarded([&] {
     switch (control) {
-      case Control::kDataUser:
-        DataUserKeyPress();
+      case Control::kSqlUser:
+        SqlUserEnter();
         break;
-      case Control::kDataPassWord:
-        DataCnClick();
+      case Control::kSqlPassword:
+        ListSqlAccountSetsClicked();
         break;
-      case Control::kDataList:
-        view_.SelectAll(Control::kSWinUser);
-        view_.Focus(Control::kSWinUser);
+      case Control::kAccountSetList:
+        view_.SelectAll(Control::kServerUser);
+        view_.Focus(Control::kServerUser);
         break;
-      case Control::kSWinUser:
-        MoveOnFromUser(Control::kSWinUser, Control::kSWinPassword, ui_msg::kEnterServerUser);
+      case Control::kServerUser:
+        MoveOnFromUser(Control::kServerUser, Control::kServerPassword, ui_msg::kEnterServerUser);
         break;
-      case Control::kSWinPassword:
-        view_.SelectAll(Control::kCWinUser);
-        view_.Focus(Control::kCWinUser);
+      case Control::kServerPassword:
+        view_.SelectAll(Control::kShareUser);
+        view_.Focus(Control::kShareUser);
         break;
-      case Control::kCWinUser:
-        MoveOnFromUser(Control::kCWinUser, Control::kCWinPassword, ui_msg::kEnterRemoteUser);
+      case Control::kShareUser:
+        MoveOnFromUser(Control::kShareUser, Control::kSharePassword, ui_msg::kEnterRemoteUser);
         break;
-      case Control::kCWinPassword:
-        view_.Focus(Control::kSafeCheck);
+      case Control::kSharePassword:
+        view_.Focus(Control::kGuardSqlServer);
         break;
-      case Control::kSafeCheck:
-      case Control::kChkServer:
-      case Control::kChkShare:
-      case Control::kDTime:
-        view_.Focus(Control::kServerPath);
+      case Control::kGuardSqlServer:
+      case Control::kLocalBackup:
+      case Control::kShareBackup:
+      case Control::kBackupTime:
+        view_.Focus(Control::kLocalFolder);
         break;
-      case Control::kServerPath:
-        ServerPathKeyPress();
+      case Control::kLocalFolder:
+        LocalFolderEnter();
         break;
-      case Control::kClientPath:
-        ClientPathKeyPress();
+      case Control::kShareFolder:
+        ShareFolderEnter();
         break;
-      case Control::kROPWD:
-        ROPWDKeyPress();
+      case Control::kOldArchivePassword:
+        OldPasswordEnter();
         break;
-      case Control::kRNPWD:
-        RNPWDKeyPress();
+      case Control::kNewArchivePassword:
+        NewPasswordEnter();
         break;
-      case Control::kRQPWD:
-        RQPWDKeyPress();
+      case Control::kConfirmArchivePassword:
+        ConfirmPasswordEnter();
         break;
       default:
         break;
@@ -126,8 +126,8 @@ void MainWindowPresenter::MoveOnFromUser(Control user, Control password, const c
   view_.Focus(password);
 }
 
-void MainWindowPresenter::ServerPathKeyPress() {
-  const std::string folder = TrimField(Control::kServerPath);
+void MainWindowPresenter::LocalFolderEnter() {
+  const std::string folder = TrimField(Control::kLocalFolder);
   const char* refusal = nullptr;
   if (folder.empty())
     refusal = ui_msg::kEnterLocalFolder;
@@ -137,15 +137,15 @@ void MainWindowPresenter::ServerPathKeyPress() {
     refusal = ui_msg::kLocalFolderInvalid;
   else if (!s_.isFolderWritable(folder))
     refusal = ui_msg::kLocalFolderNotWritable;
-  if (refusal != nullptr) return Refuse(refusal, Control::kServerPath);
-  view_.SelectAll(Control::kClientPath);
-  view_.Focus(Control::kClientPath);
+  if (refusal != nullptr) return Refuse(refusal, Control::kLocalFolder);
+  view_.SelectAll(Control::kShareFolder);
+  view_.Focus(Control::kShareFolder);
 }
 
 // The remote folder's refusals leave the focus where it is: the user may
 // want to fix the account fields first.
-void MainWindowPresenter::ClientPathKeyPress() {
-  const std::string folder = TrimField(Control::kClientPath);
+void MainWindowPresenter::ShareFolderEnter() {
+  const std::string folder = TrimField(Control::kShareFolder);
   const char* refusal = nullptr;
   if (folder.empty())
     refusal = ui_msg::kEnterRemoteFolder;
@@ -156,7 +156,7 @@ void MainWindowPresenter::ClientPathKeyPress() {
   else if (!s_.isFolderWritable(folder))
     refusal = ui_msg::kRemoteFolderNotWritable;
   if (refusal != nullptr) return view_.ShowWarning(refusal);
-  view_.Focus(Control::kBakNum);
+  view_.Focus(Control::kKeepCount);
 }
 
 // "浏览" beside a backup folder: a chosen folder with a blank is refused
@@ -169,27 +169,27 @@ void MainWindowPresenter::BrowseBackupFolder(Control field, bool shareWanted) {
   view_.SetText(field, folder);
 }
 
-void MainWindowPresenter::ServerBrowerClick() {
-  Guarded([&] { BrowseBackupFolder(Control::kServerPath, false); });
+void MainWindowPresenter::BrowseLocalFolderClicked() {
+  Guarded([&] { BrowseBackupFolder(Control::kLocalFolder, false); });
 }
 
-void MainWindowPresenter::ClientBrowerClick() {
-  Guarded([&] { BrowseBackupFolder(Control::kClientPath, true); });
+void MainWindowPresenter::BrowseShareFolderClicked() {
+  Guarded([&] { BrowseBackupFolder(Control::kShareFolder, true); });
 }
 
-void MainWindowPresenter::SWinCZClick() {
+void MainWindowPresenter::ResetServerAccountClicked() {
   Guarded([&] {
-    view_.SetText(Control::kSWinUser, "");
-    view_.SetText(Control::kSWinPassword, "");
-    view_.Focus(Control::kSWinUser);
+    view_.SetText(Control::kServerUser, "");
+    view_.SetText(Control::kServerPassword, "");
+    view_.Focus(Control::kServerUser);
   });
 }
 
-void MainWindowPresenter::CWinCZClick() {
+void MainWindowPresenter::ResetShareAccountClicked() {
   Guarded([&] {
-    view_.SetText(Control::kCWinUser, "");
-    view_.SetText(Control::kCWinPassword, "");
-    view_.Focus(Control::kCWinUser);
+    view_.SetText(Control::kShareUser, "");
+    view_.SetText(Control::kSharePassword, "");
+    view_.Focus(Control::kShareUser);
   });
 }
 
@@ -197,21 +197,21 @@ void MainWindowPresenter::ClampSpinField(Control control, int min, int max) {
   view_.SetText(control, std::to_string(SpinValue(control, min, max)));
 }
 
-void MainWindowPresenter::DTimeExit() {
+void MainWindowPresenter::BackupTimeLeft() {
   Guarded([&] {
-    const std::string text = TrimField(Control::kDTime);
-    if (!IsValidTimeText(text)) return Refuse(ui_msg::kBackupTimeInvalid, Control::kDTime);
-    view_.SetText(Control::kDTime, NormalizeTimeText(text));
+    const std::string text = TrimField(Control::kBackupTime);
+    if (!IsValidTimeText(text)) return Refuse(ui_msg::kBackupTimeInvalid, Control::kBackupTime);
+    view_.SetText(Control::kBackupTime, NormalizeTimeText(text));
     ShowNextBackupTime();
   });
 }
 
 // Shared by the keep-count and the interval field: both are put back into
 // their ranges, and the interval moves the next backup time.
-void MainWindowPresenter::BakNumEditExit() {
+void MainWindowPresenter::KeepCountLeft() {
   Guarded([&] {
-    ClampSpinField(Control::kBakNum, 0, kKeepCountMax);
-    ClampSpinField(Control::kBtDays, kIntervalDaysMin, kIntervalDaysMax);
+    ClampSpinField(Control::kKeepCount, 0, kKeepCountMax);
+    ClampSpinField(Control::kDaysBetweenBackups, kIntervalDaysMin, kIntervalDaysMax);
     ShowNextBackupTime();
   });
 }

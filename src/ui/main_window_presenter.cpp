@@ -31,7 +31,7 @@ void MainWindowPresenter::Guarded(const std::function<void()>& body) noexcept {
   ui_detail::Guarded(s_.runLog, body);
 }
 
-bool MainWindowPresenter::FormCreate() {
+bool MainWindowPresenter::OnStartUp() {
   // The command file and the older tools break on a blank in the path: refuse
   // before anything is touched, so nothing is logged and no lock is taken.
   if (const std::string refusal = Refusal(s_.refuseBlankInPath); !refusal.empty()) {
@@ -62,9 +62,9 @@ bool MainWindowPresenter::FormCreate() {
     if (s_.readAutostart) {
       const AutostartRegistration registration = s_.readAutostart();
       const bool on = registration.exists && registration.namesThisExecutable;
-      const bool wasOn = view_.Checked(Control::kCheckBox1);
-      view_.SetChecked(Control::kCheckBox1, on);
-      if (on && !wasOn) CheckBox1Click();
+      const bool wasOn = view_.Checked(Control::kAutostart);
+      view_.SetChecked(Control::kAutostart, on);
+      if (on && !wasOn) AutostartClicked();
     }
 
     s_.state.guardSwitch = false;
@@ -102,7 +102,7 @@ bool MainWindowPresenter::FormCreate() {
       return false;
     }
     ShowNextBackupLabel();
-    schedule_.SetBackupTimeText(view_.Text(Control::kDTime));
+    schedule_.SetBackupTimeText(view_.Text(Control::kBackupTime));
     StartGuardAtStartup();
 
     s_.runLog.Append(ui_msg::kStartupSucceeded);
@@ -119,7 +119,7 @@ bool MainWindowPresenter::FormCreate() {
 // running from the start, not only after the next save. The guard's start
 // claims the guard-running flag itself, so a save later starts no second one.
 void MainWindowPresenter::StartGuardAtStartup() {
-  if (!s_.state.configured || !view_.Checked(Control::kSafeCheck)) return;
+  if (!s_.state.configured || !view_.Checked(Control::kGuardSqlServer)) return;
   s_.state.guardSwitch = true;
   if (!s_.state.guardRunning && s_.startGuard) s_.startGuard();
 }
@@ -147,7 +147,7 @@ void MainWindowPresenter::WaitForGuardToEnd(bool keepQuitOff) {
   }
 }
 
-bool MainWindowPresenter::FormCloseQuery() {
+bool MainWindowPresenter::OnCloseRequested() {
   // A close request that arrives while an earlier one waits for the guard
   // (its messages are being handled) is that same close.
   if (scheduleStopped_) return false;
@@ -200,12 +200,12 @@ bool MainWindowPresenter::QueryEndSession() {
   }
 }
 
-void MainWindowPresenter::BtnExitClick() {
+void MainWindowPresenter::ExitProgramClicked() {
   quitConfirmed_ = true;
-  FormCloseQuery();
+  OnCloseRequested();
 }
 
-void MainWindowPresenter::mnuRestoreClick() {
+void MainWindowPresenter::TrayRestoreClicked() {
   try {
     view_.ShowNormal();
   } catch (const std::exception&) {
@@ -214,12 +214,12 @@ void MainWindowPresenter::mnuRestoreClick() {
 
 // "退出自动备份" ends the program the way "退出程序" does: refused while a
 // backup runs, after the guard has ended, with the stop lines.
-void MainWindowPresenter::mnuCloseClick() {
+void MainWindowPresenter::TrayExitClicked() {
   quitConfirmed_ = true;
-  FormCloseQuery();
+  OnCloseRequested();
 }
 
-void MainWindowPresenter::Timer1Timer() {
+void MainWindowPresenter::OnTimerTick() {
   if (scheduleStopped_) return;
   try {
     const bool running = s_.state.backupRunning;
@@ -255,7 +255,7 @@ void MainWindowPresenter::RecordScheduledStart() {
   }
 }
 
-StartOutcome MainWindowPresenter::BtnInitClick() {
+StartOutcome MainWindowPresenter::BackUpNowClicked() {
   // A click handled inside the close wait: the program is ending, and a
   // capture would switch the guard on again.
   if (scheduleStopped_) return StartOutcome::kFailed;
@@ -295,7 +295,7 @@ StartOutcome MainWindowPresenter::BtnInitClick() {
   }
 }
 
-void MainWindowPresenter::BtnAboutClick() {
+void MainWindowPresenter::BackupLogClicked() {
   try {
     view_.ShowBackupLog();
   } catch (const std::exception&) {
@@ -304,15 +304,15 @@ void MainWindowPresenter::BtnAboutClick() {
 
 // Register and remove write their own run-log lines; the box shows the
 // warnings, with the reason the registration gave on a line of its own.
-void MainWindowPresenter::CheckBox1Click() {
+void MainWindowPresenter::AutostartClicked() {
   try {
     std::string error;
-    if (view_.Checked(Control::kCheckBox1)) {
+    if (view_.Checked(Control::kAutostart)) {
       if (s_.registerAutostart(error)) return;
       view_.ShowWarning(error.empty() ? std::string(app_msg::kAutostartWriteFailed)
                                       : std::string(app_msg::kAutostartWriteFailed) + "\n" + error);
-      view_.SetChecked(Control::kCheckBox1, false);
-      CheckBox1Click();
+      view_.SetChecked(Control::kAutostart, false);
+      AutostartClicked();
       return;
     }
     if (s_.removeAutostart(error)) return;

@@ -6,8 +6,8 @@
 // window's, or the agent's loop), catches its own errors and leaves the view
 // usable.
 //
-// Handlers carry the names of the window's events (BtnSaveClick, DTimeExit,
-// Timer1Timer, ...). The view calls them; tests call them the same way.
+// Handlers carry the names of the window's events (SaveSettingsClicked, BackupTimeLeft,
+// OnTimerTick, ...). The view calls them; tests call them the same way.
 #pragma once
 
 #include <chrono>
@@ -74,53 +74,53 @@ class MainWindowPresenter final : public BackupStarter {
 
   // Start-up: the checks, the settings loaded into the view, the next backup
   // time shown, the start lines. False when the program is to end at once.
-  bool FormCreate();
+  bool OnStartUp();
   // A close request of the window: true when the program may end now.
-  bool FormCloseQuery();
+  bool OnCloseRequested();
   // The end of the user's session (or of the agent's service): true when it
   // may end now.
   bool QueryEndSession();
-  void BtnExitClick();
-  void mnuRestoreClick();
+  void ExitProgramClicked();
+  void TrayRestoreClicked();
   // The tray's "退出自动备份": the same rules as a close.
-  void mnuCloseClick();
+  void TrayExitClicked();
 
   // The one-second timer.
-  void Timer1Timer();
+  void OnTimerTick();
   // "立即备份". Answers what came of it, for front ends that report it.
-  StartOutcome BtnInitClick();
+  StartOutcome BackUpNowClicked();
   // "读取设置". Answers false when loading failed.
-  bool BtnLoadClick();
+  bool LoadSettingsClicked();
   // "保存设置". Answers true when the settings were stored and applied.
-  bool BtnSaveClick();
+  bool SaveSettingsClicked();
   // "备份日志".
-  void BtnAboutClick();
+  void BackupLogClicked();
   // The start-with-the-system tick box changed.
-  void CheckBox1Click();
+  void AutostartClicked();
 
   // Fields: a click selects, leaving trims or checks, Enter moves on.
   void FieldClick(Control control);
   void FieldExit(Control control);
   void FieldEnter(Control control);
-  void DTimeExit();
-  void BakNumEditExit();
+  void BackupTimeLeft();
+  void KeepCountLeft();
 
   // The account sets.
-  void bsSkinComboBox1Change();
-  void bsSkinButton1Click();  // browse for the account folder
-  void DataCnClick();         // list the SQL edition's account sets
-  void N_QXClick();           // tick all
-  void N_QFClick();           // tick none
-  void N_FXClick();           // invert the ticks
+  void EditionChanged();
+  void BrowseAccountFolderClicked();  // browse for the account folder
+  void ListSqlAccountSetsClicked();         // list the SQL edition's account sets
+  void TickAllClicked();           // tick all
+  void TickNoneClicked();           // tick none
+  void InvertTicksClicked();           // invert the ticks
 
   // The folders' "浏览" and the accounts' "重置".
-  void ServerBrowerClick();
-  void ClientBrowerClick();
-  void SWinCZClick();
-  void CWinCZClick();
+  void BrowseLocalFolderClicked();
+  void BrowseShareFolderClicked();
+  void ResetServerAccountClicked();
+  void ResetShareAccountClicked();
 
   // The archive-password group's tick changed.
-  void bsSkinGroupBox8Checked();
+  void PasswordGroupTicked();
 
   // BackupStarter, for the schedule: the configuration from the view, the
   // start through the runner, lastbakday stored.
@@ -163,9 +163,9 @@ class MainWindowPresenter final : public BackupStarter {
   void Refuse(const char* message, Control field);
 
   // The archive password (password_handlers.cpp).
-  void ROPWDKeyPress();
-  void RNPWDKeyPress();
-  void RQPWDKeyPress();
+  void OldPasswordEnter();
+  void NewPasswordEnter();
+  void ConfirmPasswordEnter();
   // The check of the password group at save time: the new password, or
   // nothing when refused (the message shown, the focus placed). It does not
   // put the password in force: that waits until the save has stored it.
@@ -176,13 +176,13 @@ class MainWindowPresenter final : public BackupStarter {
 
   // The Enter chain and the folder fields (field_handlers.cpp).
   void MoveOnFromUser(Control user, Control password, const char* emptyMessage);
-  void ServerPathKeyPress();
-  void ClientPathKeyPress();
+  void LocalFolderEnter();
+  void ShareFolderEnter();
   void BrowseBackupFolder(Control field, bool shareWanted);
   void ClampSpinField(Control control, int min, int max);
 
   // The account sets (account_handlers.cpp).
-  void DataUserKeyPress();
+  void SqlUserEnter();
   void SetTicks(bool (*tick)(bool));
 
  private:

@@ -17,34 +17,35 @@
 
 namespace veltora {
 
-// The controls, named after the window's own components.
+// The controls of the main window, named for what they hold. The Win32 window
+// lays them out under the same names.
 enum class Control {
-  kEdition,          // bsSkinComboBox1: drop-down list of the four editions
-  kAccountFolder,    // edtAccount: read-only edit (folder page)
-  kDataUser,         // SQL Server user (SQL page)
-  kDataPassWord,     // SQL Server password
-  kDataList,         // the account-set list (rows with ticks)
-  kSWinUser,         // server Windows account
-  kSWinPassword,
-  kCWinUser,         // remote share account
-  kCWinPassword,
-  kBtDays,           // interval spin field, 1..30
-  kDTime,            // backup-time masked edit "##:##:##"
-  kChkServer,        // local backup switch (ticked, disabled)
-  kServerPath,       // local backup folder
-  kChkShare,         // remote backup switch
-  kClientPath,       // remote share folder
-  kBakNum,           // keep-count spin field, 0..500
-  kYSDJ,             // compression-level drop-down list, six entries
-  kLJCS,             // connection time-out spin field, 7..3600
-  kZXCS,             // command time-out spin field, 30..9999
-  kSafeCheck,        // SQL Server guard tick box
-  kPasswordGroup,    // bsSkinGroupBox8: the archive-password group's tick
-  kROPWD,            // old archive password
-  kRNPWD,            // new archive password
-  kRQPWD,            // confirm archive password
-  kCheckBox1,        // start with the system
-  kBtnSave,
+  kEdition,         // drop-down list of the four editions
+  kAccountFolder,   // read-only edit (folder page)
+  kSqlUser,         // SQL Server user (SQL page)
+  kSqlPassword,     // SQL Server password
+  kAccountSetList,  // the account-set list (rows with ticks)
+  kServerUser,      // server Windows account
+  kServerPassword,
+  kShareUser,  // remote share account
+  kSharePassword,
+  kDaysBetweenBackups,      // interval spin field, 1..30
+  kBackupTime,              // backup-time masked edit "##:##:##"
+  kLocalBackup,             // local backup switch (ticked, disabled)
+  kLocalFolder,             // local backup folder
+  kShareBackup,             // remote backup switch
+  kShareFolder,             // remote share folder
+  kKeepCount,               // keep-count spin field, 0..500
+  kCompressionLevel,        // compression-level drop-down list, six entries
+  kConnectTimeout,          // connection time-out spin field, 7..3600
+  kCommandTimeout,          // command time-out spin field, 30..9999
+  kGuardSqlServer,          // SQL Server guard tick box
+  kPasswordGroup,           // the archive-password group's tick
+  kOldArchivePassword,      // old archive password
+  kNewArchivePassword,      // new archive password
+  kConfirmArchivePassword,  // confirm archive password
+  kAutostart,               // start with the system
+  kSaveSettings,
 };
 
 // The colour of the backup-state label.

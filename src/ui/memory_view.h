@@ -25,15 +25,15 @@ struct ShownMessage {
 class MemoryView : public MainWindowView {
  public:
   MemoryView() {
-    texts_[Control::kDTime] = "01:30:00";
-    texts_[Control::kBtDays] = "1";
-    texts_[Control::kBakNum] = "0";
-    texts_[Control::kLJCS] = "27";
-    texts_[Control::kZXCS] = "1800";
-    checked_[Control::kChkServer] = true;
-    enabled_[Control::kChkServer] = false;
+    texts_[Control::kBackupTime] = "01:30:00";
+    texts_[Control::kDaysBetweenBackups] = "1";
+    texts_[Control::kKeepCount] = "0";
+    texts_[Control::kConnectTimeout] = "27";
+    texts_[Control::kCommandTimeout] = "1800";
+    checked_[Control::kLocalBackup] = true;
+    enabled_[Control::kLocalBackup] = false;
     indexes_[Control::kEdition] = 0;
-    indexes_[Control::kYSDJ] = 3;
+    indexes_[Control::kCompressionLevel] = 3;
   }
 
   std::string Text(Control c) const override { return Get(texts_, c, std::string()); }
@@ -46,7 +46,7 @@ class MemoryView : public MainWindowView {
   void SetItemIndex(Control c, int index) override { indexes_[c] = index; }
   int ItemCount(Control c) const override {
     if (c == Control::kEdition) return 4;
-    if (c == Control::kYSDJ) return static_cast<int>(std::size(app_msg::kCompressionLevelNames));
+    if (c == Control::kCompressionLevel) return static_cast<int>(std::size(app_msg::kCompressionLevelNames));
     return 0;
   }
 

@@ -40,59 +40,59 @@ void MainWindowPresenter::PutArchivePasswordInForce(const std::string& password)
   config_.archivePassword = password;
 }
 
-void MainWindowPresenter::bsSkinGroupBox8Checked() {
+void MainWindowPresenter::PasswordGroupTicked() {
   Guarded([&] {
     const bool open = view_.Checked(Control::kPasswordGroup);
-    view_.SetEnabled(Control::kRNPWD, open);
-    view_.SetEnabled(Control::kRQPWD, open);
+    view_.SetEnabled(Control::kNewArchivePassword, open);
+    view_.SetEnabled(Control::kConfirmArchivePassword, open);
     // With no password in force there is nothing to type as the old one: the
     // empty old entry matches.
-    view_.SetEnabled(Control::kROPWD, !archivePassword_.empty());
+    view_.SetEnabled(Control::kOldArchivePassword, !archivePassword_.empty());
   });
 }
 
 void MainWindowPresenter::ClearPasswordGroup() {
   view_.SetChecked(Control::kPasswordGroup, false);
-  view_.SetText(Control::kROPWD, "");
-  view_.SetText(Control::kRNPWD, "");
-  view_.SetText(Control::kRQPWD, "");
-  bsSkinGroupBox8Checked();
+  view_.SetText(Control::kOldArchivePassword, "");
+  view_.SetText(Control::kNewArchivePassword, "");
+  view_.SetText(Control::kConfirmArchivePassword, "");
+  PasswordGroupTicked();
 }
 
-void MainWindowPresenter::ROPWDKeyPress() {
+void MainWindowPresenter::OldPasswordEnter() {
   if (!view_.Checked(Control::kPasswordGroup)) return;
-  const std::string oldEntry = view_.Text(Control::kROPWD);
-  if (oldEntry != archivePassword_) return Refuse(ui_msg::kOldPasswordWrong, Control::kROPWD);
+  const std::string oldEntry = view_.Text(Control::kOldArchivePassword);
+  if (oldEntry != archivePassword_) return Refuse(ui_msg::kOldPasswordWrong, Control::kOldArchivePassword);
   if (HasForbiddenCharacter(oldEntry))
-    return Refuse(ui_msg::kPasswordForbiddenCharacter, Control::kROPWD);
-  view_.SelectAll(Control::kRNPWD);
-  view_.Focus(Control::kRNPWD);
+    return Refuse(ui_msg::kPasswordForbiddenCharacter, Control::kOldArchivePassword);
+  view_.SelectAll(Control::kNewArchivePassword);
+  view_.Focus(Control::kNewArchivePassword);
 }
 
-void MainWindowPresenter::RNPWDKeyPress() {
+void MainWindowPresenter::NewPasswordEnter() {
   if (!view_.Checked(Control::kPasswordGroup)) return;
-  if (view_.Text(Control::kROPWD) != archivePassword_)
-    return Refuse(ui_msg::kOldPasswordWrong, Control::kROPWD);
-  const std::string newEntry = view_.Text(Control::kRNPWD);
+  if (view_.Text(Control::kOldArchivePassword) != archivePassword_)
+    return Refuse(ui_msg::kOldPasswordWrong, Control::kOldArchivePassword);
+  const std::string newEntry = view_.Text(Control::kNewArchivePassword);
   if (HasForbiddenCharacter(newEntry))
-    return Refuse(ui_msg::kPasswordForbiddenCharacter, Control::kRNPWD);
-  if (TooLong(newEntry)) return Refuse(ui_msg::kPasswordTooLong, Control::kRNPWD);
-  view_.SelectAll(Control::kRQPWD);
-  view_.Focus(Control::kRQPWD);
+    return Refuse(ui_msg::kPasswordForbiddenCharacter, Control::kNewArchivePassword);
+  if (TooLong(newEntry)) return Refuse(ui_msg::kPasswordTooLong, Control::kNewArchivePassword);
+  view_.SelectAll(Control::kConfirmArchivePassword);
+  view_.Focus(Control::kConfirmArchivePassword);
 }
 
-void MainWindowPresenter::RQPWDKeyPress() {
+void MainWindowPresenter::ConfirmPasswordEnter() {
   if (!view_.Checked(Control::kPasswordGroup)) return;
-  if (view_.Text(Control::kROPWD) != archivePassword_)
-    return Refuse(ui_msg::kOldPasswordWrong, Control::kROPWD);
-  const std::string confirmEntry = view_.Text(Control::kRQPWD);
+  if (view_.Text(Control::kOldArchivePassword) != archivePassword_)
+    return Refuse(ui_msg::kOldPasswordWrong, Control::kOldArchivePassword);
+  const std::string confirmEntry = view_.Text(Control::kConfirmArchivePassword);
   if (HasForbiddenCharacter(confirmEntry))
-    return Refuse(ui_msg::kPasswordForbiddenCharacter, Control::kRQPWD);
-  if (view_.Text(Control::kRNPWD) != confirmEntry)
-    return Refuse(ui_msg::kPasswordMismatch, Control::kRQPWD);
-  if (TooLong(confirmEntry)) return Refuse(ui_msg::kPasswordTooLong, Control::kRQPWD);
+    return Refuse(ui_msg::kPasswordForbiddenCharacter, Control::kConfirmArchivePassword);
+  if (view_.Text(Control::kNewArchivePassword) != confirmEntry)
+    return Refuse(ui_msg::kPasswordMismatch, Control::kConfirmArchivePassword);
+  if (TooLong(confirmEntry)) return Refuse(ui_msg::kPasswordTooLong, Control::kConfirmArchivePassword);
 
-  const std::string password = Trim(view_.Text(Control::kRNPWD));
+  const std::string password = Trim(view_.Text(Control::kNewArchivePassword));
   try {
     s_.openSettings()->UpdateArchivePassword(password);
   } catch (const std::exception& e) {
@@ -107,21 +107,21 @@ void MainWindowPresenter::RQPWDKeyPress() {
 
 std::optional<std::string> MainWindowPresenter::CheckArchivePasswordForSave() {
   try {
-    const std::string oldEntry = view_.Text(Control::kROPWD);
-    const std::string newEntry = view_.Text(Control::kRNPWD);
-    const std::string confirmEntry = view_.Text(Control::kRQPWD);
+    const std::string oldEntry = view_.Text(Control::kOldArchivePassword);
+    const std::string newEntry = view_.Text(Control::kNewArchivePassword);
+    const std::string confirmEntry = view_.Text(Control::kConfirmArchivePassword);
     const struct {
       bool refused;
       const char* message;
       Control field;
     } rules[] = {
-        {oldEntry != archivePassword_, ui_msg::kOldPasswordWrong, Control::kROPWD},
-        {HasForbiddenCharacter(oldEntry), ui_msg::kPasswordForbiddenCharacter, Control::kROPWD},
-        {HasForbiddenCharacter(newEntry), ui_msg::kPasswordForbiddenCharacter, Control::kRNPWD},
-        {HasForbiddenCharacter(confirmEntry), ui_msg::kPasswordForbiddenCharacter, Control::kRQPWD},
-        {newEntry != confirmEntry, ui_msg::kPasswordMismatch, Control::kRQPWD},
-        {TooLong(newEntry), ui_msg::kPasswordTooLong, Control::kRNPWD},
-        {TooLong(confirmEntry), ui_msg::kPasswordTooLong, Control::kRQPWD},
+        {oldEntry != archivePassword_, ui_msg::kOldPasswordWrong, Control::kOldArchivePassword},
+        {HasForbiddenCharacter(oldEntry), ui_msg::kPasswordForbiddenCharacter, Control::kOldArchivePassword},
+        {HasForbiddenCharacter(newEntry), ui_msg::kPasswordForbiddenCharacter, Control::kNewArchivePassword},
+        {HasForbiddenCharacter(confirmEntry), ui_msg::kPasswordForbiddenCharacter, Control::kConfirmArchivePassword},
+        {newEntry != confirmEntry, ui_msg::kPasswordMismatch, Control::kConfirmArchivePassword},
+        {TooLong(newEntry), ui_msg::kPasswordTooLong, Control::kNewArchivePassword},
+        {TooLong(confirmEntry), ui_msg::kPasswordTooLong, Control::kConfirmArchivePassword},
     };
     for (const auto& rule : rules) {
       if (rule.refused) {
@@ -132,7 +132,7 @@ std::optional<std::string> MainWindowPresenter::CheckArchivePasswordForSave() {
     return Trim(newEntry);
   } catch (...) {
     view_.ShowWarning(ui_msg::kPasswordCheckFailed);
-    view_.Focus(Control::kROPWD);
+    view_.Focus(Control::kOldArchivePassword);
     return std::nullopt;
   }
 }

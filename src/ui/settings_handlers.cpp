@@ -42,8 +42,8 @@ int MainWindowPresenter::SpinValue(Control control, int min, int max) const {
 }
 
 int MainWindowPresenter::CompressionLevel() const {
-  const int count = view_.ItemCount(Control::kYSDJ);
-  const int index = view_.ItemIndex(Control::kYSDJ);
+  const int count = view_.ItemCount(Control::kCompressionLevel);
+  const int index = view_.ItemIndex(Control::kCompressionLevel);
   constexpr int kLevels = static_cast<int>(std::size(app_msg::kCompressionLevelNames));
   if (count <= 0 || index < 0 || index >= kLevels) return 3;
   return index;
@@ -51,8 +51,8 @@ int MainWindowPresenter::CompressionLevel() const {
 
 SqlTimeouts MainWindowPresenter::TimeoutsFromView() const {
   SqlTimeouts t;
-  t.connectSeconds = SpinValue(Control::kLJCS, kConnectTimeoutMin, kConnectTimeoutMax);
-  t.commandSeconds = SpinValue(Control::kZXCS, kCommandTimeoutMin, kCommandTimeoutMax);
+  t.connectSeconds = SpinValue(Control::kConnectTimeout, kConnectTimeoutMin, kConnectTimeoutMax);
+  t.commandSeconds = SpinValue(Control::kCommandTimeout, kCommandTimeoutMin, kCommandTimeoutMax);
   return t;
 }
 
@@ -69,8 +69,8 @@ void MainWindowPresenter::Refuse(const char* message, Control field) {
 }
 
 void MainWindowPresenter::ShowNextBackupTime() {
-  schedule_.SetIntervalDays(SpinValue(Control::kBtDays, kIntervalDaysMin, kIntervalDaysMax));
-  schedule_.SetTimeFieldText(view_.Text(Control::kDTime));
+  schedule_.SetIntervalDays(SpinValue(Control::kDaysBetweenBackups, kIntervalDaysMin, kIntervalDaysMax));
+  schedule_.SetTimeFieldText(view_.Text(Control::kBackupTime));
   if (schedule_.ComputeNextBackupTime(Now(s_.clock)))
     view_.SetNextBackupText(NextBackupLabel(schedule_.NextBackupTime()));
 }
@@ -85,15 +85,15 @@ void MainWindowPresenter::CaptureBackupConfiguration() {
   c.edition = edition >= 0 && edition < kEditionCount ? edition : 0;
   c.accountSets = view_.AccountRows();
   c.accountFolder = view_.Text(Control::kAccountFolder);
-  c.localBackup = view_.Checked(Control::kChkServer);
-  c.remoteBackup = view_.Checked(Control::kChkShare);
-  c.localFolder = view_.Text(Control::kServerPath);
-  c.remoteFolder = view_.Text(Control::kClientPath);
-  c.sqlUser = view_.Text(Control::kDataUser);
-  c.sqlPassword = view_.Text(Control::kDataPassWord);
-  c.remoteUser = view_.Text(Control::kCWinUser);
-  c.remotePassword = view_.Text(Control::kCWinPassword);
-  c.keepCount = SpinValue(Control::kBakNum, 0, kKeepCountMax);
+  c.localBackup = view_.Checked(Control::kLocalBackup);
+  c.remoteBackup = view_.Checked(Control::kShareBackup);
+  c.localFolder = view_.Text(Control::kLocalFolder);
+  c.remoteFolder = view_.Text(Control::kShareFolder);
+  c.sqlUser = view_.Text(Control::kSqlUser);
+  c.sqlPassword = view_.Text(Control::kSqlPassword);
+  c.remoteUser = view_.Text(Control::kShareUser);
+  c.remotePassword = view_.Text(Control::kSharePassword);
+  c.keepCount = SpinValue(Control::kKeepCount, 0, kKeepCountMax);
   c.compressionLevel = CompressionLevel();
   c.archivePassword = archivePassword_;
   c.timeouts = TimeoutsFromView();
@@ -101,14 +101,14 @@ void MainWindowPresenter::CaptureBackupConfiguration() {
   for (const AccountSetEntry& entry : c.accountSets)
     if (entry.ticked && !entry.name.empty()) c.selectedAccountSets.push_back(entry.name);
   config_ = std::move(c);
-  schedule_.SetBackupTimeText(view_.Text(Control::kDTime));
-  s_.state.guardSwitch = view_.Checked(Control::kSafeCheck);
+  schedule_.SetBackupTimeText(view_.Text(Control::kBackupTime));
+  s_.state.guardSwitch = view_.Checked(Control::kGuardSqlServer);
 }
 
 // ---------------------------------------------------------------------------
 // Loading
 
-bool MainWindowPresenter::BtnLoadClick() {
+bool MainWindowPresenter::LoadSettingsClicked() {
   try {
     return LoadIntoView();
   } catch (const std::exception& e) {
@@ -140,36 +140,36 @@ bool MainWindowPresenter::LoadIntoView() {
   view_.SetItemIndex(Control::kEdition, edition);
   view_.SetText(Control::kAccountFolder, row.accountDir);
   schedule_.SetLastBackupTime(row.lastbakday.value_or(now - kNoLastBackupDays));
-  view_.SetText(Control::kSWinUser, row.localuser);
-  view_.SetText(Control::kSWinPassword, row.localpwd);
-  view_.SetText(Control::kCWinUser, row.remoteuser);
-  view_.SetText(Control::kCWinPassword, row.remotepwd);
-  view_.SetChecked(Control::kSafeCheck, row.safecheck);
-  view_.SetChecked(Control::kChkServer, row.localbak);
-  view_.SetChecked(Control::kChkShare, row.remotebak);
-  view_.SetText(Control::kServerPath, row.localDir);
-  view_.SetText(Control::kClientPath, row.remoteDir);
-  view_.SetText(Control::kBakNum, Digits(std::clamp(row.bakfilenum, 0, kKeepCountMax)));
-  view_.SetItemIndex(Control::kYSDJ, CompressionLevelFromName(row.rarlevel));
-  view_.SetText(Control::kLJCS,
+  view_.SetText(Control::kServerUser, row.localuser);
+  view_.SetText(Control::kServerPassword, row.localpwd);
+  view_.SetText(Control::kShareUser, row.remoteuser);
+  view_.SetText(Control::kSharePassword, row.remotepwd);
+  view_.SetChecked(Control::kGuardSqlServer, row.safecheck);
+  view_.SetChecked(Control::kLocalBackup, row.localbak);
+  view_.SetChecked(Control::kShareBackup, row.remotebak);
+  view_.SetText(Control::kLocalFolder, row.localDir);
+  view_.SetText(Control::kShareFolder, row.remoteDir);
+  view_.SetText(Control::kKeepCount, Digits(std::clamp(row.bakfilenum, 0, kKeepCountMax)));
+  view_.SetItemIndex(Control::kCompressionLevel, CompressionLevelFromName(row.rarlevel));
+  view_.SetText(Control::kConnectTimeout,
                 Digits(std::clamp(row.conout, kConnectTimeoutMin, kConnectTimeoutMax)));
-  view_.SetText(Control::kZXCS,
+  view_.SetText(Control::kCommandTimeout,
                 Digits(std::clamp(row.sqlout, kCommandTimeoutMin, kCommandTimeoutMax)));
-  view_.SetText(Control::kBtDays,
+  view_.SetText(Control::kDaysBetweenBackups,
                 Digits(std::clamp(row.btwdays, kIntervalDaysMin, kIntervalDaysMax)));
   archivePassword_ = row.rarpwd;
 
   CaptureBackupConfiguration();
-  if (IsValidTimeText(row.baktime)) view_.SetText(Control::kDTime, NormalizeTimeText(row.baktime));
+  if (IsValidTimeText(row.baktime)) view_.SetText(Control::kBackupTime, NormalizeTimeText(row.baktime));
   ShowNextBackupTime();
   ClearPasswordGroup();
 
   if (IsSqlEdition(edition)) {
     view_.ShowAccountPage(AccountPage::kSqlServer);
     view_.SetNumberColumnWidth(kNumberColumnSqlWidth);
-    view_.SetText(Control::kDataUser, Trim(row.sqluser));
-    view_.SetText(Control::kDataPassWord, row.sqlpwd);
-    if (!view_.Text(Control::kDataUser).empty()) DataCnClick();
+    view_.SetText(Control::kSqlUser, Trim(row.sqluser));
+    view_.SetText(Control::kSqlPassword, row.sqlpwd);
+    if (!view_.Text(Control::kSqlUser).empty()) ListSqlAccountSetsClicked();
   } else {
     view_.ShowAccountPage(AccountPage::kFolder);
     view_.SetNumberColumnWidth(kNumberColumnHidden);
@@ -221,7 +221,7 @@ bool OutOfRange(const std::optional<long long>& value, long long min, long long 
 bool MainWindowPresenter::TrialConnection(std::string& error) const {
   try {
     auto cn = s_.sqlServer.Create(TimeoutsFromView());
-    cn->Connect(view_.Text(Control::kDataUser), view_.Text(Control::kDataPassWord), "master");
+    cn->Connect(view_.Text(Control::kSqlUser), view_.Text(Control::kSqlPassword), "master");
     cn->Close();
     return true;
   } catch (const std::exception& e) {
@@ -230,7 +230,7 @@ bool MainWindowPresenter::TrialConnection(std::string& error) const {
   return false;
 }
 
-bool MainWindowPresenter::BtnSaveClick() {
+bool MainWindowPresenter::SaveSettingsClicked() {
   try {
     return Save();
   } catch (const std::exception& e) {
@@ -245,8 +245,8 @@ bool MainWindowPresenter::Save() {
   MainWindowView& v = view_;
   const bool sqlEdition = IsSqlEdition(v.ItemIndex(Control::kEdition));
   const auto sql = [sqlEdition] { return sqlEdition; };
-  const auto localOn = [&v] { return v.Checked(Control::kChkServer); };
-  const auto remoteOn = [&v] { return v.Checked(Control::kChkShare); };
+  const auto localOn = [&v] { return v.Checked(Control::kLocalBackup); };
+  const auto remoteOn = [&v] { return v.Checked(Control::kShareBackup); };
   const auto rows = [&v] { return v.AccountRows(); };
   std::optional<std::string> newArchivePassword;
 
@@ -270,9 +270,9 @@ bool MainWindowPresenter::Save() {
       // A level list without a choice gets the standard level.
       {.fails =
            [&](std::string&) {
-             if (v.ItemCount(Control::kYSDJ) > 0 &&
-                 CompressionLevel() != v.ItemIndex(Control::kYSDJ))
-               v.SetItemIndex(Control::kYSDJ, 3);
+             if (v.ItemCount(Control::kCompressionLevel) > 0 &&
+                 CompressionLevel() != v.ItemIndex(Control::kCompressionLevel))
+               v.SetItemIndex(Control::kCompressionLevel, 3);
              return false;
            }},
       // The password group shows its own messages.
@@ -286,27 +286,27 @@ bool MainWindowPresenter::Save() {
       {.applies = sql,
        .fails =
            [&](std::string&) {
-             return OutOfRange(WholeNumber(v.Text(Control::kLJCS)), kConnectTimeoutMin,
+             return OutOfRange(WholeNumber(v.Text(Control::kConnectTimeout)), kConnectTimeoutMin,
                                kConnectTimeoutMax);
            },
        .message = ui_msg::kConnectTimeoutInvalid,
-       .focus = Control::kLJCS},
+       .focus = Control::kConnectTimeout},
       {.applies = sql,
        .fails =
            [&](std::string&) {
-             return OutOfRange(WholeNumber(v.Text(Control::kZXCS)), kCommandTimeoutMin,
+             return OutOfRange(WholeNumber(v.Text(Control::kCommandTimeout)), kCommandTimeoutMin,
                                kCommandTimeoutMax);
            },
        .message = ui_msg::kCommandTimeoutInvalid,
-       .focus = Control::kZXCS},
+       .focus = Control::kCommandTimeout},
       {.applies = sql,
-       .fails = [&](std::string&) { return Trim(v.Text(Control::kDataUser)).empty(); },
+       .fails = [&](std::string&) { return Trim(v.Text(Control::kSqlUser)).empty(); },
        .message = accounts_msg::kEnterSqlUser,
-       .focus = Control::kDataUser},
+       .focus = Control::kSqlUser},
       {.applies = sql,
        .fails = [&](std::string& detail) { return !TrialConnection(detail); },
        .message = accounts_msg::kCannotConnect,
-       .focus = Control::kDataUser},
+       .focus = Control::kSqlUser},
       {.fails =
            [&](std::string&) {
              const auto all = rows();
@@ -315,67 +315,67 @@ bool MainWindowPresenter::Save() {
        .message = ui_msg::kChooseAccountSets,
        .box = Box::kNotice},
       // The boxes are trimmed whether or not their switch is on.
-      {.fails = [&](std::string&) { return TrimField(Control::kSWinUser).empty() && localOn(); },
+      {.fails = [&](std::string&) { return TrimField(Control::kServerUser).empty() && localOn(); },
        .message = ui_msg::kEnterServerUser,
-       .focus = Control::kSWinUser},
-      {.fails = [&](std::string&) { return TrimField(Control::kCWinUser).empty() && remoteOn(); },
+       .focus = Control::kServerUser},
+      {.fails = [&](std::string&) { return TrimField(Control::kShareUser).empty() && remoteOn(); },
        .message = ui_msg::kEnterRemoteUser,
-       .focus = Control::kCWinUser},
-      {.fails = [&](std::string&) { return TrimField(Control::kServerPath).empty() && localOn(); },
+       .focus = Control::kShareUser},
+      {.fails = [&](std::string&) { return TrimField(Control::kLocalFolder).empty() && localOn(); },
        .message = ui_msg::kEnterServerFolder,
-       .focus = Control::kServerPath},
+       .focus = Control::kLocalFolder},
       // The local folder: it exists, is no share, takes a test folder.
       {.applies = localOn,
-       .fails = [&](std::string&) { return !s_.folderExists(v.Text(Control::kServerPath)); },
+       .fails = [&](std::string&) { return !s_.folderExists(v.Text(Control::kLocalFolder)); },
        .message = ui_msg::kLocalFolderInvalid,
-       .focus = Control::kServerPath,
+       .focus = Control::kLocalFolder,
        .select = true},
       {.applies = localOn,
-       .fails = [&](std::string&) { return IsSharePath(v.Text(Control::kServerPath)); },
+       .fails = [&](std::string&) { return IsSharePath(v.Text(Control::kLocalFolder)); },
        .message = ui_msg::kLocalFolderIsNetwork,
-       .focus = Control::kServerPath,
+       .focus = Control::kLocalFolder,
        .select = true},
       {.applies = localOn,
-       .fails = [&](std::string&) { return !s_.isFolderWritable(v.Text(Control::kServerPath)); },
+       .fails = [&](std::string&) { return !s_.isFolderWritable(v.Text(Control::kLocalFolder)); },
        .message = ui_msg::kLocalFolderNotWritable,
-       .focus = Control::kServerPath,
+       .focus = Control::kLocalFolder,
        .select = true},
       // A remote backup without a folder is saved all the same, with a word.
-      {.fails = [&](std::string&) { return TrimField(Control::kClientPath).empty() && remoteOn(); },
+      {.fails = [&](std::string&) { return TrimField(Control::kShareFolder).empty() && remoteOn(); },
        .message = ui_msg::kEnterRemoteFolder,
        .then = Then::kGoOn},
-      {.applies = [&] { return remoteOn() && !v.Text(Control::kClientPath).empty(); },
-       .fails = [&](std::string&) { return !IsSharePath(v.Text(Control::kClientPath)); },
+      {.applies = [&] { return remoteOn() && !v.Text(Control::kShareFolder).empty(); },
+       .fails = [&](std::string&) { return !IsSharePath(v.Text(Control::kShareFolder)); },
        .message = ui_msg::kRemoteFolderLocalOnSave,
-       .focus = Control::kClientPath,
+       .focus = Control::kShareFolder,
        .select = true},
       // The share may be down today; the save goes on.
-      {.applies = [&] { return remoteOn() && IsSharePath(v.Text(Control::kClientPath)); },
+      {.applies = [&] { return remoteOn() && IsSharePath(v.Text(Control::kShareFolder)); },
        .fails =
            [&](std::string&) {
-             return !s_.connectShare(v.Text(Control::kClientPath), v.Text(Control::kCWinUser),
-                                     v.Text(Control::kCWinPassword));
+             return !s_.connectShare(v.Text(Control::kShareFolder), v.Text(Control::kShareUser),
+                                     v.Text(Control::kSharePassword));
            },
        .message = ui_msg::kShareUnreachable,
        .then = Then::kGoOn},
       // A valid time is written back in its normal form and used at once.
       {.fails =
            [&](std::string&) {
-             const std::string text = v.Text(Control::kDTime);
+             const std::string text = v.Text(Control::kBackupTime);
              if (!IsValidTimeText(text)) return true;
-             v.SetText(Control::kDTime, NormalizeTimeText(text));
-             schedule_.SetBackupTimeText(v.Text(Control::kDTime));
+             v.SetText(Control::kBackupTime, NormalizeTimeText(text));
+             schedule_.SetBackupTimeText(v.Text(Control::kBackupTime));
              return false;
            },
        .message = ui_msg::kBackupTimeInvalid,
-       .focus = Control::kDTime,
+       .focus = Control::kBackupTime,
        .select = true},
       {.fails =
            [&](std::string&) {
-             return OutOfRange(WholeNumber(v.Text(Control::kBakNum)), 0, kKeepCountMax);
+             return OutOfRange(WholeNumber(v.Text(Control::kKeepCount)), 0, kKeepCountMax);
            },
        .message = ui_msg::kKeepCountInvalid,
-       .focus = Control::kBakNum},
+       .focus = Control::kKeepCount},
       {.fails = [&](std::string&) { return !localOn() && !remoteOn(); },
        .message = ui_msg::kChooseLocalOrRemote,
        .box = Box::kNotice},
@@ -433,24 +433,24 @@ BaksetRow MainWindowPresenter::SettingsFromView() const {
   const int edition = v.ItemIndex(Control::kEdition);
   r.softvernum = edition >= 0 && edition < kEditionCount ? edition : 0;
   r.accountDir = v.Text(Control::kAccountFolder);
-  r.sqluser = v.Text(Control::kDataUser);
-  r.sqlpwd = v.Text(Control::kDataPassWord);
-  r.localuser = v.Text(Control::kSWinUser);
-  r.localpwd = v.Text(Control::kSWinPassword);
-  r.remoteuser = v.Text(Control::kCWinUser);
-  r.remotepwd = v.Text(Control::kCWinPassword);
-  r.localbak = v.Checked(Control::kChkServer);
-  r.remotebak = v.Checked(Control::kChkShare);
-  r.localDir = v.Text(Control::kServerPath);
-  r.remoteDir = v.Text(Control::kClientPath);
-  r.bakfilenum = SpinValue(Control::kBakNum, 0, kKeepCountMax);
+  r.sqluser = v.Text(Control::kSqlUser);
+  r.sqlpwd = v.Text(Control::kSqlPassword);
+  r.localuser = v.Text(Control::kServerUser);
+  r.localpwd = v.Text(Control::kServerPassword);
+  r.remoteuser = v.Text(Control::kShareUser);
+  r.remotepwd = v.Text(Control::kSharePassword);
+  r.localbak = v.Checked(Control::kLocalBackup);
+  r.remotebak = v.Checked(Control::kShareBackup);
+  r.localDir = v.Text(Control::kLocalFolder);
+  r.remoteDir = v.Text(Control::kShareFolder);
+  r.bakfilenum = SpinValue(Control::kKeepCount, 0, kKeepCountMax);
   r.rarlevel = app_msg::kCompressionLevelNames[CompressionLevel()];
-  r.baktime = v.Text(Control::kDTime);
+  r.baktime = v.Text(Control::kBackupTime);
   const SqlTimeouts timeouts = TimeoutsFromView();
   r.conout = timeouts.connectSeconds;
   r.sqlout = timeouts.commandSeconds;
-  r.btwdays = SpinValue(Control::kBtDays, kIntervalDaysMin, kIntervalDaysMax);
-  r.safecheck = v.Checked(Control::kSafeCheck);
+  r.btwdays = SpinValue(Control::kDaysBetweenBackups, kIntervalDaysMin, kIntervalDaysMax);
+  r.safecheck = v.Checked(Control::kGuardSqlServer);
   return r;
 }
 
@@ -463,7 +463,7 @@ void MainWindowPresenter::ApplySavedSettings(const std::optional<std::string>& n
 
   if (!s_.state.configured.exchange(true)) s_.runLog.Append(ui_msg::kServiceStarted);
 
-  if (view_.Checked(Control::kSafeCheck)) {
+  if (view_.Checked(Control::kGuardSqlServer)) {
     // startGuard claims the guard-running flag itself (one exchange), so a
     // second save while the first guard starts up never makes a second one.
     // A guard that cannot be started writes its own run-log line.

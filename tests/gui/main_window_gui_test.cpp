@@ -55,7 +55,7 @@ class MainWindowGui : public ::testing::Test {
     window.ProcessPendingMessages();
   }
 
-  void Click(Button button) { SendMessageW(window.ButtonHandle(button), BM_CLICK, 0, 0); }
+  void Click(Part button) { SendMessageW(window.PartHandle(button), BM_CLICK, 0, 0); }
 
   std::vector<bool> Ticks() const {
     std::vector<bool> ticks;
@@ -71,19 +71,19 @@ class MainWindowGui : public ::testing::Test {
 };
 
 TEST_F(MainWindowGui, LeavingTheTimeFieldWithAnInvalidTimeWarnsAndTakesTheUserBack) {
-  Type(Control::kDTime, "25:00:00");
+  Type(Control::kBackupTime, "25:00:00");
 
   const std::vector<SeenBox> seen = AnswerMessageBoxes(
-      [&] { SetFocus(Handle(Control::kServerPath)); }, ScreenshotPath("main_window_warning.bmp"));
+      [&] { SetFocus(Handle(Control::kLocalFolder)); }, ScreenshotPath("main_window_warning.bmp"));
 
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].caption, "提示！");
   EXPECT_EQ(seen[0].text, "您好，定时备份时间输入非法，请重新输入！");
   EXPECT_TRUE(seen[0].topmost);
-  EXPECT_EQ(GetFocus(), Handle(Control::kDTime));
+  EXPECT_EQ(GetFocus(), Handle(Control::kBackupTime));
   DWORD from = 1;
   DWORD to = 0;
-  SendMessageW(Handle(Control::kDTime), EM_GETSEL, reinterpret_cast<WPARAM>(&from),
+  SendMessageW(Handle(Control::kBackupTime), EM_GETSEL, reinterpret_cast<WPARAM>(&from),
                reinterpret_cast<LPARAM>(&to));
   EXPECT_EQ(from, 0u);
   EXPECT_EQ(to, 8u);
@@ -100,14 +100,14 @@ TEST_F(MainWindowGui, SaveStoresWhatTheControlsHoldAndTheTopStripShowsTheNextBac
   LVITEMW tick{};
   tick.stateMask = LVIS_STATEIMAGEMASK;
   tick.state = INDEXTOSTATEIMAGEMASK(2);
-  SendMessageW(Handle(Control::kDataList), LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&tick));
-  Type(Control::kSWinUser, "admin");
-  Type(Control::kServerPath, f.backupFolder);
-  Type(Control::kBtDays, "3");
-  Type(Control::kDTime, " 7:5:0");
+  SendMessageW(Handle(Control::kAccountSetList), LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&tick));
+  Type(Control::kServerUser, "admin");
+  Type(Control::kLocalFolder, f.backupFolder);
+  Type(Control::kDaysBetweenBackups, "3");
+  Type(Control::kBackupTime, " 7:5:0");
 
   // Clicking the button leaves the time field first.
-  const std::vector<SeenBox> seen = AnswerMessageBoxes([&] { Click(Button::kSave); });
+  const std::vector<SeenBox> seen = AnswerMessageBoxes([&] { Click(Part::kSaveSettings); });
 
   EXPECT_TRUE(seen.empty()) << seen.front().text;
   const BaksetRow stored = f.Db()->LoadSettings();
@@ -119,40 +119,40 @@ TEST_F(MainWindowGui, SaveStoresWhatTheControlsHoldAndTheTopStripShowsTheNextBac
   EXPECT_EQ(stored.rarlevel, "标准");
   EXPECT_THAT(f.Db()->LoadAccountList(), ElementsAre(AccountListRow{"", "b.AIS", "b.AIS"}));
   EXPECT_TRUE(f.state.configured);
-  EXPECT_EQ(WindowText(Handle(Control::kDTime)), "07:05:00");
+  EXPECT_EQ(WindowText(Handle(Control::kBackupTime)), "07:05:00");
   EXPECT_EQ(WindowText(window.PartHandle(win32::Part::kNextBackupLabel)),
             "下次备份时间:2024-05-03 07:05:00");
 }
 
 TEST_F(MainWindowGui, EnterWalksTheChainAndTheFocusLeavingAFieldTrimsIt) {
-  Type(Control::kCWinUser, "  backup  ");
-  PressEnter(Control::kCWinUser);
-  EXPECT_EQ(WindowText(Handle(Control::kCWinUser)), "backup");
-  EXPECT_EQ(GetFocus(), Handle(Control::kCWinPassword));
+  Type(Control::kShareUser, "  backup  ");
+  PressEnter(Control::kShareUser);
+  EXPECT_EQ(WindowText(Handle(Control::kShareUser)), "backup");
+  EXPECT_EQ(GetFocus(), Handle(Control::kSharePassword));
 
-  PressEnter(Control::kCWinPassword);
-  EXPECT_EQ(GetFocus(), Handle(Control::kSafeCheck));
-  PressEnter(Control::kSafeCheck);
-  EXPECT_EQ(GetFocus(), Handle(Control::kServerPath));
+  PressEnter(Control::kSharePassword);
+  EXPECT_EQ(GetFocus(), Handle(Control::kGuardSqlServer));
+  PressEnter(Control::kGuardSqlServer);
+  EXPECT_EQ(GetFocus(), Handle(Control::kLocalFolder));
 
-  Type(Control::kSWinUser, " admin\t");
-  SetFocus(Handle(Control::kSWinPassword));
-  EXPECT_EQ(WindowText(Handle(Control::kSWinUser)), "admin");
+  Type(Control::kServerUser, " admin\t");
+  SetFocus(Handle(Control::kServerPassword));
+  EXPECT_EQ(WindowText(Handle(Control::kServerUser)), "admin");
 }
 
 TEST_F(MainWindowGui, TabWalksTheControlsInTheirKeyboardOrder) {
   using win32::Part;
   const Part order[] = {
       Part::kEdition,    Part::kAccountFolder, Part::kAccountFolderBrowse,
-      Part::kDataList,   Part::kSWinUser,      Part::kSWinPassword,
-      Part::kSWinReset,  Part::kCWinUser,      Part::kCWinPassword,
-      Part::kCWinReset,  Part::kBtDays,        Part::kDTime,
-      Part::kServerPath, Part::kServerBrowse,  Part::kChkShare,
-      Part::kClientPath, Part::kClientBrowse,  Part::kBakNum,
-      Part::kYSDJ,       Part::kLJCS,          Part::kZXCS,
-      Part::kSafeCheck,  Part::kPasswordTick,  Part::kBtnInit,
-      Part::kBtnLoad,    Part::kBtnSave,       Part::kBtnAbout,
-      Part::kBtnExit,    Part::kCheckBox1,     Part::kEdition,
+      Part::kAccountSetList,   Part::kServerUser,      Part::kServerPassword,
+      Part::kServerAccountReset,  Part::kShareUser,      Part::kSharePassword,
+      Part::kShareAccountReset,  Part::kDaysBetweenBackups,        Part::kBackupTime,
+      Part::kLocalFolder, Part::kLocalFolderBrowse,  Part::kShareBackup,
+      Part::kShareFolder, Part::kShareFolderBrowse,  Part::kKeepCount,
+      Part::kCompressionLevel,       Part::kConnectTimeout,          Part::kCommandTimeout,
+      Part::kGuardSqlServer,  Part::kPasswordGroup,  Part::kBackUpNow,
+      Part::kLoadSettings,    Part::kSaveSettings,       Part::kBackupLog,
+      Part::kExitProgram,    Part::kAutostart,     Part::kEdition,
   };
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
     SCOPED_TRACE(WindowText(window.PartHandle(order[i])) + " #" + std::to_string(i));
@@ -163,9 +163,9 @@ TEST_F(MainWindowGui, TabWalksTheControlsInTheirKeyboardOrder) {
   // backup switch (which cannot be changed, so it takes no focus).
   SendMessageW(Handle(Control::kPasswordGroup), BM_CLICK, 0, 0);
   EXPECT_EQ(GetNextDlgTabItem(window.Handle(), Handle(Control::kPasswordGroup), FALSE),
-            Handle(Control::kRNPWD));
-  EXPECT_EQ(GetNextDlgTabItem(window.Handle(), Handle(Control::kRQPWD), FALSE),
-            window.PartHandle(Part::kBtnInit));
+            Handle(Control::kNewArchivePassword));
+  EXPECT_EQ(GetNextDlgTabItem(window.Handle(), Handle(Control::kConfirmArchivePassword), FALSE),
+            window.PartHandle(Part::kBackUpNow));
 }
 
 TEST_F(MainWindowGui, SpinFieldsArePutBackIntoTheirRangeWhenLeft) {
@@ -174,15 +174,15 @@ TEST_F(MainWindowGui, SpinFieldsArePutBackIntoTheirRangeWhenLeft) {
     std::string typed;
     std::string shown;
   } cases[] = {
-      {Control::kLJCS, "0", "7"},
-      {Control::kZXCS, "12345", "9999"},
-      {Control::kBakNum, "600", "500"},
-      {Control::kBtDays, "0", "1"},
+      {Control::kConnectTimeout, "0", "7"},
+      {Control::kCommandTimeout, "12345", "9999"},
+      {Control::kKeepCount, "600", "500"},
+      {Control::kDaysBetweenBackups, "0", "1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed);
     Type(c.field, c.typed);
-    SetFocus(Handle(Control::kSWinUser));
+    SetFocus(Handle(Control::kServerUser));
     EXPECT_EQ(WindowText(Handle(c.field)), c.shown);
   }
 }
@@ -192,7 +192,7 @@ TEST_F(MainWindowGui, ListTicksAreReadBackAndTheContextMenuSetsThem) {
   LVITEMW tick{};
   tick.stateMask = LVIS_STATEIMAGEMASK;
   tick.state = INDEXTOSTATEIMAGEMASK(2);
-  SendMessageW(Handle(Control::kDataList), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&tick));
+  SendMessageW(Handle(Control::kAccountSetList), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&tick));
   EXPECT_THAT(window.AccountRows(), ElementsAre(FieldsAre(true, "01", "甲公司", "AIS01"),
                                                 FieldsAre(false, "02", "乙公司", "AIS02")));
 
@@ -245,11 +245,11 @@ TEST_F(MainWindowGui, MinimisingOrClosingHidesToTheTrayAndTheTrayMenuBringsTheWi
 
 TEST_F(MainWindowGui, TheMessageLoopRunsUntilTheProgramIsQuit) {
   const std::vector<SeenBox> seen =
-      AnswerMessageBoxes([&] { ASSERT_TRUE(presenter.FormCreate()); });
+      AnswerMessageBoxes([&] { ASSERT_TRUE(presenter.OnStartUp()); });
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].text, "您好，您尚未进行备份设置，请进行相关的设置！");
 
-  PostMessageW(window.ButtonHandle(Button::kExit), BM_CLICK, 0, 0);
+  PostMessageW(window.PartHandle(Part::kExitProgram), BM_CLICK, 0, 0);
   EXPECT_EQ(window.RunMessageLoop(), 0);
 
   EXPECT_EQ(window.Handle(), nullptr);
@@ -257,24 +257,24 @@ TEST_F(MainWindowGui, TheMessageLoopRunsUntilTheProgramIsQuit) {
 }
 
 TEST_F(MainWindowGui, ButtonsAndTickBoxesReachTheirHandlersButTheWindowsOwnChangesDoNot) {
-  window.SetChecked(Control::kCheckBox1, true);
+  window.SetChecked(Control::kAutostart, true);
   EXPECT_TRUE(f.autostartCalls.empty());
-  SendMessageW(Handle(Control::kCheckBox1), BM_CLICK, 0, 0);
+  SendMessageW(Handle(Control::kAutostart), BM_CLICK, 0, 0);
   EXPECT_THAT(f.autostartCalls, ElementsAre("remove"));
 
-  Type(Control::kSWinUser, "someone");
-  Click(Button::kServerReset);
-  EXPECT_EQ(WindowText(Handle(Control::kSWinUser)), "");
-  EXPECT_EQ(GetFocus(), Handle(Control::kSWinUser));
+  Type(Control::kServerUser, "someone");
+  Click(Part::kServerAccountReset);
+  EXPECT_EQ(WindowText(Handle(Control::kServerUser)), "");
+  EXPECT_EQ(GetFocus(), Handle(Control::kServerUser));
 
-  Click(Button::kBackupLog);
+  Click(Part::kBackupLog);
   EXPECT_EQ(logWindows, 1);
 
   // The password group's tick opens its new and confirm fields.
   SendMessageW(Handle(Control::kPasswordGroup), BM_CLICK, 0, 0);
-  EXPECT_TRUE(IsWindowEnabled(Handle(Control::kRNPWD)));
-  EXPECT_TRUE(IsWindowEnabled(Handle(Control::kRQPWD)));
-  EXPECT_FALSE(IsWindowEnabled(Handle(Control::kROPWD)));  // no password in force
+  EXPECT_TRUE(IsWindowEnabled(Handle(Control::kNewArchivePassword)));
+  EXPECT_TRUE(IsWindowEnabled(Handle(Control::kConfirmArchivePassword)));
+  EXPECT_FALSE(IsWindowEnabled(Handle(Control::kOldArchivePassword)));  // no password in force
 }
 
 // The answering machine takes the picker's first choice, the desktop: a
@@ -283,11 +283,11 @@ TEST_F(MainWindowGui, TheFolderPickersChoiceGoesIntoTheFieldThatTakesIt) {
   wchar_t desktop[MAX_PATH] = {};
   ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop), S_OK);
 
-  EXPECT_EQ(AnswerMessageBoxes([&] { Click(Button::kServerBrowse); }).size(), 1u);
-  EXPECT_EQ(WindowText(Handle(Control::kServerPath)), Narrow(desktop));
+  EXPECT_EQ(AnswerMessageBoxes([&] { Click(Part::kLocalFolderBrowse); }).size(), 1u);
+  EXPECT_EQ(WindowText(Handle(Control::kLocalFolder)), Narrow(desktop));
 
-  EXPECT_EQ(AnswerMessageBoxes([&] { Click(Button::kClientBrowse); }).size(), 1u);
-  EXPECT_EQ(WindowText(Handle(Control::kClientPath)), "");
+  EXPECT_EQ(AnswerMessageBoxes([&] { Click(Part::kShareFolderBrowse); }).size(), 1u);
+  EXPECT_EQ(WindowText(Handle(Control::kShareFolder)), "");
 }
 
 TEST_F(MainWindowGui, TheSessionMayNotEndWhileABackupRuns) {
@@ -316,12 +316,12 @@ TEST_F(MainWindowGui, MovingToAScreenOfAnotherDpiLaysTheWindowOutAgainAtItsScale
   GetClientRect(window.Handle(), &client);
   EXPECT_EQ(client.right, MulDiv(767, static_cast<int>(dpi), 96));
   RECT button{};
-  GetWindowRect(window.ButtonHandle(Button::kSave), &button);
+  GetWindowRect(window.PartHandle(Part::kSaveSettings), &button);
   EXPECT_EQ(button.right - button.left, MulDiv(182, static_cast<int>(dpi), 96));
   EXPECT_EQ(button.bottom - button.top, MulDiv(40, static_cast<int>(dpi), 96));
   LOGFONTW font{};
   GetObjectW(
-      reinterpret_cast<HFONT>(SendMessageW(window.ButtonHandle(Button::kSave), WM_GETFONT, 0, 0)),
+      reinterpret_cast<HFONT>(SendMessageW(window.PartHandle(Part::kSaveSettings), WM_GETFONT, 0, 0)),
       sizeof(font), &font);
   EXPECT_EQ(font.lfHeight, -MulDiv(12, static_cast<int>(dpi), 96));
 }
@@ -341,22 +341,22 @@ TEST_F(MainWindowGui, Screenshots) {
   window.SetText(Control::kAccountFolder, "D:\\KIS\\账套");
   window.SetAccountRows(
       {{true, "", "甲公司.AIS", "甲公司.AIS"}, {false, "", "乙公司.AIS", "乙公司.AIS"}});
-  window.SetText(Control::kServerPath, "D:\\备份");
+  window.SetText(Control::kLocalFolder, "D:\\备份");
   window.SetNextBackupText("下次备份时间:2024-05-02 23:00:00");
-  presenter.Timer1Timer();
+  presenter.OnTimerTick();
   PumpMessages(300ms);
   EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("main_window_file_page" + suffix)));
 
   window.SetItemIndex(Control::kEdition, 3);
-  presenter.bsSkinComboBox1Change();
+  presenter.EditionChanged();
   window.SetAccountRows({{true, "001", "甲公司", "AIS20240101"},
                          {false, "002", "乙公司", "AIS20240102"},
                          {true, "003", "丙公司", "AIS20240103"}});
-  window.SetText(Control::kDataUser, "sa");
+  window.SetText(Control::kSqlUser, "sa");
   window.SetChecked(Control::kPasswordGroup, true);
-  presenter.bsSkinGroupBox8Checked();
+  presenter.PasswordGroupTicked();
   f.state.backupRunning = true;
-  presenter.Timer1Timer();
+  presenter.OnTimerTick();
   PumpMessages(300ms);
   EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("main_window_sql_page" + suffix)));
 }

@@ -38,7 +38,7 @@ TEST(AccountSets, AnotherEditionEmptiesTheListAndShowsItsPage) {
     f.view.SetAccountRows({{true, "", "a.AIS", "a.AIS"}});
     f.view.SetItemIndex(Control::kEdition, c.edition);
 
-    p.bsSkinComboBox1Change();
+    p.EditionChanged();
 
     EXPECT_EQ(f.view.page(), c.page);
     EXPECT_EQ(f.view.numberColumnWidth(), c.numberWidth);
@@ -58,7 +58,7 @@ TEST(AccountSets, BrowsingListsTheFoldersAisFilesUnticked) {
   f.view.SetAccountRows({{true, "", "old.AIS", "old.AIS"}});
 
   f.view.SetBrowseAnswer(" " + folder + " ");
-  p.bsSkinButton1Click();
+  p.BrowseAccountFolderClicked();
 
   EXPECT_THAT(f.view.browsePrompts(), ElementsAre("请选择要添加的目录"));
   EXPECT_EQ(f.view.Text(Control::kAccountFolder), folder);
@@ -69,7 +69,7 @@ TEST(AccountSets, BrowsingListsTheFoldersAisFilesUnticked) {
   // Cancelled, or a share: nothing changes.
   for (const char* answer : {"", "\\\\server\\sets"}) {
     f.view.SetBrowseAnswer(answer);
-    p.bsSkinButton1Click();
+    p.BrowseAccountFolderClicked();
     EXPECT_EQ(f.view.Text(Control::kAccountFolder), folder);
     EXPECT_EQ(f.view.AccountRows().size(), 2u);
   }
@@ -83,15 +83,15 @@ TEST(AccountSets, TheCatalogueIsListedInNumberOrderWithTheStoredNumbersTicked) {
   f.Db()->RewriteAccountList({{"002", "Beta", "AIS002"}});
   MainWindowPresenter p(f.view, f.Services());
   f.view.SetItemIndex(Control::kEdition, 2);
-  f.view.SetText(Control::kDataUser, " sa ");
-  f.view.SetText(Control::kDataPassWord, f.sqlPassword);
+  f.view.SetText(Control::kSqlUser, " sa ");
+  f.view.SetText(Control::kSqlPassword, f.sqlPassword);
 
-  p.FieldEnter(Control::kDataPassWord);  // Enter in the password box lists too
+  p.FieldEnter(Control::kSqlPassword);  // Enter in the password box lists too
 
   EXPECT_THAT(Shown(f.view.AccountRows()),
               ElementsAre("[ ] 001 Alpha", "[x] 002 Beta", "[ ] 003 Gamma"));
   EXPECT_EQ(f.view.AccountRows()[1].database, "AIS002");
-  EXPECT_EQ(f.view.Text(Control::kDataUser), "sa");
+  EXPECT_EQ(f.view.Text(Control::kSqlUser), "sa");
   EXPECT_EQ(f.view.numberColumnWidth(), 100);
   EXPECT_EQ(f.ensureCalls, 1);
   EXPECT_TRUE(f.view.messages().empty());
@@ -123,10 +123,10 @@ TEST(AccountSets, ACatalogueThatCannotBeListedIsToldAndEmptiesTheList) {
     MainWindowPresenter p(f.view, f.Services());
     f.view.SetAccountRows({{true, "009", "Old", "Old"}});
     f.view.SetItemIndex(Control::kEdition, c.edition);
-    f.view.SetText(Control::kDataUser, c.user);
-    f.view.SetText(Control::kDataPassWord, c.password);
+    f.view.SetText(Control::kSqlUser, c.user);
+    f.view.SetText(Control::kSqlPassword, c.password);
 
-    p.DataCnClick();
+    p.ListSqlAccountSetsClicked();
 
     EXPECT_THAT(f.view.messages(), ElementsAre(ShownMessage{c.style, c.text}));
     EXPECT_THAT(f.view.AccountRows(), IsEmpty());
@@ -139,9 +139,9 @@ TEST(AccountSets, TheTickCommandsActOnEveryEntryAndLeaveAnEmptyListAlone) {
     void (MainWindowPresenter::*command)();
     std::vector<std::string> after;
   } cases[] = {
-      {"全选", &MainWindowPresenter::N_QXClick, {"[x]  a", "[x]  b"}},
-      {"全否", &MainWindowPresenter::N_QFClick, {"[ ]  a", "[ ]  b"}},
-      {"反选", &MainWindowPresenter::N_FXClick, {"[ ]  a", "[x]  b"}},
+      {"全选", &MainWindowPresenter::TickAllClicked, {"[x]  a", "[x]  b"}},
+      {"全否", &MainWindowPresenter::TickNoneClicked, {"[ ]  a", "[ ]  b"}},
+      {"反选", &MainWindowPresenter::InvertTicksClicked, {"[ ]  a", "[x]  b"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

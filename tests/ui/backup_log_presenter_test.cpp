@@ -53,12 +53,12 @@ TEST_F(BackupLogPresenterTest, OpeningKeepsTheNewest2001RowsNewestFirst) {
   for (int opening = 0; opening < 2; ++opening) {
     SCOPED_TRACE(opening);
     BackupLogPresenter presenter = Presenter();
-    ASSERT_TRUE(presenter.FormShow());
+    ASSERT_TRUE(presenter.OnShow());
     ASSERT_EQ(view_.rows.size(), 2001u);
     EXPECT_EQ(view_.rows.front().backupFile, "f2500");
     EXPECT_EQ(view_.rows.back().backupFile, "f500");
-    presenter.bsSkinButton1Click();
-    presenter.FormClose();
+    presenter.CloseClicked();
+    presenter.OnClose();
   }
   EXPECT_EQ(Raw().Int("select count(*) from baklog"), 2001);
   EXPECT_TRUE(view_.notices.empty());
@@ -67,7 +67,7 @@ TEST_F(BackupLogPresenterTest, OpeningKeepsTheNewest2001RowsNewestFirst) {
 
 TEST_F(BackupLogPresenterTest, EmptyTableShowsAnEmptyGridWithoutMessage) {
   BackupLogPresenter presenter = Presenter();
-  EXPECT_TRUE(presenter.FormShow());
+  EXPECT_TRUE(presenter.OnShow());
   EXPECT_TRUE(view_.rows.empty());
   EXPECT_TRUE(view_.notices.empty());
   EXPECT_EQ(view_.closes, 0);
@@ -76,10 +76,10 @@ TEST_F(BackupLogPresenterTest, EmptyTableShowsAnEmptyGridWithoutMessage) {
 TEST_F(BackupLogPresenterTest, MissingDatabaseTellsOnceAndCloses) {
   std::filesystem::remove(SettingsDatabasePath(app_));
   BackupLogPresenter presenter = Presenter();
-  EXPECT_FALSE(presenter.FormShow());
+  EXPECT_FALSE(presenter.OnShow());
   EXPECT_EQ(view_.notices, std::vector<std::string>{"查询备份日志出错"});
   EXPECT_EQ(view_.closes, 1);
-  presenter.N1Click();  // nothing to refresh, nothing said
+  presenter.RefreshClicked();  // nothing to refresh, nothing said
   EXPECT_EQ(view_.notices.size(), 1u);
   EXPECT_FALSE(std::filesystem::exists(SettingsDatabasePath(app_)));
 }
@@ -87,18 +87,18 @@ TEST_F(BackupLogPresenterTest, MissingDatabaseTellsOnceAndCloses) {
 TEST_F(BackupLogPresenterTest, RefreshShowsNewRowsAndKeepsTheGridWhenItFails) {
   Fill(3);
   BackupLogPresenter presenter = Presenter();
-  ASSERT_TRUE(presenter.FormShow());
+  ASSERT_TRUE(presenter.OnShow());
   ASSERT_EQ(view_.rows.size(), 3u);
 
   SettingsDatabase(app_).InsertLocalResult("甲公司", "/bak/甲公司20240502100000.bak", "p'w", true);
-  presenter.N1Click();
+  presenter.RefreshClicked();
   ASSERT_EQ(view_.rows.size(), 4u);
   const std::string time = Raw().Text("select baktime from baklog where id=4");
   EXPECT_EQ(view_.rows.front(),
             (BackupLogRow{"甲公司", "/bak/甲公司20240502100000.bak", time, "", "p'w"}));
 
   Raw().Exec("drop table baklog");
-  presenter.N1Click();
+  presenter.RefreshClicked();
   EXPECT_EQ(view_.rows.size(), 4u);
   EXPECT_TRUE(view_.notices.empty());
   EXPECT_EQ(view_.closes, 0);

@@ -20,9 +20,9 @@ struct FieldScene {
     f.FillSavableWindow();
     f.shares = {"\\\\server\\share", "\\\\server\\readonly"};
     f.unwritable = {"\\\\server\\readonly"};
-    f.view.SetText(Control::kCWinUser, "u");
-    f.view.SetText(Control::kClientPath, "\\\\server\\share");
-    f.view.SetText(Control::kDataUser, "sa");
+    f.view.SetText(Control::kShareUser, "u");
+    f.view.SetText(Control::kShareFolder, "\\\\server\\share");
+    f.view.SetText(Control::kSqlUser, "sa");
   }
   PresenterFixture f;
   MainWindowPresenter p{f.view, f.Services()};
@@ -33,12 +33,12 @@ TEST(EnterChain, MovesTheFocusAlongTheSettings) {
     Control from;
     Control to;
   } chain[] = {
-      {Control::kDataUser, Control::kDataPassWord}, {Control::kDataList, Control::kSWinUser},
-      {Control::kSWinUser, Control::kSWinPassword}, {Control::kSWinPassword, Control::kCWinUser},
-      {Control::kCWinUser, Control::kCWinPassword}, {Control::kCWinPassword, Control::kSafeCheck},
-      {Control::kSafeCheck, Control::kServerPath},  {Control::kChkServer, Control::kServerPath},
-      {Control::kChkShare, Control::kServerPath},   {Control::kDTime, Control::kServerPath},
-      {Control::kServerPath, Control::kClientPath}, {Control::kClientPath, Control::kBakNum},
+      {Control::kSqlUser, Control::kSqlPassword}, {Control::kAccountSetList, Control::kServerUser},
+      {Control::kServerUser, Control::kServerPassword}, {Control::kServerPassword, Control::kShareUser},
+      {Control::kShareUser, Control::kSharePassword}, {Control::kSharePassword, Control::kGuardSqlServer},
+      {Control::kGuardSqlServer, Control::kLocalFolder},  {Control::kLocalBackup, Control::kLocalFolder},
+      {Control::kShareBackup, Control::kLocalFolder},   {Control::kBackupTime, Control::kLocalFolder},
+      {Control::kLocalFolder, Control::kShareFolder}, {Control::kShareFolder, Control::kKeepCount},
   };
   for (const auto& step : chain) {
     SCOPED_TRACE(static_cast<int>(step.from));
@@ -60,26 +60,26 @@ TEST(EnterChain, RefusesAnEmptyUserOrABadFolderAndTrimsOnTheWay) {
     bool selected;
     const char* textAfter;
   } cases[] = {
-      {Control::kSWinUser, " \t", "您好，请输入登录服务器上Windows系统的用户名！",
-       Control::kSWinUser, false, ""},
-      {Control::kCWinUser, "", "您好，请输入访问远程共享文件夹的用户名！", Control::kCWinUser,
+      {Control::kServerUser, " \t", "您好，请输入登录服务器上Windows系统的用户名！",
+       Control::kServerUser, false, ""},
+      {Control::kShareUser, "", "您好，请输入访问远程共享文件夹的用户名！", Control::kShareUser,
        false, ""},
-      {Control::kDataUser, "   ", "您好，请输入连接数据库的用户名！", Control::kDataUser, false,
+      {Control::kSqlUser, "   ", "您好，请输入连接数据库的用户名！", Control::kSqlUser, false,
        ""},
-      {Control::kServerPath, "  ", "您好，请输入在本机上的备份路径！", Control::kServerPath, true,
+      {Control::kLocalFolder, "  ", "您好，请输入在本机上的备份路径！", Control::kLocalFolder, true,
        ""},
-      {Control::kServerPath, " \\\\server\\share ",
-       "您好，本机上的备份路径，不能为网络路径，请重新输入！", Control::kServerPath, true,
+      {Control::kLocalFolder, " \\\\server\\share ",
+       "您好，本机上的备份路径，不能为网络路径，请重新输入！", Control::kLocalFolder, true,
        "\\\\server\\share"},
-      {Control::kServerPath, "/no/such/folder", "您好，本机上的备份路径无效，请重新输入！",
-       Control::kServerPath, true, "/no/such/folder"},
-      {Control::kClientPath, " ", "您好，请输入远程共享文件夹的路径！", std::nullopt, false, ""},
-      {Control::kClientPath, "D:\\bak", "您好，远程共享文件夹的路径，不能为本地路径，请重新输入！",
+      {Control::kLocalFolder, "/no/such/folder", "您好，本机上的备份路径无效，请重新输入！",
+       Control::kLocalFolder, true, "/no/such/folder"},
+      {Control::kShareFolder, " ", "您好，请输入远程共享文件夹的路径！", std::nullopt, false, ""},
+      {Control::kShareFolder, "D:\\bak", "您好，远程共享文件夹的路径，不能为本地路径，请重新输入！",
        std::nullopt, false, "D:\\bak"},
-      {Control::kClientPath, "\\\\server\\gone",
+      {Control::kShareFolder, "\\\\server\\gone",
        "您好，您输入的远程共享文件夹的路径无效，请重新输入！", std::nullopt, false,
        "\\\\server\\gone"},
-      {Control::kClientPath, "\\\\server\\readonly",
+      {Control::kShareFolder, "\\\\server\\readonly",
        "您好，远程共享文件夹没有读写的权限，请设置相应的权限！", std::nullopt, false,
        "\\\\server\\readonly"},
   };
@@ -101,33 +101,33 @@ TEST(EnterChain, ALocalFolderWithoutWriteAccessIsRefused) {
   FieldScene s;
   s.f.unwritable.push_back(s.f.backupFolder);
 
-  s.p.FieldEnter(Control::kServerPath);
+  s.p.FieldEnter(Control::kLocalFolder);
 
   EXPECT_THAT(
       s.f.view.messages(),
       ElementsAre(ShownMessage{MessageStyle::kWarning,
                                "您好，本机上的备份路径没有读写的权限，请设置相应的权限！"}));
-  EXPECT_EQ(s.f.view.focus(), Control::kServerPath);
+  EXPECT_EQ(s.f.view.focus(), Control::kLocalFolder);
 }
 
 TEST(FieldHandlers, ClickSelectsAndLeavingTrims) {
   FieldScene s;
-  for (Control c : {Control::kSWinUser, Control::kSWinPassword, Control::kCWinUser,
-                    Control::kCWinPassword, Control::kServerPath, Control::kClientPath,
-                    Control::kDataPassWord, Control::kROPWD, Control::kRNPWD, Control::kRQPWD}) {
+  for (Control c : {Control::kServerUser, Control::kServerPassword, Control::kShareUser,
+                    Control::kSharePassword, Control::kLocalFolder, Control::kShareFolder,
+                    Control::kSqlPassword, Control::kOldArchivePassword, Control::kNewArchivePassword, Control::kConfirmArchivePassword}) {
     s.p.FieldClick(c);
     EXPECT_EQ(s.f.view.selected(), c);
   }
-  for (Control c : {Control::kSWinUser, Control::kCWinUser, Control::kServerPath,
-                    Control::kClientPath, Control::kDataUser}) {
+  for (Control c : {Control::kServerUser, Control::kShareUser, Control::kLocalFolder,
+                    Control::kShareFolder, Control::kSqlUser}) {
     s.f.view.SetText(c, " \tname\r\n");
     s.p.FieldExit(c);
     EXPECT_EQ(s.f.view.Text(c), "name");
   }
   // Passwords keep what was typed.
-  s.f.view.SetText(Control::kSWinPassword, " pw ");
-  s.p.FieldExit(Control::kSWinPassword);
-  EXPECT_EQ(s.f.view.Text(Control::kSWinPassword), " pw ");
+  s.f.view.SetText(Control::kServerPassword, " pw ");
+  s.p.FieldExit(Control::kServerPassword);
+  EXPECT_EQ(s.f.view.Text(Control::kServerPassword), " pw ");
 }
 
 TEST(FolderButtons, TakeOnlyFoldersOfTheirKindWithoutBlanks) {
@@ -149,11 +149,11 @@ TEST(FolderButtons, TakeOnlyFoldersOfTheirKindWithoutBlanks) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.remote ? "remote " : "local ") + c.chosen);
     FieldScene s;
-    const Control field = c.remote ? Control::kClientPath : Control::kServerPath;
+    const Control field = c.remote ? Control::kShareFolder : Control::kLocalFolder;
     s.f.view.SetText(field, "before");
     s.f.view.SetBrowseAnswer(c.chosen);
 
-    c.remote ? s.p.ClientBrowerClick() : s.p.ServerBrowerClick();
+    c.remote ? s.p.BrowseShareFolderClicked() : s.p.BrowseLocalFolderClicked();
 
     EXPECT_EQ(s.f.view.Text(field), c.textAfter);
     EXPECT_THAT(s.f.view.browsePrompts(), ElementsAre("请选择要添加的目录"));
@@ -166,19 +166,19 @@ TEST(FolderButtons, TakeOnlyFoldersOfTheirKindWithoutBlanks) {
 
 TEST(FieldHandlers, ResetEmptiesTheAccountAndFocusesItsUser) {
   FieldScene s;
-  s.f.view.SetText(Control::kSWinPassword, "pw");
-  s.f.view.SetText(Control::kCWinPassword, "pw");
+  s.f.view.SetText(Control::kServerPassword, "pw");
+  s.f.view.SetText(Control::kSharePassword, "pw");
 
-  s.p.SWinCZClick();
-  EXPECT_EQ(s.f.view.Text(Control::kSWinUser), "");
-  EXPECT_EQ(s.f.view.Text(Control::kSWinPassword), "");
-  EXPECT_EQ(s.f.view.focus(), Control::kSWinUser);
-  EXPECT_EQ(s.f.view.Text(Control::kCWinUser), "u");
+  s.p.ResetServerAccountClicked();
+  EXPECT_EQ(s.f.view.Text(Control::kServerUser), "");
+  EXPECT_EQ(s.f.view.Text(Control::kServerPassword), "");
+  EXPECT_EQ(s.f.view.focus(), Control::kServerUser);
+  EXPECT_EQ(s.f.view.Text(Control::kShareUser), "u");
 
-  s.p.CWinCZClick();
-  EXPECT_EQ(s.f.view.Text(Control::kCWinUser), "");
-  EXPECT_EQ(s.f.view.Text(Control::kCWinPassword), "");
-  EXPECT_EQ(s.f.view.focus(), Control::kCWinUser);
+  s.p.ResetShareAccountClicked();
+  EXPECT_EQ(s.f.view.Text(Control::kShareUser), "");
+  EXPECT_EQ(s.f.view.Text(Control::kSharePassword), "");
+  EXPECT_EQ(s.f.view.focus(), Control::kShareUser);
 }
 
 TEST(FieldHandlers, SpinFieldsAreLeftWithAWholeNumberInTheirRange) {
@@ -187,17 +187,17 @@ TEST(FieldHandlers, SpinFieldsAreLeftWithAWholeNumberInTheirRange) {
     const char* typed;
     const char* shown;
   } cases[] = {
-      {Control::kLJCS, "0", "7"},
-      {Control::kLJCS, "3601", "3600"},
-      {Control::kLJCS, "abc", "7"},
-      {Control::kLJCS, " 60 ", "60"},
-      {Control::kZXCS, "29", "30"},
-      {Control::kZXCS, "10000", "9999"},
-      {Control::kBakNum, "600", "500"},
-      {Control::kBakNum, "-3", "0"},
-      {Control::kBakNum, "99999999999999999999", "500"},
-      {Control::kBtDays, "0", "1"},
-      {Control::kBtDays, "31", "30"},
+      {Control::kConnectTimeout, "0", "7"},
+      {Control::kConnectTimeout, "3601", "3600"},
+      {Control::kConnectTimeout, "abc", "7"},
+      {Control::kConnectTimeout, " 60 ", "60"},
+      {Control::kCommandTimeout, "29", "30"},
+      {Control::kCommandTimeout, "10000", "9999"},
+      {Control::kKeepCount, "600", "500"},
+      {Control::kKeepCount, "-3", "0"},
+      {Control::kKeepCount, "99999999999999999999", "500"},
+      {Control::kDaysBetweenBackups, "0", "1"},
+      {Control::kDaysBetweenBackups, "31", "30"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.typed));
@@ -216,28 +216,28 @@ TEST(FieldHandlers, LeavingTheTimeOrIntervalFieldMovesTheNextBackupTime) {
   SettingsDatabase(s.f.appFolder,
                    std::make_shared<testing::FixedClock>(LocalTime{2024, 5, 1, 9, 0, 0, 3}))
       .UpdateLastBackupDay();
-  ASSERT_TRUE(s.p.BtnLoadClick());  // last start 2024-05-01 09:00, time 23:00:00, every day
+  ASSERT_TRUE(s.p.LoadSettingsClicked());  // last start 2024-05-01 09:00, time 23:00:00, every day
   EXPECT_EQ(s.f.view.nextBackupText(), "下次备份时间:2024-05-02 23:00:00");
 
-  s.f.view.SetText(Control::kDTime, " 7: 5: 0");
-  s.p.DTimeExit();
-  EXPECT_EQ(s.f.view.Text(Control::kDTime), "07:05:00");
+  s.f.view.SetText(Control::kBackupTime, " 7: 5: 0");
+  s.p.BackupTimeLeft();
+  EXPECT_EQ(s.f.view.Text(Control::kBackupTime), "07:05:00");
   EXPECT_EQ(s.f.view.nextBackupText(), "下次备份时间:2024-05-03 07:05:00");
   EXPECT_EQ(s.p.schedule().BackupTimeText(), "07:05:00");
 
-  s.f.view.SetText(Control::kBtDays, "40");
-  s.p.BakNumEditExit();
-  EXPECT_EQ(s.f.view.Text(Control::kBtDays), "30");
+  s.f.view.SetText(Control::kDaysBetweenBackups, "40");
+  s.p.KeepCountLeft();
+  EXPECT_EQ(s.f.view.Text(Control::kDaysBetweenBackups), "30");
   EXPECT_EQ(s.f.view.nextBackupText(), "下次备份时间:2024-05-31 07:05:00");
 
   // An invalid time is refused and changes nothing else.
-  s.f.view.SetText(Control::kDTime, "25:00:00");
-  s.p.FieldExit(Control::kDTime);
+  s.f.view.SetText(Control::kBackupTime, "25:00:00");
+  s.p.FieldExit(Control::kBackupTime);
   EXPECT_THAT(s.f.view.messages(),
               ElementsAre(ShownMessage{MessageStyle::kWarning,
                                        "您好，定时备份时间输入非法，请重新输入！"}));
-  EXPECT_EQ(s.f.view.focus(), Control::kDTime);
-  EXPECT_EQ(s.f.view.selected(), Control::kDTime);
+  EXPECT_EQ(s.f.view.focus(), Control::kBackupTime);
+  EXPECT_EQ(s.f.view.selected(), Control::kBackupTime);
   EXPECT_EQ(s.f.view.nextBackupText(), "下次备份时间:2024-05-31 07:05:00");
   EXPECT_EQ(s.p.schedule().BackupTimeText(), "07:05:00");
 }

@@ -60,7 +60,7 @@ class ShellTest : public ::testing::Test {
   // and wrote.
   void StartConfigured(const std::string& time = "10:01:00", bool guard = false) {
     Configure(f, time, guard);
-    ASSERT_TRUE(P().FormCreate());
+    ASSERT_TRUE(P().OnStartUp());
     ASSERT_TRUE(f.view.HiddenInTray());
     f.view.ClearMessages();
     f.log.Clear();
@@ -97,7 +97,7 @@ TEST(ShellStartup, RefusalsEndTheProgramWithTheirMessage) {
     };
     MainWindowPresenter presenter(f.view, std::move(services));
 
-    EXPECT_FALSE(presenter.FormCreate());
+    EXPECT_FALSE(presenter.OnStartUp());
     EXPECT_TRUE(f.view.ended());
     EXPECT_EQ(f.view.messages(), (std::vector<ShownMessage>{{c.style, text}}));
     EXPECT_EQ(claims, c.claims);
@@ -109,7 +109,7 @@ TEST(ShellStartup, RefusalsEndTheProgramWithTheirMessage) {
 
 TEST_F(ShellTest, StartupEndsWhenTheSettingsDatabaseCannotBeOpened) {
   std::filesystem::remove(SettingsDatabasePath(f.appFolder));
-  EXPECT_FALSE(P().FormCreate());
+  EXPECT_FALSE(P().OnStartUp());
   EXPECT_TRUE(f.view.ended());
   ASSERT_EQ(f.view.messages().size(), 1u);
   const ShownMessage& shown = f.view.messages()[0];
@@ -126,7 +126,7 @@ TEST_F(ShellTest, StartupEndsWhenTheSettingsDatabaseCannotBeOpened) {
 TEST_F(ShellTest, AFailedLoadAtStartupIsLoggedAndTheProgramGoesOn) {
   Configure(f);
   testing::RawDb(SettingsDatabasePath(f.appFolder)).Exec("delete from bakset");
-  EXPECT_TRUE(P().FormCreate());
+  EXPECT_TRUE(P().OnStartUp());
   EXPECT_FALSE(f.view.ended());
   EXPECT_TRUE(f.view.messages().empty());
   EXPECT_TRUE(f.view.HiddenInTray());  // as far as start-up got
@@ -143,7 +143,7 @@ TEST(ShellStartup, SettingsLostBetweenTheCheckAndTheLoadEndTheProgram) {
     return f.Db();
   };
   MainWindowPresenter presenter(f.view, std::move(services));
-  EXPECT_FALSE(presenter.FormCreate());
+  EXPECT_FALSE(presenter.OnStartUp());
   EXPECT_TRUE(f.view.ended());
   EXPECT_EQ(f.view.messages(),
             (std::vector<ShownMessage>{Warning("您好，您尚未进行备份设置，请进行相关的设置！"),
@@ -153,7 +153,7 @@ TEST(ShellStartup, SettingsLostBetweenTheCheckAndTheLoadEndTheProgram) {
 }
 
 TEST_F(ShellTest, StartupWithoutAccountSetsAsksForSettingsAndStaysVisible) {
-  ASSERT_TRUE(P().FormCreate());
+  ASSERT_TRUE(P().OnStartUp());
   EXPECT_EQ(f.view.messages(),
             std::vector<ShownMessage>{Warning("您好，您尚未进行备份设置，请进行相关的设置！")});
   EXPECT_FALSE(f.view.ended());
@@ -174,7 +174,7 @@ TEST(ShellStartupConfigured, HidesToTrayAndStartsTheGuardWhenItsOptionIsStored) 
     Configure(f, "10:01:00", guard);
     MainWindowPresenter presenter(f.view, f.Services());
 
-    ASSERT_TRUE(presenter.FormCreate());
+    ASSERT_TRUE(presenter.OnStartUp());
     EXPECT_TRUE(f.view.messages().empty());
     EXPECT_TRUE(f.view.HiddenInTray());
     EXPECT_TRUE(f.view.trayVisible());
@@ -201,8 +201,8 @@ TEST(ShellStartupAutostart, BoxShowsThisExecutablesRegistrationAndRegistersAgain
     PresenterFixture f;
     f.autostart = c.registration;
     MainWindowPresenter presenter(f.view, f.Services());
-    ASSERT_TRUE(presenter.FormCreate());
-    EXPECT_EQ(f.view.Checked(Control::kCheckBox1), c.box);
+    ASSERT_TRUE(presenter.OnStartUp());
+    EXPECT_EQ(f.view.Checked(Control::kAutostart), c.box);
     EXPECT_EQ(f.autostartCalls, c.calls);
     // Registering writes its own line; the presenter adds none.
     EXPECT_EQ(f.log.lines(), Lines{"程序启动成功！"});
@@ -210,17 +210,17 @@ TEST(ShellStartupAutostart, BoxShowsThisExecutablesRegistrationAndRegistersAgain
 }
 
 TEST_F(ShellTest, ClosingHidesToTrayUntilTheQuitIsConfirmed) {
-  ASSERT_TRUE(P().FormCreate());  // not configured: the window is shown
+  ASSERT_TRUE(P().OnStartUp());  // not configured: the window is shown
   f.log.Clear();
 
-  EXPECT_FALSE(P().FormCloseQuery());
+  EXPECT_FALSE(P().OnCloseRequested());
   EXPECT_TRUE(f.view.HiddenInTray());
   EXPECT_TRUE(f.view.trayVisible());
   EXPECT_FALSE(f.view.ended());
   EXPECT_TRUE(f.log.lines().empty());
 
   // A close while hidden in the tray is meant: the program ends.
-  EXPECT_TRUE(P().FormCloseQuery());
+  EXPECT_TRUE(P().OnCloseRequested());
   EXPECT_TRUE(f.view.ended());
   EXPECT_EQ(f.log.lines(), (Lines{"程序停止成功！", "解除进程保护成功！"}));
 }
@@ -229,15 +229,15 @@ TEST(ShellClose, RefusedWhileABackupRunsFromTheButtonAndFromTheTray) {
   struct Case {
     const char* name;
     void (MainWindowPresenter::*quit)();
-  } cases[] = {{"退出程序", &MainWindowPresenter::BtnExitClick},
-               {"退出自动备份", &MainWindowPresenter::mnuCloseClick}};
+  } cases[] = {{"退出程序", &MainWindowPresenter::ExitProgramClicked},
+               {"退出自动备份", &MainWindowPresenter::TrayExitClicked}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     PresenterFixture f;
     Configure(f);
     MainWindowPresenter presenter(f.view, f.Services());
-    ASSERT_TRUE(presenter.FormCreate());
-    presenter.mnuRestoreClick();
+    ASSERT_TRUE(presenter.OnStartUp());
+    presenter.TrayRestoreClicked();
     EXPECT_FALSE(f.view.HiddenInTray());
     f.log.Clear();
 
@@ -253,10 +253,10 @@ TEST(ShellClose, RefusedWhileABackupRunsFromTheButtonAndFromTheTray) {
     // The refusal forgot the quit: once the backup has ended, a plain close
     // hides the window again; the next quit ends the program.
     f.state.backupRunning = false;
-    EXPECT_FALSE(presenter.FormCloseQuery());
+    EXPECT_FALSE(presenter.OnCloseRequested());
     EXPECT_FALSE(f.view.ended());
     EXPECT_TRUE(f.view.HiddenInTray());
-    presenter.mnuRestoreClick();
+    presenter.TrayRestoreClicked();
     (presenter.*c.quit)();
     EXPECT_TRUE(f.view.ended());
     EXPECT_EQ(f.log.lines(), (Lines{"服务停止成功！", "程序停止成功！", "解除进程保护成功！"}));
@@ -270,13 +270,13 @@ TEST_F(ShellTest, CloseWaitsForTheGuardAndStartsNoBackupMeanwhile) {
   f.clock.Advance(60s);  // the scheduled minute comes during the wait
   int sleeps = 0;
   f.onSleep = [&] {
-    P().Timer1Timer();
-    P().BtnInitClick();
+    P().OnTimerTick();
+    P().BackUpNowClicked();
     EXPECT_FALSE(f.state.guardSwitch);
     if (++sleeps == 2) f.state.guardRunning = false;
   };
 
-  P().BtnExitClick();
+  P().ExitProgramClicked();
 
   EXPECT_EQ(f.sleeps, (std::vector<std::chrono::milliseconds>{500ms, 500ms}));
   EXPECT_EQ(f.guardWakes, 2);
@@ -286,7 +286,7 @@ TEST_F(ShellTest, CloseWaitsForTheGuardAndStartsNoBackupMeanwhile) {
   EXPECT_TRUE(f.view.ended());
   EXPECT_EQ(f.log.lines(), (Lines{"服务停止成功！", "程序停止成功！", "解除进程保护成功！"}));
   // The program has ended: its timer no longer starts anything.
-  P().Timer1Timer();
+  P().OnTimerTick();
   EXPECT_TRUE(f.runner.starts.empty());
 }
 
@@ -309,8 +309,8 @@ TEST_F(ShellTest, EndOfSessionIsRefusedDuringABackupAndOtherwiseAccepted) {
 
   // The agent closes after an accepted end: the quit is confirmed, so the
   // close ends the program with its stop lines even with the window shown.
-  P().mnuRestoreClick();
-  EXPECT_TRUE(P().FormCloseQuery());
+  P().TrayRestoreClicked();
+  EXPECT_TRUE(P().OnCloseRequested());
   EXPECT_TRUE(f.view.ended());
   EXPECT_EQ(Tail(f, 3), (Lines{"服务停止成功！", "程序停止成功！", "解除进程保护成功！"}));
 }
@@ -319,14 +319,14 @@ TEST_F(ShellTest, TimerStartsOneRunAtTheScheduledMinuteAndShowsTheNextTime) {
   StartConfigured("10:01:00");
   EXPECT_EQ(f.view.nextBackupText(), "下次备份时间:2024-05-02 10:01:00");
 
-  P().Timer1Timer();
+  P().OnTimerTick();
   EXPECT_EQ(f.view.statusText(), "当前无备份操作");
   EXPECT_EQ(f.view.statusColour(), StatusColour::kGreen);
   EXPECT_TRUE(f.runner.starts.empty());
 
   f.clock.Advance(60s);
   for (int tick = 0; tick < 3; ++tick) {
-    P().Timer1Timer();
+    P().OnTimerTick();
     if (tick == 1) f.runner.Finish();  // a short run ends within the minute
     f.clock.Advance(1s);
   }
@@ -338,7 +338,7 @@ TEST_F(ShellTest, TimerStartsOneRunAtTheScheduledMinuteAndShowsTheNextTime) {
   EXPECT_TRUE(f.view.messages().empty());
 
   f.state.backupRunning = true;
-  P().Timer1Timer();
+  P().OnTimerTick();
   EXPECT_EQ(f.view.statusText(), "正在执行备份操作");
   EXPECT_EQ(f.view.statusColour(), StatusColour::kRed);
 }
@@ -372,7 +372,7 @@ TEST(ShellBackupNow, ChecksInOrderAndTellsTheOutcome) {
     PresenterFixture f;
     Configure(f);
     MainWindowPresenter presenter(f.view, f.Services());
-    ASSERT_TRUE(presenter.FormCreate());
+    ASSERT_TRUE(presenter.OnStartUp());
     f.view.ClearMessages();
     f.log.Clear();
     f.state.configured = c.configured;
@@ -381,7 +381,7 @@ TEST(ShellBackupNow, ChecksInOrderAndTellsTheOutcome) {
     f.runner.answer = c.runnerAnswer;
     const int roundsBefore = f.view.pendingMessageRounds();
 
-    EXPECT_EQ(presenter.BtnInitClick(), c.outcome);
+    EXPECT_EQ(presenter.BackUpNowClicked(), c.outcome);
     EXPECT_EQ(f.view.messages(), std::vector<ShownMessage>{c.shown});
     const bool started = c.outcome == StartOutcome::kStarted;
     EXPECT_EQ(f.runner.starts.size(), started ? 1u : 0u);
@@ -399,15 +399,15 @@ TEST(ShellBackupNow, ATickAndTheButtonInTheSameSecondStartOneRun) {
     PresenterFixture f;
     Configure(f, "10:00:30");  // due now: this minute, 30 s from now
     MainWindowPresenter presenter(f.view, f.Services());
-    ASSERT_TRUE(presenter.FormCreate());
+    ASSERT_TRUE(presenter.OnStartUp());
     f.view.ClearMessages();
 
     if (buttonFirst) {
-      EXPECT_EQ(presenter.BtnInitClick(), StartOutcome::kStarted);
-      presenter.Timer1Timer();
+      EXPECT_EQ(presenter.BackUpNowClicked(), StartOutcome::kStarted);
+      presenter.OnTimerTick();
     } else {
-      presenter.Timer1Timer();
-      EXPECT_EQ(presenter.BtnInitClick(), StartOutcome::kAlreadyRunning);
+      presenter.OnTimerTick();
+      EXPECT_EQ(presenter.BackUpNowClicked(), StartOutcome::kAlreadyRunning);
       EXPECT_EQ(f.view.messages(),
                 std::vector<ShownMessage>{
                     Warning("您好，已有一个备份线程正在运行，无需同时启动多个备份线程！")});
@@ -456,12 +456,12 @@ TEST(ShellAutostartBox, FailuresWarnAndAFailedWriteTurnsTheBoxOff) {
     f.registerAnswer = c.registerAnswer;
     f.removeAnswer = c.removeAnswer;
     MainWindowPresenter presenter(f.view, f.Services());
-    f.view.SetChecked(Control::kCheckBox1, c.tickOn);
+    f.view.SetChecked(Control::kAutostart, c.tickOn);
 
-    presenter.CheckBox1Click();
+    presenter.AutostartClicked();
     EXPECT_EQ(f.autostartCalls, c.calls);
     EXPECT_EQ(f.view.messages(), c.shown);
-    EXPECT_EQ(f.view.Checked(Control::kCheckBox1), c.boxAfter);
+    EXPECT_EQ(f.view.Checked(Control::kAutostart), c.boxAfter);
     EXPECT_TRUE(f.log.lines().empty());  // the registration writes its own lines
   }
 }

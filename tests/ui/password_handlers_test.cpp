@@ -26,15 +26,15 @@ const char kSaved[] = "新的压缩包密码已保存!";
 struct PasswordScene {
   explicit PasswordScene(const std::string& inForce) {
     f.Db()->UpdateArchivePassword(inForce);
-    p.BtnLoadClick();
+    p.LoadSettingsClicked();
   }
   void Type(const std::string& oldEntry, const std::string& newEntry,
             const std::string& confirmEntry) {
     f.view.SetChecked(Control::kPasswordGroup, true);
-    p.bsSkinGroupBox8Checked();
-    f.view.SetText(Control::kROPWD, oldEntry);
-    f.view.SetText(Control::kRNPWD, newEntry);
-    f.view.SetText(Control::kRQPWD, confirmEntry);
+    p.PasswordGroupTicked();
+    f.view.SetText(Control::kOldArchivePassword, oldEntry);
+    f.view.SetText(Control::kNewArchivePassword, newEntry);
+    f.view.SetText(Control::kConfirmArchivePassword, confirmEntry);
   }
   std::string Stored() { return f.Db()->LoadSettings().rarpwd; }
 
@@ -65,15 +65,15 @@ TEST(ArchivePassword, EnterInTheConfirmFieldStoresAnAcceptedPasswordAtOnce) {
       {"empty: archives without a password", "Old1", "", "", MessageStyle::kNotice, kSaved,
        std::nullopt, ""},
       {"32 characters", "Old1", Repeat("a", 32), Repeat("a", 32), MessageStyle::kWarning, kTooLong,
-       Control::kRQPWD, "Old1"},
+       Control::kConfirmArchivePassword, "Old1"},
       {"letter case differs", "Old1", "abcD", "abcd", MessageStyle::kWarning, kMismatch,
-       Control::kRQPWD, "Old1"},
+       Control::kConfirmArchivePassword, "Old1"},
       {"old entry in another case", "old1", "x", "x", MessageStyle::kWarning, kOldWrong,
-       Control::kROPWD, "Old1"},
-      {"blank", "Old1", "a b", "a b", MessageStyle::kWarning, kForbidden, Control::kRQPWD, "Old1"},
-      {"minus", "Old1", "a-b", "a-b", MessageStyle::kWarning, kForbidden, Control::kRQPWD, "Old1"},
+       Control::kOldArchivePassword, "Old1"},
+      {"blank", "Old1", "a b", "a b", MessageStyle::kWarning, kForbidden, Control::kConfirmArchivePassword, "Old1"},
+      {"minus", "Old1", "a-b", "a-b", MessageStyle::kWarning, kForbidden, Control::kConfirmArchivePassword, "Old1"},
       {"forbidden only in the new entry", "Old1", "a*b", "ab", MessageStyle::kWarning, kMismatch,
-       Control::kRQPWD, "Old1"},
+       Control::kConfirmArchivePassword, "Old1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -81,7 +81,7 @@ TEST(ArchivePassword, EnterInTheConfirmFieldStoresAnAcceptedPasswordAtOnce) {
     s.Type(c.oldEntry, c.newEntry, c.confirmEntry);
     s.f.view.ClearFocus();
 
-    s.p.FieldEnter(Control::kRQPWD);
+    s.p.FieldEnter(Control::kConfirmArchivePassword);
 
     EXPECT_THAT(s.f.view.messages(), ElementsAre(ShownMessage{c.style, c.message}));
     EXPECT_EQ(s.p.ArchivePassword(), c.inForce);
@@ -90,24 +90,24 @@ TEST(ArchivePassword, EnterInTheConfirmFieldStoresAnAcceptedPasswordAtOnce) {
     EXPECT_EQ(s.f.view.selected(), c.field);
     // Accepted: the group closes and empties; refused: the entries stay.
     EXPECT_EQ(s.f.view.Checked(Control::kPasswordGroup), c.field.has_value());
-    EXPECT_EQ(s.f.view.Text(Control::kRNPWD), c.field ? c.newEntry : "");
+    EXPECT_EQ(s.f.view.Text(Control::kNewArchivePassword), c.field ? c.newEntry : "");
   }
 }
 
 TEST(ArchivePassword, WithNoneInForceTheOldFieldIsClosedAndTheFirstPasswordIsStored) {
   PasswordScene s("");
-  EXPECT_FALSE(s.f.view.Enabled(Control::kROPWD));
+  EXPECT_FALSE(s.f.view.Enabled(Control::kOldArchivePassword));
 
   s.Type("", "abc", "abc");
-  EXPECT_FALSE(s.f.view.Enabled(Control::kROPWD));
-  EXPECT_TRUE(s.f.view.Enabled(Control::kRNPWD));
-  s.p.FieldEnter(Control::kRQPWD);
+  EXPECT_FALSE(s.f.view.Enabled(Control::kOldArchivePassword));
+  EXPECT_TRUE(s.f.view.Enabled(Control::kNewArchivePassword));
+  s.p.FieldEnter(Control::kConfirmArchivePassword);
 
   EXPECT_THAT(s.f.view.messages(), ElementsAre(ShownMessage{MessageStyle::kNotice, kSaved}));
   EXPECT_EQ(s.Stored(), "abc");
   EXPECT_FALSE(s.f.view.Checked(Control::kPasswordGroup));
-  EXPECT_FALSE(s.f.view.Enabled(Control::kRNPWD));
-  EXPECT_TRUE(s.f.view.Enabled(Control::kROPWD));
+  EXPECT_FALSE(s.f.view.Enabled(Control::kNewArchivePassword));
+  EXPECT_TRUE(s.f.view.Enabled(Control::kOldArchivePassword));
 }
 
 TEST(ArchivePassword, AStoreThatFailsKeepsTheOldPasswordAndSaysSo) {
@@ -116,7 +116,7 @@ TEST(ArchivePassword, AStoreThatFailsKeepsTheOldPasswordAndSaysSo) {
   const std::string db = SettingsDatabasePath(s.f.appFolder);
   std::filesystem::rename(db, db + ".away");
 
-  s.p.FieldEnter(Control::kRQPWD);
+  s.p.FieldEnter(Control::kConfirmArchivePassword);
 
   ASSERT_EQ(s.f.view.messages().size(), 1u);
   EXPECT_EQ(s.f.view.messages()[0].style, MessageStyle::kWarning);
@@ -126,7 +126,7 @@ TEST(ArchivePassword, AStoreThatFailsKeepsTheOldPasswordAndSaysSo) {
   EXPECT_EQ(s.p.ArchivePassword(), "Old1");
   EXPECT_EQ(s.p.Configuration().archivePassword, "Old1");
   EXPECT_TRUE(s.f.view.Checked(Control::kPasswordGroup));
-  EXPECT_EQ(s.f.view.Text(Control::kRQPWD), "new");
+  EXPECT_EQ(s.f.view.Text(Control::kConfirmArchivePassword), "new");
 }
 
 TEST(ArchivePassword, EnterInTheOldAndNewFieldsChecksAndMovesOn) {
@@ -137,12 +137,12 @@ TEST(ArchivePassword, EnterInTheOldAndNewFieldsChecksAndMovesOn) {
     const char* message;  // nullptr: moved on
     Control focus;
   } cases[] = {
-      {"old right", Control::kROPWD, "Old1", "", nullptr, Control::kRNPWD},
-      {"old wrong", Control::kROPWD, "Old", "", kOldWrong, Control::kROPWD},
-      {"new fine", Control::kRNPWD, "Old1", "new", nullptr, Control::kRQPWD},
-      {"new with old wrong", Control::kRNPWD, "x", "new", kOldWrong, Control::kROPWD},
-      {"new with slash", Control::kRNPWD, "Old1", "a/b", kForbidden, Control::kRNPWD},
-      {"new too long", Control::kRNPWD, "Old1", Repeat("b", 32), kTooLong, Control::kRNPWD},
+      {"old right", Control::kOldArchivePassword, "Old1", "", nullptr, Control::kNewArchivePassword},
+      {"old wrong", Control::kOldArchivePassword, "Old", "", kOldWrong, Control::kOldArchivePassword},
+      {"new fine", Control::kNewArchivePassword, "Old1", "new", nullptr, Control::kConfirmArchivePassword},
+      {"new with old wrong", Control::kNewArchivePassword, "x", "new", kOldWrong, Control::kOldArchivePassword},
+      {"new with slash", Control::kNewArchivePassword, "Old1", "a/b", kForbidden, Control::kNewArchivePassword},
+      {"new too long", Control::kNewArchivePassword, "Old1", Repeat("b", 32), kTooLong, Control::kNewArchivePassword},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -169,11 +169,11 @@ TEST(ArchivePassword, TheSaveChecksTheGroupInItsOwnOrder) {
     const char* message;
     Control field;
   } cases[] = {
-      {"old wrong", "Old2", "a", "a", kOldWrong, Control::kROPWD},
-      {"new forbidden", "Old1", "a?", "a?", kForbidden, Control::kRNPWD},
-      {"confirm forbidden", "Old1", "ab", "a+", kForbidden, Control::kRQPWD},
-      {"mismatch", "Old1", "ab", "ac", kMismatch, Control::kRQPWD},
-      {"new too long", "Old1", Repeat("c", 32), Repeat("c", 32), kTooLong, Control::kRNPWD},
+      {"old wrong", "Old2", "a", "a", kOldWrong, Control::kOldArchivePassword},
+      {"new forbidden", "Old1", "a?", "a?", kForbidden, Control::kNewArchivePassword},
+      {"confirm forbidden", "Old1", "ab", "a+", kForbidden, Control::kConfirmArchivePassword},
+      {"mismatch", "Old1", "ab", "ac", kMismatch, Control::kConfirmArchivePassword},
+      {"new too long", "Old1", Repeat("c", 32), Repeat("c", 32), kTooLong, Control::kNewArchivePassword},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -181,7 +181,7 @@ TEST(ArchivePassword, TheSaveChecksTheGroupInItsOwnOrder) {
     s.f.FillSavableWindow();
     s.Type(c.oldEntry, c.newEntry, c.confirmEntry);
 
-    EXPECT_FALSE(s.p.BtnSaveClick());
+    EXPECT_FALSE(s.p.SaveSettingsClicked());
 
     EXPECT_THAT(s.f.view.messages(), ElementsAre(ShownMessage{MessageStyle::kWarning, c.message}));
     EXPECT_EQ(s.f.view.focus(), c.field);
@@ -195,20 +195,20 @@ TEST(ArchivePassword, ASavedPasswordIsInForceOnlyOnceTheSaveHasStoredIt) {
   s.f.FillSavableWindow();
   s.Type("Old1", "\tNew2", "\tNew2");
   // A later check stops the save: the old password stays, the entries too.
-  s.f.view.SetText(Control::kDTime, "99:00:00");
-  EXPECT_FALSE(s.p.BtnSaveClick());
+  s.f.view.SetText(Control::kBackupTime, "99:00:00");
+  EXPECT_FALSE(s.p.SaveSettingsClicked());
   EXPECT_EQ(s.p.ArchivePassword(), "Old1");
   EXPECT_EQ(s.Stored(), "Old1");
   EXPECT_TRUE(s.f.view.Checked(Control::kPasswordGroup));
-  EXPECT_EQ(s.f.view.Text(Control::kRNPWD), "\tNew2");
+  EXPECT_EQ(s.f.view.Text(Control::kNewArchivePassword), "\tNew2");
 
-  s.f.view.SetText(Control::kDTime, "01:30:00");
-  ASSERT_TRUE(s.p.BtnSaveClick());
+  s.f.view.SetText(Control::kBackupTime, "01:30:00");
+  ASSERT_TRUE(s.p.SaveSettingsClicked());
   EXPECT_EQ(s.p.ArchivePassword(), "New2");
   EXPECT_EQ(s.p.Configuration().archivePassword, "New2");
   EXPECT_EQ(s.Stored(), "New2");
   EXPECT_FALSE(s.f.view.Checked(Control::kPasswordGroup));
-  EXPECT_EQ(s.f.view.Text(Control::kRNPWD), "");
+  EXPECT_EQ(s.f.view.Text(Control::kNewArchivePassword), "");
 }
 
 TEST(ArchivePassword, AnUntickedGroupTakesNoEnter) {
@@ -216,7 +216,7 @@ TEST(ArchivePassword, AnUntickedGroupTakesNoEnter) {
   s.Type("", "abc", "abc");
   s.f.view.SetChecked(Control::kPasswordGroup, false);
 
-  s.p.FieldEnter(Control::kRQPWD);
+  s.p.FieldEnter(Control::kConfirmArchivePassword);
 
   EXPECT_TRUE(s.f.view.messages().empty());
   EXPECT_EQ(s.Stored(), "");

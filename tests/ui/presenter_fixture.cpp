@@ -46,8 +46,8 @@ void PresenterFixture::FillSavableWindow() {
   view.SetItemIndex(Control::kEdition, 0);
   view.SetText(Control::kAccountFolder, accountFolder);
   view.SetAccountRows({{false, "", "a.AIS", "a.AIS"}, {true, "", "b.AIS", "b.AIS"}});
-  view.SetText(Control::kSWinUser, "admin");
-  view.SetText(Control::kServerPath, backupFolder);
+  view.SetText(Control::kServerUser, "admin");
+  view.SetText(Control::kLocalFolder, backupFolder);
 }
 
 void PresenterFixture::MakeSqlServer(const std::string& catalogue,

@@ -36,8 +36,8 @@ void UseSqlEdition(PresenterFixture& f) {
   f.MakeSqlServer();
   f.view.SetItemIndex(Control::kEdition, 2);
   f.view.SetAccountRows({{true, "001", "Alpha", "AIS001"}});
-  f.view.SetText(Control::kDataUser, f.sqlUser);
-  f.view.SetText(Control::kDataPassWord, f.sqlPassword);
+  f.view.SetText(Control::kSqlUser, f.sqlUser);
+  f.view.SetText(Control::kSqlPassword, f.sqlPassword);
 }
 
 // ---------------------------------------------------------------------------
@@ -62,92 +62,92 @@ TEST(SaveSettings, EachCheckStopsTheSaveWithItsMessageAndFocusAndStoresNothing) 
       {"archive password refused",
        [](auto& f) {
          f.view.SetChecked(Control::kPasswordGroup, true);
-         f.view.SetText(Control::kROPWD, "not the old one");
+         f.view.SetText(Control::kOldArchivePassword, "not the old one");
        },
-       MessageStyle::kWarning, "您好，旧密码输入错误，请重新输入密码！", Control::kROPWD, true},
+       MessageStyle::kWarning, "您好，旧密码输入错误，请重新输入密码！", Control::kOldArchivePassword, true},
       {"connection time-out 6",
        [](auto& f) {
          UseSqlEdition(f);
-         f.view.SetText(Control::kLJCS, "6");
+         f.view.SetText(Control::kConnectTimeout, "6");
        },
        MessageStyle::kWarning, "您好，数据库连接超时时间输入非法，请重新输入！(建议：10-60秒)",
-       Control::kLJCS, false},
+       Control::kConnectTimeout, false},
       {"connection time-out 3601",
        [](auto& f) {
          UseSqlEdition(f);
-         f.view.SetText(Control::kLJCS, "3601");
+         f.view.SetText(Control::kConnectTimeout, "3601");
        },
        MessageStyle::kWarning, "您好，数据库连接超时时间输入非法，请重新输入！(建议：10-60秒)",
-       Control::kLJCS, false},
+       Control::kConnectTimeout, false},
       {"command time-out 29",
        [](auto& f) {
          UseSqlEdition(f);
-         f.view.SetText(Control::kZXCS, "29");
+         f.view.SetText(Control::kCommandTimeout, "29");
        },
        MessageStyle::kWarning, "您好，SQL命令执行超时时间输入非法，请重新输入！(建议：2500-9000秒)",
-       Control::kZXCS, false},
+       Control::kCommandTimeout, false},
       {"no SQL user",
        [](auto& f) {
          UseSqlEdition(f);
-         f.view.SetText(Control::kDataUser, " ");
+         f.view.SetText(Control::kSqlUser, " ");
        },
-       MessageStyle::kWarning, "您好，请输入连接数据库的用户名！", Control::kDataUser, false},
+       MessageStyle::kWarning, "您好，请输入连接数据库的用户名！", Control::kSqlUser, false},
       {"trial connection refused",
        [](auto& f) {
          UseSqlEdition(f);
-         f.view.SetText(Control::kDataPassWord, "wrong");
+         f.view.SetText(Control::kSqlPassword, "wrong");
        },
        MessageStyle::kWarning,
        "您好，程序无法与数据库建立连接，请检查用户名或密码是否输入有误，或者SQL "
        "Server服务是否启动！\r发生错误可能的原因为：Login failed for user 'sa'.",
-       Control::kDataUser, false},
+       Control::kSqlUser, false},
       {"nothing ticked",
        [](auto& f) {
          f.view.SetAccountRows({{false, "", "a.AIS", "a.AIS"}});
        },
        MessageStyle::kNotice, "请设置需要备份的账套!", std::nullopt, false},
-      {"no server user", [](auto& f) { f.view.SetText(Control::kSWinUser, " \t"); },
-       MessageStyle::kWarning, "您好，请输入登录服务器上Windows系统的用户名！", Control::kSWinUser,
+      {"no server user", [](auto& f) { f.view.SetText(Control::kServerUser, " \t"); },
+       MessageStyle::kWarning, "您好，请输入登录服务器上Windows系统的用户名！", Control::kServerUser,
        false},
       {"no remote user",
        [](auto& f) {
-         f.view.SetChecked(Control::kChkShare, true);
-         f.view.SetText(Control::kClientPath, "\\\\server\\share");
+         f.view.SetChecked(Control::kShareBackup, true);
+         f.view.SetText(Control::kShareFolder, "\\\\server\\share");
        },
-       MessageStyle::kWarning, "您好，请输入访问远程共享文件夹的用户名！", Control::kCWinUser,
+       MessageStyle::kWarning, "您好，请输入访问远程共享文件夹的用户名！", Control::kShareUser,
        false},
-      {"no local folder", [](auto& f) { f.view.SetText(Control::kServerPath, "  "); },
-       MessageStyle::kWarning, "您好，请输入在服务器上的备份路径！", Control::kServerPath, false},
-      {"local folder missing", [&](auto& f) { f.view.SetText(Control::kServerPath, missing); },
-       MessageStyle::kWarning, "您好，本机上的备份路径无效，请重新输入！", Control::kServerPath,
+      {"no local folder", [](auto& f) { f.view.SetText(Control::kLocalFolder, "  "); },
+       MessageStyle::kWarning, "您好，请输入在服务器上的备份路径！", Control::kLocalFolder, false},
+      {"local folder missing", [&](auto& f) { f.view.SetText(Control::kLocalFolder, missing); },
+       MessageStyle::kWarning, "您好，本机上的备份路径无效，请重新输入！", Control::kLocalFolder,
        true},
       {"local folder on a share",
        [](auto& f) {
          f.shares.push_back("\\\\server\\bak");
-         f.view.SetText(Control::kServerPath, "\\\\server\\bak");
+         f.view.SetText(Control::kLocalFolder, "\\\\server\\bak");
        },
        MessageStyle::kWarning, "您好，本机上的备份路径，不能为网络路径，请重新输入！",
-       Control::kServerPath, true},
+       Control::kLocalFolder, true},
       {"local folder not writable", [](auto& f) { f.unwritable.push_back(f.backupFolder); },
        MessageStyle::kWarning, "您好，本机上的备份路径没有读写的权限，请设置相应的权限！",
-       Control::kServerPath, true},
+       Control::kLocalFolder, true},
       {"remote folder is local",
        [](auto& f) {
-         f.view.SetChecked(Control::kChkShare, true);
-         f.view.SetText(Control::kCWinUser, "u");
-         f.view.SetText(Control::kClientPath, "D:\\share");
+         f.view.SetChecked(Control::kShareBackup, true);
+         f.view.SetText(Control::kShareUser, "u");
+         f.view.SetText(Control::kShareFolder, "D:\\share");
        },
        MessageStyle::kWarning, "您好，远程共享文件夹的路径，不应该为本地路径，请重新输入！",
-       Control::kClientPath, true},
-      {"backup time 25:00:00", [](auto& f) { f.view.SetText(Control::kDTime, "25:00:00"); },
-       MessageStyle::kWarning, "您好，定时备份时间输入非法，请重新输入！", Control::kDTime, true},
-      {"keep count 501", [](auto& f) { f.view.SetText(Control::kBakNum, "501"); },
-       MessageStyle::kWarning, "您好，备份个数输入非法，请重新输入！", Control::kBakNum, false},
-      {"keep count -1", [](auto& f) { f.view.SetText(Control::kBakNum, "-1"); },
-       MessageStyle::kWarning, "您好，备份个数输入非法，请重新输入！", Control::kBakNum, false},
-      {"keep count no number", [](auto& f) { f.view.SetText(Control::kBakNum, "7x"); },
-       MessageStyle::kWarning, "您好，备份个数输入非法，请重新输入！", Control::kBakNum, false},
-      {"neither local nor remote", [](auto& f) { f.view.SetChecked(Control::kChkServer, false); },
+       Control::kShareFolder, true},
+      {"backup time 25:00:00", [](auto& f) { f.view.SetText(Control::kBackupTime, "25:00:00"); },
+       MessageStyle::kWarning, "您好，定时备份时间输入非法，请重新输入！", Control::kBackupTime, true},
+      {"keep count 501", [](auto& f) { f.view.SetText(Control::kKeepCount, "501"); },
+       MessageStyle::kWarning, "您好，备份个数输入非法，请重新输入！", Control::kKeepCount, false},
+      {"keep count -1", [](auto& f) { f.view.SetText(Control::kKeepCount, "-1"); },
+       MessageStyle::kWarning, "您好，备份个数输入非法，请重新输入！", Control::kKeepCount, false},
+      {"keep count no number", [](auto& f) { f.view.SetText(Control::kKeepCount, "7x"); },
+       MessageStyle::kWarning, "您好，备份个数输入非法，请重新输入！", Control::kKeepCount, false},
+      {"neither local nor remote", [](auto& f) { f.view.SetChecked(Control::kLocalBackup, false); },
        MessageStyle::kNotice, "您至少要在本地备份和服务器备份中选择一项！", std::nullopt, false},
   };
   for (const Case& c : cases) {
@@ -159,7 +159,7 @@ TEST(SaveSettings, EachCheckStopsTheSaveWithItsMessageAndFocusAndStoresNothing) 
     const BaksetRow settingsBefore = f.Db()->LoadSettings();
     const auto listBefore = f.Db()->LoadAccountList();
 
-    EXPECT_FALSE(p.BtnSaveClick());
+    EXPECT_FALSE(p.SaveSettingsClicked());
 
     EXPECT_THAT(f.view.messages(), ElementsAre(ShownMessage{c.style, c.text}));
     EXPECT_EQ(f.view.focus(), c.focus);
@@ -191,20 +191,20 @@ TEST(SaveSettings, AMissingRemoteFolderOrAnUnreachableShareIsToldAndTheSaveGoesO
     SCOPED_TRACE(c.name);
     PresenterFixture f;
     f.FillSavableWindow();
-    f.view.SetChecked(Control::kChkShare, true);
-    f.view.SetText(Control::kCWinUser, "u");
-    f.view.SetText(Control::kCWinPassword, "p w");
-    f.view.SetText(Control::kClientPath, c.remoteFolder);
+    f.view.SetChecked(Control::kShareBackup, true);
+    f.view.SetText(Control::kShareUser, "u");
+    f.view.SetText(Control::kSharePassword, "p w");
+    f.view.SetText(Control::kShareFolder, c.remoteFolder);
     f.shareAnswer = c.shareAnswer;
     MainWindowPresenter p(f.view, f.Services());
 
-    EXPECT_TRUE(p.BtnSaveClick());
+    EXPECT_TRUE(p.SaveSettingsClicked());
 
     EXPECT_THAT(f.view.messages(), ElementsAre(ShownMessage{MessageStyle::kWarning, c.warning}));
     EXPECT_EQ(f.shareConnections, c.shareConnections);
     const BaksetRow stored = f.Db()->LoadSettings();
     EXPECT_TRUE(stored.remotebak);
-    EXPECT_EQ(stored.remoteDir, f.view.Text(Control::kClientPath));
+    EXPECT_EQ(stored.remoteDir, f.view.Text(Control::kShareFolder));
     EXPECT_TRUE(f.state.configured);
   }
 }
@@ -212,15 +212,15 @@ TEST(SaveSettings, AMissingRemoteFolderOrAnUnreachableShareIsToldAndTheSaveGoesO
 TEST(SaveSettings, StoresAppliesAndSwitchesTheServiceAndTheGuardOnOnce) {
   PresenterFixture f;
   f.FillSavableWindow();
-  f.view.SetText(Control::kSWinPassword, "it's");
-  f.view.SetText(Control::kDTime, " 7: 5: 0");
-  f.view.SetText(Control::kBakNum, "500");
-  f.view.SetText(Control::kBtDays, "3");
-  f.view.SetItemIndex(Control::kYSDJ, -1);
-  f.view.SetChecked(Control::kSafeCheck, true);
+  f.view.SetText(Control::kServerPassword, "it's");
+  f.view.SetText(Control::kBackupTime, " 7: 5: 0");
+  f.view.SetText(Control::kKeepCount, "500");
+  f.view.SetText(Control::kDaysBetweenBackups, "3");
+  f.view.SetItemIndex(Control::kCompressionLevel, -1);
+  f.view.SetChecked(Control::kGuardSqlServer, true);
   MainWindowPresenter p(f.view, f.Services());
 
-  ASSERT_TRUE(p.BtnSaveClick());
+  ASSERT_TRUE(p.SaveSettingsClicked());
 
   EXPECT_TRUE(f.view.messages().empty());
   const BaksetRow stored = f.Db()->LoadSettings();
@@ -239,8 +239,8 @@ TEST(SaveSettings, StoresAppliesAndSwitchesTheServiceAndTheGuardOnOnce) {
   EXPECT_EQ(stored.btwdays, 3);
   EXPECT_TRUE(stored.safecheck);
   EXPECT_THAT(f.Db()->LoadAccountList(), ElementsAre(AccountListRow{"", "b.AIS", "b.AIS"}));
-  EXPECT_EQ(f.view.Text(Control::kDTime), "07:05:00");
-  EXPECT_EQ(f.view.ItemIndex(Control::kYSDJ), 3);
+  EXPECT_EQ(f.view.Text(Control::kBackupTime), "07:05:00");
+  EXPECT_EQ(f.view.ItemIndex(Control::kCompressionLevel), 3);
   EXPECT_EQ(p.schedule().BackupTimeText(), "07:05:00");
   EXPECT_THAT(p.Configuration().selectedAccountSets, ElementsAre("b.AIS"));
   EXPECT_EQ(p.Configuration().keepCount, 500);
@@ -249,15 +249,15 @@ TEST(SaveSettings, StoresAppliesAndSwitchesTheServiceAndTheGuardOnOnce) {
 
   // A second save finds the service on and the guard running.
   f.view.SetAccountRows({{true, "", "a.AIS", "a.AIS"}, {false, "", "b.AIS", "b.AIS"}});
-  ASSERT_TRUE(p.BtnSaveClick());
+  ASSERT_TRUE(p.SaveSettingsClicked());
   EXPECT_THAT(f.Db()->LoadAccountList(), ElementsAre(AccountListRow{"", "a.AIS", "a.AIS"}));
   EXPECT_EQ(Count(f.log.lines(), "服务启动成功！"), 1);
   EXPECT_EQ(f.guardStarts, 1);
   EXPECT_TRUE(f.runner.starts.empty());
 
   // Switching the guard off clears its switch and wakes it to end.
-  f.view.SetChecked(Control::kSafeCheck, false);
-  ASSERT_TRUE(p.BtnSaveClick());
+  f.view.SetChecked(Control::kGuardSqlServer, false);
+  ASSERT_TRUE(p.SaveSettingsClicked());
   EXPECT_FALSE(f.state.guardSwitch);
   EXPECT_EQ(f.guardWakes, 1);
   EXPECT_EQ(f.guardStarts, 1);
@@ -266,11 +266,11 @@ TEST(SaveSettings, StoresAppliesAndSwitchesTheServiceAndTheGuardOnOnce) {
 TEST(SaveSettings, AGuardThatCannotStartIsLoggedAndTheSaveStands) {
   PresenterFixture f;
   f.FillSavableWindow();
-  f.view.SetChecked(Control::kSafeCheck, true);
+  f.view.SetChecked(Control::kGuardSqlServer, true);
   f.guardStartAnswer = false;
   MainWindowPresenter p(f.view, f.Services());
 
-  EXPECT_TRUE(p.BtnSaveClick());
+  EXPECT_TRUE(p.SaveSettingsClicked());
 
   EXPECT_THAT(f.log.lines(), ElementsAre("服务启动成功！", "创建SQL Server保护线程失败！"));
   EXPECT_TRUE(f.Db()->LoadSettings().safecheck);
@@ -282,7 +282,7 @@ TEST(SaveSettings, SqlEditionStartsTheServerTriesTheLoginAndStoresItsPasswordInt
   UseSqlEdition(f);
   MainWindowPresenter p(f.view, f.Services());
 
-  ASSERT_TRUE(p.BtnSaveClick());
+  ASSERT_TRUE(p.SaveSettingsClicked());
 
   EXPECT_TRUE(f.view.messages().empty());
   EXPECT_EQ(f.ensureCalls, 1);
@@ -304,7 +304,7 @@ TEST(SaveSettings, AServerStartThatThrowsIsLoggedWithItsTextAndShowsNoMessage) {
   services.ensureSqlServerRunning = [] { throw std::runtime_error("service control refused"); };
   MainWindowPresenter p(f.view, std::move(services));
 
-  p.BtnSaveClick();
+  p.SaveSettingsClicked();
 
   EXPECT_TRUE(f.view.messages().empty());
   EXPECT_THAT(f.log.lines(), ::testing::Contains("service control refused"));
@@ -319,7 +319,7 @@ TEST(SaveSettings, ADatabaseThatCannotBeOpenedOrWrittenKeepsEverythingAsItWas) {
     std::filesystem::rename(db, db + ".away");
     MainWindowPresenter p(f.view, f.Services());
 
-    EXPECT_FALSE(p.BtnSaveClick());
+    EXPECT_FALSE(p.SaveSettingsClicked());
 
     EXPECT_THAT(
         f.view.messages(),
@@ -336,11 +336,11 @@ TEST(SaveSettings, ADatabaseThatCannotBeOpenedOrWrittenKeepsEverythingAsItWas) {
             "CREATE TRIGGER refuse BEFORE UPDATE ON bakset BEGIN SELECT RAISE(FAIL, 'disk is "
             "full'); END");
     f.view.SetChecked(Control::kPasswordGroup, true);
-    f.view.SetText(Control::kRNPWD, "secret");
-    f.view.SetText(Control::kRQPWD, "secret");
+    f.view.SetText(Control::kNewArchivePassword, "secret");
+    f.view.SetText(Control::kConfirmArchivePassword, "secret");
     MainWindowPresenter p(f.view, f.Services());
 
-    EXPECT_FALSE(p.BtnSaveClick());
+    EXPECT_FALSE(p.SaveSettingsClicked());
 
     EXPECT_THAT(f.view.messages(),
                 ElementsAre(ShownMessage{MessageStyle::kNotice,
@@ -351,7 +351,7 @@ TEST(SaveSettings, ADatabaseThatCannotBeOpenedOrWrittenKeepsEverythingAsItWas) {
     // another try.
     EXPECT_EQ(p.ArchivePassword(), "");
     EXPECT_TRUE(f.view.Checked(Control::kPasswordGroup));
-    EXPECT_EQ(f.view.Text(Control::kRNPWD), "secret");
+    EXPECT_EQ(f.view.Text(Control::kNewArchivePassword), "secret");
     EXPECT_FALSE(f.state.configured);
   }
 }
@@ -366,16 +366,16 @@ TEST(CaptureBackupConfiguration, TakesTheWindowAsItStands) {
                          {false, "", "c.AIS", "c.AIS"},
                          {true, "", "", ""},
                          {true, "", "d.AIS", "d.AIS"}});
-  f.view.SetText(Control::kBakNum, "600");
-  f.view.SetItemIndex(Control::kYSDJ, -1);
-  f.view.SetText(Control::kLJCS, "abc");
-  f.view.SetText(Control::kZXCS, "120");
-  f.view.SetText(Control::kDTime, "03:00:00");
-  f.view.SetChecked(Control::kSafeCheck, true);
-  f.view.SetChecked(Control::kChkShare, true);
-  f.view.SetText(Control::kClientPath, "\\\\server\\share");
-  f.view.SetText(Control::kCWinUser, "u");
-  f.view.SetText(Control::kCWinPassword, "p");
+  f.view.SetText(Control::kKeepCount, "600");
+  f.view.SetItemIndex(Control::kCompressionLevel, -1);
+  f.view.SetText(Control::kConnectTimeout, "abc");
+  f.view.SetText(Control::kCommandTimeout, "120");
+  f.view.SetText(Control::kBackupTime, "03:00:00");
+  f.view.SetChecked(Control::kGuardSqlServer, true);
+  f.view.SetChecked(Control::kShareBackup, true);
+  f.view.SetText(Control::kShareFolder, "\\\\server\\share");
+  f.view.SetText(Control::kShareUser, "u");
+  f.view.SetText(Control::kSharePassword, "p");
   MainWindowPresenter p(f.view, f.Services());
 
   p.CaptureBackupConfiguration();
@@ -422,27 +422,27 @@ TEST(LoadSettings, FillsTheWindowPutsNumbersIntoRangeAndShowsTheNextBackupTime) 
   row.btwdays = 0;
   f.Db()->SaveSettings(row, "Old1");
   f.view.SetChecked(Control::kPasswordGroup, true);
-  f.view.SetText(Control::kRNPWD, "typed");
+  f.view.SetText(Control::kNewArchivePassword, "typed");
   MainWindowPresenter p(f.view, f.Services());
 
-  ASSERT_TRUE(p.BtnLoadClick());
+  ASSERT_TRUE(p.LoadSettingsClicked());
 
   const MemoryView& v = f.view;
-  EXPECT_EQ(v.Text(Control::kSWinUser), "admin");
-  EXPECT_EQ(v.Text(Control::kSWinPassword), "pw");
-  EXPECT_EQ(v.Text(Control::kCWinUser), "ru");
-  EXPECT_EQ(v.Text(Control::kCWinPassword), "rp");
-  EXPECT_TRUE(v.Checked(Control::kSafeCheck));
-  EXPECT_TRUE(v.Checked(Control::kChkServer));
-  EXPECT_TRUE(v.Checked(Control::kChkShare));
-  EXPECT_EQ(v.Text(Control::kServerPath), "/srv/bak");
-  EXPECT_EQ(v.Text(Control::kClientPath), "\\\\server\\share");
-  EXPECT_EQ(v.Text(Control::kBakNum), "500");
-  EXPECT_EQ(v.ItemIndex(Control::kYSDJ), 5);
-  EXPECT_EQ(v.Text(Control::kLJCS), "7");
-  EXPECT_EQ(v.Text(Control::kZXCS), "9999");
-  EXPECT_EQ(v.Text(Control::kBtDays), "1");
-  EXPECT_EQ(v.Text(Control::kDTime), "01:05:00");
+  EXPECT_EQ(v.Text(Control::kServerUser), "admin");
+  EXPECT_EQ(v.Text(Control::kServerPassword), "pw");
+  EXPECT_EQ(v.Text(Control::kShareUser), "ru");
+  EXPECT_EQ(v.Text(Control::kSharePassword), "rp");
+  EXPECT_TRUE(v.Checked(Control::kGuardSqlServer));
+  EXPECT_TRUE(v.Checked(Control::kLocalBackup));
+  EXPECT_TRUE(v.Checked(Control::kShareBackup));
+  EXPECT_EQ(v.Text(Control::kLocalFolder), "/srv/bak");
+  EXPECT_EQ(v.Text(Control::kShareFolder), "\\\\server\\share");
+  EXPECT_EQ(v.Text(Control::kKeepCount), "500");
+  EXPECT_EQ(v.ItemIndex(Control::kCompressionLevel), 5);
+  EXPECT_EQ(v.Text(Control::kConnectTimeout), "7");
+  EXPECT_EQ(v.Text(Control::kCommandTimeout), "9999");
+  EXPECT_EQ(v.Text(Control::kDaysBetweenBackups), "1");
+  EXPECT_EQ(v.Text(Control::kBackupTime), "01:05:00");
   // No scheduled start yet: the next occurrence of the time of day.
   EXPECT_EQ(v.nextBackupText(), "下次备份时间:2024-05-03 01:05:00");
   EXPECT_EQ(p.schedule().BackupTimeText(), "01:05:00");
@@ -450,8 +450,8 @@ TEST(LoadSettings, FillsTheWindowPutsNumbersIntoRangeAndShowsTheNextBackupTime) 
   EXPECT_EQ(p.Configuration().archivePassword, "Old1");
   EXPECT_EQ(p.Configuration().keepCount, 500);
   EXPECT_FALSE(v.Checked(Control::kPasswordGroup));
-  EXPECT_EQ(v.Text(Control::kRNPWD), "");
-  EXPECT_TRUE(v.Enabled(Control::kROPWD));
+  EXPECT_EQ(v.Text(Control::kNewArchivePassword), "");
+  EXPECT_TRUE(v.Enabled(Control::kOldArchivePassword));
   EXPECT_TRUE(v.messages().empty());
   EXPECT_TRUE(std::filesystem::exists(SpareCopyPath(f.appFolder)));
 }
@@ -465,12 +465,12 @@ TEST(LoadSettings, AnInvalidStoredTimeLeavesTheFieldAndTheIntervalCountsFromTheL
   SettingsDatabase(f.appFolder,
                    std::make_shared<testing::FixedClock>(LocalTime{2024, 5, 1, 9, 0, 0, 3}))
       .UpdateLastBackupDay();
-  f.view.SetText(Control::kDTime, "02:00:00");
+  f.view.SetText(Control::kBackupTime, "02:00:00");
   MainWindowPresenter p(f.view, f.Services());
 
-  ASSERT_TRUE(p.BtnLoadClick());
+  ASSERT_TRUE(p.LoadSettingsClicked());
 
-  EXPECT_EQ(f.view.Text(Control::kDTime), "02:00:00");
+  EXPECT_EQ(f.view.Text(Control::kBackupTime), "02:00:00");
   EXPECT_EQ(f.view.nextBackupText(), "下次备份时间:2024-05-04 02:00:00");
 }
 
@@ -486,7 +486,7 @@ TEST(LoadSettings, FileEditionListsTheFolderAndTicksTheStoredNames) {
   f.view.SetAccountRows({});
   MainWindowPresenter p(f.view, f.Services());
 
-  ASSERT_TRUE(p.BtnLoadClick());
+  ASSERT_TRUE(p.LoadSettingsClicked());
 
   EXPECT_EQ(f.view.page(), AccountPage::kFolder);
   EXPECT_EQ(f.view.numberColumnWidth(), 0);
@@ -505,7 +505,7 @@ TEST(LoadSettings, AGoneAccountFolderIsToldAndEmptiesTheList) {
   f.view.SetAccountRows({{true, "", "x.AIS", "x.AIS"}});
   MainWindowPresenter p(f.view, f.Services());
 
-  ASSERT_TRUE(p.BtnLoadClick());
+  ASSERT_TRUE(p.LoadSettingsClicked());
 
   EXPECT_THAT(
       f.view.messages(),
@@ -524,12 +524,12 @@ TEST(LoadSettings, SqlEditionWithoutAUserShowsItsPageAndConnectsToNothing) {
   f.view.SetAccountRows({{true, "007", "Kept", "K"}});
   MainWindowPresenter p(f.view, f.Services());
 
-  ASSERT_TRUE(p.BtnLoadClick());
+  ASSERT_TRUE(p.LoadSettingsClicked());
 
   EXPECT_EQ(f.view.page(), AccountPage::kSqlServer);
   EXPECT_EQ(f.view.numberColumnWidth(), 100);
-  EXPECT_EQ(f.view.Text(Control::kDataUser), "");
-  EXPECT_EQ(f.view.Text(Control::kDataPassWord), "pw");
+  EXPECT_EQ(f.view.Text(Control::kSqlUser), "");
+  EXPECT_EQ(f.view.Text(Control::kSqlPassword), "pw");
   EXPECT_EQ(f.ensureCalls, 0);
   EXPECT_THAT(Names(f.view.AccountRows(), false), ElementsAre("Kept"));
   EXPECT_TRUE(f.view.messages().empty());
@@ -546,9 +546,9 @@ TEST(LoadSettings, SqlEditionListsTheCatalogueAndTicksTheStoredNumbers) {
   f.Db()->RewriteAccountList({{"002", "Beta", "AIS002"}});
   MainWindowPresenter p(f.view, f.Services());
 
-  ASSERT_TRUE(p.BtnLoadClick());
+  ASSERT_TRUE(p.LoadSettingsClicked());
 
-  EXPECT_EQ(f.view.Text(Control::kDataUser), "sa");
+  EXPECT_EQ(f.view.Text(Control::kSqlUser), "sa");
   EXPECT_THAT(Names(f.view.AccountRows(), false), ElementsAre("Alpha", "Beta"));
   EXPECT_THAT(Names(f.view.AccountRows(), true), ElementsAre("Beta"));
   EXPECT_THAT(p.Configuration().selectedAccountSets, ElementsAre("Beta"));
@@ -561,7 +561,7 @@ TEST(LoadSettings, ADatabaseThatCannotBeOpenedEndsTheProgram) {
   std::filesystem::rename(db, db + ".away");
   MainWindowPresenter p(f.view, f.Services());
 
-  EXPECT_FALSE(p.BtnLoadClick());
+  EXPECT_FALSE(p.LoadSettingsClicked());
 
   EXPECT_THAT(f.view.messages(),
               ElementsAre(ShownMessage{MessageStyle::kNotice, "系统运行出错,错误号0001!"}));

@@ -50,13 +50,13 @@ TEST(LoadSettings, StoredNumbersArePutBackIntoTheirFieldsRanges) {
     RawDb(SettingsDatabasePath(f.appFolder)).Exec("update bakset set " + values);
 
     MainWindowPresenter p(f.view, f.Services());
-    ASSERT_TRUE(p.BtnLoadClick());
+    ASSERT_TRUE(p.LoadSettingsClicked());
 
     EXPECT_EQ(p.Configuration().keepCount, c.keepCount);
     EXPECT_EQ(p.Configuration().compressionLevel, c.compressionLevel);
     EXPECT_EQ(p.Configuration().timeouts.connectSeconds, c.connectSeconds);
     EXPECT_EQ(p.Configuration().timeouts.commandSeconds, c.commandSeconds);
-    EXPECT_EQ(f.view.Text(Control::kBtDays), std::to_string(c.intervalDays));
+    EXPECT_EQ(f.view.Text(Control::kDaysBetweenBackups), std::to_string(c.intervalDays));
   }
 }
 
