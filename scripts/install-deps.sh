@@ -7,8 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git clang-format
   libsqlite3-dev sqlite3
   unixodbc unixodbc-dev tdsodbc libsqliteodbc
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  locales time hyperfine faketime
+  googletest libgtest-dev libgmock-dev
+  time hyperfine faketime
   7zip
   libsmbclient-dev samba smbclient
 )

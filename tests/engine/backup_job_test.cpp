@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "backup_job_fixture.h"
+#include "support/job_fixture.h"
 #include "base/path.h"
 
 namespace veltora {

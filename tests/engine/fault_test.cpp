@@ -29,6 +29,7 @@
 #include "sqlserver/standin_sql_server.h"
 #include "support/backup_services.h"
 #include "support/fakes.h"
+#include "support/job_fixture.h"
 #include "support/samba_server.h"
 #include "support/temp_dir.h"
 
@@ -37,11 +38,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::FilesIn;
-using testing::FixedClock;
 using testing::FreezeTestSambaServer;
 using testing::KillTestSambaServer;
 using testing::ReadFile;
-using testing::RecordingLog;
 using testing::ShellQuoted;
 using testing::TempDir;
 using testing::WriteFile;
@@ -165,16 +164,8 @@ class LockedRecords final : public BackupRecordsFactory {
   }
 };
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public job_test::JobFixture {
  protected:
-  FaultTest()
-      : clock_(std::make_shared<FixedClock>(LocalTime{2024, 5, 1, 1, 30, 0, 3})),
-        records_(app(), clock_),
-        sql_(dir_ / "server") {
-    for (const auto& d : {app(), accounts(), backups()}) fs::create_directories(d);
-    InstallSettingsDatabase(VELTORA_BUILT_SETTINGS_DB, app());
-  }
-
   void SetUp() override {
     if (std::system("command -v 7zz >/dev/null") != 0)
       VELTORA_SKIP_OR_FAIL("7-Zip (Debian package 7zip, command 7zz) is not installed");
@@ -190,10 +181,6 @@ class FaultTest : public ::testing::Test {
       ADD_FAILURE() << whyNot;
     return share;
   }
-
-  std::string app() const { return dir_ / "app"; }
-  std::string accounts() const { return dir_ / "accounts"; }
-  std::string backups() const { return dir_ / "backups"; }
 
   BackupConfig Config(const std::vector<std::string>& names, int keep) const {
     BackupConfig c;
@@ -249,12 +236,6 @@ class FaultTest : public ::testing::Test {
   }
 
   std::vector<BaklogRow> Rows() const { return SettingsDatabase(app()).ListBackupLog(); }
-
-  TempDir dir_;
-  std::shared_ptr<FixedClock> clock_;
-  RecordingLog log_;
-  SqliteBackupRecordsFactory records_;
-  StandinSqlServerFactory sql_;
 };
 
 // Three account sets, one of them named "*": each archive holds exactly its

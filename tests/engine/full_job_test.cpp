@@ -14,6 +14,7 @@
 #include "sqlserver/standin_sql_server.h"
 #include "support/backup_services.h"
 #include "support/fakes.h"
+#include "support/job_fixture.h"
 #include "support/samba_server.h"
 #include "support/temp_dir.h"
 
@@ -21,31 +22,16 @@ namespace veltora {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::FixedClock;
-using testing::RecordingLog;
-using testing::TempDir;
 using testing::WriteFile;
 
-class FullJobTest : public ::testing::Test {
+class FullJobTest : public job_test::JobFixture {
  protected:
-  FullJobTest()
-      : clock_(std::make_shared<FixedClock>(LocalTime{2024, 5, 1, 1, 30, 0, 3})),
-        records_(app(), clock_),
-        sql_(dir_ / "server") {
-    for (const auto& d : {app(), accounts(), backups()}) fs::create_directories(d);
-    InstallSettingsDatabase(VELTORA_BUILT_SETTINGS_DB, app());
-  }
-
   void SetUp() override {
     std::string whyNot;
     share_ = testing::TestSambaServer(whyNot);
     if (!share_) VELTORA_SKIP_OR_FAIL(whyNot);
     for (const auto& e : fs::directory_iterator(share_->localFolder)) fs::remove_all(e.path());
   }
-
-  std::string app() const { return dir_ / "app"; }
-  std::string accounts() const { return dir_ / "accounts"; }
-  std::string backups() const { return dir_ / "backups"; }
 
   BackupConfig Config() const {
     BackupConfig c;
@@ -94,11 +80,6 @@ class FullJobTest : public ::testing::Test {
     return byBase;
   }
 
-  TempDir dir_;
-  std::shared_ptr<FixedClock> clock_;
-  RecordingLog log_;
-  SqliteBackupRecordsFactory records_;
-  StandinSqlServerFactory sql_;
   const testing::SambaShare* share_ = nullptr;
 };
 

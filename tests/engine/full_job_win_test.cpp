@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "backup_job_fixture.h"
+#include "support/job_fixture.h"
 #include "base/path.h"
 
 namespace veltora {

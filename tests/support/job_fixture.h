@@ -1,5 +1,6 @@
-// The backup thread's suites share this fixture: a settings database laid out
-// by the build, real folders and the stand-in SQL Server.
+// What the backup job's suites share: a settings database laid out by the
+// build (the test target says NEEDS_SETTINGS_DB), real folders, a fixed clock,
+// a recording log and the stand-in SQL Server's factory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -59,19 +60,33 @@ inline void SqliteExec(const std::string& file, const std::string& sql) {
       << sqlite3_errmsg(db);
 }
 
-class BackupJobTest : public ::testing::Test {
+// A temporary folder holding the application folder (with the built settings
+// database), the account folder, the local backup folder and the stand-in
+// server's folder (made by whoever needs a server), the clock at kStart.
+class JobFixture : public ::testing::Test {
  protected:
-  BackupJobTest()
+  JobFixture()
       : clock_(std::make_shared<FixedClock>(kStart)), records_(app(), clock_), sql_(server()) {
     for (const auto& d : {app(), accounts(), backups()}) std::filesystem::create_directories(d);
     InstallSettingsDatabase(VELTORA_BUILT_SETTINGS_DB, app());
-    StandinSqlServer::CreateServer(server(), {{"sa", "secret"}});
   }
 
   std::string app() const { return dir_ / "app"; }
   std::string accounts() const { return dir_ / "accounts"; }
   std::string backups() const { return dir_ / "backups"; }
   std::string server() const { return dir_ / "server"; }
+
+  TempDir dir_;
+  std::shared_ptr<FixedClock> clock_;
+  RecordingLog log_;
+  SqliteBackupRecordsFactory records_;
+  StandinSqlServerFactory sql_;
+};
+
+// The backup thread's own suites: a server with the login sa/secret.
+class BackupJobTest : public JobFixture {
+ protected:
+  BackupJobTest() { StandinSqlServer::CreateServer(server(), {{"sa", "secret"}}); }
 
   BackupConfig FileConfig(std::vector<AccountSetEntry> entries) const {
     BackupConfig c;
@@ -134,11 +149,6 @@ class BackupJobTest : public ::testing::Test {
                                           [](const LocalResult& r) { return r.succeeded; }));
   }
 
-  TempDir dir_;
-  std::shared_ptr<FixedClock> clock_;
-  RecordingLog log_;
-  SqliteBackupRecordsFactory records_;
-  StandinSqlServerFactory sql_;
   int rotations_ = 0;
 };
 
