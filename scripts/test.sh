@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/check-layers.sh
+scripts/check-format.sh
 cmake --preset ci
 cmake --build --preset ci
 ctest --preset ci --output-on-failure

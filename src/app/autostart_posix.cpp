@@ -10,8 +10,8 @@
 #include "app/autostart.h"
 #include "app/messages.h"
 #include "base/path.h"
-#include "engine/process.h"
 #include "base/posix_handles.h"
+#include "engine/process.h"
 
 namespace veltora {
 namespace {

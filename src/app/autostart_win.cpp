@@ -36,8 +36,8 @@ bool SamePath(const std::string& a, const std::string& b) {
 }
 
 bool IsUsableExecutable(const std::string& path) {
-  const bool absolute = (path.size() >= 3 && path[1] == ':' && path[2] == '\\') ||
-                        path.rfind("\\\\", 0) == 0;
+  const bool absolute =
+      (path.size() >= 3 && path[1] == ':' && path[2] == '\\') || path.rfind("\\\\", 0) == 0;
   return absolute && std::none_of(path.begin(), path.end(),
                                   [](unsigned char c) { return c < 0x20 || c == 0x7F; });
 }
@@ -56,16 +56,15 @@ bool WriteRegistryString(int root, const std::string& keyPath, const std::string
   const std::wstring data = Widen(text);
   return ::RegSetValueExW(key.handle, Widen(valueName).c_str(), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(data.c_str()),
-                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) ==
-         ERROR_SUCCESS;
+                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 bool DeleteRegistryValue(int root, const std::string& keyPath, const std::string& valueName) {
   HKEY base = nullptr;
   if (!RootKey(root, base)) return false;
   Key key;
-  const LONG opened =
-      ::RegOpenKeyExW(base, Widen(keyPath).c_str(), 0, KEY_SET_VALUE | KEY_QUERY_VALUE, &key.handle);
+  const LONG opened = ::RegOpenKeyExW(base, Widen(keyPath).c_str(), 0,
+                                      KEY_SET_VALUE | KEY_QUERY_VALUE, &key.handle);
   if (opened == ERROR_FILE_NOT_FOUND) return true;  // no key, no value
   if (opened != ERROR_SUCCESS) return false;
   const LONG deleted = ::RegDeleteValueW(key.handle, Widen(valueName).c_str());
@@ -83,8 +82,7 @@ std::string ReadRegistryText(int root, const std::string& keyPath, const std::st
   const std::wstring name = Widen(valueName);
   DWORD type = 0;
   DWORD size = 0;
-  if (::RegQueryValueExW(key.handle, name.c_str(), nullptr, &type, nullptr, &size) !=
-      ERROR_SUCCESS)
+  if (::RegQueryValueExW(key.handle, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
     return {};
   std::vector<BYTE> data(size + sizeof(wchar_t));
   if (::RegQueryValueExW(key.handle, name.c_str(), nullptr, &type, data.data(), &size) !=

@@ -27,8 +27,8 @@ std::string ToLogCodePage(std::string_view utf8) {
   std::wstring wide = Widen(utf8, &ok);
   if (!ok) {
     wide.clear();
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                        nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     wide.resize(static_cast<std::size_t>(n));
     ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
   }
@@ -72,15 +72,13 @@ bool WriteRunLogBytes(const std::string& path, std::string_view bytes, bool star
   if (!file) return false;
   if (startNew) {
     // Emptying needs write access of its own; the append handle cannot.
-    const ScopedFile whole(::CreateFileW(wide.c_str(), GENERIC_WRITE,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                         nullptr));
+    const ScopedFile whole(::CreateFileW(
+        wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!whole) return false;
   }
   DWORD written = 0;
-  return ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written,
-                     nullptr) &&
+  return ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
          written == text.size();
 }
 
@@ -114,7 +112,8 @@ std::string RunLogLineAsUtf8(std::string_view line) {
   const int n = ::MultiByteToWideChar(kLogCodePage, 0, line.data(), static_cast<int>(line.size()),
                                       nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  ::MultiByteToWideChar(kLogCodePage, 0, line.data(), static_cast<int>(line.size()), wide.data(), n);
+  ::MultiByteToWideChar(kLogCodePage, 0, line.data(), static_cast<int>(line.size()), wide.data(),
+                        n);
   return Narrow(wide);
 }
 

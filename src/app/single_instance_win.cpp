@@ -59,13 +59,14 @@ std::unique_ptr<AppFolderLock> AppFolderLock::TryAcquire(const std::string& appF
       ::CloseHandle(mutex);
       return Fail(error, app_msg::kLockHeld + appFolder, heldElsewhere, true);
     }
-    return std::unique_ptr<AppFolderLock>(new AppFolderLock(reinterpret_cast<std::intptr_t>(mutex)));
+    return std::unique_ptr<AppFolderLock>(
+        new AppFolderLock(reinterpret_cast<std::intptr_t>(mutex)));
   }
   const std::string path = JoinPath(appFolder, lockFileName);
-  HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr);
+  HANDLE file =
+      ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return Fail(error, app_msg::kLockCannotOpen + path + ": " + WindowsErrorText(::GetLastError()),
                 heldElsewhere, false);

@@ -31,16 +31,15 @@ bool IsAdministrator() {
 
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
   PSID administrators = nullptr;
-  if (!::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators))
+  if (!::AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0,
+                                  0, 0, 0, 0, 0, &administrators))
     return false;
   const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
   bool found = false;
   for (DWORD i = 0; i < groups->GroupCount && !found; ++i) {
     const DWORD attributes = groups->Groups[i].Attributes;
     found = ::EqualSid(groups->Groups[i].Sid, administrators) &&
-            (attributes & SE_GROUP_ENABLED) != 0 &&
-            (attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0;
+            (attributes & SE_GROUP_ENABLED) != 0 && (attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0;
   }
   ::FreeSid(administrators);
   return found;

@@ -27,7 +27,7 @@ LocalTime ToLocalTime(std::chrono::system_clock::time_point when) {
   if (ticks < 0 || !FileTimeToSystemTime(&utcFile, &utc) ||
       !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local))
     return LocalTime{};
-  return LocalTime{local.wYear, local.wMonth,  local.wDay,      local.wHour,
+  return LocalTime{local.wYear,   local.wMonth,  local.wDay,      local.wHour,
                    local.wMinute, local.wSecond, local.wDayOfWeek};
 }
 

@@ -4,7 +4,6 @@
 #include <iterator>
 
 #include "base/text.h"
-
 #include "base/wide_text.h"
 
 namespace veltora {
@@ -18,7 +17,8 @@ std::wstring Widen(std::string_view utf8, bool* ok) {
   };
   if (utf8.size() > static_cast<std::size_t>(INT_MAX)) return fail();
   const int size = static_cast<int>(utf8.size());
-  const int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
+  const int needed =
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
   if (needed <= 0) return fail();
   std::wstring out(static_cast<std::size_t>(needed), L'\0');
   if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, out.data(), needed) !=
@@ -30,7 +30,8 @@ std::wstring Widen(std::string_view utf8, bool* ok) {
 std::string Narrow(std::wstring_view utf16) {
   if (utf16.empty() || utf16.size() > static_cast<std::size_t>(INT_MAX)) return std::string();
   const int size = static_cast<int>(utf16.size());
-  const int needed = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
+  const int needed =
+      WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
   if (needed <= 0) return std::string();
   std::string out(static_cast<std::size_t>(needed), '\0');
   WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, out.data(), needed, nullptr, nullptr);

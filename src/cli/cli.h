@@ -52,8 +52,7 @@ int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, st
 // Shows or changes the stored settings under the window's saving checks
 // (settings_command.cpp).
 int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
-                       const std::vector<std::string>& args, std::ostream& out,
-                       std::ostream& err);
+                       const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Puts the spare copy of the settings database back (see RestoreSpareCopy).
 int RunRestoreSettingsCommand(const std::string& appFolder, std::ostream& out, std::ostream& err);
 // The headless agent: start-up, the schedule, the guard, and the end of the

@@ -1,3 +1,5 @@
+#include "cli/main.h"
+
 #include <clocale>
 #include <cstdlib>
 #include <iostream>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "cli/main.h"
 
 namespace veltora {
 
@@ -13,10 +14,8 @@ int CliMain(const std::vector<std::string>& args,
             const std::function<std::string(const char*)>& env) {
   // The run log's weekday names come from the user's locale.
   std::setlocale(LC_ALL, "");
-  veltora::CliContext context{veltora::ReadMachineContext(env),
-                              env("VELTORA_DEMO_SHARE"),
-                              env("VELTORA_DEMO_SHARE_USER"),
-                              env("VELTORA_DEMO_SHARE_PASSWORD"),
+  veltora::CliContext context{veltora::ReadMachineContext(env), env("VELTORA_DEMO_SHARE"),
+                              env("VELTORA_DEMO_SHARE_USER"), env("VELTORA_DEMO_SHARE_PASSWORD"),
                               veltora::StandardErrorIsTerminal()};
   return veltora::RunCli(args, context, std::cout, std::cerr);
 }

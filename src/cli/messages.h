@@ -62,7 +62,8 @@ inline constexpr char kIntervalRange[] = "btwdays takes a whole number of days f
 inline constexpr char kSwitchValue[] = "true or false for ";
 inline constexpr char kEditionValue[] = "softvernum takes 0, 1, 2 or 3";
 inline constexpr char kLevelValue[] = "rarlevel takes 不压缩, 最快, 较快, 标准, 较好, 最好 or 0-5";
-inline constexpr char kLocalBackupFixed[] = "localbak is always true: local backup cannot be switched off";
+inline constexpr char kLocalBackupFixed[] =
+    "localbak is always true: local backup cannot be switched off";
 inline constexpr char kNoSuchAccountSet[] = "no account set of that name in the list: ";
 inline constexpr char kAccountSetsHeader[] = "账套:\n";
 inline constexpr char kSettingsSaved[] = "设置已保存\n";

@@ -68,8 +68,7 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
   if (!presenter.OnStartUp()) {
     // The message is out already; what the lock said helps when it was a
     // lock file that cannot be opened rather than another agent.
-    if (!window.lockDetail().empty())
-      err << "veltora-cli serve: " << window.lockDetail() << "\n";
+    if (!window.lockDetail().empty()) err << "veltora-cli serve: " << window.lockDetail() << "\n";
     return window.refusal().empty() ? kExitStartFailed : kExitRefused;
   }
 

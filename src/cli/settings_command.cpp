@@ -121,9 +121,8 @@ std::optional<SetRequest> ParseSetRequest(const std::vector<std::string>& words,
     }
     request.values.emplace_back(field, word.substr(equals + 1));
   }
-  std::stable_sort(request.values.begin(), request.values.end(), [](auto& a, auto& b) {
-    return a.first - kFields < b.first - kFields;
-  });
+  std::stable_sort(request.values.begin(), request.values.end(),
+                   [](auto& a, auto& b) { return a.first - kFields < b.first - kFields; });
   return request;
 }
 
@@ -164,8 +163,8 @@ bool ApplyValue(MainWindowPresenter& presenter, AgentView& view, const SettingFi
         // the window's spin box cannot be given another value.
         const std::string days = Trim(value);
         if (days.empty() || days.size() > 2 ||
-            days.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoi(days) < 1 || std::stoi(days) > 30) {
+            days.find_first_not_of("0123456789") != std::string::npos || std::stoi(days) < 1 ||
+            std::stoi(days) > 30) {
           problem = cli_msg::kIntervalRange;
           return false;
         }
@@ -276,8 +275,7 @@ int Usage(std::ostream& err, const std::string& problem) {
 }  // namespace
 
 int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
-                       const std::vector<std::string>& args, std::ostream& out,
-                       std::ostream& err) {
+                       const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) return Usage(err, cli_msg::kSettingsNeedsAction);
   const std::string& action = args[0];
   std::vector<std::string> words(args.begin() + 1, args.end());
@@ -346,7 +344,8 @@ int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
   }
   // A new login or edition lists the catalogue again, as Enter in the
   // password box does.
-  if (relistCatalogue && IsSqlEdition(view.ItemIndex(Control::kEdition))) presenter.ListSqlAccountSetsClicked();
+  if (relistCatalogue && IsSqlEdition(view.ItemIndex(Control::kEdition)))
+    presenter.ListSqlAccountSetsClicked();
   // A list made anew (another edition or folder) keeps the ticks it had, by
   // name, unless others are asked for.
   std::string missing;

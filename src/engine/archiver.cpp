@@ -1,11 +1,10 @@
 #include "engine/archiver.h"
 
-#include "engine/archiver_internal.h"
-
 #include <exception>
 
 #include "base/path.h"
 #include "base/text.h"
+#include "engine/archiver_internal.h"
 #include "engine/archiver_progress.h"
 #include "engine/process.h"
 #include "files/file_ops.h"

@@ -68,15 +68,15 @@ std::string FindSevenZip(const std::string&, const std::string& searchPath) {
 bool CommandFileText(const Archiver& archiver, int level, const std::string& batchPath,
                      const std::vector<ArchiveTask>& tasks, bool withPassword,
                      std::string& content) {
-    content = "umask 077\n";
-    content += "del() { rm -f -- \"$1\"; }\n";
-    content += std::string(kScriptPasswordVariable) + "=${" + kPasswordVariable + "-}; unset " +
-               kPasswordVariable + "\nstatus=0\nitem=0\n";
-    content += PackFunction(archiver, level, withPassword);
-    for (const ArchiveTask& task : tasks)
-      content += "pack " + ShellQuote(task.source) + " " + ShellQuote(task.temporary) + "\n";
-    content += "del " + ShellQuote(batchPath) + "\n";
-    content += "exit $status\n";
+  content = "umask 077\n";
+  content += "del() { rm -f -- \"$1\"; }\n";
+  content += std::string(kScriptPasswordVariable) + "=${" + kPasswordVariable + "-}; unset " +
+             kPasswordVariable + "\nstatus=0\nitem=0\n";
+  content += PackFunction(archiver, level, withPassword);
+  for (const ArchiveTask& task : tasks)
+    content += "pack " + ShellQuote(task.source) + " " + ShellQuote(task.temporary) + "\n";
+  content += "del " + ShellQuote(batchPath) + "\n";
+  content += "exit $status\n";
   return true;
 }
 

@@ -61,8 +61,8 @@ std::string ArchiverCall(const Archiver& archiver, int level, bool withPassword,
   if (archiver.kind == ArchiverKind::kRar) {
     // No -df: the stage deletes the backup once its archive tested good. No
     // -r: with -ep1 it would take same-named files from subfolders too.
-    return call + " a -ac -av -dh -k -m" + std::to_string(level) + " -ep1 -scfl " +
-           archive + " " + list;
+    return call + " a -ac -av -dh -k -m" + std::to_string(level) + " -ep1 -scfl " + archive + " " +
+           list;
   }
   call += " a -t7z -mx" + std::to_string(SevenZipLevel(level));
   if (withPassword) call += " -mhe=on -p";
@@ -116,8 +116,7 @@ bool CommandFileText(const Archiver& archiver, int level, const std::string& bat
   // Everything but the archiver lies in the command file's folder, where
   // cmd.exe runs, and is named there by a plain name.
   const std::string folder = FolderPart(batchPath);
-  if (!IsWritablePath(archiver.path) || folder.empty() ||
-      !IsPlainName(NameInFolder(batchPath)))
+  if (!IsWritablePath(archiver.path) || folder.empty() || !IsPlainName(NameInFolder(batchPath)))
     return false;
   for (const ArchiveTask& task : tasks)
     if (!IsWritablePath(task.source) || FolderPart(task.source) != folder ||

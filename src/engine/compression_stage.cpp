@@ -155,8 +155,7 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
     if (progress)
       for (const ArchiveTask& task : tasks) sizes.push_back(FileSizeOf(task.source));
     PackingProgress packing(progress, names, sizes);
-    const int exitCode =
-        RunArchiveBatch(archiver, batch, tasks, in.password, packing.Output());
+    const int exitCode = RunArchiveBatch(archiver, batch, tasks, in.password, packing.Output());
     if (exitCode == -1) {
       log.Append(msg::kBatchRunFailed);
       return std::nullopt;

@@ -12,9 +12,9 @@
 #include <cstring>
 
 #include "base/path.h"
+#include "base/posix_handles.h"
 #include "base/text.h"
 #include "engine/process.h"
-#include "base/posix_handles.h"
 
 extern char** environ;
 

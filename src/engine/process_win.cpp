@@ -1,7 +1,10 @@
 // The Windows command processor is cmd.exe; programs start through
 // CreateProcessW with wide command lines, pipes for their standard streams and
 // nothing else inherited.
+// windows.h first: the other Windows headers need its types.
+// clang-format off
 #include <windows.h>
+// clang-format on
 #include <sddl.h>
 
 #include <algorithm>
@@ -254,8 +257,7 @@ int StartAndWait(const wchar_t* application, std::wstring commandLine, wchar_t* 
 
 // Runs cmd.exe on the command file; with a cue, its input is fed (CueFeeder).
 int RunCommandFile(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment,
-                   const OutputListener& output, const std::string& cue,
-                   const std::string& line) {
+                   const OutputListener& output, const std::string& cue, const std::string& line) {
   try {
     const std::string file = Trim(commandFile);
     if (file.empty() || !FileExists(file)) return -1;
@@ -344,8 +346,8 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
       // The whole input fits the pipe, so it is written before the child runs.
       if (!MakePipe(in, true, static_cast<DWORD>(input.size() + 4096))) return -1;
       DWORD written = 0;
-      const bool wrote = ::WriteFile(in.write.get(), input.data(),
-                                     static_cast<DWORD>(input.size()), &written, nullptr) &&
+      const bool wrote = ::WriteFile(in.write.get(), input.data(), static_cast<DWORD>(input.size()),
+                                     &written, nullptr) &&
                          written == input.size();
       in.write.Reset();
       if (!wrote) return -1;
@@ -418,14 +420,14 @@ std::string FindProgramOnPath(const std::string& program, const std::string& sea
     if (folder.size() >= 2 && folder.front() == '"' && folder.back() == '"')
       folder = folder.substr(1, folder.size() - 2);
     // Only absolute folders: a drive path or a UNC path.
-    const bool absolute = (folder.size() >= 3 && folder[1] == ':' &&
-                           (folder[2] == '\\' || folder[2] == '/')) ||
-                          folder.rfind("\\\\", 0) == 0;
+    const bool absolute =
+        (folder.size() >= 3 && folder[1] == ':' && (folder[2] == '\\' || folder[2] == '/')) ||
+        folder.rfind("\\\\", 0) == 0;
     if (absolute) {
       const std::string candidate = JoinPath(folder, name);
       const std::wstring wide = Widen(candidate);
-      const DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES
-                                            : ::GetFileAttributesW(wide.c_str());
+      const DWORD attributes =
+          wide.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(wide.c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return candidate;
     }

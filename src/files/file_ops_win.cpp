@@ -90,10 +90,9 @@ ScopedFileHandle OpenCopySource(const std::wstring& path, BY_HANDLE_FILE_INFORMA
   }
   // Others may go on reading and writing it (the ledger software may hold it
   // open); a change of size during the copy is caught afterwards.
-  ScopedFileHandle in(::CreateFileW(path.c_str(), GENERIC_READ,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
-                                    nullptr));
+  ScopedFileHandle in(::CreateFileW(
+      path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!in.valid()) {
     error = internal::ErrorText(::GetLastError());
     return ScopedFileHandle();

@@ -108,7 +108,8 @@ bool LocalFileSystem::DeleteFile(const std::string& path) {
   const std::wstring wide = internal::WidePath(path);
   if (wide.empty()) return false;
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return false;
   // A link's attributes would be set on what it points to; the link goes as it is.
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -131,7 +132,8 @@ bool LocalFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     return false;
   // Clearing is the reset to normal attributes: read-only, hidden and system go.
-  constexpr DWORD kCleared = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  constexpr DWORD kCleared =
+      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   DWORD wanted = readOnly ? (attributes | FILE_ATTRIBUTE_READONLY) : (attributes & ~kCleared);
   wanted &= ~FILE_ATTRIBUTE_DIRECTORY;
   if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;

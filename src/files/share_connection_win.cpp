@@ -10,27 +10,26 @@
 namespace veltora {
 
 NetworkProviderCalls SystemNetworkProviderCalls() {
-  return {
-      [](const std::string& name) {
-        return static_cast<int>(
-            ::WNetCancelConnection2W(Widen(name).c_str(), CONNECT_UPDATE_PROFILE, TRUE));
-      },
-      [](const std::string& remoteName, const std::string& user, const std::string& password) {
-        std::wstring remote = Widen(remoteName);
-        std::wstring local;  // no drive letter
-        std::wstring secret = Widen(password);
-        NETRESOURCEW resource{};
-        resource.dwScope = RESOURCE_GLOBALNET;
-        resource.dwType = RESOURCETYPE_ANY;
-        resource.dwUsage = RESOURCEUSAGE_CONNECTABLE;
-        resource.lpLocalName = local.data();
-        resource.lpRemoteName = remote.data();
-        resource.lpProvider = nullptr;
-        const DWORD code = ::WNetAddConnection2W(&resource, secret.c_str(), Widen(user).c_str(),
-                                                 CONNECT_UPDATE_PROFILE);
-        std::fill(secret.begin(), secret.end(), L'\0');
-        return static_cast<int>(code);
-      }};
+  return {[](const std::string& name) {
+            return static_cast<int>(
+                ::WNetCancelConnection2W(Widen(name).c_str(), CONNECT_UPDATE_PROFILE, TRUE));
+          },
+          [](const std::string& remoteName, const std::string& user, const std::string& password) {
+            std::wstring remote = Widen(remoteName);
+            std::wstring local;  // no drive letter
+            std::wstring secret = Widen(password);
+            NETRESOURCEW resource{};
+            resource.dwScope = RESOURCE_GLOBALNET;
+            resource.dwType = RESOURCETYPE_ANY;
+            resource.dwUsage = RESOURCEUSAGE_CONNECTABLE;
+            resource.lpLocalName = local.data();
+            resource.lpRemoteName = remote.data();
+            resource.lpProvider = nullptr;
+            const DWORD code = ::WNetAddConnection2W(&resource, secret.c_str(), Widen(user).c_str(),
+                                                     CONNECT_UPDATE_PROFILE);
+            std::fill(secret.begin(), secret.end(), L'\0');
+            return static_cast<int>(code);
+          }};
 }
 
 int WNetShareConnector::Connect(const std::string& sharePath, const std::string& user,

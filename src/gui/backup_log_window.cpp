@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "base/wide_text.h"
-#include "ui/messages.h"
 #include "gui/captions.h"
 #include "gui/dpi.h"
+#include "ui/messages.h"
 
 namespace veltora::win32 {
 namespace {

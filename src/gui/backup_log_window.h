@@ -7,8 +7,10 @@
 // owner is disabled while it is open) and destroyed when it closes.
 #pragma once
 
+// windows.h first: the other Windows headers need its types.
+// clang-format off
 #include <windows.h>
-
+// clang-format on
 #include <commctrl.h>
 
 #include <array>

@@ -8,8 +8,9 @@ namespace {
 template <typename Function>
 Function User32Function(const char* name) {
   HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
-  return user32 ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(user32, name)))
-                : nullptr;
+  return user32
+             ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(user32, name)))
+             : nullptr;
 }
 
 }  // namespace
@@ -27,9 +28,9 @@ UINT DpiOf(HWND window) {
 }
 
 HFONT CreateWindowFont(UINT dpi) {
-  return ::CreateFontW(-Scale(12, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                       GB2312_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                       CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"SimSun");
+  return ::CreateFontW(-Scale(12, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, L"SimSun");
 }
 
 SIZE WindowSizeForClient(int width, int height, DWORD style, DWORD exStyle, bool hasMenu,
@@ -46,7 +47,7 @@ POINT CentredOrigin(SIZE size, HWND neighbour) {
   MONITORINFO info{};
   info.cbSize = sizeof(info);
   HMONITOR monitor = neighbour ? ::MonitorFromWindow(neighbour, MONITOR_DEFAULTTONEAREST)
-                          : ::MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY);
+                               : ::MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY);
   RECT area{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
   if (::GetMonitorInfoW(monitor, &info)) area = info.rcWork;
   const LONG x = area.left + (area.right - area.left - size.cx) / 2;

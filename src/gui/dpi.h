@@ -21,8 +21,7 @@ HFONT CreateWindowFont(UINT dpi);
 
 // The outer size of a window whose client area is width x height at `dpi`,
 // for its styles.
-SIZE WindowSizeForClient(int width, int height, DWORD style, DWORD exStyle, bool hasMenu,
-                         UINT dpi);
+SIZE WindowSizeForClient(int width, int height, DWORD style, DWORD exStyle, bool hasMenu, UINT dpi);
 
 // The top-left corner that centres a window of `size` on the work area of the
 // monitor nearest `neighbour` (the primary monitor when null).

@@ -105,16 +105,17 @@ struct InitialText {
   const char* text;
 };
 constexpr InitialText kInitialTexts[] = {
-    {Part::kBackupTime, "01:30:00"}, {Part::kDaysBetweenBackups, "1"},  {Part::kKeepCount, "0"},
-    {Part::kConnectTimeout, "27"},        {Part::kCommandTimeout, "1800"},
+    {Part::kBackupTime, "01:30:00"}, {Part::kDaysBetweenBackups, "1"}, {Part::kKeepCount, "0"},
+    {Part::kConnectTimeout, "27"},   {Part::kCommandTimeout, "1800"},
 };
 // A time "hh:mm:ss".
 constexpr int kTimeLength = 8;
 
 constexpr Part kFolderPage[] = {Part::kAccountFolderLabel, Part::kAccountFolder,
                                 Part::kAccountFolderBrowse};
-constexpr Part kSqlPage[] = {Part::kSqlGroup,          Part::kSqlUserLabel, Part::kSqlUser,
-                             Part::kSqlPasswordLabel, Part::kSqlPassword,  Part::kListSqlAccountSets};
+constexpr Part kSqlPage[] = {Part::kSqlGroup,    Part::kSqlUserLabel,
+                             Part::kSqlUser,     Part::kSqlPasswordLabel,
+                             Part::kSqlPassword, Part::kListSqlAccountSets};
 
 bool IsEditKind(PartKind kind) {
   return kind == PartKind::kEdit || kind == PartKind::kPassword || kind == PartKind::kReadOnly ||
@@ -377,7 +378,9 @@ void MainWindow::CreateParts() {
   SendMessageW(Window(Part::kLocalBackup), BM_SETCHECK, BST_CHECKED, 0);
   EnableWindow(Window(Part::kLocalBackup), FALSE);
   // The password group starts closed.
-  for (Part p : {Part::kOldArchivePassword, Part::kNewArchivePassword, Part::kConfirmArchivePassword}) EnableWindow(Window(p), FALSE);
+  for (Part p :
+       {Part::kOldArchivePassword, Part::kNewArchivePassword, Part::kConfirmArchivePassword})
+    EnableWindow(Window(p), FALSE);
   for (Part p : kSqlPage) ShowWindow(Window(p), SW_HIDE);
 
   HWND list = Window(Part::kAccountSetList);

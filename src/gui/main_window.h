@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "gui/main_window_layout.h"
 #include "ui/main_window_presenter.h"
 #include "ui/main_window_view.h"
-#include "gui/main_window_layout.h"
 
 namespace veltora::win32 {
 

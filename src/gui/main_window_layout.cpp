@@ -3,9 +3,9 @@
 #include <array>
 
 #include "app/messages.h"
-#include "ui/messages.h"
 #include "gui/captions.h"
 #include "gui/dpi.h"
+#include "ui/messages.h"
 
 namespace veltora::win32 {
 namespace {

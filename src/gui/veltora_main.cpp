@@ -5,8 +5,10 @@
 // below: VELTORA_APP_DIR names another application folder (tests, a second
 // installation), VELTORA_SQLSERVER_STANDIN opts into the embedded SQL Server
 // stand-in; the other variables as for the command line (ReadMachineContext).
+// windows.h first: the other Windows headers need its types.
+// clang-format off
 #include <windows.h>
-
+// clang-format on
 #include <commctrl.h>
 #include <objbase.h>
 

@@ -1,6 +1,5 @@
 #include "machine/backup_composition.h"
 
-
 #include "app/run_log.h"
 #include "engine/archiver.h"
 #include "files/folder_listing.h"

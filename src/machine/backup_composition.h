@@ -6,13 +6,13 @@
 #include <memory>
 #include <string>
 
-#include "machine/backup_launcher.h"
 #include "app/process_state.h"
 #include "base/clock.h"
 #include "base/line_log.h"
-#include "machine/machine_context.h"
 #include "engine/progress.h"
 #include "files/file_system.h"
+#include "machine/backup_launcher.h"
+#include "machine/machine_context.h"
 #include "service/service_manager.h"
 #include "sqlserver/sql_server_connection.h"
 

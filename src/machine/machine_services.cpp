@@ -4,11 +4,11 @@
 
 #include "app/autostart.h"
 #include "app/startup_checks.h"
-#include "machine/backup_composition.h"
 #include "files/file_ops.h"
 #include "files/folder_listing.h"
 #include "files/share_connection.h"
 #include "files/temp_names.h"
+#include "machine/backup_composition.h"
 #include "settings/settings_database.h"
 
 namespace veltora {
@@ -17,8 +17,7 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
                                  MachineServicesOptions options)
     : appFolder_(appFolder),
       context_(context),
-      executablePath_(context.executablePath.empty() ? ExecutablePath()
-                                                     : context.executablePath),
+      executablePath_(context.executablePath.empty() ? ExecutablePath() : context.executablePath),
       clock_(std::make_shared<SystemClock>()),
       state_(appFolder),
       runLog_(state_.runLogPath, *clock_),
@@ -60,7 +59,8 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
       .startGuard = [this] { return guard_.Start(); },
       .wakeGuard = [this] { guard_.Wake(); },
       .backupRunner = runner_,
-      .folderExists = [this](const std::string& f) { return FolderExists(FileSystems().Router(), f); },
+      .folderExists =
+          [this](const std::string& f) { return FolderExists(FileSystems().Router(), f); },
       .isFolderWritable =
           [this](const std::string& f) { return IsFolderWritable(FileSystems().Router(), f); },
       .connectShare =

@@ -9,13 +9,13 @@
 #include <memory>
 #include <string>
 
-#include "machine/backup_launcher.h"
 #include "app/process_state.h"
 #include "app/run_log.h"
 #include "app/single_instance.h"
-#include "machine/machine_context.h"
 #include "engine/progress.h"
 #include "files/run_file_systems.h"
+#include "machine/backup_launcher.h"
+#include "machine/machine_context.h"
 #include "service/service_manager.h"
 #include "service/sql_server_guard.h"
 #include "sqlserver/sql_server_connection.h"

@@ -16,8 +16,8 @@
 #include <unordered_map>
 
 #include "base/path.h"
-#include "base/text.h"
 #include "base/posix_handles.h"
+#include "base/text.h"
 #include "engine/process.h"
 #include "service/messages.h"
 #include "service/service_manager.h"

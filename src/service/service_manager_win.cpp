@@ -35,14 +35,22 @@ constexpr DWORD kFirstEnumerationBuffer = 1024;
 
 const char* StateText(DWORD state) {
   switch (state) {
-    case SERVICE_STOPPED: return msg::kStopped;
-    case SERVICE_START_PENDING: return msg::kStartPending;
-    case SERVICE_STOP_PENDING: return msg::kStopPending;
-    case SERVICE_RUNNING: return msg::kRunning;
-    case SERVICE_CONTINUE_PENDING: return msg::kContinuePending;
-    case SERVICE_PAUSE_PENDING: return msg::kPausePending;
-    case SERVICE_PAUSED: return msg::kPaused;
-    default: return msg::kUnknownState;
+    case SERVICE_STOPPED:
+      return msg::kStopped;
+    case SERVICE_START_PENDING:
+      return msg::kStartPending;
+    case SERVICE_STOP_PENDING:
+      return msg::kStopPending;
+    case SERVICE_RUNNING:
+      return msg::kRunning;
+    case SERVICE_CONTINUE_PENDING:
+      return msg::kContinuePending;
+    case SERVICE_PAUSE_PENDING:
+      return msg::kPausePending;
+    case SERVICE_PAUSED:
+      return msg::kPaused;
+    default:
+      return msg::kUnknownState;
   }
 }
 
@@ -72,9 +80,9 @@ class WindowsServiceManager final : public ServiceManager {
       if (serviceName.empty()) return false;
       const ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
       if (!manager) return false;
-      const ScHandle service(::OpenServiceW(manager.get(), Widen(serviceName).c_str(),
-                                            SERVICE_START | SERVICE_STOP |
-                                                SERVICE_PAUSE_CONTINUE | SERVICE_QUERY_STATUS));
+      const ScHandle service(::OpenServiceW(
+          manager.get(), Widen(serviceName).c_str(),
+          SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_QUERY_STATUS));
       if (!service) return false;
       SERVICE_STATUS status{};
       switch (action) {
@@ -104,17 +112,15 @@ class WindowsServiceManager final : public ServiceManager {
         DWORD needed = 0;
         DWORD returned = 0;
         const BOOL done = ::EnumServicesStatusExW(
-            manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32 | SERVICE_DRIVER,
-            SERVICE_STATE_ALL, buffer.data(), static_cast<DWORD>(buffer.size()), &needed,
-            &returned, &resume, nullptr);
+            manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32 | SERVICE_DRIVER, SERVICE_STATE_ALL,
+            buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &returned, &resume, nullptr);
         const DWORD error = done ? ERROR_SUCCESS : ::GetLastError();
         if (!done && error != ERROR_MORE_DATA) return std::nullopt;
         const auto* entries = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
         for (DWORD i = 0; i < returned; ++i)
           services.push_back({Narrow(entries[i].lpServiceName),
-                              entries[i].lpDisplayName != nullptr
-                                  ? Narrow(entries[i].lpDisplayName)
-                                  : std::string()});
+                              entries[i].lpDisplayName != nullptr ? Narrow(entries[i].lpDisplayName)
+                                                                  : std::string()});
         if (done) return services;
         // More follows: from the resume position, with room for at least the
         // next entry the manager asked for.

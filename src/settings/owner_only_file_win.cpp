@@ -1,7 +1,12 @@
 // Owner-only files on Windows: a protected access list (nothing inherited from
 // the folder) that lets in the user who runs the program, and the system
 // account, which on Windows stands where root stands on POSIX.
+#include "settings/owner_only_file_win.h"
+
+// windows.h first: the other Windows headers need its types.
+// clang-format off
 #include <windows.h>
+// clang-format on
 #include <aclapi.h>
 #include <sddl.h>
 
@@ -13,7 +18,6 @@
 #include "base/scoped_handle.h"
 #include "base/wide_text.h"
 #include "settings/owner_only_file.h"
-#include "settings/owner_only_file_win.h"
 
 namespace veltora {
 namespace {
@@ -93,10 +97,10 @@ void MakeOwnerOnly(const std::string& path) {
   PACL dacl = nullptr;
   if (!::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present)
     ThrowLastError("cannot restrict", path);
-  const DWORD result = ::SetNamedSecurityInfoW(
-      const_cast<wchar_t*>(wide.c_str()), SE_FILE_OBJECT,
-      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr, dacl,
-      nullptr);
+  const DWORD result =
+      ::SetNamedSecurityInfoW(const_cast<wchar_t*>(wide.c_str()), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, dacl, nullptr);
   if (result != ERROR_SUCCESS)
     throw std::runtime_error("cannot restrict " + path + ": " + WindowsErrorText(result));
 }

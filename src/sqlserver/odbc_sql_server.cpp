@@ -1,5 +1,6 @@
 #include "sqlserver/odbc_sql_server.h"
 
+#include <sqlext.h>
 
 #include <algorithm>
 #include <charconv>
@@ -8,7 +9,6 @@
 #include <vector>
 
 #include "sqlserver/odbc_handle.h"  // before sqlext.h: on Windows it brings the types sql.h needs
-#include <sqlext.h>
 
 namespace veltora {
 namespace {
@@ -347,7 +347,8 @@ OdbcSqlServerFactory::OdbcSqlServerFactory(FreeTdsServer server)
 #else
         return FreeTdsConnectionString(server, user, password, catalogue);
 #endif
-      }) {}
+      }) {
+}
 
 OdbcSqlServerFactory::OdbcSqlServerFactory(OdbcConnectionStringBuilder connectionString)
     : connectionString_(std::move(connectionString)) {}

@@ -108,10 +108,10 @@ class MainWindowPresenter final : public BackupStarter {
   // The account sets.
   void EditionChanged();
   void BrowseAccountFolderClicked();  // browse for the account folder
-  void ListSqlAccountSetsClicked();         // list the SQL edition's account sets
-  void TickAllClicked();           // tick all
-  void TickNoneClicked();           // tick none
-  void InvertTicksClicked();           // invert the ticks
+  void ListSqlAccountSetsClicked();   // list the SQL edition's account sets
+  void TickAllClicked();              // tick all
+  void TickNoneClicked();             // tick none
+  void InvertTicksClicked();          // invert the ticks
 
   // The folders' "浏览" and the accounts' "重置".
   void BrowseLocalFolderClicked();

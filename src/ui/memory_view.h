@@ -46,7 +46,8 @@ class MemoryView : public MainWindowView {
   void SetItemIndex(Control c, int index) override { indexes_[c] = index; }
   int ItemCount(Control c) const override {
     if (c == Control::kEdition) return 4;
-    if (c == Control::kCompressionLevel) return static_cast<int>(std::size(app_msg::kCompressionLevelNames));
+    if (c == Control::kCompressionLevel)
+      return static_cast<int>(std::size(app_msg::kCompressionLevelNames));
     return 0;
   }
 

@@ -62,7 +62,8 @@ void MainWindowPresenter::ClearPasswordGroup() {
 void MainWindowPresenter::OldPasswordEnter() {
   if (!view_.Checked(Control::kPasswordGroup)) return;
   const std::string oldEntry = view_.Text(Control::kOldArchivePassword);
-  if (oldEntry != archivePassword_) return Refuse(ui_msg::kOldPasswordWrong, Control::kOldArchivePassword);
+  if (oldEntry != archivePassword_)
+    return Refuse(ui_msg::kOldPasswordWrong, Control::kOldArchivePassword);
   if (HasForbiddenCharacter(oldEntry))
     return Refuse(ui_msg::kPasswordForbiddenCharacter, Control::kOldArchivePassword);
   view_.SelectAll(Control::kNewArchivePassword);
@@ -90,7 +91,8 @@ void MainWindowPresenter::ConfirmPasswordEnter() {
     return Refuse(ui_msg::kPasswordForbiddenCharacter, Control::kConfirmArchivePassword);
   if (view_.Text(Control::kNewArchivePassword) != confirmEntry)
     return Refuse(ui_msg::kPasswordMismatch, Control::kConfirmArchivePassword);
-  if (TooLong(confirmEntry)) return Refuse(ui_msg::kPasswordTooLong, Control::kConfirmArchivePassword);
+  if (TooLong(confirmEntry))
+    return Refuse(ui_msg::kPasswordTooLong, Control::kConfirmArchivePassword);
 
   const std::string password = Trim(view_.Text(Control::kNewArchivePassword));
   try {
@@ -116,9 +118,12 @@ std::optional<std::string> MainWindowPresenter::CheckArchivePasswordForSave() {
       Control field;
     } rules[] = {
         {oldEntry != archivePassword_, ui_msg::kOldPasswordWrong, Control::kOldArchivePassword},
-        {HasForbiddenCharacter(oldEntry), ui_msg::kPasswordForbiddenCharacter, Control::kOldArchivePassword},
-        {HasForbiddenCharacter(newEntry), ui_msg::kPasswordForbiddenCharacter, Control::kNewArchivePassword},
-        {HasForbiddenCharacter(confirmEntry), ui_msg::kPasswordForbiddenCharacter, Control::kConfirmArchivePassword},
+        {HasForbiddenCharacter(oldEntry), ui_msg::kPasswordForbiddenCharacter,
+         Control::kOldArchivePassword},
+        {HasForbiddenCharacter(newEntry), ui_msg::kPasswordForbiddenCharacter,
+         Control::kNewArchivePassword},
+        {HasForbiddenCharacter(confirmEntry), ui_msg::kPasswordForbiddenCharacter,
+         Control::kConfirmArchivePassword},
         {newEntry != confirmEntry, ui_msg::kPasswordMismatch, Control::kConfirmArchivePassword},
         {TooLong(newEntry), ui_msg::kPasswordTooLong, Control::kNewArchivePassword},
         {TooLong(confirmEntry), ui_msg::kPasswordTooLong, Control::kConfirmArchivePassword},

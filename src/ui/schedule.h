@@ -56,8 +56,8 @@ class BackupStarter {
 };
 
 struct TickResult {
-  bool started = false;      // a scheduled or pending backup was started
-  bool labelChanged = false; // the next backup time was recomputed and shown
+  bool started = false;       // a scheduled or pending backup was started
+  bool labelChanged = false;  // the next backup time was recomputed and shown
 };
 
 class Schedule {

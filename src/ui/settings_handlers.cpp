@@ -69,7 +69,8 @@ void MainWindowPresenter::Refuse(const char* message, Control field) {
 }
 
 void MainWindowPresenter::ShowNextBackupTime() {
-  schedule_.SetIntervalDays(SpinValue(Control::kDaysBetweenBackups, kIntervalDaysMin, kIntervalDaysMax));
+  schedule_.SetIntervalDays(
+      SpinValue(Control::kDaysBetweenBackups, kIntervalDaysMin, kIntervalDaysMax));
   schedule_.SetTimeFieldText(view_.Text(Control::kBackupTime));
   if (schedule_.ComputeNextBackupTime(Now(s_.clock)))
     view_.SetNextBackupText(NextBackupLabel(schedule_.NextBackupTime()));
@@ -160,7 +161,8 @@ bool MainWindowPresenter::LoadIntoView() {
   archivePassword_ = row.rarpwd;
 
   CaptureBackupConfiguration();
-  if (IsValidTimeText(row.baktime)) view_.SetText(Control::kBackupTime, NormalizeTimeText(row.baktime));
+  if (IsValidTimeText(row.baktime))
+    view_.SetText(Control::kBackupTime, NormalizeTimeText(row.baktime));
   ShowNextBackupTime();
   ClearPasswordGroup();
 
@@ -341,7 +343,8 @@ bool MainWindowPresenter::Save() {
        .focus = Control::kLocalFolder,
        .select = true},
       // A remote backup without a folder is saved all the same, with a word.
-      {.fails = [&](std::string&) { return TrimField(Control::kShareFolder).empty() && remoteOn(); },
+      {.fails =
+           [&](std::string&) { return TrimField(Control::kShareFolder).empty() && remoteOn(); },
        .message = ui_msg::kEnterRemoteFolder,
        .then = Then::kGoOn},
       {.applies = [&] { return remoteOn() && !v.Text(Control::kShareFolder).empty(); },

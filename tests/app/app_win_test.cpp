@@ -1,17 +1,16 @@
 // The application shell's Windows halves under Wine: the run log in GBK, the
 // folder locks, the administrator check and the Run value in the registry.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cctype>
 #include <filesystem>
 
-#include "base/fs_path.h"
 #include "app/autostart.h"
 #include "app/run_log.h"
 #include "app/single_instance.h"
 #include "app/startup_checks.h"
+#include "base/fs_path.h"
 #include "base/wide_text.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
@@ -82,7 +81,8 @@ TEST(FolderLockWinTest, EachLockHasOneHolderUntilItGoes) {
     bool held = false;
     EXPECT_FALSE(AppFolderLock::TryAcquire(c.secondPath, c.lock, error, &held));
     EXPECT_TRUE(held);
-    EXPECT_EQ(error, "another backup or agent is running on the application folder " + c.secondPath);
+    EXPECT_EQ(error,
+              "another backup or agent is running on the application folder " + c.secondPath);
     first.reset();
     EXPECT_TRUE(AppFolderLock::TryAcquire(c.secondPath, c.lock, error)) << error;
   }
@@ -110,7 +110,8 @@ TEST(AdministratorWinTest, OnlyAnEnabledAdministratorsGroupCounts) {
                                        0, 0, 0, 0, 0, 0, &administrators));
   SID_AND_ATTRIBUTES disable{administrators, 0};
   HANDLE filtered = nullptr;
-  const bool made = CreateRestrictedToken(process, 0, 1, &disable, 0, nullptr, 0, nullptr, &filtered);
+  const bool made =
+      CreateRestrictedToken(process, 0, 1, &disable, 0, nullptr, 0, nullptr, &filtered);
   FreeSid(administrators);
   CloseHandle(process);
   ASSERT_TRUE(made);
@@ -154,10 +155,10 @@ TEST_F(AutostartWinTest, TheRunValueIsWrittenReadAndRemoved) {
 
   EXPECT_TRUE(RemoveAutostart(place_, log_, error_)) << error_;
   EXPECT_FALSE(RegistryValueExists(2, place_.configRoot, "Veltora"));
-  EXPECT_EQ(log_.lines(), (std::vector<std::string>{
-                              "取消自动运行成功，下次应用程序将不会自动运行！",
-                              "写入自动运行成功，下次应用程序将会自动运行！",
-                              "取消自动运行成功，下次应用程序将不会自动运行！"}));
+  EXPECT_EQ(log_.lines(),
+            (std::vector<std::string>{"取消自动运行成功，下次应用程序将不会自动运行！",
+                                      "写入自动运行成功，下次应用程序将会自动运行！",
+                                      "取消自动运行成功，下次应用程序将不会自动运行！"}));
 
   place_.executablePath = "veltora.exe";
   EXPECT_FALSE(RegisterAutostart(place_, log_, error_)) << "a relative path starts nothing";
@@ -168,9 +169,9 @@ TEST_F(AutostartWinTest, RegistryOperationsReadEveryKindAndRefuseOtherRoots) {
   const std::string key = "SOFTWARE\\VeltoraTest\\Kinds";
   ASSERT_TRUE(WriteRegistryString(2, key, "text", "账套 a"));
   HKEY raw = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VeltoraTest\\Kinds", 0, KEY_SET_VALUE,
-                          &raw),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\VeltoraTest\\Kinds", 0, KEY_SET_VALUE, &raw),
+      ERROR_SUCCESS);
   const DWORD number = 1219;
   RegSetValueExW(raw, L"number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4);
   const BYTE bytes[600] = {};

@@ -479,9 +479,9 @@ TEST_F(CliTest, SettingsAreSetUnderTheSavingChecks) {
     EXPECT_EQ(stored(), before);
   }
 
-  const auto saved = Cli({"--app-dir", app_, "settings", "set", "localuser=me", "baktime=7:5:0",
-                          "bakfilenum=500", "rarlevel=最好", "rarpwd=it's", "--tick", "A.AIS",
-                          "--tick", "B.AIS"});
+  const auto saved =
+      Cli({"--app-dir", app_, "settings", "set", "localuser=me", "baktime=7:5:0", "bakfilenum=500",
+           "rarlevel=最好", "rarpwd=it's", "--tick", "A.AIS", "--tick", "B.AIS"});
   ASSERT_EQ(saved.code, kExitOk) << saved.err;
   const auto [row, accounts] = stored();
   EXPECT_EQ(row.baktime, "07:05:00");

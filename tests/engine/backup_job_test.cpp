@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "support/job_fixture.h"
 #include "base/path.h"
+#include "support/job_fixture.h"
 
 namespace veltora {
 namespace {
@@ -127,10 +127,11 @@ TEST_F(BackupJobTest, SqlEditionBackupFailureIsAFailureEntry) {
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].localbakfile.rfind("本机备份失败：", 0), 0u) << rows[0].localbakfile;
   EXPECT_EQ(rows[0].baksuccess, std::optional<bool>(false));
-  EXPECT_EQ(log_.lines()[5].rfind("备份Missing账套的数据库NoSuchDb到" + WithTrailingSeparator(backups()) +
-                                      "目录下失败！导致失败可能的原因为：",
-                                  0),
-            0u);
+  EXPECT_EQ(
+      log_.lines()[5].rfind("备份Missing账套的数据库NoSuchDb到" + WithTrailingSeparator(backups()) +
+                                "目录下失败！导致失败可能的原因为：",
+                            0),
+      0u);
 }
 
 TEST_F(BackupJobTest, TwoBackupsOfOneNameInOneSecondDoNotOverwriteEachOther) {
@@ -232,9 +233,8 @@ TEST_F(BackupJobTest, AnEscapingErrorTakesTheThreadsErrorPath) {
   const auto lines = log_.lines();
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[4], "备份线程运行出错！no records today");
-  EXPECT_EQ(lines[5],
-            "将" + runLog + "运行日志文件拷贝到远程共享文件夹" + JoinPath(remote, "run.log") +
-                "操作成功！");
+  EXPECT_EQ(lines[5], "将" + runLog + "运行日志文件拷贝到远程共享文件夹" +
+                          JoinPath(remote, "run.log") + "操作成功！");
   EXPECT_EQ(ReadFile(remote + "/run.log"), "earlier lines\n");
 }
 

@@ -113,8 +113,10 @@ TEST(CompressionWinTest, CommandFileHoldsNeitherNamesNorThePassword) {
       {SevenZip(), {dir / "sub\\a.bak", temporary, dir / "a.7z"}},
       {SevenZip(), {dir / "a.bak", dir / "t 1.7z", dir / "a.7z"}},
       {SevenZip(), {dir / "a.bak", dir / "t%1.7z", dir / "a.7z"}},
-      {{ArchiverKind::kSevenZip, "C:\\a\"b\\7zr.exe", ".7z"}, {dir / "a.bak", temporary, dir / "a.7z"}},
-      {{ArchiverKind::kSevenZip, "C:\\a\nb\\7zr.exe", ".7z"}, {dir / "a.bak", temporary, dir / "a.7z"}},
+      {{ArchiverKind::kSevenZip, "C:\\a\"b\\7zr.exe", ".7z"},
+       {dir / "a.bak", temporary, dir / "a.7z"}},
+      {{ArchiverKind::kSevenZip, "C:\\a\nb\\7zr.exe", ".7z"},
+       {dir / "a.bak", temporary, dir / "a.7z"}},
   };
   for (const Bad& b : bad) {
     SCOPED_TRACE(b.archiver.path + " " + b.task.source + " " + b.task.temporary);

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "support/job_fixture.h"
 #include "base/path.h"
+#include "support/job_fixture.h"
 
 namespace veltora {
 namespace {

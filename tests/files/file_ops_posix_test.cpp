@@ -1,7 +1,5 @@
 // The file operations where POSIX shows what Windows does not: mode bits,
 // birth times, links, privileges, resource limits and small file systems.
-#include "files/file_ops.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -21,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "files/file_ops.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 

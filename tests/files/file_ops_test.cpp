@@ -117,7 +117,8 @@ TEST(IsFolderWritableTest, LeavesWhatHoldsTheTestFoldersNameAlone) {
          WriteFile(name + "/sub/b.txt", "mine too");
          MakeReadOnly(name + "/a.txt");
        }},
-      {"an empty folder", [](const std::string& name) { fs::create_directory(PathFromUtf8(name)); }},
+      {"an empty folder",
+       [](const std::string& name) { fs::create_directory(PathFromUtf8(name)); }},
       {"a file", [](const std::string& name) { WriteFile(name, "mine"); }},
 #ifndef _WIN32
       {"a link to a folder elsewhere",

@@ -2,9 +2,8 @@
 // the search reports them, attributes, error texts, and share paths as UNC
 // paths (under Wine the share \\veltora-test\share that the test wrapper makes
 // in the prefix).
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -47,9 +46,9 @@ void SetTime(const std::string& path, FileTime kind, const LocalTime& t) {
   FILETIME utc{};
   ASSERT_TRUE(::SystemTimeToFileTime(&local, &localFile));
   ASSERT_TRUE(::LocalFileTimeToFileTime(&localFile, &utc));
-  const HANDLE file = ::CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file =
+      ::CreateFileW(Widen(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
   const bool set = ::SetFileTime(file, kind == FileTime::kCreation ? &utc : nullptr,
                                  kind == FileTime::kLastAccess ? &utc : nullptr,
@@ -165,8 +164,8 @@ TEST(ListFolderEntriesWinTest, HiddenAndReadOnlyEntriesAreListedSystemOnesNot) {
   const std::string bak = dir / "bak";
   fs::create_directories(PathFromUtf8(bak + "\\HiddenSub"));
   fs::create_directories(PathFromUtf8(bak + "\\SysSub"));
-  for (const char* name : {"plain.rar", "hidden.rar", "ro.rar", "sys.rar", "HiddenSub\\x.rar",
-                           "SysSub\\y.rar"})
+  for (const char* name :
+       {"plain.rar", "hidden.rar", "ro.rar", "sys.rar", "HiddenSub\\x.rar", "SysSub\\y.rar"})
     WriteFile(bak + "\\" + name, "x");
   SetAttributes(bak + "\\hidden.rar", FILE_ATTRIBUTE_HIDDEN);
   SetAttributes(bak + "\\ro.rar", FILE_ATTRIBUTE_READONLY);

@@ -23,8 +23,8 @@
 #include "files/folder_listing.h"
 #include "files/local_file_system.h"
 #include "files/smb_file_system.h"
-#include "support/samba_server.h"
 #include "support/fakes.h"
+#include "support/samba_server.h"
 #include "support/temp_dir.h"
 
 namespace veltora {

@@ -114,19 +114,21 @@ TEST_F(ListFolderEntriesTest, OrderKindsAndRecursion) {
   // POSIX) without its trailing separators.
   EXPECT_EQ(List(b + "//", "*.rar", false, kFilesOnly),
             (Entries{Listed(b, "a.rar"), Listed(b, "b.rar"), Listed(b, "C.rar")}));
-  EXPECT_EQ(List(" " + b + " ", "*.rar", false, kFilesAndFolders),
-            (Entries{Listed(b, "a.rar"), Listed(b, "b.rar"), Listed(b, "C.rar"), Listed(b, "x.rar")}));
-  EXPECT_EQ(List(b, "", false, kFoldersOnly), (Entries{Listed(b, "Empty"), Listed(b, "sub"), Listed(b, "x.rar")}));
+  EXPECT_EQ(
+      List(" " + b + " ", "*.rar", false, kFilesAndFolders),
+      (Entries{Listed(b, "a.rar"), Listed(b, "b.rar"), Listed(b, "C.rar"), Listed(b, "x.rar")}));
+  EXPECT_EQ(List(b, "", false, kFoldersOnly),
+            (Entries{Listed(b, "Empty"), Listed(b, "sub"), Listed(b, "x.rar")}));
   EXPECT_EQ(List(b, "*.rar", false, 7), List(b, "*.rar", false, kFilesAndFolders));
   EXPECT_EQ(List(b, "*.rar", false, kFilesOnly, true, 128),
             List(b, "*.rar", false, kFilesOnly));  // no attribute filter on POSIX
-  EXPECT_EQ(List(b, "rar", false, kFilesOnly),
-            (Entries{Listed(b, "a.rar"), Listed(b, "b.rar"), Listed(b, "C.rar")}));  // wrapped to *rar*
+  EXPECT_EQ(List(b, "rar", false, kFilesOnly), (Entries{Listed(b, "a.rar"), Listed(b, "b.rar"),
+                                                        Listed(b, "C.rar")}));  // wrapped to *rar*
 
   // Depth-first: the folder's own entries, then each subfolder's in turn.
   EXPECT_EQ(List(b, "*.rar", true, kFilesOnly),
-            (Entries{Listed(b, "a.rar"), Listed(b, "b.rar"), Listed(b, "C.rar"), Listed(b, "sub/z.rar"),
-                     Listed(b, "sub/deeper/y.rar")}));
+            (Entries{Listed(b, "a.rar"), Listed(b, "b.rar"), Listed(b, "C.rar"),
+                     Listed(b, "sub/z.rar"), Listed(b, "sub/deeper/y.rar")}));
   // Nothing matches at the top; the subfolders are searched all the same.
   EXPECT_EQ(List(b, "y*.rar", true, kFilesOnly), (Entries{Listed(b, "sub/deeper/y.rar")}));
   EXPECT_EQ(List(b, "nothing*", false, kFilesOnly), Entries{});
@@ -156,8 +158,7 @@ TEST_F(ListFolderEntriesTest, FolderThatCannotBeSearched) {
 // side, come in the order of the names as stored.
 TEST_F(ListFolderEntriesTest, TiesOfLetterCaseByTheStoredName) {
   WriteFile(bak_ + "/A.rar", "x");
-  EXPECT_EQ(List(bak_, "a.rar", false, kFilesOnly),
-            (Entries{bak_ + "/A.rar", bak_ + "/a.rar"}));
+  EXPECT_EQ(List(bak_, "a.rar", false, kFilesOnly), (Entries{bak_ + "/A.rar", bak_ + "/a.rar"}));
 }
 
 TEST_F(ListFolderEntriesTest, LinkedFolderIsListedButNotEntered) {

@@ -1,11 +1,10 @@
 // The share connection of Windows. Wine has no network provider (it answers
 // 1222), so the connector's calls are injected; one real call shows the
 // system's answer goes through.
-#include "files/share_connection.h"
-
 #include <gtest/gtest.h>
 
 #include "files/run_file_systems.h"
+#include "files/share_connection.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -38,15 +37,15 @@ TEST(ShareConnectionWinTest, CancelsThenConnectsAndTellsTheCodes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path + "|" + c.user + "|" + std::to_string(c.code));
     std::vector<std::string> calls;
-    WNetShareConnector connector({[&](const std::string& name) {
-                                    calls.push_back("cancel " + name);
-                                    return 2250;  // no such connection
-                                  },
-                                  [&](const std::string& name, const std::string& user,
-                                      const std::string& password) {
-                                    calls.push_back("add " + name + " " + user + " " + password);
-                                    return c.code;
-                                  }});
+    WNetShareConnector connector(
+        {[&](const std::string& name) {
+           calls.push_back("cancel " + name);
+           return 2250;  // no such connection
+         },
+         [&](const std::string& name, const std::string& user, const std::string& password) {
+           calls.push_back("add " + name + " " + user + " " + password);
+           return c.code;
+         }});
     RecordingLog log;
     EXPECT_EQ(ConnectShare(connector, log, c.path, c.user, " pw "), c.result);
     if (c.connected.empty()) {
@@ -56,8 +55,8 @@ TEST(ShareConnectionWinTest, CancelsThenConnectsAndTellsTheCodes) {
                                                  "add " + c.connected + " admin  pw "}))
           << "the password untrimmed";
     }
-    EXPECT_EQ(log.lines(), c.logLine.empty() ? std::vector<std::string>{}
-                                             : std::vector<std::string>{c.logLine});
+    EXPECT_EQ(log.lines(),
+              c.logLine.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.logLine});
   }
 }
 
@@ -66,7 +65,8 @@ TEST(ShareConnectionWinTest, TheSystemProviderAnswersACode) {
   RecordingLog log;
   const int code = files.Share().Connect("\\\\veltora-no-such-host\\share", "user", "secret");
   EXPECT_NE(code, 0);
-  EXPECT_FALSE(ConnectShare(files.Share(), log, "\\\\veltora-no-such-host\\share", "user", "secret"));
+  EXPECT_FALSE(
+      ConnectShare(files.Share(), log, "\\\\veltora-no-such-host\\share", "user", "secret"));
   ASSERT_EQ(log.lines().size(), 1u);
   EXPECT_EQ(log.lines()[0].find("secret"), std::string::npos);
   // Share paths are served by the local file system, as UNC paths.

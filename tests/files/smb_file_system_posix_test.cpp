@@ -1,6 +1,4 @@
 // The share client where libsmbclient cannot be loaded: no server needed.
-#include "files/smb_file_system.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "files/share_connection.h"
+#include "files/smb_file_system.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 

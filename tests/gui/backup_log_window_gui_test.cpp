@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "base/wide_text.h"
+#include "gui/backup_log_window.h"
+#include "gui/dpi.h"
 #include "settings/raw_db.h"
 #include "settings/settings_database.h"
 #include "support/gui_win.h"
 #include "support/temp_dir.h"
-#include "gui/backup_log_window.h"
-#include "gui/dpi.h"
 
 namespace veltora::win32 {
 namespace {

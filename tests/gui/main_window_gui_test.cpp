@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "base/wide_text.h"
+#include "gui/main_window.h"
 #include "support/gui_win.h"
 #include "ui/presenter_fixture.h"
-#include "gui/main_window.h"
 
 namespace veltora::testing {
 namespace {
@@ -100,7 +100,8 @@ TEST_F(MainWindowGui, SaveStoresWhatTheControlsHoldAndTheTopStripShowsTheNextBac
   LVITEMW tick{};
   tick.stateMask = LVIS_STATEIMAGEMASK;
   tick.state = INDEXTOSTATEIMAGEMASK(2);
-  SendMessageW(Handle(Control::kAccountSetList), LVM_SETITEMSTATE, 1, reinterpret_cast<LPARAM>(&tick));
+  SendMessageW(Handle(Control::kAccountSetList), LVM_SETITEMSTATE, 1,
+               reinterpret_cast<LPARAM>(&tick));
   Type(Control::kServerUser, "admin");
   Type(Control::kLocalFolder, f.backupFolder);
   Type(Control::kDaysBetweenBackups, "3");
@@ -143,16 +144,36 @@ TEST_F(MainWindowGui, EnterWalksTheChainAndTheFocusLeavingAFieldTrimsIt) {
 TEST_F(MainWindowGui, TabWalksTheControlsInTheirKeyboardOrder) {
   using win32::Part;
   const Part order[] = {
-      Part::kEdition,    Part::kAccountFolder, Part::kAccountFolderBrowse,
-      Part::kAccountSetList,   Part::kServerUser,      Part::kServerPassword,
-      Part::kServerAccountReset,  Part::kShareUser,      Part::kSharePassword,
-      Part::kShareAccountReset,  Part::kDaysBetweenBackups,        Part::kBackupTime,
-      Part::kLocalFolder, Part::kLocalFolderBrowse,  Part::kShareBackup,
-      Part::kShareFolder, Part::kShareFolderBrowse,  Part::kKeepCount,
-      Part::kCompressionLevel,       Part::kConnectTimeout,          Part::kCommandTimeout,
-      Part::kGuardSqlServer,  Part::kPasswordGroup,  Part::kBackUpNow,
-      Part::kLoadSettings,    Part::kSaveSettings,       Part::kBackupLog,
-      Part::kExitProgram,    Part::kAutostart,     Part::kEdition,
+      Part::kEdition,
+      Part::kAccountFolder,
+      Part::kAccountFolderBrowse,
+      Part::kAccountSetList,
+      Part::kServerUser,
+      Part::kServerPassword,
+      Part::kServerAccountReset,
+      Part::kShareUser,
+      Part::kSharePassword,
+      Part::kShareAccountReset,
+      Part::kDaysBetweenBackups,
+      Part::kBackupTime,
+      Part::kLocalFolder,
+      Part::kLocalFolderBrowse,
+      Part::kShareBackup,
+      Part::kShareFolder,
+      Part::kShareFolderBrowse,
+      Part::kKeepCount,
+      Part::kCompressionLevel,
+      Part::kConnectTimeout,
+      Part::kCommandTimeout,
+      Part::kGuardSqlServer,
+      Part::kPasswordGroup,
+      Part::kBackUpNow,
+      Part::kLoadSettings,
+      Part::kSaveSettings,
+      Part::kBackupLog,
+      Part::kExitProgram,
+      Part::kAutostart,
+      Part::kEdition,
   };
   for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
     SCOPED_TRACE(WindowText(window.PartHandle(order[i])) + " #" + std::to_string(i));
@@ -192,7 +213,8 @@ TEST_F(MainWindowGui, ListTicksAreReadBackAndTheContextMenuSetsThem) {
   LVITEMW tick{};
   tick.stateMask = LVIS_STATEIMAGEMASK;
   tick.state = INDEXTOSTATEIMAGEMASK(2);
-  SendMessageW(Handle(Control::kAccountSetList), LVM_SETITEMSTATE, 0, reinterpret_cast<LPARAM>(&tick));
+  SendMessageW(Handle(Control::kAccountSetList), LVM_SETITEMSTATE, 0,
+               reinterpret_cast<LPARAM>(&tick));
   EXPECT_THAT(window.AccountRows(), ElementsAre(FieldsAre(true, "01", "甲公司", "AIS01"),
                                                 FieldsAre(false, "02", "乙公司", "AIS02")));
 
@@ -244,8 +266,7 @@ TEST_F(MainWindowGui, MinimisingOrClosingHidesToTheTrayAndTheTrayMenuBringsTheWi
 }
 
 TEST_F(MainWindowGui, TheMessageLoopRunsUntilTheProgramIsQuit) {
-  const std::vector<SeenBox> seen =
-      AnswerMessageBoxes([&] { ASSERT_TRUE(presenter.OnStartUp()); });
+  const std::vector<SeenBox> seen = AnswerMessageBoxes([&] { ASSERT_TRUE(presenter.OnStartUp()); });
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].text, "您好，您尚未进行备份设置，请进行相关的设置！");
 
@@ -320,9 +341,9 @@ TEST_F(MainWindowGui, MovingToAScreenOfAnotherDpiLaysTheWindowOutAgainAtItsScale
   EXPECT_EQ(button.right - button.left, MulDiv(182, static_cast<int>(dpi), 96));
   EXPECT_EQ(button.bottom - button.top, MulDiv(40, static_cast<int>(dpi), 96));
   LOGFONTW font{};
-  GetObjectW(
-      reinterpret_cast<HFONT>(SendMessageW(window.PartHandle(Part::kSaveSettings), WM_GETFONT, 0, 0)),
-      sizeof(font), &font);
+  GetObjectW(reinterpret_cast<HFONT>(
+                 SendMessageW(window.PartHandle(Part::kSaveSettings), WM_GETFONT, 0, 0)),
+             sizeof(font), &font);
   EXPECT_EQ(font.lfHeight, -MulDiv(12, static_cast<int>(dpi), 96));
 }
 

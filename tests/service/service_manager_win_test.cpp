@@ -1,9 +1,8 @@
 // The service manager against Wine's real service control manager and a small
 // test service installed as MSSQLSERVER in the test prefix, and the SQL Server
 // start check and guard on top of it.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,7 +21,6 @@ using namespace std::chrono_literals;
 
 constexpr wchar_t kServiceName[] = L"MSSQLSERVER";
 
-
 // The list the adapter reads in rounds is the list one large call reads.
 void ExpectEnumerationGoesOnWhileTheManagerHasMoreData(ServiceManager& manager_) {
   // The whole list in one call with a buffer far beyond what it needs.
@@ -30,10 +28,9 @@ void ExpectEnumerationGoesOnWhileTheManagerHasMoreData(ServiceManager& manager_)
   ASSERT_NE(manager, nullptr);
   std::vector<BYTE> buffer(1 << 20);
   DWORD needed = 0, returned = 0, resume = 0;
-  ASSERT_TRUE(EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32 | SERVICE_DRIVER,
-                                    SERVICE_STATE_ALL, buffer.data(),
-                                    static_cast<DWORD>(buffer.size()), &needed, &returned, &resume,
-                                    nullptr));
+  ASSERT_TRUE(EnumServicesStatusExW(
+      manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32 | SERVICE_DRIVER, SERVICE_STATE_ALL,
+      buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &returned, &resume, nullptr));
   CloseServiceHandle(manager);
   ASSERT_GT(returned, 20u) << "more than the manager's first buffer holds";
 
@@ -54,10 +51,10 @@ class ServiceManagerWinTest : public ::testing::Test {
     ASSERT_NE(manager, nullptr);
     Remove(manager);
     const std::wstring program = L"\"" + Widen(VELTORA_TEST_SERVICE) + L"\"";
-    SC_HANDLE service = CreateServiceW(manager, kServiceName, L"SQL Server (test)",
-                                       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, program.c_str(),
-                                       nullptr, nullptr, nullptr, nullptr, nullptr);
+    SC_HANDLE service =
+        CreateServiceW(manager, kServiceName, L"SQL Server (test)", SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                       program.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(service, nullptr) << GetLastError();
     CloseServiceHandle(service);
     CloseServiceHandle(manager);

@@ -3,10 +3,12 @@
 // the program asks for is checked here, before it reaches a file.
 #include "settings/owner_only_file_win.h"
 
+// windows.h first: the other Windows headers need its types.
+// clang-format off
 #include <windows.h>
-#include <sddl.h>
-
+// clang-format on
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <string>
 

@@ -1,10 +1,10 @@
 #include "sql_test_support.h"
 
 #include <gtest/gtest.h>
+#include <sqlext.h>
 #include <sqlite3.h>
 
 #include "sqlserver/odbc_handle.h"  // before sqlext.h: on Windows it brings the types sql.h needs
-#include <sqlext.h>
 #include "sqlserver/sql_server_connection.h"
 
 namespace veltora::testing {

@@ -146,10 +146,10 @@ TEST_F(StandinTest, BackupWritesAnOpenableCopyAndWithInitOverwrites) {
   server->Execute(Backup(name, file));
   EXPECT_THAT(RunSqlite(file, "SELECT memo FROM t_voucher ORDER BY id"), ElementsAre("three"));
   // Nothing but the backup is left beside it.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(
-                              PathFromUtf8(dir_ / "备份 it's here")),
-                          std::filesystem::directory_iterator()),
-            1);
+  EXPECT_EQ(
+      std::distance(std::filesystem::directory_iterator(PathFromUtf8(dir_ / "备份 it's here")),
+                    std::filesystem::directory_iterator()),
+      1);
 
   // Keywords in any case, a bare name, a plain literal, extra blanks.
   server->Execute("BACKUP  DATABASE master\n TO DISK = '" + dir_ / "m.bak" + "' WITH INIT;");

@@ -51,11 +51,11 @@ bool SkipDisallowed();
 
 }  // namespace veltora::testing
 
-#define VELTORA_EXPECT_OWNER_ONLY(path)                                      \
-  do {                                                                       \
-    if (::veltora::testing::OwnerOnlyObservable()) {                         \
-      EXPECT_TRUE(::veltora::testing::IsOwnerOnly(path)) << (path);          \
-    }                                                                        \
+#define VELTORA_EXPECT_OWNER_ONLY(path)                             \
+  do {                                                              \
+    if (::veltora::testing::OwnerOnlyObservable()) {                \
+      EXPECT_TRUE(::veltora::testing::IsOwnerOnly(path)) << (path); \
+    }                                                               \
   } while (0)
 
 // Skips a test that needs a component this machine lacks; fails instead under

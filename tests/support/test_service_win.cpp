@@ -12,9 +12,8 @@ SERVICE_STATUS g_state{};
 void Report(DWORD state) {
   g_state.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   g_state.dwCurrentState = state;
-  g_state.dwControlsAccepted = state == SERVICE_START_PENDING
-                                   ? 0
-                                   : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+  g_state.dwControlsAccepted =
+      state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
   g_state.dwWin32ExitCode = NO_ERROR;
   SetServiceStatus(g_status, &g_state);
 }

@@ -33,12 +33,18 @@ TEST(EnterChain, MovesTheFocusAlongTheSettings) {
     Control from;
     Control to;
   } chain[] = {
-      {Control::kSqlUser, Control::kSqlPassword}, {Control::kAccountSetList, Control::kServerUser},
-      {Control::kServerUser, Control::kServerPassword}, {Control::kServerPassword, Control::kShareUser},
-      {Control::kShareUser, Control::kSharePassword}, {Control::kSharePassword, Control::kGuardSqlServer},
-      {Control::kGuardSqlServer, Control::kLocalFolder},  {Control::kLocalBackup, Control::kLocalFolder},
-      {Control::kShareBackup, Control::kLocalFolder},   {Control::kBackupTime, Control::kLocalFolder},
-      {Control::kLocalFolder, Control::kShareFolder}, {Control::kShareFolder, Control::kKeepCount},
+      {Control::kSqlUser, Control::kSqlPassword},
+      {Control::kAccountSetList, Control::kServerUser},
+      {Control::kServerUser, Control::kServerPassword},
+      {Control::kServerPassword, Control::kShareUser},
+      {Control::kShareUser, Control::kSharePassword},
+      {Control::kSharePassword, Control::kGuardSqlServer},
+      {Control::kGuardSqlServer, Control::kLocalFolder},
+      {Control::kLocalBackup, Control::kLocalFolder},
+      {Control::kShareBackup, Control::kLocalFolder},
+      {Control::kBackupTime, Control::kLocalFolder},
+      {Control::kLocalFolder, Control::kShareFolder},
+      {Control::kShareFolder, Control::kKeepCount},
   };
   for (const auto& step : chain) {
     SCOPED_TRACE(static_cast<int>(step.from));
@@ -64,8 +70,7 @@ TEST(EnterChain, RefusesAnEmptyUserOrABadFolderAndTrimsOnTheWay) {
        Control::kServerUser, false, ""},
       {Control::kShareUser, "", "您好，请输入访问远程共享文件夹的用户名！", Control::kShareUser,
        false, ""},
-      {Control::kSqlUser, "   ", "您好，请输入连接数据库的用户名！", Control::kSqlUser, false,
-       ""},
+      {Control::kSqlUser, "   ", "您好，请输入连接数据库的用户名！", Control::kSqlUser, false, ""},
       {Control::kLocalFolder, "  ", "您好，请输入在本机上的备份路径！", Control::kLocalFolder, true,
        ""},
       {Control::kLocalFolder, " \\\\server\\share ",
@@ -114,7 +119,8 @@ TEST(FieldHandlers, ClickSelectsAndLeavingTrims) {
   FieldScene s;
   for (Control c : {Control::kServerUser, Control::kServerPassword, Control::kShareUser,
                     Control::kSharePassword, Control::kLocalFolder, Control::kShareFolder,
-                    Control::kSqlPassword, Control::kOldArchivePassword, Control::kNewArchivePassword, Control::kConfirmArchivePassword}) {
+                    Control::kSqlPassword, Control::kOldArchivePassword,
+                    Control::kNewArchivePassword, Control::kConfirmArchivePassword}) {
     s.p.FieldClick(c);
     EXPECT_EQ(s.f.view.selected(), c);
   }

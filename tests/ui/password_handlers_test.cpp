@@ -70,8 +70,10 @@ TEST(ArchivePassword, EnterInTheConfirmFieldStoresAnAcceptedPasswordAtOnce) {
        Control::kConfirmArchivePassword, "Old1"},
       {"old entry in another case", "old1", "x", "x", MessageStyle::kWarning, kOldWrong,
        Control::kOldArchivePassword, "Old1"},
-      {"blank", "Old1", "a b", "a b", MessageStyle::kWarning, kForbidden, Control::kConfirmArchivePassword, "Old1"},
-      {"minus", "Old1", "a-b", "a-b", MessageStyle::kWarning, kForbidden, Control::kConfirmArchivePassword, "Old1"},
+      {"blank", "Old1", "a b", "a b", MessageStyle::kWarning, kForbidden,
+       Control::kConfirmArchivePassword, "Old1"},
+      {"minus", "Old1", "a-b", "a-b", MessageStyle::kWarning, kForbidden,
+       Control::kConfirmArchivePassword, "Old1"},
       {"forbidden only in the new entry", "Old1", "a*b", "ab", MessageStyle::kWarning, kMismatch,
        Control::kConfirmArchivePassword, "Old1"},
   };
@@ -137,12 +139,18 @@ TEST(ArchivePassword, EnterInTheOldAndNewFieldsChecksAndMovesOn) {
     const char* message;  // nullptr: moved on
     Control focus;
   } cases[] = {
-      {"old right", Control::kOldArchivePassword, "Old1", "", nullptr, Control::kNewArchivePassword},
-      {"old wrong", Control::kOldArchivePassword, "Old", "", kOldWrong, Control::kOldArchivePassword},
-      {"new fine", Control::kNewArchivePassword, "Old1", "new", nullptr, Control::kConfirmArchivePassword},
-      {"new with old wrong", Control::kNewArchivePassword, "x", "new", kOldWrong, Control::kOldArchivePassword},
-      {"new with slash", Control::kNewArchivePassword, "Old1", "a/b", kForbidden, Control::kNewArchivePassword},
-      {"new too long", Control::kNewArchivePassword, "Old1", Repeat("b", 32), kTooLong, Control::kNewArchivePassword},
+      {"old right", Control::kOldArchivePassword, "Old1", "", nullptr,
+       Control::kNewArchivePassword},
+      {"old wrong", Control::kOldArchivePassword, "Old", "", kOldWrong,
+       Control::kOldArchivePassword},
+      {"new fine", Control::kNewArchivePassword, "Old1", "new", nullptr,
+       Control::kConfirmArchivePassword},
+      {"new with old wrong", Control::kNewArchivePassword, "x", "new", kOldWrong,
+       Control::kOldArchivePassword},
+      {"new with slash", Control::kNewArchivePassword, "Old1", "a/b", kForbidden,
+       Control::kNewArchivePassword},
+      {"new too long", Control::kNewArchivePassword, "Old1", Repeat("b", 32), kTooLong,
+       Control::kNewArchivePassword},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -173,7 +181,8 @@ TEST(ArchivePassword, TheSaveChecksTheGroupInItsOwnOrder) {
       {"new forbidden", "Old1", "a?", "a?", kForbidden, Control::kNewArchivePassword},
       {"confirm forbidden", "Old1", "ab", "a+", kForbidden, Control::kConfirmArchivePassword},
       {"mismatch", "Old1", "ab", "ac", kMismatch, Control::kConfirmArchivePassword},
-      {"new too long", "Old1", Repeat("c", 32), Repeat("c", 32), kTooLong, Control::kNewArchivePassword},
+      {"new too long", "Old1", Repeat("c", 32), Repeat("c", 32), kTooLong,
+       Control::kNewArchivePassword},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -82,8 +82,10 @@ MainWindowServices PresenterFixture::Services() {
       .startGuard =
           [this] {
             ++guardStarts;
-            if (guardStartAnswer) state.guardRunning = true;
-            else log.Append("创建SQL Server保护线程失败！");  // as the real guard does
+            if (guardStartAnswer)
+              state.guardRunning = true;
+            else
+              log.Append("创建SQL Server保护线程失败！");  // as the real guard does
             return guardStartAnswer;
           },
       .wakeGuard = [this] { ++guardWakes; },

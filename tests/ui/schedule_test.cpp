@@ -20,12 +20,24 @@ TEST(TimeTexts, ValidityAndNormalForm) {
     const char* text;
     const char* normal;  // "" = invalid
   } cases[] = {
-      {"01:30:00", "01:30:00"}, {"1:5:0", "01:05:00"},   {" 7: 5: 0", "07:05:00"},
-      {"1::30:00", "01:30:00"}, {"23:59:59", "23:59:59"}, {"00:00:00", "00:00:00"},
-      {"24:00:00", ""},         {"25:00:00", ""},         {"12:60:00", ""},
-      {"12:00:60", ""},         {"12:00", ""},            {"12:00:00:00", ""},
-      {"", ""},                 {"  :  :  ", ""},         {"a1:00:00", ""},
-      {"-1:00:00", ""},         {"12", ""},               {"1 2:00:00", ""},
+      {"01:30:00", "01:30:00"},
+      {"1:5:0", "01:05:00"},
+      {" 7: 5: 0", "07:05:00"},
+      {"1::30:00", "01:30:00"},
+      {"23:59:59", "23:59:59"},
+      {"00:00:00", "00:00:00"},
+      {"24:00:00", ""},
+      {"25:00:00", ""},
+      {"12:60:00", ""},
+      {"12:00:60", ""},
+      {"12:00", ""},
+      {"12:00:00:00", ""},
+      {"", ""},
+      {"  :  :  ", ""},
+      {"a1:00:00", ""},
+      {"-1:00:00", ""},
+      {"12", ""},
+      {"1 2:00:00", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -61,8 +73,8 @@ TEST(ScheduleNextBackupTime, Table) {
        At(2024, 5, 1, 10, 0), "2024-05-01 23:00:00"},
       {"missed days are not made up: tomorrow", At(2024, 4, 21, 1, 30), 7, "01:30:00",
        At(2024, 5, 1, 10, 0), "2024-05-02 01:30:00"},
-      {"exactly at the time moves on", At(2024, 5, 1, 1, 30), 1, "01:30:00",
-       At(2024, 5, 2, 1, 30), "2024-05-03 01:30:00"},
+      {"exactly at the time moves on", At(2024, 5, 1, 1, 30), 1, "01:30:00", At(2024, 5, 2, 1, 30),
+       "2024-05-03 01:30:00"},
       {"interval over a month end", At(2024, 1, 30, 1, 30), 3, "1:5:0", At(2024, 1, 30, 2, 0),
        "2024-02-02 01:05:00"},
   };
@@ -121,8 +133,7 @@ struct Armed {
   // Ticks once a second from..to (inclusive), with `running` telling whether a
   // backup runs at each second.
   void Run(DateTime from, int seconds, const std::function<bool(int)>& running) {
-    for (int i = 0; i < seconds; ++i)
-      schedule.Tick(from + i / 86400.0, true, running(i), starter);
+    for (int i = 0; i < seconds; ++i) schedule.Tick(from + i / 86400.0, true, running(i), starter);
   }
 };
 

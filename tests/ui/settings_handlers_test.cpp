@@ -64,7 +64,8 @@ TEST(SaveSettings, EachCheckStopsTheSaveWithItsMessageAndFocusAndStoresNothing) 
          f.view.SetChecked(Control::kPasswordGroup, true);
          f.view.SetText(Control::kOldArchivePassword, "not the old one");
        },
-       MessageStyle::kWarning, "您好，旧密码输入错误，请重新输入密码！", Control::kOldArchivePassword, true},
+       MessageStyle::kWarning, "您好，旧密码输入错误，请重新输入密码！",
+       Control::kOldArchivePassword, true},
       {"connection time-out 6",
        [](auto& f) {
          UseSqlEdition(f);
@@ -107,8 +108,8 @@ TEST(SaveSettings, EachCheckStopsTheSaveWithItsMessageAndFocusAndStoresNothing) 
        },
        MessageStyle::kNotice, "请设置需要备份的账套!", std::nullopt, false},
       {"no server user", [](auto& f) { f.view.SetText(Control::kServerUser, " \t"); },
-       MessageStyle::kWarning, "您好，请输入登录服务器上Windows系统的用户名！", Control::kServerUser,
-       false},
+       MessageStyle::kWarning, "您好，请输入登录服务器上Windows系统的用户名！",
+       Control::kServerUser, false},
       {"no remote user",
        [](auto& f) {
          f.view.SetChecked(Control::kShareBackup, true);
@@ -140,7 +141,8 @@ TEST(SaveSettings, EachCheckStopsTheSaveWithItsMessageAndFocusAndStoresNothing) 
        MessageStyle::kWarning, "您好，远程共享文件夹的路径，不应该为本地路径，请重新输入！",
        Control::kShareFolder, true},
       {"backup time 25:00:00", [](auto& f) { f.view.SetText(Control::kBackupTime, "25:00:00"); },
-       MessageStyle::kWarning, "您好，定时备份时间输入非法，请重新输入！", Control::kBackupTime, true},
+       MessageStyle::kWarning, "您好，定时备份时间输入非法，请重新输入！", Control::kBackupTime,
+       true},
       {"keep count 501", [](auto& f) { f.view.SetText(Control::kKeepCount, "501"); },
        MessageStyle::kWarning, "您好，备份个数输入非法，请重新输入！", Control::kKeepCount, false},
       {"keep count -1", [](auto& f) { f.view.SetText(Control::kKeepCount, "-1"); },
