@@ -1,14 +1,16 @@
 #include "sqlserver/odbc_sql_server.h"
 
-#include <sqlext.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <utility>
 #include <vector>
 
-#include "sqlserver/odbc_handle.h"  // before sqlext.h: on Windows it brings the types sql.h needs
+// The handle owner before sqlext.h: on Windows it brings the types sql.h needs.
+// clang-format off
+#include "sqlserver/odbc_handle.h"
+#include <sqlext.h>
+// clang-format on
 
 namespace veltora {
 namespace {

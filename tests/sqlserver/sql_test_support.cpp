@@ -1,10 +1,13 @@
 #include "sql_test_support.h"
 
 #include <gtest/gtest.h>
-#include <sqlext.h>
 #include <sqlite3.h>
 
-#include "sqlserver/odbc_handle.h"  // before sqlext.h: on Windows it brings the types sql.h needs
+// The handle owner before sqlext.h: on Windows it brings the types sql.h needs.
+// clang-format off
+#include "sqlserver/odbc_handle.h"
+#include <sqlext.h>
+// clang-format on
 #include "sqlserver/sql_server_connection.h"
 
 namespace veltora::testing {
