@@ -11,7 +11,7 @@
 #include "app/messages.h"
 #include "base/path.h"
 #include "base/posix_handles.h"
-#include "engine/process.h"
+#include "base/process.h"
 
 namespace veltora {
 namespace {

@@ -3,10 +3,10 @@
 #include <exception>
 
 #include "base/path.h"
+#include "base/process.h"
 #include "base/text.h"
 #include "engine/archiver_internal.h"
 #include "engine/archiver_progress.h"
-#include "engine/process.h"
 #include "files/file_ops.h"
 
 namespace veltora {
@@ -27,7 +27,7 @@ std::optional<Archiver> ChooseArchiver(const std::string& executableFolder,
     return Archiver{ArchiverKind::kSevenZip, std::move(sevenZip), ".7z"};
   if (!Trim(executableFolder).empty()) {
     const std::string rar = JoinPath(executableFolder, kRarProgramName);
-    if (FileExists(rar) || ExtractResourceFile("dll1", "file", rar))
+    if (FileExists(rar) || internal::ExtractResourceFile("dll1", "file", rar))
       return Archiver{ArchiverKind::kRar, rar, ".rar"};
   }
   return std::nullopt;

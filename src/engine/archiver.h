@@ -54,7 +54,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/process.h"
+#include "base/process.h"
 
 namespace veltora {
 

@@ -25,4 +25,12 @@ bool CommandFileText(const Archiver& archiver, int level, const std::string& bat
                      const std::vector<ArchiveTask>& tasks, bool withPassword,
                      std::string& content);
 
+// Writes the resource `name` of type `type` carried by the executable to
+// `target`, replacing it; true when the target file exists afterwards. False
+// when any argument is empty. A POSIX executable carries no resources, so on
+// POSIX the answer is always false and nothing is written; the archiver must be
+// installed beside the executable or 7-Zip must be on the PATH.
+bool ExtractResourceFile(const std::string& name, const std::string& type,
+                         const std::string& target);
+
 }  // namespace veltora::internal

@@ -1,11 +1,11 @@
 // The command file on POSIX: a /bin/sh script, and the archiver from the PATH.
 #include <exception>
 
+#include "base/process.h"
 #include "base/text.h"
 #include "engine/archiver.h"
 #include "engine/archiver_internal.h"
 #include "engine/archiver_progress.h"
-#include "engine/process.h"
 
 namespace veltora {
 namespace {
@@ -78,6 +78,15 @@ bool CommandFileText(const Archiver& archiver, int level, const std::string& bat
   content += "del " + ShellQuote(batchPath) + "\n";
   content += "exit $status\n";
   return true;
+}
+
+bool ExtractResourceFile(const std::string& name, const std::string& type,
+                         const std::string& target) {
+  // A POSIX executable carries no resources; nothing is written.
+  (void)name;
+  (void)type;
+  (void)target;
+  return false;
 }
 
 }  // namespace internal

@@ -1,14 +1,20 @@
 // The command file on Windows: a cmd.exe batch file in plain ASCII whose paths
 // come from environment variables, and 7zr.exe beside the executable.
+// windows.h first: the other Windows headers need its types.
+// clang-format off
+#include <windows.h>
+// clang-format on
+
 #include <cctype>
 #include <exception>
 
 #include "base/path.h"
+#include "base/process.h"
 #include "base/text.h"
+#include "base/wide_text.h"
 #include "engine/archiver.h"
 #include "engine/archiver_internal.h"
 #include "engine/archiver_progress.h"
-#include "engine/process.h"
 #include "files/file_ops.h"
 
 namespace veltora {
@@ -137,6 +143,35 @@ bool CommandFileText(const Archiver& archiver, int level, const std::string& bat
   // the file is gone once "del" has run.
   content += "del /f /q \"" + NameInFolder(batchPath) + "\" & exit %status%" + eol;
   return true;
+}
+
+bool ExtractResourceFile(const std::string& name, const std::string& type,
+                         const std::string& target) {
+  try {
+    if (Trim(name).empty() || Trim(type).empty() || Trim(target).empty()) return false;
+    // Resource names and types match without regard to case.
+    HRSRC resource = ::FindResourceW(nullptr, Widen(name).c_str(), Widen(type).c_str());
+    if (resource == nullptr) return false;
+    HGLOBAL loaded = ::LoadResource(nullptr, resource);
+    const DWORD size = ::SizeofResource(nullptr, resource);
+    const void* bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+    if (bytes == nullptr) return false;
+    // Written under a temporary name and renamed, so a half-written program is
+    // never taken for the archiver.
+    const std::string temporary = target + ".part";
+    ForceDeleteFile(temporary);
+    if (!WriteOwnerOnlyFile(temporary, std::string_view(static_cast<const char*>(bytes), size)))
+      return false;
+    const std::wstring wideTarget = Widen(target);
+    ::SetFileAttributesW(wideTarget.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!::MoveFileExW(Widen(temporary).c_str(), wideTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      ForceDeleteFile(temporary);
+      return false;
+    }
+    return FileExists(target);
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 }  // namespace internal

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "base/path.h"
+#include "base/process.h"
 #include "base/text.h"
 #include "engine/archiver_progress.h"
 #include "engine/messages.h"
-#include "engine/process.h"
 #include "files/file_ops.h"
 
 namespace veltora {

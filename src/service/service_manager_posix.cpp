@@ -17,8 +17,8 @@
 
 #include "base/path.h"
 #include "base/posix_handles.h"
+#include "base/process.h"
 #include "base/text.h"
-#include "engine/process.h"
 #include "service/messages.h"
 #include "service/service_manager.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "app/run_log.h"
-#include "engine/process.h"
+#include "base/process.h"
 #include "support/temp_dir.h"
 
 namespace veltora {

@@ -13,8 +13,8 @@
 #include <set>
 
 #include "base/path.h"
+#include "base/process.h"
 #include "engine/archiver.h"
-#include "engine/process.h"
 #include "files/local_file_system.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"

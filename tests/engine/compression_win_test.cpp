@@ -6,9 +6,10 @@
 #include <set>
 
 #include "base/fs_path.h"
+#include "base/process.h"
 #include "engine/archiver.h"
+#include "engine/archiver_internal.h"
 #include "engine/compression_stage.h"
-#include "engine/process.h"
 #include "files/local_file_system.h"
 #include "files/temp_names.h"
 #include "support/fakes.h"
@@ -182,8 +183,8 @@ TEST(ProcessWinTest, TheCarriedArchiverIsWrittenBesideTheExecutable) {
   EXPECT_EQ(archiver->kind, ArchiverKind::kSevenZip);
   EXPECT_EQ(archiver->path, dir / "7zr.exe");
   EXPECT_EQ(ReadFile(archiver->path), ReadFile(SevenZip().path));
-  EXPECT_FALSE(ExtractResourceFile("no-such", "file", dir / "x.exe"));
-  EXPECT_FALSE(ExtractResourceFile("sevenzip", "file", ""));
+  EXPECT_FALSE(internal::ExtractResourceFile("no-such", "file", dir / "x.exe"));
+  EXPECT_FALSE(internal::ExtractResourceFile("sevenzip", "file", ""));
 }
 
 }  // namespace

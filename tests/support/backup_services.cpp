@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "engine/process.h"
+#include "base/process.h"
 #include "files/run_file_systems.h"
 
 namespace veltora::testing {

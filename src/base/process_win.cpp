@@ -15,11 +15,10 @@
 #include <vector>
 
 #include "base/path.h"
+#include "base/process.h"
 #include "base/scoped_handle.h"
 #include "base/text.h"
 #include "base/wide_text.h"
-#include "engine/process.h"
-#include "files/file_ops.h"
 
 namespace veltora {
 namespace {
@@ -42,6 +41,12 @@ using ScopedLocalMemory = ScopedHandle<void*, LocalMemoryTraits>;
 constexpr DWORD kPollMilliseconds = 20;
 
 // Wipes a wide string before it is freed: an environment may hold a secret.
+// A local file (not a folder) at the path as given.
+bool IsLocalFile(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesW(Widen(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 void Wipe(std::wstring& text) { std::fill(text.begin(), text.end(), L'\0'); }
 
 // The child's environment block: this program's own with `extra` added or
@@ -260,7 +265,7 @@ int RunCommandFile(const std::string& commandFile, const EnvironmentAdditions& e
                    const OutputListener& output, const std::string& cue, const std::string& line) {
   try {
     const std::string file = Trim(commandFile);
-    if (file.empty() || !FileExists(file)) return -1;
+    if (file.empty() || !IsLocalFile(file)) return -1;
     const auto cut = file.find_last_of("\\/");
     if (cut == std::string::npos) return -1;
     const std::string name = file.substr(cut + 1);
@@ -376,35 +381,6 @@ std::string ShortPathOf(const std::string& path) {
     return Trim(Narrow(buffer));
   } catch (const std::exception&) {
     return {};
-  }
-}
-
-bool ExtractResourceFile(const std::string& name, const std::string& type,
-                         const std::string& target) {
-  try {
-    if (Trim(name).empty() || Trim(type).empty() || Trim(target).empty()) return false;
-    // Resource names and types match without regard to case.
-    HRSRC resource = ::FindResourceW(nullptr, Widen(name).c_str(), Widen(type).c_str());
-    if (resource == nullptr) return false;
-    HGLOBAL loaded = ::LoadResource(nullptr, resource);
-    const DWORD size = ::SizeofResource(nullptr, resource);
-    const void* bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
-    if (bytes == nullptr) return false;
-    // Written under a temporary name and renamed, so a half-written program is
-    // never taken for the archiver.
-    const std::string temporary = target + ".part";
-    ForceDeleteFile(temporary);
-    if (!WriteOwnerOnlyFile(temporary, std::string_view(static_cast<const char*>(bytes), size)))
-      return false;
-    const std::wstring wideTarget = Widen(target);
-    ::SetFileAttributesW(wideTarget.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!::MoveFileExW(Widen(temporary).c_str(), wideTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      ForceDeleteFile(temporary);
-      return false;
-    }
-    return FileExists(target);
-  } catch (const std::exception&) {
-    return false;
   }
 }
 

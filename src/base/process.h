@@ -1,7 +1,7 @@
-// The platform side of the compression stage: running the command file through
-// the platform's command processor, the short path form, finding a program,
-// the archiver the executable may carry, and writing an owner-only file. This is
-// the only place that starts a process; each platform has its own
+// Starting processes: running a command file through the platform's command
+// processor, running a program with its input fed through a pipe, the short
+// path form, finding a program on a PATH, and writing an owner-only file. This
+// is the only place that starts a process; each platform has its own
 // implementation file beside this header.
 #pragma once
 
@@ -75,14 +75,6 @@ int RunAndWaitFeeding(const std::string& commandFile, const EnvironmentAdditions
 // conversion fails. POSIX has no short names: the answer is the trimmed path
 // itself, blanks included; the command file quotes every path instead.
 std::string ShortPathOf(const std::string& path);
-
-// Writes the resource `name` of type `type` carried by the executable to
-// `target`, replacing it; true when the target file exists afterwards. False
-// when any argument is empty. A POSIX executable carries no resources, so on
-// POSIX the answer is always false and nothing is written; the archiver must be
-// installed beside the executable or 7-Zip must be on the PATH.
-bool ExtractResourceFile(const std::string& name, const std::string& type,
-                         const std::string& target);
 
 // The first executable regular file called `program` in the directories of
 // `searchPath` (a PATH value, entries separated by ':' on POSIX, ';' on

@@ -13,8 +13,8 @@
 
 #include "base/path.h"
 #include "base/posix_handles.h"
+#include "base/process.h"
 #include "base/text.h"
-#include "engine/process.h"
 
 extern char** environ;
 
@@ -225,15 +225,6 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
 }
 
 std::string ShortPathOf(const std::string& path) { return Trim(path); }
-
-bool ExtractResourceFile(const std::string& name, const std::string& type,
-                         const std::string& target) {
-  // A POSIX executable carries no resources; nothing is written.
-  (void)name;
-  (void)type;
-  (void)target;
-  return false;
-}
 
 std::string FindProgramOnPath(const std::string& program, const std::string& searchPath) {
   if (program.empty() || program.find('/') != std::string::npos) return {};
