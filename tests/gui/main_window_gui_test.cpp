@@ -29,7 +29,7 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::FieldsAre;
-using win32::Button;
+using win32::Part;
 using win32::MainWindow;
 
 class MainWindowGui : public ::testing::Test {
@@ -142,7 +142,6 @@ TEST_F(MainWindowGui, EnterWalksTheChainAndTheFocusLeavingAFieldTrimsIt) {
 }
 
 TEST_F(MainWindowGui, TabWalksTheControlsInTheirKeyboardOrder) {
-  using win32::Part;
   const Part order[] = {
       Part::kEdition,
       Part::kAccountFolder,
