@@ -29,8 +29,8 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::ElementsAre;
 using ::testing::FieldsAre;
-using win32::Part;
 using win32::MainWindow;
+using win32::Part;
 
 class MainWindowGui : public ::testing::Test {
  protected:
