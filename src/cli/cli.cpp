@@ -158,14 +158,14 @@ int RunRestoreSettingsCommand(const std::string& appFolder, std::ostream& out, s
 
 int RunCli(const std::vector<std::string>& args, const CliContext& context, std::ostream& out,
            std::ostream& err) {
-  std::string appFolder = context.appDirFromEnvironment;
+  std::string appFolder = ApplicationFolder(context);
   std::size_t i = 0;
   if (i < args.size() && args[i] == "--app-dir") {
     if (i + 1 >= args.size()) return Usage(err, cli_msg::kAppDirNeedsFolder);
     appFolder = args[i + 1];
     i += 2;
   }
-  if (appFolder.empty()) appFolder = context.executableFolder;
+  if (appFolder.empty()) appFolder = context.executableFolder;  // an empty --app-dir
   if (i >= args.size()) return Usage(err, cli_msg::kNoCommand);
   const std::string command = args[i++];
   const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
