@@ -1,5 +1,7 @@
 #include "machine/machine_context.h"
 
+#include "files/smb_file_system.h"
+
 namespace veltora {
 
 MachineContext ReadMachineContext(const EnvironmentLookup& environment) {
@@ -21,11 +23,10 @@ std::string ApplicationFolder(const MachineContext& context) {
 }
 
 std::uint16_t SmbPortFrom(const std::string& text) {
-  constexpr std::uint16_t kDefault = 445;
   if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
-    return kDefault;
+    return kDefaultSmbPort;
   const int value = std::stoi(text);
-  return value >= 1 && value <= 65535 ? static_cast<std::uint16_t>(value) : kDefault;
+  return value >= 1 && value <= 65535 ? static_cast<std::uint16_t>(value) : kDefaultSmbPort;
 }
 
 }  // namespace veltora

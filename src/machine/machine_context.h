@@ -16,7 +16,7 @@ struct MachineContext {
   std::string sqlStandinFolder;       // VELTORA_SQLSERVER_STANDIN, may be empty
   std::string sqlServerHost;          // VELTORA_SQLSERVER_HOST, may be empty
   std::string sqlServerPort;          // VELTORA_SQLSERVER_PORT, may be empty
-  std::uint16_t smbPort = 445;        // VELTORA_SMB_PORT when it names a port
+  std::uint16_t smbPort = 445;        // VELTORA_SMB_PORT when it names a port, else 445
   std::string searchPath;             // PATH, where 7-Zip is looked for
   std::string executablePath;         // the running executable; ExecutablePath() when empty
 };
