@@ -264,8 +264,9 @@ class BackupJob {
             ForceDeleteFile(Files(), temporary);
             sql.Execute("backup database " + QuoteSqlIdentifier(entry.database) +
                         " to disk=" + QuoteSqlLiteral(temporary) + " with init");
-            if (!Files().For(file).Rename(temporary, file))
-              throw std::runtime_error("cannot rename the backup file into place");
+            if (const FileOutcome renamed = Files().For(file).Rename(temporary, file); !renamed)
+              throw std::runtime_error("cannot rename the backup file into place: " +
+                                       renamed.error);
           },
           [&] {
             step.Done();
@@ -321,7 +322,7 @@ class BackupJob {
       StepProgress step(s_.progress, ProgressStage::kLocalBackup, entry.name,
                         s_.progress ? FileSizeOf(source) : 0);
       step.Start();
-      const CopyOutcome copied =
+      const FileOutcome copied =
           Files().For(target).CopyFromLocal(source, target, false, step.ForCopyWrites());
       if (copied.ok) {
         step.Done();

@@ -174,8 +174,9 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
       } else if (!FlushToDisk(task.temporary)) {
         // The backup file goes next: its archive must be on the disk first.
         reason = msg::kArchiveNotFlushed;
-      } else if (!fs.For(task.final).Rename(task.temporary, task.final)) {
-        reason = msg::kArchiveNotRenamed;
+      } else if (const FileOutcome renamed = fs.For(task.final).Rename(task.temporary, task.final);
+                 !renamed) {
+        reason = msg::kArchiveNotRenamed + std::string("：") + renamed.error;
       }
       if (reason.empty()) {
         // The archive holds the backup now; the backup file may go.

@@ -87,7 +87,7 @@ CopiedNames CopyToShare(const FileSystemRouter& fs, ShareConnector& share, LineL
         fileProgress = [&progress, &name](CopyPass pass, std::uint64_t done, std::uint64_t total) {
           progress(name, pass, done, total);
         };
-      const CopyOutcome outcome = target.CopyFromLocal(path, destination, false, fileProgress);
+      const FileOutcome outcome = target.CopyFromLocal(path, destination, false, fileProgress);
       if (outcome.ok) {
         building += name + "|";
         log.Append(m::kCopyOkPrefix + path + m::kCopyTo + remote + m::kCopySuffix);

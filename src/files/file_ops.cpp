@@ -10,6 +10,7 @@
 #include "base/text.h"
 #include "files/file_system.h"
 #include "files/local_file_system.h"
+#include "files/messages.h"
 #include "files/temp_names.h"
 
 namespace veltora {
@@ -72,12 +73,12 @@ bool FolderExists(const FileSystemRouter& router, const std::string& path) {
   }
 }
 
-bool ForceDeleteFile(const FileSystemRouter& router, const std::string& path) {
+FileOutcome ForceDeleteFile(const FileSystemRouter& router, const std::string& path) {
   try {
-    if (!FileExists(router, path)) return false;
+    if (!FileExists(router, path)) return FileOutcome::Failed(files_msg::kNoSuchFile);
     return router.For(path).DeleteFile(path);
-  } catch (const std::exception&) {
-    return false;
+  } catch (const std::exception& e) {
+    return FileOutcome::Failed(e.what());
   }
 }
 
@@ -140,7 +141,7 @@ DateTime GetFileDate(const std::string& path, FileTime kind) {
   return WithLocal([&](const FileSystemRouter& r) { return GetFileDate(r, path, kind); });
 }
 bool ForceDeleteFile(const std::string& path) {
-  return WithLocal([&](const FileSystemRouter& r) { return ForceDeleteFile(r, path); });
+  return WithLocal([&](const FileSystemRouter& r) { return ForceDeleteFile(r, path).ok; });
 }
 bool IsFolderWritable(const std::string& folder) {
   return WithLocal([&](const FileSystemRouter& r) { return IsFolderWritable(r, folder); });

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "base/date_time.h"
 #include "files/temp_names.h"
@@ -118,9 +119,16 @@ class CopyProgress {
   std::function<void(CopyPass, std::uint64_t, std::uint64_t)> listener_;
 };
 
-struct CopyOutcome {
+// What a changing file operation (a copy, a delete, a rename, a new folder, an
+// attribute) did: done, or failed with the reason, in the operating system's
+// words where it gave them. Tests as its success.
+struct FileOutcome {
   bool ok = false;
-  std::string error;  // the reason, in the operating system's words, when !ok
+  std::string error;  // the reason when !ok
+
+  explicit operator bool() const { return ok; }
+  static FileOutcome Done() { return {true, std::string()}; }
+  static FileOutcome Failed(std::string reason) { return {false, std::move(reason)}; }
 };
 
 // Copies source to target so that the target name only ever holds a complete
@@ -134,19 +142,20 @@ struct CopyOutcome {
 // size. The target gets the source's permission bits (rwx for owner, group and
 // others; never set-id or sticky bits) and modification time, as a Windows copy
 // keeps the last-write time; its creation time is the time of the copy.
-CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
+FileOutcome CopyFileSafely(const std::string& source, const std::string& target,
                            const CopyProgress& progress = {}, const CopyMarker& marker = {});
 
 }  // namespace veltora
 
 // The same operations for any path, local or on a share, through the router.
 // On a share the "normal attributes" reset clears the read-only attribute.
+// ForceDeleteFile answers the reason of a failure with it.
 // CopyFileOver copies from a local source only; a share path as the source
 // gives false.
 namespace veltora {
 class FileSystemRouter;
 DateTime GetFileDate(const FileSystemRouter& fs, const std::string& path, FileTime kind);
-bool ForceDeleteFile(const FileSystemRouter& fs, const std::string& path);
+FileOutcome ForceDeleteFile(const FileSystemRouter& fs, const std::string& path);
 bool IsFolderWritable(const FileSystemRouter& fs, const std::string& folder);
 bool CopyFileOver(const FileSystemRouter& fs, const std::string& source, const std::string& target);
 std::string FileNameIfExists(const FileSystemRouter& fs, const std::string& path);

@@ -31,8 +31,7 @@ constexpr std::size_t kFallbackBuffer = 1u << 20;
 // Temporary names are random; a collision is retried this many times.
 constexpr int kTempNameAttempts = 8;
 
-CopyOutcome Failed(int err) { return CopyOutcome{false, internal::ErrorText(err)}; }
-CopyOutcome Failed(const char* reason) { return CopyOutcome{false, reason}; }
+using internal::Failed;
 
 // The folder part of the target, with its separator, or "" for a bare name.
 std::string FolderPartOf(const std::string& target) {
@@ -185,7 +184,7 @@ DateTime DosRoundedLocalTime(std::time_t seconds) {
   return ToDateTime(t);
 }
 
-CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
+FileOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
                           const CopyMarker& marker, const CopyProgress& progress) {
   try {
     if (source.empty() || target.empty()) return Failed(ENOENT);
@@ -195,7 +194,7 @@ CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, 
     struct stat st {};
     std::string error;
     const ScopedFd in = OpenCopySource(source, st, error);
-    if (!in.valid()) return CopyOutcome{false, error};
+    if (!in.valid()) return FileOutcome{false, error};
     if (!overwrite) {
       // Refuse early, before the bytes travel, when the name is already taken;
       // PutInPlace still refuses a file that appears meanwhile.
@@ -240,7 +239,7 @@ CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, 
   } catch (const std::bad_alloc&) {
     return Failed(ENOMEM);
   } catch (const std::exception& e) {
-    return CopyOutcome{false, e.what()};
+    return FileOutcome{false, e.what()};
   }
 }
 
@@ -258,7 +257,7 @@ bool FlushToDisk(const std::string& path) {
   return fd.valid() && ::fsync(fd.get()) == 0;
 }
 
-CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
+FileOutcome CopyFileSafely(const std::string& source, const std::string& target,
                            const CopyProgress& progress, const CopyMarker& marker) {
   return internal::CopyLocalFile(source, target, true, marker, progress);
 }

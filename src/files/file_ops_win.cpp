@@ -23,8 +23,7 @@ constexpr int kTempNameAttempts = 8;
 // below MAX_PATH, at 248, without it).
 constexpr std::size_t kLongPath = 240;
 
-CopyOutcome Failed(DWORD code) { return CopyOutcome{false, internal::ErrorText(code)}; }
-CopyOutcome Failed(const char* reason) { return CopyOutcome{false, reason}; }
+using internal::Failed;
 
 // Whether the "\\?\" prefix may be put in front: it turns off the parsing
 // that resolves "." and ".." and folds repeated separators.
@@ -219,7 +218,7 @@ DateTime DosRoundedLocalTime(const FILETIME& utc) {
 
 std::string ErrorText(DWORD code) { return WindowsErrorText(code); }
 
-CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
+FileOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
                           const CopyMarker& marker, const CopyProgress& progress) {
   try {
     if (source.empty() || target.empty()) return Failed(ERROR_FILE_NOT_FOUND);
@@ -233,7 +232,7 @@ CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, 
     BY_HANDLE_FILE_INFORMATION info{};
     std::string error;
     const ScopedFileHandle in = OpenCopySource(from, info, error);
-    if (!in.valid()) return CopyOutcome{false, error};
+    if (!in.valid()) return FileOutcome{false, error};
     // Refuse early, before the bytes travel, when the name is already taken;
     // the rename still refuses a file that appears meanwhile.
     if (!overwrite && ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES)
@@ -287,11 +286,11 @@ CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, 
       } catch (const std::exception&) {
       }
     }
-    return CopyOutcome{true, std::string()};
+    return FileOutcome{true, std::string()};
   } catch (const std::bad_alloc&) {
     return Failed(ERROR_NOT_ENOUGH_MEMORY);
   } catch (const std::exception& e) {
-    return CopyOutcome{false, e.what()};
+    return FileOutcome{false, e.what()};
   }
 }
 
@@ -316,7 +315,7 @@ bool FlushToDisk(const std::string& path) {
   return file.valid() && ::FlushFileBuffers(file.get()) != 0;
 }
 
-CopyOutcome CopyFileSafely(const std::string& source, const std::string& target,
+FileOutcome CopyFileSafely(const std::string& source, const std::string& target,
                            const CopyProgress& progress, const CopyMarker& marker) {
   return internal::CopyLocalFile(source, target, true, marker, progress);
 }

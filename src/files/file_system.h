@@ -10,6 +10,7 @@
 
 #include "base/date_time.h"
 #include "files/file_ops.h"
+#include "files/messages.h"
 #include "files/share_connection.h"
 #include "files/temp_names.h"
 
@@ -48,19 +49,20 @@ class FileSystem {
     (void)path;
     return kUnreadableTime;
   }
-  virtual bool MakeFolder(const std::string& path) = 0;    // one level
-  virtual bool RemoveFolder(const std::string& path) = 0;  // an empty folder
+  // The changing calls answer what they did, with the reason of a failure.
+  virtual FileOutcome MakeFolder(const std::string& path) = 0;    // one level
+  virtual FileOutcome RemoveFolder(const std::string& path) = 0;  // an empty folder
   // Deletes a file after resetting its attributes (read-only and the like).
-  virtual bool DeleteFile(const std::string& path) = 0;
+  virtual FileOutcome DeleteFile(const std::string& path) = 0;
   // Renames within this file system, replacing an existing target.
-  virtual bool Rename(const std::string& from, const std::string& to) = 0;
+  virtual FileOutcome Rename(const std::string& from, const std::string& to) = 0;
   // Sets or clears the read-only attribute of a file or folder; clearing is the
   // "normal attributes" reset that precedes a deletion. Locally it is the
   // owner's write permission (and, for a folder, its search permission).
-  virtual bool SetReadOnly(const std::string& path, bool readOnly) {
+  virtual FileOutcome SetReadOnly(const std::string& path, bool readOnly) {
     (void)path;
     (void)readOnly;
-    return false;
+    return FileOutcome::Failed(files_msg::kNotSupported);
   }
   // Copies a local file to `target` on this file system so that the target
   // name only ever holds a complete copy: the bytes go to a temporary name
@@ -69,7 +71,7 @@ class FileSystem {
   // left alone and the copy fails. On failure no file stands under the target
   // name that was not there before, and the temporary file is removed where
   // the file system still answers.
-  virtual CopyOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
+  virtual FileOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
                                     bool overwrite, const CopyProgress& progress) = 0;
 };
 

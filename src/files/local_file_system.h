@@ -28,13 +28,13 @@ class LocalFileSystem final : public FileSystem {
   DateTime CreationTime(const std::string& path) override;
   DateTime LastAccessTime(const std::string& path) override;
   DateTime LastWriteTime(const std::string& path) override;
-  bool MakeFolder(const std::string& path) override;
-  bool RemoveFolder(const std::string& path) override;
+  FileOutcome MakeFolder(const std::string& path) override;
+  FileOutcome RemoveFolder(const std::string& path) override;
   // A symbolic link is removed itself; what it points to is never touched.
-  bool DeleteFile(const std::string& path) override;
-  bool Rename(const std::string& from, const std::string& to) override;
-  bool SetReadOnly(const std::string& path, bool readOnly) override;
-  CopyOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
+  FileOutcome DeleteFile(const std::string& path) override;
+  FileOutcome Rename(const std::string& from, const std::string& to) override;
+  FileOutcome SetReadOnly(const std::string& path, bool readOnly) override;
+  FileOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
                             bool overwrite, const CopyProgress& progress) override;
 
  private:

@@ -3,14 +3,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "base/path.h"
 #include "files/local_file_system.h"
+#include "files/messages.h"
 #include "files/posix_internal.h"
 
 namespace veltora {
 namespace {
+
+using internal::Failed;
+using internal::Outcome;
 
 bool Usable(const std::string& path) { return !path.empty() && !IsSharePath(path); }
 
@@ -99,39 +104,44 @@ DateTime LocalFileSystem::LastWriteTime(const std::string& path) {
   return FileTimeOf(path, FileTime::kLastWrite);
 }
 
-bool LocalFileSystem::MakeFolder(const std::string& path) {
-  return Usable(path) && ::mkdir(path.c_str(), 0777) == 0;
+FileOutcome LocalFileSystem::MakeFolder(const std::string& path) {
+  if (!Usable(path)) return Failed(files_msg::kUnusablePath);
+  return Outcome(::mkdir(path.c_str(), 0777) == 0);
 }
 
-bool LocalFileSystem::RemoveFolder(const std::string& path) {
-  return Usable(path) && ::rmdir(path.c_str()) == 0;
+FileOutcome LocalFileSystem::RemoveFolder(const std::string& path) {
+  if (!Usable(path)) return Failed(files_msg::kUnusablePath);
+  return Outcome(::rmdir(path.c_str()) == 0);
 }
 
-bool LocalFileSystem::DeleteFile(const std::string& path) {
-  if (!Usable(path)) return false;
+FileOutcome LocalFileSystem::DeleteFile(const std::string& path) {
+  if (!Usable(path)) return Failed(files_msg::kUnusablePath);
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  if (::lstat(path.c_str(), &st) != 0) return Failed(errno);
+  if (S_ISDIR(st.st_mode)) return Failed(EISDIR);
   if (S_ISREG(st.st_mode)) ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
-  return ::unlink(path.c_str()) == 0;
+  return Outcome(::unlink(path.c_str()) == 0);
 }
 
-bool LocalFileSystem::Rename(const std::string& from, const std::string& to) {
-  return Usable(from) && Usable(to) && ::rename(from.c_str(), to.c_str()) == 0;
+FileOutcome LocalFileSystem::Rename(const std::string& from, const std::string& to) {
+  if (!Usable(from) || !Usable(to)) return Failed(files_msg::kUnusablePath);
+  return Outcome(::rename(from.c_str(), to.c_str()) == 0);
 }
 
-bool LocalFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
-  if (!Usable(path)) return false;
+FileOutcome LocalFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
+  if (!Usable(path)) return Failed(files_msg::kUnusablePath);
   struct stat st {};
   // Never through a link: a reset inside a folder being emptied must not
   // change permissions outside it.
-  if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+  if (::lstat(path.c_str(), &st) != 0) return Failed(errno);
+  if (S_ISLNK(st.st_mode)) return Failed(ELOOP);
   const mode_t ownerBits = S_ISDIR(st.st_mode) ? S_IRWXU : S_IWUSR;
   mode_t mode = st.st_mode & 07777;
   mode = readOnly ? mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH) : mode | ownerBits;
-  return ::chmod(path.c_str(), mode) == 0;
+  return Outcome(::chmod(path.c_str(), mode) == 0);
 }
 
-CopyOutcome LocalFileSystem::CopyFromLocal(const std::string& localSource,
+FileOutcome LocalFileSystem::CopyFromLocal(const std::string& localSource,
                                            const std::string& target, bool overwrite,
                                            const CopyProgress& progress) {
   return internal::CopyLocalFile(localSource, target, overwrite, marker_, progress);

@@ -6,10 +6,14 @@
 #include "base/path.h"
 #include "base/wide_text.h"
 #include "files/local_file_system.h"
+#include "files/messages.h"
 #include "files/win_internal_win.h"
 
 namespace veltora {
 namespace {
+
+using internal::Failed;
+using internal::Outcome;
 
 DWORD AttributesOf(const std::string& path) {
   const std::wstring wide = internal::WidePath(path);
@@ -94,53 +98,55 @@ DateTime LocalFileSystem::LastWriteTime(const std::string& path) {
   return FileTimeOf(path, FileTime::kLastWrite);
 }
 
-bool LocalFileSystem::MakeFolder(const std::string& path) {
+FileOutcome LocalFileSystem::MakeFolder(const std::string& path) {
   const std::wstring wide = internal::WidePath(path);
-  return !wide.empty() && ::CreateDirectoryW(wide.c_str(), nullptr) != 0;
+  if (wide.empty()) return Failed(ERROR_INVALID_NAME);
+  return Outcome(::CreateDirectoryW(wide.c_str(), nullptr) != 0);
 }
 
-bool LocalFileSystem::RemoveFolder(const std::string& path) {
+FileOutcome LocalFileSystem::RemoveFolder(const std::string& path) {
   const std::wstring wide = internal::WidePath(path);
-  return !wide.empty() && ::RemoveDirectoryW(wide.c_str()) != 0;
+  if (wide.empty()) return Failed(ERROR_INVALID_NAME);
+  return Outcome(::RemoveDirectoryW(wide.c_str()) != 0);
 }
 
-bool LocalFileSystem::DeleteFile(const std::string& path) {
+FileOutcome LocalFileSystem::DeleteFile(const std::string& path) {
   const std::wstring wide = internal::WidePath(path);
-  if (wide.empty()) return false;
+  if (wide.empty()) return Failed(ERROR_INVALID_NAME);
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
-    return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(::GetLastError());
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return Failed(files_msg::kNotAFile);
   // A link's attributes would be set on what it points to; the link goes as it is.
   if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
     ::SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return ::DeleteFileW(wide.c_str()) != 0;
+  return Outcome(::DeleteFileW(wide.c_str()) != 0);
 }
 
-bool LocalFileSystem::Rename(const std::string& from, const std::string& to) {
+FileOutcome LocalFileSystem::Rename(const std::string& from, const std::string& to) {
   const std::wstring wideFrom = internal::WidePath(from);
   const std::wstring wideTo = internal::WidePath(to);
-  return !wideFrom.empty() && !wideTo.empty() &&
-         ::MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  if (wideFrom.empty() || wideTo.empty()) return Failed(ERROR_INVALID_NAME);
+  return Outcome(::MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING) != 0);
 }
 
-bool LocalFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
+FileOutcome LocalFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
   const std::wstring wide = internal::WidePath(path);
-  if (wide.empty()) return false;
+  if (wide.empty()) return Failed(ERROR_INVALID_NAME);
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   // Never through a link: a reset inside a folder being emptied must not
   // change anything outside it.
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-    return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(::GetLastError());
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return Failed(ERROR_CANT_ACCESS_FILE);
   // Clearing is the reset to normal attributes: read-only, hidden and system go.
   constexpr DWORD kCleared =
       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   DWORD wanted = readOnly ? (attributes | FILE_ATTRIBUTE_READONLY) : (attributes & ~kCleared);
   wanted &= ~FILE_ATTRIBUTE_DIRECTORY;
   if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
-  return ::SetFileAttributesW(wide.c_str(), wanted) != 0;
+  return Outcome(::SetFileAttributesW(wide.c_str(), wanted) != 0);
 }
 
-CopyOutcome LocalFileSystem::CopyFromLocal(const std::string& localSource,
+FileOutcome LocalFileSystem::CopyFromLocal(const std::string& localSource,
                                            const std::string& target, bool overwrite,
                                            const CopyProgress& progress) {
   return internal::CopyLocalFile(localSource, target, overwrite, marker_, progress);

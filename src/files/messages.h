@@ -53,15 +53,20 @@ inline constexpr char kCopyFailedPrefix[] = "无法将";
 inline constexpr char kCopyTo[] = "复制到";
 inline constexpr char kCopySuffix[] = "目录下！";
 inline constexpr char kCopyUnknownError[] = "复制过程中发生未知错误，复制失败！";
-// A failed copy's line carries its reason after this; so does the line that
+// A failed copy's or deletion's line carries its reason after this; so does the line that
 // follows a refused connection when the share client cannot work at all.
 inline constexpr char kFailureReason[] = "导致失败可能的原因为：";
 inline constexpr char kNameNotForShare[] =
     "文件名含有远程共享文件夹不能保存的字符（\\ / : * ? \" < > |）或者过长";
 
-// Reasons a single file copy gives (CopyOutcome::error) besides the operating
+// Reasons a file operation gives (FileOutcome::error) besides the operating
 // system's own words; the backup job writes them into its failure lines.
 inline constexpr char kNotARegularFile[] = "not a regular file";
+inline constexpr char kNotSupported[] = "not supported by this file system";
+inline constexpr char kNotAFile[] = "not a file";
+inline constexpr char kNoSuchFile[] = "no such file";
+inline constexpr char kNoShareFileSystem[] = "no file system serves share paths";
+inline constexpr char kUnusablePath[] = "not a path of this file system";
 inline constexpr char kSourceChanged[] = "the source file changed size while it was being copied";
 inline constexpr char kCopySizeDiffers[] = "the copy on the share does not have the source's size";
 inline constexpr char kCopyBytesDiffer[] = "the copy on the share differs from the source";

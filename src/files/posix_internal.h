@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "base/date_time.h"
 #include "base/posix_handles.h"
@@ -26,9 +28,16 @@ namespace veltora {
 
 namespace internal {
 
+// Failures with an errno's reason or a reason of our own, and the outcome of a
+// system call that sets errno when it fails (read at once, before anything
+// else can change it).
+inline FileOutcome Failed(int err) { return FileOutcome::Failed(ErrorText(err)); }
+inline FileOutcome Failed(std::string reason) { return FileOutcome::Failed(std::move(reason)); }
+inline FileOutcome Outcome(bool done) { return done ? FileOutcome::Done() : Failed(errno); }
+
 // The end of a successful copy: the last pass's final report (a failing
 // progress display does not undo a copy that is in place) and the outcome.
-inline CopyOutcome CopyDone(const CopyProgress& progress, std::uint64_t done,
+inline FileOutcome CopyDone(const CopyProgress& progress, std::uint64_t done,
                             CopyPass lastPass = CopyPass::kWrite) {
   if (progress) {
     try {
@@ -36,7 +45,7 @@ inline CopyOutcome CopyDone(const CopyProgress& progress, std::uint64_t done,
     } catch (const std::exception&) {
     }
   }
-  return CopyOutcome{true, std::string()};
+  return FileOutcome::Done();
 }
 
 // A time as a local date-time at two-second resolution, as an MS-DOS date-time
@@ -52,7 +61,7 @@ ScopedFd OpenCopySource(const std::string& path, struct stat& st, std::string& e
 // CopyFileSafely with a choice: with `overwrite` false an existing target is
 // never replaced, not even one that appears while the copy runs (the final
 // step is an atomic no-replace rename).
-CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
+FileOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
                           const CopyMarker& marker, const CopyProgress& progress);
 
 }  // namespace internal

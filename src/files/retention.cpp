@@ -62,17 +62,19 @@ bool ListFilesByDate(const FileSystemRouter& router, std::vector<BackupFileEntry
 namespace {
 
 // Deletes the oldest files so that `keep` remain; the list is sorted oldest
-// first. Stops at the first failure.
+// first. Stops at the first failure, whose line carries the reason.
 bool DeleteOldest(const RetentionContext& ctx, const std::vector<BackupFileEntry>& files, int keep,
                   const char* linePrefix) {
   const std::size_t kept = static_cast<std::size_t>(keep);
   const std::size_t surplus = files.size() > kept ? files.size() - kept : 0;
   for (std::size_t i = 0; i < surplus; ++i) {
     const std::string& path = files[i].path;
-    if (ForceDeleteFile(ctx.fs, path)) {
+    const FileOutcome deleted = ForceDeleteFile(ctx.fs, path);
+    if (deleted) {
       ctx.log.Append(std::string(linePrefix) + path + m::kDeleteOk);
     } else {
-      ctx.log.Append(std::string(linePrefix) + path + m::kDeleteFailed);
+      ctx.log.Append(std::string(linePrefix) + path + m::kDeleteFailed + m::kFailureReason +
+                     deleted.error);
       return false;
     }
   }

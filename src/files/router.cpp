@@ -15,16 +15,18 @@ class MissingFileSystem final : public FileSystem {
   bool IsFolder(const std::string&) override { return false; }
   bool ReadFolder(const std::string&, std::vector<FolderEntry>&) override { return false; }
   DateTime CreationTime(const std::string&) override { return kUnreadableTime; }
-  bool MakeFolder(const std::string&) override { return false; }
-  bool RemoveFolder(const std::string&) override { return false; }
-  bool DeleteFile(const std::string&) override { return false; }
-  bool Rename(const std::string&, const std::string&) override { return false; }
-  CopyOutcome CopyFromLocal(const std::string&, const std::string&, bool,
+  FileOutcome MakeFolder(const std::string&) override { return Missing(); }
+  FileOutcome RemoveFolder(const std::string&) override { return Missing(); }
+  FileOutcome DeleteFile(const std::string&) override { return Missing(); }
+  FileOutcome Rename(const std::string&, const std::string&) override { return Missing(); }
+  FileOutcome CopyFromLocal(const std::string&, const std::string&, bool,
                             const CopyProgress&) override {
-    return CopyOutcome{false, "no file system serves share paths"};
+    return Missing();
   }
 
  private:
+  static FileOutcome Missing() { return FileOutcome::Failed(files_msg::kNoShareFileSystem); }
+
   const CopyMarker marker_;
 };
 

@@ -73,11 +73,11 @@ class SmbFileSystem final : public FileSystem, public ShareConnector {
   DateTime CreationTime(const std::string& path) override;
   DateTime LastAccessTime(const std::string& path) override;
   DateTime LastWriteTime(const std::string& path) override;
-  bool MakeFolder(const std::string& path) override;
-  bool RemoveFolder(const std::string& path) override;
-  bool DeleteFile(const std::string& path) override;
-  bool Rename(const std::string& from, const std::string& to) override;
-  bool SetReadOnly(const std::string& path, bool readOnly) override;
+  FileOutcome MakeFolder(const std::string& path) override;
+  FileOutcome RemoveFolder(const std::string& path) override;
+  FileOutcome DeleteFile(const std::string& path) override;
+  FileOutcome Rename(const std::string& from, const std::string& to) override;
+  FileOutcome SetReadOnly(const std::string& path, bool readOnly) override;
   // Streams through a 1 MiB buffer into a temporary file beside the target,
   // checks its size, reads it back from the share and compares it with the
   // source, and only then renames it into place. Progress reports both passes:
@@ -86,7 +86,7 @@ class SmbFileSystem final : public FileSystem, public ShareConnector {
   // right before the rename, as libsmbclient offers no rename that refuses an
   // existing name (a file that appears between that check and the rename would
   // be replaced).
-  CopyOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
+  FileOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
                             bool overwrite, const CopyProgress& progress) override;
 
   std::uint16_t port() const { return port_; }

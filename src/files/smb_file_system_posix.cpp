@@ -42,9 +42,8 @@ constexpr int kLogonFailure = 1326;      // ERROR_LOGON_FAILURE
 // here, when libsmbclient cannot be loaded.
 constexpr int kNoNetwork = 1222;
 
-CopyOutcome Failed(int err) { return CopyOutcome{false, internal::ErrorText(err)}; }
-CopyOutcome Failed(const char* reason) { return CopyOutcome{false, reason}; }
-CopyOutcome Failed(const std::string& reason) { return CopyOutcome{false, reason}; }
+using internal::Failed;
+using internal::Outcome;
 
 // The libsmbclient functions this file calls, named as the library names them.
 // The library is not linked: it and the hundred libraries it needs would be
@@ -347,12 +346,12 @@ class SmbFileSystem::Session {
   bool ReadFolder(const std::string& folder, std::vector<FolderEntry>& entries);
   DateTime CreationTime(const std::string& path);
   DateTime StatTime(const std::string& path, bool access);
-  bool MakeFolder(const std::string& path);
-  bool RemoveFolder(const std::string& path);
-  bool DeleteFile(const std::string& path);
-  bool Rename(const std::string& from, const std::string& to);
-  bool SetReadOnly(const std::string& path, bool readOnly);
-  CopyOutcome Copy(const std::string& localSource, const std::string& target, bool overwrite,
+  FileOutcome MakeFolder(const std::string& path);
+  FileOutcome RemoveFolder(const std::string& path);
+  FileOutcome DeleteFile(const std::string& path);
+  FileOutcome Rename(const std::string& from, const std::string& to);
+  FileOutcome SetReadOnly(const std::string& path, bool readOnly);
+  FileOutcome Copy(const std::string& localSource, const std::string& target, bool overwrite,
                    const CopyProgress& progress);
 
  private:
@@ -363,6 +362,9 @@ class SmbFileSystem::Session {
   // refused everywhere. Null when it cannot be made; smb_ is set whenever it
   // is not.
   SMBCCTX* Context();
+  // The failure of a call that found no context: the loader's words when the
+  // library is missing.
+  FileOutcome NoContext();
 
   // 1 when something holds the name, 0 when nothing does, -1 (errno set) when
   // the share cannot tell.
@@ -463,8 +465,11 @@ int SmbFileSystem::Session::Connect(const std::string& sharePath, const std::str
 bool SmbFileSystem::Session::Stat(const std::string& path, struct stat& st) {
   SMBCCTX* ctx = Context();
   const std::string url = Url(path);
-  return ctx != nullptr && !url.empty() &&
-         smb_->smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0;
+  if (ctx == nullptr || url.empty()) {
+    errno = EINVAL;
+    return false;
+  }
+  return smb_->smbc_getFunctionStat(ctx)(ctx, url.c_str(), &st) == 0;
 }
 
 int SmbFileSystem::Session::Exists(SMBCCTX* ctx, const std::string& url) {
@@ -521,56 +526,65 @@ DateTime SmbFileSystem::Session::StatTime(const std::string& path, bool access) 
   return internal::DosRoundedLocalTime(access ? st.st_atime : st.st_mtime);
 }
 
-bool SmbFileSystem::Session::MakeFolder(const std::string& path) {
-  SMBCCTX* ctx = Context();
-  const std::string url = Url(path);
-  return ctx != nullptr && !url.empty() &&
-         smb_->smbc_getFunctionMkdir(ctx)(ctx, url.c_str(), 0777) == 0;
+FileOutcome SmbFileSystem::Session::NoContext() {
+  const std::string unavailable = Unavailable();
+  return unavailable.empty() ? Failed(ENOMEM) : Failed(unavailable);
 }
 
-bool SmbFileSystem::Session::RemoveFolder(const std::string& path) {
+FileOutcome SmbFileSystem::Session::MakeFolder(const std::string& path) {
   SMBCCTX* ctx = Context();
+  if (ctx == nullptr) return NoContext();
   const std::string url = Url(path);
-  return ctx != nullptr && !url.empty() && smb_->smbc_getFunctionRmdir(ctx)(ctx, url.c_str()) == 0;
+  if (url.empty()) return Failed(EINVAL);
+  return Outcome(smb_->smbc_getFunctionMkdir(ctx)(ctx, url.c_str(), 0777) == 0);
 }
 
-bool SmbFileSystem::Session::DeleteFile(const std::string& path) {
+FileOutcome SmbFileSystem::Session::RemoveFolder(const std::string& path) {
+  SMBCCTX* ctx = Context();
+  if (ctx == nullptr) return NoContext();
+  const std::string url = Url(path);
+  if (url.empty()) return Failed(EINVAL);
+  return Outcome(smb_->smbc_getFunctionRmdir(ctx)(ctx, url.c_str()) == 0);
+}
+
+FileOutcome SmbFileSystem::Session::DeleteFile(const std::string& path) {
+  SMBCCTX* ctx = Context();
+  if (ctx == nullptr) return NoContext();
   struct stat st {};
-  if (!Stat(path, st) || S_ISDIR(st.st_mode)) return false;
+  if (!Stat(path, st)) return Failed(errno);
+  if (S_ISDIR(st.st_mode)) return Failed(EISDIR);
   // A read-only file cannot be deleted over SMB: reset it first.
   if ((st.st_mode & S_IWUSR) == 0) SetReadOnly(path, false);
-  SMBCCTX* ctx = Context();
-  return smb_->smbc_getFunctionUnlink(ctx)(ctx, Url(path).c_str()) == 0;
+  return Outcome(smb_->smbc_getFunctionUnlink(ctx)(ctx, Url(path).c_str()) == 0);
 }
 
-bool SmbFileSystem::Session::Rename(const std::string& from, const std::string& to) {
+FileOutcome SmbFileSystem::Session::Rename(const std::string& from, const std::string& to) {
   SMBCCTX* ctx = Context();
+  if (ctx == nullptr) return NoContext();
   const std::string fromUrl = Url(from);
   const std::string toUrl = Url(to);
+  if (fromUrl.empty() || toUrl.empty()) return Failed(EINVAL);
   // libsmbclient replaces an existing target itself (unlink and retry).
-  return ctx != nullptr && !fromUrl.empty() && !toUrl.empty() &&
-         smb_->smbc_getFunctionRename(ctx)(ctx, fromUrl.c_str(), ctx, toUrl.c_str()) == 0;
+  return Outcome(smb_->smbc_getFunctionRename(ctx)(ctx, fromUrl.c_str(), ctx, toUrl.c_str()) == 0);
 }
 
-bool SmbFileSystem::Session::SetReadOnly(const std::string& path, bool readOnly) {
+FileOutcome SmbFileSystem::Session::SetReadOnly(const std::string& path, bool readOnly) {
+  SMBCCTX* ctx = Context();
+  if (ctx == nullptr) return NoContext();
   struct stat st {};
-  if (!Stat(path, st)) return false;
+  if (!Stat(path, st)) return Failed(errno);
   // libsmbclient shows the read-only attribute as a mode without write bits.
   const bool isReadOnly = (st.st_mode & S_IWUSR) == 0;
-  if (isReadOnly == readOnly) return true;
+  if (isReadOnly == readOnly) return FileOutcome::Done();
   // ... and turns such a mode into the attribute.
   const mode_t mode = readOnly ? 0444 : 0644;
-  SMBCCTX* ctx = Context();
-  return smb_->smbc_getFunctionChmod(ctx)(ctx, Url(path).c_str(), mode) == 0;
+  return Outcome(smb_->smbc_getFunctionChmod(ctx)(ctx, Url(path).c_str(), mode) == 0);
 }
 
-CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const std::string& target,
+FileOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const std::string& target,
                                          bool overwrite, const CopyProgress& progress) {
   SMBCCTX* ctx = Context();
-  if (ctx == nullptr) {
-    const std::string unavailable = Unavailable();
-    return unavailable.empty() ? Failed(ENOMEM) : Failed(unavailable);
-  }
+  if (ctx == nullptr) return NoContext();
   const std::string targetUrl = Url(target);
   if (targetUrl.empty() || localSource.empty() || IsSharePath(localSource)) return Failed(EINVAL);
   const std::string name = BaseName(target);
@@ -580,9 +594,9 @@ CopyOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
   struct stat st {};
   std::string error;
   const ScopedFd in = internal::OpenCopySource(localSource, st, error);
-  if (!in) return CopyOutcome{false, error};
+  if (!in) return FileOutcome{false, error};
 
-  const auto refuseTaken = [&]() -> std::optional<CopyOutcome> {
+  const auto refuseTaken = [&]() -> std::optional<FileOutcome> {
     if (overwrite) return std::nullopt;
     const int taken = Exists(ctx, targetUrl);
     if (taken == 0) return std::nullopt;
@@ -745,32 +759,32 @@ DateTime SmbFileSystem::LastWriteTime(const std::string& path) {
   return session_->StatTime(path, false);
 }
 
-bool SmbFileSystem::MakeFolder(const std::string& path) {
+FileOutcome SmbFileSystem::MakeFolder(const std::string& path) {
   const Session::Call call(mutex_, *session_);
   return session_->MakeFolder(path);
 }
 
-bool SmbFileSystem::RemoveFolder(const std::string& path) {
+FileOutcome SmbFileSystem::RemoveFolder(const std::string& path) {
   const Session::Call call(mutex_, *session_);
   return session_->RemoveFolder(path);
 }
 
-bool SmbFileSystem::DeleteFile(const std::string& path) {
+FileOutcome SmbFileSystem::DeleteFile(const std::string& path) {
   const Session::Call call(mutex_, *session_);
   return session_->DeleteFile(path);
 }
 
-bool SmbFileSystem::Rename(const std::string& from, const std::string& to) {
+FileOutcome SmbFileSystem::Rename(const std::string& from, const std::string& to) {
   const Session::Call call(mutex_, *session_);
   return session_->Rename(from, to);
 }
 
-bool SmbFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
+FileOutcome SmbFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
   const Session::Call call(mutex_, *session_);
   return session_->SetReadOnly(path, readOnly);
 }
 
-CopyOutcome SmbFileSystem::CopyFromLocal(const std::string& localSource, const std::string& target,
+FileOutcome SmbFileSystem::CopyFromLocal(const std::string& localSource, const std::string& target,
                                          bool overwrite, const CopyProgress& progress) {
   try {
     const Session::Call call(mutex_, *session_);
@@ -778,7 +792,7 @@ CopyOutcome SmbFileSystem::CopyFromLocal(const std::string& localSource, const s
   } catch (const std::bad_alloc&) {
     return Failed(ENOMEM);
   } catch (const std::exception& e) {
-    return CopyOutcome{false, e.what()};
+    return FileOutcome{false, e.what()};
   }
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <exception>
 #include <string>
+#include <utility>
 
 #include "base/date_time.h"
 #include "base/scoped_handle.h"
@@ -58,11 +59,19 @@ DateTime DosRoundedLocalTime(const FILETIME& utc);
 // The system's text for a Win32 error code, without the trailing line break.
 std::string ErrorText(DWORD code);
 
+// Failures with a Win32 error's reason or a reason of our own, and the outcome
+// of a call that sets the last error when it fails (read at once).
+inline FileOutcome Failed(DWORD code) { return FileOutcome::Failed(ErrorText(code)); }
+inline FileOutcome Failed(std::string reason) { return FileOutcome::Failed(std::move(reason)); }
+inline FileOutcome Outcome(bool done) {
+  return done ? FileOutcome::Done() : Failed(::GetLastError());
+}
+
 // CopyFileSafely with a choice: with `overwrite` false an existing target is
 // never replaced, not even one that appears while the copy runs (the final
 // rename refuses an existing name). A target on a share (a UNC path) is read
 // back from the server and compared with the source before it takes its name.
-CopyOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
+FileOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
                           const CopyMarker& marker, const CopyProgress& progress);
 
 }  // namespace internal

@@ -171,7 +171,7 @@ TEST_F(CopyFileSafelyPosixTest, CopiesBytesModeAndWriteTimeOverAnOldTarget) {
   SetTimes(source, written, written);
 
   std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
-  const CopyOutcome outcome = CopyFileSafely(
+  const FileOutcome outcome = CopyFileSafely(
       source, target,
       [&](std::uint64_t done, std::uint64_t total) { calls.emplace_back(done, total); });
 
@@ -211,7 +211,7 @@ TEST_F(CopyFileSafelyPosixTest, FailuresLeaveTargetUntouchedAndNoTempFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source + " -> " + c.target);
-    const CopyOutcome outcome = CopyFileSafely(c.source, c.target);
+    const FileOutcome outcome = CopyFileSafely(c.source, c.target);
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.error, c.reason);
     EXPECT_EQ(ReadFile(dir_ / "target"), "old content");
@@ -248,7 +248,7 @@ class FileSizeLimit {
 TEST_F(CopyFileSafelyPosixTest, WriteFailureMidwayKeepsOldTarget) {
   WriteFile(dir_ / "source", RandomBytes(4u << 20));
   WriteFile(dir_ / "target", "old content");
-  CopyOutcome outcome;
+  FileOutcome outcome;
   {
     FileSizeLimit limit(1u << 20);
     ASSERT_TRUE(limit.ok());
@@ -274,14 +274,14 @@ TEST_F(CopyFileSafelyPosixTest, AcrossFileSystemsAndOntoAFullDisk) {
 
   const std::string fits = RandomBytes((300u << 10) + 5);
   WriteFile(dir_ / "fits", fits);
-  const CopyOutcome copied = CopyFileSafely(dir_ / "fits", small + "/fits");
+  const FileOutcome copied = CopyFileSafely(dir_ / "fits", small + "/fits");
   ASSERT_TRUE(copied.ok) << copied.error;
   EXPECT_TRUE(ReadFile(small + "/fits") == fits);
   ASSERT_TRUE(fs::remove(small + "/fits"));
 
   WriteFile(dir_ / "source", RandomBytes(2u << 20));
   WriteFile(small + "/target", "old content");
-  const CopyOutcome outcome = CopyFileSafely(dir_ / "source", small + "/target");
+  const FileOutcome outcome = CopyFileSafely(dir_ / "source", small + "/target");
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(outcome.error, "No space left on device");
   EXPECT_EQ(ReadFile(small + "/target"), "old content");

@@ -210,7 +210,7 @@ class CopyFileSafelyTest : public ::testing::Test {
 
 TEST_F(CopyFileSafelyTest, EmptyAndLongNamedFiles) {
   WriteFile(dir_ / "empty", "");
-  const CopyOutcome empty = CopyFileSafely(dir_ / "empty", dir_ / "empty copy");
+  const FileOutcome empty = CopyFileSafely(dir_ / "empty", dir_ / "empty copy");
   ASSERT_TRUE(empty.ok) << empty.error;
   EXPECT_EQ(ReadFile(dir_ / "empty copy"), "");
 
@@ -219,7 +219,7 @@ TEST_F(CopyFileSafelyTest, EmptyAndLongNamedFiles) {
   std::string longName;
   for (int i = 0; i < 82; ++i) longName += "账";
   longName += ".rar";
-  const CopyOutcome longOne = CopyFileSafely(dir_ / "empty", dir_ / longName);
+  const FileOutcome longOne = CopyFileSafely(dir_ / "empty", dir_ / longName);
   ASSERT_TRUE(longOne.ok) << longOne.error;
   ExpectFolderHoldsOnly({"empty", "empty copy", longName});
 }

@@ -197,7 +197,7 @@ TEST(CopyFileSafelyWinTest, CopiesBytesAndWriteTimeThroughATemporaryName) {
   SetTime(source, FileTime::kLastWrite, {2023, 3, 4, 5, 6, 8});
 
   std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
-  const CopyOutcome outcome = CopyFileSafely(
+  const FileOutcome outcome = CopyFileSafely(
       source, target,
       [&](std::uint64_t done, std::uint64_t total) { calls.emplace_back(done, total); });
   ASSERT_TRUE(outcome.ok) << outcome.error;
@@ -229,7 +229,7 @@ TEST(CopyFileSafelyWinTest, FailuresSayWhyAndLeaveTheTargetAndNoTemporaryFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source + " -> " + c.target);
-    const CopyOutcome outcome = CopyFileSafely(c.source, c.target);
+    const FileOutcome outcome = CopyFileSafely(c.source, c.target);
     EXPECT_FALSE(outcome.ok);
     if (!c.reason.empty()) {
       EXPECT_EQ(outcome.error, c.reason);
@@ -243,7 +243,7 @@ TEST(CopyFileSafelyWinTest, FailuresSayWhyAndLeaveTheTargetAndNoTemporaryFile) {
 
   // Told not to overwrite, an existing target stays as it was.
   LocalFileSystem local;
-  const CopyOutcome refused = local.CopyFromLocal(dir / "source", dir / "target", false, {});
+  const FileOutcome refused = local.CopyFromLocal(dir / "source", dir / "target", false, {});
   EXPECT_FALSE(refused.ok);
   EXPECT_EQ(ReadFile(dir / "target"), "old content");
   EXPECT_EQ(testing::FilesIn(dir.str()), (std::vector<std::string>{"folder", "source", "target"}));
@@ -285,7 +285,7 @@ TEST_F(UncShareTest, FileOperationsListingAndCopiesReachTheShare) {
 
   const std::string content(2u << 20, 'z');
   WriteFile(scratch_ / "a.7z", content);
-  const CopyOutcome copied = unc_.CopyFromLocal(scratch_ / "a.7z", At("账套 a.7z"), false, {});
+  const FileOutcome copied = unc_.CopyFromLocal(scratch_ / "a.7z", At("账套 a.7z"), false, {});
   ASSERT_TRUE(copied.ok) << copied.error;
   EXPECT_TRUE(ReadFile(At("账套 a.7z")) == content);
   EXPECT_FALSE(unc_.CopyFromLocal(scratch_ / "a.7z", At("账套 a.7z"), false, {}).ok)

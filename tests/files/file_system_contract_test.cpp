@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/path.h"
@@ -86,7 +87,7 @@ class SambaBackend final : public Backend {
     for (char& c : folderName_)
       if (c == '/') c = '-';
     fs::remove_all(share_->localFolder + "/" + folderName_);
-    return smb_->MakeFolder(root());
+    return smb_->MakeFolder(root()).ok;
   }
   ~SambaBackend() override {
     if (share_ != nullptr) {
@@ -140,7 +141,7 @@ class FileSystemContract : public ::testing::TestWithParam<BackendFactory> {
   void Make(const std::string& path, const std::string& content) {
     const std::string source = scratch_ / "source";
     WriteFile(source, content);
-    const CopyOutcome outcome = fsys().CopyFromLocal(source, path, true, {});
+    const FileOutcome outcome = fsys().CopyFromLocal(source, path, true, {});
     ASSERT_TRUE(outcome.ok) << path << ": " << outcome.error;
   }
 
@@ -254,6 +255,25 @@ TEST_P(FileSystemContract, RenameMovesAndReplaces) {
   EXPECT_EQ(NamesIn(root()), std::vector<std::string>{"sub"});
 }
 
+TEST_P(FileSystemContract, EveryRefusedChangeSaysWhy) {
+  ASSERT_TRUE(fsys().MakeFolder(At("full")));
+  Make(JoinPath(At("full"), "a.rar"), "a");
+  const std::vector<std::pair<const char*, FileOutcome>> refused = {
+      {"a folder that exists", fsys().MakeFolder(At("full"))},
+      {"a folder in a missing one", fsys().MakeFolder(JoinPath(At("missing"), "x"))},
+      {"removing a folder that holds a file", fsys().RemoveFolder(At("full"))},
+      {"removing a missing folder", fsys().RemoveFolder(At("missing"))},
+      {"deleting a folder", fsys().DeleteFile(At("full"))},
+      {"deleting a missing file", fsys().DeleteFile(At("missing.rar"))},
+      {"renaming a missing file", fsys().Rename(At("missing.rar"), At("d.rar"))},
+      {"the attribute of a missing file", fsys().SetReadOnly(At("missing.rar"), true)},
+  };
+  for (const auto& [what, outcome] : refused) {
+    EXPECT_FALSE(outcome) << what;
+    EXPECT_FALSE(outcome.error.empty()) << what;
+  }
+}
+
 TEST_P(FileSystemContract, ReadOnlyRoundTrip) {
   Make(At("a.rar"), "a");
   const auto readOnly = [this] {
@@ -323,7 +343,7 @@ TEST_P(FileSystemContract, CopyIsByteIdenticalAndNeverOverwritesWhenTold) {
   WriteFile(source, content);
   const std::string target = At("备份 账套 01.rar");
 
-  CopyOutcome outcome = fsys().CopyFromLocal(source, target, false, {});
+  FileOutcome outcome = fsys().CopyFromLocal(source, target, false, {});
   ASSERT_TRUE(outcome.ok) << outcome.error;
   EXPECT_EQ(ReadFile(backend_->LocalPathOf(target)), content);
 
@@ -354,7 +374,7 @@ TEST_P(FileSystemContract, CopyGoesThroughAMarkedTemporaryName) {
   Make(At("other.rar"), "o");
   const std::string physicalRoot = backend_->LocalPathOf(root());
   std::vector<std::string> during;
-  const CopyOutcome outcome =
+  const FileOutcome outcome =
       fsys().CopyFromLocal(source, At("a.rar"), false, [&](std::uint64_t, std::uint64_t) {
         if (during.empty())
           for (const auto& e : fs::directory_iterator(physicalRoot))
@@ -375,7 +395,7 @@ TEST_P(FileSystemContract, OnlyRegularFilesAreCopied) {
   ASSERT_EQ(::mkfifo((scratch_ / "fifo").c_str(), 0600), 0);
   for (const std::string& source : {scratch_ / "link", scratch_ / "fifo", scratch_.str()}) {
     SCOPED_TRACE(source);
-    const CopyOutcome outcome = fsys().CopyFromLocal(source, At("a.rar"), true, {});
+    const FileOutcome outcome = fsys().CopyFromLocal(source, At("a.rar"), true, {});
     EXPECT_FALSE(outcome.ok);
     EXPECT_EQ(outcome.error, "not a regular file");
   }
@@ -397,7 +417,7 @@ TEST_P(FileSystemContract, InterruptedCopyLeavesNothingUnderTheTargetName) {
     SCOPED_TRACE(c.what);
     WriteFile(source, big);
     bool called = false;
-    const CopyOutcome outcome =
+    const FileOutcome outcome =
         fsys().CopyFromLocal(source, At("a.rar"), false, [&](std::uint64_t, std::uint64_t) {
           if (!called) {
             called = true;

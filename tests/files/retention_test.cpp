@@ -21,6 +21,8 @@ using testing::RecordingLog;
 using testing::TempDir;
 using testing::WriteFile;
 
+constexpr char kRefusal[] = "Permission denied";
+
 // Real local files whose creation times the test sets: Linux keeps birth
 // times but offers no way to set them, so this wrapper reports the times a
 // case gives, can refuse to delete a named file, and passes every other call to
@@ -44,13 +46,16 @@ class TimedFileSystem final : public FileSystem {
     auto it = times_.find(NameInFolder(p));
     return it != times_.end() ? it->second : real_.CreationTime(p);
   }
-  bool MakeFolder(const std::string& p) override { return real_.MakeFolder(p); }
-  bool RemoveFolder(const std::string& p) override { return real_.RemoveFolder(p); }
-  bool DeleteFile(const std::string& p) override {
-    return NameInFolder(p) != refused_ && real_.DeleteFile(p);
+  FileOutcome MakeFolder(const std::string& p) override { return real_.MakeFolder(p); }
+  FileOutcome RemoveFolder(const std::string& p) override { return real_.RemoveFolder(p); }
+  FileOutcome DeleteFile(const std::string& p) override {
+    if (NameInFolder(p) == refused_) return FileOutcome::Failed(kRefusal);
+    return real_.DeleteFile(p);
   }
-  bool Rename(const std::string& a, const std::string& b) override { return real_.Rename(a, b); }
-  CopyOutcome CopyFromLocal(const std::string& s, const std::string& t, bool o,
+  FileOutcome Rename(const std::string& a, const std::string& b) override {
+    return real_.Rename(a, b);
+  }
+  FileOutcome CopyFromLocal(const std::string& s, const std::string& t, bool o,
                             const CopyProgress& p) override {
     return real_.CopyFromLocal(s, t, o, p);
   }
@@ -234,7 +239,7 @@ TEST_F(RetentionTest, PruneLocalOrdersByStampAndTouchesOnlyTheTopOfTheFolder) {
   EXPECT_NE(lines[1].find(Stamped("ACME", 3) + "成功!"), std::string::npos) << lines[1];
 }
 
-TEST_F(RetentionTest, AFailedDeletionStopsThePruningWithItsLine) {
+TEST_F(RetentionTest, AFailedDeletionStopsThePruningWithItsLineAndReason) {
   for (int h : {1, 2, 3, 4}) Make(localDir(), "ACME", h);
   timed_.RefuseDeleting(Stamped("ACME", 2));
   EXPECT_FALSE(PruneLocal(ctx_, localDir(), Series("ACME"), 1));
@@ -244,9 +249,10 @@ TEST_F(RetentionTest, AFailedDeletionStopsThePruningWithItsLine) {
       "本地备份文件夹中的文件数量加上远程共享文件夹中备份文件的数量大于额定数量，"
       "删除本地共享文件夹中的备份文件" +
       localDir() + "/";
-  EXPECT_EQ(log_.lines(),
-            (std::vector<std::string>{prefix + Stamped("ACME", 1) + "成功!",
-                                      prefix + Stamped("ACME", 2) + "失败，比较或筛选文件失败！"}));
+  EXPECT_EQ(log_.lines(), (std::vector<std::string>{
+                              prefix + Stamped("ACME", 1) + "成功!",
+                              prefix + Stamped("ACME", 2) +
+                                  "失败，比较或筛选文件失败！导致失败可能的原因为：" + kRefusal}));
 }
 
 // The remote side as a second local folder, then as a folder on a real

@@ -93,11 +93,11 @@ class SmbFaultTest : public ::testing::Test {
   // server once the first megabyte of the temporary file is on its disk. The
   // copy waits in its first progress report until the fault is done, so the
   // fault strikes in the middle of the copy and not after it.
-  CopyOutcome CopyWithFaultMidway(const std::string& name, const std::function<void()>& fault) {
+  FileOutcome CopyWithFaultMidway(const std::string& name, const std::function<void()>& fault) {
     std::promise<void> faulted;
     const std::shared_future<void> faultDone = faulted.get_future().share();
     bool first = true;
-    std::future<CopyOutcome> copy = std::async(std::launch::async, [&] {
+    std::future<FileOutcome> copy = std::async(std::launch::async, [&] {
       return smb_->CopyFromLocal(source_, Remote(name), false, [&](std::uint64_t, std::uint64_t) {
         if (std::exchange(first, false)) faultDone.wait_for(kWatchdog);
       });
@@ -151,7 +151,7 @@ TEST_F(SmbFaultTest, CopyCountsOnlyWhenTheShareHoldsTheSourcesBytes) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     bool spoiled = false;
-    const CopyOutcome outcome =
+    const FileOutcome outcome =
         smb_->CopyFromLocal(source_, Remote("a.rar"), false, [&](std::uint64_t, std::uint64_t) {
           if (!std::exchange(spoiled, true)) c.spoil(TemporaryOnDisk(), content_);
         });
@@ -162,14 +162,14 @@ TEST_F(SmbFaultTest, CopyCountsOnlyWhenTheShareHoldsTheSourcesBytes) {
   }
 
   // Unspoiled, the same copy counts.
-  const CopyOutcome outcome = smb_->CopyFromLocal(source_, Remote("a.rar"), false, {});
+  const FileOutcome outcome = smb_->CopyFromLocal(source_, Remote("a.rar"), false, {});
   ASSERT_TRUE(outcome.ok) << outcome.error;
   EXPECT_TRUE(ReadFile(folder_ + "/a.rar") == content_);
   EXPECT_EQ(NamesOnDisk(), std::vector<std::string>{"a.rar"});
 }
 
 TEST_F(SmbFaultTest, StalledServerEndsTheCopyWithAFailure) {
-  const CopyOutcome outcome =
+  const FileOutcome outcome =
       CopyWithFaultMidway("a.rar", [] { ASSERT_TRUE(testing::FreezeTestSambaServer()); });
   ASSERT_TRUE(testing::ThawTestSambaServer());
   EXPECT_FALSE(outcome.ok);
@@ -184,14 +184,14 @@ TEST_F(SmbFaultTest, StalledServerEndsTheCopyWithAFailure) {
         return TemporaryOnDisk().empty();
       },
       kWatchdog));
-  const CopyOutcome again = smb_->CopyFromLocal(source_, Remote("a.rar"), false, {});
+  const FileOutcome again = smb_->CopyFromLocal(source_, Remote("a.rar"), false, {});
   ASSERT_TRUE(again.ok) << again.error;
   EXPECT_TRUE(ReadFile(folder_ + "/a.rar") == content_);
   EXPECT_EQ(NamesOnDisk(), std::vector<std::string>{"a.rar"});
 }
 
 TEST_F(SmbFaultTest, KilledServerLeavesNothingUnderTheFinalName) {
-  const CopyOutcome outcome =
+  const FileOutcome outcome =
       CopyWithFaultMidway("a.rar", [] { ASSERT_TRUE(testing::KillTestSambaServer()); });
   EXPECT_FALSE(outcome.ok);
   EXPECT_FALSE(outcome.error.empty());

@@ -44,7 +44,7 @@ TEST(SmbClientLibraryTest, UnloadableLibraryFailsEveryShareOperationAndSaysWhy) 
     const std::string file = share + "\\Acme.7z";
 
     // The first operation loads (and fails to load) the library.
-    const CopyOutcome copied = smb.CopyFromLocal(source, file, false, {});
+    const FileOutcome copied = smb.CopyFromLocal(source, file, false, {});
     EXPECT_FALSE(copied.ok);
     const std::string prefix = "cannot load " + c.library + ": ";
     EXPECT_EQ(copied.error.substr(0, prefix.size()), prefix) << copied.error;
