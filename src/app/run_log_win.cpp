@@ -5,19 +5,13 @@
 #include <string>
 
 #include "app/run_log.h"
-#include "base/scoped_handle.h"
 #include "base/wide_text.h"
+#include "base/win_handles_win.h"
 
 namespace veltora {
 namespace {
 
 constexpr UINT kLogCodePage = 936;
-
-struct FileTraits {
-  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-  static void Close(HANDLE handle) { ::CloseHandle(handle); }
-};
-using ScopedFile = ScopedHandle<HANDLE, FileTraits>;
 
 // The GBK form of a UTF-8 text. A character GBK cannot hold becomes "?", and
 // bytes that are no valid UTF-8 are taken one by one as U+FFFD and so "?" too:
@@ -66,13 +60,13 @@ bool WriteRunLogBytes(const std::string& path, std::string_view bytes, bool star
   const std::string text = ToLogCodePage(bytes);
   // FILE_APPEND_DATA alone: every write lands at the current end, even when
   // another process appends too, so whole lines never overwrite each other.
-  const ScopedFile file(::CreateFileW(wide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const ScopedFileHandle file(::CreateFileW(wide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   if (startNew) {
     // Emptying needs write access of its own; the append handle cannot.
-    const ScopedFile whole(::CreateFileW(
+    const ScopedFileHandle whole(::CreateFileW(
         wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!whole) return false;
@@ -85,9 +79,9 @@ bool WriteRunLogBytes(const std::string& path, std::string_view bytes, bool star
 std::string ReadRunLogFirstLine(const std::string& path, std::size_t limit) {
   const std::wstring wide = Widen(path);
   if (wide.empty()) return {};
-  const ScopedFile file(::CreateFileW(wide.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const ScopedFileHandle file(::CreateFileW(
+      wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return {};
   // GBK takes at most two bytes for a character UTF-8 writes in up to three:
   // `limit` bytes of GBK hold the first `limit` bytes of UTF-8 and more.

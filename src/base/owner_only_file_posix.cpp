@@ -6,17 +6,11 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "base/scoped_handle.h"
-#include "settings/owner_only_file.h"
+#include "base/owner_only_file.h"
+#include "base/posix_handles.h"
 
 namespace veltora {
 namespace {
-
-struct FdTraits {
-  static int Invalid() { return -1; }
-  static void Close(int fd) { ::close(fd); }
-};
-using ScopedFd = ScopedHandle<int, FdTraits>;
 
 [[noreturn]] void ThrowErrno(const char* what, const std::string& path) {
   throw std::runtime_error(std::string(what) + " " + path + ": " + std::strerror(errno));
@@ -40,6 +34,28 @@ void CreateOwnerOnlyFile(const std::string& path) {
 
 void MakeOwnerOnly(const std::string& path) {
   if (::chmod(path.c_str(), S_IRUSR | S_IWUSR) != 0) ThrowErrno("cannot restrict", path);
+}
+
+bool WriteOwnerOnlyFile(const std::string& path, std::string_view content) {
+  // O_EXCL and O_NOFOLLOW: a file or a link planted at the path is an error,
+  // never something written through.
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+  std::size_t done = 0;
+  while (ok && done < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  ok = (::close(fd) == 0) && ok;
+  if (!ok) ::unlink(path.c_str());
+  return ok;
 }
 
 }  // namespace veltora

@@ -1,7 +1,7 @@
 // Owner-only files on Windows: a protected access list (nothing inherited from
 // the folder) that lets in the user who runs the program, and the system
 // account, which on Windows stands where root stands on POSIX.
-#include "settings/owner_only_file_win.h"
+#include "base/owner_only_file_win.h"
 
 // windows.h first: the other Windows headers need its types.
 // clang-format off
@@ -10,42 +10,30 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "base/scoped_handle.h"
+#include "base/owner_only_file.h"
+#include "base/text.h"
 #include "base/wide_text.h"
-#include "settings/owner_only_file.h"
+#include "base/win_handles_win.h"
 
 namespace veltora {
 namespace {
-
-struct HandleTraits {
-  static HANDLE Invalid() { return nullptr; }
-  static void Close(HANDLE handle) { ::CloseHandle(handle); }
-};
-struct FileTraits {
-  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-  static void Close(HANDLE handle) { ::CloseHandle(handle); }
-};
-struct LocalFreeDeleter {
-  void operator()(void* p) const { ::LocalFree(p); }
-};
 
 [[noreturn]] void ThrowLastError(const char* what, const std::string& path) {
   throw std::runtime_error(std::string(what) + " " + path + ": " +
                            WindowsErrorText(::GetLastError()));
 }
 
-std::unique_ptr<void, LocalFreeDeleter> OwnerOnlyDescriptor(const std::string& path) {
+ScopedLocalMemory OwnerOnlyDescriptor(const std::string& path) {
   const std::wstring sddl = OwnerOnlySecurityDescriptorText(path);
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
                                                               &descriptor, nullptr))
     ThrowLastError("cannot restrict", path);
-  return std::unique_ptr<void, LocalFreeDeleter>(descriptor);
+  return ScopedLocalMemory(descriptor);
 }
 
 std::wstring WideOrThrow(const std::string& path) {
@@ -58,7 +46,7 @@ std::wstring WideOrThrow(const std::string& path) {
 }  // namespace
 
 std::wstring OwnerOnlySecurityDescriptorText(const std::string& path) {
-  ScopedHandle<HANDLE, HandleTraits> token;
+  ScopedKernelHandle token;
   {
     HANDLE raw = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw))
@@ -75,7 +63,7 @@ std::wstring OwnerOnlySecurityDescriptorText(const std::string& path) {
   const auto* user = reinterpret_cast<const TOKEN_USER*>(buffer.data());
   wchar_t* sidText = nullptr;
   if (!::ConvertSidToStringSidW(user->User.Sid, &sidText)) ThrowLastError("cannot restrict", path);
-  const std::unique_ptr<void, LocalFreeDeleter> sidOwner(sidText);
+  const ScopedLocalMemory sidOwner(sidText);
   return std::wstring(L"D:P(A;;FA;;;") + sidText + L")(A;;FA;;;SY)";
 }
 
@@ -84,8 +72,8 @@ void CreateOwnerOnlyFile(const std::string& path) {
   const auto descriptor = OwnerOnlyDescriptor(path);
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), descriptor.get(), FALSE};
   // CREATE_NEW: an existing file (or a link planted in its place) is an error.
-  const ScopedHandle<HANDLE, FileTraits> file(::CreateFileW(
-      wide.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const ScopedFileHandle file(::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) ThrowLastError("cannot create", path);
 }
 
@@ -103,6 +91,27 @@ void MakeOwnerOnly(const std::string& path) {
                               nullptr, nullptr, dacl, nullptr);
   if (result != ERROR_SUCCESS)
     throw std::runtime_error("cannot restrict " + path + ": " + WindowsErrorText(result));
+}
+
+bool WriteOwnerOnlyFile(const std::string& path, std::string_view content) {
+  try {
+    const std::string trimmed = Trim(path);
+    const std::wstring wide = WideOrThrow(trimmed);
+    const ScopedLocalMemory descriptor = OwnerOnlyDescriptor(trimmed);
+    SECURITY_ATTRIBUTES security{sizeof(security), descriptor.get(), FALSE};
+    ScopedFileHandle file(::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    const bool ok = ::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()),
+                                &written, nullptr) &&
+                    written == content.size();
+    file.Reset();
+    if (!ok) ::DeleteFileW(wide.c_str());
+    return ok;
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 }  // namespace veltora

@@ -82,11 +82,4 @@ std::string ShortPathOf(const std::string& path);
 // Empty and relative entries are skipped: the current folder is never searched.
 std::string FindProgramOnPath(const std::string& program, const std::string& searchPath);
 
-// Creates `path` anew, readable and writable by its owner only from its first
-// byte, and writes `content` to it. Fails when anything (a file, a link) is
-// already there, so the caller removes a leftover first; a partly written file
-// is removed again. Returns false on any failure. On Windows the file gets an
-// access list of the user this process runs as and SYSTEM alone.
-bool WriteOwnerOnlyFile(const std::string& path, std::string_view content);
-
 }  // namespace veltora

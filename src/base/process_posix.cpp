@@ -242,26 +242,4 @@ std::string FindProgramOnPath(const std::string& program, const std::string& sea
   return {};
 }
 
-bool WriteOwnerOnlyFile(const std::string& path, std::string_view content) {
-  // O_EXCL and O_NOFOLLOW: a file or a link planted at the path is an error,
-  // never something written through.
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
-  std::size_t done = 0;
-  while (ok && done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  ok = (::close(fd) == 0) && ok;
-  if (!ok) ::unlink(path.c_str());
-  return ok;
-}
-
 }  // namespace veltora

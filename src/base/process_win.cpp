@@ -5,7 +5,6 @@
 // clang-format off
 #include <windows.h>
 // clang-format on
-#include <sddl.h>
 
 #include <algorithm>
 #include <cstring>
@@ -16,26 +15,12 @@
 
 #include "base/path.h"
 #include "base/process.h"
-#include "base/scoped_handle.h"
 #include "base/text.h"
 #include "base/wide_text.h"
+#include "base/win_handles_win.h"
 
 namespace veltora {
 namespace {
-
-struct HandleTraits {
-  static HANDLE Invalid() { return nullptr; }
-  static void Close(HANDLE handle) {
-    if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
-  }
-};
-using ScopedHandleW = ScopedHandle<HANDLE, HandleTraits>;
-
-struct LocalMemoryTraits {
-  static void* Invalid() { return nullptr; }
-  static void Close(void* memory) { ::LocalFree(memory); }
-};
-using ScopedLocalMemory = ScopedHandle<void*, LocalMemoryTraits>;
 
 // How often the wait looks at the child's output and whether it has ended.
 constexpr DWORD kPollMilliseconds = 20;
@@ -114,8 +99,8 @@ std::wstring QuoteArgument(const std::wstring& argument) {
 
 // An anonymous pipe whose end for the child is inheritable and ours is not.
 struct Pipe {
-  ScopedHandleW read;
-  ScopedHandleW write;
+  ScopedKernelHandle read;
+  ScopedKernelHandle write;
 };
 
 bool MakePipe(Pipe& pipe, bool childReads, DWORD size = 0) {
@@ -217,8 +202,8 @@ int StartAndWait(const wchar_t* application, std::wstring commandLine, wchar_t* 
   if (!::CreateProcessW(application, commandLine.data(), nullptr, nullptr, TRUE, flags, environment,
                         folder, &startup.StartupInfo, &process))
     return -1;
-  const ScopedHandleW processHandle(process.hProcess);
-  const ScopedHandleW threadHandle(process.hThread);
+  const ScopedKernelHandle processHandle(process.hProcess);
+  const ScopedKernelHandle threadHandle(process.hThread);
 
   if (outputRead != nullptr) {
     std::vector<char> buffer(4096);
@@ -284,7 +269,7 @@ int RunCommandFile(const std::string& commandFile, const EnvironmentAdditions& e
     if (wideFolder.empty()) return -1;
 
     ChildEnvironment environment(extraEnvironment);
-    const ScopedHandleW nul(OpenNul());
+    const ScopedKernelHandle nul(OpenNul());
     if (nul.get() == INVALID_HANDLE_VALUE) return -1;
     Pipe input;
     if (!cue.empty() && !MakePipe(input, true)) return -1;
@@ -299,24 +284,6 @@ int RunCommandFile(const std::string& commandFile, const EnvironmentAdditions& e
   } catch (const std::exception&) {
     return -1;
   }
-}
-
-// The SDDL of an access list for the user this process runs as and SYSTEM
-// alone, nothing inherited; empty when the user cannot be read.
-std::wstring OwnerOnlyDescriptor() {
-  HANDLE rawToken = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return {};
-  const ScopedHandleW token(rawToken);
-  DWORD size = 0;
-  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  if (size == 0) return {};
-  std::vector<unsigned char> buffer(size);
-  if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return {};
-  wchar_t* sid = nullptr;
-  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid))
-    return {};
-  const ScopedLocalMemory sidGuard(sid);
-  return L"D:P(A;;FA;;;" + std::wstring(sid) + L")(A;;FA;;;SY)";
 }
 
 }  // namespace
@@ -344,7 +311,7 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
       if (!ok) return -1;
       commandLine += L" " + QuoteArgument(wide);
     }
-    const ScopedHandleW nul(OpenNul());
+    const ScopedKernelHandle nul(OpenNul());
     if (nul.get() == INVALID_HANDLE_VALUE) return -1;
     Pipe in;
     if (!input.empty()) {
@@ -410,35 +377,6 @@ std::string FindProgramOnPath(const std::string& program, const std::string& sea
     start = end + 1;
   }
   return {};
-}
-
-bool WriteOwnerOnlyFile(const std::string& path, std::string_view content) {
-  try {
-    const std::wstring wide = Widen(Trim(path));
-    const std::wstring descriptorText = OwnerOnlyDescriptor();
-    if (wide.empty() || descriptorText.empty()) return false;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            descriptorText.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-      return false;
-    const ScopedLocalMemory descriptorGuard(descriptor);
-    SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
-    ScopedHandleW file(::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-      file.Release();
-      return false;
-    }
-    DWORD written = 0;
-    const bool ok = ::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()),
-                                &written, nullptr) &&
-                    written == content.size();
-    file.Reset();
-    if (!ok) ::DeleteFileW(wide.c_str());
-    return ok;
-  } catch (const std::exception&) {
-    return false;
-  }
 }
 
 }  // namespace veltora

@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "base/owner_only_file.h"
 #include "base/path.h"
 #include "base/process.h"
 #include "base/text.h"

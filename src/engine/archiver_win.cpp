@@ -8,6 +8,7 @@
 #include <cctype>
 #include <exception>
 
+#include "base/owner_only_file.h"
 #include "base/path.h"
 #include "base/process.h"
 #include "base/text.h"

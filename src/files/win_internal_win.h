@@ -1,5 +1,6 @@
-// Windows only: the owners of Win32 handles and the pieces that the local file
-// system (local and UNC paths) and the file operations share. Included by
+// Windows only: the pieces that the local file system (local and UNC paths)
+// and the file operations share; the handle owners are in
+// base/win_handles_win.h. Included by
 // *_win.cpp files alone.
 #pragma once
 
@@ -14,22 +15,11 @@
 
 #include "base/date_time.h"
 #include "base/scoped_handle.h"
+#include "base/win_handles_win.h"
 #include "files/copy_progress_reporter.h"
 #include "files/file_ops.h"
 
 namespace veltora {
-
-struct FileHandleTraits {
-  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-  static void Close(HANDLE handle) { ::CloseHandle(handle); }
-};
-using ScopedFileHandle = ScopedHandle<HANDLE, FileHandleTraits>;
-
-struct FindHandleTraits {
-  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-  static void Close(HANDLE handle) { ::FindClose(handle); }
-};
-using ScopedFindHandle = ScopedHandle<HANDLE, FindHandleTraits>;
 
 // A temporary file that is deleted when its owner goes, unless Release()d once
 // it has been renamed into place.

@@ -13,10 +13,10 @@
 #include <utility>
 
 #include "base/fs_path.h"
+#include "base/owner_only_file.h"
 #include "base/path.h"
 #include "base/text.h"
 #include "settings/messages.h"
-#include "settings/owner_only_file.h"
 #include "settings/sqlite_support.h"
 
 namespace veltora {

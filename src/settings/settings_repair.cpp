@@ -12,9 +12,9 @@
 
 #include "base/date_time.h"
 #include "base/fs_path.h"
+#include "base/owner_only_file.h"
 #include "base/path.h"
 #include "settings/messages.h"
-#include "settings/owner_only_file.h"
 #include "settings/rename_no_replace.h"
 #include "settings/settings_database.h"
 #include "settings/sqlite_support.h"

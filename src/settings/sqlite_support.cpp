@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "base/fs_path.h"
-#include "settings/owner_only_file.h"
+#include "base/owner_only_file.h"
 
 namespace veltora {
 

@@ -1,7 +1,7 @@
 // The access list of owner-only files. Wine shows a list made from the host's
 // file mode rather than the one a program sets, so under Wine the descriptor
 // the program asks for is checked here, before it reaches a file.
-#include "settings/owner_only_file_win.h"
+#include "base/owner_only_file_win.h"
 
 // windows.h first: the other Windows headers need its types.
 // clang-format off
