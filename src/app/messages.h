@@ -36,6 +36,9 @@ inline constexpr char kBlankInPath[] =
     "文件夹里。请在硬盘分区根目录下建文件夹保存本软件后再运行。谢谢。";
 inline constexpr char kAlreadyRunning[] = "您好，程序已经运行，无需重复运行！";
 inline constexpr char kNotAdministrator[] = "您好，请以管理员帐号登录系统后再运行本程序！";
+// Not a refusal but a fault: the application folder's lock cannot be taken
+// (the folder is missing or unreadable, the lock file cannot be opened).
+inline constexpr char kAppFolderUnusable[] = "程序无法使用应用程序文件夹，启动失败！";
 
 // Autostart: the run-log lines of registering and removing the entry.
 inline constexpr char kAutostartWritten[] = "写入自动运行成功，下次应用程序将会自动运行！";

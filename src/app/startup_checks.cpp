@@ -15,11 +15,13 @@ std::string RefuseNonAdministrator() {
 }
 
 std::string ClaimSingleInstance(const std::string& appFolder, std::unique_ptr<AppFolderLock>& lock,
-                                std::string& detail) {
+                                std::string& detail, bool& fault) {
   detail.clear();
-  lock = AppFolderLock::TryAcquire(appFolder, kInstanceLockFileName, detail);
+  bool heldElsewhere = false;
+  lock = AppFolderLock::TryAcquire(appFolder, kInstanceLockFileName, detail, &heldElsewhere);
+  fault = !lock && !heldElsewhere;
   if (lock) return {};
-  return app_msg::kAlreadyRunning;
+  return heldElsewhere ? app_msg::kAlreadyRunning : app_msg::kAppFolderUnusable;
 }
 
 }  // namespace veltora

@@ -28,10 +28,13 @@ std::string RefuseNonAdministrator();
 
 // One agent per application folder. On success `lock` holds the folder's
 // instance lock until the caller lets it go (for the whole life of the agent)
-// and the answer is empty. Any failure counts as another instance running: the answer
-// is the refusal, and `detail` says what the lock itself reported (another
-// holder, or a lock file that cannot be opened) for the caller's own log.
+// and the answer is empty. Another holder gives the refusal "您好，程序已经运行…";
+// a lock that cannot be taken for any other reason (a missing or unreadable
+// application folder, a lock file that cannot be opened) is no second agent:
+// the answer then says the folder cannot be used, and `fault` is set, as a
+// later start may succeed. `detail` says what the lock itself reported, for
+// the caller's own log.
 std::string ClaimSingleInstance(const std::string& appFolder, std::unique_ptr<AppFolderLock>& lock,
-                                std::string& detail);
+                                std::string& detail, bool& fault);
 
 }  // namespace veltora

@@ -204,7 +204,7 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
       return RunServeCommand(appFolder, context, err);
     } catch (const std::exception& e) {
       err << "veltora-cli serve: " << e.what() << "\n";
-      return kExitStartFailed;
+      return kExitFault;
     }
   }
   if (command == "demo" && rest.size() == 1) return RunDemo(rest[0], context, out, err);

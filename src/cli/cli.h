@@ -14,10 +14,12 @@ namespace veltora {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitBackupIncomplete = 1;
 inline constexpr int kExitUsage = 2;
-// The agent: start-up failed (the settings database cannot be opened), or
-// start-up was refused (another agent on the folder, a blank in the
-// executable's path, not root), which no restart can change.
-inline constexpr int kExitStartFailed = 1;
+// The agent: 0 only for a requested stop. A fault (the settings database
+// cannot be opened at start, the application folder is missing or its lock
+// file cannot be opened, the agent ended without being asked) is 1, which the
+// service unit restarts; a refused start (another agent on the folder, a
+// blank in the executable's path, not root), which no restart can change, is 3.
+inline constexpr int kExitFault = 1;
 inline constexpr int kExitRefused = 3;
 
 // The machine's context and what only the command line uses.

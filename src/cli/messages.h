@@ -67,5 +67,7 @@ inline constexpr char kLocalBackupFixed[] =
 inline constexpr char kNoSuchAccountSet[] = "no account set of that name in the list: ";
 inline constexpr char kAccountSetsHeader[] = "账套:\n";
 inline constexpr char kSettingsSaved[] = "设置已保存\n";
+inline constexpr char kEndedWithoutStop[] =
+    "the agent ended without a stop request: see the messages above and the run log";
 
 }  // namespace veltora::cli_msg

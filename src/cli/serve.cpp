@@ -11,6 +11,7 @@
 #include "base/fs_path.h"
 #include "cli/cli.h"
 #include "cli/headless_window.h"
+#include "cli/messages.h"
 #include "cli/stop_signals.h"
 #include "settings/settings_database.h"
 
@@ -69,18 +70,19 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
     // The message is out already; what the lock said helps when it was a
     // lock file that cannot be opened rather than another agent.
     if (!window.lockDetail().empty()) err << "veltora-cli serve: " << window.lockDetail() << "\n";
-    return window.refusal().empty() ? kExitStartFailed : kExitRefused;
+    return window.refusal().empty() ? kExitFault : kExitRefused;
   }
 
   // The settings as start-up left them; from here on a save by another process
   // is followed once no backup runs (a run works on its own copy, and the
   // agent's own runs change the file too, which only costs a reload). A reload
-  // that fails has said why; the next change tries again, rather than every
-  // tick repeating the message.
+  // that fails (the file deleted, damaged, unreadable) has said why and keeps
+  // the settings in use; the next change of the file tries again, rather than
+  // every tick repeating the message.
   SettingsFileWatch watch(ResolveSettingsDatabasePath(appFolder));
   auto followSavedSettings = [&] {
     if (state.backupRunning || !watch.Changed()) return;
-    if (!presenter.LoadSettingsClicked()) return;
+    if (!presenter.FollowSavedSettings()) return;
     try {
       state.configured = window.services().openSettings()->HasAccountList();
     } catch (const std::exception&) {
@@ -110,9 +112,10 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
 
   using Steady = std::chrono::steady_clock;
   auto nextTick = Steady::now() + kTick;
+  bool stopped = false;
   while (!view.ended()) {
     if (stopSignals.WaitFor(nextTick - Steady::now())) {
-      if (endSession()) break;
+      if ((stopped = endSession())) break;
       continue;
     }
     // A tick that came late (a suspended machine, a busy one) is not made up.
@@ -120,12 +123,18 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
     if (nextTick <= Steady::now()) nextTick = Steady::now() + kTick;
     // Nothing but this loop starts a run, so none can start between this test
     // and the end of the session.
-    if (stopOwed && !state.backupRunning && endSession()) break;
+    if (stopOwed && !state.backupRunning && (stopped = endSession())) break;
     presenter.OnTimerTick();
     followSavedSettings();
   }
   window.runner().Wait();
   window.guard().Stop();
+  // The window logic ended the program by itself: that is a fault, never a
+  // clean stop, so that the service manager brings the agent back.
+  if (!stopped) {
+    err << "veltora-cli serve: " << cli_msg::kEndedWithoutStop << "\n";
+    return kExitFault;
+  }
   return kExitOk;
 }
 

@@ -79,7 +79,10 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
       .refuseBlankInPath = [this, refuse] { return refuse(RefuseBlankInPath(executablePath_)); },
       .claimSingleInstance =
           [this, refuse] {
-            return refuse(ClaimSingleInstance(appFolder_, instanceLock_, lockDetail_));
+            bool fault = false;
+            std::string answer = ClaimSingleInstance(appFolder_, instanceLock_, lockDetail_, fault);
+            // A fault is no refusal: a later start may succeed.
+            return fault ? answer : refuse(std::move(answer));
           },
       .refuseNonAdministrator = [refuse] { return refuse(RefuseNonAdministrator()); },
       .sleep = [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); },

@@ -48,7 +48,8 @@ class MachineServices {
   // A fresh connection to the application folder's settings database.
   std::unique_ptr<SettingsDatabase> OpenSettings() const;
   // The first start-up refusal the window met (blank path, another instance,
-  // no administrator); empty when none. What the instance lock said, for
+  // no administrator); empty when none, also when the instance lock failed for
+  // a fault (its message is out, and lockDetail() says why). What the instance lock said, for
   // the log of a refused start.
   const std::string& refusal() const { return refusal_; }
   const std::string& lockDetail() const { return lockDetail_; }

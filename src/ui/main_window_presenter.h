@@ -91,6 +91,12 @@ class MainWindowPresenter final : public BackupStarter {
   StartOutcome BackUpNowClicked();
   // "读取设置". Answers false when loading failed.
   bool LoadSettingsClicked();
+  // The agent's reload of a settings file another process changed (saved,
+  // deleted, damaged, put back). Unlike "读取设置", a file that cannot be read
+  // never ends the program: the settings in use stay, the run log and the
+  // view say so once, with the reason, and a later reload that succeeds says
+  // the file is read again. Answers true when the file was read into the view.
+  bool FollowSavedSettings();
   // "保存设置". Answers true when the settings were stored and applied.
   bool SaveSettingsClicked();
   // "备份日志".
@@ -141,7 +147,9 @@ class MainWindowPresenter final : public BackupStarter {
   // Loading and saving (settings_handlers.cpp). LoadIntoView and Save throw
   // what their handlers do not answer with a message of their own; both
   // answer false when they stopped with one.
-  bool LoadIntoView();
+  // `db`: an open connection to load from; null opens one, and a failure to
+  // open ends the program.
+  bool LoadIntoView(std::unique_ptr<SettingsDatabase> db = nullptr);
   bool Save();
   BaksetRow SettingsFromView() const;
   // The connection to SQL Server's master database with the boxes' login;
@@ -195,6 +203,8 @@ class MainWindowPresenter final : public BackupStarter {
   // Set by the close and end-of-session waits: the timer does nothing and no
   // backup starts while the program waits for the guard to end.
   bool scheduleStopped_ = false;
+  // The last reload found the settings file unreadable (said once).
+  bool settingsUnreadable_ = false;
 
   // Shell helpers (main_window_presenter.cpp).
   void ShowNextBackupLabel();

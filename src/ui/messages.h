@@ -62,6 +62,11 @@ inline constexpr BackupLogColumn kBackupLogColumns[] = {
 
 // Loading the settings.
 inline constexpr char kLoadOpenFailed[] = "系统运行出错,错误号0001!";
+// The agent's reload of a settings file that is gone, unreadable or damaged:
+// it goes on with the settings it has. The reason follows the first line.
+inline constexpr char kSettingsUnreadableKept[] =
+    "设置数据库无法读取，程序继续使用已读取的设置运行，原因为：";
+inline constexpr char kSettingsReadAgain[] = "设置数据库已恢复正常，程序已重新读取设置！";
 
 // Saving the settings: the checks in their order, then writing and applying.
 inline constexpr char kSaveWhileBackupRuns[] =

@@ -119,15 +119,36 @@ bool MainWindowPresenter::LoadSettingsClicked() {
   return false;
 }
 
-bool MainWindowPresenter::LoadIntoView() {
-  std::unique_ptr<SettingsDatabase> db;
+bool MainWindowPresenter::FollowSavedSettings() {
+  std::string why;
   try {
-    db = s_.openSettings();
+    if (LoadIntoView(s_.openSettings())) {
+      if (std::exchange(settingsUnreadable_, false)) s_.runLog.Append(ui_msg::kSettingsReadAgain);
+      return true;
+    }
+    return false;  // stopped with a message of its own
+  } catch (const std::exception& e) {
+    why = e.what();
   } catch (...) {
-    // Without its settings the program cannot go on.
-    view_.ShowNotice(ui_msg::kLoadOpenFailed);
-    view_.EndProgram();
-    return false;
+  }
+  if (!std::exchange(settingsUnreadable_, true)) {
+    const std::string line = ui_msg::kSettingsUnreadableKept + why;
+    s_.runLog.Append(line);
+    view_.ShowError(line);
+  }
+  return false;
+}
+
+bool MainWindowPresenter::LoadIntoView(std::unique_ptr<SettingsDatabase> db) {
+  if (!db) {
+    try {
+      db = s_.openSettings();
+    } catch (...) {
+      // Without its settings the program cannot go on.
+      view_.ShowNotice(ui_msg::kLoadOpenFailed);
+      view_.EndProgram();
+      return false;
+    }
   }
   const BaksetRow row = db->LoadSettings();
   try {

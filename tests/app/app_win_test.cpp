@@ -93,7 +93,9 @@ TEST(FolderLockWinTest, EachLockHasOneHolderUntilItGoes) {
   EXPECT_TRUE(instance && run);
   std::unique_ptr<AppFolderLock> lock;
   std::string detail;
-  EXPECT_EQ(ClaimSingleInstance(folder, lock, detail), "您好，程序已经运行，无需重复运行！");
+  bool fault = true;
+  EXPECT_EQ(ClaimSingleInstance(folder, lock, detail, fault), "您好，程序已经运行，无需重复运行！");
+  EXPECT_FALSE(fault);
 }
 
 TEST(AdministratorWinTest, OnlyAnEnabledAdministratorsGroupCounts) {

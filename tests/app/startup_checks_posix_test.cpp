@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -48,14 +49,22 @@ TEST(StartupChecksPosixTest, AdministratorIsTheEffectiveRootUser) {
   EXPECT_TRUE(IsAdministrator());
 }
 
-TEST(StartupChecksPosixTest, LockThatCannotBeTakenCountsAsAnotherInstance) {
+// A folder that is missing, or a link planted as the lock file, is a fault a
+// later start may mend, not a second agent.
+TEST(StartupChecksPosixTest, LockThatCannotBeOpenedIsAFaultNotAnotherInstance) {
   testing::TempDir dir;
-  std::unique_ptr<AppFolderLock> lock;
-  std::string detail;
-  EXPECT_EQ(ClaimSingleInstance(dir / "missing", lock, detail),
-            "您好，程序已经运行，无需重复运行！");
-  EXPECT_EQ(lock, nullptr);
-  EXPECT_NE(detail.find("cannot open the lock file"), std::string::npos) << detail;
+  std::filesystem::create_symlink("/etc/passwd", dir / "veltora.lock");
+  for (const std::string& folder : {dir / "missing", dir.str()}) {
+    SCOPED_TRACE(folder);
+    std::unique_ptr<AppFolderLock> lock;
+    std::string detail;
+    bool fault = false;
+    EXPECT_EQ(ClaimSingleInstance(folder, lock, detail, fault),
+              "程序无法使用应用程序文件夹，启动失败！");
+    EXPECT_TRUE(fault);
+    EXPECT_EQ(lock, nullptr);
+    EXPECT_NE(detail.find("cannot open the lock file"), std::string::npos) << detail;
+  }
 }
 
 }  // namespace

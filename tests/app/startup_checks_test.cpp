@@ -39,16 +39,19 @@ TEST(StartupChecksTest, SecondInstanceOnTheFolderIsRefusedUntilTheFirstGoes) {
   testing::TempDir dir;
   std::unique_ptr<AppFolderLock> first;
   std::string detail;
-  EXPECT_EQ(ClaimSingleInstance(dir.str(), first, detail), "");
+  bool fault = true;
+  EXPECT_EQ(ClaimSingleInstance(dir.str(), first, detail, fault), "");
+  EXPECT_FALSE(fault);
   ASSERT_NE(first, nullptr);
 
   std::unique_ptr<AppFolderLock> second;
-  EXPECT_EQ(ClaimSingleInstance(dir.str(), second, detail), kRefusal);
+  EXPECT_EQ(ClaimSingleInstance(dir.str(), second, detail, fault), kRefusal);
+  EXPECT_FALSE(fault) << "another agent is no fault";
   EXPECT_EQ(second, nullptr);
   EXPECT_NE(detail.find("another backup or agent is running"), std::string::npos) << detail;
 
   first.reset();
-  EXPECT_EQ(ClaimSingleInstance(dir.str(), second, detail), "");
+  EXPECT_EQ(ClaimSingleInstance(dir.str(), second, detail, fault), "");
   EXPECT_NE(second, nullptr);
   EXPECT_EQ(detail, "");
 }

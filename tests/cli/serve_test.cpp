@@ -344,6 +344,40 @@ TEST_F(ServeTest, RefusedStartsEndAtOnceTouchingNothing) {
             std::string::npos);
 }
 
+// A settings file that goes while the agent serves is a fault the agent rides
+// out: it says so once, keeps its settings, and takes the file up again once it
+// is back; the next backup then runs.
+TEST_F(ServeTest, SettingsDeletedWhileServingAreTakenUpAgainWhenBack) {
+  constexpr char kUnreadable[] = "设置数据库无法读取，程序继续使用已读取的设置运行";
+  constexpr char kReadAgain[] = "设置数据库已恢复正常，程序已重新读取设置！";
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  START_FAKED_AGENT(agent, "2026-12-11 01:29:00");
+  const std::string settings = app_ + "/Setlog.dll";
+  fs::rename(settings, dir_ / "Setlog.aside");
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kUnreadable); }, 10s)) << agent->Err() << RunLog();
+  std::this_thread::sleep_for(3s);
+  EXPECT_TRUE(agent->Running()) << agent->Err();
+  EXPECT_EQ(Count(kUnreadable), 1) << "said once, not every tick";
+
+  fs::rename(dir_ / "Setlog.aside", settings);
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kReadAgain); }, 10s)) << agent->Err() << RunLog();
+  SetClock("2026-12-11 01:31:00");
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kRunSucceeded); })) << agent->Err() << RunLog();
+  EXPECT_EQ(Backups(), std::vector<std::string>{"A20261211013100.bak"});
+  agent->Signal(SIGTERM);
+  EXPECT_EQ(agent->ExitCode(), kExitOk) << agent->Err();
+}
+
+// An application folder that is missing (a disk mounted late) is a fault the
+// service manager retries, not a second agent.
+TEST_F(ServeTest, AMissingApplicationFolderIsAFaultNotARefusal) {
+  Agent agent(dir_ / "missing", dir_ / "missing.err", {});
+  EXPECT_EQ(agent.ExitCode(), kExitFault);
+  EXPECT_EQ(agent.Err().find("您好，程序已经运行，无需重复运行！"), std::string::npos)
+      << agent.Err();
+  EXPECT_NE(agent.Err().find("cannot open the lock file"), std::string::npos) << agent.Err();
+}
+
 // With the guard option on, a stopped SQL Server is started by the guard the
 // agent starts with itself.
 TEST_F(ServeTest, GuardStartsAStoppedSqlServer) {
