@@ -1,7 +1,8 @@
 // The POSIX command processor is /bin/sh; the command file is its script.
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -138,9 +139,71 @@ int WaitReading(pid_t pid, ScopedFd readEnd, const OutputListener& output) {
   return WaitBlocking(pid);
 }
 
-// Starts `program` with `argv` (argv[0] included), standard input from
-// `stdinFd` (or /dev/null when -1), standard output to `output` (or /dev/null
-// without a listener), standard error to /dev/null, and waits for it.
+// The keeper: a process between this program and the command it starts, the
+// leader of a process group of its own that the command and everything the
+// command starts belong to. It waits for the command and ends with its status
+// (a command killed by a signal as 128 + the signal). When the thread that
+// started it ends (this program stopped, crashed or killed, even by SIGKILL),
+// the kernel sends the keeper its parent-death signal, and the keeper kills
+// the whole group: no archiver goes on writing after the program is gone. A
+// stop signal sent to the keeper itself does the same. A terminal's Ctrl-C
+// does not reach the group: the program decides when its children stop.
+//
+// It runs in a copy of a threaded process without a new program image, so it
+// makes async-signal-safe calls only.
+constexpr int kKeeperDeathSignal = SIGTERM;
+
+[[noreturn]] void KillGroupAndExit() {
+  ::kill(0, SIGKILL);  // the keeper is in the group too
+  ::_exit(127);
+}
+
+[[noreturn]] void RunKeeper(pid_t parent, const char* program, char* const* argv,
+                            char* const* environment, int stdinFd, int stdoutFd) {
+  sigset_t waited;
+  ::sigemptyset(&waited);
+  for (const int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP}) ::sigaddset(&waited, sig);
+  ::sigprocmask(SIG_BLOCK, &waited, nullptr);
+  if (::setpgid(0, 0) != 0) ::_exit(127);
+  // The parent may have gone before the death signal was armed.
+  if (::prctl(PR_SET_PDEATHSIG, kKeeperDeathSignal) != 0 || ::getppid() != parent)
+    KillGroupAndExit();
+
+  const pid_t child = ::_Fork();
+  if (child < 0) ::_exit(127);
+  if (child == 0) {
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null < 0 || ::dup2(stdinFd >= 0 ? stdinFd : null, 0) < 0 ||
+        ::dup2(stdoutFd >= 0 ? stdoutFd : null, 1) < 0 || ::dup2(null, 2) < 0)
+      ::_exit(127);
+    // Handles are not inherited: the settings database, the run log and any
+    // socket of this program stay out of the command's reach.
+    ::close_range(3, ~0U, 0);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(program, argv, environment);
+    ::_exit(127);
+  }
+  // Only the command holds its streams now: the output pipe ends with it.
+  ::close_range(0, ~0U, 0);
+  for (;;) {
+    siginfo_t info{};
+    const int sig = ::sigwaitinfo(&waited, &info);
+    if (sig < 0) continue;  // EINTR
+    if (sig != SIGCHLD) KillGroupAndExit();
+    int status = 0;
+    const pid_t reaped = ::waitpid(child, &status, WNOHANG);
+    if (reaped != child) continue;
+    if (WIFEXITED(status)) ::_exit(WEXITSTATUS(status));
+    ::_exit(WIFSIGNALED(status) ? 128 + WTERMSIG(status) : 127);
+  }
+}
+
+// Starts `program` with `argv` (argv[0] included) under a keeper, standard
+// input from `stdinFd` (or /dev/null when -1), standard output to `output`
+// (or /dev/null without a listener), standard error to /dev/null, and waits
+// for it.
 int SpawnAndWait(const std::string& program, std::vector<std::string> argv, char** environment,
                  int stdinFd, const OutputListener& output) {
   ScopedFd readEnd;
@@ -154,35 +217,21 @@ int SpawnAndWait(const std::string& program, std::vector<std::string> argv, char
     const int flags = ::fcntl(readEnd.get(), F_GETFL);
     if (flags < 0 || ::fcntl(readEnd.get(), F_SETFL, flags | O_NONBLOCK) != 0) return -1;
   }
-  SpawnFileActions actions;
-  if (!actions.ok()) return -1;
-  const bool input =
-      stdinFd >= 0
-          ? ::posix_spawn_file_actions_adddup2(actions.get(), stdinFd, 0) == 0
-          : ::posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0) == 0;
-  const bool outputSet =
-      writeEnd.valid()
-          ? ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), 1) == 0
-          : ::posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY, 0) == 0;
-  if (!input || !outputSet ||
-      ::posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0) != 0)
-    return -1;
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
-  // Handles are not inherited: the settings database, the run log and any
-  // socket of this program stay out of the archiver's reach.
-  if (::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3) != 0) return -1;
-#endif
+  // Everything the keeper needs is made before it exists: it may not allocate.
+  if (::access(program.c_str(), X_OK) != 0) return -1;
   std::vector<char*> pointers;
   for (auto& a : argv) pointers.push_back(a.data());
   pointers.push_back(nullptr);
-  pid_t pid = 0;
-  if (::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, pointers.data(), environment) !=
-      0)
-    return -1;
-  if (!readEnd.valid()) return WaitBlocking(pid);
-  // Only the child may hold the write end now, so the pipe ends with it.
+  const pid_t parent = ::getpid();
+  const pid_t keeper = ::_Fork();
+  if (keeper < 0) return -1;
+  if (keeper == 0)
+    RunKeeper(parent, program.c_str(), pointers.data(), environment, stdinFd,
+              writeEnd.valid() ? writeEnd.get() : -1);
+  if (!readEnd.valid()) return WaitBlocking(keeper);
+  // Only the command may hold the write end now, so the pipe ends with it.
   writeEnd.Reset();
-  return WaitReading(pid, std::move(readEnd), output);
+  return WaitReading(keeper, std::move(readEnd), output);
 }
 
 }  // namespace

@@ -159,6 +159,20 @@ class CueFeeder {
   std::string pending_;
 };
 
+// A job whose processes are killed when its last handle closes; null when it
+// cannot be made.
+HANDLE KillOnCloseJob() {
+  HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+  if (job == nullptr) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+    ::CloseHandle(job);
+    return nullptr;
+  }
+  return job;
+}
+
 // The three standard handles of a child, the only handles it inherits.
 struct ChildStreams {
   HANDLE input;
@@ -198,12 +212,21 @@ int StartAndWait(const wchar_t* application, std::wstring commandLine, wchar_t* 
   startup.StartupInfo.hStdError = streams.error;
   startup.lpAttributeList = attributes;
   PROCESS_INFORMATION process{};
-  const DWORD flags = CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT;
+  // Suspended until it is in the job, so that nothing it starts escapes it.
+  const DWORD flags = CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT |
+                      CREATE_SUSPENDED;
   if (!::CreateProcessW(application, commandLine.data(), nullptr, nullptr, TRUE, flags, environment,
                         folder, &startup.StartupInfo, &process))
     return -1;
   const ScopedKernelHandle processHandle(process.hProcess);
   const ScopedKernelHandle threadHandle(process.hThread);
+  // The child and everything it starts die with the last handle to the job,
+  // which only this process holds: when the program ends, even killed, no
+  // archiver goes on writing. A job that cannot be made (an old system that
+  // allows no nested job) leaves the child running as before.
+  const ScopedKernelHandle job(KillOnCloseJob());
+  if (job) ::AssignProcessToJobObject(job.get(), process.hProcess);
+  ::ResumeThread(process.hThread);
 
   if (outputRead != nullptr) {
     std::vector<char> buffer(4096);

@@ -1,5 +1,6 @@
 // The agent's stop request: SIGTERM (the service manager, the end of the
-// session) and SIGINT (Ctrl-C in a terminal). Both are blocked in the thread
+// session), SIGINT (Ctrl-C in a terminal) and SIGHUP (the terminal closed).
+// They are blocked in the thread
 // that creates a StopSignals, and in every thread it creates afterwards, so
 // they are only ever taken by WaitFor and never end the process by default.
 // On Windows the console's control events stand for them (Ctrl-C, Ctrl-Break,

@@ -10,6 +10,9 @@ StopSignals::StopSignals() {
   sigemptyset(&stopSet_);
   sigaddset(&stopSet_, SIGTERM);
   sigaddset(&stopSet_, SIGINT);
+  // A hang-up (the terminal closed, a service manager's reload signal) stops
+  // the agent the same way, after the running backup, rather than killing it.
+  sigaddset(&stopSet_, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSet_, &previous_);
 }
 

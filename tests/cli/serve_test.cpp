@@ -60,13 +60,14 @@ std::optional<std::string> FakeTimeLibrary() {
   return std::nullopt;
 }
 
-// One `veltora-cli serve` child. Its standard error goes to a file; it is
-// killed at the end of the test if it is still running.
+// One `veltora-cli serve` child (or another command). Its standard error goes
+// to a file; it is killed at the end of the test if it is still running.
 class Agent {
  public:
   Agent(const std::string& appFolder, const std::string& errFile,
         const std::vector<std::string>& extraEnvironment,
-        const std::string& exe = std::string(VELTORA_BIN_DIR) + "/veltora-cli")
+        const std::string& exe = std::string(VELTORA_BIN_DIR) + "/veltora-cli",
+        const std::string& command = "serve")
       : errFile_(errFile) {
     // The test's environment with the extra variables in place of their
     // namesakes (the first of two equal names would win).
@@ -79,7 +80,7 @@ class Agent {
     };
     for (char** e = environ; *e != nullptr; ++e)
       if (!overridden(*e)) env.emplace_back(*e);
-    std::vector<std::string> args = {exe, "--app-dir", appFolder, "serve"};
+    std::vector<std::string> args = {exe, "--app-dir", appFolder, command};
     pid_ = ::fork();
     if (pid_ == 0) {
       const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -183,6 +184,37 @@ class ServeTest : public ::testing::Test {
                                    environment);
   }
 
+  // A ledger of random bytes, which the archiver takes seconds to pack.
+  void WriteRandomLedger(std::size_t size) {
+    std::string ledger(size, '\0');
+    std::uint32_t x = 11;
+    for (auto& c : ledger) {
+      x ^= x << 13;
+      x ^= x >> 17;
+      x ^= x << 5;
+      c = static_cast<char>(x);
+    }
+    WriteFile(accounts_ + "/A.AIS", ledger);
+  }
+
+  // The processes whose command line names the backup folder: the archiver
+  // and the command file's shell while they pack this test's backups.
+  std::vector<int> ArchiverProcesses() const {
+    std::vector<int> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      const std::string name = entry.path().filename();
+      if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::string commandLine;
+      try {
+        commandLine = ReadFile(entry.path() / "cmdline");
+      } catch (const std::exception&) {
+        continue;  // gone meanwhile
+      }
+      if (commandLine.find(backups_) != std::string::npos) found.push_back(std::stoi(name));
+    }
+    return found;
+  }
+
   std::string RunLog() const { return ReadFile(app_ + "/程序运行日志.txt"); }
   int Count(const std::string& text) const {
     const std::string log = RunLog();
@@ -274,15 +306,7 @@ TEST_F(ServeTest, FollowsSettingsSavedByAnotherProcess) {
 // the best compression takes a few seconds.
 TEST_F(ServeTest, SigtermDuringABackupWaitsForItsEnd) {
   ASSERT_NO_FATAL_FAILURE(Configure([](BaksetRow& row) { row.rarlevel = "最好"; }));
-  std::string ledger(32 << 20, '\0');
-  std::uint32_t x = 11;
-  for (auto& c : ledger) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  WriteFile(accounts_ + "/A.AIS", ledger);
+  WriteRandomLedger(32 << 20);
   START_FAKED_AGENT(agent, "2026-12-11 01:30:50");
 
   SetClock("2026-12-11 01:31:00");
@@ -301,6 +325,33 @@ TEST_F(ServeTest, SigtermDuringABackupWaitsForItsEnd) {
     ASSERT_NE(at, std::string::npos) << log;
   }
   EXPECT_EQ(Backups(), std::vector<std::string>{"A20261211013100.7z"});
+}
+
+// The archiver cannot outlive the program that started it: an agent or a
+// `veltora-cli backup` killed outright during the compression takes it along.
+TEST_F(ServeTest, AKilledAgentOrBackupLeavesNoArchiverRunning) {
+  ASSERT_NO_FATAL_FAILURE(Configure([](BaksetRow& row) { row.rarlevel = "最好"; }));
+  WriteRandomLedger(64 << 20);
+  for (const std::string command : {"serve", "backup"}) {
+    SCOPED_TRACE(command);
+    std::unique_ptr<Agent> started;
+    if (command == "serve") {
+      START_FAKED_AGENT(served, "2026-12-11 01:30:50");
+      SetClock("2026-12-11 01:31:00");
+      started = std::move(served);
+    } else {
+      started = std::make_unique<Agent>(app_, dir_ / "backup.err", std::vector<std::string>{},
+                                        std::string(VELTORA_BIN_DIR) + "/veltora-cli", command);
+    }
+    Agent& agent = *started;
+    ASSERT_TRUE(WaitUntil([&] { return !ArchiverProcesses().empty() || !agent.Running(); }))
+        << agent.Err() << RunLog();
+    ASSERT_TRUE(agent.Running()) << agent.Err() << RunLog();
+    agent.Signal(SIGKILL);
+    EXPECT_FALSE(agent.ExitCode(5s)) << "killed, no exit code";
+    EXPECT_TRUE(WaitUntil([&] { return ArchiverProcesses().empty(); }, 2s))
+        << ::testing::PrintToString(ArchiverProcesses());
+  }
 }
 
 // A refused start says why and ends at once with the exit status the service
