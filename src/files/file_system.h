@@ -97,6 +97,13 @@ class FileSystemRouter {
   FileSystem* share_;
 };
 
+// What a share client does after a request ran into its time-out. A backup
+// run's own client fails every later call at once (a copy or another change
+// with the reason "Connection timed out", Connect with 53), so that a frozen
+// share costs the run one time-out rather than one per archive and per folder
+// it prunes. A long-lived object (the window's folder checks) asks again.
+enum class AfterTimeout { kAskAgain, kFailAtOnce };
+
 // The file systems one backup run works with, made fresh for that run by the
 // front end, so that nothing another thread does (a listing on the window
 // thread, a second connection to the share) can drop this run's share sessions

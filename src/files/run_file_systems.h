@@ -25,7 +25,8 @@ class LocalAndSmbFileSystems final : public RunFileSystems {
  public:
   // The port and the time-out are the POSIX client's; Windows' own client
   // has its settings of its own.
-  LocalAndSmbFileSystems(std::uint16_t, std::chrono::milliseconds, const CopyMarker& marker)
+  LocalAndSmbFileSystems(std::uint16_t, std::chrono::milliseconds, const CopyMarker& marker,
+                         AfterTimeout = AfterTimeout::kAskAgain)
       : local_(marker), router_(local_, &local_) {}
   const FileSystemRouter& Router() const override { return router_; }
   ShareConnector& Share() override { return share_; }
@@ -40,8 +41,11 @@ class LocalAndSmbFileSystems final : public RunFileSystems {
 class LocalAndSmbFileSystems final : public RunFileSystems {
  public:
   LocalAndSmbFileSystems(std::uint16_t smbPort, std::chrono::milliseconds smbTimeout,
-                         const CopyMarker& marker)
-      : local_(marker), share_(smbPort, smbTimeout, marker), router_(local_, &share_) {}
+                         const CopyMarker& marker,
+                         AfterTimeout afterTimeout = AfterTimeout::kAskAgain)
+      : local_(marker),
+        share_(smbPort, smbTimeout, marker, kSmbClientLibrary, afterTimeout),
+        router_(local_, &share_) {}
   const FileSystemRouter& Router() const override { return router_; }
   ShareConnector& Share() override { return share_; }
 

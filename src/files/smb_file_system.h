@@ -47,7 +47,8 @@ class SmbFileSystem final : public FileSystem, public ShareConnector {
   // dlopen loads the client from, a name to search for or a path.
   explicit SmbFileSystem(std::uint16_t port = kDefaultSmbPort,
                          std::chrono::milliseconds timeout = kDefaultSmbTimeout,
-                         CopyMarker marker = {}, std::string library = kSmbClientLibrary);
+                         CopyMarker marker = {}, std::string library = kSmbClientLibrary,
+                         AfterTimeout afterTimeout = AfterTimeout::kAskAgain);
   ~SmbFileSystem() override;
   SmbFileSystem(const SmbFileSystem&) = delete;
   SmbFileSystem& operator=(const SmbFileSystem&) = delete;

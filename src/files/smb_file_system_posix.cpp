@@ -14,10 +14,11 @@ namespace veltora {
 // The public calls: the lock, then the session's work.
 
 SmbFileSystem::SmbFileSystem(std::uint16_t port, std::chrono::milliseconds timeout,
-                             CopyMarker marker, std::string library)
+                             CopyMarker marker, std::string library, AfterTimeout afterTimeout)
     : port_(port == 0 ? kDefaultSmbPort : port),
       marker_(std::move(marker)),
-      session_(std::make_unique<Session>(port_, timeout, marker_, std::move(library))) {}
+      session_(
+          std::make_unique<Session>(port_, timeout, marker_, std::move(library), afterTimeout)) {}
 
 SmbFileSystem::~SmbFileSystem() = default;
 

@@ -164,6 +164,7 @@ void SmbFileSystem::Session::Authenticate(SMBCCTX* c, const char* /*server*/, co
 }
 
 SMBCCTX* SmbFileSystem::Session::Context() {
+  if (Stalled()) return nullptr;
   if (ctx_) return ctx_.get();
   const SmbClientApi* smb = library_.Get();
   if (smb == nullptr) return nullptr;
@@ -191,6 +192,7 @@ SMBCCTX* SmbFileSystem::Session::Context() {
 int SmbFileSystem::Session::Connect(const std::string& sharePath, const std::string& user,
                                     const std::string& password) {
   if (library_.Get() == nullptr) return kNoNetwork;
+  if (Stalled()) return kBadNetPath;
   const std::vector<std::string> parts = SplitSharePath(sharePath);
   if (parts.empty()) return kBadNetPath;
   if (parts.size() < 2) return kBadNetName;
@@ -290,6 +292,7 @@ DateTime SmbFileSystem::Session::StatTime(const std::string& path, bool access) 
 }
 
 FileOutcome SmbFileSystem::Session::NoContext() {
+  if (Stalled()) return Failed(ETIMEDOUT);
   const std::string unavailable = Unavailable();
   return unavailable.empty() ? Failed(ENOMEM) : Failed(unavailable);
 }

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -33,27 +34,46 @@ constexpr int kNoNetwork = 1222;
 class SmbFileSystem::Session {
  public:
   Session(std::uint16_t port, std::chrono::milliseconds timeout, const CopyMarker& marker,
-          std::string library)
-      : port_(port), timeout_(timeout), marker_(marker), library_(std::move(library)) {}
+          std::string library, AfterTimeout afterTimeout)
+      : port_(port),
+        timeout_(timeout),
+        marker_(marker),
+        afterTimeout_(afterTimeout),
+        library_(std::move(library)) {}
 
   // Held by every public call: the object's lock, and this session named as
   // the one whose account the library's callback hands out on this thread.
   // libsmbclient asks for the account inside the request that needs it, on
   // the requesting thread; the callback cannot ask the context for its owner,
   // as that too would be a call into the library.
+  //
+  // A call that ends with the server's time-out (errno ETIMEDOUT) marks the
+  // session stalled: see Stalled().
   class Call {
    public:
-    Call(std::mutex& mutex, Session& session) : lock_(mutex), previous_(current_) {
+    Call(std::mutex& mutex, Session& session)
+        : lock_(mutex), session_(session), previous_(current_) {
       current_ = &session;
+      errno = 0;
     }
-    ~Call() { current_ = previous_; }
+    ~Call() {
+      if (errno == ETIMEDOUT) session_.MarkStalled();
+      current_ = previous_;
+    }
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
 
    private:
     std::lock_guard<std::mutex> lock_;
+    Session& session_;
     Session* previous_;
   };
+
+  // With AfterTimeout::kFailAtOnce, a server that has let one request run
+  // into the time-out is not asked again: every later call (a connection
+  // included) fails at once, a changing call with the time-out's reason.
+  bool Stalled() const { return stalled_; }
+  void MarkStalled() { stalled_ = afterTimeout_ == AfterTimeout::kFailAtOnce; }
 
   // Empty, or why the library cannot serve any share (loading it if need be).
   std::string Unavailable() { return library_.Get() != nullptr ? std::string() : library_.error(); }
@@ -76,11 +96,11 @@ class SmbFileSystem::Session {
 
   // The context, made on first use (the library is loaded then if it is not
   // yet): before any Connect it authenticates with an empty account and is
-  // refused everywhere. Null when it cannot be made; smb_ is set whenever it
-  // is not.
+  // refused everywhere. Null when it cannot be made, and while the session is
+  // stalled; smb_ is set whenever it is not.
   SMBCCTX* Context();
-  // The failure of a call that found no context: the loader's words when the
-  // library is missing.
+  // The failure of a call that found no context: the time-out's reason while
+  // stalled, the loader's words when the library is missing.
   FileOutcome NoContext();
 
   // 1 when something holds the name, 0 when nothing does, -1 (errno set) when
@@ -96,12 +116,14 @@ class SmbFileSystem::Session {
   const std::uint16_t port_;
   const std::chrono::milliseconds timeout_;
   const CopyMarker& marker_;
+  const AfterTimeout afterTimeout_;
   internal::SmbClientLibrary library_;
   const internal::SmbClientApi* smb_ = nullptr;
   std::string workgroup_;
   std::string user_;
   std::string password_;
   internal::ScopedSmbContext ctx_;
+  bool stalled_ = false;
 };
 
 }  // namespace veltora

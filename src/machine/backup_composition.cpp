@@ -33,8 +33,9 @@ class ComposedRun final : public RunServices {
                   .progress = in.progress,
                   .makeFileSystems =
                       [port = in.context.smbPort, marker = marker_] {
-                        return std::make_unique<LocalAndSmbFileSystems>(port, kDefaultSmbTimeout,
-                                                                        marker);
+                        // The run's own: after one time-out, its share fails fast.
+                        return std::make_unique<LocalAndSmbFileSystems>(
+                            port, kDefaultSmbTimeout, marker, AfterTimeout::kFailAtOnce);
                       },
                   .archiver = ChooseArchiver(in.context.executableFolder, in.context.searchPath),
                   .marker = marker_} {}

@@ -190,6 +190,32 @@ TEST_F(SmbFaultTest, StalledServerEndsTheCopyWithAFailure) {
   EXPECT_EQ(NamesOnDisk(), std::vector<std::string>{"a.rar"});
 }
 
+// A backup run's client asks a frozen server once: after the first time-out
+// every later call fails at once, a change with the time-out's reason.
+TEST_F(SmbFaultTest, AfterATimeOutARunsClientFailsAtOnce) {
+  smb_ = std::make_unique<SmbFileSystem>(share_->port, kRequestTimeout, kOurs, kSmbClientLibrary,
+                                         AfterTimeout::kFailAtOnce);
+  ASSERT_EQ(smb_->Connect(share_->sharePath, share_->user, share_->password), 0);
+  const FileOutcome first =
+      CopyWithFaultMidway("a.rar", [] { ASSERT_TRUE(testing::FreezeTestSambaServer()); });
+  EXPECT_FALSE(first.ok);
+
+  const auto start = std::chrono::steady_clock::now();
+  const FileOutcome second = smb_->CopyFromLocal(source_, Remote("b.rar"), false, {});
+  const FileOutcome deleted = smb_->DeleteFile(Remote("a.rar"));
+  std::vector<FolderEntry> entries;
+  const bool listed = smb_->ReadFolder(Remote(), entries);
+  const int connected = smb_->Connect(share_->sharePath, share_->user, share_->password);
+  const auto spent = std::chrono::steady_clock::now() - start;
+  ASSERT_TRUE(testing::ThawTestSambaServer());
+
+  EXPECT_LT(spent, kRequestTimeout) << "no call waited for the server again";
+  EXPECT_EQ(second.error, first.error);
+  EXPECT_EQ(deleted.error, first.error);
+  EXPECT_FALSE(listed);
+  EXPECT_EQ(connected, 53);
+}
+
 TEST_F(SmbFaultTest, KilledServerLeavesNothingUnderTheFinalName) {
   const FileOutcome outcome =
       CopyWithFaultMidway("a.rar", [] { ASSERT_TRUE(testing::KillTestSambaServer()); });

@@ -25,7 +25,8 @@ BackupServices TestBackupServices(LineLog& log, const Clock& clock,
                         .makeFileSystems =
                             [smbPort] {
                               return std::make_unique<LocalAndSmbFileSystems>(
-                                  smbPort, kTestSmbTimeout, CopyMarker());
+                                  smbPort, kTestSmbTimeout, CopyMarker(),
+                                  AfterTimeout::kFailAtOnce);
                             },
                         .archiver = ChooseArchiver("", path != nullptr ? path : ""),
                         .marker = CopyMarker()};
