@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -35,6 +36,7 @@ std::string FormatDateTime(const LocalTime& t);
 bool ParseDateTime(const std::string& text, LocalTime& out);
 
 // The 14-digit backup stamp "YYYYMMDDHHNNSS".
+inline constexpr std::size_t kBackupStampLength = 14;
 std::string BackupStamp(const LocalTime& t);
 
 }  // namespace veltora

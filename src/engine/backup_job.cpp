@@ -344,16 +344,44 @@ class BackupJob {
                                              Files(), s_.log, s_.progress);
     if (!outcome) return false;
     extension_ = outcome->extension;
+    std::set<std::string> ours;
     for (auto& r : summary_.results) {
       if (!r.succeeded) continue;
       const std::string bak = r.backupName + ".bak";
+      ours.insert(bak);
       r.archived = outcome->archived.count(bak) != 0;
       if (!r.archived) {
         const auto failure = outcome->failures.find(bak);
         r.archiveFailure = failure != outcome->failures.end() ? failure->second : "";
       }
     }
+    for (const std::string& bak : outcome->archived)
+      if (ours.count(bak) == 0) RecordLeftover(StemOf(bak));
     return true;
+  }
+
+  // A backup file that an earlier run left behind (it was killed or the power
+  // went before its archive was made, or compression was off then) is
+  // archived with this run's: it gets its row now, so that no archive stands
+  // without one, under the account set whose backups its name begins with.
+  void RecordLeftover(const std::string& backupName) {
+    const std::string series = backupName.size() > kBackupStampLength
+                                   ? backupName.substr(0, backupName.size() - kBackupStampLength)
+                                   : backupName;
+    std::string account = series;
+    for (const auto& entry : config_.accountSets) {
+      if (IsSqlEdition(config_.edition) ? entry.name == series : StemOf(entry.name) == series) {
+        account = IsSqlEdition(config_.edition) ? entry.name
+                                                : JoinPath(config_.accountFolder, entry.name);
+        break;
+      }
+    }
+    const std::string localFile = config_.localFolder + backupName;
+    const auto lost = Row([&](BackupRecords& rec) {
+      rec.InsertLocalResult(account, localFile, config_.archivePassword, true);
+    });
+    Log(Cat({msg::kLeftoverArchivedPrefix, localFile, ".bak", msg::kLeftoverArchivedSuffix}));
+    Log(lost ? msg::kResultRowFailed + *lost : std::string(msg::kResultRowWritten));
   }
 
   // One row per result: the local backup (with the password only when an

@@ -56,6 +56,9 @@ inline constexpr char kSourceGoneSuffix[] = "已经不存在，备份失败";
 inline constexpr char kLocalFailedPrefix[] = "本机备份失败：";
 inline constexpr char kSourceGoneEntry[] = "本机备份失败：源账套已经不存在";
 inline constexpr char kResultRowWritten[] = " setlog向数据库写入本机备份日志成功";
+// A backup file an earlier, interrupted run left, archived by this run.
+inline constexpr char kLeftoverArchivedPrefix[] = "上次中断的备份留下的备份文件";
+inline constexpr char kLeftoverArchivedSuffix[] = "已随本次备份压缩，并补记备份日志！";
 inline constexpr char kResultRowFailed[] = " setlog向数据库写入本机备份日志失败";
 // Any other row of the backup table that could not be written: + the reason.
 inline constexpr char kRowFailed[] = " setlog向数据库写入备份日志失败";

@@ -13,7 +13,6 @@ namespace veltora {
 namespace m = files_msg;
 
 namespace {
-constexpr std::size_t kStampDigits = 14;
 
 bool AllDigits(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -21,15 +20,15 @@ bool AllDigits(std::string_view text) {
 }  // namespace
 
 bool BackupSeries::Matches(const std::string& name) const {
-  if (name.size() != baseName.size() + kStampDigits + extension.size()) return false;
+  if (name.size() != baseName.size() + kBackupStampLength + extension.size()) return false;
   if (name.compare(0, baseName.size(), baseName) != 0) return false;
-  if (!AllDigits(std::string_view(name).substr(baseName.size(), kStampDigits))) return false;
-  return EqualsIgnoreAsciiCase(std::string_view(name).substr(baseName.size() + kStampDigits),
+  if (!AllDigits(std::string_view(name).substr(baseName.size(), kBackupStampLength))) return false;
+  return EqualsIgnoreAsciiCase(std::string_view(name).substr(baseName.size() + kBackupStampLength),
                                extension);
 }
 
 std::string BackupSeries::Mask() const {
-  return baseName + std::string(kStampDigits, '?') + extension;
+  return baseName + std::string(kBackupStampLength, '?') + extension;
 }
 
 bool SortByDate(std::vector<BackupFileEntry>& files, bool ascending) {
@@ -52,8 +51,8 @@ bool ListFilesByDate(const FileSystemRouter& router, std::vector<BackupFileEntry
             [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
   for (const FolderEntry& e : entries) {
     if (e.isFolder || e.isLink || !series.Matches(e.name)) continue;
-    files.push_back(
-        {JoinPath(folder, e.name), e.name.substr(series.baseName.size(), kStampDigits), e.created});
+    files.push_back({JoinPath(folder, e.name),
+                     e.name.substr(series.baseName.size(), kBackupStampLength), e.created});
   }
   if (!files.empty()) SortByDate(files, ascending);
   return true;

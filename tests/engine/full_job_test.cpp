@@ -120,6 +120,35 @@ TEST_F(FullJobTest, FourRunsKeepExactlyTheTwoNewestOnBothSides) {
   EXPECT_EQ(rows.front().localbakfile, newest);
 }
 
+// A backup file that a killed run left behind is archived by the next run and
+// gets its row with that run's password: no archive without a row.
+TEST_F(FullJobTest, ABackupLeftByAKilledRunIsArchivedWithItsRow) {
+  for (const char* name : {"ACME.AIS", "ACME2.AIS", "华东 贸易.AIS"})
+    WriteFile(accounts() + "/" + name, std::string(20000, name[0]));
+  const std::string leftover = "ACME20261210013100";
+  WriteFile(backups() + "/" + leftover + ".bak", std::string(20000, 'L'));
+  BackupConfig config = Config();
+  config.keepCount = 5;
+  EXPECT_TRUE(Run(config).Complete(config)) << ::testing::PrintToString(log_.lines());
+
+  EXPECT_FALSE(fs::exists(backups() + "/" + leftover + ".bak"));
+  EXPECT_TRUE(fs::exists(backups() + "/" + leftover + ".7z"));
+  const auto rows = SettingsDatabase(app()).ListBackupLog();
+  const auto row = std::find_if(rows.begin(), rows.end(), [&](const BaklogRow& r) {
+    return r.localbakfile == backups() + "/" + leftover;
+  });
+  ASSERT_NE(row, rows.end());
+  EXPECT_EQ(row->accountname, accounts() + "/ACME.AIS");
+  EXPECT_EQ(row->rarpwd, config.archivePassword);
+  EXPECT_EQ(row->baksuccess, std::optional<bool>(true));
+  const auto lines = log_.lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "上次中断的备份留下的备份文件" + backups() + "/" + leftover +
+                          ".bak已随本次备份压缩，并补记备份日志！"),
+            lines.end())
+      << ::testing::PrintToString(lines);
+}
+
 TEST_F(FullJobTest, AShareThatRefusesThePasswordGetsNothing) {
   WriteFile(accounts() + "/ACME.AIS", "acme");
   BackupConfig config = Config();
