@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -183,6 +184,27 @@ class ServeTest : public ::testing::Test {
                                    environment);
   }
 
+  // The next-backup line of `veltora-cli settings show` under the clock file.
+  std::string ShownNextBackup() const {
+    const auto library = FakeTimeLibrary();
+    if (!library) return "";
+    const std::string command =
+        "LD_PRELOAD=" + testing::ShellQuoted(*library) +
+        " FAKETIME_TIMESTAMP_FILE=" + testing::ShellQuoted(clockFile_) +
+        " FAKETIME_NO_CACHE=1 NO_FAKE_STAT=1 " +
+        testing::ShellQuoted(std::string(VELTORA_BIN_DIR) + "/veltora-cli") + " --app-dir " +
+        testing::ShellQuoted(app_) + " settings show 2>/dev/null";
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+      char buffer[4096];
+      for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+      ::pclose(pipe);
+    }
+    const auto at = out.find("下次备份时间:");
+    return at == std::string::npos ? out : out.substr(at, out.find('\n', at) - at);
+  }
+
   std::string RunLog() const { return ReadFile(app_ + "/程序运行日志.txt"); }
   int Count(const std::string& text) const {
     const std::string log = RunLog();
@@ -265,6 +287,8 @@ TEST_F(ServeTest, AMissedMinuteIsMadeUpOnceAndTheScheduleGoesOn) {
   ASSERT_NE(log.find(missed), std::string::npos) << log;
   EXPECT_LT(log.find(missed), log.find(catchUp)) << log;
   EXPECT_LT(log.find(catchUp), log.find(kRunStarted)) << log;
+  // The time `settings show` gives is the agent's next start.
+  EXPECT_EQ(ShownNextBackup(), "下次备份时间:2026-12-12 01:31:00");
 
   for (int day = 12; day <= 14; ++day) {
     SetClock("2026-12-" + std::to_string(day) + " 01:31:00");
@@ -295,6 +319,8 @@ TEST_F(ServeTest, ALastBackupUnderAClockAheadDoesNotHoldUpTheSchedule) {
     ASSERT_EQ(ahead->ExitCode(), kExitOk) << ahead->Err();
   }
 
+  SetClock("2026-12-11 10:00:00");
+  EXPECT_EQ(ShownNextBackup(), "下次备份时间:2026-12-12 01:31:00");
   const int startsBefore = Count(kStarted);
   auto agent = StartFakedAgent("2026-12-11 10:00:00");
   ASSERT_TRUE(WaitUntil([&] { return Count(kStarted) > startsBefore || !agent->Running(); }));
