@@ -139,7 +139,8 @@ class Schedule {
   DateTime nextBackupTime_ = 0.0;
   std::string backupTimeText_;
   // The minute ("yyyy-mm-dd hh:mm") whose scheduled start has been handled;
-  // empty when none, so that the ticks of that minute start once.
+  // empty when none. The later ticks of that minute start nothing more, also
+  // when the start was only made owed and the next backup time stayed.
   std::string startedMinute_;
   bool pending_ = false;
   // The owed catch-up: which due time, whether its missed and catch-up lines
