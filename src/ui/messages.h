@@ -7,6 +7,18 @@ namespace veltora::ui_msg {
 // The schedule.
 inline constexpr char kNextBackupPrefix[] = "下次备份时间:";
 inline constexpr char kScheduledStartFailed[] = "创建备份线程失败，无法进行备份操作！";
+// Run log: a due backup time whose minute passed without a start (the
+// machine asleep, the clock moved over it), and the one start that makes it
+// up; each around the due time "yyyy-mm-dd hh:mm:ss".
+inline constexpr char kMissedBackupPrefix[] = "未能按时执行";
+inline constexpr char kMissedBackupSuffix[] = "的定时备份！";
+inline constexpr char kCatchUpPrefix[] = "开始补做";
+inline constexpr char kCatchUpSuffix[] = "的定时备份！";
+// Run log: the stored last backup time lies on a day still to come; around
+// that time.
+inline constexpr char kFutureLastBackupPrefix[] = "上次备份时间";
+inline constexpr char kFutureLastBackupSuffix[] =
+    "晚于当前时间，系统时间可能有误，定时备份改按当前时间安排！";
 
 // Start-up and closing of the main window. The start-up refusals themselves
 // (blank in the path, second instance, no administrator) come from app_msg.

@@ -25,10 +25,6 @@ using namespace ui_detail;
 
 namespace {
 
-// Before the first scheduled start the last one is taken to lie this far back,
-// so that the next backup is the next occurrence of the time of day.
-constexpr double kNoLastBackupDays = 100.0;
-
 DateTime Now(const Clock& clock) { return ToDateTime(clock.LocalNow()); }
 
 std::string Digits(int value) { return std::to_string(value); }
@@ -157,11 +153,10 @@ bool MainWindowPresenter::LoadIntoView(std::unique_ptr<SettingsDatabase> db) {
     // The spare copy is a convenience; loading goes on without it.
   }
 
-  const DateTime now = Now(s_.clock);
   const int edition = row.softvernum >= 0 && row.softvernum < kEditionCount ? row.softvernum : 0;
   view_.SetItemIndex(Control::kEdition, edition);
   view_.SetText(Control::kAccountFolder, row.accountDir);
-  schedule_.SetLastBackupTime(row.lastbakday.value_or(now - kNoLastBackupDays));
+  schedule_.SetLastBackupTime(row.lastbakday);
   view_.SetText(Control::kServerUser, row.localuser);
   view_.SetText(Control::kServerPassword, row.localpwd);
   view_.SetText(Control::kShareUser, row.remoteuser);

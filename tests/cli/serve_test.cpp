@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -215,6 +216,27 @@ class ServeTest : public ::testing::Test {
     return found;
   }
 
+  // The next-backup line of `veltora-cli settings show` under the clock file.
+  std::string ShownNextBackup() const {
+    const auto library = FakeTimeLibrary();
+    if (!library) return "";
+    const std::string command =
+        "LD_PRELOAD=" + testing::ShellQuoted(*library) +
+        " FAKETIME_TIMESTAMP_FILE=" + testing::ShellQuoted(clockFile_) +
+        " FAKETIME_NO_CACHE=1 NO_FAKE_STAT=1 " +
+        testing::ShellQuoted(std::string(VELTORA_BIN_DIR) + "/veltora-cli") + " --app-dir " +
+        testing::ShellQuoted(app_) + " settings show 2>/dev/null";
+    std::string out;
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+      char buffer[4096];
+      for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+      ::pclose(pipe);
+    }
+    const auto at = out.find("下次备份时间:");
+    return at == std::string::npos ? out : out.substr(at, out.find('\n', at) - at);
+  }
+
   std::string RunLog() const { return ReadFile(app_ + "/程序运行日志.txt"); }
   int Count(const std::string& text) const {
     const std::string log = RunLog();
@@ -280,6 +302,74 @@ TEST_F(ServeTest, OneBackupPerDayAtTheSetMinuteThenStopsOnSigterm) {
   }
   EXPECT_EQ(Count(kRunSucceeded), 3);
   EXPECT_EQ(SettingsDatabase(app_).ListBackupLog().size(), 3u);
+}
+
+// The clock jumps over the set minute (the machine slept through it): one
+// catch-up backup at once, stamped then, with its lines ahead of the run's;
+// then the set minute of each following day, as if nothing had happened.
+TEST_F(ServeTest, AMissedMinuteIsMadeUpOnceAndTheScheduleGoesOn) {
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  START_FAKED_AGENT(agent, "2026-12-11 01:30:00");
+  const std::string missed = "未能按时执行2026-12-11 01:31:00的定时备份！";
+  const std::string catchUp = "开始补做2026-12-11 01:31:00的定时备份！";
+
+  SetClock("2026-12-11 01:33:00");
+  ASSERT_TRUE(WaitUntil([&] { return Count(kRunSucceeded) == 1; })) << agent->Err() << RunLog();
+  const std::string log = RunLog();
+  ASSERT_NE(log.find(missed), std::string::npos) << log;
+  EXPECT_LT(log.find(missed), log.find(catchUp)) << log;
+  EXPECT_LT(log.find(catchUp), log.find(kRunStarted)) << log;
+  // The time `settings show` gives is the agent's next start.
+  EXPECT_EQ(ShownNextBackup(), "下次备份时间:2026-12-12 01:31:00");
+
+  for (int day = 12; day <= 14; ++day) {
+    SetClock("2026-12-" + std::to_string(day) + " 01:31:00");
+    ASSERT_TRUE(WaitUntil([&] { return Count(kRunSucceeded) == day - 10; }))
+        << day << agent->Err() << RunLog();
+  }
+  std::this_thread::sleep_for(2500ms);  // the minute goes on: no second start
+  EXPECT_EQ(Backups(), (std::vector<std::string>{"A20261211013300.bak", "A20261212013100.bak",
+                                                 "A20261213013100.bak", "A20261214013100.bak"}));
+  EXPECT_EQ(Count(kRunSucceeded), 4);
+  EXPECT_EQ(Count(missed), 1);
+  EXPECT_EQ(Count(catchUp), 1);
+  agent->Signal(SIGTERM);
+  EXPECT_EQ(agent->ExitCode(), kExitOk) << agent->Err();
+}
+
+// A backup made while the clock ran 400 days ahead stores a last backup time
+// on a day still to come. An agent started once the clock is right says it
+// does not believe that time, makes nothing up, and backs up at the next set
+// minute rather than 400 days later.
+TEST_F(ServeTest, ALastBackupUnderAClockAheadDoesNotHoldUpTheSchedule) {
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  {
+    START_FAKED_AGENT(ahead, "2028-01-15 01:30:59");
+    SetClock("2028-01-15 01:31:00");
+    ASSERT_TRUE(WaitUntil([&] { return Logged(kRunSucceeded); })) << ahead->Err() << RunLog();
+    ahead->Signal(SIGTERM);
+    ASSERT_EQ(ahead->ExitCode(), kExitOk) << ahead->Err();
+  }
+
+  SetClock("2026-12-11 10:00:00");
+  EXPECT_EQ(ShownNextBackup(), "下次备份时间:2026-12-12 01:31:00");
+  const int startsBefore = Count(kStarted);
+  auto agent = StartFakedAgent("2026-12-11 10:00:00");
+  ASSERT_TRUE(WaitUntil([&] { return Count(kStarted) > startsBefore || !agent->Running(); }));
+  ASSERT_TRUE(WaitUntil([&] {
+    return Logged(
+        "上次备份时间2028-01-15 01:31:00晚于当前时间，系统时间可能有误，"
+        "定时备份改按当前时间安排！");
+  })) << agent->Err()
+      << RunLog();
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(Count(kRunSucceeded), 1);
+
+  SetClock("2026-12-12 01:31:00");
+  ASSERT_TRUE(WaitUntil([&] { return Count(kRunSucceeded) == 2; })) << agent->Err() << RunLog();
+  EXPECT_EQ(Backups(), (std::vector<std::string>{"A20261212013100.bak", "A20280115013100.bak"}));
+  agent->Signal(SIGTERM);
+  EXPECT_EQ(agent->ExitCode(), kExitOk) << agent->Err();
 }
 
 // The agent follows a save made by another process while it serves: here the

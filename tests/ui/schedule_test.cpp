@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,24 +60,31 @@ TEST(TimeTexts, SplitText) {
 TEST(ScheduleNextBackupTime, Table) {
   struct Case {
     const char* name;
-    DateTime last;
+    std::optional<DateTime> last;
     int days;
     const char* field;
     DateTime now;
     const char* next;
+    const char* missed;  // "" = nothing owed
   } cases[] = {
       {"next day", At(2024, 5, 1, 1, 30), 1, "01:30:00", At(2024, 5, 1, 10, 0),
-       "2024-05-02 01:30:00"},
+       "2024-05-02 01:30:00", ""},
       {"later the same day", At(2024, 5, 1, 1, 30), 1, "01:30:00", At(2024, 5, 2, 0, 10),
-       "2024-05-02 01:30:00"},
-      {"missed days are not made up: today", At(2024, 4, 21, 1, 30), 7, "23:00:00",
-       At(2024, 5, 1, 10, 0), "2024-05-01 23:00:00"},
-      {"missed days are not made up: tomorrow", At(2024, 4, 21, 1, 30), 7, "01:30:00",
-       At(2024, 5, 1, 10, 0), "2024-05-02 01:30:00"},
-      {"exactly at the time moves on", At(2024, 5, 1, 1, 30), 1, "01:30:00", At(2024, 5, 2, 1, 30),
-       "2024-05-03 01:30:00"},
+       "2024-05-02 01:30:00", ""},
+      {"in the set minute: that minute", At(2024, 5, 1, 1, 30), 1, "01:30:00",
+       At(2024, 5, 2, 1, 30, 40), "2024-05-02 01:30:00", ""},
+      {"its minute gone: owed, the latest due time", At(2024, 4, 21, 1, 30), 7, "23:00:00",
+       At(2024, 5, 1, 10, 0), "2024-05-01 10:00:00", "2024-04-30 23:00:00"},
+      {"owed from earlier today", At(2024, 4, 21, 1, 30), 7, "01:30:00", At(2024, 5, 1, 10, 0),
+       "2024-05-01 10:00:00", "2024-05-01 01:30:00"},
       {"interval over a month end", At(2024, 1, 30, 1, 30), 3, "1:5:0", At(2024, 1, 30, 2, 0),
-       "2024-02-02 01:05:00"},
+       "2024-02-02 01:05:00", ""},
+      {"never started: the next time of day", std::nullopt, 1, "01:30:00", At(2024, 5, 1, 10, 0),
+       "2024-05-02 01:30:00", ""},
+      {"a last start on a later day: from now", At(2027, 6, 1, 1, 30), 7, "23:00:00",
+       At(2026, 12, 11, 10, 0), "2026-12-11 23:00:00", ""},
+      {"the clock went back over midnight after a start", At(2024, 5, 2, 0, 0, 2), 1, "00:00:00",
+       At(2024, 5, 1, 23, 59, 59), "2024-05-03 00:00:00", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -87,7 +95,9 @@ TEST(ScheduleNextBackupTime, Table) {
     schedule.SetTimeFieldText(c.field);
     ASSERT_TRUE(schedule.ComputeNextBackupTime(c.now));
     EXPECT_EQ(Shown(schedule.NextBackupTime()), c.next);
+    EXPECT_EQ(schedule.MissedBackupTime() ? Shown(*schedule.MissedBackupTime()) : "", c.missed);
     EXPECT_EQ(schedule.BackupTimeText(), c.field);
+    EXPECT_TRUE(log.lines().empty());  // a load writes nothing; the agent's tick does
   }
   EXPECT_EQ(NextBackupLabel(At(2024, 5, 2, 1, 30)), "下次备份时间:2024-05-02 01:30:00");
 }
@@ -104,100 +114,266 @@ TEST(ScheduleNextBackupTime, UnreadableTimeLeavesTheDayAndShowsNothing) {
   EXPECT_EQ(schedule.BackupTimeText(), "02:00:00");
 }
 
-// Records what the schedule asked of its starter; answers as told.
+// Records when the schedule started a backup; answers as told.
 class RecordingStarter final : public BackupStarter {
  public:
   void CaptureBackupConfiguration() override { ++captures; }
   StartOutcome StartBackup() override {
     ++attempts;
-    if (answer == StartOutcome::kStarted) ++starts;
+    if (answer == StartOutcome::kStarted) starts.push_back(Shown(now));
     return answer;
   }
   void RecordScheduledStart() override { ++recorded; }
+  DateTime now = 0.0;
   StartOutcome answer = StartOutcome::kStarted;
-  int captures = 0, attempts = 0, starts = 0, recorded = 0;
+  int captures = 0, attempts = 0, recorded = 0;
+  std::vector<std::string> starts;
 };
 
-struct Armed {
+// A stretch of ticks, one a second, as the clock reads them.
+struct Ticks {
+  DateTime from;
+  int seconds;
+  int runningSeconds = 0;  // a backup runs over the first of them
+  StartOutcome answer = StartOutcome::kStarted;
+  bool configured = true;
+};
+
+std::string Missed(const char* due) { return std::string("未能按时执行") + due + "的定时备份！"; }
+std::string CatchUp(const char* due) { return std::string("开始补做") + due + "的定时备份！"; }
+constexpr char kFailed[] = "创建备份线程失败，无法进行备份操作！";
+
+// The schedule over histories of the clock: loaded at one time, then ticked
+// through stretches that may jump (asleep, moved, a daylight-saving change).
+TEST(ScheduleTick, ClockHistories) {
+  struct History {
+    const char* name;
+    std::optional<DateTime> last;
+    int days;
+    const char* field;
+    DateTime loaded;
+    const char* shownAtLoad;
+    std::vector<Ticks> ticks;
+    std::vector<std::string> starts;
+    std::vector<std::string> lines;
+    const char* nextAfter;
+  };
+  const DateTime may1 = At(2024, 5, 1, 1, 30);
+  const History histories[] = {
+      {"every day at the first tick of the set minute",
+       may1,
+       1,
+       "01:30:45",
+       At(2024, 5, 2, 0, 0),
+       "2024-05-02 01:30:45",
+       {{At(2024, 5, 2, 1, 29), 300}, {At(2024, 5, 3, 1, 29), 300}},
+       {"2024-05-02 01:30:00", "2024-05-03 01:30:00"},
+       {},
+       "2024-05-04 01:30:45"},
+      {"the set minute during a running backup: owed until it ends",
+       may1,
+       1,
+       "01:30:45",
+       At(2024, 5, 2, 0, 0),
+       "2024-05-02 01:30:45",
+       {{At(2024, 5, 2, 1, 20), 3600, 1200}},
+       {"2024-05-02 01:40:00"},
+       {},
+       "2024-05-03 01:30:45"},
+      {"a start still owed at midnight",
+       At(2024, 5, 1, 23, 59),
+       1,
+       "23:59:00",
+       At(2024, 5, 2, 0, 0),
+       "2024-05-02 23:59:00",
+       {{At(2024, 5, 2, 23, 58), 900, 420}},
+       {"2024-05-03 00:05:00"},
+       {},
+       "2024-05-04 23:59:00"},
+      {"the minute skipped by a jump: one catch-up, then the set minute",
+       may1,
+       1,
+       "01:30:45",
+       At(2024, 5, 2, 0, 0),
+       "2024-05-02 01:30:45",
+       {{At(2024, 5, 2, 1, 29), 60}, {At(2024, 5, 2, 1, 32), 10}, {At(2024, 5, 3, 1, 29), 120}},
+       {"2024-05-02 01:32:00", "2024-05-03 01:30:00"},
+       {Missed("2024-05-02 01:30:45"), CatchUp("2024-05-02 01:30:45")},
+       "2024-05-04 01:30:45"},
+      {"asleep past midnight",
+       may1,
+       1,
+       "01:30:45",
+       At(2024, 5, 2, 0, 0),
+       "2024-05-02 01:30:45",
+       {{At(2024, 5, 2, 1, 29), 10}, {At(2024, 5, 3, 0, 10), 10}},
+       {"2024-05-03 00:10:00"},
+       {Missed("2024-05-02 01:30:45"), CatchUp("2024-05-02 01:30:45")},
+       "2024-05-04 01:30:45"},
+      {"the spring gap: no 02:30 that day",
+       At(2026, 3, 28, 2, 30),
+       1,
+       "02:30:00",
+       At(2026, 3, 29, 0, 0),
+       "2026-03-29 02:30:00",
+       {{At(2026, 3, 29, 1, 59, 58), 2}, {At(2026, 3, 29, 3, 0), 5}},
+       {"2026-03-29 03:00:00"},
+       {Missed("2026-03-29 02:30:00"), CatchUp("2026-03-29 02:30:00")},
+       "2026-03-30 02:30:00"},
+      {"the autumn hour twice: one start",
+       At(2026, 10, 24, 2, 30),
+       1,
+       "02:30:00",
+       At(2026, 10, 25, 0, 0),
+       "2026-10-25 02:30:00",
+       {{At(2026, 10, 25, 2, 29), 1800}, {At(2026, 10, 25, 2, 0), 3600}},
+       {"2026-10-25 02:30:00"},
+       {},
+       "2026-10-26 02:30:00"},
+      {"a last start stored under a clock that ran ahead",
+       At(2027, 6, 1, 1, 30),
+       1,
+       "01:30:45",
+       At(2026, 12, 11, 0, 0),
+       "2026-12-11 01:30:45",
+       {{At(2026, 12, 11, 1, 29), 120}},
+       {"2026-12-11 01:30:00"},
+       {"上次备份时间2027-06-01 "
+        "01:30:00晚于当前时间，系统时间可能有误，定时备份改按当前时间安排！"},
+       "2026-12-12 01:30:45"},
+      {"the clock ahead while serving, then corrected",
+       may1,
+       1,
+       "01:30:45",
+       At(2024, 5, 2, 0, 0),
+       "2024-05-02 01:30:45",
+       {{At(2024, 5, 2, 1, 29), 120},
+        {At(2025, 6, 7, 10, 0), 3},
+        {At(2024, 5, 2, 10, 0), 3},
+        {At(2024, 5, 3, 1, 29), 120}},
+       {"2024-05-02 01:30:00", "2025-06-07 10:00:00", "2024-05-03 01:30:00"},
+       {Missed("2025-06-07 01:30:45"), CatchUp("2025-06-07 01:30:45"),
+        "上次备份时间2025-06-07 "
+        "10:00:00晚于当前时间，系统时间可能有误，定时备份改按当前时间安排！"},
+       "2024-05-04 01:30:45"},
+      {"start-up after the time passed unused",
+       may1,
+       1,
+       "01:30:45",
+       At(2024, 5, 2, 10, 0),
+       "2024-05-02 10:00:00",
+       {{At(2024, 5, 2, 10, 0, 1), 5}},
+       {"2024-05-02 10:00:01"},
+       {Missed("2024-05-02 01:30:45"), CatchUp("2024-05-02 01:30:45")},
+       "2024-05-03 01:30:45"},
+      {"start-up after many due times: made up once",
+       At(2024, 4, 21, 1, 30),
+       7,
+       "23:00:00",
+       At(2024, 5, 1, 10, 0),
+       "2024-05-01 10:00:00",
+       {{At(2024, 5, 1, 10, 0), 60}},
+       {"2024-05-01 10:00:00"},
+       {Missed("2024-04-30 23:00:00"), CatchUp("2024-04-30 23:00:00")},
+       "2024-05-08 23:00:00"},
+      {"never started: nothing to make up",
+       std::nullopt,
+       1,
+       "01:30:45",
+       At(2024, 5, 2, 10, 0),
+       "2024-05-03 01:30:45",
+       {{At(2024, 5, 2, 10, 0), 5}},
+       {},
+       {},
+       "2024-05-03 01:30:45"},
+      {"not configured over the minute",
+       may1,
+       1,
+       "01:30:45",
+       At(2024, 5, 2, 0, 0),
+       "2024-05-02 01:30:45",
+       {{At(2024, 5, 2, 1, 29, 30), 120, 0, StartOutcome::kStarted, false}},
+       {},
+       {},
+       "2024-05-02 01:30:45"},
+      {"a failed start: its line at each tick of the minute until one starts",
+       may1,
+       1,
+       "01:30:45",
+       At(2024, 5, 2, 0, 0),
+       "2024-05-02 01:30:45",
+       {{At(2024, 5, 2, 1, 30), 3, 0, StartOutcome::kFailed}, {At(2024, 5, 2, 1, 30, 3), 57}},
+       {"2024-05-02 01:30:03"},
+       {kFailed, kFailed, kFailed},
+       "2024-05-03 01:30:45"},
+      {"no start in the whole minute: made up, tried once a minute",
+       may1,
+       1,
+       "01:30:45",
+       At(2024, 5, 2, 0, 0),
+       "2024-05-02 01:30:45",
+       {{At(2024, 5, 2, 1, 30, 58), 2, 0, StartOutcome::kFailed},
+        {At(2024, 5, 2, 1, 31), 61, 0, StartOutcome::kFailed},
+        {At(2024, 5, 2, 1, 32, 1), 60}},
+       {"2024-05-02 01:33:00"},
+       {kFailed, kFailed, Missed("2024-05-02 01:30:45"), CatchUp("2024-05-02 01:30:45"), kFailed,
+        kFailed},
+       "2024-05-03 01:30:45"},
+      // The run that holds the folder may be another process's, which the flag
+      // of this one does not show.
+      {"a start refused for a run elsewhere: owed, then made once",
+       may1,
+       1,
+       "01:30:45",
+       At(2024, 5, 2, 0, 0),
+       "2024-05-02 01:30:45",
+       {{At(2024, 5, 2, 1, 30), 30, 0, StartOutcome::kAlreadyRunning},
+        {At(2024, 5, 2, 1, 30, 30), 90}},
+       {"2024-05-02 01:30:30"},
+       {},
+       "2024-05-03 01:30:45"},
+  };
+  for (const auto& h : histories) {
+    SCOPED_TRACE(h.name);
+    testing::RecordingLog log;
+    Schedule schedule(log);
+    RecordingStarter starter;
+    schedule.SetLastBackupTime(h.last);
+    schedule.SetIntervalDays(h.days);
+    schedule.SetTimeFieldText(h.field);
+    ASSERT_TRUE(schedule.ComputeNextBackupTime(h.loaded));
+    EXPECT_EQ(Shown(schedule.NextBackupTime()), h.shownAtLoad);
+    for (const Ticks& t : h.ticks) {
+      starter.answer = t.answer;
+      for (int i = 0; i < t.seconds; ++i) {
+        starter.now = t.from + i / 86400.0;
+        schedule.Tick(starter.now, t.configured, i < t.runningSeconds, starter);
+      }
+    }
+    EXPECT_EQ(starter.starts, h.starts);
+    EXPECT_EQ(starter.recorded, static_cast<int>(h.starts.size()));
+    EXPECT_EQ(log.lines(), h.lines);
+    EXPECT_EQ(Shown(schedule.NextBackupTime()), h.nextAfter);
+    EXPECT_FALSE(schedule.Pending());
+    EXPECT_FALSE(schedule.MissedBackupTime());
+  }
+}
+
+// A start made while the settings file could not record it still counts: a
+// reload of the older stored time owes nothing.
+TEST(ScheduleTick, AnUnrecordedStartCountsOnReload) {
   testing::RecordingLog log;
-  Schedule schedule{log};
+  Schedule schedule(log);
   RecordingStarter starter;
-  // Last backup yesterday 01:30, every day at 01:30:45, looked at just after
-  // midnight: armed for today.
-  Armed() {
-    schedule.SetLastBackupTime(At(2024, 5, 1, 1, 30));
-    schedule.SetIntervalDays(1);
-    schedule.SetTimeFieldText("01:30:45");
-    schedule.ComputeNextBackupTime(At(2024, 5, 2, 0, 0));
-  }
-  // Ticks once a second from..to (inclusive), with `running` telling whether a
-  // backup runs at each second.
-  void Run(DateTime from, int seconds, const std::function<bool(int)>& running) {
-    for (int i = 0; i < seconds; ++i) schedule.Tick(from + i / 86400.0, true, running(i), starter);
-  }
-};
-
-TEST(ScheduleTick, StartsOnceAtTheFirstTickOfTheMinuteAndRearmsForTomorrow) {
-  Armed a;
-  a.Run(At(2024, 5, 2, 1, 29, 0), 300, [](int) { return false; });
-  EXPECT_EQ(a.starter.starts, 1);
-  EXPECT_EQ(a.starter.recorded, 1);
-  // The start came at 01:30:00 (seconds are not compared) and the schedule
-  // went on by itself: the next backup is tomorrow.
-  EXPECT_EQ(Shown(a.schedule.LastBackupTime()), "2024-05-02 01:30:00");
-  EXPECT_EQ(Shown(a.schedule.NextBackupTime()), "2024-05-03 01:30:45");
-  // ...where it starts again, once, without a reload.
-  a.Run(At(2024, 5, 3, 1, 29, 0), 300, [](int) { return false; });
-  EXPECT_EQ(a.starter.starts, 2);
-  EXPECT_TRUE(a.log.lines().empty());
-}
-
-TEST(ScheduleTick, AStartOwedToARunningBackupFollowsWhenItEnds) {
-  Armed a;
-  // A backup on demand runs from 01:20 to 01:40.
-  const DateTime from = At(2024, 5, 2, 1, 20, 0);
-  a.Run(from, 3600, [](int i) { return i < 1200; });
-  EXPECT_EQ(a.starter.starts, 1);
-  EXPECT_EQ(a.starter.attempts, 1);  // never tried while the other ran
-  EXPECT_EQ(Shown(a.schedule.LastBackupTime()), "2024-05-02 01:40:00");
-  EXPECT_FALSE(a.schedule.Pending());
-}
-
-TEST(ScheduleTick, NothingWhenNotConfiguredOrTheMinuteWasMissed) {
-  Armed a;
-  for (int i = 0; i < 120; ++i)
-    a.schedule.Tick(At(2024, 5, 2, 1, 29, 30) + i / 86400.0, false, false, a.starter);
-  EXPECT_EQ(a.starter.attempts, 0);
-  // Suspended over the minute: the next tick comes at 01:32, nothing starts.
-  a.Run(At(2024, 5, 2, 1, 32, 0), 600, [](int) { return false; });
-  EXPECT_EQ(a.starter.attempts, 0);
-}
-
-TEST(ScheduleTick, AFailedStartIsLoggedAndRetriedWithinTheMinute) {
-  Armed a;
-  a.starter.answer = StartOutcome::kFailed;
-  a.Run(At(2024, 5, 2, 1, 30, 0), 3, [](int) { return false; });
-  EXPECT_EQ(a.starter.attempts, 3);
-  EXPECT_EQ(a.log.lines(), std::vector<std::string>(3, "创建备份线程失败，无法进行备份操作！"));
-  a.starter.answer = StartOutcome::kStarted;
-  a.Run(At(2024, 5, 2, 1, 30, 3), 57, [](int) { return false; });
-  EXPECT_EQ(a.starter.starts, 1);
-  EXPECT_EQ(a.starter.recorded, 1);
-}
-
-// The run that holds the folder may be another process's, which the flag of
-// this one does not show: the owed start is tried on every tick until it
-// gets through, and then made once.
-TEST(ScheduleTick, ALostRaceForTheFlagIsOwedNotDoubled) {
-  Armed a;
-  a.starter.answer = StartOutcome::kAlreadyRunning;
-  a.Run(At(2024, 5, 2, 1, 30, 0), 30, [](int) { return false; });
-  EXPECT_EQ(a.starter.starts, 0);
-  EXPECT_TRUE(a.schedule.Pending());
-  a.starter.answer = StartOutcome::kStarted;
-  a.Run(At(2024, 5, 2, 1, 30, 30), 60, [](int) { return false; });
-  EXPECT_EQ(a.starter.starts, 1);
-  EXPECT_FALSE(a.schedule.Pending());
+  schedule.SetLastBackupTime(At(2024, 5, 1, 1, 30));
+  schedule.SetTimeFieldText("01:30:00");
+  schedule.ComputeNextBackupTime(At(2024, 5, 2, 0, 0));
+  starter.now = At(2024, 5, 2, 1, 30);
+  EXPECT_TRUE(schedule.Tick(starter.now, true, false, starter).started);
+  schedule.SetLastBackupTime(At(2024, 5, 1, 1, 30));
+  schedule.ComputeNextBackupTime(At(2024, 5, 2, 10, 0));
+  EXPECT_EQ(Shown(schedule.NextBackupTime()), "2024-05-03 01:30:00");
+  EXPECT_FALSE(schedule.MissedBackupTime());
 }
 
 }  // namespace
