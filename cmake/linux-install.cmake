@@ -38,11 +38,12 @@ install(CODE "
 
 set(CPACK_PACKAGE_NAME veltora)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Unattended backup agent for Kingdee account sets")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Unattended backup agent for accounting ledgers")
 set(CPACK_PACKAGE_CONTACT "Veltora developers <veltora@localhost>")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # 7-Zip makes and tests the archives; libsmbclient is loaded when a run first

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The agent's systemd unit as an admin meets it:
-#   - its sandbox scores an exposure below 5.0 (systemd-analyze security);
+#   - its sandbox scores an exposure below 5.0 (systemd-analyze security), and
+#     it stops only the agent, within a bound, and retries every failure but a
+#     refused start;
 #   - installed under /usr and under /usr/local, its paths name the installed
 #     files and `systemd-analyze verify` has nothing to say about it, with the
 #     example drop-in in place;
@@ -41,6 +43,28 @@ if [ -z "$exposure" ] || ! awk -v e="$exposure" 'BEGIN { exit !(e < 5.0) }'; the
   fail "exposure of $unit_source is '${exposure}', not below 5.0"
   systemd-analyze security --offline=yes "$unit_source" >&2 || true
 fi
+
+# --- what stopping, restarting and the state folder rest on -----------------
+# The exposure score does not see these: only the agent gets SIGTERM (it ends
+# the running backup), a stop waits a bounded time, every failure but a
+# refused start is retried, and the state folder is the application folder.
+while IFS= read -r line; do
+  grep -qxF "$line" "$unit_source" || fail "the unit lacks the line: $line"
+done <<'EOF'
+KillMode=mixed
+KillSignal=SIGTERM
+TimeoutStopSec=30min
+Restart=on-failure
+RestartPreventExitStatus=3
+UMask=0077
+StateDirectory=veltora
+Environment=VELTORA_APP_DIR=/var/lib/veltora
+ExecStart=/usr/bin/veltora-cli serve
+NoNewPrivileges=yes
+PrivateTmp=yes
+ProtectSystem=strict
+ProtectHome=read-only
+EOF
 
 # --- installed layout and verify ------------------------------------------
 host_units=/usr/lib/systemd/system
