@@ -11,6 +11,7 @@ packages=(
   time hyperfine faketime
   7zip
   libsmbclient-dev samba smbclient
+  systemd dpkg-dev  # systemd-analyze checks the agent's unit; dpkg-shlibdeps for the .deb
 )
 
 missing=()

@@ -1,178 +1,86 @@
-// The XDG autostart entry, or the agent's systemd unit where no desktop reads
-// such entries.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
+// The agent's systemd unit as the autostart registration: systemctl enable,
+// disable and is-enabled, each run once without a shell.
+#include <algorithm>
+#include <string_view>
 
 #include "app/autostart.h"
 #include "app/messages.h"
-#include "base/path.h"
-#include "base/posix_handles.h"
 #include "base/process.h"
+#include "base/text.h"
 
 namespace veltora {
 namespace {
 
-constexpr char kAutostartFolderName[] = "autostart";
-// The temporary name does not end in ".desktop", so a session that starts
-// while the entry is being written never picks up the half-written file.
-constexpr char kTemporaryPattern[] = ".veltora.desktop.XXXXXX";
-// Far above any entry this program writes; a larger file is not ours.
-constexpr std::size_t kLargestEntry = 64 * 1024;
+// The one state in which the unit starts at the next boot. "enabled-runtime"
+// ends with this boot; "static", "masked", "disabled" and an empty answer (no
+// such unit file) start nothing.
+constexpr std::string_view kEnabledState = "enabled";
+// systemctl prints a word or a line here; a flood is cut.
+constexpr std::size_t kLargestAnswer = 4096;
 
-std::string AutostartFolder(const AutostartPlace& place) {
-  return JoinPath(place.configRoot, kAutostartFolderName);
-}
+struct SystemctlAnswer {
+  bool found = false;  // a systemctl was on the PATH
+  int exitCode = -1;   // -1 when it could not be started, 128 + N when signal N ended it
+  std::string output;  // its standard output, trimmed
+};
 
-std::string EntryPath(const AutostartPlace& place) {
-  return JoinPath(AutostartFolder(place), kAutostartEntryName);
-}
-
-// A desktop session reads <root>/autostart; without that folder there is no
-// desktop to start the agent, and the service manager does it.
-bool HasDesktop(const AutostartPlace& place) {
-  struct stat st {};
-  return ::stat(AutostartFolder(place).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool EntryPresent(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
-}
-
-// Makes a rename or unlink in `folder` survive a power cut.
-void SyncFolder(const std::string& folder) {
-  ScopedFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir) ::fsync(dir.get());
-}
-
-bool WriteAll(int fd, const std::string& content) {
-  std::size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool WriteEntry(const AutostartPlace& place, std::string& error) {
-  if (place.executablePath.empty()) {
-    error = app_msg::kAutostartBadExecutable;
-    return false;
-  }
-  // A launcher resolves a relative path against no folder of ours.
-  const auto text = DesktopEntryText(place.executablePath);
-  if (!text || place.executablePath.front() != '/') {
-    error = app_msg::kAutostartBadExecutable + place.executablePath;
-    return false;
-  }
-  const std::string folder = AutostartFolder(place);
-  std::string temporary = JoinPath(folder, kTemporaryPattern);
-  ScopedFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (!fd) {
-    error = app_msg::kAutostartCannotWrite + folder + ": " + internal::ErrorText(errno);
-    return false;
-  }
-  ScopedTempFile unlinkUnlessRenamed(temporary);
-  // The mode is set outright: the writer's umask must not hide the entry from
-  // the session, which reads it as another user.
-  if (::fchmod(fd.get(), 0644) != 0 || !WriteAll(fd.get(), *text) || ::fsync(fd.get()) != 0 ||
-      ::close(fd.Release()) != 0) {
-    error = app_msg::kAutostartCannotWrite + temporary + ": " + internal::ErrorText(errno);
-    return false;
-  }
-  const std::string entry = EntryPath(place);
-  if (::rename(temporary.c_str(), entry.c_str()) != 0) {
-    error = app_msg::kAutostartCannotWrite + entry + ": " + internal::ErrorText(errno);
-    return false;
-  }
-  unlinkUnlessRenamed.Release();
-  SyncFolder(folder);
-  return true;
-}
-
-bool DeleteEntry(const AutostartPlace& place, std::string& error) {
-  const std::string entry = EntryPath(place);
-  if (::unlink(entry.c_str()) == 0) {
-    SyncFolder(AutostartFolder(place));
-  } else if (errno != ENOENT) {
-    error = app_msg::kAutostartCannotRemove + entry + ": " + internal::ErrorText(errno);
-    return false;
-  }
-  return true;
-}
-
-std::optional<std::string> ReadEntry(const std::string& path) {
-  ScopedFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-  struct stat st {};
-  if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) return text;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > kLargestEntry) return std::nullopt;
-  }
-}
-
-// systemctl's answer for the unit: 0 for success, or the exit code; -1 when
-// no systemctl is on the PATH or it cannot be started.
-int Systemctl(const AutostartPlace& place, const char* verb, std::string& error) {
+SystemctlAnswer Systemctl(const AutostartPlace& place, const char* verb) {
+  SystemctlAnswer answer;
   const std::string systemctl = FindProgramOnPath("systemctl", place.searchPath);
-  if (systemctl.empty()) {
-    error = app_msg::kSystemctlMissing;
-    return -1;
-  }
-  const int rc = RunProgram(systemctl, {verb, place.unitName});
-  if (rc != 0)
-    error = app_msg::kSystemctlFailed + std::string(verb) + " " + place.unitName + ": " +
-            std::to_string(rc);
-  return rc;
+  if (systemctl.empty()) return answer;
+  answer.found = true;
+  std::string output;
+  answer.exitCode =
+      RunProgram(systemctl, {verb, place.unitName}, {}, [&output](std::string_view chunk) {
+        output.append(chunk.substr(0, kLargestAnswer - std::min(output.size(), kLargestAnswer)));
+      });
+  answer.output = Trim(output);
+  return answer;
 }
 
-bool UnitEnabled(const AutostartPlace& place) {
-  std::string ignored;
-  return Systemctl(place, "is-enabled", ignored) == 0;
+bool IsEnabled(const SystemctlAnswer& answer) {
+  return answer.exitCode == 0 && answer.output == kEnabledState;
+}
+
+// The unit's state in words for a reason: what is-enabled printed, or that it
+// knows no such unit (not installed, or the manager's answer went to standard
+// error).
+std::string StateOf(const AutostartPlace& place) {
+  const SystemctlAnswer state = Systemctl(place, "is-enabled");
+  if (!state.found) return std::string(app_msg::kSystemctlMissing) + place.searchPath;
+  if (state.output.empty()) return app_msg::kUnitStateUnknown + place.unitName;
+  return app_msg::kUnitState + state.output;
+}
+
+// Why `systemctl VERB unit` failed: the tool missing, or its exit status and
+// output and then the state the unit is left in.
+std::string FailureOf(const AutostartPlace& place, const char* verb,
+                      const SystemctlAnswer& answer) {
+  if (!answer.found) return std::string(app_msg::kSystemctlMissing) + place.searchPath;
+  std::string reason = "systemctl " + std::string(verb) + " " + place.unitName +
+                       app_msg::kSystemctlAnswered + std::to_string(answer.exitCode);
+  if (!answer.output.empty()) reason += " (" + answer.output + ")";
+  return reason + "; " + StateOf(place);
 }
 
 }  // namespace
 
 AutostartRegistration ReadAutostart(const AutostartPlace& place) {
-  AutostartRegistration result;
-  if (!HasDesktop(place)) {
-    // The unit starts the installed agent; which executable that is, the unit
-    // file says, and it is ours.
-    result.exists = result.namesThisExecutable = UnitEnabled(place);
-    return result;
-  }
-  const std::string entry = EntryPath(place);
-  result.exists = EntryPresent(entry);
-  if (!result.exists) return result;
-  const auto text = ReadEntry(entry);
-  const auto words = text ? DesktopExecWords(*text) : std::nullopt;
-  result.namesThisExecutable = words && !words->empty() && words->front() == place.executablePath;
-  return result;
+  // The unit starts the installed agent; which executable that is, the unit
+  // file says, and it is ours.
+  const bool enabled = IsEnabled(Systemctl(place, "is-enabled"));
+  return {.exists = enabled, .namesThisExecutable = enabled};
 }
 
 bool RegisterAutostart(const AutostartPlace& place, LineLog& log, std::string& error) {
   error.clear();
-  bool ok = false;
-  if (HasDesktop(place)) {
-    ok = WriteEntry(place, error);
-  } else {
-    ok = Systemctl(place, "enable", error) == 0;
-  }
-  if (ok && !ReadAutostart(place).namesThisExecutable) {
+  const SystemctlAnswer enabled = Systemctl(place, "enable");
+  bool ok = enabled.exitCode == 0;
+  if (!ok) {
+    error = FailureOf(place, "enable", enabled);
+  } else if (!ReadAutostart(place).namesThisExecutable) {
     ok = false;
-    error = app_msg::kAutostartNotInPlace;
+    error = app_msg::kAutostartNotInPlace + std::string("; ") + StateOf(place);
   }
   log.Append(ok ? app_msg::kAutostartWritten : app_msg::kAutostartWriteFailed);
   return ok;
@@ -180,15 +88,15 @@ bool RegisterAutostart(const AutostartPlace& place, LineLog& log, std::string& e
 
 bool RemoveAutostart(const AutostartPlace& place, LineLog& log, std::string& error) {
   error.clear();
-  bool ok = false;
-  if (HasDesktop(place)) {
-    ok = DeleteEntry(place, error);
-  } else {
-    ok = Systemctl(place, "disable", error) == 0;
-  }
-  if (ok && ReadAutostart(place).exists) {
-    ok = false;
-    error = app_msg::kAutostartStillThere;
+  const SystemctlAnswer disabled = Systemctl(place, "disable");
+  // What counts is the state afterwards: disabling a unit that is not
+  // installed fails, yet nothing is registered; without systemctl nothing
+  // can be.
+  const bool ok = !disabled.found || !ReadAutostart(place).exists;
+  if (!ok) {
+    error = disabled.exitCode != 0
+                ? FailureOf(place, "disable", disabled)
+                : app_msg::kAutostartStillThere + std::string("; ") + StateOf(place);
   }
   log.Append(ok ? app_msg::kAutostartRemoved : app_msg::kAutostartRemoveFailed);
   return ok;

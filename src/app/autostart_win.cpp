@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "app/autostart.h"
 #include "app/messages.h"

@@ -55,9 +55,11 @@ inline constexpr char kAutostartNotInPlace[] =
     "the autostart registration does not name this executable afterwards";
 inline constexpr char kAutostartStillThere[] =
     "the autostart registration is still there afterwards";
-inline constexpr char kSystemctlMissing[] =
-    "no desktop autostart folder and no systemctl on the PATH";
-inline constexpr char kSystemctlFailed[] = "systemctl answered ";
+inline constexpr char kSystemctlMissing[] = "no systemctl on the PATH: ";
+inline constexpr char kSystemctlAnswered[] = " answered ";
+inline constexpr char kUnitState[] = "the unit is ";
+inline constexpr char kUnitStateUnknown[] =
+    "systemctl reports no state for the unit (is it installed?): ";
 
 // One run or agent per application folder.
 inline constexpr char kLockHeld[] = "another backup or agent is running on the application folder ";

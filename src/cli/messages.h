@@ -51,7 +51,10 @@ inline constexpr char kSettingsUsage[] =
     "conout (7-3600), sqlout (30-9999), btwdays (1-30), safecheck (true/false), rarpwd.\n"
     "--tick and tick name the account sets to back up, exactly; otherwise the ticked ones\n"
     "stay ticked. The values are checked as the window's save checks them; a refused value\n"
-    "is reported with the window's message and nothing is stored (exit 2).\n";
+    "is reported with the window's message and nothing is stored (exit 2).\n"
+    "autostart (true/false) is the window's box that starts the agent with the machine (on\n"
+    "Linux: systemctl enable or disable veltora.service); it is changed at once, not saved,\n"
+    "and a change that fails exits 1 with the reason.\n";
 inline constexpr char kSettingsNeedsAction[] = "settings takes show, set or tick";
 inline constexpr char kShowOptions[] = "show takes only --show-passwords";
 inline constexpr char kSetNeedsValue[] = "set takes at least one KEY=VALUE or --tick NAME";

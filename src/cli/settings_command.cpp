@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "accounts/account_sets.h"
+#include "app/autostart.h"
 #include "app/messages.h"
 #include "app/single_instance.h"
 #include "base/text.h"
@@ -86,9 +87,18 @@ std::optional<int> ReadLevel(const std::string& value) {
   return std::nullopt;
 }
 
+// The window's "自动运行本程序" box: no column of the settings row but the
+// machine's registration (on Linux the agent's systemd unit), changed the
+// moment the box is clicked, never by the save.
+constexpr char kAutostartKey[] = "autostart";
+// The box did not end up as asked: the registration failed, as the window's
+// warning on standard error says.
+constexpr int kExitNotRegistered = 1;
+
 struct SetRequest {
   std::vector<std::pair<const SettingField*, std::string>> values;  // in kFields order
   std::optional<std::vector<std::string>> ticks;  // the account sets to tick, exactly
+  std::optional<bool> autostart;
 };
 
 // Reads KEY=VALUE words and --tick NAME pairs; nullopt (with the reason in
@@ -109,6 +119,18 @@ std::optional<SetRequest> ParseSetRequest(const std::vector<std::string>& words,
       continue;
     }
     const auto equals = word.find('=');
+    if (equals != std::string::npos && word.compare(0, equals, kAutostartKey) == 0) {
+      if (request.autostart) {
+        problem = cli_msg::kRepeatedSetting + std::string(kAutostartKey);
+        return std::nullopt;
+      }
+      request.autostart = ReadSwitch(word.substr(equals + 1));
+      if (!request.autostart) {
+        problem = cli_msg::kSwitchValue + std::string(kAutostartKey);
+        return std::nullopt;
+      }
+      continue;
+    }
     const SettingField* field =
         equals == std::string::npos ? nullptr : FindField(word.substr(0, equals));
     if (field == nullptr) {
@@ -222,8 +244,8 @@ bool ApplyValue(MainWindowPresenter& presenter, AgentView& view, const SettingFi
   return false;
 }
 
-void ShowSettings(MainWindowPresenter& presenter, const AgentView& view, bool showPasswords,
-                  std::ostream& out) {
+void ShowSettings(MainWindowPresenter& presenter, const AgentView& view, bool autostart,
+                  bool showPasswords, std::ostream& out) {
   for (const auto& field : kFields) {
     std::string value;
     switch (field.kind) {
@@ -258,6 +280,7 @@ void ShowSettings(MainWindowPresenter& presenter, const AgentView& view, bool sh
     }
     out << field.column << "=" << value << "\n";
   }
+  out << kAutostartKey << "=" << (autostart ? "true" : "false") << "\n";
   out << cli_msg::kAccountSetsHeader;
   for (const auto& row : view.AccountRows()) {
     out << (row.ticked ? "[x] " : "[ ] ") << row.name;
@@ -265,6 +288,17 @@ void ShowSettings(MainWindowPresenter& presenter, const AgentView& view, bool sh
     out << "\n";
   }
   out << view.nextBackupText() << "\n";
+}
+
+// Clicks the box into the state asked for, as the user would; the window's
+// warning (with the reason) is on standard error when the registration does
+// not end up so.
+template <typename Registered>
+int SetAutostart(MainWindowPresenter& presenter, AgentView& view, bool on,
+                 const Registered& registered) {
+  view.SetChecked(Control::kAutostart, on);
+  presenter.AutostartClicked();
+  return registered() == on ? kExitOk : kExitNotRegistered;
 }
 
 int Usage(std::ostream& err, const std::string& problem) {
@@ -318,8 +352,12 @@ int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
   AgentView& view = window.view();
   if (!presenter.LoadSettingsClicked()) return kExitUsage;
   window.state().configured = configured;
+  const auto registered = [&window] {
+    const AutostartRegistration r = window.services().readAutostart();
+    return r.exists && r.namesThisExecutable;
+  };
   if (action == "show") {
-    ShowSettings(presenter, view, showPasswords, out);
+    ShowSettings(presenter, view, registered(), showPasswords, out);
     return kExitOk;
   }
 
@@ -329,6 +367,10 @@ int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
   bool held = false;
   const auto runLock = AppFolderLock::TryAcquire(appFolder, kRunLockFileName, lockError, &held);
   if (!runLock && held) window.state().backupRunning = true;
+
+  // The box alone is no change of the settings: nothing is saved.
+  const bool saving = !request->values.empty() || request->ticks.has_value();
+  if (!saving) return SetAutostart(presenter, view, *request->autostart, registered);
 
   const std::vector<std::string> tickedBefore = TickedNames(view);
   bool relistCatalogue = false;
@@ -356,7 +398,8 @@ int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
   }
   if (!presenter.SaveSettingsClicked()) return kExitUsage;
   out << cli_msg::kSettingsSaved;
-  return kExitOk;
+  return request->autostart ? SetAutostart(presenter, view, *request->autostart, registered)
+                            : kExitOk;
 }
 
 }  // namespace veltora

@@ -5,6 +5,9 @@
 
 #include <cctype>
 #include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/autostart.h"
 #include "app/run_log.h"

@@ -497,6 +497,58 @@ TEST_F(CliTest, SettingsAreSetUnderTheSavingChecks) {
   EXPECT_EQ(shown.out.find("it's"), std::string::npos);
 }
 
+// autostart=true/false is the window's start-with-the-machine box: on Linux
+// the agent's unit enabled or disabled through the systemctl on the PATH (here
+// one that keeps the unit's state in a file and refuses while "refuse" exists),
+// at once and without a save; `show` reports the registration.
+TEST_F(CliTest, AutostartEnablesTheAgentsUnit) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"A.AIS"}));
+  const std::string bin = dir_ / "bin";
+  fs::create_directories(bin);
+  WriteFile(bin + "/systemctl",
+            "#!/bin/sh\ncd " + testing::ShellQuoted(dir_.str()) +
+                " || exit 9\n"
+                "echo \"$*\" >> calls\n"
+                "case \"$1\" in\n"
+                "  enable) [ -e refuse ] && exit 1; echo enabled > state ;;\n"
+                "  disable) [ -e refuse ] && exit 1; echo disabled > state ;;\n"
+                "  is-enabled) cat state 2>/dev/null; [ \"$(cat state)\" = enabled ] ;;\n"
+                "esac\n");
+  fs::permissions(bin + "/systemctl", fs::perms::owner_all);
+  const std::string path = bin + ":/usr/bin:/bin";
+  const auto shown = [&] { return Cli({"--app-dir", app_, "settings", "show"}, "", path).out; };
+
+  struct Step {
+    const char* name;
+    const char* value;
+    bool refuse;
+    int code;
+    const char* shownLine;
+    const char* warning;  // on standard error, or null
+  } steps[] = {
+      {"enable", "autostart=true", false, kExitOk, "autostart=true\n", nullptr},
+      {"disable refused", "autostart=false", true, 1, "autostart=true\n",
+       "取消自动运行失败，下次应用程序仍然会自动运行！"},
+      {"disable", "autostart=false", false, kExitOk, "autostart=false\n", nullptr},
+      {"enable refused", "autostart=true", true, 1, "autostart=false\n",
+       "写入自动运行失败，下次应用程序将不会自动运行！"},
+      {"not a switch", "autostart=maybe", false, kExitUsage, "autostart=false\n", nullptr},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.name);
+    if (step.refuse) WriteFile(dir_ / "refuse", "");
+    const auto r = Cli({"--app-dir", app_, "settings", "set", step.value}, "", path);
+    fs::remove(dir_ / "refuse");
+    EXPECT_EQ(r.code, step.code) << r.err;
+    if (step.warning != nullptr) {
+      EXPECT_NE(r.err.find(step.warning), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("veltora.service"), std::string::npos) << r.err;
+    }
+    EXPECT_NE(shown().find(step.shownLine), std::string::npos) << shown();
+  }
+  EXPECT_NE(ReadFile(dir_ / "calls").find("enable veltora.service\n"), std::string::npos);
+}
+
 // "立即备份" without any chosen account set: the window's message, nothing
 // runs, a configuration error.
 TEST_F(CliTest, BackupWithoutChosenAccountSetsSaysSo) {
