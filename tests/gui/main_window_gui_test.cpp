@@ -264,6 +264,40 @@ TEST_F(MainWindowGui, MinimisingOrClosingHidesToTheTrayAndTheTrayMenuBringsTheWi
   EXPECT_TRUE(f.log.lines().empty());
 }
 
+TEST_F(MainWindowGui, TheTrayWarnsWhileATickedSetHasNoRecentCompleteBackup) {
+  // Configured: a.AIS chosen, never backed up; the program sits in the tray.
+  std::filesystem::create_directories(f.accountFolder);
+  WriteFile(f.accountFolder + "\\a.AIS", "ledger");
+  {
+    auto db = f.Db();
+    BaksetRow row = db->LoadSettings();
+    row.accountDir = f.accountFolder;
+    row.btwdays = 1;
+    db->SaveSettings(row);
+    db->RewriteAccountList({{"", "a.AIS", "a.AIS"}});
+  }
+  ASSERT_TRUE(presenter.OnStartUp());
+  const std::wstring normalTip = window.TrayTip();
+  const HICON normalIcon = window.TrayIcon();
+
+  presenter.OnTimerTick();
+  EXPECT_EQ(window.TrayIcon(), LoadIconW(nullptr, IDI_WARNING));
+  EXPECT_NE(window.TrayIcon(), normalIcon);
+  EXPECT_EQ(Narrow(window.TrayTip()), "备份告警：a.AIS(从未完整备份)");
+  EXPECT_EQ(window.TrayBalloons(), 1);
+
+  // A run ends with a complete backup: the normal icon and tip come back.
+  f.state.backupRunning = true;
+  presenter.OnTimerTick();
+  f.Db()->InsertLocalResult(f.accountFolder + "\\a.AIS", f.backupFolder + "\\a20240502100000",
+                            "", true);
+  f.state.backupRunning = false;
+  presenter.OnTimerTick();
+  EXPECT_EQ(window.TrayIcon(), normalIcon);
+  EXPECT_EQ(window.TrayTip(), normalTip);
+  EXPECT_EQ(window.TrayBalloons(), 1);
+}
+
 TEST_F(MainWindowGui, TheMessageLoopRunsUntilTheProgramIsQuit) {
   const std::vector<SeenBox> seen = AnswerMessageBoxes([&] { ASSERT_TRUE(presenter.OnStartUp()); });
   ASSERT_EQ(seen.size(), 1u);
