@@ -10,6 +10,7 @@
 
 #include "app/single_instance.h"
 #include "cli/cli.h"
+#include "settings/raw_db.h"
 #include "settings/settings_database.h"
 #include "support/temp_dir.h"
 
@@ -21,19 +22,6 @@ using namespace std::chrono_literals;
 using testing::ShellQuoted;
 using testing::TempDir;
 using testing::WriteFile;
-
-// The system clock moved back, so that a row written through it looks as old
-// as the shift.
-class EarlierClock final : public Clock {
- public:
-  explicit EarlierClock(std::chrono::hours back) : back_(back) {}
-  std::chrono::system_clock::time_point Now() const override {
-    return std::chrono::system_clock::now() - back_;
-  }
-
- private:
-  std::chrono::hours back_;
-};
 
 struct Result {
   int code;
@@ -93,8 +81,11 @@ class StatusTest : public ::testing::Test {
 
   // A complete local backup of the set, `age` ago.
   void BackedUp(std::chrono::hours age) {
-    SettingsDatabase db(app_, std::make_shared<EarlierClock>(age));
-    db.InsertLocalResult(accounts_ + "/" + kName, dir_ / "bak/q\"uote20240101013000", "", true);
+    SettingsDatabase(app_).InsertLocalResult(accounts_ + "/" + kName,
+                                             dir_ / "bak/q\"uote20240101013000", "", true);
+    testing::RawDb(app_ + "/Setlog.dll")
+        .Exec("update baklog set baktime=datetime('now','localtime','-" +
+              std::to_string(age.count()) + " hours') where id=(select max(id) from baklog)");
   }
 
   Result Status(bool json) {

@@ -20,6 +20,7 @@
 
 #include "base/wide_text.h"
 #include "gui/main_window.h"
+#include "settings/raw_db.h"
 #include "support/gui_win.h"
 #include "ui/presenter_fixture.h"
 
@@ -289,8 +290,9 @@ TEST_F(MainWindowGui, TheTrayWarnsWhileATickedSetHasNoRecentCompleteBackup) {
   // A run ends with a complete backup: the normal icon and tip come back.
   f.state.backupRunning = true;
   presenter.OnTimerTick();
-  f.Db()->InsertLocalResult(f.accountFolder + "\\a.AIS", f.backupFolder + "\\a20240502100000",
-                            "", true);
+  f.Db()->InsertLocalResult(f.accountFolder + "\\a.AIS", f.backupFolder + "\\a20240502100000", "",
+                            true);
+  RawDb(f.appFolder + "\\Setlog.dll").Exec("update baklog set baktime='2024-05-02 10:00:00'");
   f.state.backupRunning = false;
   presenter.OnTimerTick();
   EXPECT_EQ(window.TrayIcon(), normalIcon);

@@ -357,6 +357,8 @@ TEST_F(ShellTest, TheTimerRaisesTheAlarmForASetWithoutACompleteBackupUntilARunEn
   P().OnTimerTick();
   f.Db()->InsertLocalResult((f.dir / "accounts") + "/a.AIS",
                             (f.dir / "backups") + "/a20240502100000", "", true);
+  testing::RawDb(f.appFolder + "/Setlog.dll")
+      .Exec("update baklog set baktime='2024-05-02 10:00:00'");
   f.state.backupRunning = false;
   f.clock.Advance(1s);
   P().OnTimerTick();
