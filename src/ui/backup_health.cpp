@@ -1,7 +1,8 @@
 #include "ui/backup_health.h"
 
 #include <algorithm>
-#include <cmath>
+#include <map>
+#include <utility>
 
 #include "app/backup_configuration.h"
 #include "base/path.h"
@@ -38,8 +39,19 @@ bool IsShareCopy(const BaklogRow& row) {
   return !row.baksuccess.has_value() && row.bz == settings_messages::kRemoteCopyRemark;
 }
 
+// The share's copies by account and file name: the newest row of each.
+using ShareCopies = std::map<std::pair<std::string, std::string>, const BaklogRow*>;
+
+ShareCopies IndexShareCopies(const std::vector<BaklogRow>& oldestFirst) {
+  ShareCopies copies;
+  for (const auto& row : oldestFirst)
+    if (IsShareCopy(row)) copies[{row.accountname, BaseName(row.localbakfile)}] = &row;
+  return copies;
+}
+
 AccountSetHealth AssessOne(const std::string& name, const std::vector<BaklogRow>& oldestFirst,
-                           bool fileEdition, bool shareOn, int intervalDays, DateTime now) {
+                           const ShareCopies* shareCopies, bool fileEdition, int intervalDays,
+                           DateTime now) {
   AccountSetHealth set;
   set.name = name;
   for (std::size_t i = oldestFirst.size(); i-- > 0;) {
@@ -56,16 +68,13 @@ AccountSetHealth AssessOne(const std::string& name, const std::vector<BaklogRow>
       break;
     }
     if (!archived) continue;
+    // With the share side on, the same file must have reached the share
+    // after it was made.
     std::string shareFile;
-    if (shareOn) {
-      const std::string file = BaseName(local.localbakfile);
-      for (std::size_t k = i + 1; k < oldestFirst.size() && shareFile.empty(); ++k) {
-        const BaklogRow& copy = oldestFirst[k];
-        if (IsShareCopy(copy) && copy.accountname == local.accountname &&
-            BaseName(copy.localbakfile) == file)
-          shareFile = copy.localbakfile;
-      }
-      if (shareFile.empty()) continue;
+    if (shareCopies) {
+      const auto copy = shareCopies->find({local.accountname, BaseName(local.localbakfile)});
+      if (copy == shareCopies->end() || copy->second->id < local.id) continue;
+      shareFile = copy->second->localbakfile;
     }
     set.lastComplete = ToDateTime(at);
     set.localFile = local.localbakfile;
@@ -104,9 +113,11 @@ BackupHealth AssessBackups(const std::vector<AccountListRow>& ticked, const Baks
   std::stable_sort(oldestFirst.begin(), oldestFirst.end(),
                    [](const BaklogRow& a, const BaklogRow& b) { return a.id < b.id; });
   const bool fileEdition = IsFileEdition(settings.softvernum);
+  const ShareCopies shareCopies = health.shareOn ? IndexShareCopies(oldestFirst) : ShareCopies();
   for (const auto& row : ticked) {
     if (row.accountname.empty()) continue;
-    health.sets.push_back(AssessOne(row.accountname, oldestFirst, fileEdition, health.shareOn,
+    health.sets.push_back(AssessOne(row.accountname, oldestFirst,
+                                    health.shareOn ? &shareCopies : nullptr, fileEdition,
                                     health.intervalDays, now));
   }
   return health;
