@@ -232,10 +232,10 @@ void MainWindowPresenter::OnTimerTick() {
     }
     // A front end on a platform with process working sets may trim it here
     // every 60th tick; nothing in this layer depends on it.
-    const DateTime now = ToDateTime(s_.clock.LocalNow());
-    const TickResult tick = schedule_.Tick(now, s_.state.configured, running, *this);
+    const TickResult tick =
+        schedule_.Tick(ToDateTime(s_.clock.LocalNow()), s_.state.configured, running, *this);
     if (tick.labelChanged) ShowNextBackupLabel();
-    WatchBackups(now, running);
+    WatchBackups(ToDateTime(s_.clock.LocalNow()), running);
   } catch (const std::exception&) {
     // The next tick tries again.
   }
