@@ -26,6 +26,11 @@ struct StatusReport {
   bool agentServing = false;
 };
 
+// Nothing ticked protects nothing: as bad as a set never backed up.
+BackupVerdict OverallVerdict(const BackupHealth& health) {
+  return health.sets.empty() ? BackupVerdict::kNever : health.Overall();
+}
+
 const char* VerdictWord(BackupVerdict verdict) {
   switch (verdict) {
     case BackupVerdict::kCurrent:
@@ -109,7 +114,7 @@ void PrintJson(const std::string& appFolder, const StatusReport& report, std::os
       << ",\"intervalDays\":" << h.intervalDays
       << ",\"shareBackup\":" << (h.shareOn ? "true" : "false")
       << ",\"nextBackup\":" << JsonOptional(report.nextBackup)
-      << ",\"verdict\":" << JsonString(VerdictWord(h.Overall())) << ",\"accountSets\":[";
+      << ",\"verdict\":" << JsonString(VerdictWord(OverallVerdict(h))) << ",\"accountSets\":[";
   bool first = true;
   for (const auto& set : h.sets) {
     if (!first) out << ",";
@@ -196,9 +201,7 @@ int RunStatusCommand(const std::string& appFolder, const CliContext& context, bo
     PrintJson(appFolder, report, out);
   else
     PrintText(report, out);
-  // Nothing ticked protects nothing: as bad as a set never backed up.
-  if (report.health.sets.empty()) return kExitStatusNever;
-  return ExitCodeOf(report.health.Overall());
+  return ExitCodeOf(OverallVerdict(report.health));
 }
 
 }  // namespace veltora
