@@ -2,9 +2,12 @@
 
 #include <cmath>
 #include <exception>
+#include <fstream>
+#include <iterator>
 #include <utility>
 
 #include "app/messages.h"
+#include "base/fs_path.h"
 #include "base/text.h"
 #include "files/file_ops.h"
 
@@ -37,6 +40,36 @@ DateTime FirstLineTime(const std::string& path) {
 
 std::string RunLogStamp(const LocalTime& t) {
   return app_msg::kStampPrefix + FormatDateTime(t) + ' ' + WeekdayName(t.weekday) + " :";
+}
+
+std::string LastDayOfRunLogLine(const std::string& path, std::string_view messagePrefix) noexcept {
+  constexpr std::streamoff kTail = 64 * 1024;
+  try {
+    std::ifstream in(PathFromUtf8(path), std::ios::binary);
+    if (!in) return {};
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    in.seekg(size > kTail ? size - kTail : 0);
+    std::string tail((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string day;
+    const std::string_view stampPrefix = app_msg::kStampPrefix;
+    std::size_t from = 0;
+    while (from < tail.size()) {
+      std::size_t end = tail.find('\n', from);
+      if (end == std::string::npos) end = tail.size();
+      std::string_view raw(tail.data() + from, end - from);
+      if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+      const std::string line = RunLogLineAsUtf8(raw);
+      const std::size_t messageAt = line.find(" :");
+      if (StartsWith(line, stampPrefix) && messageAt != std::string::npos &&
+          StartsWith(std::string_view(line).substr(messageAt + 2), messagePrefix))
+        day = line.substr(stampPrefix.size(), 10);
+      from = end + 1;
+    }
+    return day;
+  } catch (const std::exception&) {
+    return {};
+  }
 }
 
 bool AppendRunLog(const std::string& path, const std::string& message, bool startNew, bool stamp,

@@ -43,6 +43,12 @@ std::string RunLogLineAsUtf8(std::string_view line);
 // The stamp "在YYYY-MM-DD HH:NN:SS DDD :" for a local time.
 std::string RunLogStamp(const LocalTime& t);
 
+// The day ("yyyy-mm-dd") of the newest line among the log's last 64 KiB whose
+// message begins with `messagePrefix`; empty when there is none or the file
+// cannot be read. Lets a restarted process see what an earlier one said
+// today. Never throws.
+std::string LastDayOfRunLogLine(const std::string& path, std::string_view messagePrefix) noexcept;
+
 // Reads the creation time of a file as GetFileDate(path, FileTime::kCreation)
 // does; -1.0 when it cannot be read. Injected by tests.
 using CreationTimeReader = std::function<DateTime(const std::string& path)>;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ui/memory_view.h"
+#include "ui/messages.h"
 
 namespace veltora {
 
@@ -26,6 +27,11 @@ class AgentView final : public MemoryView {
   void ShowError(const std::string& text) override {
     MemoryView::ShowError(text);
     Write(text);
+  }
+  // The day's alarm reaches the journal as well as the run log.
+  void SetBackupAlarm(const std::string& overdue, bool announce) override {
+    MemoryView::SetBackupAlarm(overdue, announce);
+    if (announce) Write(std::string(ui_msg::kBackupAlarmPrefix) + overdue);
   }
 
  private:

@@ -196,6 +196,10 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
     }
     return RunLogCommand(appFolder, limit, out, err, showPasswords);
   }
+  if (command == "status" && rest.empty())
+    return RunStatusCommand(appFolder, context, false, out, err);
+  if (command == "status" && rest.size() == 1 && rest[0] == "--json")
+    return RunStatusCommand(appFolder, context, true, out, err);
   if (command == "settings") return RunSettingsCommand(appFolder, context, rest, out, err);
   if (command == "restore-settings" && rest.empty())
     return RunRestoreSettingsCommand(appFolder, out, err);

@@ -21,6 +21,10 @@ inline constexpr int kExitUsage = 2;
 // blank in the executable's path, not root), which no restart can change, is 3.
 inline constexpr int kExitFault = 1;
 inline constexpr int kExitRefused = 3;
+// `status`: some ticked account set's newest complete backup is late; some
+// never completed one (or the settings cannot be read). 0 when all are current.
+inline constexpr int kExitStatusLate = 1;
+inline constexpr int kExitStatusNever = 2;
 
 // The machine's context and what only the command line uses.
 struct CliContext : MachineContext {
@@ -55,6 +59,11 @@ int RunLogCommand(const std::string& appFolder, int limit, std::ostream& out, st
 // (settings_command.cpp).
 int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
                        const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// The last complete backup of each ticked account set and its verdict, as
+// text or (json) one JSON document; the exit code is the verdict
+// (status_command.cpp).
+int RunStatusCommand(const std::string& appFolder, const CliContext& context, bool json,
+                     std::ostream& out, std::ostream& err);
 // Puts the spare copy of the settings database back (see RestoreSpareCopy).
 int RunRestoreSettingsCommand(const std::string& appFolder, std::ostream& out, std::ostream& err);
 // The headless agent: start-up, the schedule, the guard, and the end of the

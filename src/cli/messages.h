@@ -12,7 +12,10 @@ inline constexpr char kUsage[] =
     "                    unless --show-passwords is given\n"
     "  restore-settings  put the spare copy setlog.dlb back in place of a missing or damaged\n"
     "                    Setlog.dll (the damaged file is kept under a new name)\n"
-    "  serve             the agent: back up at the set time until SIGTERM, SIGINT or SIGHUP\n"
+    "  status [--json]   each ticked account set's last complete backup (local and share), its\n"
+    "                    age, the next backup, whether an agent serves the folder, the verdict;\n"
+    "                    exit 0 all current, 1 some older than the days between backups plus\n"
+    "                    one day, 2 some never completed or the settings cannot be read\n"
     "  demo DIR          back up generated sample account sets of both kinds in DIR\n"
     "  serve             the agent: start-up checks, the schedule once a second, the guard;\n"
     "                    SIGTERM, SIGINT or SIGHUP ends it once no backup runs\n"
@@ -39,6 +42,25 @@ inline constexpr char kLogQueryFailed[] = "veltora-cli log: 查询备份日志�
 inline constexpr char kLogHeader[] = "账套名 | 备份文件 | 备份时间 | 备注 | 压缩密码\n";
 // What stands in the archive-password column unless the passwords are asked for.
 inline constexpr char kPasswordPlaceholder[] = "******";
+
+// veltora-cli status.
+inline constexpr char kStatusAgent[] = "备份服务: ";
+inline constexpr char kStatusServing[] = "正在运行";
+inline constexpr char kStatusNotServing[] = "没有运行";
+inline constexpr char kStatusNextBackup[] = "下次备份时间: ";
+inline constexpr char kStatusNone[] = "无";
+inline constexpr char kStatusNothingTicked[] = "您好，尚未选择需要备份的账套！";
+inline constexpr char kStatusAccountSet[] = "账套: ";
+inline constexpr char kStatusLastComplete[] = "  最近完整备份: ";
+inline constexpr char kStatusAgo[] = "前";
+inline constexpr char kStatusLocalFile[] = "  本机备份文件: ";
+inline constexpr char kStatusShareFile[] = "  远程备份文件: ";
+inline constexpr char kStatusShareOff[] = "未启用远程备份";
+inline constexpr char kStatusVerdict[] = "  结论: ";
+inline constexpr char kStatusCurrent[] = "正常";
+inline constexpr char kStatusLate[] = "备份已过期";
+inline constexpr char kStatusNever[] = "从未完整备份";
+inline constexpr char kStatusLoadFailed[] = "读取设置失败";
 
 // veltora-cli settings.
 inline constexpr char kSettingsUsage[] =

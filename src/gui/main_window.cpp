@@ -19,6 +19,7 @@
 #include "base/wide_text.h"
 #include "gui/captions.h"
 #include "gui/dpi.h"
+#include "ui/messages.h"
 
 namespace veltora::win32 {
 namespace {
@@ -762,10 +763,42 @@ void MainWindow::AddTrayIcon() {
   nid.uID = kTrayIconId;
   nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   nid.uCallbackMessage = kTrayMessage;
-  nid.hIcon = icon_;
-  const std::wstring tip = Widen(caption::kTrayTip);
+  nid.hIcon = TrayIcon();
+  const std::wstring tip = TrayTip();
   wcsncpy(nid.szTip, tip.c_str(), std::size(nid.szTip) - 1);
   if (!Shell_NotifyIconW(NIM_ADD, &nid)) Shell_NotifyIconW(NIM_MODIFY, &nid);
+}
+
+// While backups are late the tray shows the system's warning icon and a tip
+// that names the late account sets (cut to the tip's 127 characters).
+HICON MainWindow::TrayIcon() const {
+  return backupAlarm_.empty() ? icon_ : LoadIconW(nullptr, IDI_WARNING);
+}
+
+std::wstring MainWindow::TrayTip() const {
+  if (backupAlarm_.empty()) return Widen(caption::kTrayTip);
+  std::wstring tip = Widen(std::string(ui_msg::kTrayTipLate) + backupAlarm_);
+  if (tip.size() > 127) tip.resize(127);
+  return tip;
+}
+
+void MainWindow::SetBackupAlarm(const std::string& overdue, bool announce) {
+  backupAlarm_ = overdue;
+  if (!trayVisible_ || hwnd_ == nullptr) return;
+  AddTrayIcon();
+  if (!announce || overdue.empty()) return;
+  NOTIFYICONDATAW nid{};
+  nid.cbSize = sizeof(nid);
+  nid.hWnd = hwnd_;
+  nid.uID = kTrayIconId;
+  nid.uFlags = NIF_INFO;
+  nid.dwInfoFlags = NIIF_WARNING;
+  const std::wstring title = Widen(ui_msg::kBalloonTitle);
+  const std::wstring text = Widen(std::string(ui_msg::kBackupAlarmPrefix) + overdue);
+  wcsncpy(nid.szInfoTitle, title.c_str(), std::size(nid.szInfoTitle) - 1);
+  wcsncpy(nid.szInfo, text.c_str(), std::size(nid.szInfo) - 1);
+  Shell_NotifyIconW(NIM_MODIFY, &nid);
+  ++trayBalloons_;
 }
 
 void MainWindow::RemoveTrayIcon() {

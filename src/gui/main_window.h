@@ -54,6 +54,11 @@ class MainWindow final : public MainWindowView {
   HWND PartHandle(Part part) const { return Window(part); }
   HMENU AccountListMenu() const { return listMenu_; }
   HMENU TrayMenu() const { return trayMenu_; }
+  // For tests: what the tray icon shows now (its icon and tip), and the
+  // balloons asked for.
+  HICON TrayIcon() const;
+  std::wstring TrayTip() const;
+  int TrayBalloons() const { return trayBalloons_; }
   UINT Dpi() const { return dpi_; }
 
   // MainWindowView.
@@ -79,6 +84,7 @@ class MainWindow final : public MainWindowView {
   void SetNextBackupText(const std::string& text) override;
   void SetStatus(const std::string& text, StatusColour colour) override;
   void SetTrayVisible(bool visible) override;
+  void SetBackupAlarm(const std::string& overdue, bool announce) override;
   void HideToTray() override;
   void ShowNormal() override;
   bool HiddenInTray() const override;
@@ -123,6 +129,10 @@ class MainWindow final : public MainWindowView {
   int numberColumnWidth_ = 70;  // at 96 DPI
   StatusColour statusColour_ = StatusColour::kGreen;
   bool trayVisible_ = false;
+  // The late account sets the tray names (the overdue text); empty while all
+  // backups are current.
+  std::string backupAlarm_;
+  int trayBalloons_ = 0;
   bool ending_ = false;
   // Set while the window itself changes a control: no event of that change
   // reaches the presenter.

@@ -52,6 +52,8 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
       .clock = *clock_,
       .runLog = runLog_,
       .rotateRunLog = [this] { runLog_.Rotate(); },
+      .runLogDayOf =
+          [this](std::string_view prefix) { return LastDayOfRunLogLine(runLog_.path(), prefix); },
       .openSettings = [this] { return OpenSettings(); },
       .sqlServer = *sqlServer_,
       .ensureSqlServerRunning =

@@ -25,7 +25,7 @@ std::string Refusal(const std::function<std::string()>& check) { return check ? 
 }  // namespace
 
 MainWindowPresenter::MainWindowPresenter(MainWindowView& view, MainWindowServices services)
-    : view_(view), s_(std::move(services)), schedule_{s_.runLog} {}
+    : view_(view), s_(std::move(services)), schedule_{s_.runLog}, backupWatch_{s_.runLog} {}
 
 void MainWindowPresenter::Guarded(const std::function<void()>& body) noexcept {
   ui_detail::Guarded(s_.runLog, body);
@@ -104,6 +104,8 @@ bool MainWindowPresenter::OnStartUp() {
     ShowNextBackupLabel();
     schedule_.SetBackupTimeText(view_.Text(Control::kBackupTime));
     StartGuardAtStartup();
+    // The alarm line of the day is not repeated by a restart.
+    if (s_.runLogDayOf) backupWatch_.SetAlarmDay(s_.runLogDayOf(ui_msg::kBackupAlarmPrefix));
 
     s_.runLog.Append(ui_msg::kStartupSucceeded);
     if (s_.rotateRunLog) s_.rotateRunLog();
@@ -233,9 +235,22 @@ void MainWindowPresenter::OnTimerTick() {
     const TickResult tick =
         schedule_.Tick(ToDateTime(s_.clock.LocalNow()), s_.state.configured, running, *this);
     if (tick.labelChanged) ShowNextBackupLabel();
+    WatchBackups(ToDateTime(s_.clock.LocalNow()), running);
   } catch (const std::exception&) {
     // The next tick tries again.
   }
+}
+
+// Whether the ticked account sets have recent complete backups: looked at
+// hourly and as soon as a run has ended, so the tray clears after the backup
+// that makes up for a gap. Only a configured program watches.
+void MainWindowPresenter::WatchBackups(DateTime now, bool running) {
+  if (sawBackupRunning_ && !running) backupWatch_.LookSoon();
+  sawBackupRunning_ = running;
+  if (!s_.state.configured || running) return;
+  const auto change =
+      backupWatch_.Check(now, [&] { return AssessBackups(*s_.openSettings(), now); });
+  if (change) view_.SetBackupAlarm(change->overdue, change->announce);
 }
 
 StartOutcome MainWindowPresenter::StartBackup() {

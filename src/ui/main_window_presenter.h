@@ -24,6 +24,7 @@
 #include "engine/backup_config.h"
 #include "settings/settings_database.h"
 #include "sqlserver/sql_server_connection.h"
+#include "ui/backup_health.h"
 #include "ui/backup_runner.h"
 #include "ui/main_window_view.h"
 #include "ui/schedule.h"
@@ -35,6 +36,10 @@ struct MainWindowServices {
   const Clock& clock;
   LineLog& runLog;
   std::function<void()> rotateRunLog;
+  // The day of the run log's newest line that begins with the prefix
+  // ("yyyy-mm-dd"; empty when none): what an earlier process said today.
+  // May be empty.
+  std::function<std::string(std::string_view prefix)> runLogDayOf;
   // A fresh connection to the settings database of the application folder;
   // throws when it cannot be opened.
   std::function<std::unique_ptr<SettingsDatabase>()> openSettings;
@@ -197,6 +202,9 @@ class MainWindowPresenter final : public BackupStarter {
   MainWindowView& view_;
   MainWindowServices s_;
   Schedule schedule_;
+  // The alarm when backups stop: looked at from the timer.
+  BackupWatch backupWatch_;
+  bool sawBackupRunning_ = false;
   BackupConfig config_;
   std::string archivePassword_;
   bool quitConfirmed_ = false;
@@ -208,6 +216,7 @@ class MainWindowPresenter final : public BackupStarter {
 
   // Shell helpers (main_window_presenter.cpp).
   void ShowNextBackupLabel();
+  void WatchBackups(DateTime now, bool running);
   void StartGuardAtStartup();
   void WaitForGuardToEnd(bool keepQuitOff);
 };

@@ -97,6 +97,10 @@ class MainWindowView {
 
   // The tray icon and the window's visibility.
   virtual void SetTrayVisible(bool visible) = 0;
+  // The alarm when backups stop: with `overdue` empty the normal icon and
+  // tip; otherwise a warning icon and a tip naming the late account sets
+  // (the overdue text). `announce` asks for a balloon saying so as well.
+  virtual void SetBackupAlarm(const std::string& overdue, bool announce) = 0;
   // Minimise and hide the window and its taskbar entry: the program sits in
   // the tray.
   virtual void HideToTray() = 0;

@@ -80,6 +80,10 @@ class MemoryView : public MainWindowView {
   }
 
   void SetTrayVisible(bool visible) override { trayVisible_ = visible; }
+  void SetBackupAlarm(const std::string& overdue, bool announce) override {
+    backupAlarm_ = overdue;
+    if (announce) ++alarmAnnouncements_;
+  }
   void HideToTray() override { hidden_ = true; }
   void ShowNormal() override { hidden_ = false; }
   bool HiddenInTray() const override { return hidden_; }
@@ -97,6 +101,10 @@ class MemoryView : public MainWindowView {
     selected_.reset();
   }
   int numberColumnWidth() const { return numberColumnWidth_; }
+  // The tray's alarm: the overdue text ("" when all are current) and the
+  // balloons asked for.
+  const std::string& backupAlarm() const { return backupAlarm_; }
+  int alarmAnnouncements() const { return alarmAnnouncements_; }
   AccountPage page() const { return page_; }
   const std::string& nextBackupText() const { return nextBackupText_; }
   const std::string& statusText() const { return statusText_; }
@@ -132,6 +140,8 @@ class MemoryView : public MainWindowView {
   std::string statusText_;
   StatusColour statusColour_ = StatusColour::kGreen;
   bool trayVisible_ = false;
+  std::string backupAlarm_;
+  int alarmAnnouncements_ = 0;
   bool hidden_ = false;
   bool ended_ = false;
   int backupLogOpened_ = 0;

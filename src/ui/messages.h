@@ -137,4 +137,23 @@ inline constexpr char kPasswordCheckFailed[] = "您好，校验RAR压缩包密�
 inline constexpr char kPasswordNotSaved[] =
     "您好，新的压缩包密码未能保存，原来的密码仍然有效，请稍后再试！\r发生错误可能的原因为：";
 
+// The alarm when backups stop: a ticked account set whose newest complete
+// backup is older than the days between backups plus one day, or that never
+// had one. The run log says it once a day; the tray's tip and balloon say it
+// while it lasts. The overdue text is each set's name followed by its age
+// ("(已有" + "3天" + "没有完整备份)") or by kNeverCompleted, joined by
+// kOverdueSeparator.
+inline constexpr char kBackupAlarmPrefix[] = "警告：以下账套已经很久没有完整的备份，请尽快检查：";
+inline constexpr char kBackupAlarmSuffix[] = "！";
+inline constexpr char kAgeOpen[] = "(已有";
+inline constexpr char kAgeClose[] = "没有完整备份)";
+inline constexpr char kAgeDays[] = "天";
+inline constexpr char kAgeHours[] = "小时";
+inline constexpr char kNeverCompleted[] = "(从未完整备份)";
+inline constexpr char kOverdueSeparator[] = "、";
+// The tray: its tip while backups are late (followed by the overdue text,
+// cut to what the tip holds), and the balloon's title.
+inline constexpr char kTrayTipLate[] = "备份告警：";
+inline constexpr char kBalloonTitle[] = "账套备份告警";
+
 }  // namespace veltora::ui_msg

@@ -106,6 +106,8 @@ void MainWindowPresenter::CaptureBackupConfiguration() {
 // Loading
 
 bool MainWindowPresenter::LoadSettingsClicked() {
+  // The alarm follows the ticks and the interval just read.
+  backupWatch_.LookSoon();
   try {
     return LoadIntoView();
   } catch (const std::exception& e) {
@@ -249,6 +251,7 @@ bool MainWindowPresenter::TrialConnection(std::string& error) const {
 }
 
 bool MainWindowPresenter::SaveSettingsClicked() {
+  backupWatch_.LookSoon();
   try {
     return Save();
   } catch (const std::exception& e) {

@@ -60,6 +60,18 @@ TEST(RunLogStampTest, EveryWeekdayHasItsChineseShortName) {
   }
 }
 
+TEST_F(RunLogTest, TheDayOfTheNewestLineWithAPrefixIsFound) {
+  EXPECT_EQ(LastDayOfRunLogLine(path_, "警告："), "");  // no file
+  ASSERT_TRUE(AppendRunLog(path_, "警告：账套a.AIS", false, true, clock_));
+  clock_.Advance(std::chrono::hours(24));
+  ASSERT_TRUE(AppendRunLog(path_, "警告：账套b.AIS", false, true, clock_));
+  ASSERT_TRUE(AppendRunLog(path_, "程序启动成功！ 警告：", false, true, clock_));
+  clock_.Advance(std::chrono::hours(24));
+  ASSERT_TRUE(AppendRunLog(path_, "程序启动成功！", false, true, clock_));
+  EXPECT_EQ(LastDayOfRunLogLine(path_, "警告："), "2024-05-02");
+  EXPECT_EQ(LastDayOfRunLogLine(path_, "没有的"), "");
+}
+
 TEST_F(RunLogTest, WritesLineAsAsked) {
   const std::string stamp = kStamp;
   struct Case {

@@ -20,6 +20,7 @@
 
 #include "base/wide_text.h"
 #include "gui/main_window.h"
+#include "settings/raw_db.h"
 #include "support/gui_win.h"
 #include "ui/presenter_fixture.h"
 
@@ -262,6 +263,41 @@ TEST_F(MainWindowGui, MinimisingOrClosingHidesToTheTrayAndTheTrayMenuBringsTheWi
     EXPECT_FALSE(IsIconic(window.Handle()));
   }
   EXPECT_TRUE(f.log.lines().empty());
+}
+
+TEST_F(MainWindowGui, TheTrayWarnsWhileATickedSetHasNoRecentCompleteBackup) {
+  // Configured: a.AIS chosen, never backed up; the program sits in the tray.
+  std::filesystem::create_directories(f.accountFolder);
+  WriteFile(f.accountFolder + "\\a.AIS", "ledger");
+  {
+    auto db = f.Db();
+    BaksetRow row = db->LoadSettings();
+    row.accountDir = f.accountFolder;
+    row.btwdays = 1;
+    db->SaveSettings(row);
+    db->RewriteAccountList({{"", "a.AIS", "a.AIS"}});
+  }
+  ASSERT_TRUE(presenter.OnStartUp());
+  const std::wstring normalTip = window.TrayTip();
+  const HICON normalIcon = window.TrayIcon();
+
+  presenter.OnTimerTick();
+  EXPECT_EQ(window.TrayIcon(), LoadIconW(nullptr, IDI_WARNING));
+  EXPECT_NE(window.TrayIcon(), normalIcon);
+  EXPECT_EQ(Narrow(window.TrayTip()), "备份告警：a.AIS(从未完整备份)");
+  EXPECT_EQ(window.TrayBalloons(), 1);
+
+  // A run ends with a complete backup: the normal icon and tip come back.
+  f.state.backupRunning = true;
+  presenter.OnTimerTick();
+  f.Db()->InsertLocalResult(f.accountFolder + "\\a.AIS", f.backupFolder + "\\a20240502100000", "",
+                            true);
+  RawDb(f.appFolder + "\\Setlog.dll").Exec("update baklog set baktime='2024-05-02 10:00:00'");
+  f.state.backupRunning = false;
+  presenter.OnTimerTick();
+  EXPECT_EQ(window.TrayIcon(), normalIcon);
+  EXPECT_EQ(window.TrayTip(), normalTip);
+  EXPECT_EQ(window.TrayBalloons(), 1);
 }
 
 TEST_F(MainWindowGui, TheMessageLoopRunsUntilTheProgramIsQuit) {

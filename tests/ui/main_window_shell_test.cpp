@@ -343,6 +343,30 @@ TEST_F(ShellTest, TimerStartsOneRunAtTheScheduledMinuteAndShowsTheNextTime) {
   EXPECT_EQ(f.view.statusColour(), StatusColour::kRed);
 }
 
+TEST_F(ShellTest, TheTimerRaisesTheAlarmForASetWithoutACompleteBackupUntilARunEnds) {
+  StartConfigured("03:00:00");
+  P().OnTimerTick();
+  EXPECT_EQ(f.view.backupAlarm(), "a.AIS(从未完整备份)");
+  EXPECT_EQ(f.view.alarmAnnouncements(), 1);
+  EXPECT_EQ(f.log.lines(),
+            Lines{"警告：以下账套已经很久没有完整的备份，请尽快检查：a.AIS(从未完整备份)！"});
+
+  // A run ends with a complete backup: the next tick clears the tray, without
+  // waiting for the hour.
+  f.state.backupRunning = true;
+  P().OnTimerTick();
+  f.Db()->InsertLocalResult((f.dir / "accounts") + "/a.AIS",
+                            (f.dir / "backups") + "/a20240502100000", "", true);
+  testing::RawDb(f.appFolder + "/Setlog.dll")
+      .Exec("update baklog set baktime='2024-05-02 10:00:00'");
+  f.state.backupRunning = false;
+  f.clock.Advance(1s);
+  P().OnTimerTick();
+  EXPECT_EQ(f.view.backupAlarm(), "");
+  EXPECT_EQ(f.view.alarmAnnouncements(), 1);
+  EXPECT_EQ(f.log.lines().size(), 1u);
+}
+
 TEST(ShellBackupNow, ChecksInOrderAndTellsTheOutcome) {
   struct Case {
     const char* name;

@@ -76,6 +76,7 @@ MainWindowServices PresenterFixture::Services() {
       .clock = clock,
       .runLog = log,
       .rotateRunLog = [this] { ++rotations; },
+      .runLogDayOf = {},
       .openSettings = [this] { return Db(); },
       .sqlServer = *sqlServer,
       .ensureSqlServerRunning = [this] { ++ensureCalls; },
