@@ -1,8 +1,17 @@
 #include "app/startup_checks.h"
 
+#include <chrono>
+#include <thread>
+
 #include "app/messages.h"
 
 namespace veltora {
+namespace {
+
+constexpr int kClaimAttempts = 10;
+constexpr std::chrono::milliseconds kClaimRetryWait{100};
+
+}  // namespace
 
 std::string RefuseBlankInPath(const std::string& executablePath) {
   if (executablePath.find(' ') == std::string::npos) return {};
@@ -16,9 +25,16 @@ std::string RefuseNonAdministrator() {
 
 std::string ClaimSingleInstance(const std::string& appFolder, std::unique_ptr<AppFolderLock>& lock,
                                 std::string& detail, bool& fault) {
-  detail.clear();
   bool heldElsewhere = false;
-  lock = AppFolderLock::TryAcquire(appFolder, kInstanceLockFileName, detail, &heldElsewhere);
+  // `veltora-cli status` takes the lock for an instant to see whether an
+  // agent holds it: a start in that instant must not be refused for it, so a
+  // held lock is asked again for a second before it counts as another agent.
+  for (int attempt = 0; attempt < kClaimAttempts; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(kClaimRetryWait);
+    detail.clear();
+    lock = AppFolderLock::TryAcquire(appFolder, kInstanceLockFileName, detail, &heldElsewhere);
+    if (lock || !heldElsewhere) break;
+  }
   fault = !lock && !heldElsewhere;
   if (lock) return {};
   return heldElsewhere ? app_msg::kAlreadyRunning : app_msg::kAppFolderUnusable;
