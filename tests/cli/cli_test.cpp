@@ -242,15 +242,7 @@ TEST_F(CliTest, TwoBackupProcessesStartedTogether) {
     db.SaveSettings(row);
     db.UpdateArchivePassword("pw");
   }
-  std::string big(16 << 20, '\0');
-  std::uint32_t x = 7;
-  for (auto& c : big) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  WriteFile(accounts_ + "/A.AIS", big);
+  WriteFile(accounts_ + "/A.AIS", testing::Incompressible(16 << 20, 7));
   const std::string cli = std::string(VELTORA_BIN_DIR) + "/veltora-cli";
   const std::string command =
       "'" + cli + "' --app-dir '" + app_ + "' backup >/dev/null 2>>'" + (dir_ / "err.txt") + "'";

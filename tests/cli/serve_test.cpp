@@ -185,19 +185,6 @@ class ServeTest : public ::testing::Test {
                                    environment);
   }
 
-  // A ledger of random bytes, which the archiver takes seconds to pack.
-  void WriteRandomLedger(std::size_t size) {
-    std::string ledger(size, '\0');
-    std::uint32_t x = 11;
-    for (auto& c : ledger) {
-      x ^= x << 13;
-      x ^= x >> 17;
-      x ^= x << 5;
-      c = static_cast<char>(x);
-    }
-    WriteFile(accounts_ + "/A.AIS", ledger);
-  }
-
   // The processes whose command line names the backup folder: the archiver
   // and the command file's shell while they pack this test's backups.
   std::vector<int> ArchiverProcesses() const {
@@ -396,7 +383,7 @@ TEST_F(ServeTest, FollowsSettingsSavedByAnotherProcess) {
 // the best compression takes a few seconds.
 TEST_F(ServeTest, SigtermDuringABackupWaitsForItsEnd) {
   ASSERT_NO_FATAL_FAILURE(Configure([](BaksetRow& row) { row.rarlevel = "最好"; }));
-  WriteRandomLedger(32 << 20);
+  WriteFile(accounts_ + "/A.AIS", testing::Incompressible(32 << 20, 11));
   START_FAKED_AGENT(agent, "2026-12-11 01:30:50");
 
   SetClock("2026-12-11 01:31:00");
@@ -421,7 +408,7 @@ TEST_F(ServeTest, SigtermDuringABackupWaitsForItsEnd) {
 // `veltora-cli backup` killed outright during the compression takes it along.
 TEST_F(ServeTest, AKilledAgentOrBackupLeavesNoArchiverRunning) {
   ASSERT_NO_FATAL_FAILURE(Configure([](BaksetRow& row) { row.rarlevel = "最好"; }));
-  WriteRandomLedger(64 << 20);
+  WriteFile(accounts_ + "/A.AIS", testing::Incompressible(64 << 20, 11));
   for (const std::string command : {"serve", "backup"}) {
     SCOPED_TRACE(command);
     std::unique_ptr<Agent> started;

@@ -39,6 +39,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::FilesIn;
 using testing::FreezeTestSambaServer;
+using testing::Incompressible;
 using testing::KillTestSambaServer;
 using testing::ReadFile;
 using testing::ShellQuoted;
@@ -46,20 +47,6 @@ using testing::TempDir;
 using testing::WriteFile;
 
 constexpr char kPassword[] = "k&y'1";
-
-// Bytes that do not compress, so that the archiver and the copies take a
-// while and their files grow steadily; the same bytes for the same seed.
-std::string Incompressible(std::size_t size, std::uint32_t seed) {
-  std::string out(size, '\0');
-  std::uint32_t x = seed * 2654435761u + 1;
-  for (auto& c : out) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return out;
-}
 
 // 7-Zip's verdict on an archive with the password.
 bool TestsGood(const std::string& archive, const std::string& password = kPassword) {

@@ -71,4 +71,16 @@ bool SkipDisallowed() {
   return v != nullptr && std::string(v) == "1";
 }
 
+std::string Incompressible(std::size_t size, std::uint32_t seed) {
+  std::string out(size, '\0');
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (auto& c : out) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return out;
+}
+
 }  // namespace veltora::testing

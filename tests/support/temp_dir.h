@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -30,6 +32,9 @@ class TempDir {
 // Paths are the program's UTF-8 strings.
 void WriteFile(const std::string& path, std::string_view content);
 std::string ReadFile(const std::string& path);
+// Bytes that do not compress, so that the archiver and the copies take a
+// while and their files grow steadily; the same bytes for the same seed.
+std::string Incompressible(std::size_t size, std::uint32_t seed);
 
 // The names in a folder (its top only), sorted.
 std::vector<std::string> FilesIn(const std::string& folder);
