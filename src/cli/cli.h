@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,8 @@ struct CliContext : MachineContext {
   // Progress is one line rewritten in place when the error stream is a
   // terminal, occasional lines of its own otherwise.
   bool errorStreamIsTerminal = false;
+  // Reads a password given as "-" (see ReadSecretLine); empty: none can be read.
+  std::function<std::optional<std::string>(bool confirm)> readSecret;
 };
 
 // Runs one command line (without the program name); output and errors go to
@@ -74,5 +78,11 @@ int RunInitCommand(const std::string& appFolder, const CliContext& context, std:
 
 // Whether the process's standard error is a terminal (platform file).
 bool StandardErrorIsTerminal();
+// A password given as "-", so that it never stands on a command line other
+// users can read: one line from standard input. On a terminal the prompt goes
+// to standard error and the typing is not echoed, and with `confirm` (a new
+// password) it is asked twice. nullopt at the end of the input, or when the
+// two entries differ (platform file).
+std::optional<std::string> ReadSecretLine(bool confirm);
 
 }  // namespace veltora

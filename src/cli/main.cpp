@@ -14,9 +14,10 @@ int CliMain(const std::vector<std::string>& args,
             const std::function<std::string(const char*)>& env) {
   // The run log's weekday names come from the user's locale.
   std::setlocale(LC_ALL, "");
-  veltora::CliContext context{veltora::ReadMachineContext(env), env("VELTORA_DEMO_SHARE"),
-                              env("VELTORA_DEMO_SHARE_USER"), env("VELTORA_DEMO_SHARE_PASSWORD"),
-                              veltora::StandardErrorIsTerminal()};
+  veltora::CliContext context{
+      veltora::ReadMachineContext(env),   env("VELTORA_DEMO_SHARE"),
+      env("VELTORA_DEMO_SHARE_USER"),     env("VELTORA_DEMO_SHARE_PASSWORD"),
+      veltora::StandardErrorIsTerminal(), veltora::ReadSecretLine};
   return veltora::RunCli(args, context, std::cout, std::cerr);
 }
 

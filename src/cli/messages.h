@@ -20,7 +20,8 @@ inline constexpr char kUsage[] =
     "  serve             the agent: start-up checks, the schedule once a second, the guard;\n"
     "                    SIGTERM, SIGINT or SIGHUP ends it once no backup runs\n"
     "  settings show [--show-passwords] | set KEY=VALUE... [--tick NAME]... | tick NAME...\n"
-    "                    show or change the settings under the checks of saving\n"
+    "                    show or change the settings under the checks of saving; a password\n"
+    "                    given as KEY=- is read from standard input\n"
     "The application folder is the executable's folder unless --app-dir or VELTORA_APP_DIR\n"
     "names another. VELTORA_SQLSERVER_STANDIN=DIR selects the embedded SQL Server stand-in.\n";
 
@@ -83,6 +84,11 @@ inline constexpr char kSetNeedsValue[] = "set takes at least one KEY=VALUE or --
 inline constexpr char kTickNeedsName[] = "tick takes the names of the account sets to tick";
 inline constexpr char kUnknownSetting[] = "not a KEY=VALUE of the settings: ";
 inline constexpr char kRepeatedSetting[] = "given twice: ";
+// A password key given as KEY=- is read from standard input.
+inline constexpr char kSecretPrompt[] = "请输入密码（输入的内容不显示）：";
+inline constexpr char kSecretAgainPrompt[] = "请再次输入密码：";
+inline constexpr char kSecretNotRead[] =
+    "no password read from standard input (or the two entries differ) for ";
 inline constexpr char kIntervalRange[] = "btwdays takes a whole number of days from 1 to 30";
 inline constexpr char kSwitchValue[] = "true or false for ";
 inline constexpr char kEditionValue[] = "softvernum takes 0, 1, 2 or 3";

@@ -334,6 +334,16 @@ int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
     std::string problem;
     request = ParseSetRequest(words, problem);
     if (!request) return Usage(err, problem);
+    // A password as "-" comes from standard input, never the command line
+    // that every local user can read while the command runs.
+    for (auto& [field, value] : request->values) {
+      const bool secret = field->kind == FieldKind::kSecret || field->kind == FieldKind::kPassword;
+      if (!secret || value != "-") continue;
+      std::optional<std::string> read;
+      if (context.readSecret) read = context.readSecret(field->kind == FieldKind::kPassword);
+      if (!read) return Usage(err, cli_msg::kSecretNotRead + std::string(field->column));
+      value = std::move(*read);
+    }
   } else {
     return Usage(err, cli_msg::kSettingsNeedsAction);
   }

@@ -489,6 +489,33 @@ TEST_F(CliTest, SettingsAreSetUnderTheSavingChecks) {
   EXPECT_EQ(shown.out.find("it's"), std::string::npos);
 }
 
+// KEY=- takes a password from standard input, so that it never stands on a
+// command line; with nothing to read, nothing is saved.
+TEST_F(CliTest, PasswordsGivenAsDashComeFromStandardInput) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"B.AIS"}));
+  WriteFile(accounts_ + "/B.AIS", "b");
+  const auto settings = [&](const std::string& input, const std::string& assignment) {
+    const std::string command =
+        "printf %s " + testing::ShellQuoted(input) + " | " +
+        testing::ShellQuoted(std::string(VELTORA_BIN_DIR) + "/veltora-cli") + " --app-dir " +
+        testing::ShellQuoted(app_) + " settings set localuser=me " + assignment + " 2>/dev/null";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  EXPECT_EQ(settings("s\"hare pw\n", "remotepwd=-"), kExitOk);
+  EXPECT_EQ(settings("it's\r\n", "rarpwd=-"), kExitOk);
+  const BaksetRow row = SettingsDatabase(app_).LoadSettings();
+  EXPECT_EQ(row.remotepwd, "s\"hare pw");
+  EXPECT_EQ(row.rarpwd, "it's");
+
+  EXPECT_EQ(settings("", "sqlpwd=-"), kExitUsage);
+  EXPECT_EQ(SettingsDatabase(app_).LoadSettings(), row);
+  const auto inProcess = Cli({"--app-dir", app_, "settings", "set", "localpwd=-"});
+  EXPECT_EQ(inProcess.code, kExitUsage);
+  EXPECT_NE(inProcess.err.find("no password read from standard input"), std::string::npos)
+      << inProcess.err;
+}
+
 // autostart=true/false is the window's start-with-the-machine box: on Linux
 // the agent's unit enabled or disabled through the systemctl on the PATH (here
 // one that keeps the unit's state in a file and refuses while "refuse" exists),
