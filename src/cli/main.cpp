@@ -12,7 +12,8 @@ namespace veltora {
 
 int CliMain(const std::vector<std::string>& args,
             const std::function<std::string(const char*)>& env) {
-  // The run log's weekday names come from the user's locale.
+  // The user's locale for the C library's own texts (an error's reason in a
+  // message or a run-log line); the run log's weekday names are a fixed table.
   std::setlocale(LC_ALL, "");
   veltora::CliContext context{
       veltora::ReadMachineContext(env),   env("VELTORA_DEMO_SHARE"),

@@ -33,7 +33,8 @@ std::string Environment(const char* name) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  // The run log's weekday names come from the user's locale.
+  // The user's locale for the C library's own texts (an error's reason in a
+  // message or a run-log line); the run log's weekday names are a fixed table.
   std::setlocale(LC_ALL, "");
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
