@@ -438,6 +438,9 @@ TEST_F(ServeTest, RefusedStartsEndAtOnceTouchingNothing) {
   ASSERT_NO_FATAL_FAILURE(Configure());
   auto first = StartAgent();
   ASSERT_TRUE(WaitUntil([&] { return Logged(kStarted) || !first->Running(); })) << first->Err();
+  // The first agent's own first tick: no complete backup yet, its alarm line.
+  ASSERT_TRUE(WaitUntil([&] { return Logged("警告：以下账套已经很久没有完整的备份"); }))
+      << RunLog();
   const std::string logBefore = RunLog();
 
   auto second = StartAgent();
