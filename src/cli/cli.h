@@ -76,13 +76,18 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
 int RunInitCommand(const std::string& appFolder, const CliContext& context, std::ostream& out,
                    std::ostream& err);
 
-// Whether the process's standard error is a terminal (platform file).
+// Whether the process's standard error, or its standard input, is a terminal
+// (a console on Windows) (platform file).
 bool StandardErrorIsTerminal();
+bool StandardInputIsTerminal();
+// Stops the terminal on standard input from echoing what is typed; answers
+// what puts the echo back, or nothing when it cannot be stopped (platform file).
+std::function<void()> HideStandardInputEcho();
 // A password given as "-", so that it never stands on a command line other
 // users can read: one line from standard input. On a terminal the prompt goes
 // to standard error and the typing is not echoed, and with `confirm` (a new
 // password) it is asked twice. nullopt at the end of the input, or when the
-// two entries differ (platform file).
+// two entries differ (secret_input.cpp).
 std::optional<std::string> ReadSecretLine(bool confirm);
 
 }  // namespace veltora
