@@ -106,8 +106,6 @@ void MainWindowPresenter::CaptureBackupConfiguration() {
 // Loading
 
 bool MainWindowPresenter::LoadSettingsClicked() {
-  // The alarm follows the ticks and the interval just read.
-  backupWatch_.LookSoon();
   try {
     return LoadIntoView();
   } catch (const std::exception& e) {
@@ -149,6 +147,8 @@ bool MainWindowPresenter::LoadIntoView(std::unique_ptr<SettingsDatabase> db) {
     }
   }
   const BaksetRow row = db->LoadSettings();
+  // The alarm follows the ticks and the interval just read.
+  backupWatch_.LookSoon();
   try {
     db->MakeSpareCopy();
   } catch (...) {
