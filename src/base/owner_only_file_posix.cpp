@@ -58,4 +58,55 @@ bool WriteOwnerOnlyFile(const std::string& path, std::string_view content) {
   return ok;
 }
 
+HeldCommandFile::~HeldCommandFile() {
+  if (held()) ::close(static_cast<int>(handle_));
+}
+
+bool HeldCommandFile::Write(const std::string& path, std::string_view content) {
+  if (held()) return false;
+  ScopedFd fd(
+      ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
+  if (!fd) return false;
+  bool ok = ::fchmod(fd.get(), S_IRUSR | S_IWUSR) == 0;
+  std::size_t done = 0;
+  while (ok && done < content.size()) {
+    const ssize_t n = ::write(fd.get(), content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  if (!ok) {
+    fd.Reset();
+    ::unlink(path.c_str());
+    return false;
+  }
+  path_ = path;
+  handle_ = fd.Release();
+  return true;
+}
+
+bool MakePrivateFolder(const std::string& path, std::string& reason) {
+  if (::mkdir(path.c_str(), S_IRWXU) != 0 && errno != EEXIST) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  // Checked and restricted through the opened folder: a link planted at the
+  // name is refused, not followed.
+  const ScopedFd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st {};
+  if (!dir || ::fstat(dir.get(), &st) != 0) {
+    reason = errno == ELOOP || errno == ENOTDIR ? "not a folder" : std::strerror(errno);
+    return false;
+  }
+  if (st.st_uid != ::geteuid()) {
+    reason = "owned by another user";
+    return false;
+  }
+  if ((st.st_mode & 07777) != S_IRWXU && ::fchmod(dir.get(), S_IRWXU) != 0) {
+    reason = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace veltora

@@ -114,4 +114,68 @@ bool WriteOwnerOnlyFile(const std::string& path, std::string_view content) {
   }
 }
 
+HeldCommandFile::~HeldCommandFile() {
+  if (held()) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool HeldCommandFile::Write(const std::string& path, std::string_view content) {
+  try {
+    if (held()) return false;
+    const std::string trimmed = Trim(path);
+    const std::wstring wide = WideOrThrow(trimmed);
+    const ScopedLocalMemory descriptor = OwnerOnlyDescriptor(trimmed);
+    SECURITY_ATTRIBUTES security{sizeof(security), descriptor.get(), FALSE};
+    // No delete sharing from the first byte: nobody renames or replaces the
+    // file (nor its folder) while a handle of ours is open.
+    ScopedFileHandle writer(::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &security,
+                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!writer) return false;
+    DWORD written = 0;
+    bool ok = ::WriteFile(writer.get(), content.data(), static_cast<DWORD>(content.size()),
+                          &written, nullptr) &&
+              written == content.size();
+    // The handle that is kept reads only, so that cmd.exe may open the file;
+    // it is opened while the writer still holds the name, and shares writing
+    // (the access list lets nobody else write) but never deletion.
+    ScopedFileHandle reader;
+    if (ok)
+      reader.Reset(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ok = ok && reader;
+    writer.Reset();
+    if (!ok) {
+      ::DeleteFileW(wide.c_str());
+      return false;
+    }
+    path_ = trimmed;
+    handle_ = reinterpret_cast<std::intptr_t>(reader.Release());
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool MakePrivateFolder(const std::string& path, std::string& reason) {
+  try {
+    const std::wstring wide = WideOrThrow(path);
+    const ScopedLocalMemory descriptor = OwnerOnlyDescriptor(path);
+    SECURITY_ATTRIBUTES security{sizeof(security), descriptor.get(), FALSE};
+    if (!::CreateDirectoryW(wide.c_str(), &security)) {
+      const DWORD error = ::GetLastError();
+      const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+      if (error != ERROR_ALREADY_EXISTS || attributes == INVALID_FILE_ATTRIBUTES ||
+          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        reason = error == ERROR_ALREADY_EXISTS ? "not a folder" : WindowsErrorText(error);
+        return false;
+      }
+      MakeOwnerOnly(path);
+    }
+    return true;
+  } catch (const std::exception& e) {
+    reason = e.what();
+    return false;
+  }
+}
+
 }  // namespace veltora

@@ -1,6 +1,6 @@
 // Starting processes: running a command file through the platform's command
 // processor, running a program with its input fed through a pipe, the short
-// path form, finding a program on a PATH, and writing an owner-only file. This
+// path form and finding a program on a PATH. This
 // is the only place that starts a process; each platform has its own
 // implementation file beside this header.
 #pragma once
@@ -10,6 +10,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "base/owner_only_file.h"
 
 namespace veltora {
 
@@ -24,20 +26,20 @@ using EnvironmentAdditions = std::vector<std::pair<std::string, std::string>>;
 // blocks on a full pipe.
 using OutputListener = std::function<void(std::string_view chunk)>;
 
-// Runs `commandFile` through the platform's command processor and waits for it
-// without a time-out. Returns the command processor's exit code, or -1 when it
-// cannot be started (the file is missing or unreadable, the process cannot be
+// Runs the held command file through the platform's command processor and
+// waits for it without a time-out. Returns the command processor's exit code,
+// or -1 when it cannot be started (the file is not held, the process cannot be
 // created). `extraEnvironment` reaches the command processor only, never its
 // command line, so a secret passed there is not visible to other users.
 // `output` hears the command processor's standard output (and so that of the
 // programs the file runs); without it the output is discarded.
 //
-// POSIX: /bin/sh runs the file; stdin and stderr are /dev/null, stdout too
-// unless `output` listens; no other descriptor of this program is inherited; a
-// run ended by a signal answers 128 + the signal number. The child is always
+// POSIX: /bin/sh reads the file through the held descriptor (as /dev/fd/3),
+// never by its name; stdin and stderr are /dev/null, stdout too unless
+// `output` listens; no other descriptor of this program is inherited; a run
+// ended by a signal answers 128 + the signal number. The child is always
 // reaped, and the wait ends when the child ends even if something it left
-// behind keeps its output open. There is no 255-character limit on the file's
-// path as there is for a Windows command line.
+// behind keeps its output open.
 //
 // Windows: cmd.exe from the system folder runs the file (/d: no AutoRun
 // commands; /v:off: "!" is no variable's mark), started with the file's folder
@@ -46,7 +48,8 @@ using OutputListener = std::function<void(std::string_view chunk)>;
 // window and no handle of this program but the three standard ones; stdin and
 // stderr are NUL, stdout too unless `output` listens. A local file's folder
 // only: cmd.exe cannot run in a UNC folder.
-int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment = {},
+int RunAndWait(const HeldCommandFile& commandFile,
+               const EnvironmentAdditions& extraEnvironment = {},
                const OutputListener& output = {});
 
 // Runs `program` with `arguments` directly (no command processor), `input` on
@@ -66,9 +69,9 @@ int RunProgram(const std::string& program, const std::vector<std::string>& argum
 // announced the program that is to read it. A line still unread when the
 // next cue comes is not written again (the next reader takes it); what is
 // not read is dropped.
-int RunAndWaitFeeding(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment,
-                      const std::string& cue, const std::string& line,
-                      const OutputListener& output = {});
+int RunAndWaitFeeding(const HeldCommandFile& commandFile,
+                      const EnvironmentAdditions& extraEnvironment, const std::string& cue,
+                      const std::string& line, const OutputListener& output = {});
 #endif
 
 // The short (8.3) form of the trimmed path; empty for an empty path or when the

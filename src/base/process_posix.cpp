@@ -159,7 +159,7 @@ constexpr int kKeeperDeathSignal = SIGTERM;
 }
 
 [[noreturn]] void RunKeeper(pid_t parent, const char* program, char* const* argv,
-                            char* const* environment, int stdinFd, int stdoutFd) {
+                            char* const* environment, int stdinFd, int stdoutFd, int scriptFd) {
   sigset_t waited;
   ::sigemptyset(&waited);
   for (const int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP}) ::sigaddset(&waited, sig);
@@ -176,9 +176,11 @@ constexpr int kKeeperDeathSignal = SIGTERM;
     if (null < 0 || ::dup2(stdinFd >= 0 ? stdinFd : null, 0) < 0 ||
         ::dup2(stdoutFd >= 0 ? stdoutFd : null, 1) < 0 || ::dup2(null, 2) < 0)
       ::_exit(127);
+    // The command file, when there is one, is descriptor 3 (kScriptDescriptor).
+    if (scriptFd >= 0 && ::dup2(scriptFd, 3) < 0) ::_exit(127);
     // Handles are not inherited: the settings database, the run log and any
     // socket of this program stay out of the command's reach.
-    ::close_range(3, ~0U, 0);
+    ::close_range(scriptFd >= 0 ? 4 : 3, ~0U, 0);
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -202,10 +204,11 @@ constexpr int kKeeperDeathSignal = SIGTERM;
 
 // Starts `program` with `argv` (argv[0] included) under a keeper, standard
 // input from `stdinFd` (or /dev/null when -1), standard output to `output`
-// (or /dev/null without a listener), standard error to /dev/null, and waits
-// for it.
+// (or /dev/null without a listener), standard error to /dev/null, `scriptFd`
+// (unless -1; at least 10, clear of the standard ones) as descriptor 3, and
+// waits for it.
 int SpawnAndWait(const std::string& program, std::vector<std::string> argv, char** environment,
-                 int stdinFd, const OutputListener& output) {
+                 int stdinFd, const OutputListener& output, int scriptFd = -1) {
   ScopedFd readEnd;
   ScopedFd writeEnd;
   if (output) {
@@ -227,7 +230,7 @@ int SpawnAndWait(const std::string& program, std::vector<std::string> argv, char
   if (keeper < 0) return -1;
   if (keeper == 0)
     RunKeeper(parent, program.c_str(), pointers.data(), environment, stdinFd,
-              writeEnd.valid() ? writeEnd.get() : -1);
+              writeEnd.valid() ? writeEnd.get() : -1, scriptFd);
   if (!readEnd.valid()) return WaitBlocking(keeper);
   // Only the command may hold the write end now, so the pipe ends with it.
   writeEnd.Reset();
@@ -236,16 +239,17 @@ int SpawnAndWait(const std::string& program, std::vector<std::string> argv, char
 
 }  // namespace
 
-int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment,
+int RunAndWait(const HeldCommandFile& commandFile, const EnvironmentAdditions& extraEnvironment,
                const OutputListener& output) {
-  // CreateProcess fails for a missing command file; sh would start and answer
-  // 127 instead, so the check comes first.
+  if (!commandFile.held()) return -1;
+  // A copy of the held descriptor, numbered clear of the standard ones, that
+  // the keeper's child makes descriptor 3; the shell opens /dev/fd/3, which
+  // is the file this program wrote whatever stands under its name now.
+  const ScopedFd script(::fcntl(static_cast<int>(commandFile.handle()), F_DUPFD_CLOEXEC, 10));
   struct stat st {};
-  if (commandFile.empty() || ::stat(commandFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-      ::access(commandFile.c_str(), R_OK) != 0)
-    return -1;
+  if (!script || ::fstat(script.get(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
   ChildEnvironment env(extraEnvironment);
-  return SpawnAndWait(kShell, {kShell, commandFile}, env.get(), -1, output);
+  return SpawnAndWait(kShell, {kShell, "/dev/fd/3"}, env.get(), -1, output, script.get());
 }
 
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,

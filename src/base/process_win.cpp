@@ -311,15 +311,17 @@ int RunCommandFile(const std::string& commandFile, const EnvironmentAdditions& e
 
 }  // namespace
 
-int RunAndWait(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment,
+int RunAndWait(const HeldCommandFile& commandFile, const EnvironmentAdditions& extraEnvironment,
                const OutputListener& output) {
-  return RunCommandFile(commandFile, extraEnvironment, output, {}, {});
+  if (!commandFile.held()) return -1;
+  return RunCommandFile(commandFile.path(), extraEnvironment, output, {}, {});
 }
 
-int RunAndWaitFeeding(const std::string& commandFile, const EnvironmentAdditions& extraEnvironment,
-                      const std::string& cue, const std::string& line,
-                      const OutputListener& output) {
-  return RunCommandFile(commandFile, extraEnvironment, output, cue, line);
+int RunAndWaitFeeding(const HeldCommandFile& commandFile,
+                      const EnvironmentAdditions& extraEnvironment, const std::string& cue,
+                      const std::string& line, const OutputListener& output) {
+  if (!commandFile.held()) return -1;
+  return RunCommandFile(commandFile.path(), extraEnvironment, output, cue, line);
 }
 
 int RunProgram(const std::string& program, const std::vector<std::string>& arguments,

@@ -18,4 +18,8 @@ bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
 bool EndsWith(std::string_view text, std::string_view suffix);
 bool StartsWith(std::string_view text, std::string_view prefix);
 
+// Whether the bytes are well-formed UTF-8: no stray continuation byte, no
+// truncated or overlong sequence, no surrogate, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view text);
+
 }  // namespace veltora

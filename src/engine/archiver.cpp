@@ -61,7 +61,8 @@ std::string FileStem(const std::string& path) {
 }
 
 bool WriteArchiveBatch(const Archiver& archiver, int level, const std::string& batchPathArg,
-                       const std::vector<ArchiveTask>& tasks, bool withPassword) {
+                       const std::vector<ArchiveTask>& tasks, bool withPassword,
+                       HeldCommandFile& batch) {
   try {
     if (level < 0 || level > 5) level = 3;
     std::string batchPath = Trim(batchPathArg);
@@ -77,7 +78,7 @@ bool WriteArchiveBatch(const Archiver& archiver, int level, const std::string& b
     // A leftover of a run that was cut off goes first; the new file is then
     // created exclusively, so nothing planted in between is written through.
     ForceDeleteFile(batchPath);
-    return WriteOwnerOnlyFile(batchPath, content) && FileExists(batchPath);
+    return batch.Write(batchPath, content);
   } catch (const std::exception&) {
     return false;
   }
@@ -91,7 +92,7 @@ int TestArchive(const Archiver& archiver, const std::string& archive, const std:
   // 7-Zip asks for the password of an encrypted archive on its standard
   // input ("-p" without a value would test with an empty password instead).
   // Without a password the input is empty, and an encrypted archive fails.
-  std::vector<std::string> arguments = {"t", "-spd", "-bso0", "-bsp1"};
+  std::vector<std::string> arguments = {"t", "-spd", "-bso0", "-bsp1", "-bse1"};
   for (const std::string& s : internal::kSevenZipInputSwitches) arguments.push_back(s);
   arguments.insert(arguments.end(), {"--", archive});
   return RunProgram(archiver.path, arguments, pw.empty() ? std::string() : pw + "\n", output);

@@ -29,7 +29,9 @@
 //   an archiver path holding a double quote or a control character, is
 //   refused. Under Wine a "%" in the archiver's folder would be expanded.
 //
-// 7-Zip is told (-spd) not to expand wildcards either. Each backup is archived
+// 7-Zip is told (-spd) not to expand wildcards either, and (-bse1) to write its
+// error messages where its progress goes, so that a failure's reason (a full
+// disk) reaches the run log. Each backup is archived
 // under a temporary name; the command file removes that temporary archive
 // when the archiver fails, so what is left after it is an archive whose
 // archiver exited 0. The stage then tests it with the password and only then
@@ -54,6 +56,7 @@
 #include <string>
 #include <vector>
 
+#include "base/owner_only_file.h"
 #include "base/process.h"
 
 namespace veltora {
@@ -110,6 +113,13 @@ struct ArchiveTask {
   std::string final;
 };
 
+// The folder the command file is written to. POSIX: the agent's private folder
+// (`privateFolder`, when given), which nobody else can enter; the shell reads
+// the file from the descriptor that wrote it anyway. Windows: the backup
+// folder, where cmd.exe runs it (the names in it are relative to that folder,
+// see above); it is held there so that nobody can change it.
+std::string CommandFileFolder(const std::string& backupFolder, const std::string& privateFolder);
+
 // Writes the command file at `batchPath` (".bat" appended unless it ends so,
 // ASCII case ignored): one archiver line per task, in order, each writing the
 // task's temporary archive from its source (and removing that archive again
@@ -119,16 +129,18 @@ struct ArchiveTask {
 // `withPassword` makes the archiver read the password (7-Zip only). A level
 // outside 0..5 counts as 3. A leftover command file from a run that was cut
 // off is removed before the new one is created; the new file is readable and
-// writable by its owner only from its first byte. False (no file) for an empty
-// path or task list, or a failed write.
+// writable by its owner only from its first byte, and `batch` holds it from
+// then on (owner_only_file.h). False (no file) for an empty path or task list,
+// or a failed write.
 bool WriteArchiveBatch(const Archiver& archiver, int level, const std::string& batchPath,
-                       const std::vector<ArchiveTask>& tasks, bool withPassword);
+                       const std::vector<ArchiveTask>& tasks, bool withPassword,
+                       HeldCommandFile& batch);
 
 // Runs the command file WriteArchiveBatch wrote for `tasks` through the
 // platform's command processor, hidden, the trimmed password reaching each
 // archiver as described above; `output` hears the file's standard output.
 // The command processor's exit code, or -1 when it cannot be started.
-int RunArchiveBatch(const Archiver& archiver, const std::string& batchPath,
+int RunArchiveBatch(const Archiver& archiver, const HeldCommandFile& batch,
                     const std::vector<ArchiveTask>& tasks, const std::string& password,
                     const OutputListener& output = {});
 

@@ -41,7 +41,7 @@ std::string PackFunction(const Archiver& archiver, int level, bool withPassword)
     run = program + " a -ac -av -dh -k -m" + std::to_string(level) + " -ep1 -- \"$2\" \"$1\"";
   } else {
     run = program + " a -t7z -mx" + std::to_string(SevenZipLevel(level)) +
-          (withPassword ? " -mhe=on -p" : "") + " -spd -y -bso0 -bsp1 -- \"$2\" \"$1\"";
+          (withPassword ? " -mhe=on -p" : "") + " -spd -y -bso0 -bsp1 -bse1 -- \"$2\" \"$1\"";
     if (withPassword)
       run = "printf '%s\\n' \"$" + std::string(kScriptPasswordVariable) + "\" | " + run;
   }
@@ -91,9 +91,13 @@ bool ExtractResourceFile(const std::string& name, const std::string& type,
 
 }  // namespace internal
 
-int RunArchiveBatch(const Archiver&, const std::string& batchPath, const std::vector<ArchiveTask>&,
+std::string CommandFileFolder(const std::string& backupFolder, const std::string& privateFolder) {
+  return privateFolder.empty() ? backupFolder : privateFolder;
+}
+
+int RunArchiveBatch(const Archiver&, const HeldCommandFile& batch, const std::vector<ArchiveTask>&,
                     const std::string& password, const OutputListener& output) {
-  return RunAndWait(batchPath, {{kPasswordVariable, Trim(password)}}, output);
+  return RunAndWait(batch, {{kPasswordVariable, Trim(password)}}, output);
 }
 
 }  // namespace veltora

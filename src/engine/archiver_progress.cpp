@@ -1,13 +1,16 @@
 #include "engine/archiver_progress.h"
 
+#include <algorithm>
 #include <optional>
+
+#include "base/text.h"
 
 namespace veltora {
 namespace {
 
 // Keeps a runaway field (a long file name, output without separators) from
 // growing without bound; only its beginning is ever looked at.
-constexpr std::size_t kLongestField = 64;
+constexpr std::size_t kLongestField = 160;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -38,7 +41,7 @@ std::optional<ArchiverEvent> Marker(std::string_view line) {
       if (!IsDigit(c)) return std::nullopt;
       value = value * 10 + (c - '0');
     }
-    return ArchiverEvent{kind, value};
+    return ArchiverEvent{kind, value, {}};
   }
   return std::nullopt;
 }
@@ -47,7 +50,7 @@ void AddPercent(int percent, std::vector<ArchiverEvent>& events) {
   if (!events.empty() && events.back().kind == ArchiverEvent::Kind::kPercent)
     events.back().value = percent;  // only the last of a row counts
   else
-    events.push_back({ArchiverEvent::Kind::kPercent, percent});
+    events.push_back({ArchiverEvent::Kind::kPercent, percent, {}});
 }
 
 }  // namespace
@@ -56,12 +59,17 @@ void ArchiverOutputParser::EndField(char separator, std::vector<ArchiverEvent>& 
   if (fieldPercent_ < 0) {
     if (const auto percent = LeadingPercent(field_)) AddPercent(*percent, events);
   }
-  if (separator == '\n' && fieldStartsLine_) {
-    if (const auto marker = Marker(field_)) events.push_back(*marker);
+  const bool lineEnd = separator == '\n' || separator == '\r';
+  const auto marker = lineEnd && fieldStartsLine_ ? Marker(field_) : std::nullopt;
+  if (marker) {
+    events.push_back(*marker);
+  } else if (lineEnd && !LeadingPercent(field_)) {
+    if (std::string text = Trim(field_); !text.empty())
+      events.push_back({ArchiverEvent::Kind::kMessage, 0, std::move(text)});
   }
   field_.clear();
   fieldPercent_ = -1;
-  fieldStartsLine_ = separator == '\n';
+  fieldStartsLine_ = lineEnd;
 }
 
 std::vector<ArchiverEvent> ArchiverOutputParser::Feed(std::string_view chunk) {
@@ -84,6 +92,26 @@ std::vector<ArchiverEvent> ArchiverOutputParser::Feed(std::string_view chunk) {
     }
   }
   return events;
+}
+
+std::string ArchiverErrorText(const std::vector<std::string>& messages) {
+  auto line = std::find_if(messages.begin(), messages.end(), [](const std::string& m) {
+    return m.rfind("ERROR", 0) == 0 || m.rfind("System ERROR", 0) == 0;
+  });
+  std::string text;
+  for (int taken = 0; line != messages.end() && taken < 2; ++line, ++taken) {
+    std::string part = *line;
+    for (const std::string_view label : {"System ERROR:", "ERROR:"})
+      if (part.rfind(label, 0) == 0) part = Trim(part.substr(label.size()));
+    // "errno=28 : No space left on device"
+    if (part.rfind("errno=", 0) == 0)
+      if (const auto colon = part.find(" : "); colon != std::string::npos)
+        part = part.substr(colon + 3);
+    if (part.empty()) continue;
+    if (!text.empty()) text += ' ';
+    text += part;
+  }
+  return text;
 }
 
 }  // namespace veltora

@@ -21,9 +21,10 @@ inline constexpr char kPackMarker[] = "@pack";
 inline constexpr char kPackedMarker[] = "@packed";
 
 struct ArchiverEvent {
-  enum class Kind { kItemStarted, kItemPacked, kPercent };
+  enum class Kind { kItemStarted, kItemPacked, kPercent, kMessage };
   Kind kind = Kind::kPercent;
-  int value = 0;  // the backup's number (from 1) or the percentage 0..100
+  int value = 0;     // the backup's number (from 1) or the percentage 0..100
+  std::string text;  // a message line, trimmed
   bool operator==(const ArchiverEvent&) const = default;
 };
 
@@ -31,8 +32,9 @@ struct ArchiverEvent {
 // that begins (after blanks) with one to three digits and "%" is a
 // percentage, whatever follows it (a file name, which may hold digits and "%"
 // itself). Of several percentages in a row only the last counts. Marker lines
-// count only whole. Anything else (7-Zip's "0M Scan", messages) is ignored.
-// Output may arrive in chunks cut anywhere.
+// count only whole. Any other field that a line end closes is a message
+// (7-Zip's errors, with -bse1 on its standard output); fields that backspaces
+// close ("0M Scan") are ignored. Output may arrive in chunks cut anywhere.
 class ArchiverOutputParser {
  public:
   // The events the chunk completes, in order.
@@ -45,5 +47,11 @@ class ArchiverOutputParser {
   bool fieldStartsLine_ = true;  // the field began right after a line feed
   int fieldPercent_ = -1;        // already taken from the unfinished field
 };
+
+// What the archiver said went wrong, out of the message lines it wrote for
+// one backup: from the first line that begins with "ERROR" or "System ERROR"
+// (7-Zip), at most two lines, without their "ERROR:" and "errno=N :" labels
+// ("No space left on device"). Empty when it said nothing of the kind.
+std::string ArchiverErrorText(const std::vector<std::string>& messages);
 
 }  // namespace veltora

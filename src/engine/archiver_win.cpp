@@ -74,14 +74,15 @@ std::string ArchiverCall(const Archiver& archiver, int level, bool withPassword,
   call += " a -t7z -mx" + std::to_string(SevenZipLevel(level));
   if (withPassword) call += " -mhe=on -p";
   for (const std::string& s : internal::kSevenZipInputSwitches) call += " " + s;
-  return call + " -scsUTF-8 -spd -y -bso0 -bsp1 " + archive + " " + list;
+  return call + " -scsUTF-8 -spd -y -bso0 -bsp1 -bse1 " + archive + " " + list;
 }
 
 // Removes the list files of the tasks however the run ends.
 class ListFiles {
  public:
-  explicit ListFiles(const std::vector<ArchiveTask>& tasks) : tasks_(tasks) {}
+  explicit ListFiles(const std::vector<ArchiveTask>& tasks) : tasks_(tasks), held_(tasks.size()) {}
   ~ListFiles() {
+    held_.clear();
     for (const ArchiveTask& task : tasks_) ForceDeleteFile(ListFileOf(task.temporary));
   }
   ListFiles(const ListFiles&) = delete;
@@ -90,18 +91,21 @@ class ListFiles {
   // Writes each task's list file: the source's name in UTF-8 (it lies in the
   // current folder), so the name never passes through cmd.exe, which would
   // read it in the console's code page and expand a "%" in it (Wine's cmd.exe
-  // even in what it inserted from a variable).
+  // even in what it inserted from a variable). Each is held like the command
+  // file, so that nobody swaps in a list naming another file to be archived
+  // under the backup's name.
   bool Write() {
-    for (const ArchiveTask& task : tasks_) {
-      const std::string list = ListFileOf(task.temporary);
+    for (std::size_t i = 0; i < tasks_.size(); ++i) {
+      const std::string list = ListFileOf(tasks_[i].temporary);
       ForceDeleteFile(list);
-      if (!WriteOwnerOnlyFile(list, NameInFolder(task.source) + "\r\n")) return false;
+      if (!held_[i].Write(list, NameInFolder(tasks_[i].source) + "\r\n")) return false;
     }
     return true;
   }
 
  private:
   const std::vector<ArchiveTask>& tasks_;
+  std::vector<HeldCommandFile> held_;
 };
 
 }  // namespace
@@ -177,7 +181,11 @@ bool ExtractResourceFile(const std::string& name, const std::string& type,
 
 }  // namespace internal
 
-int RunArchiveBatch(const Archiver& archiver, const std::string& batchPath,
+std::string CommandFileFolder(const std::string& backupFolder, const std::string&) {
+  return backupFolder;
+}
+
+int RunArchiveBatch(const Archiver& archiver, const HeldCommandFile& batch,
                     const std::vector<ArchiveTask>& tasks, const std::string& password,
                     const OutputListener& output) {
   ListFiles lists(tasks);
@@ -185,10 +193,9 @@ int RunArchiveBatch(const Archiver& archiver, const std::string& batchPath,
   const EnvironmentAdditions environment = {{kArchiverVariable, archiver.path}};
   const std::string pw = Trim(password);
   if (pw.empty() || archiver.kind == ArchiverKind::kRar)
-    return RunAndWait(batchPath, environment, output);
+    return RunAndWait(batch, environment, output);
   // The cue is the marker line with its blank: "@packed N" is no cue.
-  return RunAndWaitFeeding(batchPath, environment, std::string(kPackMarker) + " ", pw + "\r\n",
-                           output);
+  return RunAndWaitFeeding(batch, environment, std::string(kPackMarker) + " ", pw + "\r\n", output);
 }
 
 }  // namespace veltora

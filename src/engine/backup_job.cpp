@@ -1,5 +1,6 @@
 #include "engine/backup_job.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <set>
@@ -19,14 +20,24 @@ int BackupRunSummary::CompleteSets(const BackupConfig& config) const {
   int n = 0;
   for (const auto& r : results)
     n += r.succeeded && (config.compressionLevel == 0 || r.archived) &&
-                 (!config.remoteBackup || r.onShare)
+                 (!config.remoteBackup || r.onShare) && shortSeries.count(r.series) == 0
+             ? 1
+             : 0;
+  return n;
+}
+
+int BackupRunSummary::ShortSets(const BackupConfig& config) const {
+  int n = ticked - CompleteSets(config);
+  for (const std::string& series : shortSeries)
+    n += std::none_of(results.begin(), results.end(),
+                      [&](const LocalResult& r) { return r.series == series; })
              ? 1
              : 0;
   return n;
 }
 
 bool BackupRunSummary::Complete(const BackupConfig& config) const {
-  return jobCompleted && ticked > 0 && rowsLost == 0 && CompleteSets(config) == ticked;
+  return jobCompleted && ticked > 0 && rowsLost == 0 && ShortSets(config) == 0;
 }
 
 namespace {
@@ -146,6 +157,12 @@ class BackupJob {
       if (!IsFolderWritable(Files(), config_.localFolder))
         return FolderFailure(msg::kLocalFolderNotWritable, msg::kLocalFolderNotWritableLine);
     }
+    // Once a run: the agent writes and reads back files in these folders, and
+    // another user who may replace files there may swap one in the gap.
+    for (const std::string& folder :
+         {config_.localBackup ? config_.localFolder : std::string(), s_.applicationFolder})
+      if (!folder.empty() && !IsSharePath(folder) && IsFolderOpenToOthers(folder))
+        Log(Cat({msg::kFolderOpenToOthersPrefix, folder, msg::kFolderOpenToOthersSuffix}));
     if (IsSqlEdition(config_.edition) && s_.ensureSqlServerRunning) s_.ensureSqlServerRunning();
 
     auto records = s_.records.Create();
@@ -339,9 +356,13 @@ class BackupJob {
   // False when the stage ended the job.
   bool Compress() {
     if (config_.compressionLevel == 0) return true;
-    const auto outcome = RunCompressionStage({config_.compressionLevel, config_.localFolder,
-                                              config_.archivePassword, s_.archiver, s_.marker},
-                                             Files(), s_.log, s_.progress);
+    const std::string privateFolder = s_.applicationFolder.empty()
+                                          ? std::string()
+                                          : JoinPath(s_.applicationFolder, kPrivateFolderName);
+    const auto outcome =
+        RunCompressionStage({config_.compressionLevel, config_.localFolder, config_.archivePassword,
+                             s_.archiver, s_.marker, privateFolder},
+                            Files(), s_.log, s_.progress);
     if (!outcome) return false;
     extension_ = outcome->extension;
     std::set<std::string> ours;
@@ -357,6 +378,10 @@ class BackupJob {
     }
     for (const std::string& bak : outcome->archived)
       if (ours.count(bak) == 0) RecordLeftover(StemOf(bak));
+    // A leftover whose archive failed again stays a ".bak" for a later run,
+    // and its set fell short in this one.
+    for (const auto& [bak, reason] : outcome->failures)
+      if (ours.count(bak) == 0) summary_.shortSeries.insert(SeriesOf(StemOf(bak)));
     return true;
   }
 
@@ -364,10 +389,14 @@ class BackupJob {
   // went before its archive was made, or compression was off then) is
   // archived with this run's: it gets its row now, so that no archive stands
   // without one, under the account set whose backups its name begins with.
+  static std::string SeriesOf(const std::string& backupName) {
+    return backupName.size() > kBackupStampLength
+               ? backupName.substr(0, backupName.size() - kBackupStampLength)
+               : backupName;
+  }
+
   void RecordLeftover(const std::string& backupName) {
-    const std::string series = backupName.size() > kBackupStampLength
-                                   ? backupName.substr(0, backupName.size() - kBackupStampLength)
-                                   : backupName;
+    const std::string series = SeriesOf(backupName);
     std::string account = series;
     for (const auto& entry : config_.accountSets) {
       if (IsSqlEdition(config_.edition) ? entry.name == series : StemOf(entry.name) == series) {
@@ -405,9 +434,9 @@ class BackupJob {
   }
 
   bool Distribute() {
-    return RunDistributionStage(
-        config_, summary_.results, extension_,
-        {s_.log, Files(), files_->Share(), s_.records, s_.progress, summary_.rowsLost});
+    return RunDistributionStage(config_, summary_.results, extension_,
+                                {s_.log, Files(), files_->Share(), s_.records, s_.progress,
+                                 summary_.rowsLost, summary_.shortSeries});
   }
 
   BackupConfig& config_;
@@ -485,9 +514,9 @@ std::optional<BackupRunSummary> RunClaimedBackup(const BackupConfig& config,
     if (summary.ticked == 0 || summary.Complete(config)) {
       s.log.Append(msg::kThreadSucceeded);
     } else {
-      s.log.Append(Cat({msg::kThreadFinishedWithFailuresPrefix,
-                        std::to_string(summary.ticked - summary.CompleteSets(config)),
-                        msg::kThreadFinishedWithFailuresSuffix}));
+      s.log.Append(
+          Cat({msg::kThreadFinishedWithFailuresPrefix, std::to_string(summary.ShortSets(config)),
+               msg::kThreadFinishedWithFailuresSuffix}));
     }
     if (s.rotateRunLog) s.rotateRunLog();
     return summary;

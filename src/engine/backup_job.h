@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@
 #include "sqlserver/sql_server_connection.h"
 
 namespace veltora {
+
+// The agent's own subfolder of its application folder, which only its user
+// can enter.
+inline constexpr char kPrivateFolderName[] = "veltora-private";
 
 // What the run needs from outside; created by the front end's composition root.
 struct BackupServices {
@@ -45,6 +50,9 @@ struct BackupServices {
   std::optional<Archiver> archiver;  // none: no archiver to be had
   // Marks this agent's temporary files (its application folder's own).
   CopyMarker marker;
+  // The application folder; the command file goes to its private subfolder
+  // kPrivateFolderName (where the platform allows). Empty: the backup folder.
+  std::string applicationFolder;
 };
 
 // The process-wide flags the thread coordinates through.
@@ -59,9 +67,16 @@ struct BackupRunSummary {
   bool jobCompleted = false;         // false when a stage ended the job early
   std::vector<LocalResult> results;  // one per account set the job set out to back up
   int rowsLost = 0;                  // backup-table rows that could not be written
+  // Series (backup base names) that fell short beyond their own result: a
+  // leftover backup whose archive failed again, a pruning that failed.
+  std::set<std::string> shortSeries;
   // Account sets that went through every stage that is on: backed up, archived
-  // when compressing, verified on the share when remote backup is on.
+  // when compressing, verified on the share when remote backup is on, and
+  // none of their series' short.
   int CompleteSets(const BackupConfig& config) const;
+  // The account sets the closing line names as fallen short: the ticked ones
+  // not complete, and the short series that no result of this run stands for.
+  int ShortSets(const BackupConfig& config) const;
   // The run did all it was asked: every ticked set complete, every row written.
   bool Complete(const BackupConfig& config) const;
 };

@@ -36,31 +36,34 @@ class Cleanup {
   std::vector<std::string> paths_;
 };
 
-// The command file's output as compression reports: the archiver's
-// percentages for the backup that the last marker line named.
-class PackingProgress {
+// The command file's output: the archiver's percentages for the backup that
+// the last marker line named (for a listener), and the messages it wrote for
+// each backup (for the reason of a failure).
+class PackingOutput {
  public:
-  PackingProgress(const ProgressListener& listener, const std::vector<std::string>& names,
-                  const std::vector<std::uint64_t>& sizes)
-      : listener_(listener), names_(names), sizes_(sizes) {}
+  PackingOutput(const ProgressListener& listener, const std::vector<std::string>& names,
+                const std::vector<std::uint64_t>& sizes)
+      : listener_(listener), names_(names), sizes_(sizes), messages_(names.size()) {}
 
-  // What RunAndWait hands the output to; empty when nobody listens.
   OutputListener Output() {
-    if (!listener_) return {};
     return [this](std::string_view chunk) { Feed(chunk); };
   }
+  // What the archiver said went wrong for the backup at `index`.
+  std::string ErrorOf(std::size_t index) const { return ArchiverErrorText(messages_[index]); }
 
  private:
   void Feed(std::string_view chunk) {
-    for (const ArchiverEvent& e : parser_.Feed(chunk)) {
-      const auto index = static_cast<std::size_t>(e.value) - 1;
+    for (ArchiverEvent& e : parser_.Feed(chunk)) {
+      const auto index = static_cast<std::size_t>(current_) - 1;
       switch (e.kind) {
         case ArchiverEvent::Kind::kItemStarted:
           step_.reset();
-          if (e.value >= 1 && index < names_.size()) {
-            step_.emplace(listener_, ProgressStage::kCompression, names_[index], sizes_[index]);
+          current_ =
+              e.value >= 1 && static_cast<std::size_t>(e.value) <= names_.size() ? e.value : 0;
+          if (current_ != 0 && listener_) {
+            const auto started = static_cast<std::size_t>(current_) - 1;
+            step_.emplace(listener_, ProgressStage::kCompression, names_[started], sizes_[started]);
             step_->Start();
-            current_ = e.value;
           }
           break;
         case ArchiverEvent::Kind::kItemPacked:
@@ -69,6 +72,9 @@ class PackingProgress {
         case ArchiverEvent::Kind::kPercent:
           if (step_) step_->Percent(e.value);
           break;
+        case ArchiverEvent::Kind::kMessage:
+          if (current_ != 0) messages_[index].push_back(std::move(e.text));
+          break;
       }
     }
   }
@@ -76,25 +82,42 @@ class PackingProgress {
   const ProgressListener& listener_;
   const std::vector<std::string>& names_;
   const std::vector<std::uint64_t>& sizes_;
+  std::vector<std::vector<std::string>> messages_;
   ArchiverOutputParser parser_;
   std::optional<StepProgress> step_;
   int current_ = 0;
 };
 
-// The test of one archive as archive-test reports.
-int TestWithProgress(const Archiver& archiver, const ArchiveTask& task, const std::string& password,
-                     const ProgressListener& listener) {
-  if (!listener) return TestArchive(archiver, task.temporary, password);
-  StepProgress step(listener, ProgressStage::kArchiveTest, NameInFolder(task.final),
-                    FileSizeOf(task.temporary));
-  step.Start();
+// The test of one archive, as archive-test reports: the tester's exit code
+// and what it said went wrong.
+struct TestResult {
+  int code = -1;
+  std::string error;
+};
+
+TestResult TestWithProgress(const Archiver& archiver, const ArchiveTask& task,
+                            const std::string& password, const ProgressListener& listener) {
+  std::optional<StepProgress> step;
+  if (listener) {
+    step.emplace(listener, ProgressStage::kArchiveTest, NameInFolder(task.final),
+                 FileSizeOf(task.temporary));
+    step->Start();
+  }
   ArchiverOutputParser parser;
+  std::vector<std::string> messages;
   const int tested = TestArchive(archiver, task.temporary, password, [&](std::string_view chunk) {
-    for (const ArchiverEvent& e : parser.Feed(chunk))
-      if (e.kind == ArchiverEvent::Kind::kPercent) step.Percent(e.value);
+    for (ArchiverEvent& e : parser.Feed(chunk)) {
+      if (e.kind == ArchiverEvent::Kind::kPercent && step) step->Percent(e.value);
+      if (e.kind == ArchiverEvent::Kind::kMessage) messages.push_back(std::move(e.text));
+    }
   });
-  if (tested == 0) step.Done();
-  return tested;
+  if (tested == 0 && step) step->Done();
+  return {tested, ArchiverErrorText(messages)};
+}
+
+// A reason with what the archiver said, when it said anything.
+std::string WithArchiverWords(std::string reason, const std::string& said) {
+  return said.empty() ? reason : reason + msg::kArchiverSaid + said;
 }
 
 bool IsBackupFileName(const std::string& name) {
@@ -110,8 +133,11 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
   if (in.level == 0) return CompressionOutcome{".bak", {}, {}};
   try {
     const std::string folder = WithTrailingSeparator(in.localFolder);
-    const std::string batch = folder + kCommandFileName;
-    Cleanup cleanup(fs, {batch});
+    const std::string batchFolder = CommandFileFolder(folder, in.privateFolder);
+    const std::string batchPath = WithTrailingSeparator(batchFolder) + kCommandFileName;
+    // A command file that an earlier version left in the backup folder goes
+    // too.
+    Cleanup cleanup(fs, {batchPath, folder + kCommandFileName});
 
     if (!in.archiver) {
       log.Append(msg::kArchiverMissing);
@@ -120,6 +146,13 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
     const Archiver& archiver = *in.archiver;
     if (RarCannotTakePassword(archiver, in.password)) {
       log.Append(msg::kRarNeedsPasswordInArguments);
+      return std::nullopt;
+    }
+    if (std::string reason;
+        WithoutTrailingSeparators(batchFolder) != WithoutTrailingSeparators(folder) &&
+        !MakePrivateFolder(WithoutTrailingSeparators(batchFolder), reason)) {
+      log.Append(std::string(msg::kBatchFailed) + msg::kReason + msg::kPrivateFolderUnusable +
+                 batchFolder + "：" + reason);
       return std::nullopt;
     }
 
@@ -145,8 +178,10 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
         cleanup.Add(tasks.back().temporary);
       }
     }
+    HeldCommandFile batch;
     if (!IsValidArchivePassword(in.password) ||
-        !WriteArchiveBatch(archiver, in.level, batch, tasks, !Trim(in.password).empty())) {
+        !WriteArchiveBatch(archiver, in.level, batchPath, tasks, !Trim(in.password).empty(),
+                           batch)) {
       log.Append(msg::kBatchFailed);
       return std::nullopt;
     }
@@ -154,23 +189,25 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
     std::vector<std::uint64_t> sizes;
     if (progress)
       for (const ArchiveTask& task : tasks) sizes.push_back(FileSizeOf(task.source));
-    PackingProgress packing(progress, names, sizes);
+    PackingOutput packing(progress, names, sizes);
     const int exitCode = RunArchiveBatch(archiver, batch, tasks, in.password, packing.Output());
     if (exitCode == -1) {
       log.Append(msg::kBatchRunFailed);
       return std::nullopt;
     }
-    log.Append(msg::kBatchRan);
 
     CompressionOutcome out{archiver.extension, {}, {}};
+    std::vector<std::string> failureLines;
     for (std::size_t i = 0; i < tasks.size(); ++i) {
       const ArchiveTask& task = tasks[i];
       std::string reason;
       if (!FileExists(fs, task.temporary)) {
-        reason = msg::kArchiveNotMade + std::to_string(exitCode);
-      } else if (const int tested = TestWithProgress(archiver, task, in.password, progress);
-                 tested != 0) {
-        reason = msg::kArchiveTestFailed + std::to_string(tested);
+        reason =
+            WithArchiverWords(msg::kArchiveNotMade + std::to_string(exitCode), packing.ErrorOf(i));
+      } else if (const TestResult tested = TestWithProgress(archiver, task, in.password, progress);
+                 tested.code != 0) {
+        reason =
+            WithArchiverWords(msg::kArchiveTestFailed + std::to_string(tested.code), tested.error);
       } else if (!FlushToDisk(task.temporary)) {
         // The backup file goes next: its archive must be on the disk first.
         reason = msg::kArchiveNotFlushed;
@@ -183,11 +220,24 @@ std::optional<CompressionOutcome> RunCompressionStage(const CompressionInputs& i
         ForceDeleteFile(fs, task.source);
         out.archived.insert(names[i]);
       } else {
-        log.Append(msg::kArchiveFailedPrefix + task.source + msg::kArchiveFailedSuffix +
-                   msg::kReason + reason);
+        failureLines.push_back(msg::kArchiveFailedPrefix + task.source + msg::kArchiveFailedSuffix +
+                               msg::kReason + reason);
         out.failures[names[i]] = reason;
       }
     }
+    // The batch succeeded only when its command processor did and every
+    // archive it was to make is in place: an archiver killed halfway, or an
+    // archive that failed its test, is no success of the batch.
+    if (exitCode == 0 && out.failures.empty()) {
+      log.Append(msg::kBatchRan);
+    } else {
+      std::string reason = msg::kBatchExitCode + std::to_string(exitCode);
+      if (!out.failures.empty())
+        reason += msg::kBatchArchivesFailedPrefix + std::to_string(out.failures.size()) +
+                  msg::kBatchArchivesFailedSuffix;
+      log.Append(msg::kBatchRunFailed + std::string(msg::kReason) + reason);
+    }
+    for (const std::string& line : failureLines) log.Append(line);
     return out;
   } catch (const std::exception& e) {
     log.Append(std::string(msg::kCompressionError) + e.what());

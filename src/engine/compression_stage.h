@@ -33,6 +33,10 @@ struct CompressionInputs {
   // Marks this agent's temporary archives, so that a leftover is recognised as
   // its own and no other agent's file is ever removed.
   CopyMarker marker;
+  // The agent's own folder, which only its user can enter, for the command
+  // file where the platform runs it from there (CommandFileFolder); empty:
+  // the backup folder.
+  std::string privateFolder;
 };
 
 struct CompressionOutcome {
@@ -46,10 +50,14 @@ struct CompressionOutcome {
 // Runs the stage with its run-log lines. Nothing when the stage ended the job:
 // no archiver ("释放Rar.exe文件失败，数据库压缩失败！"), a RAR archiver that
 // would need the password in its arguments, no command file ("生成RAR压缩批处理失败，压缩失败！"
-// - also for an unusable password or no backup file to archive), the command
-// file could not be started ("执行RAR压缩批处理失败，压缩失败！"), or an
-// unexpected error ("压缩数据库发生错误，压缩失败！" + its text). Otherwise the
-// outcome, with one run-log line for each backup whose archive failed. The
+// - also for an unusable password or private folder, or no backup file to
+// archive), the command file could not be started ("执行RAR压缩批处理失败，压缩失败！"),
+// or an unexpected error ("压缩数据库发生错误，压缩失败！" + its text). Otherwise
+// the outcome: "执行RAR压缩批处理成功！" only when the command file exited 0 and
+// every archive is in place, else the failure line with the exit code and the
+// count of failed archives; then one line for each backup whose archive
+// failed, with what the archiver said went wrong where it said it (a full
+// disk). The
 // command file and every temporary archive are gone when this returns, on every
 // path, and the password appears in no line. `progress` hears the packing of
 // each backup (item: NAME.bak) and the test of each archive (item: the

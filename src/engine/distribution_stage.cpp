@@ -79,6 +79,7 @@ class Distribution {
       const std::string where =
           sides.remote ? c_.localFolder + msg::kPruneAndRemote + c_.remoteFolder : c_.localFolder;
       if (!ok) {
+        ctx_.pruneFailed.insert(series.baseName);
         ctx_.log.Append(msg::kPruneFailedPrefix + c_.localFolder + msg::kPruneAndRemote +
                         c_.remoteFolder + msg::kPruneOf + series.Mask() + msg::kPruneFailedSuffix);
         return false;

@@ -8,6 +8,7 @@
 // good backup.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,9 @@ struct DistributionContext {
   const FileSystemRouter& fs;
   ShareConnector& share;
   const BackupRecordsFactory& records;
-  ProgressListener progress;  // hears the copies and their read-back; may be empty
-  int& rowsLost;              // counts rows that could not be written
+  ProgressListener progress;           // hears the copies and their read-back; may be empty
+  int& rowsLost;                       // counts rows that could not be written
+  std::set<std::string>& pruneFailed;  // gets each series whose pruning failed
 };
 
 // `config` has both folders with their trailing separators; `extension` is the

@@ -66,6 +66,12 @@ inline constexpr char kRowFailed[] = " setlog向数据库写入备份日志失�
 inline constexpr char kTrue[] = "TRUE";
 inline constexpr char kFalse[] = "False";
 
+// A backup or application folder in which other users may replace files.
+inline constexpr char kFolderOpenToOthersPrefix[] = "警告：文件夹";
+inline constexpr char kFolderOpenToOthersSuffix[] =
+    "允许其他用户放入、删除或替换文件（可写且没有粘滞位），他人可能借此替换本程序使用的文件，"
+    "请将其权限改为只有本程序的用户可以写入！";
+
 // Distribution stage.
 inline constexpr char kPruneOkPrefix[] = "成功对本地备份目录";
 inline constexpr char kPruneFailedPrefix[] = "未能对本地备份目录";
@@ -99,6 +105,12 @@ inline constexpr char kArchiveTestFailed[] = "压缩文件校验失败，校验�
 inline constexpr char kArchiveNotFlushed[] = "压缩文件无法写入磁盘";
 inline constexpr char kArchiveNotRenamed[] = "压缩文件无法改为正式文件名";
 inline constexpr char kArchiveFailedEntryPrefix[] = "压缩失败：";
+inline constexpr char kArchiverSaid[] = "，压缩程序报告：";
+// The batch's failure line: kBatchRunFailed + kReason + these.
+inline constexpr char kBatchExitCode[] = "命令文件的退出代码为";
+inline constexpr char kBatchArchivesFailedPrefix[] = "，";
+inline constexpr char kBatchArchivesFailedSuffix[] = "个备份文件没有生成可用的压缩文件";
+inline constexpr char kPrivateFolderUnusable[] = "程序的私有文件夹无法使用：";
 
 // The run's own texts where the backup could not be what it should.
 // The thread's closing line for a run with any failure: + count + suffix.

@@ -50,6 +50,14 @@ bool ForceDeleteFile(const std::string& path);
 // when the test folder could not be removed again.
 bool IsFolderWritable(const std::string& folder);
 
+// Whether other users may put files into the local folder and take out or
+// rename what others put there: POSIX, write permission for the group or
+// everyone without the sticky bit; Windows, an access list that lets everyone,
+// the authenticated users, the interactive users or the Users group add files
+// (or has no access list at all). In such a folder another user can replace a
+// file between its writing and its use. False when the folder cannot be read.
+bool IsFolderOpenToOthers(const std::string& folder);
+
 // Copies source onto target, replacing it. Both trimmed; false when either is
 // empty or the source is no file. The copy goes through CopyFileSafely, so a
 // failed copy leaves an existing target as it was.

@@ -262,4 +262,10 @@ FileOutcome CopyFileSafely(const std::string& source, const std::string& target,
   return internal::CopyLocalFile(source, target, true, marker, progress);
 }
 
+bool IsFolderOpenToOthers(const std::string& folder) {
+  struct stat st {};
+  if (folder.empty() || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0;
+}
+
 }  // namespace veltora

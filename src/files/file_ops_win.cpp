@@ -2,6 +2,9 @@
 // MS-DOS rounding of file times, shared by the local file system (drive and
 // UNC paths alike).
 #include <windows.h>
+// clang-format off
+#include <aclapi.h>
+// clang-format on
 
 #include <cstring>
 #include <memory>
@@ -318,6 +321,37 @@ bool FlushToDisk(const std::string& path) {
 FileOutcome CopyFileSafely(const std::string& source, const std::string& target,
                            const CopyProgress& progress, const CopyMarker& marker) {
   return internal::CopyLocalFile(source, target, true, marker, progress);
+}
+
+bool IsFolderOpenToOthers(const std::string& folder) {
+  const std::wstring wide = internal::WidePath(folder);
+  if (wide.empty()) return false;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  const ScopedLocalMemory owner(descriptor);
+  if (dacl == nullptr) return true;  // no access list: everyone may do everything
+  constexpr DWORD kAddsFiles =
+      FILE_ADD_FILE | FILE_DELETE_CHILD | GENERIC_WRITE | GENERIC_ALL | WRITE_DAC | WRITE_OWNER;
+  for (const WELL_KNOWN_SID_TYPE others :
+       {WinWorldSid, WinAuthenticatedUserSid, WinInteractiveSid, WinBuiltinUsersSid}) {
+    BYTE sid[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof(sid);
+    if (!::CreateWellKnownSid(others, nullptr, sid, &size)) continue;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      if (!::GetAce(dacl, i, &ace)) continue;
+      const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+      // Deny entries are not weighed: the warning errs on the side of saying.
+      if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+          (allowed->Header.AceFlags & INHERIT_ONLY_ACE) != 0 || (allowed->Mask & kAddsFiles) == 0)
+        continue;
+      if (::EqualSid(const_cast<DWORD*>(&allowed->SidStart), sid)) return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace veltora

@@ -14,6 +14,8 @@ inline constexpr char kConnectFailedCode[] = "的连接但操作失败，错误�
 inline constexpr char kConnectFailedEnd[] = ",请将这个错误代码告知开发人员，谢谢您的合作！";
 
 // Retention.
+// A name that the share cannot take.
+inline constexpr char kNameNotUtf8[] = "文件名不是有效的UTF-8文本，共享文件夹无法使用这样的文件名";
 inline constexpr char kPruneBadArguments[] = "文件比较参数有误，比较或筛选文件失败！";
 inline constexpr char kPruneCannotConnect[] =
     "程序无法访问远程共享文件夹，请检查您的网络是否正常，以及您输入的访问帐号是否有误，"

@@ -1,15 +1,32 @@
 #include <cerrno>
 #include <exception>
+#include <initializer_list>
 #include <memory>
 #include <new>
 #include <string>
 #include <utility>
 
+#include "base/text.h"
+#include "files/messages.h"
 #include "files/posix_internal.h"
 #include "files/smb_file_system.h"
 #include "files/smb_session_posix.h"
 
 namespace veltora {
+
+namespace {
+
+// libsmbclient converts names to UTF-16 and fails on bytes that are no UTF-8
+// with ENOMEM; the name is refused first, with a reason that says so.
+bool Utf8Names(std::initializer_list<std::string_view> paths) {
+  for (const std::string_view path : paths)
+    if (!IsValidUtf8(path)) return false;
+  return true;
+}
+
+FileOutcome NotUtf8() { return FileOutcome::Failed(files_msg::kNameNotUtf8); }
+
+}  // namespace
 
 // The public calls: the lock, then the session's work.
 
@@ -78,32 +95,38 @@ DateTime SmbFileSystem::LastWriteTime(const std::string& path) {
 }
 
 FileOutcome SmbFileSystem::MakeFolder(const std::string& path) {
+  if (!Utf8Names({path})) return NotUtf8();
   const Session::Call call(mutex_, *session_);
   return session_->MakeFolder(path);
 }
 
 FileOutcome SmbFileSystem::RemoveFolder(const std::string& path) {
+  if (!Utf8Names({path})) return NotUtf8();
   const Session::Call call(mutex_, *session_);
   return session_->RemoveFolder(path);
 }
 
 FileOutcome SmbFileSystem::DeleteFile(const std::string& path) {
+  if (!Utf8Names({path})) return NotUtf8();
   const Session::Call call(mutex_, *session_);
   return session_->DeleteFile(path);
 }
 
 FileOutcome SmbFileSystem::Rename(const std::string& from, const std::string& to) {
+  if (!Utf8Names({from, to})) return NotUtf8();
   const Session::Call call(mutex_, *session_);
   return session_->Rename(from, to);
 }
 
 FileOutcome SmbFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
+  if (!Utf8Names({path})) return NotUtf8();
   const Session::Call call(mutex_, *session_);
   return session_->SetReadOnly(path, readOnly);
 }
 
 FileOutcome SmbFileSystem::CopyFromLocal(const std::string& localSource, const std::string& target,
                                          bool overwrite, const CopyProgress& progress) {
+  if (!Utf8Names({target})) return NotUtf8();
   try {
     const Session::Call call(mutex_, *session_);
     return session_->Copy(localSource, target, overwrite, progress);

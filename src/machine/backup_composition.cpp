@@ -38,7 +38,8 @@ class ComposedRun final : public RunServices {
                             port, kDefaultSmbTimeout, marker, AfterTimeout::kFailAtOnce);
                       },
                   .archiver = ChooseArchiver(in.context.executableFolder, in.context.searchPath),
-                  .marker = marker_} {}
+                  .marker = marker_,
+                  .applicationFolder = in.state.appFolder} {}
 
   const BackupServices& services() const override { return services_; }
 

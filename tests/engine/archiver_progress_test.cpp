@@ -11,16 +11,18 @@ namespace veltora {
 void PrintTo(const ArchiverEvent& e, std::ostream* os) {
   *os << (e.kind == ArchiverEvent::Kind::kPercent       ? "P"
           : e.kind == ArchiverEvent::Kind::kItemStarted ? "Started"
-                                                        : "Packed")
-      << "(" << e.value << ")";
+          : e.kind == ArchiverEvent::Kind::kItemPacked  ? "Packed"
+                                                        : "M")
+      << "(" << e.value << e.text << ")";
 }
 
 namespace {
 
 using Kind = ArchiverEvent::Kind;
-ArchiverEvent P(int percent) { return {Kind::kPercent, percent}; }
-ArchiverEvent Started(int item) { return {Kind::kItemStarted, item}; }
-ArchiverEvent Packed(int item) { return {Kind::kItemPacked, item}; }
+ArchiverEvent P(int percent) { return {Kind::kPercent, percent, {}}; }
+ArchiverEvent Started(int item) { return {Kind::kItemStarted, item, {}}; }
+ArchiverEvent Packed(int item) { return {Kind::kItemPacked, item, {}}; }
+ArchiverEvent M(const char* text) { return {Kind::kMessage, 0, text}; }
 
 std::string Backspaces(int n) { return std::string(static_cast<std::size_t>(n), '\b'); }
 
@@ -57,14 +59,24 @@ TEST(ArchiverOutputParserTest, Table) {
       {"carriage returns, read by read", {"\r 12%", "\r 13%\r"}, {P(12), P(13)}},
       {"100%", {"100%\b\b\b\b"}, {P(100)}},
       {"digits and % in the name", {" 24% + 50% off 99%.bak\b\b", "+ 99%.bak\b"}, {P(24)}},
-      {"no percentage", {"Everything is Ok\n", kScan, "1234%\b", "101%\b", "%\b", " 5 %\b"}, {}},
+      {"no percentage; a line is a message",
+       {"Everything is Ok\n", kScan, "1234%\b", "101%\b", "%\b", " 5 %\b"},
+       {M("Everything is Ok")}},
       {"marker lines frame each backup",
        {"\n@pack 1\n" + kZero + Update(" 42%") + "\n@packed 1\n", "\n@pack 2\n"},
        {Started(1), P(42), Packed(1), Started(2)}},
       {"a marker cut between reads",
        {"\n@pa", "ck 3\n", "\n@packed 3", "\n"},
        {Started(3), Packed(3)}},
-      {"only whole marker lines", {"x@pack 1\n@pack 2x\n@pack\n@pack 1 \n@packed\n"}, {}},
+      {"only whole marker lines",
+       {"x@pack 1\n@pack 2x\n@pack\n@packed\n"},
+       {M("x@pack 1"), M("@pack 2x"), M("@pack"), M("@packed")}},
+      {"marker lines of cmd.exe end in CR LF",
+       {"\r\n@pack 1\r\n@packed 1\r\n"},
+       {Started(1), Packed(1)}},
+      {"7-Zip's error after its progress (-bse1)",
+       {"@pack 1\n" + kScan + "\nSystem ERROR:\nerrno=28 : No space left on dev", "ice\n"},
+       {Started(1), M("System ERROR:"), M("errno=28 : No space left on device")}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -76,6 +88,22 @@ TEST(ArchiverOutputParserTest, Table) {
     }
     EXPECT_EQ(events, c.events);
   }
+}
+
+TEST(ArchiverErrorTextTest, WhatTheArchiverSaidWentWrong) {
+  const struct {
+    std::vector<std::string> messages;
+    std::string text;
+  } cases[] = {
+      {{"System ERROR:", "errno=28 : No space left on device"}, "No space left on device"},
+      {{"System ERROR:", "There is not enough space on the disk."},
+       "There is not enough space on the disk."},
+      {{"Scanning", "ERROR: t.7z", "Cannot open encrypted archive. Wrong password?", "ERRORS:"},
+       "t.7z Cannot open encrypted archive. Wrong password?"},
+      {{"Everything is Ok"}, ""},
+      {{}, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ArchiverErrorText(c.messages), c.text);
 }
 
 }  // namespace

@@ -59,7 +59,8 @@ class CompressionTest : public ::testing::Test {
   std::optional<CompressionOutcome> Run(const std::string& folder, const std::string& password,
                                         int level = 1,
                                         std::optional<Archiver> archiver = kSevenZip) {
-    return RunCompressionStage({level, folder + "/", password, archiver, kMarker}, router_, log_);
+    return RunCompressionStage({level, folder + "/", password, archiver, kMarker, dir_ / "private"},
+                               router_, log_);
   }
 
   std::string Folder(const std::string& name) {
@@ -250,7 +251,7 @@ TEST_F(CompressionTest, EachPackingAndEachTestReportsItsProgress) {
     steps.back().percents.push_back(r.percent);
   };
   const auto outcome = RunCompressionStage(
-      {3, folder + "/", "pw", Archiver{ArchiverKind::kSevenZip, fake, ".7z"}, kMarker}, router_,
+      {3, folder + "/", "pw", Archiver{ArchiverKind::kSevenZip, fake, ".7z"}, kMarker, {}}, router_,
       log_, listen);
   ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->archived.size(), 2u);
@@ -330,13 +331,15 @@ TEST(RarArchiverTest, UsedOnlyWithoutSevenZipAndNeverWithAPassword) {
   LocalFileSystem local;
   const FileSystemRouter router(local, nullptr);
   RecordingLog log;
-  EXPECT_FALSE(RunCompressionStage({4, folder + "/", "secret", archiver, kMarker}, router, log));
+  EXPECT_FALSE(
+      RunCompressionStage({4, folder + "/", "secret", archiver, kMarker, {}}, router, log));
   EXPECT_EQ(log.lines(),
             std::vector<std::string>{"没有找到7-Zip压缩程序，RAR压缩程序只能从命令行接收压缩密码，"
                                      "为保护密码不被他人看到，压缩失败！"});
   EXPECT_FALSE(fs::exists(argsFile)) << "never started with a password";
 
-  const auto outcome = RunCompressionStage({4, folder + "/", "", archiver, kMarker}, router, log);
+  const auto outcome =
+      RunCompressionStage({4, folder + "/", "", archiver, kMarker, {}}, router, log);
   ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->extension, ".rar");
   EXPECT_EQ(outcome->archived, std::set<std::string>{"A B20240501013000.bak"});
@@ -371,14 +374,14 @@ TEST(SevenZipLineTest, PasswordOnlyOnStandardInput) {
   const FileSystemRouter router(local, nullptr);
   RecordingLog log;
   const auto outcome = RunCompressionStage(
-      {2, folder + "/", password, Archiver{ArchiverKind::kSevenZip, fake, ".7z"}, kMarker}, router,
-      log);
+      {2, folder + "/", password, Archiver{ArchiverKind::kSevenZip, fake, ".7z"}, kMarker, {}},
+      router, log);
   ASSERT_TRUE(outcome);
   EXPECT_EQ(outcome->archived.size(), 1u);
   const std::string text = ReadFile(seen);
   std::size_t from = 0;
-  for (const char* command :
-       {"args:a -t7z -mx3 -mhe=on -p -spd -y -bso0 -bsp1 -- ", "args:t -spd -bso0 -bsp1 -- "}) {
+  for (const char* command : {"args:a -t7z -mx3 -mhe=on -p -spd -y -bso0 -bsp1 -bse1 -- ",
+                              "args:t -spd -bso0 -bsp1 -bse1 -- "}) {
     SCOPED_TRACE(command);
     const auto at = text.find(command, from);
     ASSERT_NE(at, std::string::npos) << text;
@@ -397,15 +400,19 @@ TEST(WriteArchiveBatchTest, OwnerOnlyFileWithoutThePassword) {
   fs::create_directories(folder);
   WriteFile(folder + "/rarys.bat", "old");
   fs::permissions(folder + "/rarys.bat", fs::perms::all);
+  HeldCommandFile held;
   ASSERT_TRUE(WriteArchiveBatch(kSevenZip, 3, folder + "/rarys",
-                                {{folder + "/A'1.bak", folder + "/t1", folder + "/A'1.7z"}}, true));
+                                {{folder + "/A'1.bak", folder + "/t1", folder + "/A'1.7z"}}, true,
+                                held));
   EXPECT_EQ(ModeOf(folder + "/rarys.bat"), 0600u);
   const std::string text = ReadFile(folder + "/rarys.bat");
   EXPECT_EQ(text.find("s3cr"), std::string::npos);
   EXPECT_NE(text.find("pack '" + folder + "/A'\\''1.bak' '" + folder + "/t1'\n"), std::string::npos)
       << text;
-  EXPECT_FALSE(WriteArchiveBatch(kSevenZip, 3, folder + "/r.bat", {}, false)) << "nothing to do";
-  EXPECT_FALSE(WriteArchiveBatch(kSevenZip, 3, "  ", {{"a", "b", "c"}}, false));
+  HeldCommandFile none;
+  EXPECT_FALSE(WriteArchiveBatch(kSevenZip, 3, folder + "/r.bat", {}, false, none))
+      << "nothing to do";
+  EXPECT_FALSE(WriteArchiveBatch(kSevenZip, 3, "  ", {{"a", "b", "c"}}, false, none));
 }
 
 TEST(FileStemTest, NamesAndPaths) {
@@ -423,16 +430,38 @@ TEST(FileStemTest, NamesAndPaths) {
   }
 }
 
+// A command file written and held for one run.
+std::unique_ptr<HeldCommandFile> Held(const std::string& path, const std::string& content) {
+  auto held = std::make_unique<HeldCommandFile>();
+  if (!held->Write(path, content)) ADD_FAILURE() << "cannot write " << path;
+  return held;
+}
+
 TEST(RunAndWaitTest, ExitCodesEnvironmentAndStartFailures) {
   TempDir dir;
-  const std::string script = dir / "run.bat";
-  WriteFile(script, "[ \"$X\" = 'a b&c' ] || exit 3\nexit 7\n");
-  EXPECT_EQ(RunAndWait(script, {{"X", "a b&c"}}), 7);
-  EXPECT_EQ(RunAndWait(script, {{"X", "other"}}), 3);
-  WriteFile(script, "kill -9 $$\n");
-  EXPECT_EQ(RunAndWait(script), 128 + 9);
-  EXPECT_EQ(RunAndWait(dir / "missing.bat"), -1);
-  EXPECT_EQ(RunAndWait(dir.str()), -1);
+  const auto script = Held(dir / "run.bat", "[ \"$X\" = 'a b&c' ] || exit 3\nexit 7\n");
+  EXPECT_EQ(RunAndWait(*script, {{"X", "a b&c"}}), 7);
+  EXPECT_EQ(RunAndWait(*script, {{"X", "other"}}), 3);
+  EXPECT_EQ(RunAndWait(*Held(dir / "kill.bat", "kill -9 $$\n")), 128 + 9);
+  EXPECT_EQ(RunAndWait(HeldCommandFile()), -1) << "nothing held";
+  HeldCommandFile planted;
+  EXPECT_FALSE(planted.Write(dir / "run.bat", "exit 0\n")) << "an existing file is no new one";
+  fs::create_symlink(dir / "elsewhere", dir / "link.bat");
+  EXPECT_FALSE(planted.Write(dir / "link.bat", "exit 0\n")) << "nor is a link";
+  EXPECT_FALSE(fs::exists(dir / "elsewhere"));
+}
+
+// Another user who may replace files in the folder swaps the command file
+// between its writing and its run: what runs is still what was written.
+TEST(RunAndWaitTest, ASwappedCommandFileIsNeverRun) {
+  TempDir dir;
+  const std::string path = dir / "rarys.bat";
+  const std::string marker = dir / "swapped-ran";
+  const auto script = Held(path, "exit 6\n");
+  fs::rename(path, dir / "moved-away");
+  WriteFile(path, ": > " + ShellQuoted(marker) + "\nexit 0\n");
+  EXPECT_EQ(RunAndWait(*script), 6);
+  EXPECT_FALSE(fs::exists(marker));
 }
 
 TEST(RunProgramTest, InputOnStandardInputExitCodesAndStartFailures) {
@@ -456,16 +485,16 @@ TEST(ProcessOutputTest, TheListenerHearsEverythingAndCannotHoldTheChildUp) {
   EXPECT_EQ(RunProgram("/bin/sh", {"-c", "cat; printf done; exit 3"}, "pw\n", listen), 3);
   EXPECT_EQ(heard, "pw\ndone");
 
-  const std::string script = dir / "run.bat";
   const std::string finished = dir / "finished";
-  WriteFile(script, "head -c 1048576 /dev/zero\n: > " + ShellQuoted(finished) + "\nexit 5\n");
+  const auto script = Held(
+      dir / "run.bat", "head -c 1048576 /dev/zero\n: > " + ShellQuoted(finished) + "\nexit 5\n");
   heard.clear();
-  EXPECT_EQ(RunAndWait(script, {}, listen), 5);
+  EXPECT_EQ(RunAndWait(*script, {}, listen), 5);
   EXPECT_EQ(heard, std::string(1 << 20, '\0'));
 
   fs::remove(finished);
   int calls = 0;
-  EXPECT_EQ(RunAndWait(script, {},
+  EXPECT_EQ(RunAndWait(*script, {},
                        [&](std::string_view) {
                          ++calls;
                          throw std::runtime_error("display gone");
@@ -479,11 +508,11 @@ TEST(ProcessOutputTest, TheListenerHearsEverythingAndCannotHoldTheChildUp) {
 // with the child, not with that output.
 TEST(ProcessOutputTest, TheWaitEndsWithTheChildNotWithItsOutput) {
   TempDir dir;
-  const std::string script = dir / "run.bat";
   const std::string pidFile = dir / "pid";
-  WriteFile(script, "sleep 1000 &\necho $! > " + ShellQuoted(pidFile) + "\necho hi\nexit 4\n");
+  const auto script = Held(
+      dir / "run.bat", "sleep 1000 &\necho $! > " + ShellQuoted(pidFile) + "\necho hi\nexit 4\n");
   std::string heard;
-  EXPECT_EQ(RunAndWait(script, {}, [&](std::string_view chunk) { heard += chunk; }), 4);
+  EXPECT_EQ(RunAndWait(*script, {}, [&](std::string_view chunk) { heard += chunk; }), 4);
   EXPECT_EQ(heard, "hi\n");
   const pid_t holder = std::stoi(ReadFile(pidFile));
   EXPECT_EQ(::kill(holder, 0), 0) << "the process holding the output still runs";

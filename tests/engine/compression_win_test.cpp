@@ -1,12 +1,14 @@
 // The compression stage on Windows: the command file run by the real cmd.exe,
 // the real 7zr.exe, names and passwords that cmd.exe treats specially.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <set>
 
 #include "base/fs_path.h"
 #include "base/process.h"
+#include "base/wide_text.h"
 #include "engine/archiver.h"
 #include "engine/archiver_internal.h"
 #include "engine/compression_stage.h"
@@ -70,7 +72,7 @@ TEST(CompressionWinTest, NamesAndPasswordsReachTheArchiverWholeThroughCmd) {
 
     RecordingLog log;
     const auto outcome =
-        RunCompressionStage({3, folder + "\\", c.password, SevenZip(), kMarker}, router, log);
+        RunCompressionStage({3, folder + "\\", c.password, SevenZip(), kMarker, {}}, router, log);
     ASSERT_TRUE(outcome);
     EXPECT_EQ(outcome->archived, (std::set<std::string>{c.name + "20240501013000.bak",
                                                         c.name + "20240502013000.bak"}));
@@ -95,12 +97,18 @@ TEST(CompressionWinTest, CommandFileHoldsNeitherNamesNorThePassword) {
   const std::string batch = dir / "rarys.bat";
   const std::vector<ArchiveTask> tasks = {
       {dir / "中文 & 100%.bak", dir / TemporaryCopyName(kMarker, "x.7z"), dir / "中文 & 100%.7z"}};
-  ASSERT_TRUE(WriteArchiveBatch(SevenZip(), 3, batch, tasks, true));
+  HeldCommandFile held;
+  ASSERT_TRUE(WriteArchiveBatch(SevenZip(), 3, batch, tasks, true, held));
   const std::string text = ReadFile(batch);
   for (unsigned char c : text) ASSERT_LT(c, 0x80) << "plain ASCII, whatever the code page";
   EXPECT_EQ(text.find("100%"), std::string::npos);
   EXPECT_NE(text.find("\r\n"), std::string::npos);
   VELTORA_EXPECT_OWNER_ONLY(batch);
+  // Held: whoever may add and remove files in the folder still cannot take
+  // the file away or put another in its place while it is held.
+  EXPECT_FALSE(::MoveFileW(Widen(batch).c_str(), Widen(dir / "moved.bat").c_str()));
+  EXPECT_FALSE(::DeleteFileW(Widen(batch).c_str()));
+  EXPECT_EQ(ReadFile(batch), text);
 
   // What cmd.exe would not take whole is refused: a backup outside the
   // command file's folder, a temporary name that is not plain, an archiver
@@ -121,7 +129,8 @@ TEST(CompressionWinTest, CommandFileHoldsNeitherNamesNorThePassword) {
   };
   for (const Bad& b : bad) {
     SCOPED_TRACE(b.archiver.path + " " + b.task.source + " " + b.task.temporary);
-    EXPECT_FALSE(WriteArchiveBatch(b.archiver, 3, batch, {b.task}, false));
+    HeldCommandFile refused;
+    EXPECT_FALSE(WriteArchiveBatch(b.archiver, 3, dir / "refused.bat", {b.task}, false, refused));
   }
 }
 
@@ -133,13 +142,14 @@ TEST(CompressionWinTest, ArchiverFailureRemovesItsTemporaryArchiveAndTheFileRepo
   const std::string t2 = TemporaryCopyName(kMarker, "ok.7z");
   const std::vector<ArchiveTask> tasks = {{dir / "missing.bak", dir / t1, dir / "m.7z"},
                                           {dir / "ok.bak", dir / t2, dir / "ok.7z"}};
-  ASSERT_TRUE(WriteArchiveBatch(SevenZip(), 1, batch, tasks, true));
+  auto held = std::make_unique<HeldCommandFile>();
+  ASSERT_TRUE(WriteArchiveBatch(SevenZip(), 1, batch, tasks, true, *held));
   std::string output;
-  EXPECT_EQ(RunArchiveBatch(SevenZip(), batch, tasks, "pw",
+  EXPECT_EQ(RunArchiveBatch(SevenZip(), *held, tasks, "pw",
                             [&](std::string_view chunk) { output += chunk; }),
             1);
-  EXPECT_EQ(FilesIn(dir.str()), (std::vector<std::string>{t2, "ok.bak"}))
-      << "the failed one's archive, the command file and the list files are gone";
+  EXPECT_EQ(FilesIn(dir.str()), (std::vector<std::string>{t2, "ok.bak", "rarys.bat"}))
+      << "the failed one's archive and the list files are gone; the command file is held";
   EXPECT_NE(output.find("@pack 1"), std::string::npos);
   EXPECT_EQ(output.find("@packed 1"), std::string::npos);
   EXPECT_NE(output.find("@packed 2"), std::string::npos);
@@ -148,14 +158,15 @@ TEST(CompressionWinTest, ArchiverFailureRemovesItsTemporaryArchiveAndTheFileRepo
 
 TEST(ProcessWinTest, RunAndWaitAnswersTheExitCodeAndTheOutput) {
   TempDir dir;
-  const std::string batch = dir / "run.bat";
-  WriteFile(batch, "@echo off\r\necho \"%VELTORA_TEST_VALUE%\"\r\nexit 7\r\n");
+  HeldCommandFile batch;
+  ASSERT_TRUE(
+      batch.Write(dir / "run.bat", "@echo off\r\necho \"%VELTORA_TEST_VALUE%\"\r\nexit 7\r\n"));
   std::string output;
   EXPECT_EQ(RunAndWait(batch, {{"VELTORA_TEST_VALUE", "a&b ^!x!"}},
                        [&](std::string_view chunk) { output += chunk; }),
             7);
   EXPECT_EQ(output, "\"a&b ^!x!\"\r\n");
-  EXPECT_EQ(RunAndWait(dir / "missing.bat"), -1);
+  EXPECT_EQ(RunAndWait(HeldCommandFile()), -1);
   EXPECT_EQ(RunProgram(dir / "missing.exe", {}), -1);
 }
 
@@ -163,10 +174,10 @@ TEST(ProcessWinTest, FedInputNeverPilesUpWhenNobodyReads) {
   // Thousands of cues and no reader: one line waits in the pipe, which never
   // fills, and the first reader afterwards takes that one line.
   TempDir dir;
-  const std::string batch = dir / "cues.bat";
-  WriteFile(batch,
-            "@echo off\r\nfor /l %%i in (1,1,3000) do echo @pack %%i\r\n"
-            "set /p got=\r\necho got [%got%]\r\nexit 0\r\n");
+  HeldCommandFile batch;
+  ASSERT_TRUE(batch.Write(dir / "cues.bat",
+                          "@echo off\r\nfor /l %%i in (1,1,3000) do echo @pack %%i\r\n"
+                          "set /p got=\r\necho got [%got%]\r\nexit 0\r\n"));
   const std::string line(40, 'p');
   std::string output;
   EXPECT_EQ(RunAndWaitFeeding(batch, {}, "@pack ", line + "\r\n",

@@ -74,7 +74,7 @@ class DistributionTest : public ::testing::Test {
 
   bool Run(const BackupConfig& c, ShareConnector& share) {
     return RunDistributionStage(c, results_, ".7z",
-                                {log_, router_, share, records_, {}, rowsLost_});
+                                {log_, router_, share, records_, {}, rowsLost_, pruneFailed_});
   }
 
   std::vector<BaklogRow> Rows() const { return SettingsDatabase(app()).ListBackupLog(); }
@@ -85,6 +85,7 @@ class DistributionTest : public ::testing::Test {
   SqliteBackupRecordsFactory records_;
   RecordingLog log_;
   std::vector<LocalResult> results_;
+  std::set<std::string> pruneFailed_;
   int rowsLost_ = 0;
 };
 

@@ -158,6 +158,11 @@ class FaultTest : public job_test::JobFixture {
       VELTORA_SKIP_OR_FAIL("7-Zip (Debian package 7zip, command 7zz) is not installed");
   }
 
+  bool Logged(const std::string& line) const {
+    const auto lines = log_.lines();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+
   // The share, emptied; only for the cases that need it.
   const testing::SambaShare* Share() {
     std::string whyNot;
@@ -205,6 +210,7 @@ class FaultTest : public job_test::JobFixture {
     // Someone always listens, as on the command line: the archiver's output
     // then travels through a pipe, and the faults strike with it in place.
     services.progress = progress ? std::move(progress) : [](const ProgressReport&) {};
+    services.applicationFolder = app();
     auto summary = BackupThreadProc(config, {configured, running}, services).value();
     clock_->Advance(std::chrono::hours(24));
     return summary;
@@ -268,6 +274,7 @@ TEST_F(FaultTest, ArchiverKilledDuringCompression) {
     ASSERT_EQ(before.size(), 1u);
 
     WriteFile(accounts() + "/ACME.AIS", Incompressible(48 << 20, 2));
+    log_.Clear();
     const std::string stamp = BackupStamp(clock_->LocalNow());
     BackupRunSummary summary;
     std::vector<int> packing;
@@ -285,6 +292,7 @@ TEST_F(FaultTest, ArchiverKilledDuringCompression) {
     ASSERT_FALSE(packing.empty());
     EXPECT_NE(packing.back(), 100) << "a killed archiver's packing never completes";
     EXPECT_FALSE(summary.Complete(config));
+    EXPECT_FALSE(Logged("执行RAR压缩批处理成功！"));
     EXPECT_EQ(FilesIn(backups()), (std::vector<std::string>{before[0], "ACME" + stamp + ".bak"}));
     EXPECT_TRUE(TestsGood(backups() + "/" + before[0]));
     const auto rows = Rows();
@@ -310,11 +318,19 @@ TEST_F(FaultTest, LocalDiskFullDuringTheCopyAndDuringCompression) {
 
   // 3.5 MiB fits as a backup file, but not also as its archive.
   WriteFile(accounts() + "/ACME.AIS", Incompressible(3584 << 10, 4));
+  log_.Clear();
   const std::string stamp = BackupStamp(clock_->LocalNow());
   EXPECT_FALSE(Run(config).Complete(config));
   EXPECT_EQ(FilesIn(backups()), (std::vector<std::string>{first, "ACME" + stamp + ".bak"}));
   EXPECT_TRUE(TestsGood(backups() + "/" + first));
-  EXPECT_EQ(Rows().at(0).localbakfile.rfind("压缩失败：", 0), 0u);
+  const std::string archiveRow = Rows().at(0).localbakfile;
+  EXPECT_EQ(archiveRow.rfind("压缩失败：", 0), 0u);
+  EXPECT_NE(archiveRow.find("No space left on device"), std::string::npos)
+      << "the full disk is named: " << archiveRow;
+  EXPECT_TRUE(
+      Logged("执行RAR压缩批处理失败，压缩失败！导致失败可能的原因为：命令文件的退出代码为1，"
+             "1个备份文件没有生成可用的压缩文件"));
+  EXPECT_FALSE(Logged("执行RAR压缩批处理成功！"));
 
   // 8 MiB does not fit at all: the copy fails and leaves nothing behind.
   WriteFile(accounts() + "/ACME.AIS", Incompressible(8 << 20, 5));
@@ -325,6 +341,54 @@ TEST_F(FaultTest, LocalDiskFullDuringTheCopyAndDuringCompression) {
   const auto row = Rows().at(0);
   EXPECT_EQ(row.localbakfile.rfind("本机备份失败：", 0), 0u) << row.localbakfile;
   EXPECT_NE(row.localbakfile.find("No space left on device"), std::string::npos);
+}
+
+// Another local user may replace files in a folder that all may write
+// without the sticky bit: the run says so once for each such folder, and its
+// command file lies in a private folder of the agent instead.
+TEST_F(FaultTest, FoldersOpenToOthersAreNamedAndTheCommandFileStaysPrivate) {
+  WriteFile(accounts() + "/ACME.AIS", "ledger");
+  const BackupConfig config = Config({"ACME.AIS"}, 0);
+  const std::string warning = "允许其他用户放入、删除或替换文件";
+  const auto warnings = [&] {
+    const auto lines = log_.lines();
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.find(warning) != std::string::npos;
+    });
+  };
+  for (const auto& [mode, expected] :
+       {std::pair{fs::perms::all, 1}, std::pair{fs::perms::all | fs::perms::sticky_bit, 0},
+        std::pair{fs::perms::owner_all, 0}}) {
+    log_.Clear();
+    fs::permissions(backups(), mode);
+    ASSERT_TRUE(Run(config).Complete(config));
+    EXPECT_EQ(warnings(), expected) << static_cast<int>(mode);
+    if (expected == 1) {
+      EXPECT_TRUE(
+          Logged("警告：文件夹" + backups() +
+                 "允许其他用户放入、删除或替换文件（可写且没有粘滞位），"
+                 "他人可能借此替换本程序使用的文件，请将其权限改为只有本程序的用户可以写入！"));
+    }
+  }
+  const std::string privateFolder = app() + "/veltora-private";
+  EXPECT_EQ(fs::status(privateFolder).permissions(), fs::perms::owner_all);
+  EXPECT_TRUE(fs::is_empty(privateFolder)) << "the command file goes with its run";
+}
+
+// A backup file an earlier run left, whose archive fails again (its name is
+// taken by a folder): this run's own backup is complete, but the set fell
+// short, and the run says so.
+TEST_F(FaultTest, ALeftoverThatFailsAgainCountsAsAShortSet) {
+  WriteFile(accounts() + "/ACME.AIS", "ledger");
+  WriteFile(backups() + "/ACME20200101000000.bak", "old ledger");
+  fs::create_directories(backups() + "/ACME20200101000000.7z");
+  const BackupConfig config = Config({"ACME.AIS"}, 0);
+  const BackupRunSummary summary = Run(config);
+  EXPECT_EQ(summary.CompleteSets(config), 0);
+  EXPECT_FALSE(summary.Complete(config));
+  EXPECT_TRUE(fs::exists(backups() + "/ACME20200101000000.bak")) << "kept for a later run";
+  EXPECT_EQ(log_.lines().back().rfind("备份线程执行完毕，但有1个账套", 0), 0u)
+      << log_.lines().back();
 }
 
 // Rows that cannot be written (the settings database stays locked) make the

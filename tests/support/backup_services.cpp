@@ -29,7 +29,8 @@ BackupServices TestBackupServices(LineLog& log, const Clock& clock,
                                   AfterTimeout::kFailAtOnce);
                             },
                         .archiver = ChooseArchiver("", path != nullptr ? path : ""),
-                        .marker = CopyMarker()};
+                        .marker = CopyMarker(),
+                        .applicationFolder = {}};
 }
 
 }  // namespace veltora::testing
