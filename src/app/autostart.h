@@ -60,7 +60,8 @@ AutostartRegistration ReadAutostart(const AutostartPlace& place);
 #ifdef _WIN32
 // The registry operations the entry is made with. `root` chooses the root key:
 // 0 HKEY_CLASSES_ROOT, 1 HKEY_CURRENT_USER, 2 HKEY_LOCAL_MACHINE, 3 HKEY_USERS,
-// 4 HKEY_CURRENT_CONFIG; any other index fails (false, or an empty text).
+// 4 HKEY_CURRENT_CONFIG, 5 HKEY_DYN_DATA; any other index fails (false, or an
+// empty text).
 // Writes `text` as a REG_SZ value, creating the key when it is missing.
 bool WriteRegistryString(int root, const std::string& keyPath, const std::string& valueName,
                          const std::string& text);

@@ -21,8 +21,10 @@ struct Key {
 };
 
 bool RootKey(int root, HKEY& key) {
-  static const HKEY kRoots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE,
-                                HKEY_USERS, HKEY_CURRENT_CONFIG};
+  // HKEY_DYN_DATA is a root of the older systems alone; on the others every
+  // call under it fails as under a key that cannot be opened.
+  static const HKEY kRoots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER,   HKEY_LOCAL_MACHINE,
+                                HKEY_USERS,        HKEY_CURRENT_CONFIG, HKEY_DYN_DATA};
   if (root < 0 || root >= static_cast<int>(std::size(kRoots))) return false;
   key = kRoots[root];
   return true;

@@ -26,6 +26,14 @@ bool IsAdministrator();
 // The refusal for a user without those rights; empty for an administrator.
 std::string RefuseNonAdministrator();
 
+// Makes `folder` the process's current folder; false (and the current folder
+// unchanged) when it cannot be entered. The window program enters its
+// executable's folder at start-up: every start then sees the same current
+// folder whatever shortcut started it, and the program never keeps the folder
+// it was started from in use (on Windows a current folder cannot be removed,
+// nor its drive ejected).
+bool MakeCurrentFolder(const std::string& folder);
+
 // One agent per application folder. On success `lock` holds the folder's
 // instance lock until the caller lets it go (for the whole life of the agent)
 // and the answer is empty. Another holder gives the refusal "您好，程序已经运行…";

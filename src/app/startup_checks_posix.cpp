@@ -9,4 +9,8 @@ namespace veltora {
 // themselves.
 bool IsAdministrator() { return ::geteuid() == 0; }
 
+bool MakeCurrentFolder(const std::string& folder) {
+  return !folder.empty() && ::chdir(folder.c_str()) == 0;
+}
+
 }  // namespace veltora

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/startup_checks.h"
+#include "base/wide_text.h"
 
 namespace veltora {
 
@@ -43,6 +44,10 @@ bool IsAdministrator() {
   }
   ::FreeSid(administrators);
   return found;
+}
+
+bool MakeCurrentFolder(const std::string& folder) {
+  return !folder.empty() && ::SetCurrentDirectoryW(Widen(folder).c_str()) != FALSE;
 }
 
 }  // namespace veltora

@@ -2,6 +2,7 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "base/wide_text.h"
@@ -19,6 +20,11 @@ constexpr wchar_t kWindowClass[] = L"VeltoraBackupLogWindow";
 constexpr int kClientWidth = 794;
 constexpr int kClientHeight = 529;
 constexpr int kListHeight = 480;
+
+// The row indicator: a narrow column without title before the table's
+// columns, a fixed-looking cell on every row and a triangle on the current one.
+constexpr int kIndicatorColumn = 0;
+constexpr int kIndicatorWidth = 11;
 
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
@@ -101,7 +107,11 @@ void BackupLogWindow::SetRows(const std::vector<BackupLogRow>& rows) {
   if (list_ == nullptr) return;
   ListView_SetItemCountEx(list_, static_cast<int>(rows_.size()), 0);
   ListView_SetItemState(list_, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
-  if (!rows_.empty()) ListView_EnsureVisible(list_, 0, FALSE);
+  // The newest row is the current one, as the table is read from its top.
+  if (!rows_.empty()) {
+    ListView_SetItemState(list_, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_EnsureVisible(list_, 0, FALSE);
+  }
   ::InvalidateRect(list_, nullptr, TRUE);
 }
 
@@ -156,17 +166,19 @@ void BackupLogWindow::CreateControls() {
       0, hwnd_, reinterpret_cast<HMENU>(kListId), instance_, nullptr);
   ListView_SetExtendedListViewStyle(
       list_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_DOUBLEBUFFER);
-  int index = 0;
-  for (const ui_msg::BackupLogColumn& column : ui_msg::kBackupLogColumns) {
-    std::wstring title = Widen(column.title);
+  const auto addColumn = [this](int index, const char* title, int width) {
+    std::wstring text = Widen(title);
     LVCOLUMNW c{};
     c.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-    c.pszText = title.data();
-    c.cx = column.width;
+    c.pszText = text.data();
+    c.cx = width;
     c.iSubItem = index;
     ListView_InsertColumn(list_, index, &c);
-    ++index;
-  }
+  };
+  addColumn(kIndicatorColumn, "", kIndicatorWidth);
+  int index = kIndicatorColumn + 1;
+  for (const ui_msg::BackupLogColumn& column : ui_msg::kBackupLogColumns)
+    addColumn(index++, column.title, column.width);
   closeButton_ =
       ::CreateWindowExW(0, L"BUTTON", Widen(ui_msg::kBackupLogCloseButton).c_str(),
                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0, hwnd_,
@@ -184,7 +196,8 @@ void BackupLogWindow::Layout(UINT dpi) {
   const int listHeight = Scale(kListHeight, dpi);
   ::MoveWindow(list_, 0, 0, client.right, listHeight, TRUE);
   ::MoveWindow(closeButton_, 0, listHeight, client.right, client.bottom - listHeight, TRUE);
-  int index = 0;
+  ListView_SetColumnWidth(list_, kIndicatorColumn, Scale(kIndicatorWidth, dpi));
+  int index = kIndicatorColumn + 1;
   for (const ui_msg::BackupLogColumn& column : ui_msg::kBackupLogColumns)
     ListView_SetColumnWidth(list_, index++, Scale(column.width, dpi));
 }
@@ -222,9 +235,41 @@ LRESULT BackupLogWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
       return NFR_UNICODE;
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
-      if (header->hwndFrom == list_ && header->code == LVN_GETDISPINFOW) {
-        OnGetDispInfo(*reinterpret_cast<NMLVDISPINFOW*>(lParam));
-        return 0;
+      if (header->hwndFrom == list_) {
+        switch (header->code) {
+          case LVN_GETDISPINFOW:
+            OnGetDispInfo(*reinterpret_cast<NMLVDISPINFOW*>(lParam));
+            return 0;
+          case NM_CUSTOMDRAW:
+            return OnCustomDraw(*reinterpret_cast<NMLVCUSTOMDRAW*>(lParam));
+          case LVN_ITEMCHANGED: {
+            // The triangle follows the current row.
+            const auto& change = *reinterpret_cast<const NMLISTVIEW*>(lParam);
+            if (((change.uOldState ^ change.uNewState) & LVIS_FOCUSED) != 0)
+              ::InvalidateRect(list_, nullptr, FALSE);
+            return 0;
+          }
+          default:
+            break;
+        }
+      }
+      // The indicator stays first and keeps its width.
+      if (header->hwndFrom == ListView_GetHeader(list_)) {
+        const auto& item = *reinterpret_cast<const NMHEADERW*>(lParam);
+        switch (header->code) {
+          case HDN_BEGINTRACKW:
+          case HDN_BEGINDRAG:
+          case HDN_DIVIDERDBLCLICKW:
+            return item.iItem == kIndicatorColumn ? TRUE : FALSE;
+          case HDN_ENDDRAG:
+            return item.iItem == kIndicatorColumn ||
+                           (item.pitem != nullptr && (item.pitem->mask & HDI_ORDER) != 0 &&
+                            item.pitem->iOrder == 0)
+                       ? TRUE
+                       : FALSE;
+          default:
+            break;
+        }
       }
       break;
     }
@@ -289,12 +334,54 @@ void BackupLogWindow::OnGetDispInfo(NMLVDISPINFOW& info) {
   LVITEMW& item = info.item;
   if ((item.mask & LVIF_TEXT) == 0 || item.pszText == nullptr || item.cchTextMax <= 0) return;
   const auto row = static_cast<std::size_t>(item.iItem);
-  const auto column = static_cast<std::size_t>(item.iSubItem);
-  if (item.iItem < 0 || row >= rows_.size() || item.iSubItem < 0 || column >= rows_[row].size()) {
+  const auto column = static_cast<std::size_t>(item.iSubItem - kIndicatorColumn - 1);
+  if (item.iItem < 0 || row >= rows_.size() || item.iSubItem <= kIndicatorColumn ||
+      column >= rows_[row].size()) {
     item.pszText[0] = L'\0';
     return;
   }
   ::lstrcpynW(item.pszText, rows_[row][column].c_str(), item.cchTextMax);
+}
+
+int BackupLogWindow::CurrentRow() const { return ListView_GetNextItem(list_, -1, LVNI_FOCUSED); }
+
+LRESULT BackupLogWindow::OnCustomDraw(NMLVCUSTOMDRAW& draw) {
+  switch (draw.nmcd.dwDrawStage) {
+    case CDDS_PREPAINT:
+      return CDRF_NOTIFYITEMDRAW;
+    case CDDS_ITEMPREPAINT:
+      return CDRF_NOTIFYSUBITEMDRAW;
+    case CDDS_ITEMPREPAINT | CDDS_SUBITEM:
+      if (draw.iSubItem != kIndicatorColumn) return CDRF_DODEFAULT;
+      DrawIndicator(draw.nmcd.hdc, static_cast<int>(draw.nmcd.dwItemSpec));
+      return CDRF_SKIPDEFAULT;
+    default:
+      return CDRF_DODEFAULT;
+  }
+}
+
+// The cell in the colour of a fixed column, raised, and on the current row a
+// triangle pointing at the row.
+void BackupLogWindow::DrawIndicator(HDC dc, int row) {
+  RECT cell{};
+  if (!ListView_GetSubItemRect(list_, row, kIndicatorColumn, LVIR_BOUNDS, &cell)) return;
+  cell.right = cell.left + ListView_GetColumnWidth(list_, kIndicatorColumn);
+  ::FillRect(dc, &cell, ::GetSysColorBrush(COLOR_BTNFACE));
+  ::DrawEdge(dc, &cell, BDR_RAISEDINNER, BF_RECT);
+  if (row != CurrentRow()) return;
+  const int width = cell.right - cell.left;
+  const int height = cell.bottom - cell.top;
+  const int half = std::max(2, std::min(width - 4, height - 4) / 2);
+  const int centreX = cell.left + width / 2;
+  const int centreY = cell.top + height / 2;
+  const POINT triangle[] = {{centreX - half / 2, centreY - half},
+                            {centreX - half / 2, centreY + half},
+                            {centreX + half / 2 + 1, centreY}};
+  const HGDIOBJ oldBrush = ::SelectObject(dc, ::GetStockObject(BLACK_BRUSH));
+  const HGDIOBJ oldPen = ::SelectObject(dc, ::GetStockObject(BLACK_PEN));
+  ::Polygon(dc, triangle, 3);
+  ::SelectObject(dc, oldPen);
+  ::SelectObject(dc, oldBrush);
 }
 
 }  // namespace veltora::win32

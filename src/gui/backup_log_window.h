@@ -1,6 +1,7 @@
 // The backup log window: a read-only list of the backup table, newest row at
-// the top, a context menu "刷新" and the button "关         闭" filling the
-// strip below it. All its logic is BackupLogPresenter's; this window shows
+// the top, with a row indicator before its columns that points at the current
+// row, a context menu "刷新" and the button "关         闭" filling the strip
+// below it. All its logic is BackupLogPresenter's; this window shows
 // what the presenter says and turns its events into presenter calls.
 //
 // Each opening makes a new window object; it is modal over its owner (the
@@ -78,6 +79,10 @@ class BackupLogWindow final : public BackupLogView {
   void OnCommand(int id);
   void ShowContextMenu(LPARAM screenPoint);
   void OnGetDispInfo(NMLVDISPINFOW& info);
+  LRESULT OnCustomDraw(NMLVCUSTOMDRAW& draw);
+  void DrawIndicator(HDC dc, int row);
+  // The row the indicator points at (the focused one); -1 when none.
+  int CurrentRow() const;
   void ReleaseOwner();
 
   HINSTANCE instance_;

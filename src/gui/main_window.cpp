@@ -19,6 +19,7 @@
 #include "base/wide_text.h"
 #include "gui/captions.h"
 #include "gui/dpi.h"
+#include "gui/time_field.h"
 #include "ui/messages.h"
 
 namespace veltora::win32 {
@@ -373,8 +374,10 @@ void MainWindow::CreateParts() {
   for (const InitialText& initial : kInitialTexts)
     SetWindowTextW(Window(initial.part), Widen(initial.text).c_str());
   SendMessageW(Window(Part::kBackupTime), EM_LIMITTEXT, kTimeLength, 0);
-  // The time field takes digits and colons: no input method composing in it.
+  // The time field takes digits and blanks between fixed colons: no input
+  // method composing in it.
   ImmAssociateContext(Window(Part::kBackupTime), nullptr);
+  AttachTimeMask(Window(Part::kBackupTime));
   // The local backup is always on: ticked, and the user cannot untick it.
   SendMessageW(Window(Part::kLocalBackup), BM_SETCHECK, BST_CHECKED, 0);
   EnableWindow(Window(Part::kLocalBackup), FALSE);

@@ -14,8 +14,11 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <utility>
 
+#include "base/fs_path.h"
 #include "base/wide_text.h"
 #include "gui/backup_log_window.h"
 #include "gui/main_window.h"
@@ -42,11 +45,19 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
   const veltora::MachineContext context = veltora::ReadMachineContext(Environment);
-  const std::string appFolder = veltora::ApplicationFolder(context);
+  // Start-up enters the executable's folder: an application folder named
+  // relative to the folder the program was started in is made absolute first.
+  std::string appFolder = veltora::ApplicationFolder(context);
+  std::error_code absoluteError;
+  const auto absoluteFolder =
+      std::filesystem::absolute(veltora::PathFromUtf8(appFolder), absoluteError);
+  if (!absoluteError) appFolder = veltora::Utf8FromPath(absoluteFolder);
 
   int exitCode = 0;
   {
-    veltora::MachineServices machine(appFolder, context);
+    veltora::MachineServicesOptions options;
+    options.enterExecutableFolder = true;
+    veltora::MachineServices machine(appFolder, context, std::move(options));
     veltora::win32::MainWindow window(
         {.instance = instance, .showBackupLog = [&machine, instance](HWND owner) {
            veltora::win32::ShowBackupLogWindow(instance, owner,

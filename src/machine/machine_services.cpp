@@ -4,6 +4,7 @@
 
 #include "app/autostart.h"
 #include "app/startup_checks.h"
+#include "base/working_set.h"
 #include "files/file_ops.h"
 #include "files/folder_listing.h"
 #include "files/share_connection.h"
@@ -88,6 +89,11 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
           },
       .refuseNonAdministrator = [refuse] { return refuse(RefuseNonAdministrator()); },
       .sleep = [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); },
+      .enterExecutableFolder = options.enterExecutableFolder ? std::function<void()>([this] {
+        MakeCurrentFolder(context_.executableFolder);
+      })
+                                                             : std::function<void()>(),
+      .trimWorkingSet = [] { TrimWorkingSet(); },
   });
 }
 

@@ -30,6 +30,9 @@ struct MachineServicesOptions {
   ProgressListener progress;
   // Hears the end of each run the window starts.
   ThreadBackupRunner::RunEnded runEnded;
+  // Start-up makes the executable's folder the current folder (the window
+  // program); the command line keeps the folder it was started in.
+  bool enterExecutableFolder = false;
 };
 
 class MachineServices {

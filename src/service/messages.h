@@ -13,6 +13,23 @@ inline constexpr char kContinuePending[] = "继续";
 inline constexpr char kPausePending[] = "正在暂停";
 inline constexpr char kPaused[] = "暂停";
 inline constexpr char kUnknownState[] = "未知状态";
+// A service's type, compared as a whole value.
+inline constexpr char kKernelDriver[] = "核心驱动";
+inline constexpr char kFileSystemDriver[] = "文件系统驱动";
+inline constexpr char kOwnProcess[] = "专用线程";
+inline constexpr char kSharedProcess[] = "共享线程";
+inline constexpr char kInteractiveProcess[] = "交互线程";
+// Followed by the value in decimal.
+inline constexpr char kUnknownTypePrefix[] = "未知类型：";
+
+// The controls a service accepts, compared as a whole value.
+inline constexpr char kAcceptsNone[] = "禁用或手动";
+inline constexpr char kAcceptsStop[] = "允许停止";
+inline constexpr char kAcceptsPauseContinue[] = "允许暂停或继续";
+inline constexpr char kAcceptsShutdown[] = "系统控制";
+// Followed by the value in decimal.
+inline constexpr char kUnknownControlsPrefix[] = "未知状态：";
+
 // The service does not exist, or its state could not be read.
 inline constexpr char kError[] = "错误";
 

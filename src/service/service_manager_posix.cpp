@@ -28,6 +28,10 @@ namespace veltora {
 namespace {
 
 constexpr char kTool[] = "systemctl";
+// The service manager's numbers the texts are read from.
+constexpr std::uint32_t kOwnProcessType = 0x10;
+constexpr std::uint32_t kAcceptsStop = 0x1;
+constexpr std::uint32_t kAcceptsPauseContinue = 0x2;
 constexpr char kUnitSuffix[] = ".service";
 // More than any real unit list; a tool that prints without end is cut off.
 constexpr std::size_t kMaxOutput = 64u << 20;
@@ -154,19 +158,38 @@ class SystemctlServiceManager final : public ServiceManager {
     }
   }
 
-  std::string GetServiceInfoText(const std::string& serviceName) override {
+  std::string GetServiceInfoText(const std::string& serviceName,
+                                 ServiceInfo info = ServiceInfo::State) override {
     if (serviceName.empty()) return service_msg::kError;
-    const auto result =
-        Run({"show", "--property=LoadState,ActiveState,FreezerState", "--", UnitFor(serviceName)});
+    const char* properties = info == ServiceInfo::State
+                                 ? "--property=LoadState,ActiveState,FreezerState"
+                                 : "--property=LoadState,ActiveState,CanStop,CanFreeze";
+    const auto result = Run({"show", properties, "--", UnitFor(serviceName)});
     if (!result.exited || result.exitCode != 0) return service_msg::kError;
-    const auto properties = Properties(result.output);
-    const auto load = properties.find("LoadState");
-    if (load == properties.end() || load->second.empty() || load->second == "not-found")
-      return service_msg::kError;
-    const auto active = properties.find("ActiveState");
-    const auto freezer = properties.find("FreezerState");
-    return StateText(active == properties.end() ? std::string() : active->second,
-                     freezer == properties.end() ? std::string() : freezer->second);
+    const auto values = Properties(result.output);
+    const auto value = [&values](const char* name) {
+      const auto found = values.find(name);
+      return found == values.end() ? std::string() : found->second;
+    };
+    const std::string load = value("LoadState");
+    if (load.empty() || load == "not-found") return service_msg::kError;
+    switch (info) {
+      case ServiceInfo::State:
+        return StateText(value("ActiveState"), value("FreezerState"));
+      case ServiceInfo::Type:
+        // Every systemd service runs in processes of its own.
+        return ServiceTypeText(kOwnProcessType);
+      case ServiceInfo::ControlsAccepted: {
+        // As on Windows, a service that does not run accepts no control.
+        std::uint32_t controls = 0;
+        if (value("ActiveState") == "active") {
+          if (value("CanStop") == "yes") controls |= kAcceptsStop;
+          if (value("CanFreeze") == "yes") controls |= kAcceptsPauseContinue;
+        }
+        return ServiceControlsText(controls);
+      }
+    }
+    return service_msg::kError;
   }
 
   bool ControlServiceByName(const std::string& serviceName, ServiceAction action) override {
@@ -185,6 +208,14 @@ class SystemctlServiceManager final : public ServiceManager {
       case ServiceAction::Continue:
         verb = "thaw";
         break;
+      case ServiceAction::Interrogate: {
+        // A running service answers; one that does not run cannot.
+        const auto result = Run({"is-active", "--quiet", "--", UnitFor(serviceName)});
+        return result.exited && result.exitCode == 0;
+      }
+      case ServiceAction::Shutdown:
+        // The system's own notice at its end; no program sends it.
+        return false;
     }
     if (verb == nullptr) return false;
     // --no-block: the request is queued and the call returns; nobody waits

@@ -33,35 +33,34 @@ class ScHandle {
 // reports more data, and the listing goes on from where it stopped.
 constexpr DWORD kFirstEnumerationBuffer = 1024;
 
-const char* StateText(DWORD state) {
-  switch (state) {
-    case SERVICE_STOPPED:
-      return msg::kStopped;
-    case SERVICE_START_PENDING:
-      return msg::kStartPending;
-    case SERVICE_STOP_PENDING:
-      return msg::kStopPending;
-    case SERVICE_RUNNING:
-      return msg::kRunning;
-    case SERVICE_CONTINUE_PENDING:
-      return msg::kContinuePending;
-    case SERVICE_PAUSE_PENDING:
-      return msg::kPausePending;
-    case SERVICE_PAUSED:
-      return msg::kPaused;
-    default:
-      return msg::kUnknownState;
-  }
+static_assert(SC_MANAGER_ALL_ACCESS == 0xF003F && SC_MANAGER_CONNECT == 0x1 &&
+              SC_MANAGER_CREATE_SERVICE == 0x2 && SC_MANAGER_ENUMERATE_SERVICE == 0x4 &&
+              SC_MANAGER_QUERY_LOCK_STATUS == 0x10);
+static_assert(SERVICE_KERNEL_DRIVER == 0x1 && SERVICE_FILE_SYSTEM_DRIVER == 0x2 &&
+              SERVICE_WIN32_OWN_PROCESS == 0x10 && SERVICE_WIN32_SHARE_PROCESS == 0x20 &&
+              SERVICE_INTERACTIVE_PROCESS == 0x100);
+static_assert(SERVICE_ACCEPT_STOP == 1 && SERVICE_ACCEPT_PAUSE_CONTINUE == 2 &&
+              SERVICE_ACCEPT_SHUTDOWN == 4);
+
+// The manager opened with the rights of an access kind. Each operation asks
+// for what it needs: a connection is enough to open a service (the service
+// handle carries the rights of the request), the listing needs the right to
+// enumerate; none asks for all access, which a user without administrator
+// rights is refused.
+ScHandle OpenServiceManager(ServiceManagerAccess kind) {
+  const auto right = ServiceManagerAccessRight(static_cast<int>(kind));
+  return ScHandle(right ? ::OpenSCManagerW(nullptr, nullptr, *right) : nullptr);
 }
 
 class WindowsServiceManager final : public ServiceManager {
  public:
   // A fresh manager handle for every call, as the manager may have been
   // restarted between two calls of a long-running agent.
-  std::string GetServiceInfoText(const std::string& serviceName) override {
+  std::string GetServiceInfoText(const std::string& serviceName,
+                                 ServiceInfo info = ServiceInfo::State) override {
     try {
       if (serviceName.empty()) return msg::kError;
-      const ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+      const ScHandle manager = OpenServiceManager(ServiceManagerAccess::kConnect);
       if (!manager) return msg::kError;
       const ScHandle service(
           ::OpenServiceW(manager.get(), Widen(serviceName).c_str(), SERVICE_QUERY_STATUS));
@@ -69,7 +68,15 @@ class WindowsServiceManager final : public ServiceManager {
       SERVICE_STATUS status{};
       // A failed query leaves the record unset: it says nothing of the state.
       if (!::QueryServiceStatus(service.get(), &status)) return msg::kError;
-      return StateText(status.dwCurrentState);
+      switch (info) {
+        case ServiceInfo::State:
+          return ServiceStateText(status.dwCurrentState);
+        case ServiceInfo::Type:
+          return ServiceTypeText(status.dwServiceType);
+        case ServiceInfo::ControlsAccepted:
+          return ServiceControlsText(status.dwControlsAccepted);
+      }
+      return msg::kError;
     } catch (const std::exception&) {
       return msg::kError;
     }
@@ -78,11 +85,11 @@ class WindowsServiceManager final : public ServiceManager {
   bool ControlServiceByName(const std::string& serviceName, ServiceAction action) override {
     try {
       if (serviceName.empty()) return false;
-      const ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+      const ScHandle manager = OpenServiceManager(ServiceManagerAccess::kConnect);
       if (!manager) return false;
-      const ScHandle service(::OpenServiceW(
-          manager.get(), Widen(serviceName).c_str(),
-          SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE | SERVICE_QUERY_STATUS));
+      const ScHandle service(::OpenServiceW(manager.get(), Widen(serviceName).c_str(),
+                                            SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
+                                                SERVICE_INTERROGATE | SERVICE_QUERY_STATUS));
       if (!service) return false;
       SERVICE_STATUS status{};
       switch (action) {
@@ -94,6 +101,10 @@ class WindowsServiceManager final : public ServiceManager {
           return ::ControlService(service.get(), SERVICE_CONTROL_PAUSE, &status) != FALSE;
         case ServiceAction::Continue:
           return ::ControlService(service.get(), SERVICE_CONTROL_CONTINUE, &status) != FALSE;
+        case ServiceAction::Interrogate:
+          return ::ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status) != FALSE;
+        case ServiceAction::Shutdown:
+          return ::ControlService(service.get(), SERVICE_CONTROL_SHUTDOWN, &status) != FALSE;
       }
       return false;
     } catch (const std::exception&) {
@@ -103,7 +114,7 @@ class WindowsServiceManager final : public ServiceManager {
 
   std::optional<std::vector<ServiceEntry>> EnumerateServices() override {
     try {
-      const ScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+      const ScHandle manager = OpenServiceManager(ServiceManagerAccess::kEnumerate);
       if (!manager) return std::nullopt;
       std::vector<ServiceEntry> services;
       std::vector<BYTE> buffer(kFirstEnumerationBuffer);
@@ -112,8 +123,8 @@ class WindowsServiceManager final : public ServiceManager {
         DWORD needed = 0;
         DWORD returned = 0;
         const BOOL done = ::EnumServicesStatusExW(
-            manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32 | SERVICE_DRIVER, SERVICE_STATE_ALL,
-            buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &returned, &resume, nullptr);
+            manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, buffer.data(),
+            static_cast<DWORD>(buffer.size()), &needed, &returned, &resume, nullptr);
         const DWORD error = done ? ERROR_SUCCESS : ::GetLastError();
         if (!done && error != ERROR_MORE_DATA) return std::nullopt;
         const auto* entries = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());

@@ -19,6 +19,8 @@ using namespace std::chrono_literals;
 
 // The close wait polls the guard this often while the window stays responsive.
 constexpr std::chrono::milliseconds kGuardPollInterval = 500ms;
+// The working set is trimmed on every this many timer ticks.
+constexpr int kTicksPerTrim = 60;
 
 std::string Refusal(const std::function<std::string()>& check) { return check ? check() : ""; }
 
@@ -42,6 +44,7 @@ bool MainWindowPresenter::OnStartUp() {
 
   try {
     ClearPasswordGroup();
+    if (s_.enterExecutableFolder) s_.enterExecutableFolder();
 
     // Nothing runs yet: no start handled this minute, none owed, no backup.
     schedule_.ResetFlags();
@@ -230,8 +233,12 @@ void MainWindowPresenter::OnTimerTick() {
     } else {
       view_.SetStatus(ui_msg::kStatusIdle, StatusColour::kGreen);
     }
-    // A front end on a platform with process working sets may trim it here
-    // every 60th tick; nothing in this layer depends on it.
+    // A resident agent that backs up once a day need not hold its pages in
+    // between: every 60th tick they go back to the system.
+    if (++ticksSinceTrim_ >= kTicksPerTrim || ticksSinceTrim_ < 0) {
+      ticksSinceTrim_ = 0;
+      if (s_.trimWorkingSet) s_.trimWorkingSet();
+    }
     const TickResult tick =
         schedule_.Tick(ToDateTime(s_.clock.LocalNow()), s_.state.configured, running, *this);
     if (tick.labelChanged) ShowNextBackupLabel();

@@ -71,6 +71,13 @@ struct MainWindowServices {
   std::function<std::string()> refuseNonAdministrator;
   // The waits of closing (500 ms while the guard ends); injected for tests.
   std::function<void(std::chrono::milliseconds)> sleep;
+  // Makes the executable's folder the process's current folder, at start-up
+  // once the blank-path check has passed. May be empty: a front end whose
+  // arguments name paths relative to where it was started keeps that folder.
+  std::function<void()> enterExecutableFolder;
+  // Hands the memory the process no longer touches back to the system; the
+  // timer asks for it every 60th tick. May be empty.
+  std::function<void()> trimWorkingSet;
 };
 
 class MainWindowPresenter final : public BackupStarter {
@@ -211,6 +218,8 @@ class MainWindowPresenter final : public BackupStarter {
   // Set by the close and end-of-session waits: the timer does nothing and no
   // backup starts while the program waits for the guard to end.
   bool scheduleStopped_ = false;
+  // Timer ticks since the working set was last trimmed.
+  int ticksSinceTrim_ = 0;
   // The last reload found the settings file unreadable (said once).
   bool settingsUnreadable_ = false;
 

@@ -320,8 +320,10 @@ bool MainWindowPresenter::Save() {
            },
        .message = ui_msg::kCommandTimeoutInvalid,
        .focus = Control::kCommandTimeout},
+      // The user as it stands, blanks and all: a login of blanks goes to the
+      // trial connection, which names it in its refusal.
       {.applies = sql,
-       .fails = [&](std::string&) { return Trim(v.Text(Control::kSqlUser)).empty(); },
+       .fails = [&](std::string&) { return v.Text(Control::kSqlUser).empty(); },
        .message = accounts_msg::kEnterSqlUser,
        .focus = Control::kSqlUser},
       {.applies = sql,

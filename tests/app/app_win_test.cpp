@@ -202,5 +202,27 @@ TEST_F(AutostartWinTest, RegistryOperationsReadEveryKindAndRefuseOtherRoots) {
   EXPECT_FALSE(RegistryValueExists(2, key, "text"));
 }
 
+// Index 5 is HKEY_DYN_DATA: where the system has that root, the helpers reach
+// it; where it has not, they fail as under any key that cannot be opened.
+TEST_F(AutostartWinTest, RootIndexFiveIsTheDynamicDataRoot) {
+  HKEY raw = nullptr;
+  if (RegCreateKeyExW(HKEY_DYN_DATA, L"VeltoraTest", 0, nullptr, REG_OPTION_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, &raw, nullptr) != ERROR_SUCCESS) {
+    EXPECT_FALSE(WriteRegistryString(5, "VeltoraTest", "text", "x"));
+    EXPECT_EQ(ReadRegistryText(5, "VeltoraTest", "text"), "");
+    return;
+  }
+  const std::wstring text = L"动态";
+  RegSetValueExW(raw, L"text", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                 static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(raw);
+  EXPECT_TRUE(RegistryValueExists(5, "VeltoraTest", "text"));
+  EXPECT_EQ(ReadRegistryText(5, "VeltoraTest", "text"), "动态");
+  EXPECT_FALSE(RegistryValueExists(2, "VeltoraTest", "text")) << "not the machine's root";
+  EXPECT_TRUE(DeleteRegistryValue(5, "VeltoraTest", "text"));
+  EXPECT_FALSE(RegistryValueExists(5, "VeltoraTest", "text"));
+  RegDeleteKeyW(HKEY_DYN_DATA, L"VeltoraTest");
+}
+
 }  // namespace
 }  // namespace veltora

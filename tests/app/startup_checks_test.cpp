@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
+#include "base/fs_path.h"
 #include "support/temp_dir.h"
 
 namespace veltora {
@@ -32,6 +34,23 @@ TEST(StartupChecksTest, BlankAnywhereInThePathRefuses) {
     SCOPED_TRACE(c.path);
     EXPECT_EQ(RefuseBlankInPath(c.path), c.refused ? kBlankRefusal : "");
   }
+}
+
+TEST(StartupChecksTest, TheCurrentFolderBecomesTheFolderGivenWhenItExists) {
+  testing::TempDir dir;
+  const std::filesystem::path folder = dir.path() / PathFromUtf8("程序 文件夹");
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path before = std::filesystem::current_path();
+  struct Restore {
+    std::filesystem::path path;
+    ~Restore() { std::filesystem::current_path(path); }
+  } restore{before};
+
+  EXPECT_FALSE(MakeCurrentFolder(Utf8FromPath(dir.path() / "missing")));
+  EXPECT_FALSE(MakeCurrentFolder(""));
+  EXPECT_EQ(std::filesystem::current_path(), before);
+  ASSERT_TRUE(MakeCurrentFolder(Utf8FromPath(folder)));
+  EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::current_path(), folder));
 }
 
 TEST(StartupChecksTest, SecondInstanceOnTheFolderIsRefusedUntilTheFirstGoes) {

@@ -107,10 +107,12 @@ TEST_F(BackupLogWindowTest, ShowsTheTrimmedTableNewestFirstUnderItsColumns) {
   };
   const Column columns[] = {
       {"账套名", 140}, {"备份文件", 305}, {"备份时间", 127}, {"备注", 100}, {"压缩密码", 70}};
+  // The row indicator comes first, without a title.
   const HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
-  ASSERT_EQ(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0), 5);
-  for (int i = 0; i < 5; ++i) {
-    SCOPED_TRACE(columns[i].title);
+  ASSERT_EQ(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0), 6);
+  for (int i = 0; i < 6; ++i) {
+    const Column expected = i == 0 ? Column{"", 11} : columns[i - 1];
+    SCOPED_TRACE(expected.title);
     wchar_t title[64] = {};
     LVCOLUMNW c{};
     c.mask = LVCF_TEXT | LVCF_WIDTH;
@@ -118,17 +120,19 @@ TEST_F(BackupLogWindowTest, ShowsTheTrimmedTableNewestFirstUnderItsColumns) {
     c.cchTextMax = 64;
     ASSERT_TRUE(
         ::SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&c)));
-    EXPECT_EQ(Narrow(title), columns[i].title);
-    EXPECT_EQ(c.cx, Scale(columns[i].width, dpi));
+    EXPECT_EQ(Narrow(title), expected.title);
+    EXPECT_EQ(c.cx, Scale(expected.width, dpi));
   }
 
   // Ids 500..2500 remain; the newest first, every column as stored.
   ASSERT_EQ(RowCount(list), 2001);
   const std::vector<std::string> newest = {"甲公司", "C:\\bak\\甲公司20240502100000.7z",
                                            "2024-05-02 10:00:00", "上传失败", "p'w"};
-  for (int column = 0; column < 5; ++column) EXPECT_EQ(CellText(list, 0, column), newest[column]);
-  EXPECT_EQ(CellText(list, 1, 1), "f2499");
-  EXPECT_EQ(CellText(list, 2000, 1), "f500");
+  EXPECT_EQ(CellText(list, 0, 0), "");
+  for (int column = 0; column < 5; ++column)
+    EXPECT_EQ(CellText(list, 0, column + 1), newest[column]);
+  EXPECT_EQ(CellText(list, 1, 2), "f2499");
+  EXPECT_EQ(CellText(list, 2000, 2), "f500");
   EXPECT_EQ(Raw().Int("select min(id) from baklog"), 500);
 
   ::SendMessageW(window.CloseButtonHandle(), BM_CLICK, 0, 0);
@@ -184,11 +188,54 @@ TEST_F(BackupLogWindowTest, RefreshFromTheContextMenuShowsRowsWrittenSince) {
   });
   EXPECT_EQ(items, std::vector<std::string>{"刷新"});
   ASSERT_EQ(RowCount(list), 3);
-  EXPECT_EQ(CellText(list, 0, 0), "甲公司");
-  EXPECT_EQ(CellText(list, 2, 0), "乙公司");
+  EXPECT_EQ(CellText(list, 0, 1), "甲公司");
+  EXPECT_EQ(CellText(list, 2, 1), "乙公司");
 
   PumpMessages(300ms);
   EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("backup_log_window.bmp")));
+}
+
+// How many dark pixels the indicator cell of `row` shows: the triangle, or
+// none but the cell's edge.
+int DarkPixelsInIndicator(HWND list, int row) {
+  RECT cell{};
+  if (!ListView_GetSubItemRect(list, row, 0, LVIR_BOUNDS, &cell)) return -1;
+  cell.right = cell.left + ListView_GetColumnWidth(list, 0);
+  ::UpdateWindow(list);
+  HDC dc = ::GetDC(list);
+  int dark = 0;
+  // Inside the raised edge.
+  for (int y = cell.top + 2; y < cell.bottom - 2; ++y)
+    for (int x = cell.left + 2; x < cell.right - 2; ++x) {
+      const COLORREF c = ::GetPixel(dc, x, y);
+      if (c != CLR_INVALID && GetRValue(c) + GetGValue(c) + GetBValue(c) < 150) ++dark;
+    }
+  ::ReleaseDC(list, dc);
+  return dark;
+}
+
+TEST_F(BackupLogWindowTest, TheRowIndicatorPointsAtTheCurrentRow) {
+  for (int i = 0; i < 3; ++i)
+    AddRow("账套" + std::to_string(i), "f" + std::to_string(i), "2024-05-02 10:00:00", "", "");
+  BackupLogWindow window(instance_, owner_, Opener());
+  ASSERT_TRUE(window.Open());
+  const HWND list = window.ListHandle();
+  PumpMessages(200ms);
+
+  // The newest row is the current one when the window opens.
+  EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), 0);
+  EXPECT_GT(DarkPixelsInIndicator(list, 0), 4);
+  EXPECT_EQ(DarkPixelsInIndicator(list, 1), 0);
+  EXPECT_EQ(DarkPixelsInIndicator(list, 2), 0);
+
+  // The arrow key moves the current row, and the triangle with it.
+  ::SetFocus(list);
+  ::SendMessageW(list, WM_KEYDOWN, VK_DOWN, 0);
+  PumpMessages(200ms);
+  EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_FOCUSED), 1);
+  EXPECT_EQ(DarkPixelsInIndicator(list, 0), 0);
+  EXPECT_GT(DarkPixelsInIndicator(list, 1), 4);
+  EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("backup_log_indicator.bmp")));
 }
 
 TEST_F(BackupLogWindowTest, ShowingRunsModallyUntilTheCloseButton) {

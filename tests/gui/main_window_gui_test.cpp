@@ -90,6 +90,57 @@ TEST_F(MainWindowGui, LeavingTheTimeFieldWithAnInvalidTimeWarnsAndTakesTheUserBa
   EXPECT_EQ(to, 8u);
 }
 
+// Keys reach the time field as the keyboard sends them (posted characters
+// through the window's dialog manager): whatever is typed, the text keeps the
+// shape "##:##:##" with blanks for the places not filled.
+TEST_F(MainWindowGui, TheTimeFieldIsAMaskedEditThatKeepsItsShape) {
+  const HWND time = Handle(Control::kBackupTime);
+  const auto typeKeys = [&](const std::wstring& keys) {
+    for (const wchar_t key : keys) PostMessageW(time, WM_CHAR, key, 0);
+    window.ProcessPendingMessages();
+  };
+  const auto caret = [&] {
+    DWORD from = 0;
+    DWORD to = 0;
+    SendMessageW(time, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    return to;
+  };
+  EXPECT_EQ(WindowText(time), "01:30:00");
+  SetFocus(time);
+
+  // Over the whole text: the colon ends the hours; the seconds stay blank.
+  SendMessageW(time, EM_SETSEL, 0, -1);
+  typeKeys(L"9:30");
+  EXPECT_EQ(WindowText(time), "9 :30:  ");
+  EXPECT_EQ(caret(), 6u);
+  typeKeys(L"a-.\u4e00");
+  EXPECT_EQ(WindowText(time), "9 :30:  ") << "letters and signs are refused";
+  typeKeys(L"\b\b\b\b");
+  EXPECT_EQ(WindowText(time), "  :  :  ");
+  EXPECT_EQ(caret(), 0u);
+  typeKeys(L"1234567890");
+  EXPECT_EQ(WindowText(time), "12:34:56") << "digits skip the colons and stop at the end";
+  SendMessageW(time, EM_SETSEL, 3, 3);
+  PostMessageW(time, WM_KEYDOWN, VK_DELETE, 0);
+  window.ProcessPendingMessages();
+  EXPECT_EQ(WindowText(time), "12: 4:56");
+
+  // A text set rather than typed takes the shape too.
+  SendMessageW(time, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"7:5"));
+  EXPECT_EQ(WindowText(time), "7 :5 :  ");
+
+  // "9:30" typed from the start of the default time leaves a time that is
+  // valid once the field is left.
+  SendMessageW(time, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"01:30:00"));
+  SendMessageW(time, EM_SETSEL, 0, 0);
+  typeKeys(L"9:30");
+  EXPECT_EQ(WindowText(time), "9 :30:00");
+  const std::vector<SeenBox> seen =
+      AnswerMessageBoxes([&] { SetFocus(Handle(Control::kLocalFolder)); });
+  EXPECT_TRUE(seen.empty());
+  EXPECT_EQ(WindowText(time), "09:30:00");
+}
+
 TEST_F(MainWindowGui, SaveStoresWhatTheControlsHoldAndTheTopStripShowsTheNextBackup) {
   std::filesystem::create_directories(f.accountFolder);
   std::filesystem::create_directories(f.backupFolder);

@@ -79,6 +79,80 @@ TEST_F(ServiceManagerTest, ControlsBecomeSystemctlVerbsWithoutWaiting) {
   EXPECT_EQ(systemctl_.Controls(), std::vector<std::string>{"--no-block start -- nosuch.service"});
 }
 
+TEST_F(ServiceManagerTest, InterrogateAsksWhetherTheUnitRunsAndShutdownIsNeverSent) {
+  systemctl_.SetUnit("mssql-server", "active");
+  EXPECT_TRUE(manager_->ControlServiceByName("MSSQLSERVER", ServiceAction::Interrogate));
+  EXPECT_EQ(systemctl_.Calls().back(), "is-active --quiet -- mssql-server.service");
+  systemctl_.SetUnit("mssql-server", "inactive");
+  EXPECT_FALSE(manager_->ControlServiceByName("MSSQLSERVER", ServiceAction::Interrogate));
+  EXPECT_FALSE(manager_->ControlServiceByName("nosuch", ServiceAction::Interrogate));
+
+  systemctl_.SetUnit("mssql-server", "active");
+  systemctl_.ClearCalls();
+  EXPECT_FALSE(manager_->ControlServiceByName("MSSQLSERVER", ServiceAction::Shutdown));
+  EXPECT_TRUE(systemctl_.Calls().empty());
+}
+
+TEST_F(ServiceManagerTest, TypeAndAcceptedControlsReadAsTheirTexts) {
+  systemctl_.SetUnit("mssql-server", "active");
+  EXPECT_EQ(manager_->GetServiceInfoText("MSSQLSERVER", ServiceInfo::Type), "专用线程");
+  struct Case {
+    const char* active;
+    bool canStop;
+    bool canFreeze;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"active", true, false, "允许停止"},
+      {"active", false, true, "允许暂停或继续"},
+      {"active", true, true, "未知状态：3"},
+      {"active", false, false, "禁用或手动"},
+      // A service that does not run accepts nothing.
+      {"inactive", true, true, "禁用或手动"},
+      {"activating", true, true, "禁用或手动"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.active) + " " + std::to_string(c.canStop) +
+                 std::to_string(c.canFreeze));
+    systemctl_.SetUnit("mssql-server", c.active);
+    systemctl_.SetUnitControls("mssql-server", c.canStop, c.canFreeze);
+    EXPECT_EQ(manager_->GetServiceInfoText("MSSQLSERVER", ServiceInfo::ControlsAccepted), c.text);
+  }
+  EXPECT_EQ(systemctl_.Calls().back(),
+            "show --property=LoadState,ActiveState,CanStop,CanFreeze -- mssql-server.service");
+  for (const ServiceInfo info : {ServiceInfo::Type, ServiceInfo::ControlsAccepted}) {
+    EXPECT_EQ(manager_->GetServiceInfoText("nosuch", info), "错误");
+    EXPECT_EQ(manager_->GetServiceInfoText("", info), "错误");
+  }
+}
+
+// The service manager's numbers and their texts, as every platform reads
+// them, and the rights of the access kinds.
+TEST(ServiceManagerTexts, EachNumberReadsAsItsTextAndCombinationsAsUnknown) {
+  const std::pair<std::uint32_t, const char*> states[] = {
+      {1, "停止"},     {2, "正在启动"}, {3, "正在停止"}, {4, "运行中"},   {5, "继续"},
+      {6, "正在暂停"}, {7, "暂停"},     {0, "未知状态"}, {8, "未知状态"},
+  };
+  for (const auto& [value, text] : states) EXPECT_EQ(ServiceStateText(value), text) << value;
+  const std::pair<std::uint32_t, const char*> types[] = {
+      {0x1, "核心驱动"},   {0x2, "文件系统驱动"},    {0x10, "专用线程"},     {0x20, "共享线程"},
+      {0x100, "交互线程"}, {0x110, "未知类型：272"}, {0x30, "未知类型：48"}, {0, "未知类型：0"},
+  };
+  for (const auto& [value, text] : types) EXPECT_EQ(ServiceTypeText(value), text) << value;
+  const std::pair<std::uint32_t, const char*> controls[] = {
+      {0, "禁用或手动"},  {1, "允许停止"},    {2, "允许暂停或继续"}, {4, "系统控制"},
+      {5, "未知状态：5"}, {3, "未知状态：3"}, {8, "未知状态：8"},
+  };
+  for (const auto& [value, text] : controls) EXPECT_EQ(ServiceControlsText(value), text) << value;
+
+  const std::pair<int, std::optional<std::uint32_t>> rights[] = {
+      {1, 0xF003F}, {2, 0x1},          {3, 0x2},          {4, 0x4},
+      {5, 0x10},    {0, std::nullopt}, {6, std::nullopt}, {-1, std::nullopt},
+  };
+  for (const auto& [kind, right] : rights)
+    EXPECT_EQ(ServiceManagerAccessRight(kind), right) << kind;
+}
+
 TEST_F(ServiceManagerTest, EnumerationNamesMappedUnitsAndReadsTheWholeList) {
   systemctl_.SetUnit("cron", "active", "running", "Regular background program processing daemon");
   systemctl_.SetUnit("mssql-server", "inactive", "running", "SQL Server Database Engine");

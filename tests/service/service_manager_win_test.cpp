@@ -21,22 +21,46 @@ using namespace std::chrono_literals;
 
 constexpr wchar_t kServiceName[] = L"MSSQLSERVER";
 
-// The list the adapter reads in rounds is the list one large call reads.
-void ExpectEnumerationGoesOnWhileTheManagerHasMoreData(ServiceManager& manager_) {
-  // The whole list in one call with a buffer far beyond what it needs.
+// The names of one kind of service in one call with a buffer far beyond what
+// they need; `firstBufferHeldAll` tells whether the adapter's first buffer
+// (1024 bytes) would have held them.
+std::vector<std::string> EnumerateInOneCall(DWORD kinds, bool& firstBufferHeldAll) {
+  std::vector<std::string> names;
   SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE);
-  ASSERT_NE(manager, nullptr);
+  if (manager == nullptr) return names;
   std::vector<BYTE> buffer(1 << 20);
   DWORD needed = 0, returned = 0, resume = 0;
-  ASSERT_TRUE(EnumServicesStatusExW(
-      manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32 | SERVICE_DRIVER, SERVICE_STATE_ALL,
-      buffer.data(), static_cast<DWORD>(buffer.size()), &needed, &returned, &resume, nullptr));
+  firstBufferHeldAll =
+      EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, kinds, SERVICE_STATE_ALL, buffer.data(),
+                            1024, &needed, &returned, &resume, nullptr) != FALSE;
+  resume = 0;
+  if (EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, kinds, SERVICE_STATE_ALL, buffer.data(),
+                            static_cast<DWORD>(buffer.size()), &needed, &returned, &resume,
+                            nullptr)) {
+    const auto* entries = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
+    for (DWORD i = 0; i < returned; ++i) names.push_back(Narrow(entries[i].lpServiceName));
+  }
   CloseServiceHandle(manager);
-  ASSERT_GT(returned, 20u) << "more than the manager's first buffer holds";
+  return names;
+}
+
+// The list the adapter reads in rounds is the list one large call reads, and
+// it holds the services alone, no driver.
+void ExpectEnumerationGoesOnWhileTheManagerHasMoreData(ServiceManager& manager_) {
+  bool heldAll = true;
+  const std::vector<std::string> win32 = EnumerateInOneCall(SERVICE_WIN32, heldAll);
+  ASSERT_FALSE(heldAll) << "more than the manager's first buffer holds";
+  bool unused = true;
+  const std::vector<std::string> drivers = EnumerateInOneCall(SERVICE_DRIVER, unused);
+  ASSERT_FALSE(drivers.empty()) << "the prefix has drivers to leave out";
 
   const auto services = manager_.EnumerateServices();
   ASSERT_TRUE(services);
-  EXPECT_EQ(services->size(), returned);
+  std::vector<std::string> names;
+  for (const ServiceEntry& e : *services) names.push_back(e.name);
+  EXPECT_EQ(names, win32);
+  for (const std::string& driver : drivers)
+    EXPECT_EQ(std::count(names.begin(), names.end(), driver), 0) << driver;
   EXPECT_TRUE(std::any_of(services->begin(), services->end(), [](const ServiceEntry& e) {
     return e.name == "MSSQLSERVER" && e.displayName == "SQL Server (test)";
   }));
@@ -96,8 +120,20 @@ class ServiceManagerWinTest : public ::testing::Test {
 TEST_F(ServiceManagerWinTest, TheTestServiceIsListedStartedPausedContinuedAndStopped) {
   ExpectEnumerationGoesOnWhileTheManagerHasMoreData(*manager_);
   EXPECT_EQ(manager_->GetServiceInfoText("MSSQLSERVER"), "停止");
+  EXPECT_EQ(manager_->GetServiceInfoText("MSSQLSERVER", ServiceInfo::Type), "专用线程");
+  EXPECT_EQ(manager_->GetServiceInfoText("MSSQLSERVER", ServiceInfo::ControlsAccepted),
+            "禁用或手动");
+  EXPECT_FALSE(manager_->ControlServiceByName("MSSQLSERVER", ServiceAction::Interrogate))
+      << "a stopped service cannot answer";
   ASSERT_TRUE(manager_->ControlServiceByName("MSSQLSERVER", ServiceAction::Start));
   EXPECT_EQ(WaitFor("运行中"), "运行中");
+  // It accepts stop, pause and continue: a combination, read as a number.
+  EXPECT_EQ(manager_->GetServiceInfoText("MSSQLSERVER", ServiceInfo::ControlsAccepted),
+            "未知状态：3");
+  EXPECT_TRUE(manager_->ControlServiceByName("MSSQLSERVER", ServiceAction::Interrogate));
+  EXPECT_FALSE(manager_->ControlServiceByName("MSSQLSERVER", ServiceAction::Shutdown))
+      << "the system alone sends the shutdown notice";
+  EXPECT_EQ(manager_->GetServiceInfoText("MSSQLSERVER"), "运行中");
   EXPECT_FALSE(manager_->ControlServiceByName("MSSQLSERVER", ServiceAction::Start))
       << "a running service is not started again";
   ASSERT_TRUE(manager_->ControlServiceByName("MSSQLSERVER", ServiceAction::Pause));
@@ -136,8 +172,12 @@ TEST(ServiceManagerWinMissingTest, AMissingServiceIsAnErrorAndCannotBeControlled
   const auto manager = MakeSystemServiceManager({});
   EXPECT_EQ(manager->GetServiceInfoText("VeltoraNoSuchService"), "错误");
   EXPECT_EQ(manager->GetServiceInfoText(""), "错误");
+  EXPECT_EQ(manager->GetServiceInfoText("VeltoraNoSuchService", ServiceInfo::Type), "错误");
+  EXPECT_EQ(manager->GetServiceInfoText("VeltoraNoSuchService", ServiceInfo::ControlsAccepted),
+            "错误");
   for (const ServiceAction action :
-       {ServiceAction::Start, ServiceAction::Stop, ServiceAction::Pause, ServiceAction::Continue})
+       {ServiceAction::Start, ServiceAction::Stop, ServiceAction::Pause, ServiceAction::Continue,
+        ServiceAction::Interrogate, ServiceAction::Shutdown})
     EXPECT_FALSE(manager->ControlServiceByName("VeltoraNoSuchService", action));
 }
 

@@ -35,7 +35,11 @@ case "$1" in
     fi
     echo "LoadState=loaded"
     echo "ActiveState=$(cat "$units/$unit")"
-    echo "FreezerState=$(cat "$units/$unit.freezer")" ;;
+    echo "FreezerState=$(cat "$units/$unit.freezer")"
+    [ -f "$units/$unit.controls" ] && cat "$units/$unit.controls"
+    exit 0 ;;
+  is-active)
+    [ -f "$units/$4" ] && [ "$(cat "$units/$4")" = active ] ;;
   --no-block)
     [ -f "$units/$4" ] || exit 5 ;;
   list-unit-files)
@@ -75,6 +79,12 @@ void FakeSystemctl::SetUnit(const std::string& unit, const std::string& activeSt
   WriteText(base + ".description", description + "\n");
   // The state file last: it is what makes the unit exist.
   WriteText(base, activeState + "\n");
+}
+
+void FakeSystemctl::SetUnitControls(const std::string& unit, bool canStop, bool canFreeze) {
+  WriteText(dir_ / ("units/" + unit + ".service.controls"),
+            std::string("CanStop=") + (canStop ? "yes" : "no") +
+                "\nCanFreeze=" + (canFreeze ? "yes" : "no") + "\n");
 }
 
 void FakeSystemctl::Break() { WriteText(dir_ / "broken", ""); }

@@ -21,6 +21,9 @@ class FakeSystemctl {
   // Creates or changes a unit ("mssql-server" becomes mssql-server.service).
   void SetUnit(const std::string& unit, const std::string& activeState,
                const std::string& freezerState = "running", const std::string& description = "");
+  // What `show` says the unit can do (CanStop, CanFreeze); unset, it says
+  // nothing of it.
+  void SetUnitControls(const std::string& unit, bool canStop, bool canFreeze);
   // Every call fails from now on (exit status 1, nothing printed).
   void Break();
   // Lines list-units prints after the units of the folder.

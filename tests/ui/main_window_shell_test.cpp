@@ -101,6 +101,8 @@ TEST(ShellStartup, RefusalsEndTheProgramWithTheirMessage) {
     EXPECT_TRUE(f.view.ended());
     EXPECT_EQ(f.view.messages(), (std::vector<ShownMessage>{{c.style, text}}));
     EXPECT_EQ(claims, c.claims);
+    // The executable's folder is entered once the blank-path check has passed.
+    EXPECT_EQ(f.folderEntries, c.which == kBlank ? 0 : 1);
     EXPECT_TRUE(f.log.lines().empty());
     EXPECT_EQ(f.rotations, 0);
     EXPECT_TRUE(f.autostartCalls.empty());
@@ -341,6 +343,20 @@ TEST_F(ShellTest, TimerStartsOneRunAtTheScheduledMinuteAndShowsTheNextTime) {
   P().OnTimerTick();
   EXPECT_EQ(f.view.statusText(), "正在执行备份操作");
   EXPECT_EQ(f.view.statusColour(), StatusColour::kRed);
+}
+
+TEST(ShellTimer, EverySixtiethTickTrimsTheWorkingSetConfiguredOrNot) {
+  PresenterFixture f;
+  MainWindowPresenter presenter(f.view, f.Services());
+  ASSERT_FALSE(f.state.configured);
+  for (int tick = 1; tick <= 59; ++tick) presenter.OnTimerTick();
+  EXPECT_EQ(f.trims, 0);
+  presenter.OnTimerTick();
+  EXPECT_EQ(f.trims, 1);
+  // A running backup changes nothing in the count.
+  f.state.backupRunning = true;
+  for (int tick = 1; tick <= 60; ++tick) presenter.OnTimerTick();
+  EXPECT_EQ(f.trims, 2);
 }
 
 TEST_F(ShellTest, TheTimerRaisesTheAlarmForASetWithoutACompleteBackupUntilARunEnds) {

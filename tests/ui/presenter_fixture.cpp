@@ -123,6 +123,8 @@ MainWindowServices PresenterFixture::Services() {
             sleeps.push_back(ms);
             if (onSleep) onSleep();
           },
+      .enterExecutableFolder = [this] { ++folderEntries; },
+      .trimWorkingSet = [this] { ++trims; },
   };
 }
 

@@ -65,6 +65,8 @@ struct PresenterFixture {
   int guardStarts = 0;
   bool guardStartAnswer = true;
   int guardWakes = 0;
+  int folderEntries = 0;                      // the executable's folder made current
+  int trims = 0;                              // working-set trims
   std::vector<std::string> shareConnections;  // "share|user|password"
   bool shareAnswer = true;
   std::vector<std::string> unwritable;  // folders isFolderWritable refuses

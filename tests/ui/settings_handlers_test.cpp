@@ -90,9 +90,18 @@ TEST(SaveSettings, EachCheckStopsTheSaveWithItsMessageAndFocusAndStoresNothing) 
       {"no SQL user",
        [](auto& f) {
          UseSqlEdition(f);
-         f.view.SetText(Control::kSqlUser, " ");
+         f.view.SetText(Control::kSqlUser, "");
        },
        MessageStyle::kWarning, "您好，请输入连接数据库的用户名！", Control::kSqlUser, false},
+      {"a SQL user of blanks is tried as it stands",
+       [](auto& f) {
+         UseSqlEdition(f);
+         f.view.SetText(Control::kSqlUser, " ");
+       },
+       MessageStyle::kWarning,
+       "您好，程序无法与数据库建立连接，请检查用户名或密码是否输入有误，或者SQL "
+       "Server服务是否启动！\r发生错误可能的原因为：Login failed for user ' '.",
+       Control::kSqlUser, false},
       {"trial connection refused",
        [](auto& f) {
          UseSqlEdition(f);

@@ -1,0 +1,7 @@
+#include "base/working_set.h"
+
+namespace veltora {
+
+void TrimWorkingSet() {}
+
+}  // namespace veltora
