@@ -46,7 +46,7 @@ class DistributionTest : public ::testing::Test {
       WriteFile(local() + "/ACME" + stamp + ".7z", stamp);
     SettingsDatabase db(app());
     for (const char* stamp : {"20240501013000", "20240502013000"})
-      db.InsertLocalResult("ACME", local() + "/ACME" + stamp, "k", true);
+      db.InsertLocalResult("ACME", JoinPath(local(), std::string("ACME") + stamp), "k", true);
     LocalResult r;
     r.account = "ACME";
     r.series = "ACME";
@@ -100,7 +100,7 @@ class DistributionTest : public ::testing::Test {
 // counted in a line.
 TEST_F(DistributionTest, CopiesRecordsAndPrunesTheOwnArchivesOfBothSides) {
   WriteFile(remote() + "/ACME20240401013000.7z", "an old one of ours on the share");
-  SettingsDatabase(app()).InsertRemoteCopy("ACME", remote() + "/ACME20240401013000", "k");
+  SettingsDatabase(app()).InsertRemoteCopy("ACME", JoinPath(remote(), "ACME20240401013000"), "k");
   WriteFile(remote() + "/ACME20240402013000.7z", "another agent's");
   AnsweringShare share(0);
   ASSERT_TRUE(Run(Config(), share));
@@ -147,9 +147,9 @@ TEST_F(DistributionTest, ANameTakenOnTheShareGetsTheNextSecond) {
   EXPECT_EQ(testing::ReadFile(remote() + "/" + renamed + ".7z"), "20240503013000");
   const auto lines = log_.lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "远程共享文件夹中已有另一程序备份的同名文件" + remote() +
-                          "/ACME20240503013000.7z，本次备份的压缩文件已改名为" + renamed +
-                          ".7z后再复制！"),
+                      "远程共享文件夹中已有另一程序备份的同名文件" +
+                          JoinPath(remote(), "ACME20240503013000.7z") +
+                          "，本次备份的压缩文件已改名为" + renamed + ".7z后再复制！"),
             lines.end())
       << ::testing::PrintToString(lines);
   const auto rows = Rows();
