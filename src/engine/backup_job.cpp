@@ -8,6 +8,7 @@
 
 #include "base/path.h"
 #include "base/text.h"
+#include "engine/backup_stamps.h"
 #include "engine/compression_stage.h"
 #include "engine/distribution_stage.h"
 #include "engine/messages.h"
@@ -64,31 +65,6 @@ std::string BadBaseName(const std::string& base, const std::string& stamp) {
   if (base.size() + stamp.size() + kLongestExtension > kMaxFileNameBytes) return msg::kNameTooLong;
   return {};
 }
-
-// Hands out backup stamps, one per account set, taken just before its backup.
-// A backup that would get the name of another one - of this run in the same
-// second, or already in the folder (a run a moment ago) - gets the next free
-// second instead, so that none overwrites another. The names are compared
-// without regard to ASCII case, as Windows and shares do.
-class StampAllocator {
- public:
-  explicit StampAllocator(const Clock& clock) : clock_(clock) {}
-
-  // `taken` says whether a backup name (base + stamp) is in use already.
-  template <typename Taken>
-  std::string Next(const std::string& base, Taken taken) {
-    auto when = clock_.Now();
-    for (;;) {
-      std::string stamp = BackupStamp(ToLocalTime(when));
-      if (!taken(base + stamp) && used_.insert(UpperAscii(base + stamp)).second) return stamp;
-      when += std::chrono::seconds(1);
-    }
-  }
-
- private:
-  const Clock& clock_;
-  std::set<std::string> used_;
-};
 
 // The whole job: the local stage, compression and distribution. Each stage
 // answers whether the job goes on; the first that says no ends it.
@@ -406,9 +382,10 @@ class BackupJob {
       }
     }
     const std::string localFile = config_.localFolder + backupName;
-    const auto lost = Row([&](BackupRecords& rec) {
+    auto lost = Row([&](BackupRecords& rec) {
       rec.InsertLocalResult(account, localFile, config_.archivePassword, true);
     });
+    if (!lost) lost = RecordOwn(backupName, series);
     Log(Cat({msg::kLeftoverArchivedPrefix, localFile, ".bak", msg::kLeftoverArchivedSuffix}));
     Log(lost ? msg::kResultRowFailed + *lost : std::string(msg::kResultRowWritten));
   }
@@ -429,14 +406,25 @@ class BackupJob {
           rec.InsertLocalResult(r.account, msg::kArchiveFailedRowPrefix + r.archiveFailure, "",
                                 false);
         });
+      else if (!lost && r.succeeded)
+        lost = RecordOwn(r.backupName, r.series);
       Log(lost ? msg::kResultRowFailed + *lost : std::string(msg::kResultRowWritten));
     }
+  }
+
+  // The backup (or archive) in the local folder is this application folder's
+  // own: the only kind its retention there may count and delete.
+  std::optional<std::string> RecordOwn(const std::string& backupName, const std::string& series) {
+    return Row([&](BackupRecords& rec) {
+      rec.RecordOwnArchive(ArchiveSide::kLocal, config_.localFolder, backupName + extension_,
+                           backupName.substr(std::min(series.size(), backupName.size())));
+    });
   }
 
   bool Distribute() {
     return RunDistributionStage(config_, summary_.results, extension_,
                                 {s_.log, Files(), files_->Share(), s_.records, s_.progress,
-                                 summary_.rowsLost, summary_.shortSeries});
+                                 summary_.rowsLost, summary_.shortSeries, stamps_});
   }
 
   BackupConfig& config_;

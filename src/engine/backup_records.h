@@ -4,13 +4,33 @@
 // with the database driver's message text.
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
 namespace veltora {
+
+// Where an archive lies: the local backup folder or the remote share folder.
+enum class ArchiveSide { kLocal, kShare };
+
+// The archives an application folder knows it made in one folder: the only
+// ones its retention may count and delete there. A share folder used by
+// several agents holds others' archives of a same-named account set too.
+struct OwnArchives {
+  std::set<std::string> files;  // file names recorded in the own-archive table
+  // Names without extension that backup-table rows give under the folder:
+  // archives made before the own-archive table existed.
+  std::set<std::string> earlier;
+  bool Contains(const std::string& fileName) const {
+    if (files.count(fileName) != 0) return true;
+    const std::size_t dot = fileName.rfind('.');
+    return dot != std::string::npos && earlier.count(fileName.substr(0, dot)) != 0;
+  }
+};
 
 class BackupRecords {
  public:
@@ -28,6 +48,14 @@ class BackupRecords {
                                 std::string_view password) = 0;
   // Nothing reached the share: baklog(localbakfile = folder + "远程备份失败", bz).
   virtual void InsertRemoteFailure(std::string_view remoteFolder) = 0;
+  // The own-archive table: `folder` with its trailing separator, as the job
+  // spells it; `fileName` without folder. Recording a name again replaces its
+  // entry.
+  virtual void RecordOwnArchive(ArchiveSide side, std::string_view folder,
+                                std::string_view fileName, std::string_view stamp) = 0;
+  virtual void ForgetOwnArchive(ArchiveSide side, std::string_view folder,
+                                std::string_view fileName) = 0;
+  virtual OwnArchives ListOwnArchives(ArchiveSide side, std::string_view folder) = 0;
   // Refreshes the spare copy beside the database; failures are ignored.
   virtual void MakeSpareCopy() noexcept = 0;
 };

@@ -43,15 +43,69 @@ class Distribution {
   }
 
  private:
-  // This run's good backup of the series, if any, on each side.
-  PruneSides VerifiedSides(const std::string& series) const {
-    PruneSides sides;
+  // The folder as the own-archive table spells it on each side.
+  const std::string& Folder(ArchiveSide side) const {
+    return side == ArchiveSide::kLocal ? c_.localFolder : c_.remoteFolder;
+  }
+
+  // This application folder's own archives on one side, read once a run;
+  // nothing when they cannot be read (the line says why).
+  const OwnArchives* Own(ArchiveSide side) {
+    auto& own = side == ArchiveSide::kLocal ? ownLocal_ : ownShare_;
+    if (!own) {
+      auto records = ctx_.records.Create();
+      try {
+        records->Open();
+        own = records->ListOwnArchives(side, Folder(side));
+        records->Close();
+      } catch (const std::exception& e) {
+        records->Close();
+        ctx_.log.Append(msg::kOwnListFailedPrefix + Folder(side) + msg::kOwnListFailedSuffix +
+                        msg::kReason + e.what());
+        return nullptr;
+      }
+    }
+    return &*own;
+  }
+
+  void RecordOwn(ArchiveSide side, const std::string& fileName) {
+    const std::size_t dot = fileName.rfind('.');
+    const std::string stem = fileName.substr(0, dot);
+    const std::string stamp =
+        stem.size() >= kBackupStampLength ? stem.substr(stem.size() - kBackupStampLength) : "";
+    Row([&](BackupRecords& r) { r.RecordOwnArchive(side, Folder(side), fileName, stamp); });
+    auto& own = side == ArchiveSide::kLocal ? ownLocal_ : ownShare_;
+    if (own) own->files.insert(fileName);
+  }
+
+  void ForgetOwn(ArchiveSide side, const std::string& fileName) {
+    Row([&](BackupRecords& r) { r.ForgetOwnArchive(side, Folder(side), fileName); });
+    auto& own = side == ArchiveSide::kLocal ? ownLocal_ : ownShare_;
+    if (own) own->files.erase(fileName);
+  }
+
+  // This run's verified backups of the series on one side, as the rules of
+  // its pruning begin.
+  PruneRules Verified(ArchiveSide side, const std::string& series, const std::string& now) const {
+    PruneRules rules;
+    rules.nowStamp = now;
     for (const auto& r : results_) {
       if (r.series != series || !r.succeeded) continue;
-      sides.local = sides.local || c_.compressionLevel == 0 || r.archived;
-      sides.remote = sides.remote || r.onShare;
+      const bool verified =
+          side == ArchiveSide::kLocal ? c_.compressionLevel == 0 || r.archived : r.onShare;
+      if (verified) rules.verified.insert(r.backupName + ext_);
     }
-    return sides;
+    return rules;
+  }
+
+  // Only the side's own archives count. False when they cannot be read: the
+  // rules then count none as own.
+  bool AddOwnership(PruneRules& rules, ArchiveSide side) {
+    const OwnArchives* own = Own(side);
+    if (own == nullptr) return false;
+    rules.isOwn = [own](const std::string& name) { return own->Contains(name); };
+    rules.deleted = [this, side](const std::string& name) { ForgetOwn(side, name); };
+    return true;
   }
 
   // The ticked account sets that were selected when the run started, each
@@ -59,20 +113,26 @@ class Distribution {
   bool PruneEach(bool shareReached) {
     if (c_.keepCount <= 0) return true;
     const RetentionContext rc{ctx_.fs, ctx_.share, ctx_.log};
+    const std::string now = ctx_.stamps.Now();
     const auto& selected = c_.selectedAccountSets;
     for (const auto& e : c_.accountSets) {
       if (!e.ticked || std::find(selected.begin(), selected.end(), e.name) == selected.end())
         continue;
       const BackupSeries series{BackupBaseName(c_.edition, e.name), ext_};
-      PruneSides sides = VerifiedSides(series.baseName);
-      sides.remote = sides.remote && shareReached;
+      PruneRules local = Verified(ArchiveSide::kLocal, series.baseName, now);
+      PruneRules remote = Verified(ArchiveSide::kShare, series.baseName, now);
+      const PruneSides sides{!local.verified.empty(), !remote.verified.empty() && shareReached};
       if (!sides.local && !sides.remote) continue;
-      bool ok = false;
+      // A side whose own archives cannot be read loses nothing, and the
+      // pruning counts as failed.
+      bool ok = (!sides.local || AddOwnership(local, ArchiveSide::kLocal)) &&
+                (!sides.remote || AddOwnership(remote, ArchiveSide::kShare));
       try {
-        ok = sides.remote
-                 ? PruneLocalAndRemote(rc, c_.remoteUser, c_.remotePassword, c_.localFolder,
-                                       c_.remoteFolder, series, c_.keepCount, sides)
-                 : PruneLocal(rc, c_.localFolder, series, c_.keepCount);
+        ok = (sides.remote
+                  ? PruneLocalAndRemote(rc, c_.remoteUser, c_.remotePassword, c_.localFolder,
+                                        c_.remoteFolder, series, c_.keepCount, sides, local, remote)
+                  : PruneLocal(rc, c_.localFolder, series, c_.keepCount, local)) &&
+             ok;
       } catch (const std::exception&) {
         ok = false;
       }
@@ -121,29 +181,80 @@ class Distribution {
   }
 
   // True when the copy ran; each result that reached the share is marked and
-  // gets its row.
+  // gets its row. Every copy of an own archive is recorded as own on the share.
   bool Copy() {
     if (Trim(c_.remoteFolder).empty()) return false;
     const CopiedNames copied =
         CopyToShare(ctx_.fs, ctx_.share, ctx_.log, c_.remoteUser, c_.remotePassword, c_.localFolder,
-                    c_.remoteFolder, "*" + ext_, CopyProgressReports());
+                    c_.remoteFolder, "*" + ext_, CopyProgressReports(),
+                    [this](const std::string& name) { return Restamp(name); });
     if (!copied.Started()) {
       Row([&](BackupRecords& r) { r.InsertRemoteFailure(c_.remoteFolder); });
       return false;
     }
     const std::string remote = WithTrailingSeparator(c_.remoteFolder);
-    // A copy carries the password only when it is an archive.
-    const std::string password = c_.compressionLevel == 0 ? std::string() : c_.archivePassword;
     for (auto& r : results_) {
       // Decided by the exact file name, not a substring: CME…013000 must not
       // count as copied because ACME…013000 was.
       if (!r.succeeded || !copied.Contains(r.backupName + ext_)) continue;
       r.onShare = true;
       Row([&](BackupRecords& rec) {
-        rec.InsertRemoteCopy(r.account, remote + r.backupName, password);
+        rec.InsertRemoteCopy(r.account, remote + r.backupName, Password());
       });
     }
+    // An earlier run's own archive that reaches the share only now is as much
+    // this folder's own there; anything else the local folder held is not.
+    const OwnArchives* ownLocal = Own(ArchiveSide::kLocal);
+    for (const std::string& name : copied.Names()) {
+      const bool thisRun = std::any_of(results_.begin(), results_.end(), [&](const auto& r) {
+        return r.onShare && r.backupName + ext_ == name;
+      });
+      if (thisRun || (ownLocal && ownLocal->Contains(name))) RecordOwn(ArchiveSide::kShare, name);
+    }
     return true;
+  }
+
+  // A copy carries the password only when it is an archive.
+  std::string Password() const {
+    return c_.compressionLevel == 0 ? std::string() : c_.archivePassword;
+  }
+
+  // The share holds a file under the name of `name` (a local file about to be
+  // copied). When it is this run's backup, another agent took its name (the
+  // same account-set name in the same second): the local backup takes the
+  // next free second, gets its row under the new name, and goes to the share
+  // under it. Anything else there is an earlier copy: empty.
+  std::string Restamp(const std::string& name) {
+    const auto r = std::find_if(results_.begin(), results_.end(), [&](const LocalResult& x) {
+      return x.succeeded && x.backupName + ext_ == name;
+    });
+    if (r == results_.end()) return {};
+    const std::string remote = WithTrailingSeparator(c_.remoteFolder);
+    const std::string stamp = ctx_.stamps.Next(r->series, [&](const std::string& candidate) {
+      const std::string local = c_.localFolder + candidate;
+      return FileExists(ctx_.fs, local + ".bak") || FileExists(ctx_.fs, local + ext_) ||
+             FileExists(ctx_.fs, remote + candidate + ext_);
+    });
+    const std::string backupName = r->series + stamp;
+    const std::string from = c_.localFolder + name;
+    const std::string to = c_.localFolder + backupName + ext_;
+    if (const FileOutcome renamed = ctx_.fs.For(to).Rename(from, to); !renamed) {
+      ctx_.log.Append(msg::kNameTakenPrefix + remote + name + msg::kNameTakenRenameFailed +
+                      msg::kReason + renamed.error);
+      return {};
+    }
+    ctx_.log.Append(msg::kNameTakenPrefix + remote + name + msg::kNameTakenRenamed + backupName +
+                    ext_ + msg::kNameTakenRenamedSuffix);
+    r->backupName = backupName;
+    r->localFile = c_.localFolder + backupName;
+    // The row of the old name stays; this one names the file as it now is.
+    const std::string password = r->archived ? c_.archivePassword : std::string();
+    Row([&](BackupRecords& rec) {
+      rec.InsertLocalResult(r->account, r->localFile, password, true);
+    });
+    ForgetOwn(ArchiveSide::kLocal, name);
+    RecordOwn(ArchiveSide::kLocal, backupName + ext_);
+    return backupName + ext_;
   }
 
   // Each copy's passes as share-copy and share-verify steps of its file;
@@ -167,6 +278,8 @@ class Distribution {
   std::vector<LocalResult>& results_;
   const std::string ext_;
   const DistributionContext& ctx_;
+  std::optional<OwnArchives> ownLocal_;  // read by Own()
+  std::optional<OwnArchives> ownShare_;
   std::optional<StepProgress> step_;  // the copy step under way
   std::string stepName_;
   ProgressStage stepStage_ = ProgressStage::kShareCopy;

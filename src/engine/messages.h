@@ -84,6 +84,18 @@ inline constexpr char kRemoteUnreachableLine[] = "无法访问远程共享文件
 inline constexpr char kRemoteMissing[] = "远程共享文件夹不存在";
 inline constexpr char kRemoteMissingLine[] = "远程共享文件夹无效，备份失败！";
 inline constexpr char kRemoteFailedRemark[] = "执行远程备份失败";
+// This run's archive whose name another agent's file took on the share (the
+// same account-set name in the same second): the local archive takes the next
+// free second and goes to the share under that name. Around the old and the
+// new name, or the old name and (after kReason) why the rename failed.
+inline constexpr char kNameTakenPrefix[] = "远程共享文件夹中已有另一程序备份的同名文件";
+inline constexpr char kNameTakenRenamed[] = "，本次备份的压缩文件已改名为";
+inline constexpr char kNameTakenRenamedSuffix[] = "后再复制！";
+inline constexpr char kNameTakenRenameFailed[] = "，本次备份的压缩文件改名失败，未能复制！";
+// The own-archive records of a side cannot be read: nothing is deleted there.
+// Around the folder; then kReason and the database's reason.
+inline constexpr char kOwnListFailedPrefix[] = "读取本程序在";
+inline constexpr char kOwnListFailedSuffix[] = "中的备份文件记录失败，不删除其中的任何备份文件！";
 inline constexpr char kRemoteUnknownError[] = "复制文件到远程文件夹过程中发生未知错误，复制失败！";
 
 // Compression stage.

@@ -21,7 +21,17 @@ struct CopiedNames {
   bool Started() const { return !text.empty(); }
   // Whether `name` was copied: an exact name, never a substring of another.
   bool Contains(const std::string& name) const;
+  // The names copied, in the order of the copies.
+  std::vector<std::string> Names() const;
 };
+
+// Asked when the share already holds a file under the name of a local file
+// that is to be copied (`name`, without folder). For a file that must reach
+// the share (this run's backup, whose name another agent took in the same
+// second) it gives the local file a free name and answers that name, under
+// which the copy then goes; an empty answer leaves the file where it is (an
+// earlier run's copy is there already).
+using NameTaken = std::function<std::string(const std::string& name)>;
 
 // The longest file name, in bytes, a copy to the share is attempted with.
 inline constexpr std::size_t kMaxShareNameBytes = 255;
@@ -42,10 +52,13 @@ using NamedCopyProgress = std::function<void(const std::string& name, CopyPass p
 // under a backup's name (the no-overwrite rule would keep it forever); this
 // agent's temporary files left by earlier, interrupted runs are removed first.
 // Each failed copy writes its line with the reason; a name the share cannot
-// hold is not sent. `progress` hears each copy's passes (CopyProgress).
+// hold is not sent. `progress` hears each copy's passes (CopyProgress). A name
+// the share holds already is never overwritten: `taken` may rename the local
+// file (NameTaken), also when the name was taken while the copy was on its way.
 CopiedNames CopyToShare(const FileSystemRouter& fs, ShareConnector& share, LineLog& log,
                         const std::string& user, const std::string& password,
                         const std::string& localFolder, const std::string& remoteFolder,
-                        const std::string& mask, const NamedCopyProgress& progress = {});
+                        const std::string& mask, const NamedCopyProgress& progress = {},
+                        const NameTaken& taken = {});
 
 }  // namespace veltora

@@ -39,6 +39,17 @@ inline constexpr char kDeleteLocalPrefix[] =
 inline constexpr char kDeleteOk[] = "成功!";
 inline constexpr char kDeleteFailed[] = "失败，比较或筛选文件失败！";
 inline constexpr char kPruneError[] = "比较或筛选文件过程中发生错误，筛选失败！";
+// What the pruning leaves alone: "本地备份文件夹" or "远程共享文件夹", then the
+// folder, the count and the mask of another agent's backups; or the side,
+// kFutureFile, a file's path stamped later than now and kFutureSuffix.
+inline constexpr char kLocalSidePrefix[] = "本地备份文件夹";
+inline constexpr char kRemoteSidePrefix[] = "远程共享文件夹";
+inline constexpr char kForeignMiddle[] = "中有";
+inline constexpr char kForeignCount[] = "个";
+inline constexpr char kForeignSuffix[] =
+    "文件不是本程序备份的（可能来自另一台计算机或另一个程序目录），已保留，不参与筛选与删除！";
+inline constexpr char kFutureFile[] = "中的备份文件";
+inline constexpr char kFutureSuffix[] = "的备份时间晚于当前时间，已保留，不参与筛选与删除！";
 
 // Copy to the share.
 inline constexpr char kCopyBadArguments[] = "复制参数有误，复制失败！";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <string>
 
 #include "base/path.h"
 #include "base/text.h"
@@ -60,17 +61,29 @@ bool ListFilesByDate(const FileSystemRouter& router, std::vector<BackupFileEntry
 
 namespace {
 
+// The lines of one side.
+struct SideTexts {
+  const char* listFailed;
+  const char* deleting;
+  const char* sideFolder;  // the side's name before a folder or file
+};
+
+constexpr SideTexts kLocalTexts{m::kListLocalFailedPrefix, m::kDeleteLocalPrefix,
+                                m::kLocalSidePrefix};
+constexpr SideTexts kRemoteTexts{m::kListRemoteFailedPrefix, m::kDeleteRemotePrefix,
+                                 m::kRemoteSidePrefix};
+
 // Deletes the oldest files so that `keep` remain; the list is sorted oldest
 // first. Stops at the first failure, whose line carries the reason.
-bool DeleteOldest(const RetentionContext& ctx, const std::vector<BackupFileEntry>& files, int keep,
-                  const char* linePrefix) {
-  const std::size_t kept = static_cast<std::size_t>(keep);
-  const std::size_t surplus = files.size() > kept ? files.size() - kept : 0;
+bool DeleteOldest(const RetentionContext& ctx, const std::vector<BackupFileEntry>& files,
+                  std::size_t keep, const char* linePrefix, const PruneRules& rules) {
+  const std::size_t surplus = files.size() > keep ? files.size() - keep : 0;
   for (std::size_t i = 0; i < surplus; ++i) {
     const std::string& path = files[i].path;
     const FileOutcome deleted = ForceDeleteFile(ctx.fs, path);
     if (deleted) {
       ctx.log.Append(std::string(linePrefix) + path + m::kDeleteOk);
+      if (rules.deleted) rules.deleted(NameInFolder(path));
     } else {
       ctx.log.Append(std::string(linePrefix) + path + m::kDeleteFailed + m::kFailureReason +
                      deleted.error);
@@ -80,22 +93,44 @@ bool DeleteOldest(const RetentionContext& ctx, const std::vector<BackupFileEntry
   return true;
 }
 
-// Lists one side and prunes it; false (with the line) when the listing fails.
+// Lists one side and prunes its own files; false (with the line) when the
+// listing fails. This run's verified backups take their places among the kept
+// first, so no later stamp can push them out.
 bool PruneSide(const RetentionContext& ctx, const std::string& folder, const BackupSeries& series,
-               int keep, const char* listFailPrefix, const char* deletePrefix) {
+               int keep, const SideTexts& texts, const PruneRules& rules) {
   std::vector<BackupFileEntry> files;
   if (!ListFilesByDate(ctx.fs, files, folder, series, true)) {
-    ctx.log.Append(std::string(listFailPrefix) + folder + m::kListFailedMiddle + series.Mask() +
+    ctx.log.Append(std::string(texts.listFailed) + folder + m::kListFailedMiddle + series.Mask() +
                    m::kListFailedSuffix);
     return false;
   }
-  return DeleteOldest(ctx, files, keep, deletePrefix);
+  std::vector<BackupFileEntry> candidates;
+  std::size_t verified = 0;
+  std::size_t foreign = 0;
+  for (const BackupFileEntry& f : files) {
+    const std::string name = NameInFolder(f.path);
+    if (rules.verified.count(name) != 0) {
+      ++verified;
+    } else if (!rules.nowStamp.empty() && f.stamp > rules.nowStamp) {
+      ctx.log.Append(std::string(texts.sideFolder) + m::kFutureFile + f.path + m::kFutureSuffix);
+    } else if (!rules.isOwn || !rules.isOwn(name)) {
+      ++foreign;
+    } else {
+      candidates.push_back(f);
+    }
+  }
+  if (foreign > 0)
+    ctx.log.Append(std::string(texts.sideFolder) + folder + m::kForeignMiddle +
+                   std::to_string(foreign) + m::kForeignCount + series.Mask() + m::kForeignSuffix);
+  const std::size_t kept = static_cast<std::size_t>(keep);
+  const std::size_t room = kept > verified ? kept - verified : 0;
+  return DeleteOldest(ctx, candidates, room, texts.deleting, rules);
 }
 
 }  // namespace
 
 bool PruneLocal(const RetentionContext& ctx, const std::string& folderArg,
-                const BackupSeries& series, int keep) {
+                const BackupSeries& series, int keep, const PruneRules& rules) {
   try {
     std::string folder = Trim(folderArg);
     if (!FolderExists(ctx.fs, folder)) {
@@ -108,7 +143,7 @@ bool PruneLocal(const RetentionContext& ctx, const std::string& folderArg,
       return false;
     }
     if (keep < 1) return false;
-    return PruneSide(ctx, folder, series, keep, m::kListLocalFailedPrefix, m::kDeleteLocalPrefix);
+    return PruneSide(ctx, folder, series, keep, kLocalTexts, rules);
   } catch (const std::exception&) {
     ctx.log.Append(m::kPruneError);
     return false;
@@ -118,7 +153,8 @@ bool PruneLocal(const RetentionContext& ctx, const std::string& folderArg,
 bool PruneLocalAndRemote(const RetentionContext& ctx, const std::string& user,
                          const std::string& password, const std::string& localArg,
                          const std::string& remoteArg, const BackupSeries& series, int keep,
-                         PruneSides sides) {
+                         PruneSides sides, const PruneRules& localRules,
+                         const PruneRules& remoteRules) {
   try {
     std::string local = Trim(localArg);
     std::string remote = Trim(remoteArg);
@@ -141,12 +177,10 @@ bool PruneLocalAndRemote(const RetentionContext& ctx, const std::string& user,
         ctx.log.Append(m::kPruneRemoteNotWritable);
         return false;
       }
-      if (!PruneSide(ctx, remote, series, keep, m::kListRemoteFailedPrefix, m::kDeleteRemotePrefix))
-        return false;
+      if (!PruneSide(ctx, remote, series, keep, kRemoteTexts, remoteRules)) return false;
     }
     if (sides.local)
-      return PruneSide(ctx, WithTrailingSeparator(local), series, keep, m::kListLocalFailedPrefix,
-                       m::kDeleteLocalPrefix);
+      return PruneSide(ctx, WithTrailingSeparator(local), series, keep, kLocalTexts, localRules);
     return true;
   } catch (const std::exception&) {
     ctx.log.Append(m::kPruneError);

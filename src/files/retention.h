@@ -10,11 +10,17 @@
 // the oldest.
 //
 // The pruning runs only after this run's backup of the set is verified on that
-// side, so the newest good backup is never among the deleted. Every deletion
-// and every failure goes to the run log; the result tells the caller whether
-// anything went wrong.
+// side, and that backup is never among the deleted, whatever stamps the others
+// carry. Only this agent's own backups are counted and deleted: a folder shared
+// with another agent (another machine, another application folder) holds its
+// backups of a same-named account set too, and those are left alone, as is a
+// backup stamped later than now (the clock ran ahead once, or it was copied
+// in). Every deletion, every failure and everything left alone goes to the run
+// log; the result tells the caller whether anything went wrong.
 #pragma once
 
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -59,10 +65,26 @@ struct RetentionContext {
   LineLog& log;
 };
 
-// Brings the series in the local folder down to its `keep` newest files. Keep
-// count below 1: false, nothing deleted.
+// What the pruning of one side may touch.
+struct PruneRules {
+  // Whether this agent made the file (name without folder); every other file
+  // of the series is left alone and only counted in one line. Empty: none is.
+  std::function<bool(const std::string& name)> isOwn;
+  // This run's verified backups there (names without folder): never deleted,
+  // and counted among the kept.
+  std::set<std::string> verified;
+  // The stamp of now (14 digits); a file stamped later is left alone and
+  // named. Empty: no stamp is in the future.
+  std::string nowStamp;
+  // Told the name of each file deleted; may be empty.
+  std::function<void(const std::string& name)> deleted;
+};
+
+// Brings the series' own files in the local folder down to `keep`, this run's
+// verified backups first, then the newest. Keep count below 1: false, nothing
+// deleted.
 bool PruneLocal(const RetentionContext& ctx, const std::string& folder, const BackupSeries& series,
-                int keep);
+                int keep, const PruneRules& rules);
 
 // The sides PruneLocalAndRemote may prune: each only when this run's backup of
 // the series is verified there.
@@ -71,12 +93,13 @@ struct PruneSides {
   bool remote = false;
 };
 
-// Connects to the share (for a share path) and brings the series down to its
-// `keep` newest files on each side named in `sides`, the share first. A side
-// not named is left as it is.
+// Connects to the share (for a share path) and brings the series down to
+// `keep` on each side named in `sides` as PruneLocal does, the share first. A
+// side not named is left as it is.
 bool PruneLocalAndRemote(const RetentionContext& ctx, const std::string& user,
                          const std::string& password, const std::string& localFolder,
                          const std::string& remoteFolder, const BackupSeries& series, int keep,
-                         PruneSides sides);
+                         PruneSides sides, const PruneRules& localRules,
+                         const PruneRules& remoteRules);
 
 }  // namespace veltora

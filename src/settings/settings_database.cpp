@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -353,6 +354,63 @@ std::vector<BaklogRow> SettingsDatabase::ListBackupLog(int limit) const {
     rows.push_back(std::move(row));
   }
   return rows;
+}
+
+namespace {
+
+void EnsureOwnArchiveTable(sqlite3* db) {
+  // Digest and size are nullable: rows recorded before anything computes
+  // them stay valid.
+  Exec(db,
+       "create table if not exists ownbakfile(id integer primary key autoincrement,"
+       "side text not null,folder text not null,filename text not null,stamp text not null,"
+       "recorded text not null,sha256 text,bytes integer,unique(side,folder,filename))");
+}
+
+}  // namespace
+
+void SettingsDatabase::RecordOwnArchive(std::string_view side, std::string_view folder,
+                                        std::string_view fileName, std::string_view stamp) {
+  EnsureOwnArchiveTable(db_.get());
+  Statement s(db_.get(),
+              "insert or replace into ownbakfile(side,folder,filename,stamp,recorded) "
+              "values(?,?,?,?,now())");
+  s.Bind(1, side).Bind(2, folder).Bind(3, fileName).Bind(4, stamp);
+  s.Run();
+}
+
+void SettingsDatabase::ForgetOwnArchive(std::string_view side, std::string_view folder,
+                                        std::string_view fileName) {
+  EnsureOwnArchiveTable(db_.get());
+  Statement s(db_.get(), "delete from ownbakfile where side=? and folder=? and filename=?");
+  s.Bind(1, side).Bind(2, folder).Bind(3, fileName);
+  s.Run();
+}
+
+std::vector<std::string> SettingsDatabase::ListOwnArchives(std::string_view side,
+                                                           std::string_view folder) {
+  EnsureOwnArchiveTable(db_.get());
+  Statement s(db_.get(), "select filename from ownbakfile where side=? and folder=?");
+  s.Bind(1, side).Bind(2, folder);
+  std::vector<std::string> names;
+  while (s.Step()) names.push_back(s.Text(0));
+  return names;
+}
+
+std::vector<std::string> SettingsDatabase::ListBackupNamesIn(std::string_view folder) const {
+  std::vector<std::string> names;
+  if (folder.empty()) return names;
+  // instr finds the folder as text, so no character of it acts as a pattern.
+  Statement s(db_.get(), "select distinct localbakfile from baklog where instr(localbakfile,?)=1");
+  s.Bind(1, folder);
+  while (s.Step()) {
+    const std::string file = s.Text(0);
+    const std::string rest = file.substr(std::min(folder.size(), file.size()));
+    if (file.compare(0, folder.size(), folder) == 0 && !rest.empty() &&
+        rest.find_first_of("/\\") == std::string::npos)
+      names.push_back(rest);
+  }
+  return names;
 }
 
 void SettingsDatabase::MakeSpareCopy() const {

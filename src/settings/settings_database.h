@@ -41,6 +41,13 @@ inline constexpr std::chrono::milliseconds kSettingsBusyTimeout{30000};
 // The tables every settings database has.
 inline constexpr const char* kSettingsTables[] = {"bakset", "accountlist", "baklog"};
 
+// The table of the archives this application folder made, by side ("local",
+// "share"), folder and file name. It is created by the first use, so databases
+// made before it, and the prepared empty one, go on working; the trim of the
+// backup table never touches it. The digest and size columns stay empty until
+// something fills them.
+inline constexpr char kOwnArchiveTable[] = "ownbakfile";
+
 // The settings row. Members are named after their columns. Reading turns a
 // NULL text into "", a NULL number into 0 and a NULL yes/no into false; a
 // number beyond the range of int reads as the nearest int. Values are as
@@ -180,6 +187,18 @@ class SettingsDatabase {
   // The backup table newest first; at most limit rows, every row when
   // limit is negative.
   std::vector<BaklogRow> ListBackupLog(int limit = -1) const;
+
+  // The own-archive table (kOwnArchiveTable), created when missing. `side` is
+  // "local" or "share"; `folder` as the job spells it, with its separator.
+  void RecordOwnArchive(std::string_view side, std::string_view folder, std::string_view fileName,
+                        std::string_view stamp);
+  void ForgetOwnArchive(std::string_view side, std::string_view folder, std::string_view fileName);
+  // The file names recorded in folder on side.
+  std::vector<std::string> ListOwnArchives(std::string_view side, std::string_view folder);
+  // What the backup table's rows name directly in folder (localbakfile is the
+  // folder, exactly as given, then a name without separator): the backups
+  // made before the own-archive table, without their extension.
+  std::vector<std::string> ListBackupNamesIn(std::string_view folder) const;
 
   // Refreshes setlog.dlb beside the database with SQLite's online backup: the
   // copy is written to a temporary file and renamed over the old one, so

@@ -4,6 +4,13 @@
 
 namespace veltora {
 
+namespace {
+
+// The side column's values.
+const char* SideName(ArchiveSide side) { return side == ArchiveSide::kLocal ? "local" : "share"; }
+
+}  // namespace
+
 SqliteBackupRecords::SqliteBackupRecords(std::string appFolder, std::shared_ptr<const Clock> clock,
                                          std::chrono::milliseconds busyTimeout)
     : appFolder_(std::move(appFolder)), clock_(std::move(clock)), busyTimeout_(busyTimeout) {}
@@ -35,6 +42,23 @@ void SqliteBackupRecords::InsertRemoteCopy(std::string_view account, std::string
 
 void SqliteBackupRecords::InsertRemoteFailure(std::string_view remoteFolder) {
   Db().InsertRemoteFailure(remoteFolder);
+}
+
+void SqliteBackupRecords::RecordOwnArchive(ArchiveSide side, std::string_view folder,
+                                           std::string_view fileName, std::string_view stamp) {
+  Db().RecordOwnArchive(SideName(side), folder, fileName, stamp);
+}
+
+void SqliteBackupRecords::ForgetOwnArchive(ArchiveSide side, std::string_view folder,
+                                           std::string_view fileName) {
+  Db().ForgetOwnArchive(SideName(side), folder, fileName);
+}
+
+OwnArchives SqliteBackupRecords::ListOwnArchives(ArchiveSide side, std::string_view folder) {
+  OwnArchives own;
+  for (auto& name : Db().ListOwnArchives(SideName(side), folder)) own.files.insert(std::move(name));
+  for (auto& name : Db().ListBackupNamesIn(folder)) own.earlier.insert(std::move(name));
+  return own;
 }
 
 void SqliteBackupRecords::MakeSpareCopy() noexcept {

@@ -34,6 +34,12 @@ class SqliteBackupRecords final : public BackupRecords {
   void InsertRemoteCopy(std::string_view account, std::string_view remoteFile,
                         std::string_view password) override;
   void InsertRemoteFailure(std::string_view remoteFolder) override;
+  void RecordOwnArchive(ArchiveSide side, std::string_view folder, std::string_view fileName,
+                        std::string_view stamp) override;
+  void ForgetOwnArchive(ArchiveSide side, std::string_view folder,
+                        std::string_view fileName) override;
+  // The recorded names, and the earlier backups the backup table names there.
+  OwnArchives ListOwnArchives(ArchiveSide side, std::string_view folder) override;
   void MakeSpareCopy() noexcept override;
 
  private:

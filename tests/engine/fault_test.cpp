@@ -144,6 +144,15 @@ class LockedRecords final : public BackupRecordsFactory {
         Fail();
       }
       void InsertRemoteFailure(std::string_view) override { Fail(); }
+      void RecordOwnArchive(ArchiveSide, std::string_view, std::string_view,
+                            std::string_view) override {
+        Fail();
+      }
+      void ForgetOwnArchive(ArchiveSide, std::string_view, std::string_view) override { Fail(); }
+      OwnArchives ListOwnArchives(ArchiveSide, std::string_view) override {
+        Fail();
+        return {};
+      }
       void MakeSpareCopy() noexcept override {}
       static void Fail() { throw std::runtime_error("database is locked"); }
     };

@@ -53,11 +53,12 @@ class FullJobTest : public job_test::JobFixture {
     return c;
   }
 
-  BackupRunSummary Run(const BackupConfig& config, ProgressListener progress = {}) {
+  BackupRunSummary Run(const BackupConfig& config, ProgressListener progress = {},
+                       const BackupRecordsFactory* records = nullptr) {
     std::atomic<bool> configured{true};
     std::atomic<bool> running{false};
-    BackupServices services =
-        testing::TestBackupServices(log_, *clock_, sql_, records_, share_->port);
+    BackupServices services = testing::TestBackupServices(
+        log_, *clock_, sql_, records != nullptr ? *records : records_, share_->port);
     services.progress = std::move(progress);
     return BackupThreadProc(config, {configured, running}, services).value();
   }
@@ -78,6 +79,22 @@ class FullJobTest : public job_test::JobFixture {
     }
     for (auto& [base, names] : byBase) std::sort(names.begin(), names.end());
     return byBase;
+  }
+
+  // The configuration of one account set, ACME.AIS, kept once.
+  BackupConfig OneSetKeptOnce() const {
+    BackupConfig c = Config();
+    c.accountSets = {{true, "", "ACME.AIS", "ACME.AIS"}};
+    c.selectedAccountSets = {"ACME.AIS"};
+    c.keepCount = 1;
+    return c;
+  }
+
+  static std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   const testing::SambaShare* share_ = nullptr;
@@ -225,6 +242,84 @@ TEST_F(FullJobTest, EachStepOfARunReportsFromStartToEnd) {
     EXPECT_EQ(
         std::adjacent_find(step.percents.begin(), step.percents.end(), std::greater_equal<>()),
         step.percents.end());
+  }
+}
+
+// The clock once ran 400 days ahead, and that run's archive (with its rows,
+// so it is this folder's own) is still in both folders: it is left alone and
+// named, and each later run keeps its own new archive on both sides.
+TEST_F(FullJobTest, AnArchiveStampedInTheFutureNeverPushesOutThisRunsArchive) {
+  WriteFile(accounts() + "/ACME.AIS", std::string(20000, 'A'));
+  const BackupConfig config = OneSetKeptOnce();
+  auto ahead = clock_->Now() + std::chrono::hours(24 * 400);
+  const std::string future = "ACME" + BackupStamp(ToLocalTime(ahead));
+  WriteFile(backups() + "/" + future + ".7z", "from the clock that ran ahead");
+  WriteFile(share_->localFolder + "/" + future + ".7z", "from the clock that ran ahead");
+  {
+    SettingsDatabase db(app());
+    db.InsertLocalResult(accounts() + "/ACME.AIS", backups() + "/" + future, "k", true);
+    db.InsertRemoteCopy(accounts() + "/ACME.AIS", share_->sharePath + "\\" + future, "k");
+  }
+  for (int run = 0; run < 3; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run + 1));
+    log_.Clear();
+    const std::string mine = "ACME" + BackupStamp(clock_->LocalNow()) + ".7z";
+    EXPECT_TRUE(Run(config).Complete(config)) << ::testing::PrintToString(log_.lines());
+    const std::vector<std::string> both = {mine, future + ".7z"};
+    EXPECT_EQ(Names(backups()), both);
+    EXPECT_EQ(Names(share_->localFolder), both);
+    const auto lines = log_.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "本地备份文件夹中的备份文件" + backups() + "/" + future +
+                            ".7z的备份时间晚于当前时间，已保留，不参与筛选与删除！"),
+              lines.end())
+        << ::testing::PrintToString(lines);
+    clock_->Advance(std::chrono::hours(24));
+  }
+}
+
+// Two application folders (two machines) back up a same-named account set to
+// one share folder, one after the other in the same second, keeping one
+// backup each: each keeps its own newest there, under a name of its own, and
+// never deletes the other's.
+TEST_F(FullJobTest, TwoApplicationFoldersOnOneShareFolderKeepTheirOwn) {
+  struct Agent {
+    std::string app, accounts, backups, password;
+    std::unique_ptr<SqliteBackupRecordsFactory> records;
+  };
+  Agent agents[2] = {{app(), accounts(), backups(), "FirstPw1", nullptr},
+                     {dir_ / "app2", dir_ / "accounts2", dir_ / "backups2", "SecondPw2", nullptr}};
+  for (Agent& a : agents) {
+    for (const auto& d : {a.app, a.accounts, a.backups}) fs::create_directories(d);
+    if (!fs::exists(a.app + "/Setlog.dll"))
+      InstallSettingsDatabase(VELTORA_BUILT_SETTINGS_DB, a.app);
+    a.records = std::make_unique<SqliteBackupRecordsFactory>(a.app, clock_);
+    WriteFile(a.accounts + "/ACME.AIS", std::string(20000, a.password[0]));
+  }
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round + 1));
+    for (const Agent& a : agents) {
+      BackupConfig config = OneSetKeptOnce();
+      config.accountFolder = a.accounts;
+      config.localFolder = a.backups;
+      config.archivePassword = a.password;
+      EXPECT_TRUE(Run(config, {}, a.records.get()).Complete(config))
+          << ::testing::PrintToString(log_.lines());
+    }
+    std::vector<std::string> newest;
+    for (const Agent& a : agents) {
+      const auto own = Names(a.backups);
+      ASSERT_EQ(own.size(), 1u);
+      newest.push_back(own[0]);
+      const std::string onShare = share_->localFolder + "/" + own[0];
+      ASSERT_TRUE(fs::exists(onShare)) << own[0];
+      EXPECT_EQ(std::system(("7zz t -bso0 -bse0 -p" + a.password + " '" + onShare + "'").c_str()),
+                0)
+          << own[0] << " opens with its own folder's password";
+    }
+    std::sort(newest.begin(), newest.end());
+    EXPECT_EQ(Names(share_->localFolder), newest) << "nothing else is left on the share";
+    clock_->Advance(std::chrono::hours(24));
   }
 }
 

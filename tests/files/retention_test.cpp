@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "base/path.h"
 #include "base/text.h"
@@ -75,13 +76,19 @@ class NoShare final : public ShareConnector {
   }
 };
 
+// A backup stamped `hour` hours after 2024-05-01 00:00.
 std::string Stamped(const std::string& base, int hour) {
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "202405%02d%02d0000", 1 + hour / 24, hour % 24);
-  return base + stamp + ".7z";
+  return base + BackupStamp(FromDateTime(45413.0 + hour / 24.0)) + ".7z";
 }
 
 BackupSeries Series(const std::string& base) { return {base, ".7z"}; }
+
+// Rules for a folder where this agent is alone and the clock never ran ahead.
+PruneRules AllOwn() {
+  PruneRules rules;
+  rules.isOwn = [](const std::string&) { return true; };
+  return rules;
+}
 
 class RetentionTest : public ::testing::Test {
  protected:
@@ -190,7 +197,7 @@ TEST_F(RetentionTest, PruneLocalLeavesExactlyTheNewestKeepCount) {
     for (int h : c.acmeHours) Make(localDir(), "ACME", h);
     for (int h : c.acme2Hours) Make(localDir(), "ACME2", h);
 
-    EXPECT_EQ(PruneLocal(ctx_, localDir(), Series("ACME"), c.keep), c.result);
+    EXPECT_EQ(PruneLocal(ctx_, localDir(), Series("ACME"), c.keep, AllOwn()), c.result);
 
     std::vector<std::string> expected;
     for (int h : c.acmeLeft) expected.push_back(Stamped("ACME", h));
@@ -229,7 +236,7 @@ TEST_F(RetentionTest, PruneLocalOrdersByStampAndTouchesOnlyTheTopOfTheFolder) {
   fs::permissions(JoinPath(localDir(), Stamped("ACME", 3)),
                   fs::perms::owner_read);  // read-only goes too
 
-  ASSERT_TRUE(PruneLocal(ctx_, localDir(), Series("ACME"), 2));
+  ASSERT_TRUE(PruneLocal(ctx_, localDir(), Series("ACME"), 2, AllOwn()));
   EXPECT_EQ(Left(localDir()), (std::vector<std::string>{Stamped("ACME", 0), Stamped("ACME", 2), b,
                                                         Stamped("ACME", 5)}));
   EXPECT_TRUE(fs::exists(outside));
@@ -242,7 +249,7 @@ TEST_F(RetentionTest, PruneLocalOrdersByStampAndTouchesOnlyTheTopOfTheFolder) {
 TEST_F(RetentionTest, AFailedDeletionStopsThePruningWithItsLineAndReason) {
   for (int h : {1, 2, 3, 4}) Make(localDir(), "ACME", h);
   timed_.RefuseDeleting(Stamped("ACME", 2));
-  EXPECT_FALSE(PruneLocal(ctx_, localDir(), Series("ACME"), 1));
+  EXPECT_FALSE(PruneLocal(ctx_, localDir(), Series("ACME"), 1, AllOwn()));
   EXPECT_EQ(Left(localDir()),
             (std::vector<std::string>{Stamped("ACME", 2), Stamped("ACME", 3), Stamped("ACME", 4)}));
   const std::string prefix =
@@ -253,6 +260,74 @@ TEST_F(RetentionTest, AFailedDeletionStopsThePruningWithItsLineAndReason) {
                               prefix + Stamped("ACME", 1) + "成功!",
                               prefix + Stamped("ACME", 2) +
                                   "失败，比较或筛选文件失败！导致失败可能的原因为：" + kRefusal}));
+}
+
+// What no keep count deletes: this run's verified backup (whatever stamps the
+// others carry), a backup stamped later than now (named in its own line) and
+// another agent's backups of a same-named series (counted in one line). Only
+// the rest count toward the keep count, and each deletion is told.
+TEST_F(RetentionTest, LeavesThisRunsBackupFutureStampsAndOtherAgentsBackups) {
+  struct Case {
+    const char* what;
+    std::vector<int> own;      // hours of this agent's backups
+    std::vector<int> foreign;  // another agent's
+    int verified;              // this run's backup, one of `own`
+    int keep;
+    std::vector<int> left;
+    std::vector<int> future;  // named as stamped later than now (hour 10)
+    int foreignLeft;          // counted in the one line, 0: no line
+  };
+  const Case cases[] = {
+      {"a stamp 400 days ahead", {1, 2, 3, 9600}, {}, 3, 1, {3, 9600}, {9600}, 0},
+      {"another agent's keep their own count", {1, 3, 5}, {2, 4, 6}, 5, 2, {2, 3, 4, 5, 6}, {}, 3},
+      {"the clock went back: this run's is the oldest", {1, 2, 3}, {}, 1, 2, {1, 3}, {}, 0},
+      {"another agent's in the future", {1, 2}, {60}, 2, 1, {2, 60}, {60}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(localDir());
+    fs::create_directories(localDir());
+    log_.Clear();
+    std::set<std::string> own;
+    for (int h : c.own) {
+      Make(localDir(), "ACME", h);
+      own.insert(Stamped("ACME", h));
+    }
+    for (int h : c.foreign) Make(localDir(), "ACME", h);
+    std::vector<std::string> told;
+    PruneRules rules;
+    rules.isOwn = [&own](const std::string& name) { return own.count(name) != 0; };
+    rules.verified = {Stamped("ACME", c.verified)};
+    rules.nowStamp = BackupStamp(FromDateTime(45413.0 + 10 / 24.0));
+    rules.deleted = [&told](const std::string& name) { told.push_back(name); };
+
+    EXPECT_TRUE(PruneLocal(ctx_, localDir(), Series("ACME"), c.keep, rules));
+
+    std::vector<std::string> left;
+    for (int h : c.left) left.push_back(Stamped("ACME", h));
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(Left(localDir()), left);
+    const std::string folder = localDir() + "/";
+    std::vector<std::string> lines;
+    for (int h : c.future)
+      lines.push_back("本地备份文件夹中的备份文件" + folder + Stamped("ACME", h) +
+                      "的备份时间晚于当前时间，已保留，不参与筛选与删除！");
+    if (c.foreignLeft > 0)
+      lines.push_back("本地备份文件夹" + folder + "中有" + std::to_string(c.foreignLeft) +
+                      "个ACME??????????????.7z文件不是本程序备份的（可能来自另一台计算机或另一个"
+                      "程序目录），已保留，不参与筛选与删除！");
+    std::vector<std::string> deleted;
+    for (int h : c.own)
+      if (std::find(c.left.begin(), c.left.end(), h) == c.left.end()) {
+        deleted.push_back(Stamped("ACME", h));
+        lines.push_back(
+            "本地备份文件夹中的文件数量加上远程共享文件夹中备份文件的数量大于额定数量，"
+            "删除本地共享文件夹中的备份文件" +
+            folder + Stamped("ACME", h) + "成功!");
+      }
+    EXPECT_EQ(log_.lines(), lines);
+    EXPECT_EQ(told, deleted);
+  }
 }
 
 // The remote side as a second local folder, then as a folder on a real
@@ -283,8 +358,8 @@ void RetentionTest::RemoteCases(const RetentionContext& ctx, const std::string& 
     for (int h = 0; h < c.local; ++h) Make(localDir(), "ACME", 10 + h);
     for (int h = 0; h < c.remote; ++h) Make(physicalRemote, "ACME", h);
     for (int h = 0; h < 2; ++h) Make(physicalRemote, "ACME2", h);  // never ACME's
-    EXPECT_TRUE(
-        PruneLocalAndRemote(ctx, user, password, localDir(), remote, Series("ACME"), 3, c.sides));
+    EXPECT_TRUE(PruneLocalAndRemote(ctx, user, password, localDir(), remote, Series("ACME"), 3,
+                                    c.sides, AllOwn(), AllOwn()));
     EXPECT_EQ(Left(localDir()).size(), c.localLeft);
     EXPECT_EQ(Left(physicalRemote).size(), c.remoteLeft + 2);
     // The newest stay.
@@ -345,11 +420,11 @@ TEST_F(RetentionTest, PruneFailuresWriteTheirLines) {
     SCOPED_TRACE(c.what);
     log_.Clear();
     EXPECT_FALSE(PruneLocalAndRemote(ctx_, c.user, "pw", c.local, c.remote, Series("ACME"), c.keep,
-                                     {true, true}));
+                                     {true, true}, AllOwn(), AllOwn()));
     EXPECT_EQ(log_.lines(), std::vector<std::string>{c.line});
   }
   log_.Clear();
-  EXPECT_FALSE(PruneLocal(ctx_, dir_ / "nope", Series("ACME"), 2));
+  EXPECT_FALSE(PruneLocal(ctx_, dir_ / "nope", Series("ACME"), 2, AllOwn()));
   EXPECT_EQ(log_.lines(), std::vector<std::string>{"本地备份文件夹无效，比较或筛选文件失败！"});
 }
 
