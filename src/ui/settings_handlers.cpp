@@ -287,8 +287,10 @@ bool MainWindowPresenter::Save() {
     const std::string text = v.Text(field);
     return HasControlCharacter(trimmed ? Trim(text) : text);
   };
-  const auto noControlCharacter = [&](Control field, bool trimmed) {
-    return SaveCheck{.fails = [=](std::string&) { return controlCharacterIn(field, trimmed); },
+  const auto noControlCharacter = [&](Control field, bool trimmed,
+                                      std::function<bool()> applies = nullptr) {
+    return SaveCheck{.applies = std::move(applies),
+                     .fails = [=](std::string&) { return controlCharacterIn(field, trimmed); },
                      .message = ControlCharacterMessage(field),
                      .focus = field,
                      .select = true};
@@ -361,8 +363,9 @@ bool MainWindowPresenter::Save() {
              newArchivePassword = CheckArchivePasswordForSave();
              return !newArchivePassword.has_value();
            }},
-      noControlCharacter(Control::kSqlUser, false),
-      noControlCharacter(Control::kSqlPassword, false),
+      // The SQL login only where its boxes show.
+      noControlCharacter(Control::kSqlUser, false, sql),
+      noControlCharacter(Control::kSqlPassword, false, sql),
       noControlCharacter(Control::kServerUser, true),
       noControlCharacter(Control::kServerPassword, false),
       noControlCharacter(Control::kShareUser, true),

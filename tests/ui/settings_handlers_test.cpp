@@ -52,7 +52,12 @@ TEST(SaveSettings, EachCheckStopsTheSaveWithItsMessageAndFocusAndStoresNothing) 
     std::optional<Control> focus;
     bool selected;
   };
+  // A full path of the platform, so that only its being missing is refused.
+#ifdef _WIN32
+  const std::string missing = "C:\\no\\such\\folder";
+#else
   const std::string missing = "/no/such/folder";
+#endif
   const Case cases[] = {
       {"a backup runs", [](auto& f) { f.state.backupRunning = true; }, MessageStyle::kWarning,
        "您好，备份线程正在运行，您可能暂时无法保存设置，请等待备份线程结束后，再执行保存操作！",
@@ -179,6 +184,14 @@ TEST(SaveSettings, EachCheckStopsTheSaveWithItsMessageAndFocusAndStoresNothing) 
        MessageStyle::kWarning,
        "您好，本机上的备份路径中不能包含换行符、制表符等控制字符，请重新输入！",
        Control::kLocalFolder, true},
+      {"tab in the SQL password",
+       [](auto& f) {
+         UseSqlEdition(f);
+         f.view.SetText(Control::kSqlPassword, "p\tw");
+       },
+       MessageStyle::kWarning,
+       "您好，连接数据库的密码中不能包含换行符、制表符等控制字符，请重新输入！",
+       Control::kSqlPassword, true},
       {"connection time-out no number, file edition",
        [](auto& f) { f.view.SetText(Control::kConnectTimeout, "abc"); }, MessageStyle::kWarning,
        "您好，数据库连接超时时间输入非法，请重新输入！(建议：10-60秒)", Control::kConnectTimeout,
