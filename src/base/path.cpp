@@ -6,6 +6,17 @@ bool IsSharePath(std::string_view path) {
   return path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
 }
 
+bool IsAbsolutePath(std::string_view path) {
+  if (IsSharePath(path)) return true;
+#ifdef _WIN32
+  const bool letter = path.size() >= 3 &&
+                      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  return letter && path[1] == ':' && IsSeparator(path[2]);
+#else
+  return !path.empty() && path[0] == '/';
+#endif
+}
+
 char SeparatorFor(std::string_view folder) {
 #ifdef _WIN32
   (void)folder;

@@ -9,6 +9,10 @@
 namespace veltora {
 
 bool IsSharePath(std::string_view path);
+// A path that names the same place from any working folder: a share path, or
+// on Windows a drive letter with a separator (D:\bak; D:bak and \bak
+// depend on the current drive and its folder), elsewhere one from "/".
+bool IsAbsolutePath(std::string_view path);
 char SeparatorFor(std::string_view folder);
 bool IsSeparator(char c);
 // The folder with exactly one separator of its kind at the end.

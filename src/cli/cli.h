@@ -1,6 +1,7 @@
 // veltora-cli: the backup services without a window.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/single_instance.h"
 #include "machine/machine_context.h"
 
 namespace veltora {
@@ -40,6 +42,8 @@ struct CliContext : MachineContext {
   bool errorStreamIsTerminal = false;
   // Reads a password given as "-" (see ReadSecretLine); empty: none can be read.
   std::function<std::optional<std::string>(bool confirm)> readSecret;
+  // How long `settings set` waits for another save of the folder.
+  std::chrono::milliseconds settingsLockWait = kSettingsLockWait;
 };
 
 // Runs one command line (without the program name); output and errors go to

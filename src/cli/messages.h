@@ -74,7 +74,8 @@ inline constexpr char kSettingsUsage[] =
     "conout (7-3600), sqlout (30-9999), btwdays (1-30), safecheck (true/false), rarpwd.\n"
     "--tick and tick name the account sets to back up, exactly; otherwise the ticked ones\n"
     "stay ticked. The values are checked as the window's save checks them; a refused value\n"
-    "is reported with the window's message and nothing is stored (exit 2).\n"
+    "is reported with the window's message and nothing is stored (exit 2). Folders are full\n"
+    "paths. A save waits up to 30 s for another save of the folder.\n"
     "autostart (true/false) is the window's box that starts the agent with the machine (on\n"
     "Linux: systemctl enable or disable veltora.service); it is changed at once, not saved,\n"
     "and a change that fails exits 1 with the reason.\n";
@@ -95,6 +96,9 @@ inline constexpr char kEditionValue[] = "softvernum takes 0, 1, 2 or 3";
 inline constexpr char kLevelValue[] = "rarlevel takes 不压缩, 最快, 较快, 标准, 较好, 最好 or 0-5";
 inline constexpr char kLocalBackupFixed[] =
     "localbak is always true: local backup cannot be switched off";
+// A SQL Server login given for a file edition, followed by its key.
+inline constexpr char kSqlLoginIgnored[] =
+    "当前版本的账套保存在文件中，不使用SQL Server的登录，此项已忽略，未保存：";
 inline constexpr char kNoSuchAccountSet[] = "no account set of that name in the list: ";
 inline constexpr char kAccountSetsHeader[] = "账套:\n";
 inline constexpr char kSettingsSaved[] = "设置已保存\n";

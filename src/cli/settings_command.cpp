@@ -6,10 +6,12 @@
 // the named fields there as a user would, and press "保存设置". A refused
 // value prints the window's message, stores nothing and exits 2.
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "accounts/account_sets.h"
@@ -22,6 +24,7 @@
 #include "cli/messages.h"
 #include "settings/settings_database.h"
 #include "settings/settings_repair.h"
+#include "ui/messages.h"
 
 namespace veltora {
 namespace {
@@ -348,20 +351,40 @@ int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
     return Usage(err, cli_msg::kSettingsNeedsAction);
   }
 
-  bool configured = false;
-  try {
-    configured = SettingsDatabase(appFolder).HasAccountList();
-  } catch (const std::exception& e) {
-    err << "veltora-cli settings: "
-        << DescribeSettingsProblem(DiagnoseSettingsDatabase(appFolder), e.what()) << "\n";
-    return kExitUsage;
-  }
+  const auto readConfigured = [&]() -> std::optional<bool> {
+    try {
+      return SettingsDatabase(appFolder).HasAccountList();
+    } catch (const std::exception& e) {
+      err << "veltora-cli settings: "
+          << DescribeSettingsProblem(DiagnoseSettingsDatabase(appFolder), e.what()) << "\n";
+    }
+    return std::nullopt;
+  };
+  std::optional<bool> configured = readConfigured();
+  if (!configured) return kExitUsage;
 
-  HeadlessWindow window(appFolder, context, err);
+  HeadlessWindowOptions options;
+  options.settingsLockWait = context.settingsLockWait;
+  HeadlessWindow window(appFolder, context, err, std::move(options));
   MainWindowPresenter& presenter = window.presenter();
   AgentView& view = window.view();
+  // A change holds the folder's settings lock from its load to its write
+  // (the save takes the same hold again): another save in between would be
+  // overwritten by the whole row this one loaded.
+  std::shared_ptr<void> settingsLock;
+  if (action != "show") {
+    bool busy = false;
+    std::string lockError;
+    settingsLock = window.HoldSettingsLock(busy, lockError);
+    if (!settingsLock) {
+      err << "veltora-cli settings: " << (busy ? ui_msg::kSaveInProgress : lockError) << "\n";
+      return kExitUsage;
+    }
+    configured = readConfigured();  // another save may have made the choice meanwhile
+    if (!configured) return kExitUsage;
+  }
   if (!presenter.LoadSettingsClicked()) return kExitUsage;
-  window.state().configured = configured;
+  window.state().configured = *configured;
   const auto registered = [&window] {
     const AutostartRegistration r = window.services().readAutostart();
     return r.exists && r.namesThisExecutable;
@@ -373,6 +396,7 @@ int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
 
   // A save while a backup runs is refused, as in the window; the run lock
   // is held through the save so that no run starts on half-changed settings.
+  // Other saves wait at the settings lock, so a held run lock is a run.
   std::string lockError;
   bool held = false;
   const auto runLock = AppFolderLock::TryAcquire(appFolder, kRunLockFileName, lockError, &held);
@@ -385,6 +409,13 @@ int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
   const std::vector<std::string> tickedBefore = TickedNames(view);
   bool relistCatalogue = false;
   for (const auto& [field, value] : request->values) {
+    // The file editions have no SQL Server login: one given is said to be
+    // ignored, never stored where the window would not show it.
+    if ((field->control == Control::kSqlUser || field->control == Control::kSqlPassword) &&
+        !IsSqlEdition(view.ItemIndex(Control::kEdition))) {
+      err << "veltora-cli settings: " << cli_msg::kSqlLoginIgnored << field->column << "\n";
+      continue;
+    }
     std::string problem;
     if (!ApplyValue(presenter, view, *field, value, problem)) {
       err << "veltora-cli settings: " << problem << "\n";

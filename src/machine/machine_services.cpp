@@ -39,7 +39,8 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
                                      .serviceManager = *serviceManager_,
                                      .progress = progress});
           },
-          {}, options.runEnded) {
+          {}, options.runEnded),
+      settingsLockWait_(options.settingsLockWait) {
   if (options.runLogListener) runLog_.SetListener(std::move(options.runLogListener));
   const AutostartPlace autostart{.configRoot = kDefaultAutostartRoot,
                                  .executablePath = executablePath_,
@@ -56,6 +57,8 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
       .runLogDayOf =
           [this](std::string_view prefix) { return LastDayOfRunLogLine(runLog_.path(), prefix); },
       .openSettings = [this] { return OpenSettings(); },
+      .holdSettingsLock = [this](bool& busy,
+                                 std::string& error) { return HoldSettingsLock(busy, error); },
       .sqlServer = *sqlServer_,
       .ensureSqlServerRunning =
           [this] { EnsureSqlServerRunning(*serviceManager_, state_.guardRunning); },
@@ -99,6 +102,24 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
 
 std::unique_ptr<SettingsDatabase> MachineServices::OpenSettings() const {
   return std::make_unique<SettingsDatabase>(appFolder_, clock_);
+}
+
+std::shared_ptr<void> MachineServices::HoldSettingsLock(bool& busy, std::string& error) {
+  busy = false;
+  if (auto held = settingsLock_.lock()) return held;
+  // The lock files answer at once; a short poll makes the wait.
+  constexpr std::chrono::milliseconds kPoll{50};
+  const auto deadline = std::chrono::steady_clock::now() + settingsLockWait_;
+  for (;;) {
+    std::shared_ptr<AppFolderLock> lock =
+        AppFolderLock::TryAcquire(appFolder_, kSettingsLockFileName, error, &busy);
+    if (lock) {
+      settingsLock_ = lock;
+      return lock;
+    }
+    if (!busy || std::chrono::steady_clock::now() >= deadline) return nullptr;
+    std::this_thread::sleep_for(kPoll);
+  }
 }
 
 MachineServices::~MachineServices() {

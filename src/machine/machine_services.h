@@ -6,6 +6,7 @@
 // window and the tray application's Win32 window.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -33,6 +34,9 @@ struct MachineServicesOptions {
   // Start-up makes the executable's folder the current folder (the window
   // program); the command line keeps the folder it was started in.
   bool enterExecutableFolder = false;
+  // How long a save waits for another one of the folder to end before it is
+  // refused as in progress.
+  std::chrono::milliseconds settingsLockWait = kSettingsLockWait;
 };
 
 class MachineServices {
@@ -50,6 +54,12 @@ class MachineServices {
   SqlServerGuard& guard() { return guard_; }
   // A fresh connection to the application folder's settings database.
   std::unique_ptr<SettingsDatabase> OpenSettings() const;
+  // The folder's settings lock for one save (the holdSettingsLock service):
+  // taken within the settings-lock wait, or null with `busy` (another save
+  // holds it) or `error`. While a hold is alive, asking again answers it, so
+  // the command line can hold the lock from its load and its window's save
+  // still gets it.
+  std::shared_ptr<void> HoldSettingsLock(bool& busy, std::string& error);
   // The first start-up refusal the window met (blank path, another instance,
   // no administrator); empty when none, also when the instance lock failed for
   // a fault (its message is out, and lockDetail() says why). What the instance lock said, for
@@ -77,6 +87,8 @@ class MachineServices {
   std::unique_ptr<LocalAndSmbFileSystems> files_;
   std::string refusal_;
   std::string lockDetail_;
+  std::chrono::milliseconds settingsLockWait_;
+  std::weak_ptr<AppFolderLock> settingsLock_;
   std::unique_ptr<MainWindowServices> services_;
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/backup_configuration.h"
+#include "base/path.h"
 #include "base/text.h"
 #include "ui/main_window_presenter.h"
 #include "ui/messages.h"
@@ -43,13 +44,29 @@ void MainWindowPresenter::FieldExit(Control control) {
     case Control::kLocalFolder:
     case Control::kShareFolder:
     case Control::kSqlUser:
-      Guarded([&] { TrimField(control); });
+      Guarded([&] {
+        TrimField(control);
+        TextFieldLeft(control);
+      });
+      break;
+    case Control::kServerPassword:
+    case Control::kSharePassword:
+    case Control::kSqlPassword:
+    case Control::kNewArchivePassword:
+    case Control::kConfirmArchivePassword:
+      Guarded([&] { TextFieldLeft(control); });
       break;
     case Control::kConnectTimeout:
-      Guarded([&] { ClampSpinField(control, kConnectTimeoutMin, kConnectTimeoutMax); });
+      Guarded([&] {
+        SpinFieldLeft(control, kConnectTimeoutMin, kConnectTimeoutMax,
+                      ui_msg::kConnectTimeoutInvalid);
+      });
       break;
     case Control::kCommandTimeout:
-      Guarded([&] { ClampSpinField(control, kCommandTimeoutMin, kCommandTimeoutMax); });
+      Guarded([&] {
+        SpinFieldLeft(control, kCommandTimeoutMin, kCommandTimeoutMax,
+                      ui_msg::kCommandTimeoutInvalid);
+      });
       break;
     case Control::kBackupTime:
       BackupTimeLeft();
@@ -131,8 +148,12 @@ void MainWindowPresenter::LocalFolderEnter() {
   const char* refusal = nullptr;
   if (folder.empty())
     refusal = ui_msg::kEnterLocalFolder;
+  else if (HasControlCharacter(folder))
+    refusal = ui_msg::kLocalFolderControlCharacter;
   else if (IsSharePath(folder))
     refusal = ui_msg::kLocalFolderIsNetwork;
+  else if (!IsAbsolutePath(folder))
+    refusal = ui_msg::kLocalFolderNotAbsolute;
   else if (!s_.folderExists(folder))
     refusal = ui_msg::kLocalFolderInvalid;
   else if (!s_.isFolderWritable(folder))
@@ -193,8 +214,67 @@ void MainWindowPresenter::ResetShareAccountClicked() {
   });
 }
 
-void MainWindowPresenter::ClampSpinField(Control control, int min, int max) {
+const char* MainWindowPresenter::ControlCharacterMessage(Control control) {
+  switch (control) {
+    case Control::kSqlUser:
+      return ui_msg::kSqlUserControlCharacter;
+    case Control::kSqlPassword:
+      return ui_msg::kSqlPasswordControlCharacter;
+    case Control::kServerUser:
+      return ui_msg::kServerUserControlCharacter;
+    case Control::kServerPassword:
+      return ui_msg::kServerPasswordControlCharacter;
+    case Control::kShareUser:
+      return ui_msg::kShareUserControlCharacter;
+    case Control::kSharePassword:
+      return ui_msg::kSharePasswordControlCharacter;
+    case Control::kLocalFolder:
+      return ui_msg::kLocalFolderControlCharacter;
+    case Control::kShareFolder:
+      return ui_msg::kShareFolderControlCharacter;
+    case Control::kAccountFolder:
+      return ui_msg::kAccountFolderControlCharacter;
+    case Control::kOldArchivePassword:
+    case Control::kNewArchivePassword:
+    case Control::kConfirmArchivePassword:
+      return ui_msg::kPasswordControlCharacter;
+    default:
+      return nullptr;
+  }
+}
+
+bool MainWindowPresenter::TextFieldLeft(Control control) {
+  // The archive password is stored trimmed: only what lies inside counts.
+  const bool trimmedOnStore =
+      control == Control::kNewArchivePassword || control == Control::kConfirmArchivePassword;
+  const std::string text = trimmedOnStore ? Trim(view_.Text(control)) : view_.Text(control);
+  const char* refusal = nullptr;
+  if (HasControlCharacter(text))
+    refusal = ControlCharacterMessage(control);
+  else if (control == Control::kLocalFolder && !text.empty() && !IsAbsolutePath(text))
+    refusal = ui_msg::kLocalFolderNotAbsolute;
+  if (refusal == nullptr) return true;
+  Refuse(refusal, control);
+  return false;
+}
+
+bool MainWindowPresenter::SpinFieldLeft(Control control, int min, int max, const char* message) {
+  if (!WholeNumber(view_.Text(control))) {
+    // Not the minimum: 0 in the keep count means keeping every backup.
+    const auto before = spinTexts_.find(control);
+    if (before != spinTexts_.end()) view_.SetText(control, before->second);
+    Refuse(message, control);
+    return false;
+  }
   view_.SetText(control, std::to_string(SpinValue(control, min, max)));
+  spinTexts_[control] = view_.Text(control);
+  return true;
+}
+
+void MainWindowPresenter::KeepSpinTexts() {
+  for (const Control control : {Control::kKeepCount, Control::kDaysBetweenBackups,
+                                Control::kConnectTimeout, Control::kCommandTimeout})
+    spinTexts_[control] = view_.Text(control);
 }
 
 void MainWindowPresenter::BackupTimeLeft() {
@@ -210,8 +290,10 @@ void MainWindowPresenter::BackupTimeLeft() {
 // their ranges, and the interval moves the next backup time.
 void MainWindowPresenter::KeepCountLeft() {
   Guarded([&] {
-    ClampSpinField(Control::kKeepCount, 0, kKeepCountMax);
-    ClampSpinField(Control::kDaysBetweenBackups, kIntervalDaysMin, kIntervalDaysMax);
+    if (!SpinFieldLeft(Control::kKeepCount, 0, kKeepCountMax, ui_msg::kKeepCountInvalid)) return;
+    if (!SpinFieldLeft(Control::kDaysBetweenBackups, kIntervalDaysMin, kIntervalDaysMax,
+                       ui_msg::kIntervalInvalid))
+      return;
     ShowNextBackupTime();
   });
 }

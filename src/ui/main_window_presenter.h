@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -43,6 +44,14 @@ struct MainWindowServices {
   // A fresh connection to the settings database of the application folder;
   // throws when it cannot be opened.
   std::function<std::unique_ptr<SettingsDatabase>()> openSettings;
+  // The application folder's settings lock for one save: its checks and its
+  // write happen under it, so that two saves (two processes, or the window
+  // and the command line) never interleave and none writes a row loaded
+  // before the other's write. Waits a while for another save to end; null
+  // when it did not (`busy`) or the lock cannot be taken (`error` says why).
+  // Asked again while held by this process, it answers the same hold. May be
+  // empty: no lock.
+  std::function<std::shared_ptr<void>(bool& busy, std::string& error)> holdSettingsLock;
   const SqlServerFactory& sqlServer;
   std::function<void()> ensureSqlServerRunning;  // may be empty
   // The SQL Server guard thread: start it (false when it could not be
@@ -121,6 +130,10 @@ class MainWindowPresenter final : public BackupStarter {
   void FieldExit(Control control);
   void FieldEnter(Control control);
   void BackupTimeLeft();
+  // Leaving the keep-count or the interval field (both are looked at): a
+  // whole number is put back into its range; any other text gives way to the
+  // field's value before, with a warning, so that a typo never makes the keep
+  // count 0 ("keep everything").
   void KeepCountLeft();
 
   // The account sets.
@@ -199,7 +212,18 @@ class MainWindowPresenter final : public BackupStarter {
   void LocalFolderEnter();
   void ShareFolderEnter();
   void BrowseBackupFolder(Control field, bool shareWanted);
-  void ClampSpinField(Control control, int min, int max);
+  // Leaving a spin field: its whole number put back into [min, max]; a text
+  // that is no whole number refused with `message` and replaced by the
+  // field's value before. False when refused.
+  bool SpinFieldLeft(Control control, int min, int max, const char* message);
+  // Remembers the spin fields' texts as the values a refused text gives way to.
+  void KeepSpinTexts();
+  // The message refusing a control character in the text field, or null for
+  // a field that is not checked for them.
+  static const char* ControlCharacterMessage(Control control);
+  // Leaving a text field: refused (and false) when it holds a control
+  // character, or, for the local folder, a path that is not absolute.
+  bool TextFieldLeft(Control control);
 
   // The account sets (account_handlers.cpp).
   void SqlUserEnter();
@@ -222,6 +246,8 @@ class MainWindowPresenter final : public BackupStarter {
   int ticksSinceTrim_ = 0;
   // The last reload found the settings file unreadable (said once).
   bool settingsUnreadable_ = false;
+  // The spin fields' last accepted texts (loaded or left in range).
+  std::map<Control, std::string> spinTexts_;
 
   // Shell helpers (main_window_presenter.cpp).
   void ShowNextBackupLabel();

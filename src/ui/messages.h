@@ -105,6 +105,44 @@ inline constexpr char kBackupTimeInvalid[] = "您好，定时备份时间输入�
 inline constexpr char kKeepCountInvalid[] = "您好，备份个数输入非法，请重新输入！";
 inline constexpr char kChooseLocalOrRemote[] = "您至少要在本地备份和服务器备份中选择一项！";
 inline constexpr char kSaveOpenFailed[] = "系统在保存信息时发生错误，错误号：0004";
+// Another process (or the window) is saving the settings of this folder and
+// did not finish in time.
+inline constexpr char kSaveInProgress[] =
+    "您好，另一个保存设置的操作正在进行，请等它结束后再执行保存操作！";
+// A text field holding a control character (a line break, a tab): the
+// archiver's command line, a share's login and the run log break on it.
+// Refused at the save and when the field is left.
+inline constexpr char kSqlUserControlCharacter[] =
+    "您好，连接数据库的用户名中不能包含换行符、制表符等控制字符，请重新输入！";
+inline constexpr char kSqlPasswordControlCharacter[] =
+    "您好，连接数据库的密码中不能包含换行符、制表符等控制字符，请重新输入！";
+inline constexpr char kServerUserControlCharacter[] =
+    "您好，登录服务器上Windows系统的用户名中不能包含换行符、制表符等控制字符，请重新输入！";
+inline constexpr char kServerPasswordControlCharacter[] =
+    "您好，登录服务器上Windows系统的密码中不能包含换行符、制表符等控制字符，请重新输入！";
+inline constexpr char kShareUserControlCharacter[] =
+    "您好，访问远程共享文件夹的用户名中不能包含换行符、制表符等控制字符，请重新输入！";
+inline constexpr char kSharePasswordControlCharacter[] =
+    "您好，访问远程共享文件夹的密码中不能包含换行符、制表符等控制字符，请重新输入！";
+inline constexpr char kLocalFolderControlCharacter[] =
+    "您好，本机上的备份路径中不能包含换行符、制表符等控制字符，请重新输入！";
+inline constexpr char kShareFolderControlCharacter[] =
+    "您好，远程共享文件夹的路径中不能包含换行符、制表符等控制字符，请重新输入！";
+inline constexpr char kAccountFolderControlCharacter[] =
+    "您好，账套所在文件夹的路径中不能包含换行符、制表符等控制字符，请重新选择！";
+// A folder that depends on the working folder of whoever saves: the agent,
+// started elsewhere, would look somewhere else.
+inline constexpr char kLocalFolderNotAbsolute[] =
+    "您好，本机上的备份路径必须是从根目录或盘符开始的完整路径，请重新输入！";
+// The account folder of a file edition, around the folder as given.
+inline constexpr char kAccountFolderPrefix[] = "您好，账套所在的文件夹“";
+inline constexpr char kAccountFolderNotAbsoluteSuffix[] =
+    "”不是从根目录或盘符开始的完整路径，请重新选择！";
+inline constexpr char kAccountFolderMissingSuffix[] = "”不存在或不是文件夹，请重新选择！";
+// Leaving the interval field with no whole number in it: the days before
+// stay.
+inline constexpr char kIntervalInvalid[] =
+    "您好，备份间隔天数输入非法，请重新输入！(有效范围：1-30天)";
 // Followed by the database's error text.
 inline constexpr char kSaveWriteFailed[] = "系统在保存信息时出错，错误号：0006";
 // Followed by the error text.
@@ -128,6 +166,10 @@ inline constexpr char kBlankInChosenFolder[] =
 inline constexpr char kOldPasswordWrong[] = "您好，旧密码输入错误，请重新输入密码！";
 inline constexpr char kPasswordForbiddenCharacter[] =
     "您好，密码中不应该包含空格，-+/*?符号，请重新输入密码！";
+// The archiver reads the password from its command line: a line break or a
+// tab there fails every backup.
+inline constexpr char kPasswordControlCharacter[] =
+    "您好，密码中不应该包含换行符、制表符等控制字符，请重新输入密码！";
 inline constexpr char kPasswordMismatch[] = "您好，新密码与确认密码不一致，请重新输入密码！";
 inline constexpr char kPasswordTooLong[] = "您好，密码位数不能超过31位，请重新输入密码！";
 inline constexpr char kPasswordSaved[] = "新的压缩包密码已保存!";

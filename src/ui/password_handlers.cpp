@@ -77,6 +77,8 @@ void MainWindowPresenter::NewPasswordEnter() {
   const std::string newEntry = view_.Text(Control::kNewArchivePassword);
   if (HasForbiddenCharacter(newEntry))
     return Refuse(ui_msg::kPasswordForbiddenCharacter, Control::kNewArchivePassword);
+  if (HasControlCharacter(Trim(newEntry)))
+    return Refuse(ui_msg::kPasswordControlCharacter, Control::kNewArchivePassword);
   if (TooLong(newEntry)) return Refuse(ui_msg::kPasswordTooLong, Control::kNewArchivePassword);
   view_.SelectAll(Control::kConfirmArchivePassword);
   view_.Focus(Control::kConfirmArchivePassword);
@@ -89,6 +91,8 @@ void MainWindowPresenter::ConfirmPasswordEnter() {
   const std::string confirmEntry = view_.Text(Control::kConfirmArchivePassword);
   if (HasForbiddenCharacter(confirmEntry))
     return Refuse(ui_msg::kPasswordForbiddenCharacter, Control::kConfirmArchivePassword);
+  if (HasControlCharacter(Trim(confirmEntry)))
+    return Refuse(ui_msg::kPasswordControlCharacter, Control::kConfirmArchivePassword);
   if (view_.Text(Control::kNewArchivePassword) != confirmEntry)
     return Refuse(ui_msg::kPasswordMismatch, Control::kConfirmArchivePassword);
   if (TooLong(confirmEntry))
@@ -123,6 +127,12 @@ std::optional<std::string> MainWindowPresenter::CheckArchivePasswordForSave() {
         {HasForbiddenCharacter(newEntry), ui_msg::kPasswordForbiddenCharacter,
          Control::kNewArchivePassword},
         {HasForbiddenCharacter(confirmEntry), ui_msg::kPasswordForbiddenCharacter,
+         Control::kConfirmArchivePassword},
+        // Inside the password as it is stored (trimmed); not the old entry, so
+        // that a stored password with a tab can still be replaced.
+        {HasControlCharacter(Trim(newEntry)), ui_msg::kPasswordControlCharacter,
+         Control::kNewArchivePassword},
+        {HasControlCharacter(Trim(confirmEntry)), ui_msg::kPasswordControlCharacter,
          Control::kConfirmArchivePassword},
         {newEntry != confirmEntry, ui_msg::kPasswordMismatch, Control::kConfirmArchivePassword},
         {TooLong(newEntry), ui_msg::kPasswordTooLong, Control::kNewArchivePassword},

@@ -23,6 +23,14 @@ std::optional<long long> WholeNumber(std::string_view text) {
   return negative ? -value : value;
 }
 
+bool HasControlCharacter(std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return true;
+  }
+  return false;
+}
+
 std::size_t CharacterCount(std::string_view text) {
   std::size_t count = 0;
   for (const char c : text)

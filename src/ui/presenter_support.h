@@ -36,6 +36,11 @@ void Guarded(LineLog& log, Body&& body) noexcept {
 // small number. Nothing when the text is no whole number.
 std::optional<long long> WholeNumber(std::string_view text);
 
+// Whether the text holds a control character (below 0x20, or DEL) anywhere:
+// a line break or a tab in a password, user or folder breaks the archiver's
+// command line, a share's login or a run-log line.
+bool HasControlCharacter(std::string_view text);
+
 // Characters of a UTF-8 text (not bytes): a password's length limit counts
 // what the user typed.
 std::size_t CharacterCount(std::string_view text);

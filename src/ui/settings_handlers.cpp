@@ -14,6 +14,7 @@
 #include "accounts/messages.h"
 #include "app/backup_configuration.h"
 #include "app/messages.h"
+#include "base/path.h"
 #include "base/text.h"
 #include "ui/main_window_presenter.h"
 #include "ui/messages.h"
@@ -90,7 +91,15 @@ void MainWindowPresenter::CaptureBackupConfiguration() {
   c.sqlPassword = view_.Text(Control::kSqlPassword);
   c.remoteUser = view_.Text(Control::kShareUser);
   c.remotePassword = view_.Text(Control::kSharePassword);
+  // A keep count typed wrong counts as the field's value before, as leaving
+  // the field would make it: 0 would keep everything.
   c.keepCount = SpinValue(Control::kKeepCount, 0, kKeepCountMax);
+  if (!WholeNumber(view_.Text(Control::kKeepCount))) {
+    const auto before = spinTexts_.find(Control::kKeepCount);
+    const auto kept = before != spinTexts_.end() ? WholeNumber(before->second) : std::nullopt;
+    c.keepCount =
+        kept ? static_cast<int>(std::clamp<long long>(*kept, 0, kKeepCountMax)) : config_.keepCount;
+  }
   c.compressionLevel = CompressionLevel();
   c.archivePassword = archivePassword_;
   c.timeouts = TimeoutsFromView();
@@ -177,6 +186,7 @@ bool MainWindowPresenter::LoadIntoView(std::unique_ptr<SettingsDatabase> db) {
   view_.SetText(Control::kDaysBetweenBackups,
                 Digits(std::clamp(row.btwdays, kIntervalDaysMin, kIntervalDaysMax)));
   archivePassword_ = row.rarpwd;
+  KeepSpinTexts();
 
   CaptureBackupConfiguration();
   if (IsValidTimeText(row.baktime))
@@ -269,7 +279,36 @@ bool MainWindowPresenter::Save() {
   const auto localOn = [&v] { return v.Checked(Control::kLocalBackup); };
   const auto remoteOn = [&v] { return v.Checked(Control::kShareBackup); };
   const auto rows = [&v] { return v.AccountRows(); };
+  const auto accountFolder = [&v] { return v.Text(Control::kAccountFolder); };
+  const auto fileEditionFolder = [&] { return !sqlEdition && !accountFolder().empty(); };
+  // A field the job reads holds no control character: users and folders as
+  // their trimming will leave them, passwords and the SQL login as typed.
+  const auto controlCharacterIn = [&v](Control field, bool trimmed) {
+    const std::string text = v.Text(field);
+    return HasControlCharacter(trimmed ? Trim(text) : text);
+  };
+  const auto noControlCharacter = [&](Control field, bool trimmed,
+                                      std::function<bool()> applies = nullptr) {
+    return SaveCheck{.applies = std::move(applies),
+                     .fails = [=](std::string&) { return controlCharacterIn(field, trimmed); },
+                     .message = ControlCharacterMessage(field),
+                     .focus = field,
+                     .select = true};
+  };
   std::optional<std::string> newArchivePassword;
+
+  // The checks and the write under the folder's settings lock: another save
+  // waits, or this one is refused, rather than one overwriting the other.
+  std::shared_ptr<void> settingsLock;
+  if (s_.holdSettingsLock) {
+    bool busy = false;
+    std::string error;
+    settingsLock = s_.holdSettingsLock(busy, error);
+    if (!settingsLock) {
+      v.ShowWarning(busy ? std::string(ui_msg::kSaveInProgress) : ui_msg::kSaveFailed + error);
+      return false;
+    }
+  }
 
   const SaveCheck checks[] = {
       // Never under a running backup.
@@ -285,6 +324,27 @@ bool MainWindowPresenter::Save() {
              });
              return false;
            }},
+      // A file edition's folder that is gone, or that means another place from
+      // another working folder, is named: its empty list says nothing.
+      {.applies = fileEditionFolder,
+       .fails = [&](std::string&) { return controlCharacterIn(Control::kAccountFolder, false); },
+       .message = ui_msg::kAccountFolderControlCharacter},
+      {.applies = fileEditionFolder,
+       .fails =
+           [&](std::string& detail) {
+             if (IsAbsolutePath(accountFolder())) return false;
+             detail = accountFolder() + ui_msg::kAccountFolderNotAbsoluteSuffix;
+             return true;
+           },
+       .message = ui_msg::kAccountFolderPrefix},
+      {.applies = fileEditionFolder,
+       .fails =
+           [&](std::string& detail) {
+             if (s_.folderExists(accountFolder())) return false;
+             detail = accountFolder() + ui_msg::kAccountFolderMissingSuffix;
+             return true;
+           },
+       .message = ui_msg::kAccountFolderPrefix},
       {.fails = [&](std::string&) { return rows().empty(); },
        .message = ui_msg::kChooseAccountSets,
        .box = Box::kNotice},
@@ -303,17 +363,25 @@ bool MainWindowPresenter::Save() {
              newArchivePassword = CheckArchivePasswordForSave();
              return !newArchivePassword.has_value();
            }},
-      // The SQL editions: time-outs, login.
-      {.applies = sql,
-       .fails =
+      // The SQL login only where its boxes show.
+      noControlCharacter(Control::kSqlUser, false, sql),
+      noControlCharacter(Control::kSqlPassword, false, sql),
+      noControlCharacter(Control::kServerUser, true),
+      noControlCharacter(Control::kServerPassword, false),
+      noControlCharacter(Control::kShareUser, true),
+      noControlCharacter(Control::kSharePassword, false),
+      noControlCharacter(Control::kLocalFolder, true),
+      noControlCharacter(Control::kShareFolder, true),
+      // The time-outs, for every edition: a value out of range is refused,
+      // never stored as the nearest one. Then the SQL login.
+      {.fails =
            [&](std::string&) {
              return OutOfRange(WholeNumber(v.Text(Control::kConnectTimeout)), kConnectTimeoutMin,
                                kConnectTimeoutMax);
            },
        .message = ui_msg::kConnectTimeoutInvalid,
        .focus = Control::kConnectTimeout},
-      {.applies = sql,
-       .fails =
+      {.fails =
            [&](std::string&) {
              return OutOfRange(WholeNumber(v.Text(Control::kCommandTimeout)), kCommandTimeoutMin,
                                kCommandTimeoutMax);
@@ -347,6 +415,12 @@ bool MainWindowPresenter::Save() {
       {.fails = [&](std::string&) { return TrimField(Control::kLocalFolder).empty() && localOn(); },
        .message = ui_msg::kEnterServerFolder,
        .focus = Control::kLocalFolder},
+      // Stored relative, the folder would move with whoever starts the agent.
+      {.applies = [&] { return localOn() && !IsSharePath(v.Text(Control::kLocalFolder)); },
+       .fails = [&](std::string&) { return !IsAbsolutePath(v.Text(Control::kLocalFolder)); },
+       .message = ui_msg::kLocalFolderNotAbsolute,
+       .focus = Control::kLocalFolder,
+       .select = true},
       // The local folder: it exists, is no share, takes a test folder.
       {.applies = localOn,
        .fails = [&](std::string&) { return !s_.folderExists(v.Text(Control::kLocalFolder)); },

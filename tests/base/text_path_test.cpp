@@ -44,5 +44,26 @@ TEST(PathTest, JoinsWithExactlyOneSeparatorOfTheFoldersKind) {
   EXPECT_EQ(StemOf("a.b.AIS"), "a.b");
 }
 
+TEST(PathTest, AbsoluteIsAShareOrAFullPathOfThePlatform) {
+  struct Case {
+    const char* path;
+    bool posix;
+    bool windows;
+  };
+  const Case cases[] = {
+      {"/srv/bak", true, false}, {"\\\\srv\\share", true, true}, {"D:\\bak", false, true},
+      {"d:/bak", false, true},   {"D:bak", false, false},        {"\\bak", false, false},
+      {"relbak", false, false},  {"./bak", false, false},        {"", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+#ifdef _WIN32
+    EXPECT_EQ(IsAbsolutePath(c.path), c.windows);
+#else
+    EXPECT_EQ(IsAbsolutePath(c.path), c.posix);
+#endif
+  }
+}
+
 }  // namespace
 }  // namespace veltora

@@ -448,7 +448,7 @@ TEST_F(CliTest, SettingsAreSetUnderTheSavingChecks) {
   const auto before = stored();
   struct Case {
     std::vector<std::string> args;
-    const char* message;
+    std::string message;
   } refused[] = {
       {{"set", "baktime=25:00:00"}, "您好，定时备份时间输入非法，请重新输入！"},
       {{"set", "bakfilenum=501", "baktime=02:00:00"}, "您好，备份个数输入非法，请重新输入！"},
@@ -457,6 +457,26 @@ TEST_F(CliTest, SettingsAreSetUnderTheSavingChecks) {
        "您好，远程共享文件夹的路径，不应该为本地路径，请重新输入！"},
       {{"set", "localuser= "}, "您好，请输入登录服务器上Windows系统的用户名！"},
       {{"set", "btwdays=31"}, "btwdays takes a whole number of days from 1 to 30"},
+      // What the job could not use: refused, never stored changed.
+      {{"set", "rarpwd=ab\ncd"},
+       "您好，密码中不应该包含换行符、制表符等控制字符，请重新输入密码！"},
+      {{"set", "localpwd=a\tb"},
+       "您好，登录服务器上Windows系统的密码中不能包含换行符、制表符等控制字符，请重新输入！"},
+      {{"set", "remoteuser=u\nx"},
+       "您好，访问远程共享文件夹的用户名中不能包含换行符、制表符等控制字符，请重新输入！"},
+      {{"set", "conout=abc"}, "您好，数据库连接超时时间输入非法，请重新输入！(建议：10-60秒)"},
+      {{"set", "conout=0"}, "您好，数据库连接超时时间输入非法，请重新输入！(建议：10-60秒)"},
+      {{"set", "conout=99999999999999999999"},
+       "您好，数据库连接超时时间输入非法，请重新输入！(建议：10-60秒)"},
+      {{"set", "sqlout=-1"}, "您好，SQL命令执行超时时间输入非法，请重新输入！(建议：2500-9000秒)"},
+      {{"set", "localdir=relbak"},
+       "您好，本机上的备份路径必须是从根目录或盘符开始的完整路径，请重新输入！"},
+      {{"set", "accountdir=acc2"},
+       "您好，账套所在的文件夹“acc2”不是从根目录或盘符开始的完整路径，请重新选择！"},
+      {{"set", "accountdir=" + dir_ / "gone"},
+       "您好，账套所在的文件夹“" + dir_ / "gone" + "”不存在或不是文件夹，请重新选择！"},
+      {{"set", "accountdir=" + accounts_ + "/A.AIS"},
+       "您好，账套所在的文件夹“" + accounts_ + "/A.AIS”不存在或不是文件夹，请重新选择！"},
       {{"tick", "C.AIS"}, "no account set of that name in the list: C.AIS"},
       {{"set", "nosuchkey=1"}, "not a KEY=VALUE of the settings: nosuchkey=1"},
   };
@@ -487,6 +507,83 @@ TEST_F(CliTest, SettingsAreSetUnderTheSavingChecks) {
   for (const char* line : {"baktime=07:05:00\n", "rarpwd=******\n", "[x] A.AIS\n", "[x] B.AIS\n"})
     EXPECT_NE(shown.out.find(line), std::string::npos) << line << shown.out;
   EXPECT_EQ(shown.out.find("it's"), std::string::npos);
+
+  // A file edition has no SQL Server login: given, it is said to be ignored
+  // and the rest is saved.
+  const auto login =
+      Cli({"--app-dir", app_, "settings", "set", "sqluser=sa", "sqlpwd=pw", "bakfilenum=4"});
+  ASSERT_EQ(login.code, kExitOk) << login.err;
+  for (const char* key : {"sqluser", "sqlpwd"})
+    EXPECT_NE(
+        login.err.find("当前版本的账套保存在文件中，不使用SQL Server的登录，此项已忽略，未保存：" +
+                       std::string(key)),
+        std::string::npos)
+        << login.err;
+  const auto [afterLogin, unused] = stored();
+  EXPECT_EQ(afterLogin.sqluser, "");
+  EXPECT_EQ(afterLogin.sqlpwd, "");
+  EXPECT_EQ(afterLogin.bakfilenum, 4);
+}
+
+// Two saves at once both land: each holds the folder's settings lock from its
+// load to its write, so neither writes back a row loaded before the other's
+// change, and a save waiting there is not told that a backup runs. Here both
+// wait behind a holder that changes a third value meanwhile.
+TEST_F(CliTest, ConcurrentSettingsSavesBothLand) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"A.AIS"}));
+  WriteFile(accounts_ + "/A.AIS", "a");
+  {
+    SettingsDatabase db(app_);
+    BaksetRow row = db.LoadSettings();
+    row.localuser = "me";
+    db.SaveSettings(row);
+  }
+  const std::string cli = testing::ShellQuoted(std::string(VELTORA_BIN_DIR) + "/veltora-cli");
+  const auto command = [&](const std::string& assignment) {
+    return cli + " --app-dir " + testing::ShellQuoted(app_) + " settings set " + assignment +
+           " >/dev/null 2>>" + testing::ShellQuoted(dir_ / "err.txt");
+  };
+  int codes[2] = {-1, -1};
+  {
+    std::string error;
+    auto held = AppFolderLock::TryAcquire(app_, kSettingsLockFileName, error);
+    ASSERT_TRUE(held) << error;
+    std::thread first([&] { codes[0] = std::system(command("bakfilenum=7").c_str()); });
+    std::thread second([&] { codes[1] = std::system(command("btwdays=3").c_str()); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    {
+      SettingsDatabase db(app_);
+      BaksetRow row = db.LoadSettings();
+      row.localpwd = "changed meanwhile";
+      db.SaveSettings(row);
+    }
+    held.reset();
+    first.join();
+    second.join();
+  }
+  for (const int status : codes) {
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), kExitOk) << ReadFile(dir_ / "err.txt");
+  }
+  const BaksetRow row = SettingsDatabase(app_).LoadSettings();
+  EXPECT_EQ(row.bakfilenum, 7);
+  EXPECT_EQ(row.btwdays, 3);
+  EXPECT_EQ(row.localpwd, "changed meanwhile");
+
+  // A save that waits too long is refused as such, and stores nothing.
+  std::string error;
+  const auto held = AppFolderLock::TryAcquire(app_, kSettingsLockFileName, error);
+  ASSERT_TRUE(held) << error;
+  CliContext context;
+  context.executableFolder = VELTORA_BIN_DIR;
+  context.settingsLockWait = std::chrono::milliseconds(100);
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCli({"--app-dir", app_, "settings", "set", "bakfilenum=9"}, context, out, err),
+            kExitUsage);
+  EXPECT_NE(err.str().find("您好，另一个保存设置的操作正在进行，请等它结束后再执行保存操作！"),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(SettingsDatabase(app_).LoadSettings(), row);
 }
 
 // KEY=- takes a password from standard input, so that it never stands on a

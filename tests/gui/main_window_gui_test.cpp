@@ -259,6 +259,28 @@ TEST_F(MainWindowGui, SpinFieldsArePutBackIntoTheirRangeWhenLeft) {
   }
 }
 
+// A keep count typed as "3O" never becomes 0 (keep everything): leaving the
+// field brings back the count before, with a warning, and the user is back.
+TEST_F(MainWindowGui, AKeepCountThatIsNoNumberKeepsTheCountBeforeWhenLeft) {
+  {
+    auto db = f.Db();
+    BaksetRow row = db->LoadSettings();
+    row.bakfilenum = 3;
+    db->SaveSettings(row);
+  }
+  AnswerMessageBoxes([&] { ASSERT_TRUE(presenter.LoadSettingsClicked()); });
+  ASSERT_EQ(WindowText(Handle(Control::kKeepCount)), "3");
+  Type(Control::kKeepCount, "3O");
+
+  const std::vector<SeenBox> seen =
+      AnswerMessageBoxes([&] { SetFocus(Handle(Control::kServerUser)); });
+
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, "您好，备份个数输入非法，请重新输入！");
+  EXPECT_EQ(WindowText(Handle(Control::kKeepCount)), "3");
+  EXPECT_EQ(GetFocus(), Handle(Control::kKeepCount));
+}
+
 TEST_F(MainWindowGui, ListTicksAreReadBackAndTheContextMenuSetsThem) {
   window.SetAccountRows({{false, "01", "甲公司", "AIS01"}, {false, "02", "乙公司", "AIS02"}});
   LVITEMW tick{};

@@ -195,7 +195,6 @@ TEST(FieldHandlers, SpinFieldsAreLeftWithAWholeNumberInTheirRange) {
   } cases[] = {
       {Control::kConnectTimeout, "0", "7"},
       {Control::kConnectTimeout, "3601", "3600"},
-      {Control::kConnectTimeout, "abc", "7"},
       {Control::kConnectTimeout, " 60 ", "60"},
       {Control::kCommandTimeout, "29", "30"},
       {Control::kCommandTimeout, "10000", "9999"},
@@ -214,6 +213,96 @@ TEST(FieldHandlers, SpinFieldsAreLeftWithAWholeNumberInTheirRange) {
 
     EXPECT_EQ(s.f.view.Text(c.field), c.shown);
     EXPECT_TRUE(s.f.view.messages().empty());
+  }
+}
+
+// Only a whole number is put into range: any other text would become the
+// minimum, and a keep count of 0 keeps every backup.
+TEST(FieldHandlers, ASpinFieldLeftWithoutANumberKeepsItsValueBeforeAndWarns) {
+  FieldScene s;
+  {
+    SettingsDatabase db(s.f.appFolder);
+    BaksetRow row = db.LoadSettings();
+    row.bakfilenum = 3;
+    row.conout = 27;
+    row.sqlout = 1800;
+    row.btwdays = 2;
+    db.SaveSettings(row);
+  }
+  ASSERT_TRUE(s.p.LoadSettingsClicked());
+  s.f.view.ClearMessages();
+  struct Case {
+    Control field;
+    const char* typed;
+    const char* kept;
+    const char* message;
+  } cases[] = {
+      {Control::kKeepCount, "3O", "3", "您好，备份个数输入非法，请重新输入！"},
+      {Control::kConnectTimeout, "abc", "27",
+       "您好，数据库连接超时时间输入非法，请重新输入！(建议：10-60秒)"},
+      {Control::kCommandTimeout, "", "1800",
+       "您好，SQL命令执行超时时间输入非法，请重新输入！(建议：2500-9000秒)"},
+      {Control::kDaysBetweenBackups, "2天", "2",
+       "您好，备份间隔天数输入非法，请重新输入！(有效范围：1-30天)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    s.f.view.ClearMessages();
+    s.f.view.SetText(c.field, c.typed);
+    s.p.FieldExit(c.field);
+    EXPECT_EQ(s.f.view.Text(c.field), c.kept);
+    EXPECT_THAT(s.f.view.messages(), ElementsAre(ShownMessage{MessageStyle::kWarning, c.message}));
+    EXPECT_EQ(s.f.view.focus(), c.field);
+  }
+
+  // The value before is the one last accepted, and a backup started while
+  // the typo stands still keeps that many.
+  s.f.view.SetText(Control::kKeepCount, "5");
+  s.p.FieldExit(Control::kKeepCount);
+  s.f.view.SetText(Control::kKeepCount, "3O");
+  s.p.CaptureBackupConfiguration();
+  EXPECT_EQ(s.p.Configuration().keepCount, 5);
+  s.p.FieldExit(Control::kKeepCount);
+  EXPECT_EQ(s.f.view.Text(Control::kKeepCount), "5");
+}
+
+// What the job could not use is refused when the field is left, as the save
+// refuses it: the warning, the field's text selected and the focus back.
+TEST(FieldHandlers, LeavingATextFieldRefusesControlCharactersAndARelativeFolder) {
+  struct Case {
+    Control field;
+    const char* typed;
+    const char* message;  // nullptr: accepted
+  } cases[] = {
+      {Control::kServerPassword, "p\tw",
+       "您好，登录服务器上Windows系统的密码中不能包含换行符、制表符等控制字符，请重新输入！"},
+      {Control::kShareUser, "u\nx",
+       "您好，访问远程共享文件夹的用户名中不能包含换行符、制表符等控制字符，请重新输入！"},
+      {Control::kSqlPassword, "p\x7f",
+       "您好，连接数据库的密码中不能包含换行符、制表符等控制字符，请重新输入！"},
+      {Control::kNewArchivePassword, "a\nb",
+       "您好，密码中不应该包含换行符、制表符等控制字符，请重新输入密码！"},
+      {Control::kLocalFolder, "relbak",
+       "您好，本机上的备份路径必须是从根目录或盘符开始的完整路径，请重新输入！"},
+      {Control::kServerUser, " admin\t", nullptr},
+      {Control::kSharePassword, " pw ", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    FieldScene s;
+    s.f.view.ClearFocus();
+    s.f.view.SetText(c.field, c.typed);
+
+    s.p.FieldExit(c.field);
+
+    if (c.message == nullptr) {
+      EXPECT_TRUE(s.f.view.messages().empty());
+      EXPECT_EQ(s.f.view.focus(), std::nullopt);
+      continue;
+    }
+    EXPECT_THAT(s.f.view.messages(), ElementsAre(ShownMessage{MessageStyle::kWarning, c.message}));
+    EXPECT_EQ(s.f.view.focus(), c.field);
+    EXPECT_EQ(s.f.view.selected(), c.field);
   }
 }
 

@@ -19,6 +19,8 @@ const char kOldWrong[] = "您好，旧密码输入错误，请重新输入密码
 const char kForbidden[] = "您好，密码中不应该包含空格，-+/*?符号，请重新输入密码！";
 const char kMismatch[] = "您好，新密码与确认密码不一致，请重新输入密码！";
 const char kTooLong[] = "您好，密码位数不能超过31位，请重新输入密码！";
+// The archiver's command line would break on it: every backup would fail.
+const char kControl[] = "您好，密码中不应该包含换行符、制表符等控制字符，请重新输入密码！";
 const char kSaved[] = "新的压缩包密码已保存!";
 
 // A presenter that has loaded the stored password `inForce`, with the group
@@ -76,6 +78,10 @@ TEST(ArchivePassword, EnterInTheConfirmFieldStoresAnAcceptedPasswordAtOnce) {
        Control::kConfirmArchivePassword, "Old1"},
       {"forbidden only in the new entry", "Old1", "a*b", "ab", MessageStyle::kWarning, kMismatch,
        Control::kConfirmArchivePassword, "Old1"},
+      {"tab inside", "Old1", "a\tb", "a\tb", MessageStyle::kWarning, kControl,
+       Control::kConfirmArchivePassword, "Old1"},
+      {"line break at the end is trimmed", "Old1", "ab\r\n", "ab\r\n", MessageStyle::kNotice,
+       kSaved, std::nullopt, "ab"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -151,6 +157,8 @@ TEST(ArchivePassword, EnterInTheOldAndNewFieldsChecksAndMovesOn) {
        Control::kNewArchivePassword},
       {"new too long", Control::kNewArchivePassword, "Old1", Repeat("b", 32), kTooLong,
        Control::kNewArchivePassword},
+      {"new with a line break", Control::kNewArchivePassword, "Old1", "a\nb", kControl,
+       Control::kNewArchivePassword},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -183,6 +191,9 @@ TEST(ArchivePassword, TheSaveChecksTheGroupInItsOwnOrder) {
       {"mismatch", "Old1", "ab", "ac", kMismatch, Control::kConfirmArchivePassword},
       {"new too long", "Old1", Repeat("c", 32), Repeat("c", 32), kTooLong,
        Control::kNewArchivePassword},
+      {"line break inside", "Old1", "ab\ncd", "ab\ncd", kControl, Control::kNewArchivePassword},
+      {"tab only in the confirm entry", "Old1", "ab", "a\tb", kControl,
+       Control::kConfirmArchivePassword},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

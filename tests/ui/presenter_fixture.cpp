@@ -77,7 +77,19 @@ MainWindowServices PresenterFixture::Services() {
       .runLog = log,
       .rotateRunLog = [this] { ++rotations; },
       .runLogDayOf = {},
-      .openSettings = [this] { return Db(); },
+      .openSettings =
+          [this] {
+            settingsLockHeldAtOpen.push_back(!settingsLock.expired());
+            return Db();
+          },
+      .holdSettingsLock = [this](bool& busy, std::string&) -> std::shared_ptr<void> {
+        busy = settingsLockBusy;
+        if (busy) return nullptr;
+        if (auto held = settingsLock.lock()) return held;
+        auto hold = std::make_shared<int>(0);
+        settingsLock = hold;
+        return hold;
+      },
       .sqlServer = *sqlServer,
       .ensureSqlServerRunning = [this] { ++ensureCalls; },
       .startGuard =

@@ -76,6 +76,11 @@ struct PresenterFixture {
   bool removeAnswer = true;
   std::vector<std::string> autostartCalls;  // "register" / "remove"
   std::string blankRefusal, instanceRefusal, adminRefusal;
+  // The settings lock: another save holds it while busy; each opening of
+  // the settings says whether a hold was alive then.
+  bool settingsLockBusy = false;
+  std::weak_ptr<void> settingsLock;
+  std::vector<bool> settingsLockHeldAtOpen;
   int rotations = 0;
   std::vector<std::chrono::milliseconds> sleeps;
   // Called at each sleep of the close wait: lets a test end the guard.

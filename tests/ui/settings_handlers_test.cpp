@@ -52,7 +52,12 @@ TEST(SaveSettings, EachCheckStopsTheSaveWithItsMessageAndFocusAndStoresNothing) 
     std::optional<Control> focus;
     bool selected;
   };
+  // A full path of the platform, so that only its being missing is refused.
+#ifdef _WIN32
+  const std::string missing = "C:\\no\\such\\folder";
+#else
   const std::string missing = "/no/such/folder";
+#endif
   const Case cases[] = {
       {"a backup runs", [](auto& f) { f.state.backupRunning = true; }, MessageStyle::kWarning,
        "您好，备份线程正在运行，您可能暂时无法保存设置，请等待备份线程结束后，再执行保存操作！",
@@ -160,6 +165,58 @@ TEST(SaveSettings, EachCheckStopsTheSaveWithItsMessageAndFocusAndStoresNothing) 
        MessageStyle::kWarning, "您好，备份个数输入非法，请重新输入！", Control::kKeepCount, false},
       {"neither local nor remote", [](auto& f) { f.view.SetChecked(Control::kLocalBackup, false); },
        MessageStyle::kNotice, "您至少要在本地备份和服务器备份中选择一项！", std::nullopt, false},
+      // What the job could not use, whatever the edition.
+      {"another save holds the lock", [](auto& f) { f.settingsLockBusy = true; },
+       MessageStyle::kWarning, "您好，另一个保存设置的操作正在进行，请等它结束后再执行保存操作！",
+       std::nullopt, false},
+      {"account folder gone", [&](auto& f) { f.view.SetText(Control::kAccountFolder, missing); },
+       MessageStyle::kWarning,
+       "您好，账套所在的文件夹“" + missing + "”不存在或不是文件夹，请重新选择！", std::nullopt,
+       false},
+      {"account folder is a file",
+       [](auto& f) { f.view.SetText(Control::kAccountFolder, f.accountFolder + "/b.AIS"); },
+       MessageStyle::kWarning, "", std::nullopt, false},
+      {"account folder relative", [](auto& f) { f.view.SetText(Control::kAccountFolder, "acc2"); },
+       MessageStyle::kWarning,
+       "您好，账套所在的文件夹“acc2”不是从根目录或盘符开始的完整路径，请重新选择！", std::nullopt,
+       false},
+      {"tab inside the server user",
+       [](auto& f) { f.view.SetText(Control::kServerUser, "ad\tmin"); }, MessageStyle::kWarning,
+       "您好，登录服务器上Windows系统的用户名中不能包含换行符、制表符等控制字符，请重新输入！",
+       Control::kServerUser, true},
+      {"line break in the share password, remote backup off",
+       [](auto& f) { f.view.SetText(Control::kSharePassword, "a\nb"); }, MessageStyle::kWarning,
+       "您好，访问远程共享文件夹的密码中不能包含换行符、制表符等控制字符，请重新输入！",
+       Control::kSharePassword, true},
+      {"line break in the local folder",
+       [](auto& f) { f.view.SetText(Control::kLocalFolder, f.backupFolder + "\nx"); },
+       MessageStyle::kWarning,
+       "您好，本机上的备份路径中不能包含换行符、制表符等控制字符，请重新输入！",
+       Control::kLocalFolder, true},
+      {"tab in the SQL password",
+       [](auto& f) {
+         UseSqlEdition(f);
+         f.view.SetText(Control::kSqlPassword, "p\tw");
+       },
+       MessageStyle::kWarning,
+       "您好，连接数据库的密码中不能包含换行符、制表符等控制字符，请重新输入！",
+       Control::kSqlPassword, true},
+      {"connection time-out no number, file edition",
+       [](auto& f) { f.view.SetText(Control::kConnectTimeout, "abc"); }, MessageStyle::kWarning,
+       "您好，数据库连接超时时间输入非法，请重新输入！(建议：10-60秒)", Control::kConnectTimeout,
+       false},
+      {"connection time-out 0, file edition",
+       [](auto& f) { f.view.SetText(Control::kConnectTimeout, "0"); }, MessageStyle::kWarning,
+       "您好，数据库连接超时时间输入非法，请重新输入！(建议：10-60秒)", Control::kConnectTimeout,
+       false},
+      {"command time-out -1, file edition",
+       [](auto& f) { f.view.SetText(Control::kCommandTimeout, "-1"); }, MessageStyle::kWarning,
+       "您好，SQL命令执行超时时间输入非法，请重新输入！(建议：2500-9000秒)",
+       Control::kCommandTimeout, false},
+      {"local folder relative", [](auto& f) { f.view.SetText(Control::kLocalFolder, "relbak"); },
+       MessageStyle::kWarning,
+       "您好，本机上的备份路径必须是从根目录或盘符开始的完整路径，请重新输入！",
+       Control::kLocalFolder, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -172,7 +229,12 @@ TEST(SaveSettings, EachCheckStopsTheSaveWithItsMessageAndFocusAndStoresNothing) 
 
     EXPECT_FALSE(p.SaveSettingsClicked());
 
-    EXPECT_THAT(f.view.messages(), ElementsAre(ShownMessage{c.style, c.text}));
+    // An empty text: the message names the account folder as it stands.
+    const std::string text = !c.text.empty() ? c.text
+                                             : "您好，账套所在的文件夹“" +
+                                                   f.view.Text(Control::kAccountFolder) +
+                                                   "”不存在或不是文件夹，请重新选择！";
+    EXPECT_THAT(f.view.messages(), ElementsAre(ShownMessage{c.style, text}));
     EXPECT_EQ(f.view.focus(), c.focus);
     EXPECT_EQ(f.view.selected(), c.selected ? c.focus : std::nullopt);
     EXPECT_EQ(f.Db()->LoadSettings(), settingsBefore);
@@ -272,6 +334,19 @@ TEST(SaveSettings, StoresAppliesAndSwitchesTheServiceAndTheGuardOnOnce) {
   EXPECT_FALSE(f.state.guardSwitch);
   EXPECT_EQ(f.guardWakes, 1);
   EXPECT_EQ(f.guardStarts, 1);
+}
+
+// The checks and the write of one save happen under the folder's settings
+// lock, and the lock is let go when the save ends.
+TEST(SaveSettings, WritesUnderTheSettingsLock) {
+  PresenterFixture f;
+  f.FillSavableWindow();
+  MainWindowPresenter p(f.view, f.Services());
+
+  ASSERT_TRUE(p.SaveSettingsClicked());
+
+  EXPECT_THAT(f.settingsLockHeldAtOpen, ElementsAre(true));
+  EXPECT_TRUE(f.settingsLock.expired());
 }
 
 TEST(SaveSettings, AGuardThatCannotStartIsLoggedAndTheSaveStands) {
