@@ -137,6 +137,7 @@ class MainWindowPresenter final : public BackupStarter {
   // start through the runner, lastbakday stored.
   void CaptureBackupConfiguration() override;
   StartOutcome StartBackup() override;
+  std::string StartFailure() const override { return startFailure_; }
   void RecordScheduledStart() override;
 
   // What the next run would work on; the archive password in force.
@@ -211,6 +212,8 @@ class MainWindowPresenter final : public BackupStarter {
   // Set by the close and end-of-session waits: the timer does nothing and no
   // backup starts while the program waits for the guard to end.
   bool scheduleStopped_ = false;
+  // The runner's reason for the last start that failed (StartFailure).
+  std::string startFailure_;
   // The last reload found the settings file unreadable (said once).
   bool settingsUnreadable_ = false;
 
