@@ -65,5 +65,19 @@ inline constexpr char kUnitStateUnknown[] =
 inline constexpr char kLockHeld[] = "another backup or agent is running on the application folder ";
 inline constexpr char kLockCannotOpen[] = "cannot open the lock file ";
 inline constexpr char kLockFailed[] = "cannot lock ";
+// A lock file that is not this program's (see ForeignLockText): head + file
+// name + tail, then what it stops: the start of the program or a backup.
+inline constexpr char kForeignLockHead[] = "锁文件";
+inline constexpr char kForeignLockTail[] =
+    "不是本程序的锁文件（可能是他人放置的链接或文件，请删除它）";
+inline constexpr char kForeignLockNoStart[] = "，程序无法启动！";
+inline constexpr char kForeignLockNoBackup[] = "，无法进行备份操作！";
+// What the lock reports about it, for the caller's own log: the path and what
+// is there instead.
+inline constexpr char kLockNotOurs[] = "the lock file is not this program's: ";
+inline constexpr char kLockIsLink[] = " is a link";
+inline constexpr char kLockNotRegular[] = " is not a regular file";
+inline constexpr char kLockHasOtherNames[] = " has other names (hard links)";
+inline constexpr char kLockOtherOwner[] = " belongs to user ";
 
 }  // namespace veltora::app_msg

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <utility>
@@ -45,6 +46,12 @@ std::string RunLogStamp(const LocalTime& t) {
 std::string LastDayOfRunLogLine(const std::string& path, std::string_view messagePrefix) noexcept {
   constexpr std::streamoff kTail = 64 * 1024;
   try {
+    // Only the log itself is read: a FIFO planted under its name would hold
+    // the reader up for good.
+    std::error_code ec;
+    if (std::filesystem::symlink_status(PathFromUtf8(path), ec).type() !=
+        std::filesystem::file_type::regular)
+      return {};
     std::ifstream in(PathFromUtf8(path), std::ios::binary);
     if (!in) return {};
     in.seekg(0, std::ios::end);
@@ -79,7 +86,9 @@ bool AppendRunLog(const std::string& path, const std::string& message, bool star
     if (target.empty()) return false;
     std::string text;
     if (stamp) text = RunLogStamp(clock.LocalNow());
-    text += message;
+    // One call, one physical line: a name or a server's reason that holds a
+    // line break must not start a line of its own, stamp-less or forged.
+    text += ShowControlCharacters(message);
     text += "\r\n";
     return internal::WriteRunLogBytes(target, text, startNew);
   } catch (const std::exception&) {
@@ -118,7 +127,7 @@ void RunLog::Append(std::string_view message) {
     const std::lock_guard<std::mutex> lock(mutex_);
     // Stamped here rather than inside AppendRunLog so that the listener hears
     // exactly the bytes the file gets.
-    const std::string line = RunLogStamp(clock_.LocalNow()) + std::string(message);
+    const std::string line = RunLogStamp(clock_.LocalNow()) + ShowControlCharacters(message);
     AppendRunLog(path_, line, /*startNew=*/false, /*stamp=*/false, clock_);
     if (listener_) {
       try {

@@ -22,12 +22,16 @@
 namespace veltora {
 
 // Appends one line to the file at the path (blanks and control characters at
-// both ends are dropped; an empty path writes nothing). An existing file is made
-// writable first (u+w), so a read-only log still takes the line. startNew empties
-// the file before the line; stamp puts the time stamp, read from the clock, in
-// front of the message. The message goes out exactly as given: an empty one
-// leaves the stamp alone on its line, one with line breaks spans several
-// physical lines of which only the first carries the stamp.
+// both ends of the path are dropped; an empty path writes nothing). An existing
+// file is made writable first (u+w), so a read-only log still takes the line.
+// startNew empties the file before the line; stamp puts the time stamp, read
+// from the clock, in front of the message. The message is always one physical
+// line: its control characters are written out as ShowControlCharacters does
+// ("\n", "\t", "\xNN"), as it often carries names and reasons from outside;
+// an empty one leaves the stamp alone on its line.
+// What the path names is never followed or widened: a symbolic link, a file
+// with a second name (a hard link), a folder or a FIFO there takes no line and
+// no mode change, and the call answers false.
 // The whole line reaches the file in one append-mode write, so another process
 // writing the same file at the same moment can interleave whole lines at worst.
 // True when the line was written and the file exists afterwards; any failure
@@ -103,7 +107,8 @@ class RunLog final : public LineLog {
   RunLog(const RunLog&) = delete;
   RunLog& operator=(const RunLog&) = delete;
 
-  // Stamps and appends one line through AppendRunLog. Never throws.
+  // Stamps and appends one line through AppendRunLog, its control characters
+  // written out (the listener hears the same). Never throws.
   void Append(std::string_view message) override;
 
   // RotateRunLog on this log's path.
@@ -124,8 +129,9 @@ class RunLog final : public LineLog {
 
 namespace internal {
 
-// Platform primitive behind AppendRunLog (run_log_posix.cpp): makes an existing
-// file writable, creates or opens it (emptied when startNew, else at its end),
+// Platform primitive behind AppendRunLog (run_log_posix.cpp): creates or opens
+// the file without following a link, refuses anything but a regular file with
+// one name, makes it writable through what it opened, empties it when startNew,
 // writes the bytes in one append and closes it. True when all of that worked
 // and the file exists afterwards.
 bool WriteRunLogBytes(const std::string& path, std::string_view bytes, bool startNew);

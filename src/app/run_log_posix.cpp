@@ -31,23 +31,49 @@ std::optional<std::time_t> NewestTouch(const char* pattern) {
   return newest;
 }
 
+// A file the log may be written to: a regular file with no other name (a hard
+// link planted under the log's name would pass the line on to the file it
+// shares). Its owner does not count: whoever could plant a file of their own
+// there could as well have deleted the log, and a log left by another user of
+// the folder must not silence the agent.
+bool IsLogFile(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
+
 }  // namespace
 
 namespace internal {
 
 bool WriteRunLogBytes(const std::string& path, std::string_view bytes, bool startNew) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
-    // A read-only log is made writable for its owner; failing that, the open
-    // below answers for whether the line can still go in.
-    chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
-  }
+  // The application folder may be writable by others: a link, a hard link to
+  // someone else's file or a FIFO planted under the log's name must never take
+  // the line (nor a mode change, nor a truncation). So the name is opened
+  // without following a link and without blocking, and only what that open
+  // reached is checked, changed and written.
+  constexpr int kNoSurprises = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
   // O_APPEND puts each write at the current end even when another process
   // appends too, so whole lines never overwrite each other.
-  int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
-  if (startNew) flags |= O_TRUNC;
-  ScopedFd fd(open(path.c_str(), flags, 0666));
+  ScopedFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | kNoSurprises, 0666));
+  struct stat st {};
+  if (!fd && errno == EACCES) {
+    // A read-only log this user may not write: made writable for its owner
+    // through a descriptor of the very file that is then opened again.
+    const ScopedFd readOnly(open(path.c_str(), O_RDONLY | kNoSurprises));
+    if (!readOnly || fstat(readOnly.get(), &st) != 0 || !IsLogFile(st) ||
+        fchmod(readOnly.get(), (st.st_mode & 07777) | S_IWUSR) != 0)
+      return false;
+    fd.Reset(open(path.c_str(), O_WRONLY | O_APPEND | kNoSurprises));
+    struct stat again {};
+    if (fd &&
+        (fstat(fd.get(), &again) != 0 || again.st_dev != st.st_dev || again.st_ino != st.st_ino))
+      return false;
+  }
   if (!fd) return false;
+  if (fstat(fd.get(), &st) != 0 || !IsLogFile(st)) return false;
+  // A read-only log that opened all the same (root writes whatever the mode
+  // bits say) is made writable too, as every log that took a line is.
+  if ((st.st_mode & S_IWUSR) == 0) fchmod(fd.get(), (st.st_mode & 07777) | S_IWUSR);
+  // Emptied only once it is known to be the log itself: O_TRUNC would have
+  // emptied whatever the name led to before any look at it.
+  if (startNew && ftruncate(fd.get(), 0) != 0) return false;
   bool ok = true;
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -61,11 +87,11 @@ bool WriteRunLogBytes(const std::string& path, std::string_view bytes, bool star
   }
   // close() may be the first to report a failed write.
   if (close(fd.Release()) != 0) ok = false;
-  return ok && stat(path.c_str(), &st) == 0;
+  return ok && lstat(path.c_str(), &st) == 0;
 }
 
 std::string ReadRunLogFirstLine(const std::string& path, std::size_t limit) {
-  const ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  const ScopedFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
   if (!fd) return std::string();
   std::string head(limit, '\0');
   std::size_t got = 0;

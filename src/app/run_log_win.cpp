@@ -45,6 +45,16 @@ std::string ToLogCodePage(std::string_view utf8) {
   return out;
 }
 
+// A handle the log may be written through: a file, no reparse point (a link
+// opened as itself), no folder, and no second name (a hard link would pass the
+// line on to the file it shares).
+bool IsLogFile(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return ::GetFileInformationByHandle(file, &info) &&
+         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+         info.nNumberOfLinks == 1;
+}
+
 }  // namespace
 
 namespace internal {
@@ -52,24 +62,42 @@ namespace internal {
 bool WriteRunLogBytes(const std::string& path, std::string_view bytes, bool startNew) {
   const std::wstring wide = Widen(path);
   if (wide.empty()) return false;
-  // A read-only log is made writable; failing that, the open answers for
-  // whether the line can still go in.
-  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
-    ::SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  // Every handle opens a reparse point planted under the log's name as the
+  // point itself (FILE_FLAG_OPEN_REPARSE_POINT), and IsLogFile refuses it: the
+  // line, the attribute change and the emptying never reach a link's target.
+  // A read-only log is made writable through a handle of its own; failing
+  // that, the open below answers for whether the line can still go in.
+  {
+    const ScopedFileHandle attributes(
+        ::CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILE_BASIC_INFO basic{};
+    if (attributes && IsLogFile(attributes.get()) &&
+        ::GetFileInformationByHandleEx(attributes.get(), FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+      if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      ::SetFileInformationByHandle(attributes.get(), FileBasicInfo, &basic, sizeof basic);
+    }
+  }
   const std::string text = ToLogCodePage(bytes);
   // FILE_APPEND_DATA alone: every write lands at the current end, even when
   // another process appends too, so whole lines never overwrite each other.
-  const ScopedFileHandle file(::CreateFileW(wide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
+  const ScopedFileHandle file(
+      ::CreateFileW(wide.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, kShareAll, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file || !IsLogFile(file.get())) return false;
   if (startNew) {
-    // Emptying needs write access of its own; the append handle cannot.
-    const ScopedFileHandle whole(::CreateFileW(
-        wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!whole) return false;
+    // Emptying needs write access of its own; the append handle cannot. It
+    // is emptied once it is known to be the log, not at the open.
+    const ScopedFileHandle whole(::CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                               nullptr));
+    FILE_END_OF_FILE_INFO end{};
+    if (!whole || !IsLogFile(whole.get()) ||
+        !::SetFileInformationByHandle(whole.get(), FileEndOfFileInfo, &end, sizeof end))
+      return false;
   }
   DWORD written = 0;
   return ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
@@ -81,7 +109,7 @@ std::string ReadRunLogFirstLine(const std::string& path, std::size_t limit) {
   if (wide.empty()) return {};
   const ScopedFileHandle file(::CreateFileW(
       wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return {};
   // GBK takes at most two bytes for a character UTF-8 writes in up to three:
   // `limit` bytes of GBK hold the first `limit` bytes of UTF-8 and more.

@@ -24,6 +24,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/messages.h"
+
 namespace veltora {
 
 inline constexpr char kInstanceLockFileName[] = "veltora.lock";
@@ -33,16 +35,30 @@ inline constexpr char kSettingsLockFileName[] = "veltora-settings.lock";
 // long, but its checks may reach a slow share or SQL Server.
 inline constexpr std::chrono::milliseconds kSettingsLockWait{30000};
 
+// "锁文件<name>不是本程序的锁文件（…）": the start of the message for a lock
+// file that is not ours; the caller adds what it cannot do for it.
+inline std::string ForeignLockText(std::string_view lockFileName) {
+  return app_msg::kForeignLockHead + std::string(lockFileName) + app_msg::kForeignLockTail;
+}
+
 class AppFolderLock {
  public:
   // Takes the lock file `lockFileName` of `appFolder` without waiting. Null
   // when another process (or another owner in this one) holds it, or when the
   // lock file cannot be opened; `error` then says which, and `heldElsewhere`
   // (when given) tells the first case from the second.
+  // The lock file is never reached through a link: what holds its name must be
+  // a regular file with that one name, created by this program's user (on
+  // Windows: no reparse point, no folder). Anything else there (a symbolic
+  // link, a hard link, a FIFO, a file of another user) was planted: the lock is
+  // not taken, `foreign` (when given) is set, and it is no holder either, so
+  // that the caller can say what is wrong and a later start may succeed once
+  // it is gone.
   static std::unique_ptr<AppFolderLock> TryAcquire(const std::string& appFolder,
                                                    std::string_view lockFileName,
                                                    std::string& error,
-                                                   bool* heldElsewhere = nullptr);
+                                                   bool* heldElsewhere = nullptr,
+                                                   bool* foreign = nullptr);
   ~AppFolderLock();
   AppFolderLock(const AppFolderLock&) = delete;
   AppFolderLock& operator=(const AppFolderLock&) = delete;

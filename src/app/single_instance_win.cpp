@@ -45,8 +45,10 @@ std::unique_ptr<AppFolderLock> Fail(std::string& error, std::string text, bool* 
 
 std::unique_ptr<AppFolderLock> AppFolderLock::TryAcquire(const std::string& appFolder,
                                                          std::string_view lockFileName,
-                                                         std::string& error, bool* heldElsewhere) {
+                                                         std::string& error, bool* heldElsewhere,
+                                                         bool* foreign) {
   if (heldElsewhere != nullptr) *heldElsewhere = false;
+  if (foreign != nullptr) *foreign = false;
   if (lockFileName == kInstanceLockFileName) {
     // A mutex that is already there has an owner: only an instance makes one,
     // and it goes with the last handle, also that of a killed process.
@@ -67,9 +69,38 @@ std::unique_ptr<AppFolderLock> AppFolderLock::TryAcquire(const std::string& appF
       ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return Fail(error, app_msg::kLockCannotOpen + path + ": " + WindowsErrorText(::GetLastError()),
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD err = ::GetLastError();
+    // A folder under the name cannot be opened as a file at all; it was
+    // planted all the same.
+    const DWORD attributes = ::GetFileAttributesW(Widen(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      if (foreign != nullptr) *foreign = true;
+      return Fail(error, app_msg::kLockNotOurs + path + app_msg::kLockNotRegular, heldElsewhere,
+                  false);
+    }
+    return Fail(error, app_msg::kLockCannotOpen + path + ": " + WindowsErrorText(err),
                 heldElsewhere, false);
+  }
+  // FILE_FLAG_OPEN_REPARSE_POINT opened a link planted under the name as the
+  // link itself; what was opened must be a plain file of its own.
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file, &info)) {
+    const DWORD err = ::GetLastError();
+    ::CloseHandle(file);
+    return Fail(error, app_msg::kLockCannotOpen + path + ": " + WindowsErrorText(err),
+                heldElsewhere, false);
+  }
+  const char* why =
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? app_msg::kLockIsLink
+      : (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0   ? app_msg::kLockNotRegular
+      : info.nNumberOfLinks != 1                                  ? app_msg::kLockHasOtherNames
+                                                                  : nullptr;
+  if (why != nullptr) {
+    ::CloseHandle(file);
+    if (foreign != nullptr) *foreign = true;
+    return Fail(error, app_msg::kLockNotOurs + path + why, heldElsewhere, false);
+  }
   // A lock belongs to the handle, so a second open in this process is refused
   // as another process's would be; it goes when the process ends.
   OVERLAPPED at{};

@@ -40,7 +40,9 @@ bool MakeCurrentFolder(const std::string& folder);
 // a lock that cannot be taken for any other reason (a missing or unreadable
 // application folder, a lock file that cannot be opened) is no second agent:
 // the answer then says the folder cannot be used, and `fault` is set, as a
-// later start may succeed. `detail` says what the lock itself reported, for
+// later start may succeed. A lock file that is not ours (a planted link or
+// another user's file, see AppFolderLock) is a fault too, with its own answer
+// "锁文件veltora.lock不是本程序的锁文件…". `detail` says what the lock itself reported, for
 // the caller's own log.
 std::string ClaimSingleInstance(const std::string& appFolder, std::unique_ptr<AppFolderLock>& lock,
                                 std::string& detail, bool& fault);

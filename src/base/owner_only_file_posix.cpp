@@ -20,7 +20,8 @@ namespace {
 
 void CreateOwnerOnlyFile(const std::string& path) {
   // O_EXCL: an existing file (or a link planted in its place) is an error.
-  ScopedFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR));
+  ScopedFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                     S_IRUSR | S_IWUSR));
   if (!fd) ThrowErrno("cannot create", path);
   // The umask can only remove bits, but be explicit about the result.
   if (::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0) {
@@ -33,7 +34,18 @@ void CreateOwnerOnlyFile(const std::string& path) {
 }
 
 void MakeOwnerOnly(const std::string& path) {
-  if (::chmod(path.c_str(), S_IRUSR | S_IWUSR) != 0) ThrowErrno("cannot restrict", path);
+  // Through a descriptor of the file itself: a link put in its place between
+  // a look and a chmod by name would hand the mode change to the link's target.
+  const ScopedFd fd(
+      ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd) ThrowErrno("cannot restrict", path);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) ThrowErrno("cannot restrict", path);
+  if (!S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    ThrowErrno("cannot restrict", path);
+  }
+  if (::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0) ThrowErrno("cannot restrict", path);
 }
 
 bool WriteOwnerOnlyFile(const std::string& path, std::string_view content) {

@@ -85,10 +85,20 @@ void MakeOwnerOnly(const std::string& path) {
   PACL dacl = nullptr;
   if (!::GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted) || !present)
     ThrowLastError("cannot restrict", path);
-  const DWORD result =
-      ::SetNamedSecurityInfoW(const_cast<wchar_t*>(wide.c_str()), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, dacl, nullptr);
+  // Through a handle of the file itself, never of what a reparse point
+  // planted under its name leads to.
+  const ScopedFileHandle file(
+      ::CreateFileW(wide.c_str(), READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) ThrowLastError("cannot restrict", path);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file.get(), &info)) ThrowLastError("cannot restrict", path);
+  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+    throw std::runtime_error("cannot restrict " + path + ": not a plain file");
+  const DWORD result = ::SetSecurityInfo(
+      file.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+      nullptr, nullptr, dacl, nullptr);
   if (result != ERROR_SUCCESS)
     throw std::runtime_error("cannot restrict " + path + ": " + WindowsErrorText(result));
 }

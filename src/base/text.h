@@ -22,4 +22,12 @@ bool StartsWith(std::string_view text, std::string_view prefix);
 // truncated or overlong sequence, no surrogate, nothing above U+10FFFF.
 bool IsValidUtf8(std::string_view text);
 
+// The text with every control character written out, so that it fits on one
+// line of a log whatever it came from: a line feed as "\n", a carriage return
+// as "\r", a tab as "\t", any other byte below 0x20 and DEL as "\xNN" (upper-
+// case hex), and the characters that some viewers break a line at (U+0085,
+// U+2028, U+2029) as "\u0085" and so on. Everything else, a backslash and
+// bytes that are no valid UTF-8 included, stays as it is.
+std::string ShowControlCharacters(std::string_view text);
+
 }  // namespace veltora

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include "base/path.h"
 #include "files/local_file_system.h"
@@ -18,6 +20,24 @@ using internal::Failed;
 using internal::Outcome;
 
 bool Usable(const std::string& path) { return !path.empty() && !IsSharePath(path); }
+
+// Changes the mode of what the path names itself, never of what a link there
+// leads to: the mode is computed from and set on one object, reached without
+// following the name (O_PATH, then the descriptor's /proc name, which fchmod
+// on an O_PATH descriptor does not take). `newMode` answers the new mode for
+// the object's stat, or nothing to leave it. 0 or an errno; ELOOP for a link.
+template <typename NewMode>
+int ChangeModeInPlace(const std::string& path, NewMode newMode) {
+  const ScopedFd fd(::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return errno;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return errno;
+  if (S_ISLNK(st.st_mode)) return ELOOP;
+  const std::optional<mode_t> mode = newMode(st);
+  if (!mode || *mode == (st.st_mode & 07777)) return 0;
+  const std::string self = "/proc/self/fd/" + std::to_string(fd.get());
+  return ::chmod(self.c_str(), *mode) == 0 ? 0 : errno;
+}
 
 unsigned int StatxBit(FileTime kind) {
   switch (kind) {
@@ -119,7 +139,12 @@ FileOutcome LocalFileSystem::DeleteFile(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return Failed(errno);
   if (S_ISDIR(st.st_mode)) return Failed(EISDIR);
-  if (S_ISREG(st.st_mode)) ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
+  // Made writable first as a read-only file is on Windows; a file with other
+  // names keeps its mode, which those names share.
+  ChangeModeInPlace(path, [](const struct stat& now) -> std::optional<mode_t> {
+    if (!S_ISREG(now.st_mode) || now.st_nlink != 1) return std::nullopt;
+    return (now.st_mode & 07777) | S_IWUSR;
+  });
   return Outcome(::unlink(path.c_str()) == 0);
 }
 
@@ -130,15 +155,15 @@ FileOutcome LocalFileSystem::Rename(const std::string& from, const std::string& 
 
 FileOutcome LocalFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
   if (!Usable(path)) return Failed(files_msg::kUnusablePath);
-  struct stat st {};
   // Never through a link: a reset inside a folder being emptied must not
   // change permissions outside it.
-  if (::lstat(path.c_str(), &st) != 0) return Failed(errno);
-  if (S_ISLNK(st.st_mode)) return Failed(ELOOP);
-  const mode_t ownerBits = S_ISDIR(st.st_mode) ? S_IRWXU : S_IWUSR;
-  mode_t mode = st.st_mode & 07777;
-  mode = readOnly ? mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH) : mode | ownerBits;
-  return Outcome(::chmod(path.c_str(), mode) == 0);
+  const int err = ChangeModeInPlace(path, [readOnly](const struct stat& st) {
+    const mode_t ownerBits = S_ISDIR(st.st_mode) ? S_IRWXU : S_IWUSR;
+    const mode_t mode = st.st_mode & 07777;
+    return std::optional<mode_t>(readOnly ? mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH)
+                                          : mode | ownerBits);
+  });
+  return err == 0 ? FileOutcome::Done() : Failed(err);
 }
 
 FileOutcome LocalFileSystem::CopyFromLocal(const std::string& localSource,

@@ -50,6 +50,7 @@ ThreadBackupRunner::~ThreadBackupRunner() { Wait(); }
 
 StartOutcome ThreadBackupRunner::Start(const BackupConfig& config) {
   std::lock_guard guard(mutex_);
+  SetStartFailure({});
   // The claim comes first: between here and the thread's start nobody else
   // can start a run in this process.
   if (state_.backupRunning.exchange(true)) return StartOutcome::kAlreadyRunning;
@@ -61,8 +62,13 @@ StartOutcome ThreadBackupRunner::Start(const BackupConfig& config) {
 
   std::string lockError;
   bool held = false;
-  auto lock = AppFolderLock::TryAcquire(state_.appFolder, kRunLockFileName, lockError, &held);
-  if (!lock) return held ? StartOutcome::kAlreadyRunning : StartOutcome::kFailed;
+  bool foreign = false;
+  auto lock =
+      AppFolderLock::TryAcquire(state_.appFolder, kRunLockFileName, lockError, &held, &foreign);
+  if (!lock) {
+    if (foreign) SetStartFailure(ForeignLockText(kRunLockFileName) + app_msg::kForeignLockNoBackup);
+    return held ? StartOutcome::kAlreadyRunning : StartOutcome::kFailed;
+  }
 
   try {
     auto run = std::make_shared<ClaimedRun>(
@@ -82,6 +88,16 @@ StartOutcome ThreadBackupRunner::Start(const BackupConfig& config) {
     return StartOutcome::kFailed;
   }
   return StartOutcome::kStarted;
+}
+
+std::string ThreadBackupRunner::StartFailure() const {
+  std::lock_guard guard(failureMutex_);
+  return startFailure_;
+}
+
+void ThreadBackupRunner::SetStartFailure(std::string text) {
+  std::lock_guard guard(failureMutex_);
+  startFailure_ = std::move(text);
 }
 
 void ThreadBackupRunner::Wait() {

@@ -52,9 +52,12 @@ class ThreadBackupRunner final : public BackupRunner {
 
   // kAlreadyRunning when this process's flag is set (nothing touched) or when
   // another process holds the run lock (the flag released again); kFailed when
-  // the services cannot be composed, the lock file cannot be opened or the
-  // thread cannot be created (flag and lock released again).
+  // the services cannot be composed, the lock file cannot be opened or is not
+  // ours, or the thread cannot be created (flag and lock released again).
   StartOutcome Start(const BackupConfig& config) override;
+  // After a kFailed for a run lock that is not ours (see AppFolderLock):
+  // "锁文件veltora-backup.lock不是本程序的锁文件…，无法进行备份操作！".
+  std::string StartFailure() const override;
 
   // Returns once the last run started has ended (at once when none was).
   void Wait();
@@ -64,8 +67,13 @@ class ThreadBackupRunner final : public BackupRunner {
   RunServicesFactory makeServices_;
   ThreadMaker makeThread_;
   RunEnded runEnded_;
+  void SetStartFailure(std::string text);
+
   std::mutex mutex_;  // Start and Wait against each other
   std::thread thread_;
+  // Its own lock: asking why a start failed must not wait for a run to end.
+  mutable std::mutex failureMutex_;
+  std::string startFailure_;
 };
 
 }  // namespace veltora

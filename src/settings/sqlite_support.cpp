@@ -27,6 +27,22 @@ int Milliseconds(std::chrono::milliseconds span) {
       std::clamp<std::chrono::milliseconds::rep>(span.count(), 0, std::numeric_limits<int>::max()));
 }
 
+// The path SQLite opens for writing: its folder with every link in it
+// resolved, and the file's own name. SQLite resolves links itself before it
+// opens a file; with SQLITE_OPEN_NOFOLLOW it refuses any link in the path
+// instead, which would refuse an application folder reached through a link,
+// too. So the folder is resolved here, and a link left in the path after this
+// can only be the file's own name: one planted there, which the open refuses.
+// On Windows SQLite neither resolves nor refuses links; the path stays.
+std::string WithFolderResolved(const std::string& path) {
+  if (fs::path::preferred_separator != '/') return path;
+  const fs::path given = PathFromUtf8(path);
+  std::error_code ec;
+  const fs::path folder = fs::canonical(given.has_parent_path() ? given.parent_path() : ".", ec);
+  if (ec || !given.has_filename()) return path;
+  return Utf8FromPath(folder / given.filename());
+}
+
 }  // namespace
 
 void Throw(sqlite3* db) {
@@ -102,7 +118,13 @@ void ExecQuietly(sqlite3* db, const char* sql) noexcept {
 ScopedSqlite OpenExisting(const std::string& path, int flags,
                           std::chrono::milliseconds busyTimeout) {
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
+  // A file opened for writing is never reached through a link planted under
+  // its name: a journal played back or a page written would land in the
+  // link's target.
+  const bool writing = (flags & SQLITE_OPEN_READWRITE) != 0;
+  const int rc = writing ? sqlite3_open_v2(WithFolderResolved(path).c_str(), &raw,
+                                           flags | SQLITE_OPEN_NOFOLLOW, nullptr)
+                         : sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
   ScopedSqlite db(raw);
   if (rc != SQLITE_OK) {
     throw std::runtime_error(

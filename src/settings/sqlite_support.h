@@ -73,7 +73,9 @@ void InTransaction(sqlite3* db, Body&& body) {
 
 // Opens a file that must exist, waiting up to busyTimeout for another
 // connection's lock before any statement gives up. A failure names the file
-// after SQLite's text. flags are sqlite3_open_v2's.
+// after SQLite's text. flags are sqlite3_open_v2's. Opened for writing, the
+// file's own name must be no symbolic link (links in its folder's path are
+// fine).
 ScopedSqlite OpenExisting(const std::string& path, int flags,
                           std::chrono::milliseconds busyTimeout);
 

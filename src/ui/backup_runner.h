@@ -5,6 +5,8 @@
 // flag when it ends.
 #pragma once
 
+#include <string>
+
 #include "engine/backup_config.h"
 #include "ui/schedule.h"
 
@@ -17,6 +19,10 @@ class BackupRunner {
   // another run holds the flag (or the application folder), nothing started.
   // kFailed: the thread could not be created; the flag is released again.
   virtual StartOutcome Start(const BackupConfig& config) = 0;
+  // Why the last Start answered kFailed, as a text for the user, when the
+  // runner knows a reason worth telling (a run lock that is not ours); empty
+  // otherwise, and after any other answer.
+  virtual std::string StartFailure() const { return {}; }
 };
 
 }  // namespace veltora

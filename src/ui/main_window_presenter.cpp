@@ -261,9 +261,12 @@ void MainWindowPresenter::WatchBackups(DateTime now, bool running) {
 }
 
 StartOutcome MainWindowPresenter::StartBackup() {
+  startFailure_.clear();
   if (scheduleStopped_) return StartOutcome::kFailed;
   try {
-    return s_.backupRunner.Start(config_);
+    const StartOutcome outcome = s_.backupRunner.Start(config_);
+    if (outcome == StartOutcome::kFailed) startFailure_ = s_.backupRunner.StartFailure();
+    return outcome;
   } catch (const std::exception&) {
     return StartOutcome::kFailed;
   }
@@ -308,7 +311,9 @@ StartOutcome MainWindowPresenter::BackUpNowClicked() {
         view_.ShowWarning(ui_msg::kBackupNowAlreadyRunning);
         break;
       case StartOutcome::kFailed:
-        view_.ShowWarning(ui_msg::kBackupNowStartFailed);
+        // A known reason (a run lock that is not ours) is told as it is.
+        view_.ShowWarning(startFailure_.empty() ? std::string(ui_msg::kBackupNowStartFailed)
+                                                : startFailure_);
         break;
     }
     return outcome;

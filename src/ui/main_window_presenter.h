@@ -157,6 +157,7 @@ class MainWindowPresenter final : public BackupStarter {
   // start through the runner, lastbakday stored.
   void CaptureBackupConfiguration() override;
   StartOutcome StartBackup() override;
+  std::string StartFailure() const override { return startFailure_; }
   void RecordScheduledStart() override;
 
   // What the next run would work on; the archive password in force.
@@ -244,6 +245,8 @@ class MainWindowPresenter final : public BackupStarter {
   bool scheduleStopped_ = false;
   // Timer ticks since the working set was last trimmed.
   int ticksSinceTrim_ = 0;
+  // The runner's reason for the last start that failed (StartFailure).
+  std::string startFailure_;
   // The last reload found the settings file unreadable (said once).
   bool settingsUnreadable_ = false;
   // The spin fields' last accepted texts (loaded or left in range).

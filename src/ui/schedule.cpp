@@ -144,9 +144,11 @@ bool Schedule::ComputeNextBackupTime(DateTime now) {
 StartOutcome Schedule::StartNow(DateTime now, BackupStarter& starter, TickResult& result) {
   const StartOutcome outcome = starter.StartBackup();
   switch (outcome) {
-    case StartOutcome::kFailed:
-      log_.Append(ui_msg::kScheduledStartFailed);
+    case StartOutcome::kFailed: {
+      const std::string reason = starter.StartFailure();
+      log_.Append(reason.empty() ? std::string(ui_msg::kScheduledStartFailed) : reason);
       break;
+    }
     case StartOutcome::kAlreadyRunning:
       // Another run got the flag between our look and the claim: the start
       // is still owed.

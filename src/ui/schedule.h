@@ -50,6 +50,9 @@ class BackupStarter {
   // Copies the live settings into the backup configuration the run will use.
   virtual void CaptureBackupConfiguration() = 0;
   virtual StartOutcome StartBackup() = 0;
+  // Why the last StartBackup answered kFailed, when there is a reason to tell
+  // (see BackupRunner::StartFailure); empty otherwise.
+  virtual std::string StartFailure() const { return {}; }
   // A scheduled start happened: store it as the last backup time
   // (lastbakday = now()). Errors are the starter's to swallow.
   virtual void RecordScheduledStart() = 0;

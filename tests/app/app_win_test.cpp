@@ -101,6 +101,40 @@ TEST(FolderLockWinTest, EachLockHasOneHolderUntilItGoes) {
   EXPECT_FALSE(fault);
 }
 
+// A second name of another file (a hard link) or a folder where the run log
+// or the run lock belongs was planted: the log takes no line there and leaves
+// the other file's bytes alone; the lock is refused as not ours.
+TEST(PlantedFilesWinTest, TheRunLogAndTheRunLockRefuseWhatIsNotTheirs) {
+  TempDir dir;
+  const std::string victim = dir / "victim.txt";
+  WriteFile(victim, "secret\r\n");
+  const std::string log = dir / "程序运行日志.txt";
+  ASSERT_TRUE(::CreateHardLinkW(Widen(log).c_str(), Widen(victim).c_str(), nullptr));
+  FixedClock clock(LocalTime{2024, 5, 1, 13, 5, 9, 3});
+  EXPECT_FALSE(AppendRunLog(log, "line", false, true, clock));
+  EXPECT_FALSE(AppendRunLog(log, "line", true, true, clock));
+  EXPECT_EQ(ReadFile(victim), "secret\r\n");
+
+  const std::string lock = dir / kRunLockFileName;
+  for (const bool folder : {false, true}) {
+    SCOPED_TRACE(folder ? "folder" : "hard link");
+    std::filesystem::remove(PathFromUtf8(lock));
+    if (folder) {
+      ASSERT_TRUE(::CreateDirectoryW(Widen(lock).c_str(), nullptr));
+    } else {
+      ASSERT_TRUE(::CreateHardLinkW(Widen(lock).c_str(), Widen(victim).c_str(), nullptr));
+    }
+    std::string error;
+    bool held = true;
+    bool foreign = false;
+    EXPECT_FALSE(AppFolderLock::TryAcquire(dir.str(), kRunLockFileName, error, &held, &foreign));
+    EXPECT_TRUE(foreign) << error;
+    EXPECT_FALSE(held);
+    EXPECT_NE(error.find("the lock file is not this program's: "), std::string::npos) << error;
+  }
+  EXPECT_EQ(ReadFile(victim), "secret\r\n");
+}
+
 TEST(AdministratorWinTest, OnlyAnEnabledAdministratorsGroupCounts) {
   ASSERT_TRUE(IsAdministrator()) << "Wine's user is an administrator";
   EXPECT_EQ(RefuseNonAdministrator(), "");

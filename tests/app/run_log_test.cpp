@@ -90,8 +90,8 @@ TEST_F(RunLogTest, WritesLineAsAsked) {
       {"start new without a file", nullptr, path_, "msg", true, true, stamp + "msg\r\n"},
       {"unstamped", "old\r\n", path_, "msg", false, false, "old\r\nmsg\r\n"},
       {"empty message", "old\r\n", path_, "", false, true, "old\r\n" + stamp + "\r\n"},
-      {"embedded line break", nullptr, path_, "driver:\r\ndetail", false, true,
-       stamp + "driver:\r\ndetail\r\n"},
+      {"embedded line break written out", nullptr, path_, "driver:\r\ndetail", false, true,
+       stamp + "driver:\\r\\ndetail\r\n"},
       {"path trimmed", nullptr, " \t" + path_ + "\r\n ", "msg", false, true, stamp + "msg\r\n"},
   };
   for (const Case& c : cases) {
@@ -103,13 +103,18 @@ TEST_F(RunLogTest, WritesLineAsAsked) {
   }
 }
 
-TEST_F(RunLogTest, EmbeddedBreakStampsOnlyFirstPhysicalLine) {
-  ASSERT_TRUE(AppendRunLog(path_, "one\ntwo", false, true, clock_));
-  const std::string text = ReadLog(path_);
-  const std::size_t firstEnd = text.find('\n');
-  ASSERT_NE(firstEnd, std::string::npos);
-  EXPECT_EQ(text.rfind("在", 0), 0u);
-  EXPECT_EQ(text.substr(firstEnd + 1), "two\r\n");
+// An account-set name holding a line break cannot start a line of its own
+// (a forged stamp, or a line of another file's format): the file and the
+// listener get one line with the break written out.
+TEST_F(RunLogTest, ANameWithALineBreakStaysOneLine) {
+  RunLog log(path_, clock_);
+  std::vector<std::string> heard;
+  log.SetListener([&heard](std::string_view line) { heard.emplace_back(line); });
+  log.Append("开始备份账套A\nevil::0:0:::\r在2024-01-01 00:00:00 周一 :备份成功");
+  const std::string line =
+      std::string(kStamp) + "开始备份账套A\\nevil::0:0:::\\r在2024-01-01 00:00:00 周一 :备份成功";
+  EXPECT_EQ(ReadLog(path_), line + "\r\n");
+  EXPECT_EQ(heard, std::vector<std::string>{line});
 }
 
 TEST_F(RunLogTest, UnwritablePlacesAnswerFalse) {

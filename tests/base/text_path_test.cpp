@@ -13,6 +13,22 @@ TEST(TextTest, TrimRemovesBlanksAndControlsButNotChinese) {
   EXPECT_EQ(UpperAscii("d:\\bak\\账套a.rar"), "D:\\BAK\\账套A.RAR");
 }
 
+TEST(TextTest, ControlCharactersAreWrittenOut) {
+  struct Case {
+    std::string text;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"a\nb\rc\td", "a\\nb\\rc\\td"},
+      {std::string("\x01\x1b[2J\x7f", 6) + '\0', "\\x01\\x1B[2J\\x7F\\x00"},
+      {"行\u2028分\u2029段\u0085", "行\\u2028分\\u2029段\\u0085"},
+      // Kept: a backslash (Windows paths), Chinese, other characters of the
+      // same lead bytes, bytes that are no UTF-8, a lone lead byte at the end.
+      {"C:\\备份\\A.AIS \u2027\u00a0\xff\xc2", "C:\\备份\\A.AIS \u2027\u00a0\xff\xc2"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ShowControlCharacters(c.text), c.shown) << c.text;
+}
+
 TEST(PathTest, JoinsWithExactlyOneSeparatorOfTheFoldersKind) {
   // A local folder takes "/" on POSIX and "\\" on Windows; a share "\\" on both.
   struct Case {

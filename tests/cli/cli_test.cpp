@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include "app/single_instance.h"
 #include "settings/settings_database.h"
 #include "support/fake_systemctl.h"
+#include "support/other_user_posix.h"
 #include "support/temp_dir.h"
 
 namespace veltora {
@@ -227,6 +229,37 @@ TEST_F(CliTest, BackupNeedsTheRunLockAndRestoreSettingsBothLocks) {
   }
   EXPECT_EQ(Cli({"--app-dir", app_, "backup"}).code, kExitOk) << "free again once released";
   EXPECT_EQ(SettingsDatabase(app_).ListBackupLog().size(), 2u);
+}
+
+// Another user plants a link to a read-only file of ours as the run lock of a
+// folder everyone may write: the backup names that reason (not a bare "start
+// failed"), ends with the retryable failure code, and touches neither the
+// link's target nor the backup folder; once the link is gone, it runs.
+TEST_F(CliTest, ABackupRefusesARunLockThatIsNotOurs) {
+  ASSERT_NO_FATAL_FAILURE(ConfigureFileEdition({"A.AIS"}));
+  WriteFile(accounts_ + "/A.AIS", "a");
+  ASSERT_EQ(::chmod(app_.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(dir_.str().c_str(), 0755), 0);
+  const std::string victim = dir_ / "victim";
+  WriteFile(victim, "secret\n");
+  ASSERT_EQ(::chmod(victim.c_str(), 0444), 0);
+  const std::string lock = app_ + "/veltora-backup.lock";
+  ASSERT_TRUE(testing::AsOtherUser([&] { return ::symlink(victim.c_str(), lock.c_str()) == 0; }));
+
+  const auto r = Cli({"--app-dir", app_, "backup"});
+  EXPECT_EQ(r.code, kExitBackupIncomplete);
+  EXPECT_NE(r.err.find("锁文件veltora-backup.lock不是本程序的锁文件（可能是他人放置的链接或文件，"
+                       "请删除它），无法进行备份操作！"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("备份线程启动失败"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::is_empty(backups_));
+  EXPECT_EQ(ReadFile(victim), "secret\n");
+  EXPECT_EQ(fs::status(victim).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+
+  fs::remove(lock);
+  EXPECT_EQ(Cli({"--app-dir", app_, "backup"}).code, kExitOk);
 }
 
 // Two processes started together on one folder: whichever gets the lock

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include "cli/cli.h"
 #include "settings/settings_database.h"
 #include "support/fake_systemctl.h"
+#include "support/other_user_posix.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -507,6 +509,38 @@ TEST_F(ServeTest, AMissingApplicationFolderIsAFaultNotARefusal) {
   EXPECT_EQ(agent.Err().find("您好，程序已经运行，无需重复运行！"), std::string::npos)
       << agent.Err();
   EXPECT_NE(agent.Err().find("cannot open the lock file"), std::string::npos) << agent.Err();
+}
+
+// Another user plants a link as the instance lock of a folder everyone may
+// write: the agent says what is wrong and ends with the code the service
+// manager retries, not "already running"; the link's target is untouched.
+// Once the link is gone, the agent starts.
+TEST_F(ServeTest, ALinkPlantedAsTheInstanceLockIsAFaultWithItsOwnMessage) {
+  ASSERT_NO_FATAL_FAILURE(Configure());
+  ASSERT_EQ(::chmod(app_.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(dir_.str().c_str(), 0755), 0);
+  const std::string victim = dir_ / "victim";
+  WriteFile(victim, "secret\n");
+  ASSERT_EQ(::chmod(victim.c_str(), 0444), 0);
+  const std::string lock = app_ + "/veltora.lock";
+  ASSERT_TRUE(testing::AsOtherUser([&] { return ::symlink(victim.c_str(), lock.c_str()) == 0; }));
+
+  auto refused = StartAgent();
+  EXPECT_EQ(refused->ExitCode(), kExitFault);
+  EXPECT_NE(refused->Err().find("锁文件veltora.lock不是本程序的锁文件（可能是他人放置的链接或文件，"
+                                "请删除它），程序无法启动！"),
+            std::string::npos)
+      << refused->Err();
+  EXPECT_EQ(refused->Err().find("您好，程序已经运行，无需重复运行！"), std::string::npos);
+  EXPECT_EQ(ReadFile(victim), "secret\n");
+  EXPECT_EQ(fs::status(victim).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+
+  fs::remove(lock);
+  auto agent = StartAgent();
+  ASSERT_TRUE(WaitUntil([&] { return Logged(kStarted) || !agent->Running(); })) << agent->Err();
+  agent->Signal(SIGTERM);
+  EXPECT_EQ(agent->ExitCode(), kExitOk) << agent->Err();
 }
 
 // With the guard option on, a stopped SQL Server is started by the guard the

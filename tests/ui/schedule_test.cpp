@@ -123,9 +123,11 @@ class RecordingStarter final : public BackupStarter {
     if (answer == StartOutcome::kStarted) starts.push_back(Shown(now));
     return answer;
   }
+  std::string StartFailure() const override { return failure; }
   void RecordScheduledStart() override { ++recorded; }
   DateTime now = 0.0;
   StartOutcome answer = StartOutcome::kStarted;
+  std::string failure;
   int captures = 0, attempts = 0, recorded = 0;
   std::vector<std::string> starts;
 };
@@ -374,6 +376,23 @@ TEST(ScheduleTick, AnUnrecordedStartCountsOnReload) {
   schedule.ComputeNextBackupTime(At(2024, 5, 2, 10, 0));
   EXPECT_EQ(Shown(schedule.NextBackupTime()), "2024-05-03 01:30:00");
   EXPECT_FALSE(schedule.MissedBackupTime());
+}
+
+// A failed start whose reason the starter knows (a run lock that is not ours)
+// logs that reason in place of the bare line.
+TEST(ScheduleTick, AFailedStartLogsTheStartersReason) {
+  constexpr char kReason[] = "锁文件veltora-backup.lock不是本程序的锁文件，无法进行备份操作！";
+  testing::RecordingLog log;
+  Schedule schedule(log);
+  RecordingStarter starter;
+  starter.answer = StartOutcome::kFailed;
+  starter.failure = kReason;
+  schedule.SetLastBackupTime(At(2024, 5, 1, 1, 30));
+  schedule.SetTimeFieldText("01:30:00");
+  schedule.ComputeNextBackupTime(At(2024, 5, 2, 0, 0));
+  starter.now = At(2024, 5, 2, 1, 30);
+  EXPECT_FALSE(schedule.Tick(starter.now, true, false, starter).started);
+  EXPECT_EQ(log.lines(), std::vector<std::string>{kReason});
 }
 
 }  // namespace
