@@ -68,6 +68,7 @@ bool IsValidUtf8(std::string_view text) {
     i += length;
   }
   return true;
+}
 
 std::string ShowControlCharacters(std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";

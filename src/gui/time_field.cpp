@@ -23,7 +23,8 @@ std::string Ascii(const std::wstring& text) {
 MaskedTime Read(HWND edit) {
   const int length = ::GetWindowTextLengthW(edit);
   std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(std::max(::GetWindowTextW(edit, text.data(), length + 1), 0)));
+  text.resize(
+      static_cast<std::size_t>(std::max(::GetWindowTextW(edit, text.data(), length + 1), 0)));
   DWORD start = 0;
   DWORD end = 0;
   ::SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
@@ -61,8 +62,8 @@ std::wstring ClipboardText(HWND edit) {
   return text;
 }
 
-LRESULT CALLBACK TimeMaskProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam,
-                              UINT_PTR id, DWORD_PTR) {
+LRESULT CALLBACK TimeMaskProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                              DWORD_PTR) {
   switch (message) {
     case WM_NCDESTROY:
       ::RemoveWindowSubclass(edit, &TimeMaskProc, id);
@@ -137,7 +138,8 @@ void AttachTimeMask(HWND edit) {
   ::SetWindowSubclass(edit, &TimeMaskProc, kSubclassId, 0);
   const int length = ::GetWindowTextLengthW(edit);
   std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(std::max(::GetWindowTextW(edit, text.data(), length + 1), 0)));
+  text.resize(
+      static_cast<std::size_t>(std::max(::GetWindowTextW(edit, text.data(), length + 1), 0)));
   ::SetWindowTextW(edit, text.c_str());  // through the mask
 }
 

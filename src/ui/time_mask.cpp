@@ -48,9 +48,8 @@ std::string ConformToTimeMask(std::string_view text) {
     std::size_t begin = 0;
     while (group < 3) {
       const std::size_t colon = text.find(':', begin);
-      const std::string_view part =
-          text.substr(begin, colon == std::string_view::npos ? std::string_view::npos
-                                                             : colon - begin);
+      const std::string_view part = text.substr(
+          begin, colon == std::string_view::npos ? std::string_view::npos : colon - begin);
       for (std::size_t i = 0; i < 2 && i < part.size(); ++i)
         result[static_cast<std::size_t>(group * 3) + i] = PlaceChar(part[i]);
       ++group;

@@ -78,9 +78,8 @@ class DistributionTest : public ::testing::Test {
   }
 
   bool Run(const BackupConfig& c, ShareConnector& share) {
-    return RunDistributionStage(c, results_, ".7z",
-                                {log_, router_, share, records_, {}, rowsLost_, pruneFailed_,
-                                 stamps_});
+    return RunDistributionStage(
+        c, results_, ".7z", {log_, router_, share, records_, {}, rowsLost_, pruneFailed_, stamps_});
   }
 
   std::vector<BaklogRow> Rows() const { return SettingsDatabase(app()).ListBackupLog(); }
