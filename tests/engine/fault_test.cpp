@@ -404,7 +404,9 @@ TEST_F(FaultTest, ALeftoverThatFailsAgainCountsAsAShortSet) {
 // run incomplete although every backup is in place.
 TEST_F(FaultTest, RowsThatCannotBeWrittenMakeTheRunIncomplete) {
   WriteFile(accounts() + "/ACME.AIS", "ledger");
-  const BackupConfig config = Config({"ACME.AIS"}, 1);
+  // Keep everything: pruning, which reads its own archives from the same
+  // database, would fail too and count the set short.
+  const BackupConfig config = Config({"ACME.AIS"}, 0);
   const LockedRecords locked;
   const BackupRunSummary summary = Run(config, &locked);
   EXPECT_EQ(summary.CompleteSets(config), 1);
