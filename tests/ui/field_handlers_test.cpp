@@ -57,6 +57,13 @@ TEST(EnterChain, MovesTheFocusAlongTheSettings) {
   }
 }
 
+// A full path to no folder, on each platform.
+#ifdef _WIN32
+constexpr char kMissingFolder[] = "C:\\no\\such\\folder";
+#else
+constexpr char kMissingFolder[] = "/no/such/folder";
+#endif
+
 TEST(EnterChain, RefusesAnEmptyUserOrABadFolderAndTrimsOnTheWay) {
   struct Case {
     Control field;
@@ -76,8 +83,8 @@ TEST(EnterChain, RefusesAnEmptyUserOrABadFolderAndTrimsOnTheWay) {
       {Control::kLocalFolder, " \\\\server\\share ",
        "您好，本机上的备份路径，不能为网络路径，请重新输入！", Control::kLocalFolder, true,
        "\\\\server\\share"},
-      {Control::kLocalFolder, "/no/such/folder", "您好，本机上的备份路径无效，请重新输入！",
-       Control::kLocalFolder, true, "/no/such/folder"},
+      {Control::kLocalFolder, kMissingFolder, "您好，本机上的备份路径无效，请重新输入！",
+       Control::kLocalFolder, true, kMissingFolder},
       {Control::kShareFolder, " ", "您好，请输入远程共享文件夹的路径！", std::nullopt, false, ""},
       {Control::kShareFolder, "D:\\bak", "您好，远程共享文件夹的路径，不能为本地路径，请重新输入！",
        std::nullopt, false, "D:\\bak"},
