@@ -5,15 +5,20 @@
 // a backup's final name, and that the summary (the command line's exit code)
 // and the rows tell the truth. Faults start when the file being written has
 // reached a size, never after a sleep.
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -30,6 +35,7 @@
 #include "support/backup_services.h"
 #include "support/fakes.h"
 #include "support/job_fixture.h"
+#include "support/other_user_posix.h"
 #include "support/samba_server.h"
 #include "support/temp_dir.h"
 
@@ -382,6 +388,73 @@ TEST_F(FaultTest, FoldersOpenToOthersAreNamedAndTheCommandFileStaysPrivate) {
   const std::string privateFolder = app() + "/veltora-private";
   EXPECT_EQ(fs::status(privateFolder).permissions(), fs::perms::owner_all);
   EXPECT_TRUE(fs::is_empty(privateFolder)) << "the command file goes with its run";
+}
+
+// Whether any process's command line or environment that this user can read
+// holds `secret`. Plain system calls only: it runs in a forked child.
+bool SeesSecret(const char* secret) {
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return false;
+  bool seen = false;
+  char buffer[65536];
+  while (dirent* e = ::readdir(proc)) {
+    if (e->d_name[0] < '0' || e->d_name[0] > '9') continue;
+    for (const char* kind : {"cmdline", "environ"}) {
+      char path[300];
+      std::snprintf(path, sizeof(path), "/proc/%s/%s", e->d_name, kind);
+      const int fd = ::open(path, O_RDONLY);
+      if (fd < 0) continue;
+      const ssize_t n = ::read(fd, buffer, sizeof(buffer) - 1);
+      ::close(fd);
+      if (n > 0 && ::memmem(buffer, static_cast<std::size_t>(n), secret, std::strlen(secret)))
+        seen = true;
+    }
+  }
+  ::closedir(proc);
+  return seen;
+}
+
+// Another user keeps putting a script of their own under the command file's
+// name in a backup folder that everyone may write, and keeps looking for the
+// archive password in every process they can read, for the whole run: their
+// script never runs, and they never see the password.
+TEST_F(FaultTest, AnotherUsersSwapperNeverRunsAnythingNorSeesThePassword) {
+  fs::permissions(backups(), fs::perms::all);
+  WriteFile(accounts() + "/ACME.AIS", Incompressible(8 << 20, 7));
+  const BackupConfig config = Config({"ACME.AIS"}, 0);
+  const std::string planted = backups() + "/rarys.bat";
+  const std::string staged = backups() + "/staged.bat";
+  const std::string ran = backups() + "/swapped-script-ran";
+  const std::string seen = backups() + "/password-seen";
+  const std::string stop = backups() + "/stop";
+  const std::string script = "touch '" + ran + "'\nexit 0\n";
+  const pid_t swapper = ::fork();
+  if (swapper == 0) {
+    if (::geteuid() == 0 &&
+        (::setgid(testing::kOtherUser) != 0 || ::setuid(testing::kOtherUser) != 0))
+      ::_exit(2);
+    for (int round = 0; round < 200000 && ::access(stop.c_str(), F_OK) != 0; ++round) {
+      const int fd = ::open(staged.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0777);
+      if (fd >= 0) {
+        (void)!::write(fd, script.data(), script.size());
+        ::close(fd);
+        ::rename(staged.c_str(), planted.c_str());
+      }
+      if (round % 50 == 0 && SeesSecret(kPassword))
+        ::close(::open(seen.c_str(), O_CREAT | O_WRONLY, 0666));
+      ::usleep(1000);
+    }
+    ::_exit(0);
+  }
+  ASSERT_GT(swapper, 0);
+  const BackupRunSummary summary = Run(config);
+  WriteFile(stop, "");
+  int status = 0;
+  ASSERT_EQ(::waitpid(swapper, &status, 0), swapper);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the swapper ran as planned";
+  EXPECT_TRUE(summary.Complete(config)) << ::testing::PrintToString(log_.lines());
+  EXPECT_FALSE(fs::exists(ran)) << "a script of another user ran as the agent";
+  EXPECT_FALSE(fs::exists(seen)) << "another user saw the archive password";
 }
 
 // A backup file an earlier run left, whose archive fails again (its name is
