@@ -73,12 +73,15 @@ class PackingOutput {
           if (step_) step_->Percent(e.value);
           break;
         case ArchiverEvent::Kind::kMessage:
-          if (current_ != 0) messages_[index].push_back(std::move(e.text));
+          // The error comes near the start; a chatty archiver is cut off.
+          if (current_ != 0 && messages_[index].size() < kMessagesKept)
+            messages_[index].push_back(std::move(e.text));
           break;
       }
     }
   }
 
+  static constexpr std::size_t kMessagesKept = 64;
   const ProgressListener& listener_;
   const std::vector<std::string>& names_;
   const std::vector<std::uint64_t>& sizes_;
