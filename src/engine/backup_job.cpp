@@ -225,6 +225,8 @@ class BackupJob {
   }
 
   void BackupDatabases(SqlServerConnection& sql) {
+    // Asked once a run: which backup and option statements the server knows.
+    const std::optional<SqlServerVersion> version = AskServerVersion(sql);
     for (const auto& entry : config_.accountSets) {
       if (!entry.ticked) continue;
       const std::string& name = entry.name;
@@ -232,9 +234,11 @@ class BackupJob {
       const std::string stamp = NextStamp(name);
       const LocalResult result = Entry(name, name);
       if (RefuseBadName(result, name, stamp)) continue;
-      const std::string db = QuoteSqlLiteral(entry.database);
+      auto option = [&](DatabaseOptionStep step) {
+        sql.Execute(DatabaseOptionStatement(step, entry.database, version));
+      };
 
-      Trap([&] { sql.Execute("exec sp_dboption " + db + ",'select into/bulkcopy','true'"); },
+      Trap([&] { option(DatabaseOptionStep::kBulkCopyOn); },
            [&] {
              Log(Cat({msg::kBulkCopyOk, name, msg::kBulkCopySuffix}));
            },
@@ -255,8 +259,7 @@ class BackupJob {
       Trap(
           [&] {
             ForceDeleteFile(Files(), temporary);
-            sql.Execute("backup database " + QuoteSqlIdentifier(entry.database) +
-                        " to disk=" + QuoteSqlLiteral(temporary) + " with init");
+            sql.Execute(BackupDatabaseStatement(entry.database, temporary, version));
             if (const FileOutcome renamed = Files().For(file).Rename(temporary, file); !renamed)
               throw std::runtime_error("cannot rename the backup file into place: " +
                                        renamed.error);
@@ -274,7 +277,7 @@ class BackupJob {
                      config_.localFolder, msg::kBackupFailedSuffix, msg::kReason, err}));
           });
 
-      Trap([&] { sql.Execute("EXEC sp_dboption " + db + ",'autoshrink','TRUE'"); },
+      Trap([&] { option(DatabaseOptionStep::kAutoShrinkOn); },
            [&] {
              Log(Cat({msg::kShrinkOkPrefix, name, msg::kShrinkDatabase, entry.database,
                       msg::kShrinkOkSuffix}));
@@ -284,7 +287,7 @@ class BackupJob {
                       msg::kShrinkFailedSuffix, msg::kReason, err}));
            });
 
-      Trap([&] { sql.Execute("EXEC sp_dboption " + db + ",'trunc. log on chkpt','false'"); },
+      Trap([&] { option(DatabaseOptionStep::kTruncateLogOff); },
            [&] {
              Log(Cat({msg::kTruncOk, name, msg::kTruncSuffix}));
            },

@@ -69,4 +69,45 @@ class SqlServerFactory {
 std::string QuoteSqlIdentifier(std::string_view name);
 std::string QuoteSqlLiteral(std::string_view text);
 
+// The server's product version, major.minor ("10.50" is SQL Server 2008 R2).
+struct SqlServerVersion {
+  int major = 0;
+  int minor = 0;
+  bool operator==(const SqlServerVersion&) const = default;
+};
+
+// How the program asks the server its version: one row, the text in column
+// kProductVersionColumn. SQL Server names no column for an expression, and
+// rows are read by name, hence the alias.
+inline constexpr char kProductVersionColumn[] = "ProductVersion";
+inline constexpr char kProductVersionQuery[] =
+    "SELECT CAST(SERVERPROPERTY('ProductVersion') AS varchar(32)) AS ProductVersion";
+
+// "9.00.1399.06" -> 9.0; nothing for a text that does not start with two
+// numbers.
+std::optional<SqlServerVersion> ParseProductVersion(std::string_view text);
+
+// Sends kProductVersionQuery; nothing when the server refuses it or answers
+// something unreadable. Never throws: a caller that cannot learn the version
+// sends the statements every server knows.
+std::optional<SqlServerVersion> AskServerVersion(SqlServerConnection& sql) noexcept;
+
+// The statements the nightly backup sends for a database, by what the server
+// answered (nothing: the version is unknown). The database name is quoted
+// here; nothing else of the caller's reaches the text.
+//
+// From SQL Server 2005 (9.0) the backup adds CHECKSUM, so a damaged page
+// fails the backup instead of giving a backup that cannot be restored.
+std::string BackupDatabaseStatement(std::string_view database, std::string_view file,
+                                    const std::optional<SqlServerVersion>& version);
+
+// The option steps around the backup, each with its own run-log line.
+// sp_dboption is gone from SQL Server 2012 (11.0); there the same meaning is
+// set with ALTER DATABASE. 'select into/bulkcopy' on together with
+// 'trunc. log on chkpt' off is the bulk-logged recovery model, so both of
+// those steps send it: each step still stands alone, and a repeat is harmless.
+enum class DatabaseOptionStep { kBulkCopyOn, kAutoShrinkOn, kTruncateLogOff };
+std::string DatabaseOptionStatement(DatabaseOptionStep step, std::string_view database,
+                                    const std::optional<SqlServerVersion>& version);
+
 }  // namespace veltora

@@ -33,6 +33,8 @@ constexpr std::string_view kNotConnected = "Operation is not allowed when the ob
 constexpr std::string_view kBackupTerminating = "BACKUP DATABASE is terminating abnormally.";
 constexpr std::string_view kQueryTimeout = "Query timeout expired";
 constexpr std::string_view kLockTimeout = "Lock request time out period exceeded.";
+constexpr std::string_view kAlterTerminating = "ALTER DATABASE statement failed.";
+constexpr std::string_view kDefaultProductVersion = "15.0.2000.5";
 constexpr std::string_view kDbOptionUsage =
     "Usage: sp_dboption [dbname [,optname [,'true' | 'false']]]";
 
@@ -297,6 +299,21 @@ struct Overloaded : F... {
 template <typename... F>
 Overloaded(F...) -> Overloaded<F...>;
 
+void RecordDatabaseOption(sqlite3* server, const std::string& database, std::string_view option,
+                          bool on) {
+  ExecScript(server,
+             "CREATE TABLE IF NOT EXISTS dboptions(db_name TEXT NOT NULL COLLATE NOCASE,"
+             " option TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY(db_name, option));");
+  Stmt record = Prepare(server,
+                        "INSERT OR REPLACE INTO dboptions(db_name, option, value)"
+                        " VALUES(?1, ?2, ?3)");
+  Bind(record.get(), 1, database);
+  Bind(record.get(), 2, option);
+  Bind(record.get(), 3, on ? "true" : "false");
+  if (int rc = sqlite3_step(record.get()); rc != SQLITE_DONE)
+    throw SqlError(ServerLikeError(server, rc));
+}
+
 // EXEC sp_dboption: recorded in the server's dboptions table. The database is
 // looked up before the option and the value are checked, as the server does.
 void SetDatabaseOption(sqlite3* server, const std::string& folder,
@@ -310,17 +327,29 @@ void SetDatabaseOption(sqlite3* server, const std::string& folder,
   std::string lower = LowerAscii(call.value);
   bool on = lower == "true" || lower == "on";
   if (!on && lower != "false" && lower != "off") throw SqlError(std::string(kDbOptionUsage));
-  ExecScript(server,
-             "CREATE TABLE IF NOT EXISTS dboptions(db_name TEXT NOT NULL COLLATE NOCASE,"
-             " option TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY(db_name, option));");
-  Stmt record = Prepare(server,
-                        "INSERT OR REPLACE INTO dboptions(db_name, option, value)"
-                        " VALUES(?1, ?2, ?3)");
-  Bind(record.get(), 1, database->name);
-  Bind(record.get(), 2, canonical);
-  Bind(record.get(), 3, on ? "true" : "false");
-  if (int rc = sqlite3_step(record.get()); rc != SQLITE_DONE)
-    throw SqlError(ServerLikeError(server, rc));
+  RecordDatabaseOption(server, database->name, canonical, on);
+}
+
+// ALTER DATABASE: recorded as the sp_dboption calls of the same meaning. The
+// recovery model is the pair 'trunc. log on chkpt.' (on: simple) and
+// 'select into/bulkcopy' (on: bulk-logged).
+void AlterDatabase(sqlite3* server, const std::string& folder, const StandinAlterDatabase& alter) {
+  auto database = FindDatabase(folder, alter.database);
+  if (!database)
+    throw SqlError("User does not have permission to alter database " +
+                   QuotedInMessage(alter.database) +
+                   ", the database does not exist, or the database is not in a state that "
+                   "allows access checks.\n" +
+                   std::string(kAlterTerminating));
+  if (alter.option == "AUTO_SHRINK") {
+    RecordDatabaseOption(server, database->name, "autoshrink", alter.value == "ON");
+  } else if (alter.value == "SIMPLE") {
+    RecordDatabaseOption(server, database->name, "trunc. log on chkpt.", true);
+  } else {
+    RecordDatabaseOption(server, database->name, "select into/bulkcopy",
+                         alter.value == "BULK_LOGGED");
+    RecordDatabaseOption(server, database->name, "trunc. log on chkpt.", false);
+  }
 }
 
 // BACKUP DATABASE: a copy made with SQLite's online backup API into a
@@ -378,6 +407,32 @@ void BackupDatabase(const std::string& folder, const StandinBackupDatabase& back
   fs::rename(temporary, path, ec);
   if (ec) throw fail(accessDenied);
   cleanup.Release();
+}
+
+// The version the server answers: settings' ProductVersion, or a modern one
+// when none was set (a server folder from before the setting included).
+std::string ProductVersion(sqlite3* server) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(server, "SELECT value FROM settings WHERE name = 'ProductVersion'", -1,
+                         &raw, nullptr) != SQLITE_OK)
+    return std::string(kDefaultProductVersion);
+  Stmt read(raw);
+  if (sqlite3_step(raw) != SQLITE_ROW) return std::string(kDefaultProductVersion);
+  return ColumnText(raw, 0);
+}
+
+int MajorVersion(const std::string& version) {
+  const auto parsed = ParseProductVersion(version);
+  return parsed ? parsed->major : 0;
+}
+
+// SELECT SERVERPROPERTY(...): the version for ProductVersion, NULL (read as
+// empty) for any other property, as the server answers an unknown one.
+std::vector<SqlRow> SelectServerProperty(sqlite3* server, const StandinServerPropertyQuery& query) {
+  SqlRow row;
+  row.Add(query.column,
+          EqualsIgnoreAsciiCase(query.property, "ProductVersion") ? ProductVersion(server) : "");
+  return {row};
 }
 
 // SELECT ... FROM sysdatabases: one row (column "name") per database, by name.
@@ -462,6 +517,7 @@ void StandinSqlServer::CreateServer(const std::string& folder,
              "CREATE TABLE IF NOT EXISTS logins(name TEXT PRIMARY KEY COLLATE NOCASE,"
              " password TEXT NOT NULL);"
              "CREATE TABLE IF NOT EXISTS faults(pattern TEXT NOT NULL, message TEXT NOT NULL);"
+             "CREATE TABLE IF NOT EXISTS settings(name TEXT PRIMARY KEY, value TEXT NOT NULL);"
              "CREATE TABLE IF NOT EXISTS dboptions(db_name TEXT NOT NULL COLLATE NOCASE,"
              " option TEXT NOT NULL, value TEXT NOT NULL, PRIMARY KEY(db_name, option));");
   Stmt insert = Prepare(db.get(), "INSERT OR REPLACE INTO logins(name, password) VALUES(?1, ?2)");
@@ -490,6 +546,16 @@ void StandinSqlServer::AddFault(const std::string& folder, const std::string& pa
   Stmt insert = Prepare(db.get(), "INSERT INTO faults(pattern, message) VALUES(?1, ?2)");
   Bind(insert.get(), 1, pattern);
   Bind(insert.get(), 2, message);
+  StepDone(db.get(), insert.get());
+}
+
+void StandinSqlServer::SetProductVersion(const std::string& folder, const std::string& version) {
+  Db db = OpenOrThrow(ServerFile(folder), SQLITE_OPEN_READWRITE);
+  ExecScript(db.get(),
+             "CREATE TABLE IF NOT EXISTS settings(name TEXT PRIMARY KEY, value TEXT NOT NULL);");
+  Stmt insert = Prepare(
+      db.get(), "INSERT OR REPLACE INTO settings(name, value) VALUES('ProductVersion', ?1)");
+  Bind(insert.get(), 1, version);
   StepDone(db.get(), insert.get());
 }
 
@@ -550,12 +616,25 @@ std::vector<SqlRow> StandinSqlServer::Run(const std::string& statement) {
       Overloaded{
           [](const StandinEmptyBatch&) { return std::vector<SqlRow>(); },
           [&](const StandinDbOptionCall& call) {
+            // Gone from SQL Server 2012 on.
+            if (MajorVersion(ProductVersion(server.get())) >= 11)
+              throw SqlError("Could not find stored procedure 'sp_dboption'.");
             SetDatabaseOption(server.get(), folder_, call);
             return std::vector<SqlRow>();
           },
           [&](const StandinBackupDatabase& backup) {
+            // Backup checksums came with SQL Server 2005.
+            if (backup.checksum && MajorVersion(ProductVersion(server.get())) < 9)
+              throw SqlError("Incorrect syntax near 'CHECKSUM'.");
             BackupDatabase(folder_, backup, session_->deadline);
             return std::vector<SqlRow>();
+          },
+          [&](const StandinAlterDatabase& alter) {
+            AlterDatabase(server.get(), folder_, alter);
+            return std::vector<SqlRow>();
+          },
+          [&](const StandinServerPropertyQuery& query) {
+            return SelectServerProperty(server.get(), query);
           },
           [&](const StandinSysdatabasesQuery& query) { return SelectSysdatabases(folder_, query); },
           [&](const StandinPlainSelect& select) {

@@ -14,7 +14,12 @@
 //           under SQLite's LIKE (% and _ wildcards, ASCII case ignored) fails
 //           with `message` before it is looked at; the first match by rowid wins.
 //       dboptions(db_name TEXT, option TEXT, value TEXT)
-//           what sp_dboption set: the option's full name and 'true'/'false'.
+//           what sp_dboption or ALTER DATABASE set, in sp_dboption's terms: the
+//           option's full name and 'true'/'false'.
+//       settings(name TEXT PRIMARY KEY, value TEXT)
+//           'ProductVersion': the version the server answers (default
+//           15.0.2000.5). From 11.0 sp_dboption is refused as missing; below
+//           9.0 BACKUP ... WITH CHECKSUM is a syntax error.
 //   <folder>/<encoded name>.mdf  one SQLite database per server database,
 //       "master" included. In the name, '%', control characters and the bytes
 //       that Windows or POSIX forbid in file names (/ \ : * ? " < > |) are
@@ -29,7 +34,15 @@
 //       <db> a literal, a [name] or a bare word; <option> one of SQL Server's
 //       database options or an unambiguous beginning of one; <value>
 //       true/false/on/off. Recorded in dboptions.
-//   BACKUP DATABASE <[name] | bare word> TO DISK = <N'path' | 'path'> [WITH INIT]
+//   ALTER DATABASE <[name] | bare word> SET RECOVERY FULL|BULK_LOGGED|SIMPLE
+//   ALTER DATABASE <[name] | bare word> SET AUTO_SHRINK ON|OFF
+//       recorded in dboptions as the sp_dboption calls of the same meaning:
+//       BULK_LOGGED is 'select into/bulkcopy' true with 'trunc. log on chkpt.'
+//       false, FULL both false, SIMPLE 'trunc. log on chkpt.' true.
+//   SELECT [CAST(]SERVERPROPERTY('ProductVersion')[ AS varchar(n))] [[AS] alias]
+//       one row: the version from settings, in a column named by the alias.
+//   BACKUP DATABASE <[name] | bare word> TO DISK = <N'path' | 'path'>
+//       [WITH INIT, CHECKSUM]
 //       copies the database with SQLite's online backup API into a temporary
 //       file beside the path and renames it over the path, so the file is
 //       either the whole database or untouched. A relative path is taken
@@ -86,6 +99,9 @@ class StandinSqlServer final : public SqlServerConnection {
   static std::string CreateDatabase(const std::string& folder, const std::string& name);
   static void AddFault(const std::string& folder, const std::string& pattern,
                        const std::string& message);
+  // What SERVERPROPERTY('ProductVersion') answers ("10.50.1600.1"); the
+  // statements that version lacks are refused as it refuses them.
+  static void SetProductVersion(const std::string& folder, const std::string& version);
   // "<encoded name>.mdf", see the layout above.
   static std::string DatabaseFileName(std::string_view name);
 

@@ -188,12 +188,60 @@ StandinBackupDatabase ParseBackup(Parser& parser) {
         backup.init = true;
       else if (parser.AcceptWord("noinit"))
         backup.init = false;
+      else if (parser.AcceptWord("checksum"))
+        backup.checksum = true;
+      else if (parser.AcceptWord("no_checksum"))
+        backup.checksum = false;
       else
         parser.Fail();
     } while (parser.AcceptSymbol(','));
   }
   parser.ExpectEnd();
   return backup;
+}
+
+// After ALTER.
+StandinAlterDatabase ParseAlterDatabase(Parser& parser) {
+  StandinAlterDatabase alter;
+  parser.ExpectWord("database");
+  alter.database = parser.ExpectName().value;
+  parser.ExpectWord("set");
+  auto oneOf = [&](std::initializer_list<std::string_view> words) {
+    for (std::string_view word : words)
+      if (parser.AcceptWord(word)) return std::string(word);
+    parser.Fail();
+  };
+  alter.option = oneOf({"RECOVERY", "AUTO_SHRINK"});
+  alter.value =
+      alter.option == "RECOVERY" ? oneOf({"FULL", "BULK_LOGGED", "SIMPLE"}) : oneOf({"ON", "OFF"});
+  parser.ExpectEnd();
+  return alter;
+}
+
+// After SELECT, when the text names SERVERPROPERTY.
+StandinServerPropertyQuery ParseServerPropertyQuery(Parser& parser) {
+  StandinServerPropertyQuery query;
+  const bool cast = parser.AcceptWord("cast");
+  if (cast) parser.ExpectSymbol('(');
+  parser.ExpectWord("serverproperty");
+  parser.ExpectSymbol('(');
+  query.property = parser.Expect({TokenKind::kString}).value;
+  parser.ExpectSymbol(')');
+  if (cast) {
+    parser.ExpectWord("as");
+    if (!parser.AcceptWord("varchar") && !parser.AcceptWord("nvarchar")) parser.Fail();
+    if (parser.AcceptSymbol('(')) {
+      parser.Expect({TokenKind::kNumber});
+      parser.ExpectSymbol(')');
+    }
+    parser.ExpectSymbol(')');
+  }
+  if (parser.AcceptWord("as") || parser.IsAnyName() ||
+      (parser.Peek() != nullptr && parser.Peek()->kind == TokenKind::kString))
+    query.column =
+        parser.Expect({TokenKind::kWord, TokenKind::kIdentifier, TokenKind::kString}).value;
+  parser.ExpectEnd();
+  return query;
 }
 
 // After SELECT, when the text names sysdatabases.
@@ -240,12 +288,16 @@ StandinStatement ParseStandinStatement(std::string_view sql) {
   if (parser.AtEnd()) return StandinEmptyBatch{};
   if (parser.AcceptWord("exec") || parser.AcceptWord("execute")) return ParseDbOptionCall(parser);
   if (parser.AcceptWord("backup")) return ParseBackup(parser);
+  if (parser.AcceptWord("alter")) return ParseAlterDatabase(parser);
   if (parser.AcceptWord("select")) {
-    bool sysdatabases = std::any_of(tokens.begin(), tokens.end(), [](const Token& t) {
-      return (t.kind == TokenKind::kWord || t.kind == TokenKind::kIdentifier) &&
-             EqualsIgnoreAsciiCase(t.value, "sysdatabases");
-    });
-    if (sysdatabases) return ParseSysdatabasesQuery(parser);
+    auto names = [&](std::string_view name) {
+      return std::any_of(tokens.begin(), tokens.end(), [&](const Token& t) {
+        return (t.kind == TokenKind::kWord || t.kind == TokenKind::kIdentifier) &&
+               EqualsIgnoreAsciiCase(t.value, name);
+      });
+    };
+    if (names("serverproperty")) return ParseServerPropertyQuery(parser);
+    if (names("sysdatabases")) return ParseSysdatabasesQuery(parser);
     return StandinPlainSelect{std::string(parser.Near())};
   }
   parser.Fail();

@@ -32,13 +32,31 @@ struct StandinDbOptionCall {
 };
 
 // BACKUP DATABASE <[name] | bare word> TO DISK = <N'path' | 'path'>
-// [WITH INIT | FORMAT | NOINIT, ...]; INIT and FORMAT overwrite, the last one
-// given counts.
+// [WITH INIT | FORMAT | NOINIT | CHECKSUM | NO_CHECKSUM, ...]; INIT and FORMAT
+// overwrite; of each pair the last one given counts.
 struct StandinBackupDatabase {
   std::string database;
   std::string disk;
   bool init = false;
+  bool checksum = false;
   bool operator==(const StandinBackupDatabase&) const = default;
+};
+
+// ALTER DATABASE <[name] | bare word> SET RECOVERY FULL|BULK_LOGGED|SIMPLE
+// or SET AUTO_SHRINK ON|OFF; option and value upper-case.
+struct StandinAlterDatabase {
+  std::string database;
+  std::string option;
+  std::string value;
+  bool operator==(const StandinAlterDatabase&) const = default;
+};
+
+// SELECT [CAST(]SERVERPROPERTY(<literal>)[ AS [n]varchar[(n)])] [[AS] alias]:
+// one row, one column named by the alias (none without one).
+struct StandinServerPropertyQuery {
+  std::string property;
+  std::string column;
+  bool operator==(const StandinServerPropertyQuery&) const = default;
 };
 
 // SELECT name|* FROM [master..|master.dbo.]sysdatabases [WHERE name = <literal>].
@@ -56,6 +74,7 @@ struct StandinPlainSelect {
 };
 
 using StandinStatement = std::variant<StandinEmptyBatch, StandinDbOptionCall, StandinBackupDatabase,
+                                      StandinAlterDatabase, StandinServerPropertyQuery,
                                       StandinSysdatabasesQuery, StandinPlainSelect>;
 
 // Throws SqlError in SQL Server's words for a text it cannot read:

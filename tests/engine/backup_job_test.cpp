@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
 
 #include "base/path.h"
 #include "support/job_fixture.h"
@@ -102,6 +106,7 @@ TEST_F(BackupJobTest, SqlEditionBacksUpEveryTickedDatabaseWithQuotedNames) {
 
 TEST_F(BackupJobTest, SqlEditionLogsAFailingOptionStepAndStillBacksUp) {
   MakeDatabase("AIS_Beta", 3);
+  StandinSqlServer::SetProductVersion(server(), "10.50.1600.1");  // sp_dboption's last
   StandinSqlServer::AddFault(server(), "%select into/bulkcopy%", "Option refused by the test.");
   StandinSqlServer::AddFault(server(), "%autoshrink%", "Autoshrink refused by the test.");
   const auto summary = Run(SqlConfig({{true, "003", "Beta", "AIS_Beta"}}));
@@ -117,6 +122,109 @@ TEST_F(BackupJobTest, SqlEditionLogsAFailingOptionStepAndStillBacksUp) {
             "Autoshrink refused by the test.");
   EXPECT_EQ(SqliteValue(backups() + "/Beta" + kStamp + ".bak", "select count(*) from t"), "3");
   EXPECT_EQ(Rows().at(0).baksuccess, std::optional<bool>(true));
+}
+
+// Passes every statement to the stand-in and keeps its text.
+class RecordingSqlFactory final : public SqlServerFactory {
+ public:
+  explicit RecordingSqlFactory(const SqlServerFactory& inner) : inner_(inner) {}
+  std::unique_ptr<SqlServerConnection> Create(const SqlTimeouts& timeouts) const override {
+    return std::make_unique<Recording>(inner_.Create(timeouts), sent_);
+  }
+  // What was sent, the backup file's path shown as "…".
+  std::vector<std::string> sent() const { return *sent_; }
+
+ private:
+  struct Recording final : SqlServerConnection {
+    Recording(std::unique_ptr<SqlServerConnection> inner,
+              std::shared_ptr<std::vector<std::string>> sent)
+        : inner(std::move(inner)), sent(std::move(sent)) {}
+    void Connect(const std::string& u, const std::string& p, const std::string& c) override {
+      inner->Connect(u, p, c);
+    }
+    void Execute(const std::string& command) override {
+      Keep(command);
+      inner->Execute(command);
+    }
+    std::vector<SqlRow> Query(const std::string& query) override {
+      Keep(query);
+      return inner->Query(query);
+    }
+    void Close() noexcept override { inner->Close(); }
+    void Keep(const std::string& text) {
+      sent->push_back(std::regex_replace(text, std::regex("disk=N'[^']*'"), "disk=N'…'"));
+    }
+    std::unique_ptr<SqlServerConnection> inner;
+    std::shared_ptr<std::vector<std::string>> sent;
+  };
+  const SqlServerFactory& inner_;
+  std::shared_ptr<std::vector<std::string>> sent_ = std::make_shared<std::vector<std::string>>();
+};
+
+// The server's version, asked once a run, picks the backup and option
+// statements; whichever it picks, the run log reads the same and the
+// database ends with the same options.
+TEST_F(BackupJobTest, SqlEditionStatementsFollowTheServersVersion) {
+  const std::string db = "AIS O'Hara]x";
+  const std::string oldOptions[] = {
+      "exec sp_dboption N'AIS O''Hara]x','select into/bulkcopy','true'",
+      "EXEC sp_dboption N'AIS O''Hara]x','autoshrink','TRUE'",
+      "EXEC sp_dboption N'AIS O''Hara]x','trunc. log on chkpt','false'"};
+  const std::string newOptions[] = {"ALTER DATABASE [AIS O'Hara]]x] SET RECOVERY BULK_LOGGED",
+                                    "ALTER DATABASE [AIS O'Hara]]x] SET AUTO_SHRINK ON",
+                                    "ALTER DATABASE [AIS O'Hara]]x] SET RECOVERY BULK_LOGGED"};
+  const std::string backup = "backup database [AIS O'Hara]]x] to disk=N'…' with init";
+  struct Case {
+    std::string version;  // empty: the query is refused
+    bool checksum;
+    bool alter;
+  } cases[] = {
+      {"8.00.2039", false, false},  {"9.00.1399.06", true, false}, {"10.50.1600.1", true, false},
+      {"11.0.2100.60", true, true}, {"16.0.1000.6", true, true},   {"", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.version.empty() ? "unreadable" : c.version);
+    testing::TempDir serverDir;
+    const std::string folder = serverDir / "server";
+    StandinSqlServer::CreateServer(folder, {{"sa", "secret"}});
+    SqliteExec(StandinSqlServer::CreateDatabase(folder, db),
+               "CREATE TABLE t(x); INSERT INTO t VALUES(1);");
+    // Unreadable: a server older than SERVERPROPERTY, which refuses the question.
+    StandinSqlServer::SetProductVersion(folder, c.version.empty() ? "7.00.623" : c.version);
+    if (c.version.empty())
+      StandinSqlServer::AddFault(folder, "%SERVERPROPERTY%",
+                                 "'SERVERPROPERTY' is not a recognized function name.");
+    log_.Clear();
+    StandinSqlServerFactory standin(folder);
+    RecordingSqlFactory recording(standin);
+    std::atomic<bool> configured{true};
+    std::atomic<bool> running{false};
+    BackupServices services = testing::TestBackupServices(log_, *clock_, recording, records_);
+    services.runLogPath = dir_ / "app/run.log";
+    services.rotateRunLog = [] {};
+    const auto summary = BackupThreadProc(SqlConfig({{true, "001", "O'Hara 账套", db}}),
+                                          {configured, running}, services);
+    ASSERT_TRUE(summary);
+    EXPECT_EQ(Succeeded(*summary), 1);
+
+    const auto& options = c.alter ? newOptions : oldOptions;
+    EXPECT_EQ(recording.sent(), (std::vector<std::string>{kProductVersionQuery, options[0],
+                                                          backup + (c.checksum ? ", checksum" : ""),
+                                                          options[1], options[2]}));
+    const std::string backups = WithTrailingSeparator(this->backups());
+    const auto lines = log_.lines();
+    ASSERT_GE(lines.size(), 8u);
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 4, lines.begin() + 8),
+              (std::vector<std::string>{
+                  "成功选中O'Hara 账套账套数据库的大容量复制选项！",
+                  "成功备份O'Hara 账套账套的数据库" + db + "到" + backups + "目录下！",
+                  "成功设置账套O'Hara 账套的数据库" + db + "的自动收缩标记！",
+                  "成功去除O'Hara 账套账套数据库，设置在检查点截断日志复选框！"}));
+    EXPECT_EQ(SqliteValue(folder + "/server.sqlite",
+                          "SELECT group_concat(option || '=' || value, ', ') FROM "
+                          "(SELECT * FROM dboptions ORDER BY option)"),
+              "autoshrink=true, select into/bulkcopy=true, trunc. log on chkpt.=false");
+  }
 }
 
 TEST_F(BackupJobTest, SqlEditionBackupFailureIsAFailureEntry) {

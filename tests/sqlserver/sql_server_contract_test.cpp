@@ -51,15 +51,23 @@ class StandinBackend {
   std::string MakeCatalogue(const std::string& name) const {
     return StandinSqlServer::CreateDatabase(folder_, name);
   }
-  // A command without rows that writes the current catalogue to `file`.
+  // A command without rows that writes the current catalogue to `file`: the
+  // program's own backup statement for a modern server.
   static std::string CopyCatalogue(const std::string& catalogue, const std::string& file) {
-    return "backup database " + QuoteSqlIdentifier(catalogue) +
-           " to disk=" + QuoteSqlLiteral(file) + " with init";
+    return BackupDatabaseStatement(catalogue, file, SqlServerVersion{16, 0});
   }
   static Refusal Refused() {
-    return {"exec sp_dboption N'KDAcctDB','autoshrink','TRUE'",
-            "The database 'KDAcctDB' does not exist. Supply a valid database name. To see "
-            "available databases, use sys.databases."};
+    return {DatabaseOptionStatement(DatabaseOptionStep::kAutoShrinkOn, "KDAcctDB",
+                                    SqlServerVersion{16, 0}),
+            "User does not have permission to alter database 'KDAcctDB', the database does not "
+            "exist, or the database is not in a state that allows access checks.\nALTER "
+            "DATABASE statement failed."};
+  }
+  // Makes the server answer the version 10.50; what AskServerVersion then
+  // reads.
+  std::optional<SqlServerVersion> AnswerAVersion() const {
+    StandinSqlServer::SetProductVersion(folder_, "10.50.1600.1");
+    return SqlServerVersion{10, 50};
   }
   static std::string MissingTable(const std::string& table) {
     return "Invalid object name '" + table + "'.";
@@ -110,6 +118,8 @@ class OdbcSqliteBackend {
   static Refusal Refused() {
     return {"this is no statement", "[SQLite]near \"this\": syntax error (1)"};
   }
+  // SQLite has no SERVERPROPERTY: the refusal reads as an unknown version.
+  std::optional<SqlServerVersion> AnswerAVersion() const { return std::nullopt; }
   static std::string MissingTable(const std::string& table) {
     return "[SQLite]no such table: " + table + " (1)";
   }
@@ -204,6 +214,16 @@ TYPED_TEST(SqlServerContractTest, FailuresThrowTheDriversTextAndTheConnectionGoe
   EXPECT_EQ(CaughtSqlError([&] { cn->Query("SELECT * FROM t_missing"); }),
             TypeParam::MissingTable("t_missing"));
   EXPECT_THAT(Column(cn->Query(kCatalogueQuery), "FAcctNumber"), ElementsAre("001"));
+}
+
+TYPED_TEST(SqlServerContractTest, TheVersionIsReadOrUnknownAndTheConnectionGoesOn) {
+  this->MakeAccountSets("AcctCtl", "INSERT INTO t_ad_kdAccount_gl VALUES (1, '001', 'A', 'B');");
+  const std::optional<SqlServerVersion> expected = this->backend_.AnswerAVersion();
+  auto cn = this->Connected("AcctCtl");
+  EXPECT_EQ(AskServerVersion(*cn), expected);
+  EXPECT_THAT(Column(cn->Query(kCatalogueQuery), "FAcctNumber"), ElementsAre("001"));
+  cn->Close();
+  EXPECT_EQ(AskServerVersion(*cn), std::nullopt);  // not connected: unknown, never a throw
 }
 
 TYPED_TEST(SqlServerContractTest, ConnectReplacesTheConnectionAndCloseIsHarmless) {

@@ -98,6 +98,7 @@ TEST_F(StandinTest, ConnectChecksServerLoginAndCatalogue) {
 TEST_F(StandinTest, DbOptionSetsOptionsOfExistingDatabases) {
   const std::string name = "测试 账套's]1";
   MakeLedger(name, "");
+  StandinSqlServer::SetProductVersion(folder_, "8.00.2039");
   auto server = Connected();
   server->Execute(DbOption(name, "select into/bulkcopy", "true"));
   server->Execute("EXEC sp_dboption " + QuoteSqlLiteral(name) + ",'autoshrink','TRUE'");
@@ -129,6 +130,58 @@ TEST_F(StandinTest, DbOptionSetsOptionsOfExistingDatabases) {
     EXPECT_EQ(CaughtSqlError([&] { server->Execute(c.statement); }), c.error);
   }
   EXPECT_EQ(Options(name).size(), 3u);
+}
+
+// The version decides which statements exist; ALTER DATABASE records what the
+// sp_dboption calls of the same meaning record.
+TEST_F(StandinTest, VersionAnswerAndTheStatementsEachVersionKnows) {
+  const std::string name = "测试 账套's]1";
+  MakeLedger(name, "INSERT INTO t_voucher(memo) VALUES ('x');");
+  const std::string bak = dir_ / "v.bak";
+  auto version = [&] { return Column(Connected()->Query(kProductVersionQuery), "ProductVersion"); };
+  EXPECT_THAT(version(), ElementsAre("15.0.2000.5"));  // a modern server unless told
+
+  auto server = Connected();
+  const auto modern = ParseProductVersion("15.0");
+  server->Execute(DatabaseOptionStatement(DatabaseOptionStep::kAutoShrinkOn, name, modern));
+  server->Execute(DatabaseOptionStatement(DatabaseOptionStep::kBulkCopyOn, name, modern));
+  EXPECT_THAT(Options(name), ElementsAre("autoshrink=true", "select into/bulkcopy=true",
+                                         "trunc. log on chkpt.=false"));
+  server->Execute("ALTER DATABASE " + QuoteSqlIdentifier(name) + " SET RECOVERY SIMPLE");
+  server->Execute("alter database " + QuoteSqlIdentifier(name) + " set auto_shrink off");
+  EXPECT_THAT(Options(name), ElementsAre("autoshrink=false", "select into/bulkcopy=true",
+                                         "trunc. log on chkpt.=true"));
+  server->Execute("ALTER DATABASE " + QuoteSqlIdentifier(name) + " SET RECOVERY FULL");
+  EXPECT_THAT(Options(name), ElementsAre("autoshrink=false", "select into/bulkcopy=false",
+                                         "trunc. log on chkpt.=false"));
+  server->Execute(BackupDatabaseStatement(name, bak, modern));
+  EXPECT_THAT(RunSqlite(bak, "SELECT memo FROM t_voucher"), ElementsAre("x"));
+
+  struct Case {
+    std::string statement, error;
+  } modernFailures[] = {
+      {DbOption(name, "autoshrink", "TRUE"), "Could not find stored procedure 'sp_dboption'."},
+      {"ALTER DATABASE [KDAcctDB] SET AUTO_SHRINK ON",
+       "User does not have permission to alter database 'KDAcctDB', the database does not "
+       "exist, or the database is not in a state that allows access checks.\nALTER DATABASE "
+       "statement failed."},
+      {"ALTER DATABASE [a] SET RECOVERY BULK", "Incorrect syntax near 'BULK'."},
+      {"ALTER DATABASE [a] SET AUTO_CLOSE ON", "Incorrect syntax near 'AUTO_CLOSE'."},
+  };
+  for (const auto& c : modernFailures) {
+    SCOPED_TRACE(c.statement);
+    EXPECT_EQ(CaughtSqlError([&] { server->Execute(c.statement); }), c.error);
+  }
+
+  StandinSqlServer::SetProductVersion(folder_, "8.00.2039");
+  EXPECT_THAT(version(), ElementsAre("8.00.2039"));
+  server = Connected();
+  EXPECT_EQ(CaughtSqlError([&] {
+              server->Execute(BackupDatabaseStatement(name, bak, ParseProductVersion("9.0")));
+            }),
+            "Incorrect syntax near 'CHECKSUM'.");
+  EXPECT_NO_THROW(server->Execute(DbOption(name, "autoshrink", "TRUE")));
+  EXPECT_NO_THROW(server->Execute(BackupDatabaseStatement(name, bak, std::nullopt)));
 }
 
 TEST_F(StandinTest, BackupWritesAnOpenableCopyAndWithInitOverwrites) {
@@ -261,6 +314,7 @@ TEST_F(StandinTest, FaultsFailMatchingStatementsOnly) {
   MakeLedger(name, "INSERT INTO t_voucher(memo) VALUES ('x');");
   StandinSqlServer::AddFault(folder_, "%sp_dboption%autoshrink%",
                              "Could not obtain exclusive lock on database '账套 1'.");
+  StandinSqlServer::SetProductVersion(folder_, "10.50.1600.1");
   auto server = Connected();
   server->Execute(DbOption(name, "select into/bulkcopy", "true"));
   EXPECT_EQ(
@@ -295,6 +349,16 @@ TEST(StandinStatementTest, ReadsNamesAndLiteralsAsTSqlQuotesThem) {
        StandinBackupDatabase{"x\"y", "C:\\b's.bak", true}},
       {"BACKUP DATABASE x TO DISK=N'f' WITH INIT, NOINIT", StandinBackupDatabase{"x", "f", false}},
       {"backup database x to disk=N'f'", StandinBackupDatabase{"x", "f", false}},
+      {"backup database [x] to disk=N'f' with init, checksum",
+       StandinBackupDatabase{"x", "f", true, true}},
+      {"backup database x to disk=N'f' with checksum, no_checksum",
+       StandinBackupDatabase{"x", "f", false, false}},
+      {"ALTER DATABASE [a]]b] SET RECOVERY BULK_LOGGED;",
+       StandinAlterDatabase{"a]b", "RECOVERY", "BULK_LOGGED"}},
+      {"alter database x set auto_shrink on", StandinAlterDatabase{"x", "AUTO_SHRINK", "ON"}},
+      {kProductVersionQuery, StandinServerPropertyQuery{"ProductVersion", "ProductVersion"}},
+      {"select serverproperty(N'Edition')", StandinServerPropertyQuery{"Edition", ""}},
+      {"SELECT CAST(x AS varchar(9)) AS y FROM t", StandinPlainSelect{"CAST"}},
       {"  /* nothing */ -- at all", StandinEmptyBatch{}},
       {"select name from sysdatabases", StandinSysdatabasesQuery{}},
       {"SELECT * FROM t_ad_kdAccount_gl", StandinPlainSelect{"*"}},
@@ -305,6 +369,28 @@ TEST(StandinStatementTest, ReadsNamesAndLiteralsAsTSqlQuotesThem) {
   }
   EXPECT_EQ(CaughtSqlError([] { ParseStandinStatement("select 1 /* open"); }),
             "Missing end comment mark '*/'.");
+}
+
+TEST(ProductVersionTest, ReadsMajorAndMinorOrNothing) {
+  struct Case {
+    std::string text;
+    std::optional<SqlServerVersion> version;
+  } cases[] = {
+      {"8.00.2039", SqlServerVersion{8, 0}},
+      {"9.00.1399.06", SqlServerVersion{9, 0}},
+      {"10.50.1600.1", SqlServerVersion{10, 50}},
+      {" 16.0.1000.6 ", SqlServerVersion{16, 0}},
+      {"11.0", SqlServerVersion{11, 0}},
+      {"", std::nullopt},
+      {"16", std::nullopt},
+      {"x.1", std::nullopt},
+      {"16.x", std::nullopt},
+      {"9999999.0", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(ParseProductVersion(c.text), c.version);
+  }
 }
 
 TEST(StandinDatabaseFileNameTest, EncodesOnlyWhatFileNamesCannotHold) {
