@@ -269,6 +269,9 @@ class BackupJob {
             Log(Cat({msg::kBackupOkPrefix, name, msg::kBackupDatabase, entry.database, msg::kTo,
                      config_.localFolder, msg::kBackupOkSuffix}));
             Succeeded(result, stamp);
+            // The server wrote the file where nothing of ours could watch:
+            // it is read once here, before the archiver takes it.
+            summary_.results.back().content = DigestOfLocalFile(file);
           },
           [&](const std::string& err) {
             ForceDeleteFile(Files(), temporary);
@@ -323,6 +326,7 @@ class BackupJob {
       if (copied.ok) {
         step.Done();
         Succeeded(result, stamp);
+        summary_.results.back().content = DigestOfLocalFile(target);
         Log(Cat({msg::kFileBackupOkPrefix, source, msg::kFileBackupOkSuffix}));
       } else {
         Failed(result, copied.error);
@@ -399,7 +403,7 @@ class BackupJob {
   // makes the run incomplete.
   void RecordResults() {
     const bool compressing = config_.compressionLevel != 0;
-    for (const auto& r : summary_.results) {
+    for (auto& r : summary_.results) {
       const std::string password = r.archived ? config_.archivePassword : std::string();
       auto lost = Row([&](BackupRecords& rec) {
         rec.InsertLocalResult(r.account, r.localFile, password, r.succeeded);
@@ -410,17 +414,32 @@ class BackupJob {
                                 false);
         });
       else if (!lost && r.succeeded)
-        lost = RecordOwn(r.backupName, r.series);
+        lost = RecordOwn(r.backupName, r.series, &r);
       Log(lost ? msg::kResultRowFailed + *lost : std::string(msg::kResultRowWritten));
     }
   }
 
   // The backup (or archive) in the local folder is this application folder's
   // own: the only kind its retention there may count and delete.
-  std::optional<std::string> RecordOwn(const std::string& backupName, const std::string& series) {
-    return Row([&](BackupRecords& rec) {
+  std::optional<std::string> RecordOwn(const std::string& backupName, const std::string& series,
+                                       LocalResult* result = nullptr) {
+    const std::string stamp = backupName.substr(std::min(series.size(), backupName.size()));
+    auto lost = Row([&](BackupRecords& rec) {
       rec.RecordOwnArchive(ArchiveSide::kLocal, config_.localFolder, backupName + extension_,
-                           backupName.substr(std::min(series.size(), backupName.size())));
+                           stamp);
+    });
+    if (lost || result == nullptr || !result->content) return lost;
+    // Without compression the backup is its own archive; otherwise the
+    // archive is read once after the archiver tested it.
+    const auto archive = extension_ == ".bak"
+                             ? result->content
+                             : DigestOfLocalFile(config_.localFolder + backupName + extension_);
+    if (!archive) return lost;
+    result->digests = BackupDigests{backupName + ".bak", result->content->sha256,
+                                    result->content->bytes, archive->sha256, archive->bytes};
+    return Row([&](BackupRecords& rec) {
+      rec.RecordDigests(ArchiveSide::kLocal, config_.localFolder, backupName + extension_, stamp,
+                        *result->digests);
     });
   }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -32,6 +33,15 @@ struct OwnArchives {
   }
 };
 
+// The digests of one archive: of the backup in it and of the archive file.
+struct BackupDigests {
+  std::string contentName;  // the backup's file name, without folder
+  std::string contentSha256;
+  std::uint64_t contentBytes = 0;
+  std::string archiveSha256;
+  std::uint64_t archiveBytes = 0;
+};
+
 class BackupRecords {
  public:
   virtual ~BackupRecords() = default;
@@ -56,6 +66,9 @@ class BackupRecords {
   virtual void ForgetOwnArchive(ArchiveSide side, std::string_view folder,
                                 std::string_view fileName) = 0;
   virtual OwnArchives ListOwnArchives(ArchiveSide side, std::string_view folder) = 0;
+  // The digests of an archive recorded as own, keyed as RecordOwnArchive.
+  virtual void RecordDigests(ArchiveSide side, std::string_view folder, std::string_view fileName,
+                             std::string_view stamp, const BackupDigests& digests) = 0;
   // Refreshes the spare copy beside the database; failures are ignored.
   virtual void MakeSpareCopy() noexcept = 0;
 };

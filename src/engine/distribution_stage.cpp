@@ -74,6 +74,13 @@ class Distribution {
     const std::string stamp =
         stem.size() >= kBackupStampLength ? stem.substr(stem.size() - kBackupStampLength) : "";
     Row([&](BackupRecords& r) { r.RecordOwnArchive(side, Folder(side), fileName, stamp); });
+    // The share copy was read back equal to the local archive before it took
+    // its name, so it has the local archive's digests.
+    for (const auto& r : results_)
+      if (r.succeeded && r.digests && r.backupName + ext_ == fileName)
+        Row([&](BackupRecords& rec) {
+          rec.RecordDigests(side, Folder(side), fileName, stamp, *r.digests);
+        });
     auto& own = side == ArchiveSide::kLocal ? ownLocal_ : ownShare_;
     if (own) own->files.insert(fileName);
   }

@@ -2,7 +2,11 @@
 // stages: made by the local stage, completed by compression and distribution.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "engine/backup_records.h"
+#include "files/file_ops.h"
 
 namespace veltora {
 
@@ -19,6 +23,10 @@ struct LocalResult {
   bool archived = false;       // its archive is in place and tested good
   std::string archiveFailure;  // why not, when compression was on and failed
   bool onShare = false;        // its archive (or backup) is on the share, verified
+  // The backup's and its archive's digests, once both are known; a share copy
+  // that read back equal has the same.
+  std::optional<BackupDigests> digests;
+  std::optional<FileDigest> content;  // the backup's own, taken when it was made
 };
 
 }  // namespace veltora

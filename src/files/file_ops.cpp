@@ -3,10 +3,13 @@
 #include "files/file_ops.h"
 
 #include <exception>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "base/fs_path.h"
 #include "base/path.h"
+#include "base/sha256.h"
 #include "base/text.h"
 #include "files/file_system.h"
 #include "files/local_file_system.h"
@@ -157,6 +160,24 @@ bool FileExists(const std::string& path) {
 }
 bool FolderExists(const std::string& path) {
   return WithLocal([&](const FileSystemRouter& r) { return FolderExists(r, path); });
+}
+
+}  // namespace veltora
+
+namespace veltora {
+
+std::optional<FileDigest> DigestOfLocalFile(const std::string& path) {
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
+  if (!in) return std::nullopt;
+  Sha256 sha;
+  std::vector<char> buffer(1 << 20);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    sha.Update(buffer.data(), static_cast<std::size_t>(in.gcount()));
+  }
+  if (in.bad()) return std::nullopt;
+  const std::uint64_t bytes = sha.BytesSeen();
+  return FileDigest{sha.HexDigest(), bytes};
 }
 
 }  // namespace veltora

@@ -12,6 +12,7 @@
 #include <concepts>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -74,6 +75,14 @@ bool FlushToDisk(const std::string& path);
 
 // A local file's size in bytes, as given; 0 when there is no file to read it from.
 std::uint64_t FileSizeOf(const std::string& path);
+
+// The SHA-256 (as sha256sum prints it) and size of a local file, read once
+// from start to end; nothing when it cannot be opened or read through.
+struct FileDigest {
+  std::string sha256;
+  std::uint64_t bytes = 0;
+};
+std::optional<FileDigest> DigestOfLocalFile(const std::string& path);
 
 bool FileExists(const std::string& path);    // a file (anything but a folder), as given
 bool FolderExists(const std::string& path);  // a folder, as given

@@ -367,7 +367,53 @@ void EnsureOwnArchiveTable(sqlite3* db) {
        "recorded text not null,sha256 text,bytes integer,unique(side,folder,filename))");
 }
 
+// A table of its own rather than columns added to the own-archive table, so a
+// database made before it is only ever added to, never altered.
+void EnsureBackupDigestTable(sqlite3* db) {
+  Exec(db,
+       "create table if not exists bakdigest(id integer primary key autoincrement,"
+       "side text not null,folder text not null,filename text not null,stamp text not null,"
+       "contentname text not null,contentsha256 text not null,contentbytes integer not null,"
+       "archivesha256 text not null,archivebytes integer not null,recorded text not null,"
+       "unique(side,folder,filename))");
+}
+
 }  // namespace
+
+void SettingsDatabase::RecordBackupDigests(const BackupDigestRow& row) {
+  EnsureBackupDigestTable(db_.get());
+  Statement s(db_.get(),
+              "insert or replace into bakdigest(side,folder,filename,stamp,contentname,"
+              "contentsha256,contentbytes,archivesha256,archivebytes,recorded) "
+              "values(?,?,?,?,?,?,?,?,?,now())");
+  s.Bind(1, row.side).Bind(2, row.folder).Bind(3, row.fileName).Bind(4, row.stamp);
+  s.Bind(5, row.contentName).Bind(6, row.contentSha256).Bind(7, row.contentBytes);
+  s.Bind(8, row.archiveSha256).Bind(9, row.archiveBytes);
+  s.Run();
+}
+
+std::vector<BackupDigestRow> SettingsDatabase::ListBackupDigests() {
+  EnsureBackupDigestTable(db_.get());
+  Statement s(db_.get(),
+              "select side,folder,filename,stamp,contentname,contentsha256,contentbytes,"
+              "archivesha256,archivebytes,recorded from bakdigest order by stamp desc,id desc");
+  std::vector<BackupDigestRow> rows;
+  while (s.Step()) {
+    BackupDigestRow row;
+    row.side = s.Text(0);
+    row.folder = s.Text(1);
+    row.fileName = s.Text(2);
+    row.stamp = s.Text(3);
+    row.contentName = s.Text(4);
+    row.contentSha256 = s.Text(5);
+    row.contentBytes = s.Int64(6);
+    row.archiveSha256 = s.Text(7);
+    row.archiveBytes = s.Int64(8);
+    row.recorded = s.Text(9);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
 
 void SettingsDatabase::RecordOwnArchive(std::string_view side, std::string_view folder,
                                         std::string_view fileName, std::string_view stamp) {
@@ -385,6 +431,10 @@ void SettingsDatabase::ForgetOwnArchive(std::string_view side, std::string_view 
   Statement s(db_.get(), "delete from ownbakfile where side=? and folder=? and filename=?");
   s.Bind(1, side).Bind(2, folder).Bind(3, fileName);
   s.Run();
+  EnsureBackupDigestTable(db_.get());
+  Statement d(db_.get(), "delete from bakdigest where side=? and folder=? and filename=?");
+  d.Bind(1, side).Bind(2, folder).Bind(3, fileName);
+  d.Run();
 }
 
 std::vector<std::string> SettingsDatabase::ListOwnArchives(std::string_view side,

@@ -47,6 +47,8 @@ inline constexpr const char* kSettingsTables[] = {"bakset", "accountlist", "bakl
 // backup table never touches it. The digest and size columns stay empty until
 // something fills them.
 inline constexpr char kOwnArchiveTable[] = "ownbakfile";
+// The digests of the backups the job made, one row per archive file and side.
+inline constexpr char kBackupDigestTable[] = "bakdigest";
 
 // The settings row. Members are named after their columns. Reading turns a
 // NULL text into "", a NULL number into 0 and a NULL yes/no into false; a
@@ -99,6 +101,22 @@ struct BaklogRow {
   std::optional<bool> baksuccess;  // empty in remote-copy rows
   std::string bz;
   std::string baktime;  // "yyyy-mm-dd hh:mm:ss", local time of the insert
+};
+
+// One archive's digests: the backup inside it (the .bak the server wrote or
+// the copied ledger) and the archive file itself, each as sha256sum prints it.
+// Without compression the archive is the backup, and both halves are equal.
+struct BackupDigestRow {
+  std::string side;  // "local" or "share"
+  std::string folder;
+  std::string fileName;  // the archive's name in folder
+  std::string stamp;
+  std::string contentName;  // the backup's file name inside the archive
+  std::string contentSha256;
+  std::int64_t contentBytes = 0;
+  std::string archiveSha256;
+  std::int64_t archiveBytes = 0;
+  std::string recorded;  // "yyyy-mm-dd hh:mm:ss", local time
 };
 
 // folder + "Setlog.dll" / folder + "setlog.dlb", joined with one separator.
@@ -193,6 +211,12 @@ class SettingsDatabase {
   void RecordOwnArchive(std::string_view side, std::string_view folder, std::string_view fileName,
                         std::string_view stamp);
   void ForgetOwnArchive(std::string_view side, std::string_view folder, std::string_view fileName);
+  // The digest table (kBackupDigestTable), created when missing: a row per
+  // side, folder and archive name; recording one again replaces it.
+  // ForgetOwnArchive forgets its digests too.
+  void RecordBackupDigests(const BackupDigestRow& row);
+  // Every recorded row, newest first.
+  std::vector<BackupDigestRow> ListBackupDigests();
   // The file names recorded in folder on side.
   std::vector<std::string> ListOwnArchives(std::string_view side, std::string_view folder);
   // What the backup table's rows name directly in folder (localbakfile is the

@@ -61,6 +61,22 @@ OwnArchives SqliteBackupRecords::ListOwnArchives(ArchiveSide side, std::string_v
   return own;
 }
 
+void SqliteBackupRecords::RecordDigests(ArchiveSide side, std::string_view folder,
+                                        std::string_view fileName, std::string_view stamp,
+                                        const BackupDigests& digests) {
+  BackupDigestRow row;
+  row.side = SideName(side);
+  row.folder = folder;
+  row.fileName = fileName;
+  row.stamp = stamp;
+  row.contentName = digests.contentName;
+  row.contentSha256 = digests.contentSha256;
+  row.contentBytes = static_cast<std::int64_t>(digests.contentBytes);
+  row.archiveSha256 = digests.archiveSha256;
+  row.archiveBytes = static_cast<std::int64_t>(digests.archiveBytes);
+  Db().RecordBackupDigests(row);
+}
+
 void SqliteBackupRecords::MakeSpareCopy() noexcept {
   try {
     Db().MakeSpareCopy();

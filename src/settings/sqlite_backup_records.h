@@ -40,6 +40,8 @@ class SqliteBackupRecords final : public BackupRecords {
                         std::string_view fileName) override;
   // The recorded names, and the earlier backups the backup table names there.
   OwnArchives ListOwnArchives(ArchiveSide side, std::string_view folder) override;
+  void RecordDigests(ArchiveSide side, std::string_view folder, std::string_view fileName,
+                     std::string_view stamp, const BackupDigests& digests) override;
   void MakeSpareCopy() noexcept override;
 
  private:

@@ -159,6 +159,10 @@ class LockedRecords final : public BackupRecordsFactory {
         Fail();
         return {};
       }
+      void RecordDigests(ArchiveSide, std::string_view, std::string_view, std::string_view,
+                         const BackupDigests&) override {
+        Fail();
+      }
       void MakeSpareCopy() noexcept override {}
       static void Fail() { throw std::runtime_error("database is locked"); }
     };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -135,6 +136,51 @@ TEST_F(FullJobTest, FourRunsKeepExactlyTheTwoNewestOnBothSides) {
   EXPECT_EQ(remote, 12);
   const std::string newest = share_->sharePath + "\\华东 贸易" + stamps.back();
   EXPECT_EQ(rows.front().localbakfile, newest);
+}
+
+// What the system's own tool says of a file, so the digests are checked
+// against something other than the code that made them.
+std::string Sha256Sum(const std::string& path) {
+  std::string out;
+  if (FILE* p = popen(("sha256sum '" + path + "'").c_str(), "r")) {
+    char buffer[128];
+    if (fgets(buffer, sizeof buffer, p) != nullptr) out = buffer;
+    pclose(p);
+  }
+  return out.substr(0, out.find(' '));
+}
+
+// Each archive is recorded with its own digest and its ledger's, on both
+// sides, as the files stand; the prepared database had no such table.
+TEST_F(FullJobTest, DigestsOfTheBackupAndItsArchiveAreRecordedOnBothSides) {
+  std::string ledger(300000, '\0');
+  for (std::size_t i = 0; i < ledger.size(); ++i) ledger[i] = static_cast<char>(i * 31 % 251);
+  WriteFile(accounts() + "/ACME.AIS", ledger);
+  const BackupConfig config = OneSetKeptOnce();
+  const std::string stamp = BackupStamp(clock_->LocalNow());
+  ASSERT_TRUE(Run(config).Complete(config)) << ::testing::PrintToString(log_.lines());
+
+  const std::string archive = "ACME" + stamp + ".7z";
+  const auto rows = SettingsDatabase(app()).ListBackupDigests();
+  ASSERT_EQ(rows.size(), 2u);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.side);
+    const std::string folder = row.side == "local" ? backups() : share_->localFolder;
+    EXPECT_EQ(row.fileName, archive);
+    EXPECT_EQ(row.stamp, stamp);
+    EXPECT_EQ(row.contentName, "ACME" + stamp + ".bak");
+    EXPECT_EQ(row.contentSha256, Sha256Sum(accounts() + "/ACME.AIS"));
+    EXPECT_EQ(row.contentBytes, static_cast<std::int64_t>(ledger.size()));
+    EXPECT_EQ(row.archiveSha256, Sha256Sum(folder + "/" + archive));
+    EXPECT_EQ(row.archiveBytes, static_cast<std::int64_t>(fs::file_size(folder + "/" + archive)));
+  }
+  EXPECT_NE(rows[0].side, rows[1].side);
+
+  // The next run's retention forgets the archives it deletes, digests too.
+  clock_->Advance(std::chrono::hours(24));
+  ASSERT_TRUE(Run(config).Complete(config));
+  for (const auto& row : SettingsDatabase(app()).ListBackupDigests())
+    EXPECT_NE(row.stamp, stamp) << row.side;
 }
 
 // A backup file that a killed run left behind is archived by the next run and

@@ -592,5 +592,43 @@ TEST_F(SettingsDatabaseTest, BackupRecordsFromTheFactoryWriteThroughTheirOwnConn
   EXPECT_EQ(RawDb(SpareCopyPath(dir_.str())).Int("select count(*) from baklog"), 5);
 }
 
+// A database from before the digests, with an own-archive table and a row in
+// it, gains the digest table on first use and nothing else changes.
+TEST_F(SettingsDatabaseTest, DigestsAreAddedToAnOlderDatabaseWithoutAlteringItsTables) {
+  {
+    RawDb raw(DbPath());
+    raw.Exec(
+        "create table ownbakfile(id integer primary key autoincrement,side text not null,"
+        "folder text not null,filename text not null,stamp text not null,recorded text not null,"
+        "sha256 text,bytes integer,unique(side,folder,filename))");
+    raw.Exec(
+        "insert into ownbakfile(side,folder,filename,stamp,recorded) "
+        "values('local','/b/','A20260101000000.7z','20260101000000','2026-01-01 00:00:00')");
+  }
+  const std::string before = RawDb(DbPath()).Text(
+      "select group_concat(sql,';') from sqlite_master where name in ('ownbakfile','baklog')");
+  auto records = SqliteBackupRecordsFactory(dir_.str()).Create();
+  const BackupDigests digests{"A20260102000000.bak", std::string(64, 'c'), 5000000000,
+                              std::string(64, 'a'), 42};
+  for (const ArchiveSide side : {ArchiveSide::kLocal, ArchiveSide::kShare}) {
+    records->RecordOwnArchive(side, "/b/", "A20260102000000.7z", "20260102000000");
+    records->RecordDigests(side, "/b/", "A20260102000000.7z", "20260102000000", digests);
+  }
+  records->ForgetOwnArchive(ArchiveSide::kShare, "/b/", "A20260102000000.7z");
+  records->Close();
+
+  const auto rows = Open().ListBackupDigests();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].side, "local");
+  EXPECT_EQ(rows[0].contentName, "A20260102000000.bak");
+  EXPECT_EQ(rows[0].contentBytes, 5000000000) << "sizes past 4 GiB";
+  EXPECT_EQ(rows[0].archiveSha256, std::string(64, 'a'));
+  EXPECT_EQ(rows[0].archiveBytes, 42);
+  EXPECT_EQ(RawDb(DbPath()).Text("select group_concat(sql,';') from sqlite_master "
+                                 "where name in ('ownbakfile','baklog')"),
+            before);
+  EXPECT_EQ(RawDb(DbPath()).Int("select count(*) from ownbakfile"), 2);
+}
+
 }  // namespace
 }  // namespace veltora
