@@ -201,6 +201,8 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
   if (command == "status" && rest.size() == 1 && rest[0] == "--json")
     return RunStatusCommand(appFolder, context, true, out, err);
   if (command == "settings") return RunSettingsCommand(appFolder, context, rest, out, err);
+  if (command == "restore") return RunRestoreCommand(appFolder, context, rest, out, err);
+  if (command == "verify") return RunVerifyCommand(appFolder, context, rest, out, err);
   if (command == "restore-settings" && rest.empty())
     return RunRestoreSettingsCommand(appFolder, out, err);
   if (command == "serve" && rest.empty()) {

@@ -72,6 +72,11 @@ int RunSettingsCommand(const std::string& appFolder, const CliContext& context,
 // (status_command.cpp).
 int RunStatusCommand(const std::string& appFolder, const CliContext& context, bool json,
                      std::ostream& out, std::ostream& err);
+// `restore` and `verify` (restore_command.cpp).
+int RunRestoreCommand(const std::string& appFolder, const CliContext& context,
+                      const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunVerifyCommand(const std::string& appFolder, const CliContext& context,
+                     const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Puts the spare copy of the settings database back (see RestoreSpareCopy).
 int RunRestoreSettingsCommand(const std::string& appFolder, std::ostream& out, std::ostream& err);
 // The headless agent: start-up, the schedule, the guard, and the end of the

@@ -19,6 +19,18 @@ inline constexpr char kUsage[] =
     "  demo DIR          back up generated sample account sets of both kinds in DIR\n"
     "  serve             the agent: start-up checks, the schedule once a second, the guard;\n"
     "                    SIGTERM, SIGINT or SIGHUP ends it once no backup runs\n"
+    "  restore --list [NAME]\n"
+    "                    the backups that can be restored, newest first: account set, stamp,\n"
+    "                    where (local, share), bytes, whether its digest is known, its row\n"
+    "  restore NAME [--stamp YYYYMMDDHHNNSS] --to DIR [--replace] [--password-stdin]\n"
+    "                    file editions: the backup (the newest unless --stamp), checked against\n"
+    "                    its digests, into DIR under the account set's file name; an existing\n"
+    "                    file is replaced only with --replace and kept as NAME.before-restore-*\n"
+    "  restore NAME [--stamp ...] --as-database NEW | --replace\n"
+    "                    SQL editions: into a new database, or over the account set's own\n"
+    "                    database after a fresh backup of it completed\n"
+    "  verify [NAME]     test-restore the newest backup of each account set from each side that\n"
+    "                    keeps it; exit 0 only when every one passes\n"
     "  settings show [--show-passwords] | set KEY=VALUE... [--tick NAME]... | tick NAME...\n"
     "                    show or change the settings under the checks of saving; a password\n"
     "                    given as KEY=- is read from standard input\n"
@@ -29,6 +41,24 @@ inline constexpr char kAppDirNeedsFolder[] = "--app-dir needs a folder";
 inline constexpr char kNoCommand[] = "no command given";
 inline constexpr char kLimitNeedsNumber[] = "--limit takes a whole number of rows";
 inline constexpr char kLogOptions[] = "log takes only --limit N and --show-passwords";
+inline constexpr char kRestoreOptions[] =
+    "restore takes --list [NAME], or NAME with --to DIR or --as-database NEW (or --replace), "
+    "--stamp, --replace and --password-stdin";
+inline constexpr char kRestoreStampForm[] = "--stamp takes 14 digits, YYYYMMDDHHNNSS";
+inline constexpr char kVerifyOptions[] = "verify takes at most one account set's name";
+inline constexpr char kPasswordNotRead[] = "no password could be read from standard input";
+inline constexpr char kRestoreWhileBackup[] = "正在备份，请稍后再恢复或测试：";
+inline constexpr char kBackupFirstIncomplete[] = "备份没有全部完成";
+inline constexpr char kRestoreListHeader[] =
+    "账套 | 备份时间 | 位置 | 字节数 | 校验值 | 备份表行号\n";
+inline constexpr char kWhereLocal[] = "本机";
+inline constexpr char kWhereShare[] = "远程";
+inline constexpr char kWhereBoth[] = "本机和远程";
+inline constexpr char kDigestKnown[] = "已记录";
+inline constexpr char kDigestUnknown[] = "未记录";
+inline constexpr char kVerifyOk[] = "通过";
+inline constexpr char kVerifyFailed[] = "失败";
+inline constexpr char kNothingToVerify[] = "没有可以测试的账套";
 inline constexpr char kUnknownCommand[] = "unknown command or wrong arguments: ";
 
 // The progress of a long step: stage + " " + item + "... " + percent + "%", and
@@ -38,6 +68,8 @@ inline constexpr char kStageCompression[] = "压缩";
 inline constexpr char kStageArchiveTest[] = "测试压缩文件";
 inline constexpr char kStageShareCopy[] = "复制到远程";
 inline constexpr char kStageShareVerify[] = "校验远程副本";
+inline constexpr char kStageShareFetch[] = "从远程取回";
+inline constexpr char kStageExtraction[] = "解压并校验";
 inline constexpr char kDatabaseWritten[] = "已写入设置数据库 ";
 inline constexpr char kLogQueryFailed[] = "veltora-cli log: 查询备份日志出错: ";
 inline constexpr char kLogHeader[] = "账套名 | 备份文件 | 备份时间 | 备注 | 压缩密码\n";

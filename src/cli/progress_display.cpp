@@ -25,6 +25,10 @@ const char* StageLabel(ProgressStage stage) {
       return cli_msg::kStageShareCopy;
     case ProgressStage::kShareVerify:
       return cli_msg::kStageShareVerify;
+    case ProgressStage::kShareFetch:
+      return cli_msg::kStageShareFetch;
+    case ProgressStage::kExtraction:
+      return cli_msg::kStageExtraction;
   }
   return "";
 }

@@ -98,4 +98,17 @@ int TestArchive(const Archiver& archiver, const std::string& archive, const std:
   return RunProgram(archiver.path, arguments, pw.empty() ? std::string() : pw + "\n", output);
 }
 
+int ExtractArchive(const Archiver& archiver, const std::string& archive,
+                   const std::string& password, const OutputListener& content) {
+  const std::string pw = Trim(password);
+  if (archiver.kind == ArchiverKind::kRar)
+    return RunProgram(archiver.path, {"p", "-inul", "--", archive}, {}, content);
+  // -so sends the content to standard output and every message to standard
+  // error; -bd keeps the percentage off both.
+  std::vector<std::string> arguments = {"e", "-so", "-spd", "-bd"};
+  for (const std::string& s : internal::kSevenZipInputSwitches) arguments.push_back(s);
+  arguments.insert(arguments.end(), {"--", archive});
+  return RunProgram(archiver.path, arguments, pw.empty() ? std::string() : pw + "\n", content);
+}
+
 }  // namespace veltora

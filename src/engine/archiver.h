@@ -151,4 +151,15 @@ int RunArchiveBatch(const Archiver& archiver, const HeldCommandFile& batch,
 int TestArchive(const Archiver& archiver, const std::string& archive, const std::string& password,
                 const OutputListener& output = {});
 
+// Takes the content out of an archive (ours hold one backup each) and hands
+// its bytes to `content` as the archiver writes them to its standard output,
+// so that the caller writes and digests them in one pass; nothing is written
+// by the archiver itself. The password reaches it on its standard input. Its
+// messages go to its standard error and are dropped (they would be mixed
+// with the content): the archiver's exit code is all that is answered, 0 when
+// the archive is whole and opened with the password, -1 when it cannot be
+// started. TestArchive tells the reason of a failure.
+int ExtractArchive(const Archiver& archiver, const std::string& archive,
+                   const std::string& password, const OutputListener& content);
+
 }  // namespace veltora

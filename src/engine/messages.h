@@ -137,4 +137,12 @@ inline constexpr char kNameLeavesFolder[] =
 inline constexpr char kNameTooLong[] = "名称过长，本机文件系统无法保存这样长的备份文件名";
 inline constexpr char kArchiveFailedRowPrefix[] = "压缩失败：";
 
+// Taking a backup out of its archive for a restore or a test restore.
+inline constexpr char kNoArchiverToExtract[] = "找不到解压程序（7-Zip），无法取出备份";
+inline constexpr char kExtractFailed[] =
+    "无法解压（密码错误或压缩文件已损坏），解压程序的退出代码为";
+inline constexpr char kExtractWriteFailed[] = "无法写入取出的备份文件";
+inline constexpr char kBackupUnreadable[] = "无法读取备份文件";
+inline constexpr char kDigestMismatch[] =
+    "取出的备份与备份时记录的校验值不符（SHA-256 或大小不同），备份已损坏";
 }  // namespace veltora::engine_msg

@@ -26,6 +26,8 @@ enum class ProgressStage {
   kArchiveTest,  // an archive tested with its password
   kShareCopy,    // a file sent to the share
   kShareVerify,  // the share's copy read back and compared with the local file
+  kShareFetch,   // an archive fetched from the share for a restore or a check
+  kExtraction,   // a backup taken out of its archive and digested
 };
 
 struct ProgressReport {

@@ -5,6 +5,7 @@
 #include "files/folder_listing.h"
 #include "files/run_file_systems.h"
 #include "service/sql_server_guard.h"
+#include "settings/settings_database.h"
 #include "settings/sqlite_backup_records.h"
 #include "sqlserver/odbc_sql_server.h"
 #include "sqlserver/standin_sql_server.h"
@@ -53,6 +54,24 @@ class ComposedRun final : public RunServices {
 
 std::unique_ptr<RunServices> ComposeBackupRun(const BackupRunInputs& inputs) {
   return std::make_unique<ComposedRun>(inputs);
+}
+
+RestoreServices ComposeRestore(const std::string& appFolder, const MachineContext& context,
+                               const SqlServerFactory& sqlServer, ProgressListener progress) {
+  const CopyMarker marker = CopyMarker::For(MachineName(), appFolder);
+  RestoreServices s;
+  s.applicationFolder = appFolder;
+  s.openSettings = [appFolder] { return std::make_unique<SettingsDatabase>(appFolder); };
+  s.makeFileSystems = [port = context.smbPort, marker] {
+    return std::make_unique<LocalAndSmbFileSystems>(port, kDefaultSmbTimeout, marker,
+                                                    AfterTimeout::kFailAtOnce);
+  };
+  s.sqlServer = &sqlServer;
+  s.archiver = ChooseArchiver(context.executableFolder, context.searchPath);
+  s.marker = marker;
+  s.clock = std::make_shared<SystemClock>();
+  s.progress = std::move(progress);
+  return s;
 }
 
 std::unique_ptr<SqlServerFactory> MakeSqlServerFactory(const std::string& standinFolder,

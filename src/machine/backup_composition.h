@@ -15,6 +15,7 @@
 #include "machine/machine_context.h"
 #include "service/service_manager.h"
 #include "sqlserver/sql_server_connection.h"
+#include "ui/restore.h"
 
 namespace veltora {
 
@@ -37,6 +38,13 @@ struct BackupRunInputs {
 // machine and application folder, and the SQL Server start check through the
 // service manager (skipped while the guard runs).
 std::unique_ptr<RunServices> ComposeBackupRun(const BackupRunInputs& inputs);
+
+// The services of restores and test restores from `appFolder`, as a backup
+// run of the same folder would have them: its settings database, fresh file
+// systems with this agent's marker, the archiver. `sqlServer` must outlive
+// them; `backUpFirst` is left to the caller.
+RestoreServices ComposeRestore(const std::string& appFolder, const MachineContext& context,
+                               const SqlServerFactory& sqlServer, ProgressListener progress);
 
 // The stand-in when a folder is named; otherwise FreeTDS to the local default
 // instance, or to `host` and `port` (VELTORA_SQLSERVER_HOST and

@@ -198,4 +198,48 @@ inline constexpr char kOverdueSeparator[] = "、";
 inline constexpr char kTrayTipLate[] = "备份告警：";
 inline constexpr char kBalloonTitle[] = "账套备份告警";
 
+// Restoring a backup and the test restore.
+inline constexpr char kRestoreSettingsUnreadable[] = "无法读取设置数据库：";
+inline constexpr char kRestoreShareUnreachable[] = "无法连接远程备份路径，只能使用本机备份：";
+inline constexpr char kRestoreShareMissing[] = "远程备份路径不存在，只能使用本机备份：";
+inline constexpr char kRestoreNoSuchSet[] = "没有这个账套：";
+inline constexpr char kRestoreSideLocal[] = "本机备份";
+inline constexpr char kRestoreSideShare[] = "远程备份";
+inline constexpr char kRestoreColon[] = "：";
+inline constexpr char kRestoreReason[] = "，原因：";
+inline constexpr char kRestoreChosen[] = "要恢复的备份：";
+inline constexpr char kRestoreTaking[] = "正在取出";
+inline constexpr char kRestoreSourceFailed[] = "不可用，改用下一个副本。原因：";
+inline constexpr char kRestoreFetchFailed[] = "无法从远程备份路径取回压缩文件：";
+inline constexpr char kRestoreNoDigest[] =
+    "注意：这个备份是在记录校验值之前做的，只能确认压缩文件完整，无法确认与备份时一致";
+inline constexpr char kRestoreAllSourcesFailed[] = "没有一个副本能够恢复，目标未作任何改动。";
+inline constexpr char kRestoreNoBackup[] = "这个账套没有可以恢复的备份：";
+inline constexpr char kRestoreNoSuchStamp[] = "没有这个时间的备份：";
+inline constexpr char kRestoreTargetNotFolder[] = "恢复目标不是一个存在的本机文件夹：";
+inline constexpr char kRestoreTargetExists[] =
+    "目标文件已存在，未作任何改动（要替换它并把它留作副本，请加 --replace）：";
+inline constexpr char kRestoreTargetNotWritable[] = "无法在恢复目标中写入：";
+inline constexpr char kRestoreWorkFolderFailed[] = "无法建立临时工作文件夹：";
+inline constexpr char kRestoreAsideSuffix[] = ".before-restore-";
+inline constexpr char kRestoreKeepAsideFailed[] = "无法把现有文件留作副本，未作任何改动：";
+inline constexpr char kRestorePlaceFailed[] = "无法把恢复的账套放到目标位置，现有文件已放回原处：";
+inline constexpr char kRestoreFileDone[] = "账套已恢复到：";
+inline constexpr char kRestoreKeptAside[] = "原有文件已留作副本：";
+inline constexpr char kRestoreSqlNeedsTarget[] =
+    "SQL 版账套请用 --as-database 指定新数据库名，或用 --replace 恢复到账套自己的数据库";
+inline constexpr char kRestoreBadDatabaseName[] = "数据库名不能含有控制字符：";
+inline constexpr char kRestoreNoLocalFolder[] = "本机备份路径不存在，SQL Server 无法读取备份：";
+inline constexpr char kRestoreNoSqlServer[] = "无法连接 SQL Server";
+inline constexpr char kRestoreDatabaseExists[] =
+    "数据库已存在，未作任何改动（请换一个新数据库名）：";
+inline constexpr char kRestoreSqlFailed[] = "SQL Server 拒绝了恢复：";
+inline constexpr char kRestoreBackingUpFirst[] = "覆盖之前先备份并校验现有数据库：";
+inline constexpr char kRestoreBackupFirstFailed[] = "现有数据库的备份没有成功，未作任何改动：";
+inline constexpr char kRestoreDatabaseDone[] = "账套已恢复到数据库：";
+inline constexpr char kVerifyPassed[] = "恢复测试通过";
+inline constexpr char kVerifyPassedNoDigest[] =
+    "恢复测试通过（此备份没有记录校验值，只确认了压缩文件完整）";
+inline constexpr char kVerifyNoBackup[] = "没有可以测试的备份";
+
 }  // namespace veltora::ui_msg

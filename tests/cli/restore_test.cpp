@@ -1,0 +1,242 @@
+// `restore` and `verify` end to end: backups made by the job with the real
+// 7-Zip and a real Samba share, then damaged the ways disks and people
+// damage them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/cli.h"
+#include "settings/settings_database.h"
+#include "support/samba_server.h"
+#include "support/temp_dir.h"
+
+namespace veltora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+struct Result {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+constexpr char kLedger[] = "Acme 账套.AIS";
+constexpr char kPassword[] = "p&w|<x>%";
+
+class RestoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string whyNot;
+    share_ = testing::TestSambaServer(whyNot);
+    if (!share_) VELTORA_SKIP_OR_FAIL(whyNot);
+    for (const auto& e : fs::directory_iterator(share_->localFolder)) fs::remove_all(e.path());
+    ASSERT_EQ(Cli({"init"}).code, kExitOk);
+    fs::create_directories(accounts_);
+    fs::create_directories(backups_);
+    fs::create_directories(target_);
+    SettingsDatabase db(app_);
+    BaksetRow row = db.LoadSettings();
+    row.softvernum = 0;
+    row.accountDir = accounts_;
+    row.localDir = backups_;
+    row.localbak = true;
+    row.remotebak = true;
+    row.remoteDir = share_->sharePath;
+    row.remoteuser = share_->user;
+    row.remotepwd = share_->password;
+    row.rarlevel = "标准";
+    db.SaveSettings(row);
+    db.UpdateArchivePassword(kPassword);
+    db.RewriteAccountList({{"", kLedger, kLedger}});
+  }
+
+  Result Cli(std::vector<std::string> args, std::optional<std::string> secret = std::nullopt) {
+    args.insert(args.begin(), {"--app-dir", app_});
+    std::ostringstream out, err;
+    const char* path = std::getenv("PATH");
+    CliContext context;
+    context.executableFolder = VELTORA_BIN_DIR;
+    context.searchPath = path != nullptr ? path : "";
+    context.smbPort = share_->port;
+    context.readSecret = [secret](bool) { return secret; };
+    const int code = RunCli(args, context, out, err);
+    return {code, out.str(), err.str()};
+  }
+
+  // Backs the ledger up with `content`; answers the archive's name.
+  std::string BackUp(const std::string& content) {
+    WriteFile(ledger_, content);
+    const auto before = Names(backups_);
+    const Result r = Cli({"backup"});
+    EXPECT_EQ(r.code, kExitOk) << r.out << r.err;
+    for (const auto& name : Names(backups_))
+      if (std::find(before.begin(), before.end(), name) == before.end()) return name;
+    ADD_FAILURE() << "no new archive";
+    return {};
+  }
+
+  static std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  static void FlipByteInTheMiddle(const std::string& path) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    const auto middle = static_cast<std::streamoff>(fs::file_size(path) / 2);
+    f.seekg(middle);
+    const char c = static_cast<char>(f.get() ^ 0x40);
+    f.seekp(middle);
+    f.put(c);
+  }
+
+  std::string Restored() const { return ReadFile(target_ + "/" + kLedger); }
+
+  const testing::SambaShare* share_ = nullptr;
+  TempDir dir_;
+  std::string app_ = dir_ / "app";
+  std::string accounts_ = dir_ / "accounts";
+  std::string backups_ = dir_ / "backups";
+  std::string target_ = dir_ / "target";
+  std::string ledger_ = accounts_ + "/" + kLedger;
+};
+
+TEST_F(RestoreTest, TheChosenBackupComesBackByteIdenticalAndNothingIsOverwrittenUnasked) {
+  const std::string first = BackUp(testing::Incompressible(300000, 1));
+  const std::string second = BackUp("the ledger as changed later");
+  const std::string firstStamp = first.substr(first.size() - 17, 14);
+
+  Result r = Cli({"restore", "--list"});
+  ASSERT_EQ(r.code, kExitOk) << r.err;
+  EXPECT_NE(r.out.find(std::string(kLedger) + " | " + firstStamp + " | 本机和远程 | "),
+            std::string::npos)
+      << r.out;
+  EXPECT_LT(r.out.find(second.substr(second.size() - 17, 14)), r.out.find(firstStamp))
+      << "newest first";
+
+  r = Cli({"restore", "Acme 账套", "--stamp", firstStamp, "--to", target_});
+  ASSERT_EQ(r.code, kExitOk) << r.out << r.err;
+  EXPECT_TRUE(Restored() == testing::Incompressible(300000, 1));
+
+  // Again: the file there is kept unless --replace, and then kept aside.
+  r = Cli({"restore", "Acme 账套", "--to", target_});
+  EXPECT_EQ(r.code, kExitBackupIncomplete);
+  EXPECT_TRUE(Restored() == testing::Incompressible(300000, 1));
+  r = Cli({"restore", "Acme 账套", "--to", target_, "--replace"});
+  ASSERT_EQ(r.code, kExitOk) << r.out << r.err;
+  EXPECT_EQ(Restored(), "the ledger as changed later");
+  const auto names = Names(target_);
+  ASSERT_EQ(names.size(), 2u) << "the restored file and the one kept aside, no work folder";
+  EXPECT_TRUE(names[1].starts_with(std::string(kLedger) + ".before-restore-")) << names[1];
+  EXPECT_TRUE(ReadFile(target_ + "/" + names[1]) == testing::Incompressible(300000, 1));
+}
+
+// Each damage, and what the restore must do about it: take the other copy
+// and say why, or refuse and leave the target folder empty.
+TEST_F(RestoreTest, DamagedCopiesAreNeverRestored) {
+  struct Case {
+    const char* name;
+    bool breakLocal;   // one byte changed in the middle
+    bool deleteLocal;
+    bool breakShare;
+    std::optional<std::string> password;  // given on standard input
+    bool replaceContent;  // a whole archive of other content, same name and password
+    bool restored;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"local deleted", false, true, false, {}, false, true, "正在取出远程备份"},
+      {"local damaged", true, false, false, {}, false, true, "本机备份不可用"},
+      {"both damaged", true, false, true, {}, false, false, "没有一个副本能够恢复"},
+      {"wrong password", false, false, false, "wrong", false, false, "密码错误"},
+      {"other content", false, false, false, {}, true, false, "校验值不符"},
+  };
+  const std::string archive = BackUp("the ledger of the day");
+  const std::string local = backups_ + "/" + archive;
+  const std::string shared = share_->localFolder + "/" + archive;
+  const std::string whole = ReadFile(local);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(local, whole);
+    WriteFile(shared, whole);
+    fs::remove_all(target_);
+    fs::create_directories(target_);
+    if (c.breakLocal) FlipByteInTheMiddle(local);
+    if (c.deleteLocal) fs::remove(local);
+    if (c.breakShare) FlipByteInTheMiddle(shared);
+    if (c.replaceContent) {
+      const std::string other = dir_ / "other.bak";
+      WriteFile(other, "a forged ledger");
+      fs::remove(local);
+      ASSERT_EQ(std::system(("printf '%s\\n' '" + std::string(kPassword) +
+                             "' | 7zz a -t7z -mhe=on -p -bso0 -bsp0 '" + local + "' '" + other +
+                             "' >/dev/null")
+                                .c_str()),
+                0);
+      fs::copy_file(local, shared, fs::copy_options::overwrite_existing);
+    }
+    std::vector<std::string> args = {"restore", kLedger, "--to", target_};
+    if (c.password) args.push_back("--password-stdin");
+    const Result r = Cli(args, c.password);
+    EXPECT_EQ(r.code, c.restored ? kExitOk : kExitBackupIncomplete) << r.out << r.err;
+    EXPECT_NE((r.out + r.err).find(c.said), std::string::npos) << r.out << r.err;
+    if (c.restored)
+      EXPECT_EQ(Restored(), "the ledger of the day");
+    else
+      EXPECT_TRUE(Names(target_).empty()) << "the target untouched";
+  }
+  // Nothing of the work is left in the agent's private folder either.
+  EXPECT_TRUE(Names(app_ + "/veltora-private").empty());
+}
+
+TEST_F(RestoreTest, VerifyFindsADamagedShareCopy) {
+  const std::string archive = BackUp("the ledger of the day");
+  Result r = Cli({"verify"});
+  EXPECT_EQ(r.code, kExitOk) << r.out << r.err;
+  EXPECT_NE(r.out.find(std::string(kLedger) + " | 远程备份 | "), std::string::npos) << r.out;
+
+  FlipByteInTheMiddle(share_->localFolder + "/" + archive);
+  r = Cli({"verify", kLedger});
+  EXPECT_EQ(r.code, kExitBackupIncomplete) << r.out;
+  EXPECT_NE(r.out.find(" | 本机备份 | "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("| 通过 |"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("| 失败 |"), std::string::npos) << r.out;
+}
+
+TEST_F(RestoreTest, RefusalsNameTheProblem) {
+  BackUp("the ledger of the day");
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    const char* said;
+  } cases[] = {
+      {{"restore", "Nobody", "--to", "TARGET"}, kExitBackupIncomplete, "没有这个账套"},
+      {{"restore", kLedger, "--stamp", "20200101000000", "--to", "TARGET"},
+       kExitBackupIncomplete, "没有这个时间的备份"},
+      {{"restore", kLedger, "--stamp", "2020", "--to", "TARGET"}, kExitUsage, "14 digits"},
+      {{"restore", kLedger, "--to", "TARGET/missing"}, kExitBackupIncomplete, "不是一个存在的"},
+      {{"restore", kLedger, "--to", "TARGET", "--as-database", "x"}, kExitUsage, "usage:"},
+      {{"verify", "a", "b"}, kExitUsage, "usage:"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    for (auto& a : args)
+      if (a.starts_with("TARGET")) a = target_ + a.substr(6);
+    SCOPED_TRACE(args[1]);
+    const Result r = Cli(args);
+    EXPECT_EQ(r.code, c.code) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(Names(target_).empty());
+}
+
+}  // namespace
+}  // namespace veltora
