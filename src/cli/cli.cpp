@@ -12,6 +12,7 @@
 #include "app/process_state.h"
 #include "app/run_log.h"
 #include "app/single_instance.h"
+#include "base/fs_path.h"
 #include "base/path.h"
 #include "base/text.h"
 #include "cli/headless_window.h"
@@ -54,7 +55,7 @@ int RunInitCommand(const std::string& appFolder, const CliContext& context, std:
                    std::ostream& err) {
   const std::string prepared = JoinPath(context.executableFolder, kSettingsDatabaseFileName);
   try {
-    std::filesystem::create_directories(appFolder);
+    std::filesystem::create_directories(PathFromUtf8(appFolder));
     InstallSettingsDatabase(prepared, appFolder);
   } catch (const std::exception& e) {
     err << "veltora-cli init: " << e.what() << "\n";

@@ -145,8 +145,7 @@ int RunRestoreCommand(const std::string& appFolder, const CliContext& context,
   // (which takes the run lock itself).
   session.services.backUpFirst = [&](const std::string&, std::string& reason) {
     lock.reset();
-    const int code =
-        RunBackupCommand(appFolder, context, context.sqlStandinFolder, out, err);
+    const int code = RunBackupCommand(appFolder, context, context.sqlStandinFolder, out, err);
     lock = TakeRunLock(appFolder, err);
     if (code != kExitOk) reason = cli_msg::kBackupFirstIncomplete;
     return code == kExitOk && lock != nullptr;

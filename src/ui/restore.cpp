@@ -19,7 +19,8 @@ namespace veltora {
 bool DatabaseExists(SqlServerConnection&, std::string_view);
 void RestoreDatabaseAs(SqlServerConnection&, std::string_view, std::string_view, bool,
                        const std::optional<SqlServerVersion>&);
-void VerifyBackupFile(SqlServerConnection&, std::string_view, const std::optional<SqlServerVersion>&);
+void VerifyBackupFile(SqlServerConnection&, std::string_view,
+                      const std::optional<SqlServerVersion>&);
 namespace {
 
 namespace msg = ui_msg;
@@ -73,8 +74,8 @@ bool Names(int edition, const AccountListRow& account, const std::string& name) 
 std::optional<std::string> StampIn(const std::string& fileName, const std::string& series,
                                    bool withExtension) {
   const std::size_t dot = fileName.rfind('.');
-  const std::string stem = withExtension && dot != std::string::npos ? fileName.substr(0, dot)
-                                                                      : fileName;
+  const std::string stem =
+      withExtension && dot != std::string::npos ? fileName.substr(0, dot) : fileName;
   if (stem.size() != series.size() + kBackupStampLength ||
       !EqualsIgnoreAsciiCase(stem.substr(0, series.size()), series))
     return std::nullopt;
@@ -256,8 +257,9 @@ std::optional<std::string> TakeOut(const RestoreServices& s, RunFileSystems& fil
     archive = JoinPath(work, b.fileName);
     StepProgress step(s.progress, ProgressStage::kShareFetch, b.fileName, b.bytes);
     step.Start();
-    const FileOutcome fetched = files.Router().For(source.path).CopyToLocal(
-        source.path, archive, false, step.ForCopyWrites());
+    const FileOutcome fetched = files.Router()
+                                    .For(source.path)
+                                    .CopyToLocal(source.path, archive, false, step.ForCopyWrites());
     if (!fetched) return msg::kRestoreFetchFailed + fetched.error;
     step.Done();
   }
@@ -359,7 +361,8 @@ RestoreResult RestoreDatabase(const RestoreRequest& request, const RestoreServic
   const bool overOwn = Trim(request.asDatabase).empty();
   if (overOwn && !request.replace) return Failed(msg::kRestoreSqlNeedsTarget);
   const std::string database = overOwn ? b.database : Trim(request.asDatabase);
-  if (database.find_first_of(kControlCharacters) != std::string::npos) return Failed(msg::kRestoreBadDatabaseName + database);
+  if (database.find_first_of(kControlCharacters) != std::string::npos)
+    return Failed(msg::kRestoreBadDatabaseName + database);
   if (settings.localFolder.empty() || !FolderExists(Trim(settings.localFolder)))
     return Failed(msg::kRestoreNoLocalFolder + settings.row.localDir);
   if (s.sqlServer == nullptr) return Failed(msg::kRestoreNoSqlServer);
@@ -439,16 +442,16 @@ std::vector<VerifyResult> VerifyBackups(const RestoreServices& services,
                                         const std::string& accountSet, LineLog& log) {
   const RestoreSettings settings = LoadRestoreSettings(services);
   auto files = services.makeFileSystems();
-  const RestoreCatalogue catalogue =
-      BuildCatalogue(services, settings, accountSet, *files, log);
+  const RestoreCatalogue catalogue = BuildCatalogue(services, settings, accountSet, *files, log);
   const bool sqlEdition = IsSqlEdition(catalogue.edition);
   std::unique_ptr<SqlServerConnection> sql;
   std::optional<SqlServerVersion> version;
 
   std::vector<VerifyResult> results;
   for (const std::string& set : catalogue.accountSets) {
-    const auto newest = std::find_if(catalogue.backups.begin(), catalogue.backups.end(),
-                                     [&](const RestorableBackup& b) { return b.accountSet == set; });
+    const auto newest =
+        std::find_if(catalogue.backups.begin(), catalogue.backups.end(),
+                     [&](const RestorableBackup& b) { return b.accountSet == set; });
     if (newest == catalogue.backups.end()) {
       results.push_back({set, ArchiveSide::kLocal, {}, false, msg::kVerifyNoBackup});
       continue;
@@ -464,16 +467,15 @@ std::vector<VerifyResult> VerifyBackups(const RestoreServices& services,
                      : JoinPath(work.path(), b.fileName + ".bak");
       if (work.path().empty()) {
         r.message = msg::kRestoreWorkFolderFailed + work.reason();
-      } else if (const auto failed = TakeOut(services, *files, b, source,
-                                             b.password ? *b.password : settings.row.rarpwd,
-                                             work.path(), target)) {
+      } else if (const auto failed =
+                     TakeOut(services, *files, b, source,
+                             b.password ? *b.password : settings.row.rarpwd, work.path(), target)) {
         r.message = *failed;
       } else if (sqlEdition) {
         try {
           if (!sql) {
             if (services.sqlServer == nullptr) throw std::runtime_error(msg::kRestoreNoSqlServer);
-            sql = services.sqlServer->Create(
-                SqlTimeouts{settings.row.conout, settings.row.sqlout});
+            sql = services.sqlServer->Create(SqlTimeouts{settings.row.conout, settings.row.sqlout});
             sql->Connect(settings.row.sqluser, settings.row.sqlpwd, "master");
             version = AskServerVersion(*sql);
           }

@@ -79,10 +79,10 @@ RestoreCatalogue ListRestorableBackups(const RestoreServices& services,
 
 struct RestoreRequest {
   std::string accountSet;
-  std::string stamp;         // empty: the newest backup
-  std::string targetFolder;  // file editions
-  std::string asDatabase;    // SQL editions: a new database's name
-  bool replace = false;      // over an existing file / the set's own database
+  std::string stamp;                    // empty: the newest backup
+  std::string targetFolder;             // file editions
+  std::string asDatabase;               // SQL editions: a new database's name
+  bool replace = false;                 // over an existing file / the set's own database
   std::optional<std::string> password;  // instead of the row's
 };
 

@@ -3,6 +3,11 @@
 namespace veltora {
 bool DatabaseExists(SqlServerConnection&, std::string_view) { return false; }
 void RestoreDatabaseAs(SqlServerConnection&, std::string_view, std::string_view, bool,
-                       const std::optional<SqlServerVersion>&) { throw SqlError("stub"); }
-void VerifyBackupFile(SqlServerConnection&, std::string_view, const std::optional<SqlServerVersion>&) { throw SqlError("stub"); }
+                       const std::optional<SqlServerVersion>&) {
+  throw SqlError("stub");
 }
+void VerifyBackupFile(SqlServerConnection&, std::string_view,
+                      const std::optional<SqlServerVersion>&) {
+  throw SqlError("stub");
+}
+}  // namespace veltora

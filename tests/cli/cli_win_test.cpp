@@ -5,7 +5,9 @@
 #include <filesystem>
 
 #include "app/run_log.h"
+#include "base/fs_path.h"
 #include "base/process.h"
+#include "settings/settings_database.h"
 #include "support/temp_dir.h"
 
 namespace veltora {
@@ -49,6 +51,57 @@ TEST(CliWinTest, DemoCompletesWithArchivesThatHoldTheAccountSets) {
   const std::string first = RunLogLineAsUtf8(log.substr(0, log.find("\r\n")));
   ASSERT_EQ(first.rfind("在", 0), 0u) << first;
   EXPECT_EQ(first.substr(first.find(" :") + 2), "青岚软件账套自动备份系统(金蝶版)  V2.1");
+}
+
+// The restore through the real 7zr.exe: the ledger comes back byte-identical,
+// a damaged archive is refused and leaves the target as it was, and verify
+// says which.
+TEST(CliWinTest, RestoreAndVerifyThroughTheRealArchiver) {
+  TempDir dir;
+  const std::string root = dir / "恢复 100% & !x!";
+  const std::string app = root + "\\app", accounts = root + "\\accounts",
+                    backups = root + "\\backups", target = root + "\\target";
+  for (const auto& folder : {accounts, backups, target})
+    std::filesystem::create_directories(PathFromUtf8(folder));
+  auto cli = [&](std::vector<std::string> args, std::string* out = nullptr) {
+    args.insert(args.begin(), {"--app-dir", app});
+    return RunProgram(kBin + "\\veltora-cli.exe", args, {}, [&](std::string_view chunk) {
+      if (out != nullptr) *out += chunk;
+    });
+  };
+  ASSERT_EQ(cli({"init"}), 0);
+  {
+    SettingsDatabase db(app);
+    BaksetRow row = db.LoadSettings();
+    row.softvernum = 0;
+    row.accountDir = accounts;
+    row.localDir = backups;
+    row.localbak = true;
+    row.rarlevel = "最快";
+    db.SaveSettings(row);
+    db.UpdateArchivePassword("p&w%1");
+    db.RewriteAccountList({{"", "总账 A.AIS", "总账 A.AIS"}});
+  }
+  testing::WriteFile(accounts + "\\总账 A.AIS", "the ledger of the day");
+  ASSERT_EQ(cli({"backup"}), 0);
+  testing::WriteFile(accounts + "\\总账 A.AIS", "changed later");
+
+  std::string out;
+  ASSERT_EQ(cli({"restore", "总账 A", "--to", target}, &out), 0) << out;
+  EXPECT_EQ(ReadFile(target + "\\总账 A.AIS"), "the ledger of the day");
+  EXPECT_EQ(cli({"verify"}), 0);
+
+  const std::vector<std::string> archives = FilesIn(backups);
+  ASSERT_EQ(archives.size(), 1u);
+  const std::string archive = backups + "\\" + archives[0];
+  std::string bytes = ReadFile(archive);
+  bytes[bytes.size() / 2] ^= 0x40;
+  testing::WriteFile(archive, bytes);
+  out.clear();
+  EXPECT_NE(cli({"restore", "总账 A", "--to", target, "--replace"}, &out), 0) << out;
+  EXPECT_EQ(ReadFile(target + "\\总账 A.AIS"), "the ledger of the day");
+  EXPECT_EQ(FilesIn(target).size(), 1u) << "nothing kept aside, no work folder left";
+  EXPECT_NE(cli({"verify"}), 0);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 
 #include "cli/cli.h"
 #include "settings/settings_database.h"
+#include "sqlserver/sql_test_support.h"
+#include "sqlserver/standin_sql_server.h"
 #include "support/samba_server.h"
 #include "support/temp_dir.h"
 
@@ -144,7 +146,7 @@ TEST_F(RestoreTest, TheChosenBackupComesBackByteIdenticalAndNothingIsOverwritten
 TEST_F(RestoreTest, DamagedCopiesAreNeverRestored) {
   struct Case {
     const char* name;
-    bool breakLocal;   // one byte changed in the middle
+    bool breakLocal;  // one byte changed in the middle
     bool deleteLocal;
     bool breakShare;
     std::optional<std::string> password;  // given on standard input
@@ -220,7 +222,8 @@ TEST_F(RestoreTest, RefusalsNameTheProblem) {
   } cases[] = {
       {{"restore", "Nobody", "--to", "TARGET"}, kExitBackupIncomplete, "没有这个账套"},
       {{"restore", kLedger, "--stamp", "20200101000000", "--to", "TARGET"},
-       kExitBackupIncomplete, "没有这个时间的备份"},
+       kExitBackupIncomplete,
+       "没有这个时间的备份"},
       {{"restore", kLedger, "--stamp", "2020", "--to", "TARGET"}, kExitUsage, "14 digits"},
       {{"restore", kLedger, "--to", "TARGET/missing"}, kExitBackupIncomplete, "不是一个存在的"},
       {{"restore", kLedger, "--to", "TARGET", "--as-database", "x"}, kExitUsage, "usage:"},
@@ -236,6 +239,76 @@ TEST_F(RestoreTest, RefusalsNameTheProblem) {
     EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
   }
   EXPECT_TRUE(Names(target_).empty());
+}
+
+// A SQL edition on the stand-in: the backup restored as a new database holds
+// what the account set's database held when it was backed up.
+TEST(SqlRestoreTest, ANewDatabaseEqualsTheBackedUpOne) {
+  TempDir dir;
+  const std::string app = dir / "app", backups = dir / "backups", server = dir / "server";
+  fs::create_directories(backups);
+  StandinSqlServer::CreateServer(server, {{"sa", "Sql&Pass1"}});
+  const std::string database = "AIS2024 账套";
+  const std::string file = StandinSqlServer::CreateDatabase(server, database);
+  testing::RunSqlite(file,
+                     "create table t_voucher(id integer, memo text);"
+                     "insert into t_voucher values(1, '期初'), (2, 'O''Neil');");
+  testing::RunSqlite(StandinSqlServer::CreateDatabase(server, "AcctCtl"),
+                     "create table t_ad_kdAccount_gl(FAcctID integer, FAcctNumber text,"
+                     " FAcctName text, FDBName text);"
+                     "insert into t_ad_kdAccount_gl values(1, '001', '总公司', '" +
+                         database + "');");
+  auto cli = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--app-dir", app});
+    std::ostringstream out, err;
+    CliContext context;
+    context.executableFolder = VELTORA_BIN_DIR;
+    const char* path = std::getenv("PATH");
+    context.searchPath = path != nullptr ? path : "";
+    context.sqlStandinFolder = server;
+    const int code = RunCli(args, context, out, err);
+    return Result{code, out.str(), err.str()};
+  };
+  ASSERT_EQ(cli({"init"}).code, kExitOk);
+  {
+    SettingsDatabase db(app);
+    BaksetRow row = db.LoadSettings();
+    row.softvernum = 2;
+    row.sqluser = "sa";
+    row.sqlpwd = "Sql&Pass1";
+    row.localDir = backups;
+    row.localbak = true;
+    row.rarlevel = "标准";
+    db.SaveSettings(row);
+    db.UpdateArchivePassword("pw1");
+    db.RewriteAccountList({{"001", "总公司", database}});
+  }
+  Result r = cli({"backup"});
+  ASSERT_EQ(r.code, kExitOk) << r.out << r.err;
+  testing::RunSqlite(file, "insert into t_voucher values(3, 'after the backup');");
+
+  const std::string restored = "总公司 ]恢复' 1";
+  r = cli({"restore", "总公司", "--as-database", restored});
+  ASSERT_EQ(r.code, kExitOk) << r.out << r.err;
+  StandinSqlServer sql(server, {});
+  sql.Connect("sa", "Sql&Pass1", restored);
+  std::vector<std::string> memos;
+  for (const auto& row : sql.Query("select memo from t_voucher order by id"))
+    memos.push_back(row.Get("memo"));
+  EXPECT_EQ(memos, (std::vector<std::string>{"期初", "O'Neil"}));
+  sql.Close();
+
+  // The name is taken now: refused, nothing changed.
+  r = cli({"restore", "总公司", "--as-database", restored});
+  EXPECT_EQ(r.code, kExitBackupIncomplete);
+  EXPECT_NE(r.err.find("数据库已存在"), std::string::npos) << r.err;
+  r = cli({"verify"});
+  EXPECT_EQ(r.code, kExitOk) << r.out << r.err;
+  EXPECT_NE(r.out.find("总公司 | 本机备份 | "), std::string::npos) << r.out;
+  // The extracted backups the server read are gone from the backup folder.
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(backups)) ++files;
+  EXPECT_EQ(files, 1u);
 }
 
 }  // namespace
