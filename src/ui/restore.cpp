@@ -15,12 +15,6 @@
 #include "ui/messages.h"
 
 namespace veltora {
-// TEMPORARY
-bool DatabaseExists(SqlServerConnection&, std::string_view);
-void RestoreDatabaseAs(SqlServerConnection&, std::string_view, std::string_view, bool,
-                       const std::optional<SqlServerVersion>&);
-void VerifyBackupFile(SqlServerConnection&, std::string_view,
-                      const std::optional<SqlServerVersion>&);
 namespace {
 
 namespace msg = ui_msg;
