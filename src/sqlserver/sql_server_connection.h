@@ -101,6 +101,60 @@ std::optional<SqlServerVersion> AskServerVersion(SqlServerConnection& sql) noexc
 std::string BackupDatabaseStatement(std::string_view database, std::string_view file,
                                     const std::optional<SqlServerVersion>& version);
 
+// The restore statements, quoted as the backup's. RESTORE FILELISTONLY lists
+// the files a backup holds: one row each, with LogicalName, PhysicalName (where
+// the file was when backed up) and Type (D data, L log).
+std::string RestoreFileListStatement(std::string_view file);
+// RESTORE VERIFYONLY of a backup file, WITH CHECKSUM from 9.0 as the backup
+// is made. A server checks the checksums a backup holds even unasked; asking
+// adds the refusal of a backup that holds none.
+std::string RestoreVerifyStatement(std::string_view file,
+                                   const std::optional<SqlServerVersion>& version);
+
+// Where RESTORE ... WITH MOVE puts one file of the backup.
+struct DatabaseFileMove {
+  std::string logicalName;
+  std::string physicalPath;
+  bool operator==(const DatabaseFileMove&) const = default;
+};
+
+// RESTORE DATABASE [db] FROM DISK = N'file' WITH MOVE N'l' TO N'p', ...
+// [, REPLACE] [, CHECKSUM from 9.0].
+std::string RestoreDatabaseStatement(std::string_view database, std::string_view file,
+                                     const std::vector<DatabaseFileMove>& moves, bool replace,
+                                     const std::optional<SqlServerVersion>& version);
+
+// Where the files of a backup go when it is restored as `database`, from the
+// rows of RESTORE FILELISTONLY: the first data file "<db>.mdf", the first log
+// "<db>_log.ldf", any further file "<db>_<n>.ndf" (n from 1), all in
+// `dataFolder`, a folder as the server spells it (C:\...\DATA\ or
+// /var/opt/mssql/data/). The database name is made safe for a file name on
+// Windows, where the server most likely runs.
+std::vector<DatabaseFileMove> RestoredFileMoves(const std::vector<SqlRow>& fileList,
+                                                std::string_view dataFolder,
+                                                std::string_view database);
+
+// Whether a database of that name exists, by sysdatabases, which every version
+// has. Names compare as the server's collation compares them.
+bool DatabaseExists(SqlServerConnection& sql, std::string_view database);
+
+// Restores the backup file `bakFile` (a path the server can read) as
+// `database`, its files moved to the server's data folder under the new name
+// (RestoredFileMoves). Without `replace` an existing database is refused
+// before the server is asked: a server restores a backup over the database it
+// was taken of, in simple recovery, without REPLACE. With it the existing one
+// is overwritten; the caller decides when that is allowed. The connection
+// should be to master: a database that is some connection's current one
+// cannot be taken over. Throws SqlError with the server's text.
+void RestoreDatabaseAs(SqlServerConnection& sql, std::string_view bakFile,
+                       std::string_view database, bool replace,
+                       const std::optional<SqlServerVersion>& version);
+
+// RESTORE VERIFYONLY of the file; SqlError with the server's text when the
+// backup is damaged, no backup, or cannot be read.
+void VerifyBackupFile(SqlServerConnection& sql, std::string_view bakFile,
+                      const std::optional<SqlServerVersion>& version);
+
 // The option steps around the backup, each with its own run-log line.
 // sp_dboption is gone from SQL Server 2012 (11.0); there the same meaning is
 // set with ALTER DATABASE. 'select into/bulkcopy' on together with

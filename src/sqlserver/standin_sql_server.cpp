@@ -14,6 +14,7 @@
 #include <variant>
 
 #include "base/scoped_handle.h"
+#include "base/sha256.h"
 #include "base/text.h"
 #include "sqlserver/standin_statement.h"
 
@@ -34,6 +35,12 @@ constexpr std::string_view kBackupTerminating = "BACKUP DATABASE is terminating 
 constexpr std::string_view kQueryTimeout = "Query timeout expired";
 constexpr std::string_view kLockTimeout = "Lock request time out period exceeded.";
 constexpr std::string_view kAlterTerminating = "ALTER DATABASE statement failed.";
+constexpr std::string_view kFileListTerminating = "RESTORE FILELIST is terminating abnormally.";
+constexpr std::string_view kVerifyTerminating = "VERIFY DATABASE is terminating abnormally.";
+constexpr std::string_view kRestoreTerminating = "RESTORE DATABASE is terminating abnormally.";
+constexpr std::string_view kBackupDamaged = "Damage to the backup set was detected.";
+constexpr std::string_view kDatabaseInUse =
+    "Exclusive access could not be obtained because the database is in use.";
 constexpr std::string_view kDefaultProductVersion = "15.0.2000.5";
 constexpr std::string_view kDbOptionUsage =
     "Usage: sp_dboption [dbname [,optname [,'true' | 'false']]]";
@@ -352,6 +359,275 @@ void AlterDatabase(sqlite3* server, const std::string& folder, const StandinAlte
   }
 }
 
+// ---- backup sets
+
+// What makes a SQLite file a backup: a table of one row naming the database
+// it was taken of, that database's file, and the content checksum when the
+// backup was made WITH CHECKSUM. A restore drops it from the copy.
+constexpr char kBackupSetTable[] = "standin_backup_set";
+
+// A digest of what a database holds: each table's definition and rows in the
+// order the file keeps them, the backup-set record left out. A changed byte
+// in any row changes it, which SQLite's integrity check alone would not see;
+// this stands for the page checksums of SQL Server's backups.
+std::string ContentChecksum(sqlite3* db) {
+  Sha256 digest;
+  auto feed = [&](char tag, const void* data, int size) {
+    digest.Update(std::string(1, tag) + std::to_string(size) + ":");
+    if (size > 0) digest.Update(data, static_cast<std::size_t>(size));
+  };
+  Stmt tables = Prepare(db, std::string("SELECT name, sql FROM sqlite_master WHERE type = 'table'"
+                                        " AND name <> '") +
+                                kBackupSetTable + "' ORDER BY name");
+  int rc;
+  while ((rc = sqlite3_step(tables.get())) == SQLITE_ROW) {
+    const std::string name = ColumnText(tables.get(), 0);
+    const std::string sql = ColumnText(tables.get(), 1);
+    feed('T', name.data(), static_cast<int>(name.size()));
+    feed('S', sql.data(), static_cast<int>(sql.size()));
+    std::string quoted = "\"";
+    for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    Stmt rows = Prepare(db, "SELECT * FROM " + quoted + "\"");
+    const int columns = sqlite3_column_count(rows.get());
+    int rowRc;
+    while ((rowRc = sqlite3_step(rows.get())) == SQLITE_ROW) {
+      for (int c = 0; c < columns; ++c) {
+        switch (sqlite3_column_type(rows.get(), c)) {
+          case SQLITE_NULL:
+            feed('N', nullptr, 0);
+            break;
+          case SQLITE_BLOB: {
+            const void* blob = sqlite3_column_blob(rows.get(), c);
+            feed('B', blob, sqlite3_column_bytes(rows.get(), c));
+            break;
+          }
+          default: {
+            const char tag = sqlite3_column_type(rows.get(), c) == SQLITE_TEXT ? 'X' : 'V';
+            const unsigned char* text = sqlite3_column_text(rows.get(), c);
+            feed(tag, text, sqlite3_column_bytes(rows.get(), c));
+          }
+        }
+      }
+    }
+    if (rowRc != SQLITE_DONE) throw SqlError(sqlite3_errmsg(db));
+  }
+  if (rc != SQLITE_DONE) throw SqlError(sqlite3_errmsg(db));
+  return digest.HexDigest();
+}
+
+// Marks a fresh copy as the backup of `database` (whose file is `dataFile`).
+void WriteBackupSet(sqlite3* copy, const std::string& database, const std::string& dataFile,
+                    bool withChecksum) {
+  ExecScript(copy, (std::string("DROP TABLE IF EXISTS ") + kBackupSetTable + ";").c_str());
+  const std::optional<std::string> checksum =
+      withChecksum ? std::optional<std::string>(ContentChecksum(copy)) : std::nullopt;
+  ExecScript(copy, (std::string("CREATE TABLE ") + kBackupSetTable +
+                    "(database_name TEXT NOT NULL, data_file TEXT NOT NULL, checksum TEXT);")
+                       .c_str());
+  Stmt insert = Prepare(copy, std::string("INSERT INTO ") + kBackupSetTable +
+                                  "(database_name, data_file, checksum) VALUES(?1, ?2, ?3)");
+  Bind(insert.get(), 1, database);
+  Bind(insert.get(), 2, dataFile);
+  if (checksum) Bind(insert.get(), 3, *checksum);
+  StepDone(copy, insert.get());
+}
+
+// The log file SQL Server would have given a database beside its data file.
+std::string LogFileOf(const std::string& dataFile) {
+  const std::string_view ext = StandinSqlServer::kDatabaseExtension;
+  const std::string base =
+      EndsWith(dataFile, ext) ? dataFile.substr(0, dataFile.size() - ext.size()) : dataFile;
+  return base + "_log.ldf";
+}
+
+struct BackupSet {
+  Db db;
+  std::string database;  // the database it was taken of
+  std::string dataFile;  // that database's file then
+  std::optional<std::string> checksum;
+
+  // The files as RESTORE FILELISTONLY lists them: the data file and the log
+  // SQL Server would keep beside it.
+  std::string LogicalName(int file) const { return file == 0 ? database : database + "_log"; }
+  std::string PhysicalName(int file) const { return file == 0 ? dataFile : LogFileOf(dataFile); }
+};
+
+SqlError Terminating(const std::string& why, std::string_view terminating) {
+  return SqlError(why + "\n" + std::string(terminating));
+}
+
+// Opens a backup file as RESTORE does: a missing file, or one that is no
+// backup, is refused in SQL Server's words followed by the statement's own
+// terminating line. A relative path is taken from the server folder.
+BackupSet OpenBackupSet(const std::string& folder, const std::string& disk,
+                        std::string_view terminating) {
+  fs::path path = FsPath(disk);
+  if (path.is_relative()) path = FsPath(folder) / path;
+  std::error_code ec;
+  const std::string device = "Cannot open backup device " + QuotedInMessage(disk) + ".";
+  if (!fs::exists(path, ec))
+    throw Terminating(
+        device + " Operating system error 2(The system cannot find the file specified.).",
+        terminating);
+  if (!fs::is_regular_file(path, ec))
+    throw Terminating(device + " Operating system error 5(Access is denied.).", terminating);
+  const std::string malformed = "The media family on device " + QuotedInMessage(disk) +
+                                " is incorrectly formed. SQL Server cannot process this media "
+                                "family.";
+  BackupSet set;
+  set.db = OpenDb(path, SQLITE_OPEN_READONLY, nullptr);
+  if (!set.db) throw Terminating(malformed, terminating);
+  const std::string read =
+      std::string("SELECT database_name, data_file, checksum FROM ") + kBackupSetTable + " LIMIT 1";
+  sqlite3_stmt* raw = nullptr;
+  int rc = sqlite3_prepare_v2(set.db.get(), read.c_str(), -1, &raw, nullptr);
+  Stmt record(raw);
+  if (rc == SQLITE_OK) rc = sqlite3_step(raw);
+  if (rc != SQLITE_ROW) {
+    // No record (no such table, no row) or no database at all: not a backup.
+    // A file SQLite finds damaged is a damaged backup.
+    const int code = sqlite3_errcode(set.db.get());
+    throw Terminating(code == SQLITE_CORRUPT ? std::string(kBackupDamaged) : malformed,
+                      terminating);
+  }
+  set.database = ColumnText(raw, 0);
+  set.dataFile = ColumnText(raw, 1);
+  if (sqlite3_column_type(raw, 2) != SQLITE_NULL) set.checksum = ColumnText(raw, 2);
+  return set;
+}
+
+// What RESTORE checks before it uses a backup: the file is whole, and its
+// checksums match when it has some (unless NO_CHECKSUM); CHECKSUM asks for
+// them and refuses a backup without.
+void CheckBackupSet(const BackupSet& set, std::optional<bool> checksum,
+                    std::string_view terminating) {
+  if (checksum == true && !set.checksum)
+    throw Terminating(
+        "RESTORE WITH CHECKSUM cannot be specified because the backup set does not contain "
+        "checksum information.",
+        terminating);
+  bool whole = false;
+  try {
+    Stmt check = Prepare(set.db.get(), "PRAGMA integrity_check(1)");
+    whole = sqlite3_step(check.get()) == SQLITE_ROW && ColumnText(check.get(), 0) == "ok";
+    if (whole && set.checksum && checksum != false)
+      whole = ContentChecksum(set.db.get()) == *set.checksum;
+  } catch (const SqlError&) {
+    whole = false;
+  }
+  if (!whole) throw Terminating(std::string(kBackupDamaged), terminating);
+}
+
+// RESTORE FILELISTONLY: the data file and the log of the backed-up database.
+std::vector<SqlRow> RestoreFileList(const std::string& folder, const StandinRestoreFileList& list) {
+  const BackupSet set = OpenBackupSet(folder, list.disk, kFileListTerminating);
+  std::vector<SqlRow> rows;
+  for (int file = 0; file < 2; ++file) {
+    SqlRow row;
+    row.Add("LogicalName", set.LogicalName(file));
+    row.Add("PhysicalName", set.PhysicalName(file));
+    row.Add("Type", file == 0 ? "D" : "L");
+    row.Add("FileGroupName", file == 0 ? "PRIMARY" : "");
+    row.Add("FileId", std::to_string(file + 1));
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+void VerifyBackup(const std::string& folder, const StandinRestoreVerify& verify) {
+  const BackupSet set = OpenBackupSet(folder, verify.disk, kVerifyTerminating);
+  CheckBackupSet(set, verify.checksum, kVerifyTerminating);
+}
+
+// Waits out a busy or locked step of SQLite's backup API until the deadline.
+int StepBackup(sqlite3_backup* run, SteadyClock::time_point deadline) {
+  int rc;
+  while ((rc = sqlite3_backup_step(run, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+    if (SteadyClock::now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return rc;
+}
+
+// RESTORE DATABASE: the backup copied with SQLite's backup API into a
+// temporary file in the server folder, its backup-set record dropped, and
+// renamed into place (over the database it replaces), so the database is
+// either the whole backup or untouched. The MOVE targets are checked against
+// the backup's logical names and otherwise ignored: databases stay in the
+// folder's own layout.
+void RestoreDatabase(const std::string& folder, const StandinRestoreDatabase& restore,
+                     const std::string& currentCatalogue, SteadyClock::time_point deadline) {
+  auto fail = [](const std::string& why) { return Terminating(why, kRestoreTerminating); };
+  const BackupSet set = OpenBackupSet(folder, restore.disk, kRestoreTerminating);
+  std::vector<bool> moved(2, false);
+  for (const auto& move : restore.moves) {
+    bool known = false;
+    for (int file = 0; file < 2; ++file)
+      if (EqualsIgnoreAsciiCase(move.logicalName, set.LogicalName(file))) {
+        moved[static_cast<std::size_t>(file)] = true;
+        known = true;
+      }
+    if (!known)
+      throw fail("Logical file " + QuotedInMessage(move.logicalName) + " is not part of database " +
+                 QuotedInMessage(restore.database) +
+                 ". Use RESTORE FILELISTONLY to list the logical file names.");
+  }
+  const auto target = FindDatabase(folder, restore.database);
+  const bool sameDatabase = EqualsIgnoreAsciiCase(restore.database, set.database);
+  if (target && !restore.replace) {
+    if (sameDatabase)
+      throw fail("The tail of the log for the database \"" + target->name +
+                 "\" has not been backed up. Use BACKUP LOG WITH NORECOVERY to backup the log if "
+                 "it contains work you do not want to lose. Use the WITH REPLACE or WITH STOPAT "
+                 "clause of the RESTORE statement to just overwrite the contents of the log.");
+    throw fail("The backup set holds a backup of a database other than the existing " +
+               QuotedInMessage(target->name) + " database.");
+  }
+  // A file not moved goes back where it was backed up from: onto the files of
+  // the original database when that still exists under its own name.
+  if (!sameDatabase)
+    if (const auto original = FindDatabase(folder, set.database))
+      for (int file = 0; file < 2; ++file)
+        if (!moved[static_cast<std::size_t>(file)])
+          throw fail("The file " + QuotedInMessage(set.PhysicalName(file)) +
+                     " cannot be overwritten. It is being used by database " +
+                     QuotedInMessage(original->name) + ".");
+  if (target && EqualsIgnoreAsciiCase(target->name, currentCatalogue))
+    throw fail(std::string(kDatabaseInUse));
+  CheckBackupSet(set, restore.checksum, kRestoreTerminating);
+
+  const fs::path path =
+      target ? target->file
+             : FsPath(folder) / FsPath(StandinSqlServer::DatabaseFileName(restore.database));
+  const fs::path temporary =
+      path.parent_path() / FsPath("." + Utf8(path.filename()) + ".tmp-" + RandomSuffix());
+  RemoveOnExit cleanup(temporary);
+  {
+    Db copy = OpenDb(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const std::string cannotWrite = "Write on " + QuotedInMessage(Utf8(path)) + " failed: ";
+    if (!copy) throw fail(cannotWrite + "Operating system error 5(Access is denied.).");
+    SqliteBackup run(sqlite3_backup_init(copy.get(), "main", set.db.get(), "main"));
+    if (!run) throw fail(cannotWrite + sqlite3_errmsg(copy.get()));
+    const int rc = StepBackup(run.get(), deadline);
+    run.Reset();
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) throw fail(std::string(kLockTimeout));
+    if (rc != SQLITE_DONE) throw fail(cannotWrite + sqlite3_errmsg(copy.get()));
+    try {
+      ExecScript(copy.get(), (std::string("DROP TABLE ") + kBackupSetTable + ";").c_str());
+    } catch (const SqlError& error) {
+      throw fail(cannotWrite + error.what());
+    }
+  }
+  std::error_code ec;
+  fs::rename(temporary, path, ec);
+  // Windows refuses to replace a file another connection holds open.
+  if (ec)
+    throw fail(target ? std::string(kDatabaseInUse)
+                      : "Write on " + QuotedInMessage(Utf8(path)) +
+                            " failed: Operating system error 5(Access is denied.).");
+  cleanup.Release();
+}
+
 // BACKUP DATABASE: a copy made with SQLite's online backup API into a
 // temporary file beside the target, renamed over it when complete.
 void BackupDatabase(const std::string& folder, const StandinBackupDatabase& backup,
@@ -394,15 +670,16 @@ void BackupDatabase(const std::string& folder, const StandinBackupDatabase& back
     if (!copy) throw fail(accessDenied);
     SqliteBackup run(sqlite3_backup_init(copy.get(), "main", source.get(), "main"));
     if (!run) throw fail(accessDenied);
-    int rc;
-    while ((rc = sqlite3_backup_step(run.get(), -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED) {
-      if (SteadyClock::now() > deadline) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const int rc = StepBackup(run.get(), deadline);
     run.Reset();  // finishing leaves a failed step's message on the copy
     if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) throw fail(std::string(kLockTimeout));
     if (rc != SQLITE_DONE)
       throw fail("Write on \"" + target + "\" failed: " + sqlite3_errmsg(copy.get()));
+    try {
+      WriteBackupSet(copy.get(), database->name, Utf8(database->file), backup.checksum);
+    } catch (const SqlError& error) {
+      throw fail("Write on \"" + target + "\" failed: " + error.what());
+    }
   }
   fs::rename(temporary, path, ec);
   if (ec) throw fail(accessDenied);
@@ -426,16 +703,25 @@ int MajorVersion(const std::string& version) {
   return parsed ? parsed->major : 0;
 }
 
-// SELECT SERVERPROPERTY(...): the version for ProductVersion, NULL (read as
-// empty) for any other property, as the server answers an unknown one.
-std::vector<SqlRow> SelectServerProperty(sqlite3* server, const StandinServerPropertyQuery& query) {
+// SELECT SERVERPROPERTY(...): the version for ProductVersion; from 11.0 the
+// server folder, with its closing separator, for InstanceDefaultDataPath; NULL
+// (read as empty) for any other property, as the server answers an unknown
+// one.
+std::vector<SqlRow> SelectServerProperty(sqlite3* server, const std::string& folder,
+                                         const StandinServerPropertyQuery& query) {
+  std::string value;
+  if (EqualsIgnoreAsciiCase(query.property, "ProductVersion"))
+    value = ProductVersion(server);
+  else if (EqualsIgnoreAsciiCase(query.property, "InstanceDefaultDataPath") &&
+           MajorVersion(ProductVersion(server)) >= 11)
+    value = Utf8(FsPath(folder) / fs::path());
   SqlRow row;
-  row.Add(query.column,
-          EqualsIgnoreAsciiCase(query.property, "ProductVersion") ? ProductVersion(server) : "");
+  row.Add(query.column, value);
   return {row};
 }
 
-// SELECT ... FROM sysdatabases: one row (column "name") per database, by name.
+// SELECT ... FROM sysdatabases: one row per database, by name, with its name
+// and its file ("filename", the primary data file).
 std::vector<SqlRow> SelectSysdatabases(const std::string& folder,
                                        const StandinSysdatabasesQuery& query) {
   std::vector<SqlRow> rows;
@@ -443,6 +729,7 @@ std::vector<SqlRow> SelectSysdatabases(const std::string& folder,
     if (query.name && !EqualsIgnoreAsciiCase(entry.name, *query.name)) continue;
     SqlRow row;
     row.Add("name", entry.name);
+    row.Add("filename", Utf8(entry.file));
     rows.push_back(std::move(row));
   }
   return rows;
@@ -634,7 +921,20 @@ std::vector<SqlRow> StandinSqlServer::Run(const std::string& statement) {
             return std::vector<SqlRow>();
           },
           [&](const StandinServerPropertyQuery& query) {
-            return SelectServerProperty(server.get(), query);
+            return SelectServerProperty(server.get(), folder_, query);
+          },
+          [&](const StandinRestoreFileList& list) { return RestoreFileList(folder_, list); },
+          [&](const StandinRestoreVerify& verify) {
+            if (verify.checksum == true && MajorVersion(ProductVersion(server.get())) < 9)
+              throw SqlError("Incorrect syntax near 'CHECKSUM'.");
+            VerifyBackup(folder_, verify);
+            return std::vector<SqlRow>();
+          },
+          [&](const StandinRestoreDatabase& restore) {
+            if (restore.checksum == true && MajorVersion(ProductVersion(server.get())) < 9)
+              throw SqlError("Incorrect syntax near 'CHECKSUM'.");
+            RestoreDatabase(folder_, restore, session_->catalogueName, session_->deadline);
+            return std::vector<SqlRow>();
           },
           [&](const StandinSysdatabasesQuery& query) { return SelectSysdatabases(folder_, query); },
           [&](const StandinPlainSelect& select) {

@@ -39,8 +39,11 @@
 //       recorded in dboptions as the sp_dboption calls of the same meaning:
 //       BULK_LOGGED is 'select into/bulkcopy' true with 'trunc. log on chkpt.'
 //       false, FULL both false, SIMPLE 'trunc. log on chkpt.' true.
-//   SELECT [CAST(]SERVERPROPERTY('ProductVersion')[ AS varchar(n))] [[AS] alias]
-//       one row: the version from settings, in a column named by the alias.
+//   SELECT [CAST(]SERVERPROPERTY('ProductVersion'|'InstanceDefaultDataPath')
+//          [ AS [n]varchar(n))] [[AS] alias]
+//       one row in a column named by the alias: the version from settings; the
+//       server folder with its closing separator from 11.0, NULL (empty)
+//       below, as older servers answer a property they lack.
 //   BACKUP DATABASE <[name] | bare word> TO DISK = <N'path' | 'path'>
 //       [WITH INIT, CHECKSUM]
 //       copies the database with SQLite's online backup API into a temporary
@@ -48,8 +51,38 @@
 //       either the whole database or untouched. A relative path is taken
 //       relative to the server folder (the server's own backup folder). Without
 //       WITH INIT an existing file is refused: one backup per file here.
-//   SELECT name|* FROM [master..|master.dbo.]sysdatabases [WHERE name = <literal>]
-//       one row (column "name") per database, by name.
+//       The copy is made a backup set by a table of its own,
+//       standin_backup_set(database_name, data_file, checksum): the database
+//       and its file, and with CHECKSUM a SHA-256 of every table's definition
+//       and rows, standing for the page checksums a real backup carries.
+//   RESTORE FILELISTONLY FROM DISK = <literal>
+//       two rows, LogicalName, PhysicalName, Type, FileGroupName, FileId: the
+//       data file ("<db>", the database's file, D) and the log SQL Server
+//       would have beside it ("<db>_log", <encoded name>_log.ldf, L).
+//   RESTORE VERIFYONLY FROM DISK = <literal> [WITH CHECKSUM | NO_CHECKSUM]
+//       whether the backup is whole: SQLite's integrity check and, unless
+//       NO_CHECKSUM, the checksum when the backup has one. CHECKSUM refuses a
+//       backup without, and is a syntax error below 9.0, as for BACKUP.
+//   RESTORE DATABASE <[name] | bare word> FROM DISK = <literal>
+//       [WITH MOVE <literal> TO <literal> | REPLACE | RECOVERY | CHECKSUM |
+//       NO_CHECKSUM, ...]
+//       checks the backup as VERIFYONLY does, copies it with SQLite's online
+//       backup API into a temporary file in the folder, drops the backup-set
+//       table from the copy and renames it into place, so the database equals
+//       the one backed up, or is untouched. MOVE must name the backup's
+//       logical files; where they go is ignored (databases keep the folder's
+//       layout). Refused as SQL Server refuses them: an existing database
+//       without REPLACE (3154, or 3159 when it is the backed-up one, as on a
+//       server not in simple recovery), the current database of this
+//       connection, a file left unmoved onto the original database's own.
+//   A backup path that is missing, or a file without the backup-set table,
+//   is refused with SQL Server's texts for a missing device and a media family
+//   that is incorrectly formed; a damaged one with "Damage to the backup set
+//   was detected."; each followed by the statement's terminating line.
+//   SELECT name|filename|* [, ...] FROM [master..|master.dbo.]sysdatabases
+//          [WHERE name = <literal>]
+//       one row per database, by name: columns "name" and "filename" (its
+//       SQLite file, as a server names a database's primary data file).
 //   any other SELECT: run as it stands on the current database's SQLite file
 //       (one statement); SQLite's errors come back in SQL Server's words where
 //       there is one ("Invalid object name 't'.").

@@ -200,6 +200,61 @@ StandinBackupDatabase ParseBackup(Parser& parser) {
   return backup;
 }
 
+// After RESTORE.
+StandinStatement ParseRestore(Parser& parser) {
+  auto fromDisk = [&] {
+    parser.ExpectWord("from");
+    parser.ExpectWord("disk");
+    parser.ExpectSymbol('=');
+    return parser.Expect({TokenKind::kString}).value;
+  };
+  auto checksumOption = [&](std::optional<bool>& checksum) {
+    if (parser.AcceptWord("checksum"))
+      checksum = true;
+    else if (parser.AcceptWord("no_checksum"))
+      checksum = false;
+    else
+      return false;
+    return true;
+  };
+  if (parser.AcceptWord("filelistonly")) {
+    StandinRestoreFileList list{fromDisk()};
+    parser.ExpectEnd();
+    return list;
+  }
+  if (parser.AcceptWord("verifyonly")) {
+    StandinRestoreVerify verify{fromDisk(), std::nullopt};
+    if (parser.AcceptWord("with")) {
+      do {
+        if (!checksumOption(verify.checksum)) parser.Fail();
+      } while (parser.AcceptSymbol(','));
+    }
+    parser.ExpectEnd();
+    return verify;
+  }
+  parser.ExpectWord("database");
+  StandinRestoreDatabase restore;
+  restore.database = parser.ExpectName().value;
+  restore.disk = fromDisk();
+  if (parser.AcceptWord("with")) {
+    do {
+      if (parser.AcceptWord("move")) {
+        DatabaseFileMove move;
+        move.logicalName = parser.Expect({TokenKind::kString}).value;
+        parser.ExpectWord("to");
+        move.physicalPath = parser.Expect({TokenKind::kString}).value;
+        restore.moves.push_back(std::move(move));
+      } else if (parser.AcceptWord("replace")) {
+        restore.replace = true;
+      } else if (!parser.AcceptWord("recovery") && !checksumOption(restore.checksum)) {
+        parser.Fail();
+      }
+    } while (parser.AcceptSymbol(','));
+  }
+  parser.ExpectEnd();
+  return restore;
+}
+
 // After ALTER.
 StandinAlterDatabase ParseAlterDatabase(Parser& parser) {
   StandinAlterDatabase alter;
@@ -247,8 +302,10 @@ StandinServerPropertyQuery ParseServerPropertyQuery(Parser& parser) {
 // After SELECT, when the text names sysdatabases.
 StandinSysdatabasesQuery ParseSysdatabasesQuery(Parser& parser) {
   if (!parser.AcceptSymbol('*')) {
-    if (!parser.IsName("name")) parser.Fail();
-    parser.ExpectName();
+    do {
+      if (!parser.IsName("name") && !parser.IsName("filename")) parser.Fail();
+      parser.ExpectName();
+    } while (parser.AcceptSymbol(','));
   }
   parser.ExpectWord("from");
   // [master.[dbo].]sysdatabases, "master..sysdatabases" included.
@@ -289,6 +346,7 @@ StandinStatement ParseStandinStatement(std::string_view sql) {
   if (parser.AcceptWord("exec") || parser.AcceptWord("execute")) return ParseDbOptionCall(parser);
   if (parser.AcceptWord("backup")) return ParseBackup(parser);
   if (parser.AcceptWord("alter")) return ParseAlterDatabase(parser);
+  if (parser.AcceptWord("restore")) return ParseRestore(parser);
   if (parser.AcceptWord("select")) {
     auto names = [&](std::string_view name) {
       return std::any_of(tokens.begin(), tokens.end(), [&](const Token& t) {

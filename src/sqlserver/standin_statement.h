@@ -13,6 +13,9 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
+
+#include "sqlserver/sql_server_connection.h"
 
 namespace veltora {
 
@@ -59,7 +62,35 @@ struct StandinServerPropertyQuery {
   bool operator==(const StandinServerPropertyQuery&) const = default;
 };
 
-// SELECT name|* FROM [master..|master.dbo.]sysdatabases [WHERE name = <literal>].
+// RESTORE FILELISTONLY FROM DISK = <N'path' | 'path'>.
+struct StandinRestoreFileList {
+  std::string disk;
+  bool operator==(const StandinRestoreFileList&) const = default;
+};
+
+// RESTORE VERIFYONLY FROM DISK = <N'path' | 'path'> [WITH CHECKSUM | NO_CHECKSUM].
+// checksum: asked for (true), refused (false), or the default: the backup's
+// checksums are checked when it has some.
+struct StandinRestoreVerify {
+  std::string disk;
+  std::optional<bool> checksum;
+  bool operator==(const StandinRestoreVerify&) const = default;
+};
+
+// RESTORE DATABASE <[name] | bare word> FROM DISK = <N'path' | 'path'>
+// [WITH MOVE <literal> TO <literal> | REPLACE | RECOVERY | CHECKSUM |
+// NO_CHECKSUM, ...]; checksum as for VERIFYONLY.
+struct StandinRestoreDatabase {
+  std::string database;
+  std::string disk;
+  std::vector<DatabaseFileMove> moves;
+  bool replace = false;
+  std::optional<bool> checksum;
+  bool operator==(const StandinRestoreDatabase&) const = default;
+};
+
+// SELECT name|filename|* [, ...] FROM [master..|master.dbo.]sysdatabases
+// [WHERE name = <literal>]; each row answers both columns whatever the list.
 struct StandinSysdatabasesQuery {
   std::optional<std::string> name;
   bool operator==(const StandinSysdatabasesQuery&) const = default;
@@ -73,9 +104,11 @@ struct StandinPlainSelect {
   bool operator==(const StandinPlainSelect&) const = default;
 };
 
-using StandinStatement = std::variant<StandinEmptyBatch, StandinDbOptionCall, StandinBackupDatabase,
-                                      StandinAlterDatabase, StandinServerPropertyQuery,
-                                      StandinSysdatabasesQuery, StandinPlainSelect>;
+using StandinStatement =
+    std::variant<StandinEmptyBatch, StandinDbOptionCall, StandinBackupDatabase,
+                 StandinAlterDatabase, StandinServerPropertyQuery, StandinRestoreFileList,
+                 StandinRestoreVerify, StandinRestoreDatabase, StandinSysdatabasesQuery,
+                 StandinPlainSelect>;
 
 // Throws SqlError in SQL Server's words for a text it cannot read:
 // "Incorrect syntax near '...'.", "Unclosed quotation mark after the character

@@ -21,9 +21,12 @@ namespace veltora {
 namespace {
 
 using ::testing::ElementsAre;
+using ::testing::EndsWith;
 using veltora::testing::CaughtSqlError;
+using veltora::testing::ReadFile;
 using veltora::testing::RunSqlite;
 using veltora::testing::TempDir;
+using veltora::testing::WriteFile;
 
 constexpr SqlTimeouts kTimeouts{5, 30};
 constexpr std::string_view kNotConnected = "Operation is not allowed when the object is closed.";
@@ -272,6 +275,129 @@ TYPED_TEST(SqlServerContractTest, ChineseTextRoundTripsUnchanged) {
   cn->Execute(TypeParam::CopyCatalogue(catalogue, copy));
   EXPECT_THAT(RunSqlite(copy, "SELECT FAcctName FROM t_ad_kdAccount_gl WHERE FAcctID = 1"),
               ElementsAre("北京分公司 账套"));
+}
+
+// The restore statements, on the backends that speak T-SQL's RESTORE: the
+// stand-in, and a real server where a backend for one is given. SQLite's ODBC
+// driver has no RESTORE to send them to.
+template <typename Backend>
+class SqlServerRestoreContractTest : public SqlServerContractTest<Backend> {
+ protected:
+  // A ledger database holding a voucher table with the given memos.
+  void MakeLedger(const std::string& name, const std::vector<std::string>& memos) {
+    std::string rows = "BEGIN; CREATE TABLE t_voucher(id INTEGER PRIMARY KEY, memo TEXT);";
+    for (const auto& memo : memos) {
+      std::string literal;
+      for (char c : memo) literal += c == '\'' ? std::string("''") : std::string(1, c);
+      rows += "INSERT INTO t_voucher(memo) VALUES ('" + literal + "');";
+    }
+    RunSqlite(this->backend_.MakeCatalogue(name), rows + "COMMIT;");
+  }
+  std::vector<std::string> Memos(const std::string& database) {
+    return Column(this->Connected(database)->Query("SELECT memo FROM t_voucher ORDER BY id"),
+                  "memo");
+  }
+  // Backs the database up to a file the server can read, as the nightly run
+  // does, with the version the server answers.
+  std::string BackUp(SqlServerConnection& master, const std::string& database,
+                     const std::string& file) {
+    const std::string bak = this->out_ / file;
+    master.Execute(BackupDatabaseStatement(database, bak, AskServerVersion(master)));
+    return bak;
+  }
+};
+
+using RestoringBackends = ::testing::Types<StandinBackend>;
+TYPED_TEST_SUITE(SqlServerRestoreContractTest, RestoringBackends, BackendNames);
+
+TYPED_TEST(SqlServerRestoreContractTest, FileListNamesTheDataFileAndTheLog) {
+  this->MakeLedger("AIS20240101", {"one"});
+  auto master = this->Connected("master");
+  const std::string bak = this->BackUp(*master, "AIS20240101", "AIS20240101.bak");
+  const auto files = master->Query(RestoreFileListStatement(bak));
+  EXPECT_THAT(Column(files, "Type"), ElementsAre("D", "L"));
+  EXPECT_THAT(Column(files, "LogicalName"), ElementsAre("AIS20240101", "AIS20240101_log"));
+  for (const auto& path : Column(files, "PhysicalName")) EXPECT_FALSE(path.empty());
+}
+
+// Every name goes quoted: brackets, quotes, blanks and Chinese reach the server
+// as the names they are, on both sides of the restore.
+TYPED_TEST(SqlServerRestoreContractTest, RestoredAsANewNameTheDatabaseEqualsTheBackedUpOne) {
+  struct Case {
+    std::string source, restoredAs;
+  } cases[] = {
+      {"AIS20240101", "AIS20240101_restored_20240102"},
+      {"测试 账套's]1", "测试 账套's]1 恢复"},
+      {"a\"b [c]", "x'y]]z"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source + " -> " + c.restoredAs);
+    this->MakeLedger(c.source, {"凭证一", "two's"});
+    auto master = this->Connected("master");
+    const auto version = AskServerVersion(*master);
+    const std::string bak = this->BackUp(*master, c.source, std::to_string(++n) + " 备份.bak");
+    RunSqlite(this->backend_.MakeCatalogue(c.source), "UPDATE t_voucher SET memo = 'changed';");
+
+    RestoreDatabaseAs(*master, bak, c.restoredAs, false, version);
+    EXPECT_TRUE(DatabaseExists(*master, c.restoredAs));
+    EXPECT_THAT(this->Memos(c.restoredAs), ElementsAre("凭证一", "two's"));
+    EXPECT_THAT(this->Memos(c.source), ElementsAre("changed", "changed"));
+
+    // Over the backed-up database itself, as a restore in place does.
+    RestoreDatabaseAs(*master, bak, c.source, true, version);
+    EXPECT_THAT(this->Memos(c.source), ElementsAre("凭证一", "two's"));
+  }
+}
+
+TYPED_TEST(SqlServerRestoreContractTest, AnExistingNameIsRefusedWithoutReplace) {
+  this->MakeLedger("AIS001", {"backed up"});
+  this->MakeLedger("Other's db", {"kept"});
+  auto master = this->Connected("master");
+  const std::string bak = this->BackUp(*master, "AIS001", "AIS001.bak");
+  for (const std::string name : {"Other's db", "AIS001"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(CaughtSqlError(
+                  [&] { RestoreDatabaseAs(*master, bak, name, false, AskServerVersion(*master)); }),
+              "Database '" + name + "' already exists. Choose a different database name.");
+  }
+  EXPECT_THAT(this->Memos("Other's db"), ElementsAre("kept"));
+}
+
+TYPED_TEST(SqlServerRestoreContractTest, VerifyPassesAWholeBackupAndRefusesADamagedOne) {
+  // Rows enough for a few pages, one of them with a text to damage.
+  std::vector<std::string> memos(200, std::string(100, 'x'));
+  memos[150] = "凭证-payload-to-damage";
+  this->MakeLedger("AIS002", memos);
+  auto master = this->Connected("master");
+  const auto version = AskServerVersion(*master);
+  const std::string bak = this->BackUp(*master, "AIS002", "AIS002.bak");
+  EXPECT_NO_THROW(VerifyBackupFile(*master, bak, version));
+
+  const std::string whole = ReadFile(bak);
+  struct Damage {
+    std::string what, content;
+  } damages[] = {
+      {"one byte of a row changed",
+       [&] {
+         std::string bytes = whole;
+         bytes[bytes.find("payload-to-damage")] ^= 0x01;
+         return bytes;
+       }()},
+      {"cut to half", whole.substr(0, whole.size() / 2)},
+      {"no backup at all", "7z archive, not a backup"},
+  };
+  for (const auto& damage : damages) {
+    SCOPED_TRACE(damage.what);
+    const std::string damaged = this->out_ / "damaged.bak";
+    WriteFile(damaged, damage.content);
+    EXPECT_THAT(CaughtSqlError([&] { VerifyBackupFile(*master, damaged, version); }),
+                EndsWith("\nVERIFY DATABASE is terminating abnormally."));
+    EXPECT_FALSE(CaughtSqlError([&] {
+                   RestoreDatabaseAs(*master, damaged, "AIS002_restored", false, version);
+                 }).empty());
+    EXPECT_FALSE(DatabaseExists(*master, "AIS002_restored"));
+  }
 }
 
 }  // namespace

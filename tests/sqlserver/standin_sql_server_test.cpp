@@ -361,6 +361,17 @@ TEST(StandinStatementTest, ReadsNamesAndLiteralsAsTSqlQuotesThem) {
       {"SELECT CAST(x AS varchar(9)) AS y FROM t", StandinPlainSelect{"CAST"}},
       {"  /* nothing */ -- at all", StandinEmptyBatch{}},
       {"select name from sysdatabases", StandinSysdatabasesQuery{}},
+      {"SELECT filename, name FROM master..sysdatabases WHERE name = N'master'",
+       StandinSysdatabasesQuery{"master"}},
+      {"RESTORE FILELISTONLY FROM DISK = N'C:\\b''s.bak'", StandinRestoreFileList{"C:\\b's.bak"}},
+      {"restore verifyonly from disk='f' with checksum", StandinRestoreVerify{"f", true}},
+      {"RESTORE VERIFYONLY FROM DISK = N'f'", StandinRestoreVerify{"f", std::nullopt}},
+      {RestoreDatabaseStatement("a]b's", "f", {{"l'1", "C:\\d\\a]b's.mdf"}, {"l_log", "g"}}, true,
+                                SqlServerVersion{9, 0}),
+       StandinRestoreDatabase{
+           "a]b's", "f", {{"l'1", "C:\\d\\a]b's.mdf"}, {"l_log", "g"}}, true, true}},
+      {"restore database x from disk=N'f' with recovery, no_checksum",
+       StandinRestoreDatabase{"x", "f", {}, false, false}},
       {"SELECT * FROM t_ad_kdAccount_gl", StandinPlainSelect{"*"}},
   };
   for (const auto& c : cases) {
@@ -369,6 +380,179 @@ TEST(StandinStatementTest, ReadsNamesAndLiteralsAsTSqlQuotesThem) {
   }
   EXPECT_EQ(CaughtSqlError([] { ParseStandinStatement("select 1 /* open"); }),
             "Missing end comment mark '*/'.");
+}
+
+// The restore routines over every version the program meets: 2000 (no
+// CHECKSUM, no default data path), 2008 R2 (CHECKSUM, data folder from
+// master's file), 2019 (InstanceDefaultDataPath).
+TEST_F(StandinTest, RestoreAsCopiesTheBackupOnEveryVersion) {
+  const std::string dataPathQuery =
+      "SELECT CAST(SERVERPROPERTY('InstanceDefaultDataPath') AS nvarchar(4000)) AS DataPath";
+  struct Case {
+    std::string version;
+    std::string dataPath;
+  } cases[] = {
+      {"8.00.2039", ""},
+      {"10.50.1600.1", ""},
+      {"15.0.2000.5", Utf8FromPath(PathFromUtf8(folder_) / "")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.version);
+    StandinSqlServer::SetProductVersion(folder_, c.version);
+    const std::string name = "账套 " + c.version;
+    MakeLedger(name, "INSERT INTO t_voucher(memo) VALUES ('凭证一'), ('two');");
+    auto server = Connected();
+    const auto version = AskServerVersion(*server);
+    EXPECT_THAT(Column(server->Query(dataPathQuery), "DataPath"), ElementsAre(c.dataPath));
+    const std::string bak = dir_ / (c.version + ".bak");
+    server->Execute(BackupDatabaseStatement(name, bak, version));
+    EXPECT_NO_THROW(VerifyBackupFile(*server, bak, version));
+
+    RestoreDatabaseAs(*server, bak, name + " restored", false, version);
+    const std::string restored =
+        folder_ + "/" + StandinSqlServer::DatabaseFileName(name + " restored");
+    EXPECT_THAT(RunSqlite(restored, "SELECT memo FROM t_voucher ORDER BY id"),
+                ElementsAre("凭证一", "two"));
+    // The backup-set record stays in the backup and leaves the database.
+    EXPECT_THAT(RunSqlite(restored, "SELECT name FROM sqlite_master"), ElementsAre("t_voucher"));
+  }
+}
+
+TEST_F(StandinTest, RestoreRefusalsLeaveDatabasesAndFolderAsTheyWere) {
+  const std::string ledger =
+      MakeLedger("账套 A", "INSERT INTO t_voucher(memo) VALUES ('payload');");
+  MakeLedger("B", "");
+  const std::string bak = dir_ / "A's.bak", plain = dir_ / "plain.bak", text = dir_ / "text.bak";
+  veltora::testing::WriteFile(text, "not a backup");
+  auto server = Connected();
+  server->Execute(BackupDatabaseStatement("账套 A", bak, SqlServerVersion{15, 0}));
+  server->Execute(BackupDatabaseStatement("账套 A", plain, std::nullopt));  // no checksum
+  const std::string movedBoth =
+      " WITH MOVE N'账套 A' TO N'C:\\d\\n.mdf', MOVE N'账套 A_log' TO N'x'";
+  auto restore = [&](const std::string& db, const std::string& file, const std::string& with) {
+    return "RESTORE DATABASE " + QuoteSqlIdentifier(db) + " FROM DISK = " + QuoteSqlLiteral(file) +
+           with;
+  };
+  const std::string restoreEnd = "\nRESTORE DATABASE is terminating abnormally.";
+  struct Case {
+    std::string statement, error;
+  } cases[] = {
+      {restore("new", dir_ / "missing.bak", movedBoth),
+       "Cannot open backup device '" + dir_ / "missing.bak" +
+           "'. Operating system error 2(The system cannot find the file specified.)." + restoreEnd},
+      {RestoreFileListStatement(text),
+       "The media family on device '" + text +
+           "' is incorrectly formed. SQL Server cannot process this media family.\nRESTORE "
+           "FILELIST is terminating abnormally."},
+      // A database file is no backup set.
+      {RestoreVerifyStatement(ledger, std::nullopt),
+       "The media family on device '" + ledger +
+           "' is incorrectly formed. SQL Server cannot process this media family.\nVERIFY "
+           "DATABASE is terminating abnormally."},
+      {RestoreVerifyStatement(plain, SqlServerVersion{9, 0}),
+       "RESTORE WITH CHECKSUM cannot be specified because the backup set does not contain "
+       "checksum information.\nVERIFY DATABASE is terminating abnormally."},
+      {restore("B", bak, movedBoth),
+       "The backup set holds a backup of a database other than the existing 'B' database." +
+           restoreEnd},
+      {restore("账套 A", bak, ""),
+       "The tail of the log for the database \"账套 A\" has not been backed up. Use BACKUP LOG "
+       "WITH NORECOVERY to backup the log if it contains work you do not want to lose. Use the "
+       "WITH REPLACE or WITH STOPAT clause of the RESTORE statement to just overwrite the "
+       "contents of the log." +
+           restoreEnd},
+      {restore("new", bak, " WITH MOVE N'AIS' TO N'x'"),
+       "Logical file 'AIS' is not part of database 'new'. Use RESTORE FILELISTONLY to list the "
+       "logical file names." +
+           restoreEnd},
+      {restore("new", bak, " WITH MOVE N'账套 A' TO N'x'"),
+       "The file '" + Utf8FromPath(PathFromUtf8(folder_) / PathFromUtf8("账套 A_log.ldf")) +
+           "' cannot be overwritten. It is being used by database '账套 A'." + restoreEnd},
+      {restore("master", bak, movedBoth + ", REPLACE"),
+       "Exclusive access could not be obtained because the database is in use." + restoreEnd},
+      {"RESTORE HEADERONLY FROM DISK = N'f'", "Incorrect syntax near 'HEADERONLY'."},
+      {"RESTORE DATABASE [n] FROM DISK = N'f' WITH MOVE N'a' N'b'",
+       "Incorrect syntax near 'N'b''."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.statement);
+    EXPECT_EQ(CaughtSqlError([&] { server->Execute(c.statement); }), c.error);
+  }
+  EXPECT_THAT(Column(server->Query("SELECT name FROM sysdatabases"), "name"),
+              ElementsAre("B", "master", "账套 A"));
+  EXPECT_THAT(veltora::testing::FilesIn(folder_),
+              ElementsAre("B.mdf", "master.mdf", "server.sqlite", "账套 A.mdf"));
+
+  // Damage in a row is the checksum's to find: unasked for, it is not seen.
+  const std::string damaged = dir_ / "damaged.bak";
+  std::string withChecksum = veltora::testing::ReadFile(bak);
+  withChecksum[withChecksum.rfind("payload")] ^= 0x01;
+  veltora::testing::WriteFile(damaged, withChecksum);
+  EXPECT_EQ(CaughtSqlError([&] { server->Execute(RestoreVerifyStatement(damaged, std::nullopt)); }),
+            "Damage to the backup set was detected.\nVERIFY DATABASE is terminating abnormally.");
+  EXPECT_NO_THROW(server->Execute("RESTORE VERIFYONLY FROM DISK = " + QuoteSqlLiteral(damaged) +
+                                  " WITH NO_CHECKSUM"));
+
+  StandinSqlServer::SetProductVersion(folder_, "8.00.2039");
+  EXPECT_EQ(CaughtSqlError([&] {
+              server->Execute(RestoreVerifyStatement(bak, SqlServerVersion{9, 0}));
+            }),
+            "Incorrect syntax near 'CHECKSUM'.");
+}
+
+TEST(RestoreStatementTest, QuotesEveryValueAndAddsChecksumFrom2005) {
+  const std::vector<DatabaseFileMove> moves = {{"AIS'1", "C:\\DATA\\a]b's.mdf"},
+                                               {"AIS'1_log", "C:\\DATA\\a]b's_log.ldf"}};
+  EXPECT_EQ(RestoreFileListStatement("D:\\备份\\it's.bak"),
+            "RESTORE FILELISTONLY FROM DISK = N'D:\\备份\\it''s.bak'");
+  EXPECT_EQ(RestoreVerifyStatement("x's.bak", SqlServerVersion{9, 0}),
+            "RESTORE VERIFYONLY FROM DISK = N'x''s.bak' WITH CHECKSUM");
+  EXPECT_EQ(RestoreVerifyStatement("x.bak", SqlServerVersion{8, 0}),
+            "RESTORE VERIFYONLY FROM DISK = N'x.bak'");
+  EXPECT_EQ(RestoreDatabaseStatement("a]b's", "x.bak", moves, true, SqlServerVersion{15, 0}),
+            "RESTORE DATABASE [a]]b's] FROM DISK = N'x.bak' WITH MOVE N'AIS''1' TO "
+            "N'C:\\DATA\\a]b''s.mdf', MOVE N'AIS''1_log' TO N'C:\\DATA\\a]b''s_log.ldf', REPLACE, "
+            "CHECKSUM");
+  EXPECT_EQ(RestoreDatabaseStatement("a", "x.bak", {}, false, std::nullopt),
+            "RESTORE DATABASE [a] FROM DISK = N'x.bak'");
+}
+
+TEST(RestoredFileMovesTest, NamesTheFilesAfterTheNewDatabaseInTheDataFolder) {
+  auto file = [](const std::string& logical, const std::string& type) {
+    SqlRow row;
+    row.Add("LogicalName", logical);
+    row.Add("PhysicalName", "C:\\old\\" + logical);
+    row.Add("Type", type);
+    return row;
+  };
+  const std::vector<SqlRow> list = {file("AIS", "D"), file("AIS_log", "L"), file("AIS_2", "D "),
+                                    file("AIS_log2", "L")};
+  struct Case {
+    std::string folder, database;
+    std::vector<std::string> paths;
+  } cases[] = {
+      {"C:\\DATA\\",
+       "测试 账套's]1",
+       {"C:\\DATA\\测试 账套's]1.mdf", "C:\\DATA\\测试 账套's]1_log.ldf",
+        "C:\\DATA\\测试 账套's]1_1.ndf", "C:\\DATA\\测试 账套's]1_2.ndf"}},
+      {"/var/opt/mssql/data",
+       "a:b|c\"d. ",
+       {"/var/opt/mssql/data/a_b_c_d__.mdf", "/var/opt/mssql/data/a_b_c_d___log.ldf",
+        "/var/opt/mssql/data/a_b_c_d___1.ndf", "/var/opt/mssql/data/a_b_c_d___2.ndf"}},
+      {"D:\\SQL",
+       "con",
+       {"D:\\SQL\\con_.mdf", "D:\\SQL\\con__log.ldf", "D:\\SQL\\con__1.ndf",
+        "D:\\SQL\\con__2.ndf"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.database);
+    const auto moves = RestoredFileMoves(list, c.folder, c.database);
+    ASSERT_EQ(moves.size(), 4u);
+    std::vector<std::string> paths;
+    for (const auto& move : moves) paths.push_back(move.physicalPath);
+    EXPECT_EQ(paths, c.paths);
+    EXPECT_EQ(moves[2].logicalName, "AIS_2");
+  }
 }
 
 TEST(ProductVersionTest, ReadsMajorAndMinorOrNothing) {
