@@ -197,6 +197,27 @@ std::vector<DatabaseFileMove> RestoredFileMoves(const std::vector<SqlRow>& fileL
   return moves;
 }
 
+namespace {
+
+// A backup made without checksums (by a server before 2005, or before this
+// program asked the server's version) cannot be read WITH CHECKSUM: the
+// server refuses with 3187. The statement without it still reads and checks
+// everything the backup holds, so a backup of an earlier year stays
+// restorable. `make` builds the statement for a version.
+template <typename Make>
+void ExecuteWithChecksumIfPresent(SqlServerConnection& sql,
+                                  const std::optional<SqlServerVersion>& version, Make make) {
+  try {
+    sql.Execute(make(version));
+  } catch (const SqlError& e) {
+    if (std::string_view(e.what()).find("does not contain checksum") == std::string_view::npos)
+      throw;
+    sql.Execute(make(std::nullopt));
+  }
+}
+
+}  // namespace
+
 bool DatabaseExists(SqlServerConnection& sql, std::string_view database) {
   return !sql.Query("SELECT name FROM master..sysdatabases WHERE name = " +
                     QuoteSqlLiteral(database))
@@ -214,12 +235,16 @@ void RestoreDatabaseAs(SqlServerConnection& sql, std::string_view bakFile,
     throw SqlError("RESTORE FILELISTONLY listed no files in '" + std::string(bakFile) + "'.");
   const std::vector<DatabaseFileMove> moves =
       RestoredFileMoves(fileList, ServerDataFolder(sql, version), database);
-  sql.Execute(RestoreDatabaseStatement(database, bakFile, moves, replace, version));
+  ExecuteWithChecksumIfPresent(sql, version, [&](const std::optional<SqlServerVersion>& v) {
+    return RestoreDatabaseStatement(database, bakFile, moves, replace, v);
+  });
 }
 
 void VerifyBackupFile(SqlServerConnection& sql, std::string_view bakFile,
                       const std::optional<SqlServerVersion>& version) {
-  sql.Execute(RestoreVerifyStatement(bakFile, version));
+  ExecuteWithChecksumIfPresent(sql, version, [&](const std::optional<SqlServerVersion>& v) {
+    return RestoreVerifyStatement(bakFile, v);
+  });
 }
 
 std::string DatabaseOptionStatement(DatabaseOptionStep step, std::string_view database,

@@ -418,6 +418,21 @@ TEST_F(StandinTest, RestoreAsCopiesTheBackupOnEveryVersion) {
   }
 }
 
+// A backup made without checksums (an older server, or before the version was
+// asked) is still verified and restored on a server that knows CHECKSUM.
+TEST_F(StandinTest, BackupsWithoutChecksumsStayRestorable) {
+  MakeLedger("old", "INSERT INTO t_voucher(memo) VALUES ('2019');");
+  auto server = Connected();
+  const std::string plain = dir_ / "old.bak";
+  server->Execute(BackupDatabaseStatement("old", plain, std::nullopt));
+  const SqlServerVersion now{15, 0};
+  EXPECT_NO_THROW(VerifyBackupFile(*server, plain, now));
+  RestoreDatabaseAs(*server, plain, "old restored", false, now);
+  EXPECT_THAT(RunSqlite(folder_ + "/" + StandinSqlServer::DatabaseFileName("old restored"),
+                        "SELECT memo FROM t_voucher"),
+              ElementsAre("2019"));
+}
+
 TEST_F(StandinTest, RestoreRefusalsLeaveDatabasesAndFolderAsTheyWere) {
   const std::string ledger =
       MakeLedger("账套 A", "INSERT INTO t_voucher(memo) VALUES ('payload');");
