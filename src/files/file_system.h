@@ -73,11 +73,6 @@ class FileSystem {
   // the file system still answers.
   virtual FileOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
                                     bool overwrite, const CopyProgress& progress) = 0;
-  virtual FileOutcome CopyToLocal(const std::string& source, const std::string& target,
-                                  bool overwrite, const CopyProgress& progress) {  // TEMPORARY
-    (void)overwrite;
-    return CopyFileSafely(source, target, progress);
-  }
 };
 
 // Deletes the temporary copies with this file system's marker that earlier,
