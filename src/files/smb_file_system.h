@@ -89,6 +89,11 @@ class SmbFileSystem final : public FileSystem, public ShareConnector {
   // be replaced).
   FileOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
                             bool overwrite, const CopyProgress& progress) override;
+  // Reads the share file through a 1 MiB buffer into a temporary file beside
+  // the local target. A server that stops answering ends the copy after one
+  // time-out of the read (and one of closing the share file), with the reason.
+  FileOutcome CopyToLocal(const std::string& source, const std::string& localTarget, bool overwrite,
+                          const CopyProgress& progress) override;
 
   std::uint16_t port() const { return port_; }
 
