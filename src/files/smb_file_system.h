@@ -90,8 +90,9 @@ class SmbFileSystem final : public FileSystem, public ShareConnector {
   FileOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
                             bool overwrite, const CopyProgress& progress) override;
   // Reads the share file through a 1 MiB buffer into a temporary file beside
-  // the local target. A server that stops answering ends the copy after one
-  // time-out of the read (and one of closing the share file), with the reason.
+  // the local target. A server that stops answering ends the copy with the
+  // time-out's reason, after the read's time-out and then the clean-up's
+  // (closing the share file asks the server again).
   FileOutcome CopyToLocal(const std::string& source, const std::string& localTarget, bool overwrite,
                           const CopyProgress& progress) override;
 
