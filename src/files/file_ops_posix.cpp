@@ -184,8 +184,37 @@ DateTime DosRoundedLocalTime(std::time_t seconds) {
   return ToDateTime(t);
 }
 
+int LocalCopyTarget::Create(const std::string& target, const CopyMarker& marker) {
+  std::string path;
+  if (const int err = CreateTemporary(target, marker, out_, path)) return err;
+  temp_.Reset(path);
+  target_ = target;
+  return 0;
+}
+
+int LocalCopyTarget::Write(const char* data, std::size_t size) {
+  return WriteAll(out_.get(), data, size) ? 0 : errno;
+}
+
+int LocalCopyTarget::Finish(mode_t mode, const struct timespec& modified, bool overwrite) {
+  if (::fchmod(out_.get(), mode & 0777) != 0) return errno;
+  const struct timespec times[2] = {{0, UTIME_OMIT}, modified};
+  if (::futimens(out_.get(), times) != 0) return errno;
+  if (::fsync(out_.get()) != 0) return errno;
+  // close() reports a failed write-back that fsync may not have.
+  if (::close(out_.Release()) != 0) return errno;
+  if (const int err = PutInPlace(temp_.get(), target_, overwrite)) return err;
+  temp_.Release();
+
+  // Make the new name itself durable; a failure here no longer undoes the copy.
+  const ScopedFd folder(::open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (folder.valid()) ::fsync(folder.get());
+  return 0;
+}
+
 FileOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
-                          const CopyMarker& marker, const CopyProgress& progress) {
+                          const CopyMarker& marker, const CopyProgress& progress,
+                          CopyDirection direction) {
   try {
     if (source.empty() || target.empty()) return Failed(ENOENT);
     if (IsSharePath(source) || IsSharePath(target)) return Failed(EOPNOTSUPP);
@@ -197,43 +226,32 @@ FileOutcome CopyLocalFile(const std::string& source, const std::string& target, 
     if (!in.valid()) return FileOutcome{false, error};
     if (!overwrite) {
       // Refuse early, before the bytes travel, when the name is already taken;
-      // PutInPlace still refuses a file that appears meanwhile.
+      // the final rename still refuses a file that appears meanwhile.
       struct stat existing {};
       if (::lstat(target.c_str(), &existing) == 0) return Failed(EEXIST);
     }
     ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    ScopedFd out;
-    std::string tempPath;
-    if (const int err = CreateTemporary(target, marker, out, tempPath)) return Failed(err);
     // From here on every way out but the rename removes the temporary file,
     // exceptions from the progress callback included.
-    ScopedTempFile temp(tempPath);
+    LocalCopyTarget out;
+    if (const int err = out.Create(target, marker)) return Failed(err);
 
     const auto total = static_cast<std::uint64_t>(st.st_size);
     std::uint64_t done = 0;
-    if (const int err = CopyBytes(in.get(), out.get(), total, done, progress)) return Failed(err);
+    if (const int err = CopyBytes(in.get(), out.fd(), total, done, progress)) return Failed(err);
 
     struct stat now {};
     struct stat written {};
-    if (::fstat(in.get(), &now) != 0 || ::fstat(out.get(), &written) != 0) return Failed(errno);
+    if (::fstat(in.get(), &now) != 0 || ::fstat(out.fd(), &written) != 0) return Failed(errno);
     if (static_cast<std::uint64_t>(now.st_size) != done ||
         static_cast<std::uint64_t>(written.st_size) != done)
       return Failed(files_msg::kSourceChanged);
 
     // Never more than the source's own permission bits: no set-id, no sticky.
-    if (::fchmod(out.get(), st.st_mode & 0777) != 0) return Failed(errno);
-    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
-    if (::futimens(out.get(), times) != 0) return Failed(errno);
-    if (::fsync(out.get()) != 0) return Failed(errno);
-    // close() reports a failed write-back that fsync may not have.
-    if (::close(out.Release()) != 0) return Failed(errno);
-    if (const int err = PutInPlace(tempPath, target, overwrite)) return Failed(err);
-    temp.Release();
-
-    // Make the new name itself durable; a failure here no longer undoes the copy.
-    const ScopedFd folder(::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.valid()) ::fsync(folder.get());
+    // A copy coming back to this machine is owner-only whatever the source's.
+    const mode_t mode = direction == CopyDirection::kToLocal ? 0600 : st.st_mode & 0777;
+    if (const int err = out.Finish(mode, st.st_mtim, overwrite)) return Failed(err);
 
     return internal::CopyDone(progress, done);
   } catch (const std::bad_alloc&) {

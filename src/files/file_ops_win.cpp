@@ -4,12 +4,14 @@
 #include <windows.h>
 // clang-format off
 #include <aclapi.h>
+#include <sddl.h>
 // clang-format on
 
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "base/owner_only_file_win.h"
 #include "base/path.h"
 #include "base/wide_text.h"
 #include "files/file_ops.h"
@@ -57,17 +59,18 @@ bool WriteAll(HANDLE file, const char* data, DWORD size) {
   return true;
 }
 
-// Creates a fresh temporary file beside the target, exclusively. Fills `path`
+// Creates a fresh temporary file beside the target, exclusively, with the
+// access list of `security` (null: the folder's inherited one). Fills `path`
 // (wide); 0 or the Win32 error.
-DWORD CreateTemporary(const std::string& target, const CopyMarker& marker, ScopedFileHandle& out,
-                      std::wstring& path) {
+DWORD CreateTemporary(const std::string& target, const CopyMarker& marker,
+                      SECURITY_ATTRIBUTES* security, ScopedFileHandle& out, std::wstring& path) {
   const std::size_t cut = target.find_last_of("\\/");
   const std::string folder = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
   const std::string name = target.substr(folder.size());
   for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     path = internal::WidePath(folder + TemporaryCopyName(marker, name));
     if (path.empty()) return ERROR_INVALID_NAME;
-    out.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    out.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, security, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (out.valid()) return 0;
     const DWORD err = ::GetLastError();
@@ -222,11 +225,14 @@ DateTime DosRoundedLocalTime(const FILETIME& utc) {
 std::string ErrorText(DWORD code) { return WindowsErrorText(code); }
 
 FileOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
-                          const CopyMarker& marker, const CopyProgress& progress) {
+                          const CopyMarker& marker, const CopyProgress& progress,
+                          CopyDirection direction) {
   try {
     if (source.empty() || target.empty()) return Failed(ERROR_FILE_NOT_FOUND);
-    // The copy streams from this machine's disks; a share is only ever a target.
-    if (IsSharePath(source)) return Failed(ERROR_NOT_SUPPORTED);
+    // One end is always this machine's disks: the source of a copy to a share,
+    // the target of a copy back from one.
+    const bool toLocal = direction == CopyDirection::kToLocal;
+    if (IsSharePath(toLocal ? target : source)) return Failed(ERROR_NOT_SUPPORTED);
     if (IsSeparator(target.back())) return Failed(ERROR_INVALID_NAME);
     const std::wstring from = WidePath(source);
     const std::wstring to = WidePath(target);
@@ -241,9 +247,23 @@ FileOutcome CopyLocalFile(const std::string& source, const std::string& target, 
     if (!overwrite && ::GetFileAttributesW(to.c_str()) != INVALID_FILE_ATTRIBUTES)
       return Failed(ERROR_FILE_EXISTS);
 
+    // A copy coming back to this machine is owner-only from its first byte;
+    // the rename within the folder keeps the access list.
+    ScopedLocalMemory descriptor;
+    SECURITY_ATTRIBUTES ownerOnly{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+    if (toLocal) {
+      PSECURITY_DESCRIPTOR raw = nullptr;
+      if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+              OwnerOnlySecurityDescriptorText(target).c_str(), SDDL_REVISION_1, &raw, nullptr))
+        return Failed(::GetLastError());
+      descriptor.Reset(raw);
+      ownerOnly.lpSecurityDescriptor = raw;
+    }
     ScopedFileHandle out;
     std::wstring tempPath;
-    if (const DWORD err = CreateTemporary(target, marker, out, tempPath)) return Failed(err);
+    if (const DWORD err =
+            CreateTemporary(target, marker, toLocal ? &ownerOnly : nullptr, out, tempPath))
+      return Failed(err);
     // From here on every way out but the rename removes the temporary file,
     // exceptions from the progress callback included.
     ScopedTempFileW temp(tempPath);

@@ -73,6 +73,18 @@ class FileSystem {
   // the file system still answers.
   virtual FileOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
                                     bool overwrite, const CopyProgress& progress) = 0;
+  // Copies a file of this file system to a local path so that the local name
+  // only ever holds a complete copy: the bytes go to a temporary name beside
+  // the local target (TemporaryCopyName with marker()), flushed and renamed
+  // into place once the byte count matches the source's size. With
+  // `overwrite` false an existing target is left alone and the copy fails. On
+  // failure no file stands under the target name that was not there before
+  // and the temporary file is removed. The local file is created owner-only
+  // (0600 / owner-only access list), whatever the source's mode: it is a
+  // backup of a ledger on its way to being restored. It keeps the source's
+  // last-write time. `progress` hears the bytes received (CopyPass::kWrite).
+  virtual FileOutcome CopyToLocal(const std::string& source, const std::string& localTarget,
+                                  bool overwrite, const CopyProgress& progress) = 0;
 };
 
 // Deletes the temporary copies with this file system's marker that earlier,

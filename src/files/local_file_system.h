@@ -36,6 +36,10 @@ class LocalFileSystem final : public FileSystem {
   FileOutcome SetReadOnly(const std::string& path, bool readOnly) override;
   FileOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
                             bool overwrite, const CopyProgress& progress) override;
+  // On Windows the source may be a share path (this object serves those
+  // there); the target is always a local path.
+  FileOutcome CopyToLocal(const std::string& source, const std::string& localTarget, bool overwrite,
+                          const CopyProgress& progress) override;
 
  private:
   const CopyMarker marker_;

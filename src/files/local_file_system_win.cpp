@@ -152,4 +152,10 @@ FileOutcome LocalFileSystem::CopyFromLocal(const std::string& localSource,
   return internal::CopyLocalFile(localSource, target, overwrite, marker_, progress);
 }
 
+FileOutcome LocalFileSystem::CopyToLocal(const std::string& source, const std::string& localTarget,
+                                         bool overwrite, const CopyProgress& progress) {
+  return internal::CopyLocalFile(source, localTarget, overwrite, marker_, progress,
+                                 internal::CopyDirection::kToLocal);
+}
+
 }  // namespace veltora

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <exception>
@@ -58,11 +59,41 @@ DateTime DosRoundedLocalTime(std::time_t seconds);
 // descriptor (blocking again) and fills `st`, or an empty owner and the reason.
 ScopedFd OpenCopySource(const std::string& path, struct stat& st, std::string& error);
 
+// The local end of every copy to a local file: a fresh temporary file beside
+// the target, created exclusively and owner-only, that takes the target's name
+// in Finish() once it is complete, and is removed on every other way out
+// (exceptions included).
+class LocalCopyTarget {
+ public:
+  // Creates the temporary file beside `target`; 0 or an errno.
+  int Create(const std::string& target, const CopyMarker& marker);
+  int fd() const { return out_.get(); }
+  // Writes all of `data` at the current offset; 0 or an errno.
+  int Write(const char* data, std::size_t size);
+  // Gives the file `mode` (permission bits only) and the last-write time
+  // `modified`, writes it through to the disk, closes it and moves it to the
+  // target name: replacing what is there, or (overwrite off) failing with
+  // EEXIST if anything holds the name at that moment. Then makes the new name
+  // itself durable. 0 or an errno; on failure the temporary file goes.
+  int Finish(mode_t mode, const struct timespec& modified, bool overwrite);
+
+ private:
+  std::string target_;
+  // Declared before the descriptor, so that the file is closed before the removal.
+  ScopedTempFile temp_;
+  ScopedFd out_;
+};
+
+// Which FileSystem call a local copy serves: kFromLocal gives the target the
+// source's permission bits, kToLocal makes it owner-only (0600).
+enum class CopyDirection { kFromLocal, kToLocal };
+
 // CopyFileSafely with a choice: with `overwrite` false an existing target is
 // never replaced, not even one that appears while the copy runs (the final
 // step is an atomic no-replace rename).
 FileOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
-                          const CopyMarker& marker, const CopyProgress& progress);
+                          const CopyMarker& marker, const CopyProgress& progress,
+                          CopyDirection direction = CopyDirection::kFromLocal);
 
 }  // namespace internal
 }  // namespace veltora

@@ -23,6 +23,10 @@ class MissingFileSystem final : public FileSystem {
                             const CopyProgress&) override {
     return Missing();
   }
+  FileOutcome CopyToLocal(const std::string&, const std::string&, bool,
+                          const CopyProgress&) override {
+    return Missing();
+  }
 
  private:
   static FileOutcome Missing() { return FileOutcome::Failed(files_msg::kNoShareFileSystem); }

@@ -89,6 +89,12 @@ class SmbFileSystem final : public FileSystem, public ShareConnector {
   // be replaced).
   FileOutcome CopyFromLocal(const std::string& localSource, const std::string& target,
                             bool overwrite, const CopyProgress& progress) override;
+  // Reads the share file through a 1 MiB buffer into a temporary file beside
+  // the local target. A server that stops answering ends the copy with the
+  // time-out's reason, after the read's time-out and then the clean-up's
+  // (closing the share file asks the server again).
+  FileOutcome CopyToLocal(const std::string& source, const std::string& localTarget, bool overwrite,
+                          const CopyProgress& progress) override;
 
   std::uint16_t port() const { return port_; }
 

@@ -137,4 +137,17 @@ FileOutcome SmbFileSystem::CopyFromLocal(const std::string& localSource, const s
   }
 }
 
+FileOutcome SmbFileSystem::CopyToLocal(const std::string& source, const std::string& localTarget,
+                                       bool overwrite, const CopyProgress& progress) {
+  if (!Utf8Names({source})) return NotUtf8();
+  try {
+    const Session::Call call(mutex_, *session_);
+    return session_->CopyToLocal(source, localTarget, overwrite, progress);
+  } catch (const std::bad_alloc&) {
+    return internal::Failed(ENOMEM);
+  } catch (const std::exception& e) {
+    return FileOutcome::Failed(e.what());
+  }
+}
+
 }  // namespace veltora

@@ -460,4 +460,51 @@ FileOutcome SmbFileSystem::Session::Copy(const std::string& localSource, const s
   return internal::CopyDone(progress, done, CopyPass::kReadBack);
 }
 
+FileOutcome SmbFileSystem::Session::CopyToLocal(const std::string& source,
+                                                const std::string& localTarget, bool overwrite,
+                                                const CopyProgress& progress) {
+  SMBCCTX* ctx = Context();
+  if (ctx == nullptr) return NoContext();
+  const std::string sourceUrl = Url(source);
+  if (sourceUrl.empty() || localTarget.empty() || IsSharePath(localTarget)) return Failed(EINVAL);
+  if (localTarget.back() == '/') return Failed(EISDIR);
+
+  const ScopedSmbFile in(smb_->smbc_getFunctionOpen(ctx)(ctx, sourceUrl.c_str(), O_RDONLY, 0),
+                         SmbFileTraits{smb_, ctx});
+  if (!in) return Failed(errno);
+  const auto statOpen = smb_->smbc_getFunctionFstat(ctx);
+  struct stat st {};
+  if (statOpen(ctx, in.get(), &st) != 0) return Failed(errno);
+  if (!S_ISREG(st.st_mode)) return Failed(files_msg::kNotARegularFile);
+  if (!overwrite) {
+    // Refused before the bytes travel; the final rename still refuses a file
+    // that appears meanwhile.
+    struct stat existing {};
+    if (::lstat(localTarget.c_str(), &existing) == 0) return Failed(EEXIST);
+  }
+
+  internal::LocalCopyTarget out;
+  if (const int err = out.Create(localTarget, marker_)) return Failed(err);
+  const auto total = static_cast<std::uint64_t>(st.st_size);
+  std::uint64_t done = 0;
+  std::vector<char> buffer(kCopyBuffer);
+  internal::ProgressReporter reporter(progress, total);
+  for (;;) {
+    const ssize_t got = ReadFully(*smb_, ctx, in.get(), buffer.data(), buffer.size());
+    if (got < 0) return Failed(errno);
+    if (got == 0) break;
+    if (const int err = out.Write(buffer.data(), static_cast<std::size_t>(got))) return Failed(err);
+    done += static_cast<std::uint64_t>(got);
+    reporter.Report(done);
+  }
+
+  // The whole file, as long as it was when the copy began and still is.
+  struct stat now {};
+  if (statOpen(ctx, in.get(), &now) != 0) return Failed(errno);
+  if (done != total || static_cast<std::uint64_t>(now.st_size) != done)
+    return Failed(files_msg::kSourceChanged);
+  if (const int err = out.Finish(0600, st.st_mtim, overwrite)) return Failed(err);
+  return internal::CopyDone(progress, done);
+}
+
 }  // namespace veltora

@@ -90,6 +90,8 @@ class SmbFileSystem::Session {
   FileOutcome SetReadOnly(const std::string& path, bool readOnly);
   FileOutcome Copy(const std::string& localSource, const std::string& target, bool overwrite,
                    const CopyProgress& progress);
+  FileOutcome CopyToLocal(const std::string& source, const std::string& localTarget, bool overwrite,
+                          const CopyProgress& progress);
 
  private:
   std::string Url(const std::string& path) const { return SmbUrlFor(path, port_); }

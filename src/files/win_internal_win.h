@@ -57,12 +57,19 @@ inline FileOutcome Outcome(bool done) {
   return done ? FileOutcome::Done() : Failed(::GetLastError());
 }
 
+// Which FileSystem call a copy serves. kFromLocal: the source is on this
+// machine's disks, the target anywhere (a UNC path included). kToLocal: the
+// source anywhere, the target on this machine's disks, created with the
+// owner-only access list (the user this process runs as and SYSTEM).
+enum class CopyDirection { kFromLocal, kToLocal };
+
 // CopyFileSafely with a choice: with `overwrite` false an existing target is
 // never replaced, not even one that appears while the copy runs (the final
 // rename refuses an existing name). A target on a share (a UNC path) is read
 // back from the server and compared with the source before it takes its name.
 FileOutcome CopyLocalFile(const std::string& source, const std::string& target, bool overwrite,
-                          const CopyMarker& marker, const CopyProgress& progress);
+                          const CopyMarker& marker, const CopyProgress& progress,
+                          CopyDirection direction = CopyDirection::kFromLocal);
 
 }  // namespace internal
 }  // namespace veltora

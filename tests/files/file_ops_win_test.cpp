@@ -249,6 +249,39 @@ TEST(CopyFileSafelyWinTest, FailuresSayWhyAndLeaveTheTargetAndNoTemporaryFile) {
   EXPECT_EQ(testing::FilesIn(dir.str()), (std::vector<std::string>{"folder", "source", "target"}));
 }
 
+// A copy coming back to this machine: whole, with the owner-only access list,
+// and never over a file that is there unless told; never to a share.
+TEST(CopyToLocalWinTest, MakesAnOwnerOnlyCopyAndKeepsAnExistingFileUnlessTold) {
+  TempDir dir;
+  const std::string source = dir / "账套 备份 20240501013000.AIS";
+  const std::string content((1u << 20) + 17, 'a');
+  WriteFile(source, content);
+  SetTime(source, FileTime::kLastWrite, {2023, 3, 4, 5, 6, 8});
+  const std::string target = dir / "账套.AIS";
+  LocalFileSystem local;
+
+  FileOutcome outcome = local.CopyToLocal(source, target, false, {});
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  EXPECT_TRUE(ReadFile(target) == content);
+  VELTORA_EXPECT_OWNER_ONLY(target);
+  EXPECT_EQ(GetFileDate(target, FileTime::kLastWrite), ToDateTime({2023, 3, 4, 5, 6, 8}));
+
+  WriteFile(target, "mine");
+  outcome = local.CopyToLocal(source, target, false, {});
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_EQ(outcome.error, WindowsErrorText(ERROR_FILE_EXISTS));
+  EXPECT_EQ(ReadFile(target), "mine");
+  outcome = local.CopyToLocal(source, target, true, {});
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  EXPECT_TRUE(ReadFile(target) == content);
+  VELTORA_EXPECT_OWNER_ONLY(target);
+
+  outcome = local.CopyToLocal(source, "\\\\server\\share\\a.AIS", true, {});
+  EXPECT_EQ(outcome.error, WindowsErrorText(ERROR_NOT_SUPPORTED));
+  EXPECT_EQ(testing::FilesIn(dir.str()),
+            (std::vector<std::string>{"账套 备份 20240501013000.AIS", "账套.AIS"}));
+}
+
 // ---------------------------------------------------------------------------
 
 // A share path is a UNC path that Windows itself reaches: the local file
@@ -309,6 +342,15 @@ TEST_F(UncShareTest, FileOperationsListingAndCopiesReachTheShare) {
   SetAttributes(At("b.7z"), FILE_ATTRIBUTE_READONLY);
   EXPECT_TRUE(ForceDeleteFile(router_, At("b.7z")));
   EXPECT_EQ(testing::FilesIn(root_), (std::vector<std::string>{theirs, "账套 a.7z"}));
+
+  // And back to this machine from the share.
+  const std::string restored = scratch_ / "账套.AIS";
+  const FileOutcome back = unc_.CopyToLocal(At("账套 a.7z"), restored, false, {});
+  ASSERT_TRUE(back.ok) << back.error;
+  EXPECT_TRUE(ReadFile(restored) == content);
+  VELTORA_EXPECT_OWNER_ONLY(restored);
+  EXPECT_FALSE(unc_.CopyToLocal(At("missing.7z"), scratch_ / "b.AIS", false, {}).ok);
+  EXPECT_EQ(testing::FilesIn(scratch_.str()), (std::vector<std::string>{"a.7z", "账套.AIS"}));
 
   // The path-only forms serve the local disk alone.
   EXPECT_FALSE(FolderExists(root_));

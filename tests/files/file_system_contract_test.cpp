@@ -450,6 +450,91 @@ TEST_P(FileSystemContract, OnlyOurOwnStaleTemporaryFilesAreRemoved) {
   EXPECT_EQ(RemoveStaleTemporaryFiles(fsys(), At("missing")), -1);
 }
 
+// A backup coming back to this machine: whole, under a marked temporary name
+// while it travels, owner-only whatever the source's mode, and never over a
+// file that is there unless told.
+TEST_P(FileSystemContract, CopyToLocalIsByteIdenticalOwnerOnlyAndNeverOverwritesWhenTold) {
+  std::string content(3 * 1024 * 1024 + 17, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 % 256);
+  const std::string source = At("备份 账套 01.rar");
+  Make(source, content);
+  const std::string physical = backend_->LocalPathOf(source);
+  ASSERT_EQ(::chmod(physical.c_str(), 0644), 0);
+  const struct timespec times[2] = {{0, UTIME_OMIT},
+                                    {testing::LocalSeconds(2022, 11, 12, 13, 14, 15), 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, physical.c_str(), times, 0), 0);
+
+  const std::string into = scratch_ / "restore";
+  fs::create_directory(into);
+  const std::string target = JoinPath(into, "账套.AIS");
+  std::vector<std::string> during;
+  std::vector<CopyPass> passes;
+  std::uint64_t lastDone = 0;
+  FileOutcome outcome = fsys().CopyToLocal(source, target, false,
+                                           [&](CopyPass pass, std::uint64_t done, std::uint64_t) {
+                                             if (during.empty()) during = testing::FilesIn(into);
+                                             passes.push_back(pass);
+                                             lastDone = done;
+                                           });
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  EXPECT_TRUE(ReadFile(target) == content);
+  EXPECT_TRUE(testing::IsOwnerOnly(target));
+  EXPECT_EQ(GetFileDate(target, FileTime::kLastWrite),
+            ToDateTime(LocalTime{2022, 11, 12, 13, 14, 14}));
+  ASSERT_EQ(during.size(), 1u);
+  EXPECT_TRUE(IsTemporaryCopyName(during[0], kOurs)) << during[0];
+  EXPECT_TRUE(
+      std::all_of(passes.begin(), passes.end(), [](CopyPass p) { return p == CopyPass::kWrite; }));
+  EXPECT_EQ(lastDone, content.size());
+
+  // Someone's own file under the name: refused and kept, unless told.
+  WriteFile(target, "mine");
+  ASSERT_EQ(::chmod(target.c_str(), 0644), 0);
+  outcome = fsys().CopyToLocal(source, target, false, {});
+  EXPECT_FALSE(outcome.ok);
+  EXPECT_FALSE(outcome.error.empty());
+  EXPECT_EQ(ReadFile(target), "mine");
+  outcome = fsys().CopyToLocal(source, target, true, {});
+  ASSERT_TRUE(outcome.ok) << outcome.error;
+  EXPECT_TRUE(ReadFile(target) == content);
+  EXPECT_TRUE(testing::IsOwnerOnly(target)) << "the replaced file's mode is not kept";
+  EXPECT_EQ(testing::FilesIn(into), std::vector<std::string>{"账套.AIS"});
+}
+
+TEST_P(FileSystemContract, FailedCopyToLocalSaysWhyAndLeavesNothing) {
+  Make(At("a.rar"), std::string(3 * 1024 * 1024, 'x'));
+  ASSERT_TRUE(fsys().MakeFolder(At("sub")));
+  const std::string into = scratch_ / "restore";
+  fs::create_directory(into);
+  const CopyProgress cancel = [](CopyPass, std::uint64_t, std::uint64_t) {
+    throw std::runtime_error("cancelled");
+  };
+  const struct Case {
+    const char* what;
+    std::string source;
+    std::string target;
+    CopyProgress progress;
+  } cases[] = {
+      {"a missing source", At("missing.rar"), JoinPath(into, "a.AIS"), {}},
+      {"a source in a missing folder",
+       JoinPath(At("missing"), "a.rar"),
+       JoinPath(into, "a.AIS"),
+       {}},
+      {"a folder as the source", At("sub"), JoinPath(into, "a.AIS"), {}},
+      {"a target in a missing folder", At("a.rar"), JoinPath(scratch_ / "missing", "a.AIS"), {}},
+      {"the copy is abandoned", At("a.rar"), JoinPath(into, "a.AIS"), cancel},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const FileOutcome outcome = fsys().CopyToLocal(c.source, c.target, false, c.progress);
+    EXPECT_FALSE(outcome.ok);
+    EXPECT_FALSE(outcome.error.empty());
+    EXPECT_TRUE(testing::FilesIn(into).empty()) << "neither the target nor a temporary file";
+  }
+  EXPECT_FALSE(fs::exists(scratch_ / "missing"));
+  EXPECT_EQ(NamesIn(root()), (std::vector<std::string>{"a.rar", "sub"}));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Backends, FileSystemContract,
     ::testing::Values(

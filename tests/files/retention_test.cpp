@@ -60,6 +60,10 @@ class TimedFileSystem final : public FileSystem {
                             const CopyProgress& p) override {
     return real_.CopyFromLocal(s, t, o, p);
   }
+  FileOutcome CopyToLocal(const std::string& s, const std::string& t, bool o,
+                          const CopyProgress& p) override {
+    return real_.CopyToLocal(s, t, o, p);
+  }
 
  private:
   FileSystem& real_;

@@ -216,6 +216,45 @@ TEST_F(SmbFaultTest, AfterATimeOutARunsClientFailsAtOnce) {
   EXPECT_EQ(connected, 53);
 }
 
+// A copy back from a share that freezes midway ends with the time-out's
+// reason and leaves nothing locally; a run's client then fails at once.
+TEST_F(SmbFaultTest, StalledServerEndsTheCopyToLocalAndLeavesNothingHere) {
+  smb_ = std::make_unique<SmbFileSystem>(share_->port, kRequestTimeout, kOurs, kSmbClientLibrary,
+                                         AfterTimeout::kFailAtOnce);
+  ASSERT_EQ(smb_->Connect(share_->sharePath, share_->user, share_->password), 0);
+  ASSERT_TRUE(smb_->CopyFromLocal(source_, Remote("a.rar"), false, {}));
+  const std::string into = scratch_ / "restore";
+  fs::create_directory(into);
+
+  // The first report comes once the first megabyte is here: freeze then.
+  bool frozen = false;
+  std::future<FileOutcome> copy = std::async(std::launch::async, [&] {
+    return smb_->CopyToLocal(Remote("a.rar"), into + "/a.AIS", false,
+                             [&](std::uint64_t, std::uint64_t) {
+                               if (!std::exchange(frozen, true)) {
+                                 EXPECT_TRUE(testing::FreezeTestSambaServer());
+                               }
+                             });
+  });
+  const bool returned = copy.wait_for(kWatchdog) == std::future_status::ready;
+  if (!returned) testing::ThawTestSambaServer();  // so that it can end
+  const FileOutcome outcome = copy.get();
+  const auto start = std::chrono::steady_clock::now();
+  const FileOutcome again = smb_->CopyToLocal(Remote("a.rar"), into + "/a.AIS", false, {});
+  const auto spentAgain = std::chrono::steady_clock::now() - start;
+  ASSERT_TRUE(testing::ThawTestSambaServer());
+
+  ASSERT_TRUE(returned) << "the copy did not return while the server was frozen";
+  EXPECT_TRUE(frozen);
+  EXPECT_FALSE(outcome.ok);
+  // Ended by the client's time-out (not bounded in seconds here: its clean-up
+  // asks the frozen server again, and a loaded machine stretches that).
+  EXPECT_EQ(outcome.error, "Connection timed out");
+  EXPECT_TRUE(testing::FilesIn(into).empty()) << "neither the target nor a temporary file";
+  EXPECT_EQ(again.error, outcome.error);
+  EXPECT_LT(spentAgain, kRequestTimeout) << "the server was not asked again";
+}
+
 TEST_F(SmbFaultTest, KilledServerLeavesNothingUnderTheFinalName) {
   const FileOutcome outcome =
       CopyWithFaultMidway("a.rar", [] { ASSERT_TRUE(testing::KillTestSambaServer()); });
