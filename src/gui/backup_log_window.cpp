@@ -8,6 +8,7 @@
 #include "base/wide_text.h"
 #include "gui/captions.h"
 #include "gui/dpi.h"
+#include "gui/folder_picker.h"
 #include "ui/messages.h"
 
 namespace veltora::win32 {
@@ -16,10 +17,16 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"VeltoraBackupLogWindow";
 
 // The layout at 96 DPI: the list over the upper part, the close button filling
-// the strip below it.
+// the strip below it, the status line at the bottom.
 constexpr int kClientWidth = 794;
 constexpr int kClientHeight = 529;
-constexpr int kListHeight = 480;
+constexpr int kListHeight = 458;
+constexpr int kStatusHeight = 22;
+
+// Announces tasks queued for the window's thread.
+constexpr UINT kRunTasksMessage = WM_APP + 1;
+// SQL Server's names are at most 128 characters.
+constexpr int kDatabaseNameLength = 128;
 
 // The row indicator: a narrow column without title before the table's
 // columns, a fixed-looking cell on every row and a triangle on the current one.
@@ -47,15 +54,17 @@ void EnsureClassRegistered(HINSTANCE instance, WNDPROC proc) {
 
 }  // namespace
 
-void ShowBackupLogWindow(HINSTANCE instance, HWND owner,
-                         const BackupLogPresenter::OpenSettings& openSettings) {
-  BackupLogWindow window(instance, owner, openSettings);
+void ShowBackupLogWindow(HINSTANCE instance, HWND owner, BackupLogServices services) {
+  BackupLogWindow window(instance, owner, std::move(services));
   if (window.Open()) window.RunModalLoop();
 }
 
-BackupLogWindow::BackupLogWindow(HINSTANCE instance, HWND owner,
-                                 BackupLogPresenter::OpenSettings openSettings)
-    : instance_(instance), owner_(owner), presenter_(*this, std::move(openSettings)) {}
+BackupLogWindow::BackupLogWindow(HINSTANCE instance, HWND owner, BackupLogServices services,
+                                 ChooseFolderFunction chooseFolder)
+    : instance_(instance),
+      owner_(owner),
+      chooseFolder_(chooseFolder ? std::move(chooseFolder) : ChooseFolderFunction(PickFolder)),
+      presenter_(*this, std::move(services)) {}
 
 BackupLogWindow::~BackupLogWindow() {
   if (hwnd_ != nullptr) Close();
@@ -100,9 +109,12 @@ void BackupLogWindow::RunModalLoop() {
 void BackupLogWindow::SetRows(const std::vector<BackupLogRow>& rows) {
   rows_.clear();
   rows_.reserve(rows.size());
+  rowIds_.clear();
+  rowIds_.reserve(rows.size());
   for (const BackupLogRow& r : rows) {
     rows_.push_back({Widen(r.accountName), Widen(r.backupFile), Widen(r.backupTime),
                      Widen(r.remark), Widen(r.archivePassword)});
+    rowIds_.push_back(r.id);
   }
   if (list_ == nullptr) return;
   ListView_SetItemCountEx(list_, static_cast<int>(rows_.size()), 0);
@@ -120,6 +132,51 @@ void BackupLogWindow::ShowNotice(const std::string& text) {
   // notice stands over the owner.
   HWND parent = hwnd_ != nullptr && ::IsWindowVisible(hwnd_) ? hwnd_ : owner_;
   ::MessageBoxW(parent, Widen(text).c_str(), Widen(caption::kApplicationTitle).c_str(), MB_OK);
+}
+
+void BackupLogWindow::ShowWarning(const std::string& text) {
+  ::MessageBoxW(hwnd_, Widen(text).c_str(), Widen(caption::kWarning).c_str(),
+                MB_OK | MB_ICONWARNING);
+}
+
+bool BackupLogWindow::AskYesNo(const std::string& text) {
+  return ::MessageBoxW(hwnd_, Widen(text).c_str(), Widen(caption::kApplicationTitle).c_str(),
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+std::string BackupLogWindow::ChooseFolder(const std::string& prompt) {
+  return chooseFolder_(hwnd_, prompt);
+}
+
+std::optional<std::string> BackupLogWindow::AskText(const std::string& prompt,
+                                                    const std::string& initial) {
+  return AskTextLine(hwnd_, caption::kApplicationTitle, prompt, initial, kDatabaseNameLength);
+}
+
+void BackupLogWindow::SetStatus(const std::string& text) {
+  if (status_ != nullptr) ::SetWindowTextW(status_, Widen(text).c_str());
+}
+
+void BackupLogWindow::SetRestoreEnabled(bool enabled) { restoreEnabled_ = enabled; }
+
+void BackupLogWindow::RunOnWindowThread(std::function<void()> task) {
+  std::lock_guard lock(tasksMutex_);
+  if (tasksWindow_ == nullptr) return;
+  tasks_.push_back(std::move(task));
+  // One message per task: a task that opens a modal box leaves the rest to
+  // the box's own message loop, in their order.
+  ::PostMessageW(tasksWindow_, kRunTasksMessage, 0, 0);
+}
+
+void BackupLogWindow::RunQueuedTasks() {
+  std::function<void()> task;
+  {
+    std::lock_guard lock(tasksMutex_);
+    if (tasks_.empty()) return;
+    task = std::move(tasks_.front());
+    tasks_.pop_front();
+  }
+  task();
 }
 
 void BackupLogWindow::Close() {
@@ -145,6 +202,10 @@ bool BackupLogWindow::Create() {
       ::CreateWindowExW(kExStyle, kWindowClass, Widen(ui_msg::kBackupLogCaption).c_str(), kStyle,
                         at.x, at.y, size.cx, size.cy, owner_, nullptr, instance_, this);
   if (created == nullptr) return false;
+  {
+    std::lock_guard lock(tasksMutex_);
+    tasksWindow_ = hwnd_;
+  }
   CreateControls();
   // Another monitor may show the window at another scale than its owner's.
   const UINT windowDpi = DpiOf(hwnd_);
@@ -183,6 +244,11 @@ void BackupLogWindow::CreateControls() {
       ::CreateWindowExW(0, L"BUTTON", Widen(ui_msg::kBackupLogCloseButton).c_str(),
                         WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0, hwnd_,
                         reinterpret_cast<HMENU>(kCloseButtonId), instance_, nullptr);
+  status_ =
+      ::CreateWindowExW(0, L"STATIC", L"",
+                        WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_SUNKEN | SS_CENTERIMAGE |
+                            SS_ENDELLIPSIS | SS_NOPREFIX,
+                        0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(kStatusId), instance_, nullptr);
 }
 
 void BackupLogWindow::Layout(UINT dpi) {
@@ -190,12 +256,15 @@ void BackupLogWindow::Layout(UINT dpi) {
   const auto font = reinterpret_cast<WPARAM>(font_.get());
   ::SendMessageW(list_, WM_SETFONT, font, TRUE);
   ::SendMessageW(closeButton_, WM_SETFONT, font, TRUE);
+  ::SendMessageW(status_, WM_SETFONT, font, TRUE);
 
   RECT client{};
   ::GetClientRect(hwnd_, &client);
   const int listHeight = Scale(kListHeight, dpi);
+  const int statusTop = client.bottom - Scale(kStatusHeight, dpi);
   ::MoveWindow(list_, 0, 0, client.right, listHeight, TRUE);
-  ::MoveWindow(closeButton_, 0, listHeight, client.right, client.bottom - listHeight, TRUE);
+  ::MoveWindow(closeButton_, 0, listHeight, client.right, statusTop - listHeight, TRUE);
+  ::MoveWindow(status_, 0, statusTop, client.right, client.bottom - statusTop, TRUE);
   ListView_SetColumnWidth(list_, kIndicatorColumn, Scale(kIndicatorWidth, dpi));
   int index = kIndicatorColumn + 1;
   for (const ui_msg::BackupLogColumn& column : ui_msg::kBackupLogColumns)
@@ -214,7 +283,11 @@ LRESULT CALLBACK BackupLogWindow::WindowProc(HWND hwnd, UINT message, WPARAM wPa
   if (self == nullptr) return ::DefWindowProcW(hwnd, message, wParam, lParam);
   if (message == WM_NCDESTROY) {
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->hwnd_ = self->list_ = self->closeButton_ = nullptr;
+    self->hwnd_ = self->list_ = self->closeButton_ = self->status_ = nullptr;
+    // The presenter has waited for its work: what it queued last is dropped.
+    std::lock_guard lock(self->tasksMutex_);
+    self->tasksWindow_ = nullptr;
+    self->tasks_.clear();
     return ::DefWindowProcW(hwnd, message, wParam, lParam);
   }
   return self->HandleMessage(message, wParam, lParam);
@@ -281,8 +354,11 @@ LRESULT BackupLogWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPara
       Layout(HIWORD(wParam));
       return 0;
     }
+    case kRunTasksMessage:
+      RunQueuedTasks();
+      return 0;
     case WM_CLOSE:
-      Close();
+      presenter_.CloseClicked();
       return 0;
     case WM_DESTROY:
       ReleaseOwner();
@@ -299,11 +375,15 @@ void BackupLogWindow::OnCommand(int id) {
     case kRefreshCommand:
       presenter_.RefreshClicked();
       break;
-    case kCloseButtonId:
-      presenter_.CloseClicked();
+    case kRestoreCommand: {
+      const int row = CurrentRow();
+      if (row >= 0 && static_cast<std::size_t>(row) < rowIds_.size())
+        presenter_.RestoreClicked(rowIds_[static_cast<std::size_t>(row)]);
       break;
+    }
+    case kCloseButtonId:
     case IDCANCEL:  // Esc, as in any dialog
-      Close();
+      presenter_.CloseClicked();
       break;
     default:
       break;
@@ -324,6 +404,11 @@ void BackupLogWindow::ShowContextMenu(LPARAM screenPoint) {
   HMENU menu = ::CreatePopupMenu();
   if (menu == nullptr) return;
   ::AppendMenuW(menu, MF_STRING, kRefreshCommand, Widen(ui_msg::kBackupLogRefresh).c_str());
+  // The restore is of the current row: offered when there is one and no
+  // restore runs.
+  const bool restorable = restoreEnabled_ && CurrentRow() >= 0;
+  ::AppendMenuW(menu, MF_STRING | (restorable ? MF_ENABLED : MF_GRAYED), kRestoreCommand,
+                Widen(ui_msg::kBackupLogRestore).c_str());
   const int chosen = static_cast<int>(::TrackPopupMenu(
       menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, at.x, at.y, 0, hwnd_, nullptr));
   ::DestroyMenu(menu);

@@ -10,6 +10,9 @@ namespace veltora::win32::caption {
 inline constexpr char kApplicationTitle[] = "青岚账套自动备份系统";
 // The caption of every warning box.
 inline constexpr char kWarning[] = "提示！";
+// The buttons of the input box.
+inline constexpr char kOk[] = "确定";
+inline constexpr char kCancel[] = "取消";
 
 // The account sets.
 inline constexpr char kAccountsGroup[] = "请选择要备份的账套";

@@ -2,9 +2,7 @@
 
 #include <commctrl.h>
 #include <imm.h>
-#include <objbase.h>
 #include <shellapi.h>
-#include <shlobj.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -19,6 +17,7 @@
 #include "base/wide_text.h"
 #include "gui/captions.h"
 #include "gui/dpi.h"
+#include "gui/folder_picker.h"
 #include "gui/time_field.h"
 #include "ui/messages.h"
 
@@ -963,22 +962,7 @@ void MainWindow::ShowError(const std::string& text) {
 }
 
 std::string MainWindow::BrowseForFolder(const std::string& prompt) {
-  // The picker's new style needs COM on this thread; a thread that has it
-  // already keeps its own.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  const std::wstring title = Widen(prompt);
-  BROWSEINFOW info{};
-  info.hwndOwner = hwnd_;
-  info.lpszTitle = title.c_str();
-  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-  std::string folder;
-  if (PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info); chosen != nullptr) {
-    wchar_t path[MAX_PATH] = {};
-    if (SHGetPathFromIDListW(chosen, path)) folder = Narrow(path);
-    CoTaskMemFree(chosen);
-  }
-  if (SUCCEEDED(com)) CoUninitialize();
-  return folder;
+  return PickFolder(hwnd_, prompt);
 }
 
 void MainWindow::SetNextBackupText(const std::string& text) {

@@ -15,6 +15,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -22,6 +23,8 @@
 #include "base/wide_text.h"
 #include "gui/backup_log_window.h"
 #include "gui/main_window.h"
+#include "machine/background_thread.h"
+#include "machine/backup_composition.h"
 #include "machine/machine_context.h"
 #include "machine/machine_services.h"
 #include "ui/main_window_presenter.h"
@@ -58,10 +61,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     veltora::MachineServicesOptions options;
     options.enterExecutableFolder = true;
     veltora::MachineServices machine(appFolder, context, std::move(options));
+    // The log window's restores: the command line's, with this machine's
+    // SQL Server client, each on a thread of its own.
+    const veltora::RestoreServices restore =
+        veltora::ComposeRestore(appFolder, context, machine.sqlServer(), {});
     veltora::win32::MainWindow window(
-        {.instance = instance, .showBackupLog = [&machine, instance](HWND owner) {
-           veltora::win32::ShowBackupLogWindow(instance, owner,
-                                               [&machine] { return machine.OpenSettings(); });
+        {.instance = instance, .showBackupLog = [&machine, &restore, instance](HWND owner) {
+           veltora::win32::ShowBackupLogWindow(
+               instance, owner,
+               {.openSettings = [&machine] { return machine.OpenSettings(); },
+                .restore = restore,
+                .makeWork = [] { return std::make_unique<veltora::BackgroundThread>(); }});
          }});
     veltora::MainWindowPresenter presenter(window, machine.services());
     if (window.Create(presenter) && presenter.OnStartUp()) exitCode = window.RunMessageLoop();

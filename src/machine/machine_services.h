@@ -54,6 +54,8 @@ class MachineServices {
   SqlServerGuard& guard() { return guard_; }
   // A fresh connection to the application folder's settings database.
   std::unique_ptr<SettingsDatabase> OpenSettings() const;
+  // The window's SQL Server client factory, for the restores it starts.
+  const SqlServerFactory& sqlServer() const { return *sqlServer_; }
   // The folder's settings lock for one save (the holdSettingsLock service):
   // taken within the settings-lock wait, or null with `busy` (another save
   // holds it) or `error`. While a hold is alive, asking again answers it, so

@@ -63,6 +63,38 @@ inline constexpr char kBackupLogCaption[] = "备份日志";
 inline constexpr char kBackupLogCloseButton[] = "关         闭";  // nine blanks
 inline constexpr char kBackupLogRefresh[] = "刷新";
 inline constexpr char kBackupLogQueryFailed[] = "查询备份日志出错";
+// A row's restore from the backup log window.
+inline constexpr char kBackupLogRestore[] = "恢复此备份...";
+inline constexpr char kRestoreNotABackupRow[] =
+    "您好，这一行记录的不是一个成功的备份，没有可以恢复的备份文件！";
+inline constexpr char kRestoreBackupGone[] =
+    "您好，这一行的备份文件在本机和远程备份路径中都已找不到（可能已按保留个数删除，"
+    "或账套已不在备份列表中），无法恢复！";
+inline constexpr char kRestoreLookingUp[] = "正在查找这一行的备份…";
+// The status line while a restore runs: this, then the step, the file and
+// its percentage.
+inline constexpr char kRestoreRunning[] = "正在恢复…";
+inline constexpr char kStageLocalBackup[] = "本机备份";
+inline constexpr char kStageCompression[] = "压缩";
+inline constexpr char kStageArchiveTest[] = "测试压缩文件";
+inline constexpr char kStageShareCopy[] = "复制到远程";
+inline constexpr char kStageShareVerify[] = "校验远程副本";
+inline constexpr char kStageShareFetch[] = "从远程取回";
+inline constexpr char kStageExtraction[] = "解压并校验";
+inline constexpr char kRestoreChooseFolder[] = "请选择要把账套恢复到哪个文件夹：";
+// The question before a file of the ledger's name is replaced: head, the
+// file, question.
+inline constexpr char kRestoreReplaceHead[] = "您选择的文件夹中已有同名的账套文件：\n";
+inline constexpr char kRestoreReplaceQuestion[] = "\n是否替换？替换前，原有文件将改名留作副本。";
+inline constexpr char kRestoreDatabaseNamePrompt[] =
+    "备份将恢复为一个新的数据库，请确认新数据库的名称：";
+inline constexpr char kRestoreDatabaseNameEmpty[] = "您好，新数据库的名称不能为空！";
+inline constexpr char kRestoreWhileBackup[] = "备份线程正在运行，请等备份完成后再恢复：";
+inline constexpr char kRestoreFailedHead[] = "恢复备份失败！\n";
+inline constexpr char kRestoreFailedStatus[] = "恢复失败";
+inline constexpr char kRestoreDoneStatus[] = "恢复完成：";
+inline constexpr char kRestoreCloseRefused[] =
+    "您好，正在恢复备份，请等恢复完成后再关闭备份日志窗口！";
 struct BackupLogColumn {
   const char* title;
   int width;  // pixels at 96 DPI

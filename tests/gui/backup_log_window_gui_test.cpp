@@ -1,5 +1,6 @@
 // The backup log window driven through its real controls: the list it shows,
-// its context menu, its close button, its modality and its refusal.
+// its context menu, its close button, its modality and its refusal, and a
+// row's restore from a backup the job made.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,11 +11,22 @@
 #include <thread>
 #include <vector>
 
+#include "base/path.h"
 #include "base/wide_text.h"
+#include "engine/backup_job.h"
+// Whole before <windows.h>, whose DeleteFile macro would rename one half of
+// the file systems' member.
+#include "files/run_file_systems.h"
 #include "gui/backup_log_window.h"
 #include "gui/dpi.h"
+#include "machine/background_thread.h"
+#include "machine/backup_composition.h"
 #include "settings/raw_db.h"
 #include "settings/settings_database.h"
+#include "settings/sqlite_backup_records.h"
+#include "sqlserver/standin_sql_server.h"
+#include "support/backup_services.h"
+#include "support/fakes.h"
 #include "support/gui_win.h"
 #include "support/temp_dir.h"
 
@@ -55,8 +67,8 @@ class BackupLogWindowTest : public ::testing::Test {
   }
   ~BackupLogWindowTest() override { ::DestroyWindow(owner_); }
 
-  BackupLogPresenter::OpenSettings Opener() {
-    return [this] { return std::make_unique<SettingsDatabase>(app_); };
+  BackupLogServices Opener() {
+    return {[this] { return std::make_unique<SettingsDatabase>(app_); }, std::nullopt, {}};
   }
   RawDb Raw() const { return RawDb(SettingsDatabasePath(app_)); }
   void AddRow(const std::string& account, const std::string& file, const std::string& time,
@@ -141,9 +153,12 @@ TEST_F(BackupLogWindowTest, ShowsTheTrimmedTableNewestFirstUnderItsColumns) {
   EXPECT_TRUE(::IsWindowEnabled(owner_));
 }
 
-// Picks the first item of the context menu that `open` brings up, from a
-// second thread, as the keyboard would; the items' texts come back.
-std::vector<std::string> PickFirstMenuItem(const std::function<void()>& open) {
+// Picks item `position` (from 1) of the context menu that `open` brings up,
+// from a second thread, as the keyboard would; the items' texts come back,
+// each with " (灰)" when it is grayed. With `screenshot`, the window `shot`
+// is saved with the menu open over it first.
+std::vector<std::string> PickMenuItem(int position, const std::function<void()>& open,
+                                      HWND shot = nullptr, const std::string& screenshot = "") {
   std::vector<std::string> items;
   std::atomic<bool> done{false};
   std::thread picker([&] {
@@ -154,9 +169,12 @@ std::vector<std::string> PickFirstMenuItem(const std::function<void()>& open) {
         for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
           wchar_t text[64] = {};
           ::GetMenuStringW(menu, static_cast<UINT>(i), text, 64, MF_BYPOSITION);
-          items.push_back(Narrow(text));
+          const bool grayed =
+              (::GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION) & MF_GRAYED) != 0;
+          items.push_back(Narrow(text) + (grayed ? " (灰)" : ""));
         }
-        ::PostMessageW(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
+        if (shot != nullptr) SaveScreenshot(shot, screenshot);
+        for (int i = 0; i < position; ++i) ::PostMessageW(menuWindow, WM_KEYDOWN, VK_DOWN, 0);
         ::PostMessageW(menuWindow, WM_KEYDOWN, VK_RETURN, 0);
         return;
       }
@@ -182,11 +200,12 @@ TEST_F(BackupLogWindowTest, RefreshFromTheContextMenuShowsRowsWrittenSince) {
   EXPECT_EQ(RowCount(list), 2) << "nothing changes until asked";
   RECT r{};
   ::GetWindowRect(list, &r);
-  const auto items = PickFirstMenuItem([&] {
+  const auto items = PickMenuItem(1, [&] {
     ::SendMessageW(window.Handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list),
                    MAKELPARAM(r.left + 40, r.top + 40));
   });
-  EXPECT_EQ(items, std::vector<std::string>{"刷新"});
+  // A window without restore services offers none.
+  EXPECT_EQ(items, (std::vector<std::string>{"刷新", "恢复此备份... (灰)"}));
   ASSERT_EQ(RowCount(list), 3);
   EXPECT_EQ(CellText(list, 0, 1), "甲公司");
   EXPECT_EQ(CellText(list, 2, 1), "乙公司");
@@ -271,6 +290,100 @@ TEST_F(BackupLogWindowTest, MissingDatabaseTellsOnceAndLeavesNoWindow) {
   EXPECT_EQ(FindLogWindow(), nullptr);
   EXPECT_TRUE(::IsWindowEnabled(owner_));
   EXPECT_FALSE(std::filesystem::exists(SettingsDatabasePath(app_)));
+}
+
+TEST_F(BackupLogWindowTest, RestoresTheRowsBackupIntoThePickedFolder) {
+  const std::string accounts = dir_ / "accounts";
+  const std::string backups = dir_ / "backups";
+  const std::string target = dir_ / "target";
+  for (const auto& folder : {accounts, backups, target})
+    std::filesystem::create_directories(std::filesystem::path(Widen(folder)));
+  const std::string ledger = testing::Incompressible(300000, 7);
+  testing::WriteFile(JoinPath(accounts, "ACME.AIS"), ledger);
+  {
+    SettingsDatabase db(app_);
+    BaksetRow row = db.LoadSettings();
+    row.softvernum = 0;
+    row.accountDir = accounts;
+    row.localDir = backups;
+    row.localbak = true;
+    row.remotebak = false;
+    db.SaveSettings(row);
+    db.RewriteAccountList({{"", "ACME.AIS", "ACME.AIS"}});
+  }
+  // One backup by the job, packed by the 7zr.exe beside the test.
+  {
+    const auto clock = std::make_shared<testing::FixedClock>(LocalTime{2024, 5, 1, 1, 30, 0, 3});
+    SqliteBackupRecordsFactory records(app_, clock);
+    StandinSqlServerFactory sql(dir_ / "server");
+    testing::RecordingLog log;
+    BackupServices services = testing::TestBackupServices(log, *clock, sql, records);
+    services.archiver = Archiver{ArchiverKind::kSevenZip, VELTORA_BIN_DIR "\\7zr.exe", ".7z"};
+    BackupConfig config;
+    config.accountSets = {{true, "", "ACME.AIS", "ACME.AIS"}};
+    config.selectedAccountSets = {"ACME.AIS"};
+    config.accountFolder = accounts;
+    config.localFolder = backups;
+    config.archivePassword = "p&w|x";
+    std::atomic<bool> configured{true};
+    std::atomic<bool> running{false};
+    const auto summary = BackupThreadProc(config, {configured, running}, services);
+    ASSERT_TRUE(summary && summary->Complete(config)) << ::testing::PrintToString(log.lines());
+  }
+  ASSERT_EQ(testing::FilesIn(backups), std::vector<std::string>{"ACME20240501013000.7z"});
+  testing::WriteFile(JoinPath(accounts, "ACME.AIS"), "the ledger as changed later");
+
+  // The window's services as the tray application composes them; the folder
+  // picker answers by itself.
+  MachineContext context;
+  context.executableFolder = VELTORA_BIN_DIR;
+  StandinSqlServerFactory sql(dir_ / "server");
+  BackupLogServices services = Opener();
+  services.restore = ComposeRestore(app_, context, sql, {});
+  services.makeWork = [] { return std::make_unique<BackgroundThread>(); };
+  std::vector<std::string> prompts;
+  BackupLogWindow window(instance_, owner_, services, [&](HWND, const std::string& prompt) {
+    prompts.push_back(prompt);
+    return target;
+  });
+  ASSERT_TRUE(window.Open());
+  const HWND list = window.ListHandle();
+  ASSERT_EQ(RowCount(list), 1);
+  EXPECT_TRUE(CellText(list, 0, 2).ends_with("ACME20240501013000")) << CellText(list, 0, 2);
+  EXPECT_EQ(WindowText(window.StatusHandle()), "");
+  PumpMessages(200ms);
+
+  // The context menu on the current row, its second item.
+  RECT cell{};
+  ListView_GetItemRect(list, 0, &cell, LVIR_LABEL);
+  POINT at{cell.left + 20, cell.top + 4};
+  ::ClientToScreen(list, &at);
+  const auto items = PickMenuItem(
+      2,
+      [&] {
+        ::SendMessageW(window.Handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list),
+                       MAKELPARAM(at.x, at.y));
+      },
+      window.Handle(), ScreenshotPath("backup_log_restore_menu.bmp"));
+  EXPECT_EQ(items, (std::vector<std::string>{"刷新", "恢复此备份..."}));
+  EXPECT_TRUE(window.RestoreRunning());
+
+  // The work runs on its own thread while this one keeps the window going;
+  // the notice ends it.
+  const auto seen = AnswerMessageBoxes([&] {
+    for (auto waited = 0ms; waited < 60s && window.RestoreRunning(); waited += 50ms)
+      PumpMessages(50ms);
+  });
+  EXPECT_FALSE(window.RestoreRunning());
+  EXPECT_EQ(prompts, std::vector<std::string>{"请选择要把账套恢复到哪个文件夹："});
+  const std::string restored = JoinPath(target, "ACME.AIS");
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].caption, "青岚账套自动备份系统");
+  EXPECT_EQ(seen[0].text, "账套已恢复到：" + restored);
+  EXPECT_TRUE(testing::ReadFile(restored) == ledger) << "byte-identical to the backed-up ledger";
+  EXPECT_EQ(testing::FilesIn(target), std::vector<std::string>{"ACME.AIS"}) << "no work folder";
+  EXPECT_EQ(WindowText(window.StatusHandle()), "恢复完成：" + restored);
+  EXPECT_TRUE(SaveScreenshot(window.Handle(), ScreenshotPath("backup_log_restored.bmp")));
 }
 
 }  // namespace
