@@ -193,6 +193,11 @@ inline constexpr char kAgeDays[] = "天";
 inline constexpr char kAgeHours[] = "小时";
 inline constexpr char kNeverCompleted[] = "(从未完整备份)";
 inline constexpr char kOverdueSeparator[] = "、";
+// A set whose last test restore failed: + the reason + kVerificationFailedClose;
+// the reasons of its sides are joined by kVerificationReasonSeparator.
+inline constexpr char kVerificationFailedOpen[] = "(最近一次恢复测试失败：";
+inline constexpr char kVerificationFailedClose[] = ")";
+inline constexpr char kVerificationReasonSeparator[] = "；";
 // The tray: its tip while backups are late (followed by the overdue text,
 // cut to what the tip holds), and the balloon's title.
 inline constexpr char kTrayTipLate[] = "备份告警：";
