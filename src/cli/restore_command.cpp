@@ -12,6 +12,7 @@
 #include "machine/backup_composition.h"
 #include "ui/messages.h"
 #include "ui/restore.h"
+#include "ui/weekly_test_restore.h"
 
 namespace veltora {
 namespace {
@@ -145,8 +146,7 @@ int RunRestoreCommand(const std::string& appFolder, const CliContext& context,
   // (which takes the run lock itself).
   session.services.backUpFirst = [&](const std::string&, std::string& reason) {
     lock.reset();
-    const int code =
-        RunBackupCommand(appFolder, context, context.sqlStandinFolder, out, err);
+    const int code = RunBackupCommand(appFolder, context, context.sqlStandinFolder, out, err);
     lock = TakeRunLock(appFolder, err);
     if (code != kExitOk) reason = cli_msg::kBackupFirstIncomplete;
     return code == kExitOk && lock != nullptr;
@@ -177,6 +177,13 @@ int RunVerifyCommand(const std::string& appFolder, const CliContext& context,
     return kExitBackupIncomplete;
   }
   session.progress.ClearLine();
+  // Recorded as the agent's weekly test is: `status` and the alarm show the
+  // last test whoever made it, and a passed one counts for the week.
+  try {
+    RecordVerifyResults(session.services, results);
+  } catch (const std::exception& e) {
+    err << "veltora-cli verify: " << ui_msg::kTestRestoreNotRecorded << e.what() << "\n";
+  }
   bool allPassed = !results.empty();
   for (const auto& r : results) {
     allPassed = allPassed && r.ok;
