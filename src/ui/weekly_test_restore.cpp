@@ -49,7 +49,8 @@ bool TestRestoreDue(const std::vector<AccountListRow>& ticked,
   return false;
 }
 
-void RecordVerifyResults(const RestoreServices& services, const std::vector<VerifyResult>& results) {
+void RecordVerifyResults(const RestoreServices& services,
+                         const std::vector<VerifyResult>& results) {
   if (results.empty()) return;
   const std::string verified = FormatDateTime(services.clock->LocalNow());
   std::vector<VerificationRow> rows;
