@@ -89,7 +89,12 @@ inline constexpr char kStatusAgo[] = "前";
 inline constexpr char kStatusLocalFile[] = "  本机备份文件: ";
 inline constexpr char kStatusShareFile[] = "  远程备份文件: ";
 inline constexpr char kStatusShareOff[] = "未启用远程备份";
+inline constexpr char kStatusLastVerification[] = "  最近恢复测试: ";
+inline constexpr char kStatusVerificationPassed[] = "通过";
+inline constexpr char kStatusVerificationFailed[] = "失败，原因：";
 inline constexpr char kStatusVerdict[] = "  结论: ";
+// After the verdict of a set whose last test restore failed.
+inline constexpr char kStatusLateForVerification[] = "（最近一次恢复测试失败）";
 inline constexpr char kStatusCurrent[] = "正常";
 inline constexpr char kStatusLate[] = "备份已过期";
 inline constexpr char kStatusNever[] = "从未完整备份";

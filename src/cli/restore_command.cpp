@@ -12,6 +12,7 @@
 #include "machine/backup_composition.h"
 #include "ui/messages.h"
 #include "ui/restore.h"
+#include "ui/weekly_test_restore.h"
 
 namespace veltora {
 namespace {
@@ -176,6 +177,13 @@ int RunVerifyCommand(const std::string& appFolder, const CliContext& context,
     return kExitBackupIncomplete;
   }
   session.progress.ClearLine();
+  // Recorded as the agent's weekly test is: `status` and the alarm show the
+  // last test whoever made it, and a passed one counts for the week.
+  try {
+    RecordVerifyResults(session.services, results);
+  } catch (const std::exception& e) {
+    err << "veltora-cli verify: " << ui_msg::kTestRestoreNotRecorded << e.what() << "\n";
+  }
   bool allPassed = !results.empty();
   for (const auto& r : results) {
     allPassed = allPassed && r.ok;

@@ -1,7 +1,8 @@
 // `veltora-cli status [--json]`: whether the ticked account sets have recent
-// complete backups, for a person or a monitoring system. The exit code is the
-// verdict: 0 all current, 1 some late, 2 some never completed or the settings
-// cannot be read.
+// complete backups that their last test restore could bring back, for a
+// person or a monitoring system. The exit code is the verdict: 0 all current,
+// 1 some late (or failed their last test), 2 some never completed or the
+// settings cannot be read.
 #include <cstdio>
 #include <ostream>
 #include <string>
@@ -130,6 +131,13 @@ void PrintJson(const std::string& appFolder, const StatusReport& report, std::os
     } else {
       out << "null";
     }
+    out << ",\"lastVerification\":";
+    if (const auto& v = set.lastVerification)
+      out << "{\"time\":" << JsonString(v->timeText)
+          << ",\"passed\":" << (v->passed ? "true" : "false")
+          << ",\"reason\":" << JsonOptional(v->reason) << "}";
+    else
+      out << "null";
     out << ",\"nextBackup\":" << JsonOptional(report.nextBackup)
         << ",\"agentServing\":" << (report.agentServing ? "true" : "false")
         << ",\"verdict\":" << JsonString(VerdictWord(set.verdict)) << "}";
@@ -155,7 +163,17 @@ void PrintText(const StatusReport& report, std::ostream& out) {
     } else {
       out << cli_msg::kStatusLastComplete << cli_msg::kStatusNone << "\n";
     }
-    out << cli_msg::kStatusVerdict << VerdictText(set.verdict) << "\n";
+    out << cli_msg::kStatusLastVerification;
+    if (const auto& v = set.lastVerification)
+      out << v->timeText << " "
+          << (v->passed ? cli_msg::kStatusVerificationPassed
+                        : cli_msg::kStatusVerificationFailed + v->reason);
+    else
+      out << cli_msg::kStatusNone;
+    out << "\n" << cli_msg::kStatusVerdict << VerdictText(set.verdict);
+    // Late for a test that failed, not for the age of the backup: say so.
+    if (set.VerificationFailed()) out << cli_msg::kStatusLateForVerification;
+    out << "\n";
   }
 }
 

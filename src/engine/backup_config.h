@@ -29,6 +29,9 @@ struct BackupConfig {
   std::string archivePassword;
   SqlTimeouts timeouts;
   std::vector<std::string> selectedAccountSets;  // names of the ticked entries, list order
+  // Started by the schedule, not by "立即备份": the agent may follow such a
+  // run with its weekly test restore. The job itself does not look at it.
+  bool scheduled = false;
 };
 
 }  // namespace veltora

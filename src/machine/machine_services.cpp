@@ -11,6 +11,7 @@
 #include "files/temp_names.h"
 #include "machine/backup_composition.h"
 #include "settings/settings_database.h"
+#include "ui/weekly_test_restore.h"
 
 namespace veltora {
 
@@ -19,7 +20,7 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
     : appFolder_(appFolder),
       context_(context),
       executablePath_(context.executablePath.empty() ? ExecutablePath() : context.executablePath),
-      clock_(std::make_shared<SystemClock>()),
+      clock_(options.clock ? options.clock : std::make_shared<SystemClock>()),
       state_(appFolder),
       runLog_(state_.runLogPath, *clock_),
       sqlServer_(MakeSqlServerFactory(context.sqlStandinFolder, context.sqlServerHost,
@@ -39,7 +40,16 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
                                      .serviceManager = *serviceManager_,
                                      .progress = progress});
           },
-          {}, options.runEnded),
+          {},
+          [this, progress = options.progress, ended = options.runEnded](
+              const BackupConfig& config, const std::optional<BackupRunSummary>& summary) {
+            if (config.scheduled && summary) {
+              RestoreServices restore = ComposeRestore(appFolder_, context_, *sqlServer_, progress);
+              restore.clock = clock_;
+              TestRestoreAfterScheduledRun(restore, runLog_);
+            }
+            if (ended) ended(config, summary);
+          }),
       settingsLockWait_(options.settingsLockWait) {
   if (options.runLogListener) runLog_.SetListener(std::move(options.runLogListener));
   const AutostartPlace autostart{.configRoot = kDefaultAutostartRoot,

@@ -29,8 +29,11 @@ struct MachineServicesOptions {
   RunLog::Listener runLogListener;
   // Hears the progress of the runs the window starts.
   ProgressListener progress;
-  // Hears the end of each run the window starts.
+  // Hears the end of each run the window starts (after a scheduled run's
+  // test restore).
   ThreadBackupRunner::RunEnded runEnded;
+  // The clock of the window, its runs and its run log; null: the system's.
+  std::shared_ptr<const Clock> clock = nullptr;
   // Start-up makes the executable's folder the current folder (the window
   // program); the command line keeps the folder it was started in.
   bool enterExecutableFolder = false;
@@ -39,6 +42,10 @@ struct MachineServicesOptions {
   std::chrono::milliseconds settingsLockWait = kSettingsLockWait;
 };
 
+// A scheduled run (not "立即备份") ends with the weekly test restore when it
+// is due (weekly_test_restore.h), on the run's thread while the run still
+// holds the backup-running flag and the run lock: no backup starts and no
+// pruning happens while it reads the archives.
 class MachineServices {
  public:
   MachineServices(const std::string& appFolder, const MachineContext& context,
@@ -75,7 +82,7 @@ class MachineServices {
   const std::string appFolder_;
   const MachineContext& context_;
   const std::string executablePath_;
-  std::shared_ptr<SystemClock> clock_;
+  std::shared_ptr<const Clock> clock_;
   ProcessState state_;
   RunLog runLog_;
   std::unique_ptr<SqlServerFactory> sqlServer_;

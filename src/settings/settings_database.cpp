@@ -378,7 +378,58 @@ void EnsureBackupDigestTable(sqlite3* db) {
        "unique(side,folder,filename))");
 }
 
+void EnsureVerificationTable(sqlite3* db) {
+  Exec(db,
+       "create table if not exists bakverify(id integer primary key autoincrement,"
+       "verified text not null,accountname text not null,side text not null,"
+       "stamp text not null,passed integer not null,reason text not null)");
+}
+
+bool TableExists(sqlite3* db, std::string_view name) {
+  Statement s(db, "select 1 from sqlite_master where type='table' and name=?");
+  s.Bind(1, name);
+  return s.Step();
+}
+
 }  // namespace
+
+void SettingsDatabase::RecordVerifications(const std::vector<VerificationRow>& rows) {
+  EnsureVerificationTable(db_.get());
+  InTransaction(db_.get(), [&] {
+    Statement s(db_.get(),
+                "insert into bakverify(verified,accountname,side,stamp,passed,reason) "
+                "values(?,?,?,?,?,?)");
+    for (const VerificationRow& row : rows) {
+      s.Bind(1, row.verified).Bind(2, row.accountSet).Bind(3, row.side).Bind(4, row.stamp);
+      s.Bind(5, row.passed).Bind(6, row.reason);
+      s.Run();
+      s.Reset();
+    }
+    // A test a week makes few rows, but a failing one is tried after every
+    // scheduled run and `verify` may be run from a script: the table is kept
+    // bounded.
+    Exec(db_.get(), "delete from bakverify where id<(select max(id) from bakverify)-2000");
+  });
+}
+
+std::vector<VerificationRow> SettingsDatabase::ListVerifications() const {
+  std::vector<VerificationRow> rows;
+  if (!TableExists(db_.get(), kVerificationTable)) return rows;
+  Statement s(db_.get(),
+              "select verified,accountname,side,stamp,passed,reason from bakverify "
+              "order by id desc");
+  while (s.Step()) {
+    VerificationRow row;
+    row.verified = s.Text(0);
+    row.accountSet = s.Text(1);
+    row.side = s.Text(2);
+    row.stamp = s.Text(3);
+    row.passed = s.Bool(4);
+    row.reason = s.Text(5);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
 
 void SettingsDatabase::RecordBackupDigests(const BackupDigestRow& row) {
   EnsureBackupDigestTable(db_.get());

@@ -49,6 +49,9 @@ inline constexpr const char* kSettingsTables[] = {"bakset", "accountlist", "bakl
 inline constexpr char kOwnArchiveTable[] = "ownbakfile";
 // The digests of the backups the job made, one row per archive file and side.
 inline constexpr char kBackupDigestTable[] = "bakdigest";
+// The test restores: one row per account set and side each time the backups
+// were tested. Created by the first record, like the tables above.
+inline constexpr char kVerificationTable[] = "bakverify";
 
 // The settings row. Members are named after their columns. Reading turns a
 // NULL text into "", a NULL number into 0 and a NULL yes/no into false; a
@@ -117,6 +120,18 @@ struct BackupDigestRow {
   std::string archiveSha256;
   std::int64_t archiveBytes = 0;
   std::string recorded;  // "yyyy-mm-dd hh:mm:ss", local time
+};
+
+// One test restore of an account set's newest backup on one side.
+struct VerificationRow {
+  std::string verified;    // "yyyy-mm-dd hh:mm:ss", local time; the same for every row of one test
+  std::string accountSet;  // as the account list names it
+  std::string side;        // "local" or "share"
+  std::string stamp;       // the tested backup's; empty when the set had none to test
+  bool passed = false;
+  std::string reason;  // why it failed; empty when it passed
+
+  friend bool operator==(const VerificationRow&, const VerificationRow&) = default;
 };
 
 // folder + "Setlog.dll" / folder + "setlog.dlb", joined with one separator.
@@ -217,6 +232,13 @@ class SettingsDatabase {
   void RecordBackupDigests(const BackupDigestRow& row);
   // Every recorded row, newest first.
   std::vector<BackupDigestRow> ListBackupDigests();
+  // The verification table (kVerificationTable): the rows of one test
+  // restore, written together, the table created when missing. Keeps the
+  // newest 2001 ids, as the trim of the backup table does.
+  void RecordVerifications(const std::vector<VerificationRow>& rows);
+  // Every recorded row, newest first; none while the table does not exist
+  // (reading never creates it).
+  std::vector<VerificationRow> ListVerifications() const;
   // The file names recorded in folder on side.
   std::vector<std::string> ListOwnArchives(std::string_view side, std::string_view folder);
   // What the backup table's rows name directly in folder (localbakfile is the

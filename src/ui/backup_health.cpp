@@ -86,7 +86,32 @@ AccountSetHealth AssessOne(const std::string& name, const std::vector<BaklogRow>
   return set;
 }
 
+const char* SideText(const std::string& side) {
+  return side == "share" ? ui_msg::kRestoreSideShare : ui_msg::kRestoreSideLocal;
+}
+
 }  // namespace
+
+std::optional<LastVerification> LastVerificationOf(
+    const std::string& accountSet, const std::vector<VerificationRow>& newestFirst) {
+  const auto newest =
+      std::find_if(newestFirst.begin(), newestFirst.end(),
+                   [&](const VerificationRow& row) { return row.accountSet == accountSet; });
+  if (newest == newestFirst.end()) return std::nullopt;
+  LocalTime at;
+  if (!ParseDateTime(newest->verified, at)) return std::nullopt;
+  LastVerification last{ToDateTime(at), newest->verified, true, {}};
+  for (auto row = newest; row != newestFirst.end(); ++row) {
+    if (row->accountSet != accountSet || row->verified != newest->verified || row->passed) continue;
+    last.passed = false;
+    if (!last.reason.empty()) last.reason += ui_msg::kVerificationReasonSeparator;
+    // A set with nothing to test failed on no side.
+    if (!row->stamp.empty())
+      last.reason += SideText(row->side) + std::string(ui_msg::kRestoreColon);
+    last.reason += row->reason;
+  }
+  return last;
+}
 
 BackupVerdict BackupHealth::Overall() const {
   BackupVerdict worst = BackupVerdict::kCurrent;
@@ -105,7 +130,8 @@ std::vector<AccountSetHealth> BackupHealth::Overdue() const {
 }
 
 BackupHealth AssessBackups(const std::vector<AccountListRow>& ticked, const BaksetRow& settings,
-                           const std::vector<BaklogRow>& rows, DateTime now) {
+                           const std::vector<BaklogRow>& rows, DateTime now,
+                           const std::vector<VerificationRow>& verifications) {
   BackupHealth health;
   health.intervalDays = std::clamp(settings.btwdays, kIntervalDaysMin, kIntervalDaysMax);
   health.shareOn = settings.remotebak;
@@ -116,15 +142,20 @@ BackupHealth AssessBackups(const std::vector<AccountListRow>& ticked, const Baks
   const ShareCopies shareCopies = health.shareOn ? IndexShareCopies(oldestFirst) : ShareCopies();
   for (const auto& row : ticked) {
     if (row.accountname.empty()) continue;
-    health.sets.push_back(AssessOne(row.accountname, oldestFirst,
-                                    health.shareOn ? &shareCopies : nullptr, fileEdition,
-                                    health.intervalDays, now));
+    AccountSetHealth set =
+        AssessOne(row.accountname, oldestFirst, health.shareOn ? &shareCopies : nullptr,
+                  fileEdition, health.intervalDays, now);
+    set.lastVerification = LastVerificationOf(row.accountname, verifications);
+    if (set.VerificationFailed() && set.verdict == BackupVerdict::kCurrent)
+      set.verdict = BackupVerdict::kLate;
+    health.sets.push_back(std::move(set));
   }
   return health;
 }
 
 BackupHealth AssessBackups(const SettingsDatabase& db, DateTime now) {
-  return AssessBackups(db.LoadAccountList(), db.LoadSettings(), db.ListBackupLog(), now);
+  return AssessBackups(db.LoadAccountList(), db.LoadSettings(), db.ListBackupLog(), now,
+                       db.ListVerifications());
 }
 
 std::string AgeText(double ageDays) {
@@ -137,9 +168,13 @@ std::string OverdueText(const BackupHealth& health) {
   for (const auto& set : health.Overdue()) {
     if (!text.empty()) text += ui_msg::kOverdueSeparator;
     text += set.name;
-    text += set.verdict == BackupVerdict::kNever
-                ? std::string(ui_msg::kNeverCompleted)
-                : ui_msg::kAgeOpen + AgeText(set.ageDays) + ui_msg::kAgeClose;
+    if (set.verdict == BackupVerdict::kNever)
+      text += ui_msg::kNeverCompleted;
+    else if (set.ageDays > health.intervalDays + 1.0)
+      text += ui_msg::kAgeOpen + AgeText(set.ageDays) + ui_msg::kAgeClose;
+    if (set.VerificationFailed())
+      text += ui_msg::kVerificationFailedOpen + set.lastVerification->reason +
+              ui_msg::kVerificationFailedClose;
   }
   return text;
 }

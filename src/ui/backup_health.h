@@ -9,6 +9,10 @@
 // file. The table has no record of which sides were on at the time, so the
 // settings of now decide: a set backed up only locally before the share side
 // was switched on is late until its first copy reaches the share.
+//
+// A backup that cannot be restored protects nothing: a set whose last test
+// restore failed is at least late, whatever the age of its backup, until a
+// later test passes.
 #pragma once
 
 #include <functional>
@@ -28,6 +32,23 @@ enum class BackupVerdict {
   kNever,    // no complete backup in the table
 };
 
+// The last test restore of an account set: the rows of its newest test
+// (every side tested at that time).
+struct LastVerification {
+  DateTime time = 0.0;
+  std::string timeText;  // as recorded, "yyyy-mm-dd hh:mm:ss"
+  bool passed = false;   // every side passed
+  // The sides that failed, each "本机备份：" or "远程备份：" and its reason,
+  // joined by "；"; a set without a backup to test has the reason alone.
+  std::string reason;
+};
+
+// The last test restore of `accountSet` among rows of the verification table
+// given newest first; nothing when it was never tested (or its time does not
+// read as one).
+std::optional<LastVerification> LastVerificationOf(const std::string& accountSet,
+                                                   const std::vector<VerificationRow>& newestFirst);
+
 struct AccountSetHealth {
   std::string name;  // as ticked: the SQL account-set name, or the .AIS file name
   // The newest complete backup; the rest is empty without one.
@@ -36,6 +57,9 @@ struct AccountSetHealth {
   std::string shareFile;  // its copy on the share; empty while the share side is off
   double ageDays = 0.0;   // now - lastComplete; 0 for a backup stamped in the future
   BackupVerdict verdict = BackupVerdict::kNever;
+  std::optional<LastVerification> lastVerification;
+
+  bool VerificationFailed() const { return lastVerification && !lastVerification->passed; }
 };
 
 struct BackupHealth {
@@ -50,17 +74,20 @@ struct BackupHealth {
 };
 
 // The verdict over rows of the backup table (in any order; the id decides
-// which is newer), the chosen account sets and the settings row, at `now`.
+// which is newer), the chosen account sets and the settings row, at `now`,
+// with the test restores of the verification table (newest first).
 BackupHealth AssessBackups(const std::vector<AccountListRow>& ticked, const BaksetRow& settings,
-                           const std::vector<BaklogRow>& rows, DateTime now);
+                           const std::vector<BaklogRow>& rows, DateTime now,
+                           const std::vector<VerificationRow>& verifications = {});
 // The same read from a settings database; throws what the database throws.
 BackupHealth AssessBackups(const SettingsDatabase& db, DateTime now);
 
 // The age as the texts show it: "N天" for whole days, "N小时" below a day.
 std::string AgeText(double ageDays);
 // The sets that are not current, for the run log and the tray: each name with
-// its age, or with the note that it never completed, joined by "、". Empty
-// when all are current.
+// its age when that is beyond the interval, or with the note that it never
+// completed, then the failed test restore and its reason when there was one;
+// joined by "、". Empty when all are current.
 std::string OverdueText(const BackupHealth& health);
 
 // The agent's and the window's watch over the backups: looks at the table

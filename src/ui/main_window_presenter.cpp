@@ -260,11 +260,16 @@ void MainWindowPresenter::WatchBackups(DateTime now, bool running) {
   if (change) view_.SetBackupAlarm(change->overdue, change->announce);
 }
 
-StartOutcome MainWindowPresenter::StartBackup() {
+// Only the schedule starts through here: its runs are the scheduled ones.
+StartOutcome MainWindowPresenter::StartBackup() { return StartRun(true); }
+
+StartOutcome MainWindowPresenter::StartRun(bool scheduled) {
   startFailure_.clear();
   if (scheduleStopped_) return StartOutcome::kFailed;
   try {
-    const StartOutcome outcome = s_.backupRunner.Start(config_);
+    BackupConfig config = config_;
+    config.scheduled = scheduled;
+    const StartOutcome outcome = s_.backupRunner.Start(config);
     if (outcome == StartOutcome::kFailed) startFailure_ = s_.backupRunner.StartFailure();
     return outcome;
   } catch (const std::exception&) {
@@ -300,7 +305,7 @@ StartOutcome MainWindowPresenter::BackUpNowClicked() {
       return StartOutcome::kFailed;
     }
     CaptureBackupConfiguration();
-    const StartOutcome outcome = StartBackup();
+    const StartOutcome outcome = StartRun(false);
     switch (outcome) {
       case StartOutcome::kStarted:
         view_.ProcessPendingMessages();

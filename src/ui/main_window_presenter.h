@@ -154,7 +154,7 @@ class MainWindowPresenter final : public BackupStarter {
   void PasswordGroupTicked();
 
   // BackupStarter, for the schedule: the configuration from the view, the
-  // start through the runner, lastbakday stored.
+  // start through the runner (a scheduled run), lastbakday stored.
   void CaptureBackupConfiguration() override;
   StartOutcome StartBackup() override;
   std::string StartFailure() const override { return startFailure_; }
@@ -253,6 +253,9 @@ class MainWindowPresenter final : public BackupStarter {
   std::map<Control, std::string> spinTexts_;
 
   // Shell helpers (main_window_presenter.cpp).
+  // Starts a run on the captured configuration, marked as the schedule's or
+  // as "立即备份"'s.
+  StartOutcome StartRun(bool scheduled);
   void ShowNextBackupLabel();
   void WatchBackups(DateTime now, bool running);
   void StartGuardAtStartup();

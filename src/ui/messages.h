@@ -225,6 +225,11 @@ inline constexpr char kAgeDays[] = "天";
 inline constexpr char kAgeHours[] = "小时";
 inline constexpr char kNeverCompleted[] = "(从未完整备份)";
 inline constexpr char kOverdueSeparator[] = "、";
+// A set whose last test restore failed: + the reason + kVerificationFailedClose;
+// the reasons of its sides are joined by kVerificationReasonSeparator.
+inline constexpr char kVerificationFailedOpen[] = "(最近一次恢复测试失败：";
+inline constexpr char kVerificationFailedClose[] = ")";
+inline constexpr char kVerificationReasonSeparator[] = "；";
 // The tray: its tip while backups are late (followed by the overdue text,
 // cut to what the tip holds), and the balloon's title.
 inline constexpr char kTrayTipLate[] = "备份告警：";
@@ -273,5 +278,24 @@ inline constexpr char kVerifyPassed[] = "恢复测试通过";
 inline constexpr char kVerifyPassedNoDigest[] =
     "恢复测试通过（此备份没有记录校验值，只确认了压缩文件完整）";
 inline constexpr char kVerifyNoBackup[] = "没有可以测试的备份";
+
+// The agent's test restore after a scheduled backup, in the run log: a line
+// per set and side (kTestRestorePrefix + set + kTestRestoreOf + side + stamp
+// in brackets + kTestRestorePassed or kTestRestoreFailed + reason), then the
+// summary (kTestRestoreEnded + count + kTestRestoreAllPassed, or
+// + kTestRestoreSomeFailed + failures + kTestRestoreSomeFailedSuffix).
+inline constexpr char kTestRestorePrefix[] = "恢复测试：账套";
+inline constexpr char kTestRestoreOf[] = "的";
+inline constexpr char kTestRestoreStampOpen[] = "（";
+inline constexpr char kTestRestoreStampClose[] = "）";
+inline constexpr char kTestRestorePassed[] = "通过";
+inline constexpr char kTestRestoreNoDigestNote[] = "（此备份没有记录校验值，只确认了压缩文件完整）";
+inline constexpr char kTestRestoreFailed[] = "失败，原因：";
+inline constexpr char kTestRestoreEnded[] = "恢复测试结束：共测试";
+inline constexpr char kTestRestoreAllPassed[] = "个备份副本，全部通过！";
+inline constexpr char kTestRestoreSomeFailed[] = "个备份副本，其中";
+inline constexpr char kTestRestoreSomeFailedSuffix[] = "个没有通过，请尽快检查！";
+inline constexpr char kTestRestoreNotMade[] = "恢复测试无法进行，原因：";
+inline constexpr char kTestRestoreNotRecorded[] = "恢复测试的结果未能写入设置数据库，原因：";
 
 }  // namespace veltora::ui_msg

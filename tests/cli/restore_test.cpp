@@ -9,9 +9,11 @@
 #include <sstream>
 
 #include "cli/cli.h"
+#include "cli/headless_window.h"
 #include "settings/settings_database.h"
 #include "sqlserver/sql_test_support.h"
 #include "sqlserver/standin_sql_server.h"
+#include "support/fakes.h"
 #include "support/samba_server.h"
 #include "support/temp_dir.h"
 
@@ -59,14 +61,19 @@ class RestoreTest : public ::testing::Test {
     db.RewriteAccountList({{"", kLedger, kLedger}});
   }
 
-  Result Cli(std::vector<std::string> args, std::optional<std::string> secret = std::nullopt) {
-    args.insert(args.begin(), {"--app-dir", app_});
-    std::ostringstream out, err;
+  CliContext Context() const {
     const char* path = std::getenv("PATH");
     CliContext context;
     context.executableFolder = VELTORA_BIN_DIR;
     context.searchPath = path != nullptr ? path : "";
     context.smbPort = share_->port;
+    return context;
+  }
+
+  Result Cli(std::vector<std::string> args, std::optional<std::string> secret = std::nullopt) {
+    args.insert(args.begin(), {"--app-dir", app_});
+    std::ostringstream out, err;
+    CliContext context = Context();
     context.readSecret = [secret](bool) { return secret; };
     const int code = RunCli(args, context, out, err);
     return {code, out.str(), err.str()};
@@ -211,6 +218,84 @@ TEST_F(RestoreTest, VerifyFindsADamagedShareCopy) {
   EXPECT_NE(r.out.find(" | 本机备份 | "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("| 通过 |"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("| 失败 |"), std::string::npos) << r.out;
+}
+
+// The agent's schedule over a clock the test moves: a scheduled run tests the
+// backups when the last test is a week old, after its own lines and before
+// the run is over; the next day's run and "立即备份" test nothing.
+TEST_F(RestoreTest, TheScheduledRunTestsTheBackupsOnceAWeek) {
+  {
+    SettingsDatabase db(app_);
+    BaksetRow row = db.LoadSettings();
+    row.baktime = "01:30:00";
+    row.btwdays = 1;
+    row.remotebak = false;  // one side: the line per side is the same for both
+    db.SaveSettings(row);
+  }
+  WriteFile(ledger_, "the ledger of the day");
+  auto clock = std::make_shared<testing::FixedClock>(LocalTime{2026, 12, 1, 1, 29, 0});
+  testing::RecordingLog runLog;
+  std::ostringstream messages;
+  HeadlessWindowOptions options;
+  options.runLogListener = [&](std::string_view line) { runLog.Append(line); };
+  options.clock = clock;
+  HeadlessWindow window(app_, Context(), messages, std::move(options));
+  ASSERT_TRUE(window.presenter().LoadSettingsClicked()) << messages.str();
+  window.presenter().CaptureBackupConfiguration();
+  window.state().configured = true;
+
+  // The run-log lines of the test restore (without the time before them),
+  // after the run's closing line.
+  constexpr char kRunSucceeded[] = "备份线程成功执行了备份操作！";
+  auto testLines = [&] {
+    std::vector<std::string> lines;
+    bool runEnded = false;
+    for (const auto& line : runLog.lines()) {
+      runEnded = runEnded || line.ends_with(kRunSucceeded);
+      if (const auto at = line.find(" :恢复测试"); at != std::string::npos)
+        lines.push_back((runEnded ? "" : "too early: ") + line.substr(at + 2));
+    }
+    return lines;
+  };
+  auto at = [&](int day, int hour, int minute) {
+    runLog.Clear();
+    clock->Set(LocalTime{2026, 12, day, hour, minute, 0});
+  };
+  auto verifications = [&] { return SettingsDatabase(app_).ListVerifications().size(); };
+  const std::string set = std::string("恢复测试：账套") + kLedger;
+
+  at(1, 1, 30);
+  window.presenter().OnTimerTick();
+  window.runner().Wait();
+  EXPECT_EQ(testLines(), (std::vector<std::string>{
+                             set + "的本机备份（20261201013000）通过",
+                             "恢复测试结束：共测试1个备份副本，全部通过！",
+                         }));
+  const auto rows = SettingsDatabase(app_).ListVerifications();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0],
+            (VerificationRow{"2026-12-01 01:30:00", kLedger, "local", "20261201013000", true, ""}));
+
+  at(2, 1, 30);
+  window.presenter().OnTimerTick();
+  window.runner().Wait();
+  EXPECT_TRUE(runLog.lines().back().ends_with(kRunSucceeded)) << "a backup, no test";
+  EXPECT_TRUE(testLines().empty());
+
+  // A week on: "立即备份" tests nothing, the schedule's catch-up run does.
+  at(8, 1, 0);
+  EXPECT_EQ(window.presenter().BackUpNowClicked(), StartOutcome::kStarted);
+  window.runner().Wait();
+  EXPECT_TRUE(testLines().empty());
+  EXPECT_EQ(verifications(), 1u);
+  at(8, 1, 30);
+  window.presenter().OnTimerTick();
+  window.runner().Wait();
+  EXPECT_EQ(testLines(), (std::vector<std::string>{
+                             set + "的本机备份（20261208013000）通过",
+                             "恢复测试结束：共测试1个备份副本，全部通过！",
+                         }));
+  EXPECT_EQ(verifications(), 2u);
 }
 
 TEST_F(RestoreTest, RefusalsNameTheProblem) {

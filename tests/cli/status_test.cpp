@@ -144,6 +144,36 @@ TEST_F(StatusTest, JsonIsOneDocumentWithTheSetsTheAgentAndTheVerdict) {
   EXPECT_NE(Status(true).out.find("\"agentServing\":false"), std::string::npos);
 }
 
+// A recent backup whose last test restore failed is late, in the text, the
+// JSON and the exit code; a later test that passes makes it current again.
+TEST_F(StatusTest, AFailedTestRestoreMakesARecentBackupLate) {
+  Configure();
+  BackedUp(1h);
+  SettingsDatabase(app_).RecordVerifications(
+      {{"2024-01-01 01:40:00", kName, "local", "20240101013000", true, ""},
+       {"2024-01-01 01:40:00", kName, "share", "20240101013000", false, "校验值不符"}});
+  const Result text = Status(false);
+  EXPECT_EQ(text.code, kExitStatusLate) << text.out;
+  EXPECT_NE(text.out.find("  最近恢复测试: 2024-01-01 01:40:00 失败，原因：远程备份：校验值不符\n"
+                          "  结论: 备份已过期（最近一次恢复测试失败）\n"),
+            std::string::npos)
+      << text.out;
+  const Result json = Status(true);
+  EXPECT_EQ(json.code, kExitStatusLate);
+  EXPECT_TRUE(LooksLikeOneJsonDocument(json.out)) << json.out;
+  EXPECT_NE(json.out.find("\"lastVerification\":{\"time\":\"2024-01-01 01:40:00\","
+                          "\"passed\":false,\"reason\":\"远程备份：校验值不符\"}"),
+            std::string::npos)
+      << json.out;
+
+  SettingsDatabase(app_).RecordVerifications(
+      {{"2024-01-08 01:40:00", kName, "local", "20240108013000", true, ""}});
+  const Result passed = Status(false);
+  EXPECT_EQ(passed.code, kExitOk) << passed.out;
+  EXPECT_NE(passed.out.find("  最近恢复测试: 2024-01-08 01:40:00 通过\n"), std::string::npos)
+      << passed.out;
+}
+
 TEST_F(StatusTest, SettingsThatCannotBeReadExitWithTwo) {
   WriteFile(app_ + "/Setlog.dll", "not a database at all, just some bytes of text");
   const Result text = Status(false);

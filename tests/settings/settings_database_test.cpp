@@ -630,5 +630,34 @@ TEST_F(SettingsDatabaseTest, DigestsAreAddedToAnOlderDatabaseWithoutAlteringItsT
   EXPECT_EQ(RawDb(DbPath()).Int("select count(*) from ownbakfile"), 2);
 }
 
+// The test restores go into a table of their own: reading a database from
+// before it creates nothing, the first record creates it, and the Parts'
+// tables stay as they were.
+TEST_F(SettingsDatabaseTest, TestRestoresAreRecordedInATableOfTheirOwn) {
+  const auto schemaOf = [this](const char* what) {
+    return RawDb(DbPath()).Text("select ifnull(group_concat(sql,';'),'') from sqlite_master " +
+                                std::string(what));
+  };
+  const std::string before = schemaOf("where name in ('bakset','accountlist','baklog')");
+  EXPECT_TRUE(Open().ListVerifications().empty());
+  EXPECT_EQ(schemaOf("where name='bakverify'"), "") << "a read creates no table";
+
+  const std::vector<VerificationRow> first = {
+      {"2026-12-01 01:40:00", "a.AIS", "local", "20261201013000", true, ""},
+      {"2026-12-01 01:40:00", "a.AIS", "share", "20261201013000", false, "校验值不符 'x'"}};
+  const std::vector<VerificationRow> second = {
+      {"2026-12-08 01:40:00", "a.AIS", "local", "", false, "没有可以测试的备份"}};
+  Open().RecordVerifications(first);
+  Open().RecordVerifications(second);
+  EXPECT_EQ(Open().ListVerifications(),
+            (std::vector<VerificationRow>{second[0], first[1], first[0]}));
+  EXPECT_EQ(schemaOf("where name in ('bakset','accountlist','baklog')"), before);
+
+  // Kept bounded: the newest 2001 ids stay.
+  Open().RecordVerifications(std::vector<VerificationRow>(2100, second[0]));
+  EXPECT_EQ(RawDb(DbPath()).Int("select count(*) from bakverify"), 2001);
+  EXPECT_EQ(RawDb(DbPath()).Int("select min(id) from bakverify"), 2103 - 2000);
+}
+
 }  // namespace
 }  // namespace veltora

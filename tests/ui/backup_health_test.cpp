@@ -157,12 +157,84 @@ TEST(BackupHealth, SetsAreMatchedByTheirEditionsNameAndTheWorstVerdictWins) {
   EXPECT_EQ(AgeText(byFile.sets[0].ageDays), "10小时");
 }
 
+// The rows of test restores, as the verification table gives them back.
+VerificationRow Tested(const std::string& time, const std::string& set, const std::string& side,
+                       bool passed, const std::string& reason = "") {
+  return {time, set, side, passed ? "" : "20240509013000", passed, reason};
+}
+
+TEST(BackupHealth, AFailedLastTestRestoreMakesTheSetLateWithItsReason) {
+  struct Case {
+    const char* name;
+    std::vector<VerificationRow> newestFirst;
+    const char* completedAt;  // the newest complete backup
+    BackupVerdict verdict;
+    const char* overdue;
+  } cases[] = {
+      {"never tested", {}, "2024-05-09 01:35:00", BackupVerdict::kCurrent, ""},
+      {"passed on both sides",
+       {Tested("2024-05-09 01:40:00", "a.AIS", "share", true),
+        Tested("2024-05-09 01:40:00", "a.AIS", "local", true)},
+       "2024-05-09 01:35:00",
+       BackupVerdict::kCurrent,
+       ""},
+      {"the share copy failed",
+       {Tested("2024-05-09 01:40:00", "a.AIS", "share", false, "校验值不符"),
+        Tested("2024-05-09 01:40:00", "a.AIS", "local", true)},
+       "2024-05-09 01:35:00",
+       BackupVerdict::kLate,
+       "a.AIS(最近一次恢复测试失败：远程备份：校验值不符)"},
+      {"both sides failed",
+       {Tested("2024-05-09 01:40:00", "a.AIS", "share", false, "密码错误"),
+        Tested("2024-05-09 01:40:00", "a.AIS", "local", false, "文件已损坏")},
+       "2024-05-09 01:35:00",
+       BackupVerdict::kLate,
+       "a.AIS(最近一次恢复测试失败：远程备份：密码错误；本机备份：文件已损坏)"},
+      {"an older failure, passed since",
+       {Tested("2024-05-09 01:40:00", "a.AIS", "local", true),
+        Tested("2024-05-02 01:40:00", "a.AIS", "local", false, "文件已损坏")},
+       "2024-05-09 01:35:00",
+       BackupVerdict::kCurrent,
+       ""},
+      {"another set's failure",
+       {Tested("2024-05-09 01:40:00", "b.AIS", "local", false, "文件已损坏"),
+        Tested("2024-05-02 01:40:00", "a.AIS", "local", true)},
+       "2024-05-09 01:35:00",
+       BackupVerdict::kCurrent,
+       ""},
+      {"late by age as well: both said",
+       {Tested("2024-05-02 01:40:00", "a.AIS", "local", false, "文件已损坏")},
+       "2024-05-01 01:35:00",
+       BackupVerdict::kLate,
+       "a.AIS(已有9天没有完整备份)(最近一次恢复测试失败：本机备份：文件已损坏)"},
+      {"nothing to test is no side's failure",
+       {{"2024-05-09 01:40:00", "a.AIS", "local", "", false, "没有可以测试的备份"}},
+       "",
+       BackupVerdict::kNever,
+       "a.AIS(从未完整备份)(最近一次恢复测试失败：没有可以测试的备份)"},
+  };
+  const DateTime now = At("2024-05-10 12:00:00");
+  BaksetRow settings;
+  settings.softvernum = 1;
+  settings.btwdays = 1;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<BaklogRow> rows;
+    if (*c.completedAt) rows.push_back(Local(1, kA, "/bak/a", c.completedAt));
+    const BackupHealth health =
+        AssessBackups({{"", "a.AIS", "a.AIS"}}, settings, rows, now, c.newestFirst);
+    ASSERT_EQ(health.sets.size(), 1u);
+    EXPECT_EQ(health.sets[0].verdict, c.verdict);
+    EXPECT_EQ(OverdueText(health), c.overdue);
+  }
+}
+
 TEST(BackupWatch, TheAlarmLineIsWrittenOnceADayAndTheTrayFollowsTheVerdict) {
   testing::RecordingLog log;
   BackupWatch watch(log);
   BackupHealth late;
   late.sets.push_back(
-      {"a.AIS", At("2024-05-01 01:35:00"), "/bak/a", "", 9.4, BackupVerdict::kLate});
+      {"a.AIS", At("2024-05-01 01:35:00"), "/bak/a", "", 9.4, BackupVerdict::kLate, {}});
   BackupHealth current = late;
   current.sets[0].verdict = BackupVerdict::kCurrent;
   BackupHealth answer = late;
