@@ -23,7 +23,8 @@ class Sha256 {
   std::uint64_t BytesSeen() const { return length_; }
 
  private:
-  void Block(const unsigned char* block);
+  // Compresses `count` whole 64-byte blocks into the state.
+  void Blocks(const unsigned char* data, std::size_t count);
 
   std::array<std::uint32_t, 8> state_{};
   std::array<unsigned char, 64> pending_{};
