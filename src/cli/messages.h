@@ -61,15 +61,6 @@ inline constexpr char kVerifyFailed[] = "失败";
 inline constexpr char kNothingToVerify[] = "没有可以测试的账套";
 inline constexpr char kUnknownCommand[] = "unknown command or wrong arguments: ";
 
-// The progress of a long step: stage + " " + item + "... " + percent + "%", and
-// for an item of a mebibyte or more + " (" + done + " / " + total + " MiB)".
-inline constexpr char kStageLocalBackup[] = "本机备份";
-inline constexpr char kStageCompression[] = "压缩";
-inline constexpr char kStageArchiveTest[] = "测试压缩文件";
-inline constexpr char kStageShareCopy[] = "复制到远程";
-inline constexpr char kStageShareVerify[] = "校验远程副本";
-inline constexpr char kStageShareFetch[] = "从远程取回";
-inline constexpr char kStageExtraction[] = "解压并校验";
 inline constexpr char kDatabaseWritten[] = "已写入设置数据库 ";
 inline constexpr char kLogQueryFailed[] = "veltora-cli log: 查询备份日志出错: ";
 inline constexpr char kLogHeader[] = "账套名 | 备份文件 | 备份时间 | 备注 | 压缩密码\n";

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/messages.h"
+#include "ui/progress_text.h"
 
 namespace veltora {
 namespace {
@@ -12,26 +13,6 @@ namespace {
 constexpr std::uint64_t kMiB = 1024 * 1024;
 constexpr char kCut[] = "…";
 constexpr std::size_t kCutColumns = 2;  // counted wide: some terminals draw it so
-
-const char* StageLabel(ProgressStage stage) {
-  switch (stage) {
-    case ProgressStage::kLocalBackup:
-      return cli_msg::kStageLocalBackup;
-    case ProgressStage::kCompression:
-      return cli_msg::kStageCompression;
-    case ProgressStage::kArchiveTest:
-      return cli_msg::kStageArchiveTest;
-    case ProgressStage::kShareCopy:
-      return cli_msg::kStageShareCopy;
-    case ProgressStage::kShareVerify:
-      return cli_msg::kStageShareVerify;
-    case ProgressStage::kShareFetch:
-      return cli_msg::kStageShareFetch;
-    case ProgressStage::kExtraction:
-      return cli_msg::kStageExtraction;
-  }
-  return "";
-}
 
 // One character of UTF-8 text: its bytes and its columns.
 struct Glyph {
@@ -113,7 +94,7 @@ std::string Fitted(const std::vector<Glyph>& item, std::size_t columns) {
 std::size_t ProgressDisplay::Columns(const std::string& text) { return ColumnsOf(Glyphs(text)); }
 
 std::string ProgressDisplay::Text(const ProgressReport& report, std::size_t columns) {
-  const std::string head = std::string(StageLabel(report.stage)) + " ";
+  const std::string head = std::string(ProgressStageName(report.stage)) + " ";
   std::string tail = "... " + std::to_string(report.percent) + "%";
   if (report.total >= kMiB)
     tail += " (" + std::to_string(report.done / kMiB) + " / " +

@@ -12,6 +12,7 @@
 #include "files/file_ops.h"
 #include "settings/messages.h"
 #include "ui/messages.h"
+#include "ui/progress_text.h"
 
 namespace veltora {
 
@@ -24,29 +25,9 @@ struct BackupLogPresenter::Lookup {
 
 namespace {
 
-const char* StageText(ProgressStage stage) {
-  switch (stage) {
-    case ProgressStage::kLocalBackup:
-      return msg::kStageLocalBackup;
-    case ProgressStage::kCompression:
-      return msg::kStageCompression;
-    case ProgressStage::kArchiveTest:
-      return msg::kStageArchiveTest;
-    case ProgressStage::kShareCopy:
-      return msg::kStageShareCopy;
-    case ProgressStage::kShareVerify:
-      return msg::kStageShareVerify;
-    case ProgressStage::kShareFetch:
-      return msg::kStageShareFetch;
-    case ProgressStage::kExtraction:
-      return msg::kStageExtraction;
-  }
-  return "";
-}
-
 // "正在恢复…解压并校验 ACME20240501013000.7z 45%"
 std::string ProgressText(const ProgressReport& r) {
-  return msg::kRestoreRunning + std::string(StageText(r.stage)) + " " + r.item + " " +
+  return msg::kRestoreRunning + std::string(ProgressStageName(r.stage)) + " " + r.item + " " +
          std::to_string(r.percent) + "%";
 }
 
