@@ -394,6 +394,17 @@ TEST(SqlRestoreTest, ANewDatabaseEqualsTheBackedUpOne) {
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(backups)) ++files;
   EXPECT_EQ(files, 1u);
+
+  // Over the account set's own database: only after a fresh backup of it,
+  // which keeps the row added since; then the database is as backed up first.
+  r = cli({"restore", "总公司", "--replace"});
+  ASSERT_EQ(r.code, kExitOk) << r.out << r.err;
+  EXPECT_NE(r.out.find("覆盖之前先备份并校验现有数据库"), std::string::npos) << r.out;
+  EXPECT_EQ(testing::RunSqlite(file, "select memo from t_voucher order by id"),
+            (std::vector<std::string>{"期初", "O'Neil"}));
+  files = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(backups)) ++files;
+  EXPECT_EQ(files, 2u) << "the fresh backup stays";
 }
 
 }  // namespace
