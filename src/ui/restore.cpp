@@ -372,7 +372,20 @@ RestoreResult RestoreDatabase(const RestoreRequest& request, const RestoreServic
   } catch (const std::exception& e) {
     return Failed(msg::kRestoreSqlFailed + std::string(e.what()));
   }
+  WorkFolder work(PrivateFolder(s), s.marker);
+  if (work.path().empty()) return Failed(msg::kRestoreWorkFolderFailed + work.reason());
+  RestorableBackup chosen = b;
   if (overOwn) {
+    // The fresh backup may prune the chosen one (a keep count of 1), so its
+    // archive is kept in the work folder first; the share's copy, if it is
+    // still there then, stays the second source.
+    for (const Source& source : SourcesOf(b)) {
+      const std::string kept = JoinPath(work.path(), "kept-" + b.fileName);
+      if (files.Router().For(source.path).CopyToLocal(source.path, kept, false, {})) {
+        chosen.localPath = kept;
+        break;
+      }
+    }
     // The database as it is now is kept first: a backup of it, made and
     // verified by the job, before anything overwrites it.
     std::string reason;
@@ -384,10 +397,8 @@ RestoreResult RestoreDatabase(const RestoreRequest& request, const RestoreServic
   // The server reads the backup where it writes its backups: the local
   // backup folder, under a temporary name that a later run's clean-up knows.
   const std::string bak = settings.localFolder + TemporaryCopyName(s.marker, b.fileName);
-  WorkFolder work(PrivateFolder(s), s.marker);
-  if (work.path().empty()) return Failed(msg::kRestoreWorkFolderFailed + work.reason());
   const auto failed =
-      TakeOutFromAny(s, files, b, PasswordFor(request, b, settings), work.path(), bak, log);
+      TakeOutFromAny(s, files, chosen, PasswordFor(request, b, settings), work.path(), bak, log);
   if (failed) return Failed(msg::kRestoreAllSourcesFailed + *failed);
   RestoreResult result;
   try {

@@ -364,6 +364,7 @@ TEST(SqlRestoreTest, ANewDatabaseEqualsTheBackedUpOne) {
     row.localDir = backups;
     row.localbak = true;
     row.rarlevel = "标准";
+    row.bakfilenum = 1;  // the fresh backup before a restore over the database prunes the old one
     db.SaveSettings(row);
     db.UpdateArchivePassword("pw1");
     db.RewriteAccountList({{"001", "总公司", database}});
@@ -404,7 +405,7 @@ TEST(SqlRestoreTest, ANewDatabaseEqualsTheBackedUpOne) {
             (std::vector<std::string>{"期初", "O'Neil"}));
   files = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(backups)) ++files;
-  EXPECT_EQ(files, 2u) << "the fresh backup stays";
+  EXPECT_EQ(files, 1u) << "the fresh backup, which pruned the one restored";
 }
 
 }  // namespace
