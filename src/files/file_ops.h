@@ -59,6 +59,13 @@ bool IsFolderWritable(const std::string& folder);
 // file between its writing and its use. False when the folder cannot be read.
 bool IsFolderOpenToOthers(const std::string& folder);
 
+// A file moved in from a private work folder takes the access its new folder
+// gives its files, as a file made there would: on Windows its own access list
+// is dropped for the one its folder hands down; POSIX keeps a file's mode
+// across a move, and a file made with the usual mode needs nothing. False
+// when the access cannot be changed.
+bool TakeFolderAccess(const std::string& path);
+
 // Copies source onto target, replacing it. Both trimmed; false when either is
 // empty or the source is no file. The copy goes through CopyFileSafely, so a
 // failed copy leaves an existing target as it was.

@@ -343,6 +343,19 @@ FileOutcome CopyFileSafely(const std::string& source, const std::string& target,
   return internal::CopyLocalFile(source, target, true, marker, progress);
 }
 
+bool TakeFolderAccess(const std::string& path) {
+  bool ok = false;
+  std::wstring wide = Widen(path, &ok);
+  if (!ok || wide.empty()) return false;
+  // An empty list of its own, no longer protected: what is left is what the
+  // folder hands down.
+  ACL empty;
+  if (!::InitializeAcl(&empty, sizeof(empty), ACL_REVISION)) return false;
+  return ::SetNamedSecurityInfoW(wide.data(), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                                 nullptr, nullptr, &empty, nullptr) == ERROR_SUCCESS;
+}
+
 bool IsFolderOpenToOthers(const std::string& folder) {
   const std::wstring wide = internal::WidePath(folder);
   if (wide.empty()) return false;

@@ -343,6 +343,9 @@ RestoreResult RestoreFile(const RestoreRequest& request, const RestoreServices& 
     if (!result.keptAside.empty()) local.Rename(result.keptAside, target);
     return Failed(msg::kRestorePlaceFailed + target + msg::kRestoreReason + placed.error);
   }
+  // Made in the private work folder, the ledger had that folder's access;
+  // in its place it takes what the folder gives its files.
+  TakeFolderAccess(target);
   result.ok = true;
   result.restoredTo = target;
   result.message = msg::kRestoreFileDone + target;
