@@ -583,15 +583,17 @@ void RestoreDatabase(const std::string& folder, const StandinRestoreDatabase& re
     throw fail("The backup set holds a backup of a database other than the existing " +
                QuotedInMessage(target->name) + " database.");
   }
-  // A file not moved goes back where it was backed up from: onto the files of
-  // the original database when that still exists under its own name.
+  // A file the statement does not move is written to the path it was backed
+  // up from. While the backed-up database still exists under its name, that
+  // path is its own file, so restoring under a new name without moving both
+  // files would overwrite a live database: refused.
   if (!sameDatabase)
-    if (const auto original = FindDatabase(folder, set.database))
+    if (const auto source = FindDatabase(folder, set.database))
       for (int file = 0; file < 2; ++file)
         if (!moved[static_cast<std::size_t>(file)])
           throw fail("The file " + QuotedInMessage(set.PhysicalName(file)) +
                      " cannot be overwritten. It is being used by database " +
-                     QuotedInMessage(original->name) + ".");
+                     QuotedInMessage(source->name) + ".");
   if (target && EqualsIgnoreAsciiCase(target->name, currentCatalogue))
     throw fail(std::string(kDatabaseInUse));
   CheckBackupSet(set, restore.checksum, kRestoreTerminating);

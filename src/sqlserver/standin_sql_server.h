@@ -74,7 +74,8 @@
 //       layout). Refused as SQL Server refuses them: an existing database
 //       without REPLACE (3154, or 3159 when it is the backed-up one, as on a
 //       server not in simple recovery), the current database of this
-//       connection, a file left unmoved onto the original database's own.
+//       connection, and a file left unmoved while the backed-up database
+//       still exists (it would land on that database's own file).
 //   A backup path that is missing, or a file without the backup-set table,
 //   is refused with SQL Server's texts for a missing device and a media family
 //   that is incorrectly formed; a damaged one with "Damage to the backup set
