@@ -25,6 +25,7 @@
 
 #include "base/clock.h"
 #include "base/date_time.h"
+#include "engine/backup_records.h"
 #include "settings/sqlite_handles.h"
 
 namespace veltora {
@@ -40,6 +41,13 @@ inline constexpr std::chrono::milliseconds kSettingsBusyTimeout{30000};
 
 // The tables every settings database has.
 inline constexpr const char* kSettingsTables[] = {"bakset", "accountlist", "baklog"};
+
+// How the tables spell the two sides an archive can lie on.
+inline constexpr char kLocalSideKey[] = "local";
+inline constexpr char kShareSideKey[] = "share";
+inline const char* SideKey(ArchiveSide side) {
+  return side == ArchiveSide::kLocal ? kLocalSideKey : kShareSideKey;
+}
 
 // The table of the archives this application folder made, by side ("local",
 // "share"), folder and file name. It is created by the first use, so databases

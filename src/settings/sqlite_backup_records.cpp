@@ -4,13 +4,6 @@
 
 namespace veltora {
 
-namespace {
-
-// The side column's values.
-const char* SideName(ArchiveSide side) { return side == ArchiveSide::kLocal ? "local" : "share"; }
-
-}  // namespace
-
 SqliteBackupRecords::SqliteBackupRecords(std::string appFolder, std::shared_ptr<const Clock> clock,
                                          std::chrono::milliseconds busyTimeout)
     : appFolder_(std::move(appFolder)), clock_(std::move(clock)), busyTimeout_(busyTimeout) {}
@@ -46,17 +39,17 @@ void SqliteBackupRecords::InsertRemoteFailure(std::string_view remoteFolder) {
 
 void SqliteBackupRecords::RecordOwnArchive(ArchiveSide side, std::string_view folder,
                                            std::string_view fileName, std::string_view stamp) {
-  Db().RecordOwnArchive(SideName(side), folder, fileName, stamp);
+  Db().RecordOwnArchive(SideKey(side), folder, fileName, stamp);
 }
 
 void SqliteBackupRecords::ForgetOwnArchive(ArchiveSide side, std::string_view folder,
                                            std::string_view fileName) {
-  Db().ForgetOwnArchive(SideName(side), folder, fileName);
+  Db().ForgetOwnArchive(SideKey(side), folder, fileName);
 }
 
 OwnArchives SqliteBackupRecords::ListOwnArchives(ArchiveSide side, std::string_view folder) {
   OwnArchives own;
-  for (auto& name : Db().ListOwnArchives(SideName(side), folder)) own.files.insert(std::move(name));
+  for (auto& name : Db().ListOwnArchives(SideKey(side), folder)) own.files.insert(std::move(name));
   for (auto& name : Db().ListBackupNamesIn(folder)) own.earlier.insert(std::move(name));
   return own;
 }
@@ -65,7 +58,7 @@ void SqliteBackupRecords::RecordDigests(ArchiveSide side, std::string_view folde
                                         std::string_view fileName, std::string_view stamp,
                                         const BackupDigests& digests) {
   BackupDigestRow row;
-  row.side = SideName(side);
+  row.side = SideKey(side);
   row.folder = folder;
   row.fileName = fileName;
   row.stamp = stamp;

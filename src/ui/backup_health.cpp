@@ -87,7 +87,7 @@ AccountSetHealth AssessOne(const std::string& name, const std::vector<BaklogRow>
 }
 
 const char* SideText(const std::string& side) {
-  return side == "share" ? ui_msg::kRestoreSideShare : ui_msg::kRestoreSideLocal;
+  return side == kShareSideKey ? ui_msg::kRestoreSideShare : ui_msg::kRestoreSideLocal;
 }
 
 }  // namespace

@@ -19,8 +19,6 @@ namespace {
 
 namespace msg = ui_msg;
 
-constexpr char kLocalSide[] = "local";
-constexpr char kShareSide[] = "share";
 constexpr char kControlCharacters[] =
     "\x01\x02\x03\x04\x05\x06\x07\x08\t\n\x0b\x0c\r\x0e\x0f\x10\x11\x12\x13\x14\x15\x16\x17"
     "\x18\x19\x1a\x1b\x1c\x1d\x1e\x1f\x7f";
@@ -115,11 +113,11 @@ RestoreCatalogue BuildCatalogue(const RestoreServices& s, const RestoreSettings&
   try {
     auto db = s.openSettings();
     if (!settings.localFolder.empty()) {
-      localOwn = db->ListOwnArchives(kLocalSide, settings.localFolder);
+      localOwn = db->ListOwnArchives(kLocalSideKey, settings.localFolder);
       earlierLocal = db->ListBackupNamesIn(settings.localFolder);
     }
     if (shareOpen) {
-      shareOwn = db->ListOwnArchives(kShareSide, settings.shareFolder);
+      shareOwn = db->ListOwnArchives(kShareSideKey, settings.shareFolder);
       earlierShare = db->ListBackupNamesIn(settings.shareFolder);
     }
     digests = db->ListBackupDigests();
@@ -165,8 +163,8 @@ RestoreCatalogue BuildCatalogue(const RestoreServices& s, const RestoreSettings&
 
     for (auto& [stamp, b] : found) {
       for (const auto& d : digests) {
-        const bool here = (d.side == kLocalSide && d.folder == settings.localFolder) ||
-                          (d.side == kShareSide && d.folder == settings.shareFolder);
+        const bool here = (d.side == kLocalSideKey && d.folder == settings.localFolder) ||
+                          (d.side == kShareSideKey && d.folder == settings.shareFolder);
         if (!here || d.fileName != b.fileName) continue;
         b.digests = BackupDigests{d.contentName, d.contentSha256,
                                   static_cast<std::uint64_t>(d.contentBytes), d.archiveSha256,

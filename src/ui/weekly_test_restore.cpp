@@ -55,8 +55,8 @@ void RecordVerifyResults(const RestoreServices& services,
   const std::string verified = FormatDateTime(services.clock->LocalNow());
   std::vector<VerificationRow> rows;
   for (const VerifyResult& r : results)
-    rows.push_back({verified, r.accountSet, r.side == ArchiveSide::kLocal ? "local" : "share",
-                    r.stamp, r.ok, r.ok ? std::string() : r.message});
+    rows.push_back(
+        {verified, r.accountSet, SideKey(r.side), r.stamp, r.ok, r.ok ? std::string() : r.message});
   services.openSettings()->RecordVerifications(rows);
 }
 
