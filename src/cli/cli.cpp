@@ -35,11 +35,6 @@
 namespace veltora {
 namespace {
 
-int Usage(std::ostream& err, const std::string& problem) {
-  err << "veltora-cli: " << problem << "\n" << cli_msg::kUsage;
-  return kExitUsage;
-}
-
 // The settings database could not be used: say what is wrong with it and what
 // to do, after prefix. A configuration error.
 int ReportSettingsProblem(std::string_view prefix, const std::string& appFolder,
@@ -50,6 +45,11 @@ int ReportSettingsProblem(std::string_view prefix, const std::string& appFolder,
 }
 
 }  // namespace
+
+int UsageError(std::ostream& err, const std::string& problem) {
+  err << "veltora-cli: " << problem << "\n" << cli_msg::kUsage;
+  return kExitUsage;
+}
 
 int RunInitCommand(const std::string& appFolder, const CliContext& context, std::ostream& out,
                    std::ostream& err) {
@@ -162,12 +162,12 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
   std::string appFolder = ApplicationFolder(context);
   std::size_t i = 0;
   if (i < args.size() && args[i] == "--app-dir") {
-    if (i + 1 >= args.size()) return Usage(err, cli_msg::kAppDirNeedsFolder);
+    if (i + 1 >= args.size()) return UsageError(err, cli_msg::kAppDirNeedsFolder);
     appFolder = args[i + 1];
     i += 2;
   }
   if (appFolder.empty()) appFolder = context.executableFolder;  // an empty --app-dir
-  if (i >= args.size()) return Usage(err, cli_msg::kNoCommand);
+  if (i >= args.size()) return UsageError(err, cli_msg::kNoCommand);
   const std::string command = args[i++];
   const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
 
@@ -189,10 +189,10 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
           limit = std::stoi(text, &used);
           if (used != text.size() || limit < 0) throw std::invalid_argument("limit");
         } catch (const std::exception&) {
-          return Usage(err, cli_msg::kLimitNeedsNumber);
+          return UsageError(err, cli_msg::kLimitNeedsNumber);
         }
       } else {
-        return Usage(err, cli_msg::kLogOptions);
+        return UsageError(err, cli_msg::kLogOptions);
       }
     }
     return RunLogCommand(appFolder, limit, out, err, showPasswords);
@@ -219,7 +219,7 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
     out << cli_msg::kUsage;
     return kExitOk;
   }
-  return Usage(err, cli_msg::kUnknownCommand + command);
+  return UsageError(err, cli_msg::kUnknownCommand + command);
 }
 
 }  // namespace veltora

@@ -56,6 +56,9 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
 int RunDemo(const std::string& folder, const CliContext& context, std::ostream& out,
             std::ostream& err);
 
+// A usage error: the problem and the usage text on `err`; answers kExitUsage.
+int UsageError(std::ostream& err, const std::string& problem);
+
 // Shared by the commands and the demo.
 int RunBackupCommand(const std::string& appFolder, const CliContext& context,
                      const std::string& sqlStandinFolder, std::ostream& out, std::ostream& err);

@@ -44,11 +44,6 @@ bool IsStamp(const std::string& text) {
          text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-int Usage(std::ostream& err, const std::string& problem) {
-  err << "veltora-cli: " << problem << "\n" << cli_msg::kUsage;
-  return kExitUsage;
-}
-
 // The command's services and what they print through.
 struct Session {
   Session(const std::string& appFolder, const CliContext& context, std::ostream& out,
@@ -106,10 +101,10 @@ int ListCommand(const std::string& appFolder, const CliContext& context, const s
 int RunRestoreCommand(const std::string& appFolder, const CliContext& context,
                       const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (!args.empty() && args[0] == "--list") {
-    if (args.size() > 2) return Usage(err, cli_msg::kRestoreOptions);
+    if (args.size() > 2) return UsageError(err, cli_msg::kRestoreOptions);
     return ListCommand(appFolder, context, args.size() == 2 ? args[1] : "", out, err);
   }
-  if (args.empty() || args[0].starts_with("--")) return Usage(err, cli_msg::kRestoreOptions);
+  if (args.empty() || args[0].starts_with("--")) return UsageError(err, cli_msg::kRestoreOptions);
   RestoreRequest request;
   request.accountSet = args[0];
   bool passwordFromInput = false;
@@ -118,7 +113,7 @@ int RunRestoreCommand(const std::string& appFolder, const CliContext& context,
     const bool hasValue = k + 1 < args.size();
     if (a == "--stamp" && hasValue && request.stamp.empty()) {
       request.stamp = args[++k];
-      if (!IsStamp(request.stamp)) return Usage(err, cli_msg::kRestoreStampForm);
+      if (!IsStamp(request.stamp)) return UsageError(err, cli_msg::kRestoreStampForm);
     } else if (a == "--to" && hasValue && request.targetFolder.empty()) {
       request.targetFolder = args[++k];
     } else if (a == "--as-database" && hasValue && request.asDatabase.empty()) {
@@ -128,14 +123,14 @@ int RunRestoreCommand(const std::string& appFolder, const CliContext& context,
     } else if (a == "--password-stdin" && !passwordFromInput) {
       passwordFromInput = true;
     } else {
-      return Usage(err, cli_msg::kRestoreOptions);
+      return UsageError(err, cli_msg::kRestoreOptions);
     }
   }
   if (!request.targetFolder.empty() && !request.asDatabase.empty())
-    return Usage(err, cli_msg::kRestoreOptions);
+    return UsageError(err, cli_msg::kRestoreOptions);
   if (passwordFromInput) {
     auto password = context.readSecret ? context.readSecret(false) : std::nullopt;
-    if (!password) return Usage(err, cli_msg::kPasswordNotRead);
+    if (!password) return UsageError(err, cli_msg::kPasswordNotRead);
     request.password = *password;
   }
 
@@ -165,7 +160,7 @@ int RunRestoreCommand(const std::string& appFolder, const CliContext& context,
 int RunVerifyCommand(const std::string& appFolder, const CliContext& context,
                      const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() > 1 || (!args.empty() && args[0].starts_with("--")))
-    return Usage(err, cli_msg::kVerifyOptions);
+    return UsageError(err, cli_msg::kVerifyOptions);
   auto lock = TakeRunLock(appFolder, err);
   if (!lock) return kExitBackupIncomplete;
   Session session(appFolder, context, out, err);

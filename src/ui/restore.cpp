@@ -350,6 +350,19 @@ RestoreResult RestoreFile(const RestoreRequest& request, const RestoreServices& 
   return result;
 }
 
+// The server, logged in with the stored SQL login to "master" (never to a
+// database a restore may replace), and its version. Throws the server's
+// error, or the message that there is no server to talk to.
+std::unique_ptr<SqlServerConnection> ConnectToMaster(const RestoreServices& s,
+                                                     const RestoreSettings& settings,
+                                                     std::optional<SqlServerVersion>& version) {
+  if (s.sqlServer == nullptr) throw std::runtime_error(msg::kRestoreNoSqlServer);
+  auto sql = s.sqlServer->Create(SqlTimeouts{settings.row.conout, settings.row.sqlout});
+  sql->Connect(settings.row.sqluser, settings.row.sqlpwd, "master");
+  version = AskServerVersion(*sql);
+  return sql;
+}
+
 RestoreResult RestoreDatabase(const RestoreRequest& request, const RestoreServices& s,
                               const RestoreSettings& settings, const RestorableBackup& b,
                               RunFileSystems& files, LineLog& log) {
@@ -365,9 +378,7 @@ RestoreResult RestoreDatabase(const RestoreRequest& request, const RestoreServic
   std::unique_ptr<SqlServerConnection> sql;
   std::optional<SqlServerVersion> version;
   try {
-    sql = s.sqlServer->Create(SqlTimeouts{settings.row.conout, settings.row.sqlout});
-    sql->Connect(settings.row.sqluser, settings.row.sqlpwd, "master");
-    version = AskServerVersion(*sql);
+    sql = ConnectToMaster(s, settings, version);
     const bool exists = DatabaseExists(*sql, database);
     if (exists && !overOwn) return Failed(msg::kRestoreDatabaseExists + database);
   } catch (const std::exception& e) {
@@ -479,12 +490,7 @@ std::vector<VerifyResult> VerifyBackups(const RestoreServices& services,
         r.message = *failed;
       } else if (sqlEdition) {
         try {
-          if (!sql) {
-            if (services.sqlServer == nullptr) throw std::runtime_error(msg::kRestoreNoSqlServer);
-            sql = services.sqlServer->Create(SqlTimeouts{settings.row.conout, settings.row.sqlout});
-            sql->Connect(settings.row.sqluser, settings.row.sqlpwd, "master");
-            version = AskServerVersion(*sql);
-          }
+          if (!sql) sql = ConnectToMaster(services, settings, version);
           VerifyBackupFile(*sql, target, version);
           r.ok = true;
         } catch (const std::exception& e) {
