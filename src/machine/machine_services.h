@@ -80,7 +80,8 @@ class MachineServices {
   LocalAndSmbFileSystems& FileSystems();
 
   const std::string appFolder_;
-  const MachineContext& context_;
+  // A copy: callers pass temporaries, and the runs read it long after.
+  const MachineContext context_;
   const std::string executablePath_;
   std::shared_ptr<const Clock> clock_;
   ProcessState state_;
