@@ -17,8 +17,10 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
+#include "app/messages.h"
 #include "base/fs_path.h"
 #include "base/wide_text.h"
 #include "gui/backup_log_window.h"
@@ -28,6 +30,13 @@
 #include "machine/machine_context.h"
 #include "machine/machine_services.h"
 #include "ui/main_window_presenter.h"
+#include "veltora_version.h"
+
+// The caption's "V2.1" is the product's own text and the installer's version
+// comes from the build: the two must name the same release.
+static_assert(
+    std::string_view(veltora::app_msg::kWindowCaption).ends_with(" V" VELTORA_VERSION_MAJOR_MINOR),
+    "the project's VERSION disagrees with the window's caption");
 
 namespace {
 
