@@ -4,9 +4,14 @@
 // again once account sets are chosen, straight into the tray; a silent
 // uninstall that takes the program and its entries but leaves the settings
 // and the run log; a reinstall that keeps the settings; and the refusal of a
-// folder with a blank.
+// folder with a blank. Then the agent as a service (installed by "/S", not by
+// "/S /NOSERVICE", removed by the uninstaller), the uninstaller's switch that
+// removes the settings, the sizes of what is shipped, and the pages of an
+// interactive install, screenshotted.
 #include <gtest/gtest.h>
 #include <windows.h>
+// after windows.h
+#include <shlobj.h>
 
 #include <chrono>
 #include <filesystem>
@@ -18,9 +23,11 @@
 #include <vector>
 
 #include "base/wide_text.h"
+#include "service/agent_service.h"
 #include "settings/settings_database.h"
 #include "support/gui_win.h"
 #include "support/temp_dir.h"
+#include "veltora_version.h"
 
 namespace veltora {
 namespace {
@@ -50,7 +57,13 @@ int RunAndWait(const std::wstring& commandLine) {
   return static_cast<int>(code);
 }
 
-std::wstring SetupCommand() { return L"\"" + Widen(VELTORA_SETUP_EXE) + L"\" /S"; }
+// The silent install; `options` go before any /D=, which must come last.
+std::wstring SetupCommand(const std::wstring& options = L" /NOSERVICE") {
+  return L"\"" + Widen(VELTORA_SETUP_EXE) + L"\" /S" + options;
+}
+std::wstring UninstallCommand(const std::wstring& options = L"") {
+  return L"\"" + (kInstallDir / L"Uninstall.exe").wstring() + L"\" /S" + options;
+}
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
   for (auto waited = 0ms; waited < limit; waited += 100ms) {
@@ -87,6 +100,44 @@ void SetRunValue(const std::wstring& data) {
   ::RegSetValueExW(handle, L"Veltora", 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                    static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
   ::RegCloseKey(handle);
+}
+
+std::string StringValue(const wchar_t* key, const wchar_t* value) {
+  wchar_t data[512] = {};
+  DWORD size = sizeof data - sizeof(wchar_t);
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, key, value, RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr,
+                     data, &size) != ERROR_SUCCESS)
+    return "";
+  return Narrow(data);
+}
+
+// The shortcuts go to every user's Start menu and desktop.
+fs::path CommonFolder(int csidl) {
+  wchar_t path[MAX_PATH] = {};
+  ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+  return path;
+}
+std::vector<fs::path> Shortcuts() {
+  const fs::path name = L"青岚账套自动备份系统.lnk";
+  return {CommonFolder(CSIDL_COMMON_PROGRAMS) / name,
+          CommonFolder(CSIDL_COMMON_DESKTOPDIRECTORY) / name};
+}
+
+// The agent's service as the service control manager knows it: absent,
+// or its current state (SERVICE_RUNNING, ...).
+constexpr DWORD kNoService = 0;
+DWORD ServiceState() {
+  SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (manager == nullptr) return kNoService;
+  DWORD state = kNoService;
+  if (SC_HANDLE service =
+          ::OpenServiceW(manager, Widen(kAgentServiceName).c_str(), SERVICE_QUERY_STATUS)) {
+    SERVICE_STATUS status{};
+    if (::QueryServiceStatus(service, &status)) state = status.dwCurrentState;
+    ::CloseServiceHandle(service);
+  }
+  ::CloseServiceHandle(manager);
+  return state;
 }
 
 std::string FileBytes(const fs::path& path) {
@@ -161,14 +212,40 @@ class InstallerTest : public ::testing::Test {
       ::RegCloseKey(run);
     }
     ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY, 0);
+    RemoveService();
+    for (const fs::path& shortcut : Shortcuts()) fs::remove(shortcut, ignored);
+    fs::remove_all(kInstallDir, ignored);
+  }
+  void TearDown() override { RemoveService(); }
+
+  static void RemoveService() {
+    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (manager == nullptr) return;
+    if (SC_HANDLE service =
+            ::OpenServiceW(manager, Widen(kAgentServiceName).c_str(), SERVICE_STOP | DELETE)) {
+      SERVICE_STATUS status{};
+      ::ControlService(service, SERVICE_CONTROL_STOP, &status);
+      ::DeleteService(service);
+      ::CloseServiceHandle(service);
+    }
+    ::CloseServiceHandle(manager);
+    WaitUntil([] { return ServiceState() == kNoService; }, 30s);
   }
 };
 
 TEST_F(InstallerTest, InstallsRunsAndUninstallsKeepingTheSettings) {
+  // Shipped without their debug information, which is most of a build's size.
+  EXPECT_LT(fs::file_size(Widen(VELTORA_SETUP_EXE)), 15u << 20);
   ASSERT_EQ(RunAndWait(SetupCommand()), 0);
   for (const char* name : {"veltora.exe", "veltora-cli.exe", "Setlog.dll", "Uninstall.exe"})
     EXPECT_TRUE(fs::exists(kInstallDir / name)) << name;
+  for (const char* name : {"veltora.exe", "veltora-cli.exe"})
+    EXPECT_LT(fs::file_size(kInstallDir / name), 10u << 20) << name;
   EXPECT_TRUE(KeyExists(kUninstallKey));
+  EXPECT_EQ(StringValue(kUninstallKey, L"DisplayVersion"), VELTORA_VERSION);
+  EXPECT_EQ(StringValue(kUninstallKey, L"Publisher"), VELTORA_PUBLISHER);
+  for (const fs::path& shortcut : Shortcuts()) EXPECT_TRUE(fs::exists(shortcut)) << shortcut;
+  EXPECT_EQ(ServiceState(), kNoService);
   // The prepared database, usable by the program, and (it will hold
   // passwords) by the installing user and the system only.
   EXPECT_NO_THROW(SettingsDatabase(Narrow(kInstallDir.wstring())).LoadSettings());
@@ -228,13 +305,14 @@ TEST_F(InstallerTest, InstallsRunsAndUninstallsKeepingTheSettings) {
   EXPECT_TRUE(EndsOnClose(program, trayWindow));
 
   // The uninstaller copies itself away, removes the program, and is gone.
-  ASSERT_EQ(RunAndWait(L"\"" + (kInstallDir / L"Uninstall.exe").wstring() + L"\" /S"), 0);
+  ASSERT_EQ(RunAndWait(UninstallCommand()), 0);
   EXPECT_TRUE(WaitUntil(
       [&] { return !fs::exists(kInstallDir / "Uninstall.exe") && !KeyExists(kUninstallKey); },
       60s));
   for (const char* name : {"veltora.exe", "veltora-cli.exe", "7zr.exe"})
     EXPECT_FALSE(fs::exists(kInstallDir / name)) << name;
   EXPECT_FALSE(ValueExists(kRunKey, L"Veltora"));
+  for (const fs::path& shortcut : Shortcuts()) EXPECT_FALSE(fs::exists(shortcut)) << shortcut;
   EXPECT_TRUE(fs::exists(kInstallDir / "Setlog.dll"));
   EXPECT_TRUE(fs::exists(runLog));
 
@@ -252,6 +330,121 @@ TEST_F(InstallerTest, InstallsRunsAndUninstallsKeepingTheSettings) {
   const auto rows = SettingsDatabase(app).ListBackupLog();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].accountname, "甲公司");
+}
+
+// Whether the installed command line knows "service" (it lists it in its usage).
+bool HasServiceCommand() {
+  const fs::path usage = fs::temp_directory_path() / L"veltora-usage.txt";
+  RunAndWait(L"cmd.exe /c \"\"" + (kInstallDir / L"veltora-cli.exe").wstring() + L"\" help > \"" +
+             usage.wstring() + L"\"\"");
+  return FileBytes(usage).find("  service") != std::string::npos;
+}
+
+TEST_F(InstallerTest, InstallsTheServiceUnlessToldNotTo) {
+  ASSERT_EQ(RunAndWait(SetupCommand(L"")), 0);
+  if (!HasServiceCommand()) GTEST_SKIP() << "veltora-cli.exe has no service command yet";
+  EXPECT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_RUNNING; }, 60s));
+
+  // A reinstall without the service takes the running one away, programs
+  // it held open included; with it, the service comes back.
+  ASSERT_EQ(RunAndWait(SetupCommand(L" /NOSERVICE")), 0);
+  EXPECT_EQ(ServiceState(), kNoService);
+  ASSERT_EQ(RunAndWait(SetupCommand(L"")), 0);
+  EXPECT_TRUE(WaitUntil([] { return ServiceState() == SERVICE_RUNNING; }, 60s));
+
+  ASSERT_EQ(RunAndWait(UninstallCommand()), 0);
+  EXPECT_TRUE(WaitUntil(
+      [] { return ServiceState() == kNoService && !fs::exists(kInstallDir / "veltora-cli.exe"); },
+      60s));
+}
+
+TEST_F(InstallerTest, UninstallRemovesTheSettingsOnlyWhenAsked) {
+  ASSERT_EQ(RunAndWait(SetupCommand()), 0);
+  const std::string app = Narrow(kInstallDir.wstring());
+  SettingsDatabase(app).MakeSpareCopy();
+  ASSERT_TRUE(fs::exists(kInstallDir / "setlog.dlb"));
+  const fs::path runLog = kInstallDir / L"程序运行日志.txt";
+  std::ofstream(runLog) << "log\n";
+
+  // Without the switch both stay (the first test); with it both go, and only them.
+  ASSERT_EQ(RunAndWait(UninstallCommand(L" /REMOVESETTINGS")), 0);
+  EXPECT_TRUE(WaitUntil([] { return !fs::exists(kInstallDir / "Uninstall.exe"); }, 60s));
+  EXPECT_FALSE(fs::exists(kInstallDir / "Setlog.dll"));
+  EXPECT_FALSE(fs::exists(kInstallDir / "setlog.dlb"));
+  EXPECT_TRUE(fs::exists(runLog));
+}
+
+// The first control under `top` (any depth) whose text holds `text`.
+HWND ControlWithText(HWND top, const std::string& text) {
+  struct Search {
+    std::string text;
+    HWND found = nullptr;
+  } search{text};
+  ::EnumChildWindows(
+      top,
+      [](HWND child, LPARAM param) -> BOOL {
+        auto& s = *reinterpret_cast<Search*>(param);
+        if (!::IsWindowVisible(child) ||
+            testing::WindowText(child).find(s.text) == std::string::npos)
+          return TRUE;
+        s.found = child;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+TEST_F(InstallerTest, InteractivePagesOfferTheServiceAndTheProgram) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION setup{};
+  std::wstring line = L"\"" + Widen(VELTORA_SETUP_EXE) + L"\"";
+  ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &setup));
+  ::CloseHandle(setup.hThread);
+  HWND wizard = nullptr;
+  HWND control = nullptr;
+  // Waits for the page that shows `text`, and keeps the control showing it.
+  const auto page = [&](const std::string& text) {
+    return WaitUntil(
+        [&] {
+          for (HWND window : VisibleWindowsOf(setup.dwProcessId))
+            if (ClassOf(window) == "#32770" && (control = ControlWithText(window, text)))
+              wizard = window;
+          return control != nullptr;
+        },
+        120s);
+  };
+  const auto next = [&] {
+    ::PostMessageW(wizard, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(wizard, IDOK)));
+  };
+  const auto ticked = [&] { return ::SendMessageW(control, BM_GETCHECK, 0, 0) == BST_CHECKED; };
+
+  EXPECT_TRUE(page("欢迎"));
+  testing::PumpMessages(500ms);
+  EXPECT_TRUE(testing::SaveScreenshot(wizard, testing::ScreenshotPath("installer-welcome.bmp")));
+  next();
+  EXPECT_TRUE(page("请选择安装文件夹"));
+  next();
+  // The service is offered, ticked; this install goes without it.
+  ASSERT_TRUE(page("作为 Windows 服务运行，无人登录时也能自动备份"));
+  EXPECT_TRUE(ticked());
+  testing::PumpMessages(500ms);
+  EXPECT_TRUE(testing::SaveScreenshot(wizard, testing::ScreenshotPath("installer-service.bmp")));
+  ::SendMessageW(control, BM_SETCHECK, BST_UNCHECKED, 0);
+  next();
+  // The finish page offers to start the program, ticked; here it is not started.
+  ASSERT_TRUE(page("运行青岚账套自动备份系统"));
+  EXPECT_TRUE(ticked());
+  testing::PumpMessages(500ms);
+  EXPECT_TRUE(testing::SaveScreenshot(wizard, testing::ScreenshotPath("installer-finish.bmp")));
+  ::SendMessageW(control, BM_SETCHECK, BST_UNCHECKED, 0);
+  next();
+  EXPECT_EQ(::WaitForSingleObject(setup.hProcess, 60000), WAIT_OBJECT_0);
+  ::CloseHandle(setup.hProcess);
+  EXPECT_TRUE(fs::exists(kInstallDir / "veltora.exe"));
+  EXPECT_EQ(ServiceState(), kNoService);
 }
 
 TEST_F(InstallerTest, RefusesAFolderWithABlank) {
