@@ -6,8 +6,8 @@
 // its first-run notice, and writes BMPs of the main window's two pages. Then
 // the program once set up: two account sets ticked, one backed up and one
 // whose backup failed, so that it starts into the tray with its warning;
-// the notification area's window is written where Wine shows one, and the
-// backup log window with the two rows. Exit status: 0, or 1 when a window
+// the notification area's window (with its balloon) is written where Wine
+// shows one, and the backup log window with the two rows. Exit status: 0, or 1 when a window
 // did not show up.
 #include <windows.h>
 
@@ -21,6 +21,7 @@
 
 #include "app/messages.h"
 #include "base/wide_text.h"
+#include "gui/captions.h"
 #include "settings/settings_database.h"
 #include "support/gui_win.h"
 
@@ -149,8 +150,8 @@ HWND OtherWindow(DWORD pid, HWND main) {
 
 bool Shot(HWND window, const fs::path& folder, const char* name) {
   std::this_thread::sleep_for(700ms);
-  const bool saved =
-      window != nullptr && veltora::testing::SaveScreenshot(window, Narrow((folder / name).wstring()));
+  const bool saved = window != nullptr &&
+                     veltora::testing::SaveScreenshot(window, Narrow((folder / name).wstring()));
   std::cout << (saved ? "wrote " : "could not capture ") << name << "\n";
   return saved;
 }
@@ -206,7 +207,8 @@ int wmain(int argc, wchar_t** argv) {
   {
     veltora::SettingsDatabase db(app);
     db.RewriteAccountList({{"", "甲公司.AIS", "甲公司.AIS"}, {"", "乙公司.AIS", "乙公司.AIS"}});
-    db.InsertLocalResult("甲公司.AIS", "C:\\Veltora\\备份\\甲公司.AIS_20261211_230000.7z", "", true);
+    db.InsertLocalResult("甲公司.AIS", "C:\\Veltora\\备份\\甲公司.AIS_20261211_230000.7z", "",
+                         true);
     db.InsertLocalResult("乙公司.AIS", "", "", false);
   }
   if (!StartProgram(program)) return 1;
@@ -235,12 +237,14 @@ int wmain(int argc, wchar_t** argv) {
         },
         10s);
     if (balloon != nullptr) Shot(balloon, folder, "tray-balloon.bmp");
-  } else
+  } else {
     std::cout << "no notification-area window to capture\n";
+  }
 
   // The backup log window with the two runs.
-  HWND log = main != nullptr && Click(main, "备份日志") ? OtherWindow(program.dwProcessId, main)
-                                                         : nullptr;
+  HWND log = main != nullptr && Click(main, veltora::win32::caption::kBackupLog)
+                 ? OtherWindow(program.dwProcessId, main)
+                 : nullptr;
   all = Shot(log, folder, "backup-log-window.bmp") && all;
   EndProgram(program);
   return all ? 0 : 1;
