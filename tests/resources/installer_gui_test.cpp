@@ -7,7 +7,7 @@
 // folder with a blank. Then the agent as a service (installed by "/S", not by
 // "/S /NOSERVICE", removed by the uninstaller), the uninstaller's switch that
 // removes the settings, the sizes of what is shipped, and the pages of an
-// interactive install, screenshotted.
+// interactive install and uninstall, screenshotted.
 #include <gtest/gtest.h>
 #include <windows.h>
 // after windows.h
@@ -159,6 +159,7 @@ struct ProcessWindows {
   DWORD pid;
   std::vector<HWND> windows;
 };
+// The visible top-level windows of process `pid`, or of every process for 0.
 std::vector<HWND> VisibleWindowsOf(DWORD pid) {
   ProcessWindows found{pid, {}};
   ::EnumWindows(
@@ -166,7 +167,8 @@ std::vector<HWND> VisibleWindowsOf(DWORD pid) {
         auto& f = *reinterpret_cast<ProcessWindows*>(param);
         DWORD owner = 0;
         ::GetWindowThreadProcessId(window, &owner);
-        if (owner == f.pid && ::IsWindowVisible(window)) f.windows.push_back(window);
+        if ((f.pid == 0 || owner == f.pid) && ::IsWindowVisible(window))
+          f.windows.push_back(window);
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&found));
@@ -394,7 +396,7 @@ HWND ControlWithText(HWND top, const std::string& text) {
   return search.found;
 }
 
-TEST_F(InstallerTest, InteractivePagesOfferTheServiceAndTheProgram) {
+TEST_F(InstallerTest, InteractivePagesTickTheServiceAndTheProgramNotTheSettingsRemoval) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION setup{};
@@ -405,12 +407,18 @@ TEST_F(InstallerTest, InteractivePagesOfferTheServiceAndTheProgram) {
   HWND wizard = nullptr;
   HWND control = nullptr;
   // Waits for the page that shows `text`, and keeps the control showing it.
+  // Any process's: the uninstaller shows its pages from a copy of itself.
   const auto page = [&](const std::string& text) {
     return WaitUntil(
         [&] {
-          for (HWND window : VisibleWindowsOf(setup.dwProcessId))
-            if (ClassOf(window) == "#32770" && (control = ControlWithText(window, text)))
+          control = nullptr;
+          for (HWND window : VisibleWindowsOf(0)) {
+            if (ClassOf(window) != "#32770") continue;
+            if ((control = ControlWithText(window, text)) != nullptr) {
               wizard = window;
+              break;
+            }
+          }
           return control != nullptr;
         },
         120s);
@@ -445,6 +453,25 @@ TEST_F(InstallerTest, InteractivePagesOfferTheServiceAndTheProgram) {
   ::CloseHandle(setup.hProcess);
   EXPECT_TRUE(fs::exists(kInstallDir / "veltora.exe"));
   EXPECT_EQ(ServiceState(), kNoService);
+
+  // The uninstaller says what stays; removing the settings is offered
+  // unticked, and done when ticked.
+  ASSERT_EQ(RunAndWait(L"\"" + (kInstallDir / L"Uninstall.exe").wstring() + L"\""), 0);
+  ASSERT_TRUE(page("下一步"));
+  next();
+  ASSERT_TRUE(page("同时删除设置数据库及其备用副本"));
+  EXPECT_FALSE(ticked());
+  EXPECT_NE(ControlWithText(wizard, "程序运行日志"), nullptr);
+  testing::PumpMessages(500ms);
+  EXPECT_TRUE(testing::SaveScreenshot(wizard, testing::ScreenshotPath("uninstaller-keep.bmp")));
+  ::SendMessageW(control, BM_SETCHECK, BST_CHECKED, 0);
+  next();
+  EXPECT_TRUE(WaitUntil(
+      [] {
+        return !fs::exists(kInstallDir / "Uninstall.exe") &&
+               !fs::exists(kInstallDir / "Setlog.dll");
+      },
+      60s));
 }
 
 TEST_F(InstallerTest, RefusesAFolderWithABlank) {
