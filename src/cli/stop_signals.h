@@ -8,6 +8,8 @@
 // the default that ends the process, and for the last three it holds the
 // process until the agent has finished, as Windows ends it once the handler
 // returns.
+// Each request is taken by one WaitFor: a request refused while a backup runs
+// does not end the next wait again.
 #pragma once
 
 #include <chrono>
@@ -27,6 +29,10 @@ class StopSignals {
   // Sleeps until a stop signal comes or `timeout` has passed; a signal that
   // came before the call ends it at once. True when a signal was taken.
   bool WaitFor(std::chrono::nanoseconds timeout);
+
+  // Asks for the stop as a signal would, from any thread: the Windows service
+  // manager's stop, shutdown and pre-shutdown reach the loop this way.
+  static void Request();
 
  private:
 #ifndef _WIN32
