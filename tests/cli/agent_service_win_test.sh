@@ -5,8 +5,9 @@
 #   agent_service_win_test.sh SOURCE_DIR BIN_DIR WORK_DIR
 # install -> not running; a start refused because a console agent holds the
 # folder -> the refusal in the run log; start -> RUNNING; the backup time set
-# to the next minute -> a new archive and the run's lines; stop -> STOPPED and
-# the stop lines; uninstall -> gone.
+# to the next minute -> the backup starts; a stop during it waits for it (stop
+# pending, rising checkpoint) -> a new archive, the run's lines, then the stop
+# lines and STOPPED; uninstall -> gone.
 set -euo pipefail
 
 source_dir=$1
@@ -70,7 +71,9 @@ wait_for() {
   return 1
 }
 
-printf 'the ledger of the day\n' >"$work/accounts/总账.AIS"
+# Random bytes at the best compression: a backup of some seconds, long enough
+# to stop the service in the middle of it.
+head -c $((8 << 20)) /dev/urandom >"$work/accounts/总账.AIS"
 expect 0 "" init
 # One server for the whole run: Wine's service manager starts automatic
 # services each time it starts with a new server, which would start the
@@ -79,7 +82,7 @@ WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
 WINEPREFIX=$prefix wineserver -w 2>/dev/null || true
 WINEPREFIX=$prefix wineserver -p </dev/null >/dev/null 2>&1
 expect 0 "设置已保存" settings set softvernum=0 "accountdir=$(windows "$work/accounts")" \
-  "localdir=$(windows "$work/backups")" localuser=backup localpwd=secret rarlevel=最快 \
+  "localdir=$(windows "$work/backups")" localuser=backup localpwd=secret rarlevel=最好 \
   baktime=03:00:00 --tick 总账.AIS
 
 expect 0 "服务已安装" service install
@@ -111,12 +114,31 @@ expect 0 "服务已启动，状态：运行中" service start
 expect 0 "运行中，应用程序目录：$app" service status
 [ "$(sc_state)" = RUNNING ] || fail "sc query: $(sc_state), not RUNNING"
 
-archive_made() { [ -n "$(ls -A "$work/backups")" ]; }
-wait_for $((due - $(date +%s) + 60)) archive_made || fail "no archive in the backup folder"
-wait_for 30 logged "备份线程成功执行了备份操作！" || fail "the run's lines are not in the run log"
-ls "$work/backups"
+# The stop comes while the backup runs: the agent refuses to end under it,
+# the service stays stopping with a rising checkpoint (so that the manager
+# keeps waiting), and once the backup has ended the stop lines follow.
+wait_for $((due - $(date +%s) + 60)) logged "备份线程开始执行备份操作！" ||
+  fail "the backup did not start at its minute"
+wine_run sc stop VeltoraBackup >/dev/null 2>&1 || fail "sc stop was refused"
+wait_for 10 logged "操作系统试图退出，但数据库备份线程正在运行，禁止退出！" ||
+  fail "the stop was not refused under the running backup"
+checkpoint() {
+  wine_run sc query VeltoraBackup >"$work/out" 2>/dev/null || true
+  printf '%d' "$(tr -d '\r' <"$work/out" | awk '/CHECKPOINT/ {print $3}')"
+}
+[ "$(sc_state)" = STOP_PENDING ] || fail "sc query: $(sc_state), not STOP_PENDING"
+first=$(checkpoint)
+sleep 2.5
+logged "备份线程成功执行了备份操作！" && fail "the backup ended too soon to see the stop wait"
+[ "$(checkpoint)" -gt "$first" ] || fail "the checkpoint of the pending stop does not rise"
 
 expect 0 "服务已停止" service stop
+logged "备份线程成功执行了备份操作！" || fail "the run's lines are not in the run log"
+ls "$work/backups"
+[ -n "$(ls -A "$work/backups")" ] || fail "no archive in the backup folder"
+line_of() { run_log | grep -nF -- "$1" | tail -1 | cut -d: -f1; }
+[ "$(line_of "程序停止成功！")" -gt "$(line_of "备份线程成功执行了备份操作！")" ] ||
+  fail "the stop lines do not follow the backup"
 expect 3 "停止" service status
 [ "$(sc_state)" = STOPPED ] || fail "sc query: $(sc_state), not STOPPED"
 for line in "由于系统退出，程序被迫关闭！" "程序停止成功！" "解除进程保护成功！"; do
