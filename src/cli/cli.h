@@ -89,8 +89,9 @@ int RunRestoreSettingsCommand(const std::string& appFolder, std::ostream& out, s
 struct ServeHooks {
   std::function<void()> running;
   std::function<void()> stopping;
-  // `err` is the run log: the alarm line, already there, is not repeated.
-  bool messagesInRunLog = false;
+  // The Windows service: `err` is the run log (the alarm line, already there,
+  // is not repeated), and the console's events are no stop request.
+  bool asService = false;
 };
 // The headless agent: start-up, the schedule, the guard, and the end of the
 // session on SIGTERM or SIGINT (or StopSignals::Request). Implemented in serve.cpp.

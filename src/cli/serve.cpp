@@ -60,7 +60,7 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
                     const ServeHooks& hooks) {
   // Before any thread exists: every thread made below inherits the blocked
   // stop signals, so they reach only the loop's wait.
-  StopSignals stopSignals;
+  StopSignals stopSignals(!hooks.asService);
   // The agent's run log has no listener: its lines are in the file, and its
   // messages on standard error.
   HeadlessWindow window(appFolder, context, err);
@@ -68,7 +68,7 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
   ProcessState& state = window.state();
   AgentView& view = window.view();
   // Where the messages land in the run log, its own alarm line is there already.
-  view.SetAlarmEcho(!hooks.messagesInRunLog);
+  view.SetAlarmEcho(!hooks.asService);
   if (!presenter.OnStartUp()) {
     // The message is out already; what the lock said helps when it was a
     // lock file that cannot be opened rather than another agent.

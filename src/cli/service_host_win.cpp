@@ -128,7 +128,7 @@ void WINAPI ServiceMain(DWORD, LPWSTR*) {
       code = RunServeCommand(g_host.appFolder, *g_host.context, log,
                              {.running = [] { Report(SERVICE_RUNNING); },
                               .stopping = [] { Report(SERVICE_STOP_PENDING, kStopWaitHint); },
-                              .messagesInRunLog = true});
+                              .asService = true});
     } catch (const std::exception& e) {
       log << "veltora-cli serve: " << e.what() << "\n";
     }

@@ -19,8 +19,10 @@ namespace veltora {
 
 class StopSignals {
  public:
-  // Create it before any other thread exists.
-  StopSignals();
+  // Create it before any other thread exists. Without `consoleEvents` (the
+  // Windows service) the console's events are left alone: a service hears
+  // every user's log-off through them, which is no stop of the service.
+  explicit StopSignals(bool consoleEvents = true);
   // Restores the signal mask the thread had.
   ~StopSignals();
   StopSignals(const StopSignals&) = delete;
@@ -35,7 +37,9 @@ class StopSignals {
   static void Request();
 
  private:
-#ifndef _WIN32
+#ifdef _WIN32
+  bool consoleEvents_;
+#else
   sigset_t stopSet_;
   sigset_t previous_;
 #endif

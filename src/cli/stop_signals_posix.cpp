@@ -8,7 +8,7 @@
 
 namespace veltora {
 
-StopSignals::StopSignals() {
+StopSignals::StopSignals(bool) {
   sigemptyset(&stopSet_);
   sigaddset(&stopSet_, SIGTERM);
   sigaddset(&stopSet_, SIGINT);

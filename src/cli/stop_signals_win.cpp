@@ -27,12 +27,14 @@ BOOL WINAPI OnControl(DWORD event) {
 
 }  // namespace
 
-StopSignals::StopSignals() {
+StopSignals::StopSignals(bool consoleEvents) : consoleEvents_(consoleEvents) {
   StopEvent();
-  ::SetConsoleCtrlHandler(OnControl, TRUE);
+  if (consoleEvents_) ::SetConsoleCtrlHandler(OnControl, TRUE);
 }
 
-StopSignals::~StopSignals() { ::SetConsoleCtrlHandler(OnControl, FALSE); }
+StopSignals::~StopSignals() {
+  if (consoleEvents_) ::SetConsoleCtrlHandler(OnControl, FALSE);
+}
 
 bool StopSignals::WaitFor(std::chrono::nanoseconds timeout) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count();
