@@ -176,7 +176,8 @@ AgentServiceOutcome UninstallAgentService(std::chrono::milliseconds wait) {
   const ScHandle service = OpenAgent(manager, SERVICE_STOP | SERVICE_QUERY_STATUS | DELETE);
   if (!service) {
     const DWORD error = ::GetLastError();
-    if (error == ERROR_SERVICE_DOES_NOT_EXIST) return {true, msg::kAgentNotInstalledNothingToRemove};
+    if (error == ERROR_SERVICE_DOES_NOT_EXIST)
+      return {true, msg::kAgentNotInstalledNothingToRemove};
     return Failed(msg::kAgentUninstallFailed, error);
   }
   SERVICE_STATUS_PROCESS status{};
@@ -244,7 +245,8 @@ AgentServiceStatus QueryAgentService() {
   const ScHandle service = OpenAgent(manager, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
   if (!service) {
     const DWORD error = ::GetLastError();
-    if (error != ERROR_SERVICE_DOES_NOT_EXIST) result.error = msg::kAgentQueryFailed + Reason(error);
+    if (error != ERROR_SERVICE_DOES_NOT_EXIST)
+      result.error = msg::kAgentQueryFailed + Reason(error);
     return result;
   }
   result.installed = true;
