@@ -73,7 +73,7 @@ wait_for() {
 
 # Random bytes at the best compression: a backup of some seconds, long enough
 # to stop the service in the middle of it.
-head -c $((8 << 20)) /dev/urandom >"$work/accounts/总账.AIS"
+head -c $((24 << 20)) /dev/urandom >"$work/accounts/总账.AIS"
 expect 0 "" init
 # One server for the whole run: Wine's service manager starts automatic
 # services each time it starts with a new server, which would start the
@@ -128,7 +128,7 @@ checkpoint() {
 }
 [ "$(sc_state)" = STOP_PENDING ] || fail "sc query: $(sc_state), not STOP_PENDING"
 first=$(checkpoint)
-sleep 2.5
+sleep 1.5
 logged "备份线程成功执行了备份操作！" && fail "the backup ended too soon to see the stop wait"
 [ "$(checkpoint)" -gt "$first" ] || fail "the checkpoint of the pending stop does not rise"
 
