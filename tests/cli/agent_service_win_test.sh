@@ -36,6 +36,8 @@ cleanup() {
   rm -rf "$prefix" "$prefix.lock" "$prefix-share"
 }
 trap cleanup EXIT
+# A test stopped from outside (CTest's time-out) cleans up too.
+trap 'exit 1' TERM INT
 
 fail() {
   echo "FAIL: $*"
