@@ -14,8 +14,9 @@
 // A lock belongs to the open file, so it is released even when the process is
 // killed; the file itself stays and holds nothing. On Windows the instance lock
 // is a named mutex instead, named after the application folder (its letter
-// case does not count), which goes with the last handle to it; the run and the
-// settings lock are lock files, locked with LockFileEx.
+// case does not count) in the machine's namespace, so that the service and a
+// window in a user's session see each other; it goes with the last handle to
+// it. The run and the settings lock are lock files, locked with LockFileEx.
 #pragma once
 
 #include <chrono>

@@ -11,11 +11,12 @@
 namespace veltora {
 namespace {
 
-// The mutex of an application folder: "Local\Veltora-" and a 64-bit FNV-1a
-// hash of the folder's full path in upper case without trailing separators,
-// so that "C:\Tool", "c:\tool\" and "C:/Tool" name one mutex. The session's
-// namespace: the agent and the window of one session exclude each other.
-std::wstring MutexName(const std::string& appFolder) {
+// The mutex of an application folder: "Veltora-" and a 64-bit FNV-1a hash of
+// the folder's full path in upper case without trailing separators, so that
+// "C:\Tool", "c:\tool\" and "C:/Tool" name one mutex. It lives in the
+// machine's namespace ("Global\"), so that the agent's service in session 0
+// and a window in a user's session exclude each other.
+std::wstring MutexName(const std::string& appFolder, const wchar_t* space) {
   std::wstring folder = Widen(WithoutTrailingSeparators(appFolder));
   wchar_t full[MAX_PATH * 4] = {};
   const DWORD n = ::GetFullPathNameW(folder.c_str(), MAX_PATH * 4, full, nullptr);
@@ -31,7 +32,7 @@ std::wstring MutexName(const std::string& appFolder) {
   }
   wchar_t hex[17] = {};
   for (int i = 15; i >= 0; --i, hash >>= 4) hex[i] = L"0123456789abcdef"[hash & 0xF];
-  return std::wstring(L"Local\\Veltora-") + hex;
+  return std::wstring(space) + L"Veltora-" + hex;
 }
 
 std::unique_ptr<AppFolderLock> Fail(std::string& error, std::string text, bool* heldElsewhere,
@@ -52,8 +53,24 @@ std::unique_ptr<AppFolderLock> AppFolderLock::TryAcquire(const std::string& appF
   if (lockFileName == kInstanceLockFileName) {
     // A mutex that is already there has an owner: only an instance makes one,
     // and it goes with the last handle, also that of a killed process.
-    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, MutexName(appFolder).c_str());
-    const DWORD err = ::GetLastError();
+    const std::wstring global = MutexName(appFolder, L"Global\\");
+    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, global.c_str());
+    DWORD err = ::GetLastError();
+    if (mutex == nullptr && err == ERROR_ACCESS_DENIED) {
+      // Denied either because another instance's mutex is there and keeps us
+      // out (the service's, made by LocalSystem): held; or because this token
+      // may not create objects in the machine's namespace (a user without the
+      // privilege to create global objects). Refusing to start for the
+      // second would leave that user with no agent at all: the session's
+      // name still keeps two programs of the session apart.
+      HANDLE existing = ::OpenMutexW(SYNCHRONIZE, FALSE, global.c_str());
+      const DWORD openErr = ::GetLastError();
+      if (existing != nullptr) ::CloseHandle(existing);
+      if (existing == nullptr && openErr == ERROR_FILE_NOT_FOUND) {
+        mutex = ::CreateMutexW(nullptr, TRUE, MutexName(appFolder, L"Local\\").c_str());
+        err = ::GetLastError();
+      }
+    }
     if (mutex == nullptr)
       return Fail(error, app_msg::kLockFailed + appFolder + ": " + WindowsErrorText(err),
                   heldElsewhere, err == ERROR_ACCESS_DENIED);

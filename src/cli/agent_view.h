@@ -28,16 +28,19 @@ class AgentView final : public MemoryView {
     MemoryView::ShowError(text);
     Write(text);
   }
-  // The day's alarm reaches the journal as well as the run log.
+  // The day's alarm reaches the journal as well as the run log; not when the
+  // messages are written to the run log themselves (the Windows service).
   void SetBackupAlarm(const std::string& overdue, bool announce) override {
     MemoryView::SetBackupAlarm(overdue, announce);
-    if (announce) Write(std::string(ui_msg::kBackupAlarmPrefix) + overdue);
+    if (announce && alarmEcho_) Write(std::string(ui_msg::kBackupAlarmPrefix) + overdue);
   }
+  void SetAlarmEcho(bool on) { alarmEcho_ = on; }
 
  private:
   void Write(const std::string& text) { err_ << text << "\n" << std::flush; }
 
   std::ostream& err_;
+  bool alarmEcho_ = true;
 };
 
 }  // namespace veltora

@@ -214,6 +214,9 @@ int RunCli(const std::vector<std::string>& args, const CliContext& context, std:
       return kExitFault;
     }
   }
+  if (command == "serve" && rest.size() == 1 && rest[0] == "--service")
+    return RunServeAsService(appFolder, context, err);
+  if (command == "service") return RunServiceCommand(appFolder, context, rest, out, err);
   if (command == "demo" && rest.size() == 1) return RunDemo(rest[0], context, out, err);
   if (command == "help" || command == "--help" || command == "-h") {
     out << cli_msg::kUsage;

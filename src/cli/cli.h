@@ -82,9 +82,27 @@ int RunVerifyCommand(const std::string& appFolder, const CliContext& context,
                      const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // Puts the spare copy of the settings database back (see RestoreSpareCopy).
 int RunRestoreSettingsCommand(const std::string& appFolder, std::ostream& out, std::ostream& err);
+// What the agent's loop tells the Windows service host: that it has started
+// (and, after a stop refused for an error, runs on), and, about once a
+// second while a stop waits for the running backup and once as the agent
+// ends, that the stop is under way.
+struct ServeHooks {
+  std::function<void()> running;
+  std::function<void()> stopping;
+  // The Windows service: `err` is the run log (the alarm line, already there,
+  // is not repeated), and the console's events are no stop request.
+  bool asService = false;
+};
 // The headless agent: start-up, the schedule, the guard, and the end of the
-// session on SIGTERM or SIGINT. Implemented in serve.cpp.
-int RunServeCommand(const std::string& appFolder, const CliContext& context, std::ostream& err);
+// session on SIGTERM or SIGINT (or StopSignals::Request). Implemented in serve.cpp.
+int RunServeCommand(const std::string& appFolder, const CliContext& context, std::ostream& err,
+                    const ServeHooks& hooks = {});
+// `serve --service`: the agent under the Windows service control manager, its
+// messages in the run log; elsewhere a usage error (service_host_*.cpp).
+int RunServeAsService(const std::string& appFolder, const CliContext& context, std::ostream& err);
+// `service install|uninstall|start|stop|status` (service_command.cpp).
+int RunServiceCommand(const std::string& appFolder, const CliContext& context,
+                      const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunInitCommand(const std::string& appFolder, const CliContext& context, std::ostream& out,
                    std::ostream& err);
 

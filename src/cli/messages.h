@@ -19,6 +19,12 @@ inline constexpr char kUsage[] =
     "  demo DIR          back up generated sample account sets of both kinds in DIR\n"
     "  serve             the agent: start-up checks, the schedule once a second, the guard;\n"
     "                    SIGTERM, SIGINT or SIGHUP ends it once no backup runs\n"
+    "  serve --service   the agent as the Windows service (started by the service manager)\n"
+    "  service install | uninstall | start | stop | status\n"
+    "                    the agent as a Windows service on the application folder: install\n"
+    "                    (or update) it to start with Windows, remove it, start or stop it,\n"
+    "                    show its state; status exits 0 running, 3 not running or not\n"
+    "                    installed, 1 when the state cannot be read\n"
     "  restore --list [NAME]\n"
     "                    the backups that can be restored, newest first: account set, stamp,\n"
     "                    where (local, share), bytes, whether its digest is known, its row\n"
@@ -130,6 +136,13 @@ inline constexpr char kSqlLoginIgnored[] =
 inline constexpr char kNoSuchAccountSet[] = "no account set of that name in the list: ";
 inline constexpr char kAccountSetsHeader[] = "账套:\n";
 inline constexpr char kSettingsSaved[] = "设置已保存\n";
+inline constexpr char kServiceOptions[] =
+    "service takes one of install, uninstall, start, stop, status";
+// `serve --service` started by hand rather than by the service manager.
+inline constexpr char kServeServiceByHand[] =
+    "serve --service 只能由服务控制管理器启动：请用 veltora-cli service start 启动服务";
+// veltora-cli service status: "<display name>：<state>，应用程序目录：<folder>".
+inline constexpr char kServiceStatusFolder[] = "，应用程序目录：";
 inline constexpr char kEndedWithoutStop[] =
     "the agent ended without a stop request: see the messages above and the run log";
 

@@ -56,22 +56,29 @@ class SettingsFileWatch {
 
 }  // namespace
 
-int RunServeCommand(const std::string& appFolder, const CliContext& context, std::ostream& err) {
+int RunServeCommand(const std::string& appFolder, const CliContext& context, std::ostream& err,
+                    const ServeHooks& hooks) {
   // Before any thread exists: every thread made below inherits the blocked
   // stop signals, so they reach only the loop's wait.
-  StopSignals stopSignals;
+  StopSignals stopSignals(!hooks.asService);
   // The agent's run log has no listener: its lines are in the file, and its
   // messages on standard error.
   HeadlessWindow window(appFolder, context, err);
   MainWindowPresenter& presenter = window.presenter();
   ProcessState& state = window.state();
   AgentView& view = window.view();
+  // Where the messages land in the run log, its own alarm line is there already.
+  view.SetAlarmEcho(!hooks.asService);
   if (!presenter.OnStartUp()) {
     // The message is out already; what the lock said helps when it was a
     // lock file that cannot be opened rather than another agent.
     if (!window.lockDetail().empty()) err << "veltora-cli serve: " << window.lockDetail() << "\n";
     return window.refusal().empty() ? kExitFault : kExitRefused;
   }
+  if (hooks.running) hooks.running();
+  auto stopping = [&] {
+    if (hooks.stopping) hooks.stopping();
+  };
 
   // The settings as start-up left them; from here on a save by another process
   // is followed once no backup runs (a run works on its own copy, and the
@@ -116,6 +123,8 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
   while (!view.ended()) {
     if (stopSignals.WaitFor(nextTick - Steady::now())) {
       if ((stopped = endSession())) break;
+      // Refused for an error rather than a backup: the agent goes on.
+      if (!stopOwed && hooks.running) hooks.running();
       continue;
     }
     // A tick that came late (a suspended machine, a busy one) is not made up.
@@ -124,9 +133,13 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
     // Nothing but this loop starts a run, so none can start between this test
     // and the end of the session.
     if (stopOwed && !state.backupRunning && (stopped = endSession())) break;
+    // The stop waits for the backup: the service manager hears that it is
+    // still coming, every tick, so that it keeps waiting.
+    if (stopOwed) stopping();
     presenter.OnTimerTick();
     followSavedSettings();
   }
+  stopping();
   window.runner().Wait();
   window.guard().Stop();
   // The window logic ended the program by itself: that is a fault, never a

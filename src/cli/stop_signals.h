@@ -8,6 +8,8 @@
 // the default that ends the process, and for the last three it holds the
 // process until the agent has finished, as Windows ends it once the handler
 // returns.
+// Each request is taken by one WaitFor: a request refused while a backup runs
+// does not end the next wait again.
 #pragma once
 
 #include <chrono>
@@ -17,8 +19,10 @@ namespace veltora {
 
 class StopSignals {
  public:
-  // Create it before any other thread exists.
-  StopSignals();
+  // Create it before any other thread exists. Without `consoleEvents` (the
+  // Windows service) the console's events are left alone: a service hears
+  // every user's log-off through them, which is no stop of the service.
+  explicit StopSignals(bool consoleEvents = true);
   // Restores the signal mask the thread had.
   ~StopSignals();
   StopSignals(const StopSignals&) = delete;
@@ -28,8 +32,14 @@ class StopSignals {
   // came before the call ends it at once. True when a signal was taken.
   bool WaitFor(std::chrono::nanoseconds timeout);
 
+  // Asks for the stop as a signal would, from any thread: the Windows service
+  // manager's stop, shutdown and pre-shutdown reach the loop this way.
+  static void Request();
+
  private:
-#ifndef _WIN32
+#ifdef _WIN32
+  bool consoleEvents_;
+#else
   sigset_t stopSet_;
   sigset_t previous_;
 #endif

@@ -1,4 +1,6 @@
 #include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -6,7 +8,7 @@
 
 namespace veltora {
 
-StopSignals::StopSignals() {
+StopSignals::StopSignals(bool) {
   sigemptyset(&stopSet_);
   sigaddset(&stopSet_, SIGTERM);
   sigaddset(&stopSet_, SIGINT);
@@ -33,5 +35,9 @@ bool StopSignals::WaitFor(std::chrono::nanoseconds timeout) {
     if (errno != EINTR) return false;
   }
 }
+
+// Pending for the process while the loop's thread has it blocked; taken by
+// the next WaitFor.
+void StopSignals::Request() { ::kill(::getpid(), SIGTERM); }
 
 }  // namespace veltora

@@ -6,11 +6,17 @@
 namespace veltora {
 namespace {
 
-// Manual-reset: a request that came before WaitFor ends it at once.
-HANDLE g_stopRequested = nullptr;
+// Auto-reset: a request that came before WaitFor ends it at once, and the
+// wait that takes it clears it, so a refused stop is not taken again.
+// Made on first use, by whichever comes first: the agent's loop or the
+// service manager's handler.
+HANDLE StopEvent() {
+  static const HANDLE event = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  return event;
+}
 
 BOOL WINAPI OnControl(DWORD event) {
-  ::SetEvent(g_stopRequested);
+  ::SetEvent(StopEvent());
   if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
     // Windows ends the process when this returns: wait here for the agent to
     // finish; its end (ExitProcess) ends this thread too.
@@ -21,17 +27,21 @@ BOOL WINAPI OnControl(DWORD event) {
 
 }  // namespace
 
-StopSignals::StopSignals() {
-  if (g_stopRequested == nullptr) g_stopRequested = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ::SetConsoleCtrlHandler(OnControl, TRUE);
+StopSignals::StopSignals(bool consoleEvents) : consoleEvents_(consoleEvents) {
+  StopEvent();
+  if (consoleEvents_) ::SetConsoleCtrlHandler(OnControl, TRUE);
 }
 
-StopSignals::~StopSignals() { ::SetConsoleCtrlHandler(OnControl, FALSE); }
+StopSignals::~StopSignals() {
+  if (consoleEvents_) ::SetConsoleCtrlHandler(OnControl, FALSE);
+}
 
 bool StopSignals::WaitFor(std::chrono::nanoseconds timeout) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count();
   const DWORD wait = ms <= 0 ? 0 : ms >= 0xFFFFFFFELL ? 0xFFFFFFFEUL : static_cast<DWORD>(ms);
-  return ::WaitForSingleObject(g_stopRequested, wait) == WAIT_OBJECT_0;
+  return ::WaitForSingleObject(StopEvent(), wait) == WAIT_OBJECT_0;
 }
+
+void StopSignals::Request() { ::SetEvent(StopEvent()); }
 
 }  // namespace veltora

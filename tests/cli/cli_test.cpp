@@ -110,12 +110,28 @@ TEST_F(CliTest, UsageErrorsExitWithTwo) {
                                              {"log", "--limit"},
                                              {"log", "--show-passwords", "--show-passwords"},
                                              {"backup", "extra"},
-                                             {"restore-settings", "now"}}) {
+                                             {"restore-settings", "now"},
+                                             {"service"},
+                                             {"service", "restart"}}) {
     SCOPED_TRACE(args.empty() ? "(none)" : args[0]);
     const auto r = Cli(args);
     EXPECT_EQ(r.code, kExitUsage);
     EXPECT_NE(r.err.find("usage:"), std::string::npos);
   }
+}
+
+// The Windows service has no counterpart here: each of its commands says so
+// and points to the systemd unit, touching nothing.
+TEST_F(CliTest, TheWindowsServiceCommandsPointToTheSystemdUnit) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"service", "install"}, {"service", "status"}, {"serve", "--service"}}) {
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    const auto r = Cli({"--app-dir", app_, args[0], args[1]});
+    EXPECT_EQ(r.code, kExitUsage);
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_NE(r.err.find("veltora.service"), std::string::npos) << r.err;
+  }
+  EXPECT_FALSE(fs::exists(app_));
 }
 
 TEST_F(CliTest, InitWritesTheSettingsDatabaseOnceAndOwnerOnly) {
