@@ -71,7 +71,7 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
                                  std::string& error) { return HoldSettingsLock(busy, error); },
       .sqlServer = *sqlServer_,
       .ensureSqlServerRunning =
-          [this] { EnsureSqlServerRunning(*serviceManager_, state_.guardRunning); },
+          [this] { EnsureSqlServerRunning(*serviceManager_, state_.guardRunning, runLog_); },
       .startGuard = [this] { return guard_.Start(); },
       .wakeGuard = [this] { guard_.Wake(); },
       .backupRunner = runner_,
