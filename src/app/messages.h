@@ -63,6 +63,15 @@ inline constexpr char kUnitState[] = "the unit is ";
 inline constexpr char kUnitStateUnknown[] =
     "systemctl reports no state for the unit (is it installed?): ";
 
+// The machine's power. A run that cannot keep the machine awake, and a wake
+// timer for the next backup time that cannot be set: each line is followed
+// by the reason.
+inline constexpr char kKeepAwakeFailed[] =
+    "无法阻止电脑在备份期间进入睡眠，备份可能被睡眠打断！原因：";
+inline constexpr char kWakeTimerFailed[] =
+    "设置唤醒定时器失败，电脑睡眠时将不会在备份时间醒来备份！原因：";
+// A system that cannot be woken by a timer, as the reason.
+inline constexpr char kWakeNotSupported[] = "本机不支持定时唤醒";
 // A refusal for want of administrator rights, as the reason of a failure.
 inline constexpr char kNeedsElevation[] = "拒绝访问，需要以管理员身份运行";
 

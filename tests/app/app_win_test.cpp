@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/autostart.h"
+#include "app/power_control.h"
 #include "app/run_log.h"
 #include "app/single_instance.h"
 #include "app/startup_checks.h"
@@ -257,6 +258,19 @@ TEST_F(AutostartWinTest, RootIndexFiveIsTheDynamicDataRoot) {
   EXPECT_TRUE(DeleteRegistryValue(5, "VeltoraTest", "text"));
   EXPECT_FALSE(RegistryValueExists(5, "VeltoraTest", "text"));
   RegDeleteKeyW(HKEY_DYN_DATA, L"VeltoraTest");
+}
+
+// Wine accepts the real calls: the keep-awake request and its release, and a
+// wake timer that resumes the system, set and moved.
+TEST(PowerControlWinTest, TheRealCallsAreAccepted) {
+  const auto power = MakeSystemPowerControl();
+  std::string error;
+  EXPECT_TRUE(power->KeepAwake(error)) << error;
+  power->Release();
+  const auto tomorrow = std::chrono::system_clock::now() + std::chrono::hours(24);
+  EXPECT_TRUE(power->SetWakeTimer(ToLocalTime(tomorrow), error)) << error;
+  EXPECT_TRUE(power->SetWakeTimer(ToLocalTime(tomorrow + std::chrono::hours(1)), error)) << error;
+  power->CancelWakeTimer();
 }
 
 }  // namespace
