@@ -15,7 +15,9 @@
 // Register and remove write their run-log line, success or failure, through
 // the caller's LineLog; the reason of a failure (on POSIX with systemctl's
 // exit status and the unit's state) comes back in `error` for the caller to
-// show, never in the run log.
+// show. On Windows a value the registry refuses also ends the run-log line
+// with the reason ("原因：拒绝访问，需要以管理员身份运行" for a refused access:
+// a filtered token may start the program but not write the machine's keys).
 #pragma once
 
 #include <string>

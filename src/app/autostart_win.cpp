@@ -38,6 +38,44 @@ bool SamePath(const std::string& a, const std::string& b) {
                                                static_cast<int>(wb.size()), TRUE) == CSTR_EQUAL;
 }
 
+// Why the registry refused: a refused access is the want of elevation (a
+// program that User Account Control started with a filtered token).
+std::string RefusalReason(LONG status) {
+  return status == ERROR_ACCESS_DENIED ? std::string(app_msg::kNeedsElevation)
+                                       : WindowsErrorText(static_cast<unsigned long>(status));
+}
+
+// Writes a REG_SZ value as WriteRegistryString does, answering the registry's
+// status.
+LONG WriteString(int root, const std::string& keyPath, const std::string& valueName,
+                 const std::string& text) {
+  HKEY base = nullptr;
+  if (!RootKey(root, base)) return ERROR_INVALID_HANDLE;
+  Key key;
+  const LONG created =
+      ::RegCreateKeyExW(base, Widen(keyPath).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key.handle, nullptr);
+  if (created != ERROR_SUCCESS) return created;
+  const std::wstring data = Widen(text);
+  return ::RegSetValueExW(key.handle, Widen(valueName).c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+}
+
+// Deletes a value as DeleteRegistryValue does, answering the registry's
+// status: success also when there is no key or no value.
+LONG DeleteValue(int root, const std::string& keyPath, const std::string& valueName) {
+  HKEY base = nullptr;
+  if (!RootKey(root, base)) return ERROR_INVALID_HANDLE;
+  Key key;
+  const LONG opened = ::RegOpenKeyExW(base, Widen(keyPath).c_str(), 0,
+                                      KEY_SET_VALUE | KEY_QUERY_VALUE, &key.handle);
+  if (opened == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;  // no key, no value
+  if (opened != ERROR_SUCCESS) return opened;
+  const LONG deleted = ::RegDeleteValueW(key.handle, Widen(valueName).c_str());
+  return deleted == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : deleted;
+}
+
 bool IsUsableExecutable(const std::string& path) {
   const bool absolute =
       (path.size() >= 3 && path[1] == ':' && path[2] == '\\') || path.rfind("\\\\", 0) == 0;
@@ -49,29 +87,11 @@ bool IsUsableExecutable(const std::string& path) {
 
 bool WriteRegistryString(int root, const std::string& keyPath, const std::string& valueName,
                          const std::string& text) {
-  HKEY base = nullptr;
-  if (!RootKey(root, base)) return false;
-  Key key;
-  if (::RegCreateKeyExW(base, Widen(keyPath).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, &key.handle,
-                        nullptr) != ERROR_SUCCESS)
-    return false;
-  const std::wstring data = Widen(text);
-  return ::RegSetValueExW(key.handle, Widen(valueName).c_str(), 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(data.c_str()),
-                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  return WriteString(root, keyPath, valueName, text) == ERROR_SUCCESS;
 }
 
 bool DeleteRegistryValue(int root, const std::string& keyPath, const std::string& valueName) {
-  HKEY base = nullptr;
-  if (!RootKey(root, base)) return false;
-  Key key;
-  const LONG opened = ::RegOpenKeyExW(base, Widen(keyPath).c_str(), 0,
-                                      KEY_SET_VALUE | KEY_QUERY_VALUE, &key.handle);
-  if (opened == ERROR_FILE_NOT_FOUND) return true;  // no key, no value
-  if (opened != ERROR_SUCCESS) return false;
-  const LONG deleted = ::RegDeleteValueW(key.handle, Widen(valueName).c_str());
-  return (deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) &&
+  return DeleteValue(root, keyPath, valueName) == ERROR_SUCCESS &&
          !RegistryValueExists(root, keyPath, valueName);
 }
 
@@ -132,32 +152,48 @@ AutostartRegistration ReadAutostart(const AutostartPlace& place) {
   return result;
 }
 
+// A refusal of the registry carries its reason into the run-log line too: the
+// line is what an unattended start leaves behind.
 bool RegisterAutostart(const AutostartPlace& place, LineLog& log, std::string& error) {
   error.clear();
-  bool ok = false;
+  std::string reason;
   if (!IsUsableExecutable(place.executablePath)) {
     error = app_msg::kAutostartBadExecutable + place.executablePath;
-  } else if (!WriteRegistryString(kLocalMachine, place.configRoot, kAutostartValueName,
-                                  place.executablePath)) {
-    error = app_msg::kAutostartCannotWrite + place.configRoot;
+  } else if (const LONG status = WriteString(kLocalMachine, place.configRoot, kAutostartValueName,
+                                             place.executablePath);
+             status != ERROR_SUCCESS) {
+    reason = RefusalReason(status);
+    error = app_msg::kAutostartCannotWrite + place.configRoot + ": " + reason;
   } else if (!ReadAutostart(place).namesThisExecutable) {
     error = app_msg::kAutostartNotInPlace;
-  } else {
-    ok = true;
   }
-  log.Append(ok ? app_msg::kAutostartWritten : app_msg::kAutostartWriteFailed);
+  const bool ok = error.empty();
+  if (ok) {
+    log.Append(app_msg::kAutostartWritten);
+  } else {
+    log.Append(reason.empty() ? std::string(app_msg::kAutostartWriteFailed)
+                              : app_msg::kAutostartWriteFailed + (app_msg::kReasonHead + reason));
+  }
   return ok;
 }
 
 bool RemoveAutostart(const AutostartPlace& place, LineLog& log, std::string& error) {
   error.clear();
-  bool ok = DeleteRegistryValue(kLocalMachine, place.configRoot, kAutostartValueName);
-  if (!ok) error = app_msg::kAutostartCannotRemove + place.configRoot;
-  if (ok && ReadAutostart(place).exists) {
-    ok = false;
+  std::string reason;
+  if (const LONG status = DeleteValue(kLocalMachine, place.configRoot, kAutostartValueName);
+      status != ERROR_SUCCESS) {
+    reason = RefusalReason(status);
+    error = app_msg::kAutostartCannotRemove + place.configRoot + ": " + reason;
+  } else if (ReadAutostart(place).exists) {
     error = app_msg::kAutostartStillThere;
   }
-  log.Append(ok ? app_msg::kAutostartRemoved : app_msg::kAutostartRemoveFailed);
+  const bool ok = error.empty();
+  if (ok) {
+    log.Append(app_msg::kAutostartRemoved);
+  } else {
+    log.Append(reason.empty() ? std::string(app_msg::kAutostartRemoveFailed)
+                              : app_msg::kAutostartRemoveFailed + (app_msg::kReasonHead + reason));
+  }
   return ok;
 }
 

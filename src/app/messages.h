@@ -45,6 +45,8 @@ inline constexpr char kAutostartWritten[] = "写入自动运行成功，下次�
 inline constexpr char kAutostartWriteFailed[] = "写入自动运行失败，下次应用程序将不会自动运行！";
 inline constexpr char kAutostartRemoved[] = "取消自动运行成功，下次应用程序将不会自动运行！";
 inline constexpr char kAutostartRemoveFailed[] = "取消自动运行失败，下次应用程序仍然会自动运行！";
+// Joins a failure line and the system's reason for it, when there is one.
+inline constexpr char kReasonHead[] = "原因：";
 
 // Why registering or removing the autostart entry failed, for the caller to show.
 inline constexpr char kAutostartBadExecutable[] =
@@ -60,6 +62,18 @@ inline constexpr char kSystemctlAnswered[] = " answered ";
 inline constexpr char kUnitState[] = "the unit is ";
 inline constexpr char kUnitStateUnknown[] =
     "systemctl reports no state for the unit (is it installed?): ";
+
+// The machine's power. A run that cannot keep the machine awake, and a wake
+// timer for the next backup time that cannot be set: each line is followed
+// by the reason.
+inline constexpr char kKeepAwakeFailed[] =
+    "无法阻止电脑在备份期间进入睡眠，备份可能被睡眠打断！原因：";
+inline constexpr char kWakeTimerFailed[] =
+    "设置唤醒定时器失败，电脑睡眠时将不会在备份时间醒来备份！原因：";
+// A system that cannot be woken by a timer, as the reason.
+inline constexpr char kWakeNotSupported[] = "本机不支持定时唤醒";
+// A refusal for want of administrator rights, as the reason of a failure.
+inline constexpr char kNeedsElevation[] = "拒绝访问，需要以管理员身份运行";
 
 // One run or agent per application folder.
 inline constexpr char kLockHeld[] = "another backup or agent is running on the application folder ";

@@ -24,7 +24,7 @@ std::string RefuseNonAdministrator() {
 }
 
 std::string ClaimSingleInstance(const std::string& appFolder, std::unique_ptr<AppFolderLock>& lock,
-                                std::string& detail, bool& fault) {
+                                std::string& detail, bool& fault, bool* heldElsewhereOut) {
   bool heldElsewhere = false;
   bool foreign = false;
   // `veltora-cli status` takes the lock for an instant to see whether an
@@ -38,6 +38,7 @@ std::string ClaimSingleInstance(const std::string& appFolder, std::unique_ptr<Ap
     if (lock || !heldElsewhere) break;
   }
   fault = !lock && !heldElsewhere;
+  if (heldElsewhereOut != nullptr) *heldElsewhereOut = !lock && heldElsewhere && !foreign;
   if (lock) return {};
   if (foreign) return ForeignLockText(kInstanceLockFileName) + app_msg::kForeignLockNoStart;
   return heldElsewhere ? app_msg::kAlreadyRunning : app_msg::kAppFolderUnusable;

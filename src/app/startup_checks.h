@@ -19,9 +19,10 @@ std::string RefuseBlankInPath(const std::string& executablePath);
 
 // True when the process may change the machine-wide settings it needs:
 // POSIX, an effective user id of 0 (a set-uid or sudo start counts, a real id
-// of 0 that dropped its effective id does not); Windows, the built-in
-// Administrators group enabled in the token (the thread's when it
-// impersonates), not merely present for denial as in a filtered token.
+// of 0 that dropped its effective id does not); Windows, membership of the
+// built-in Administrators group in the token (the thread's when it
+// impersonates), whatever its attributes: a token that User Account Control
+// filtered, where the group is present for denial only, counts too.
 bool IsAdministrator();
 // The refusal for a user without those rights; empty for an administrator.
 std::string RefuseNonAdministrator();
@@ -43,8 +44,9 @@ bool MakeCurrentFolder(const std::string& folder);
 // later start may succeed. A lock file that is not ours (a planted link or
 // another user's file, see AppFolderLock) is a fault too, with its own answer
 // "锁文件veltora.lock不是本程序的锁文件…". `detail` says what the lock itself reported, for
-// the caller's own log.
+// the caller's own log. `heldElsewhere`, when given, is set for the refusal
+// because another process holds the lock (and for that alone).
 std::string ClaimSingleInstance(const std::string& appFolder, std::unique_ptr<AppFolderLock>& lock,
-                                std::string& detail, bool& fault);
+                                std::string& detail, bool& fault, bool* heldElsewhere = nullptr);
 
 }  // namespace veltora

@@ -10,10 +10,11 @@ namespace veltora {
 
 // The thread's token when it impersonates, else the process's. The group list
 // is read into a buffer of the size the token asks for: a fixed buffer would
-// cut off a long list and deny an administrator. The built-in Administrators
-// group counts only when it is enabled and not for denial only: a token that
-// User Account Control filtered carries the group for denial, and its process
-// cannot write the machine-wide settings.
+// cut off a long list and deny an administrator. Membership of the built-in
+// Administrators group counts whatever its attributes: at logon User Account
+// Control starts the Run value's program with a filtered token that carries the
+// group for denial only, and that start must run. What then needs elevation
+// (the Run value, a service) says so when it is refused.
 bool IsAdministrator() {
   HANDLE raw = nullptr;
   if (!::OpenThreadToken(::GetCurrentThread(), TOKEN_QUERY, TRUE, &raw)) {
@@ -37,11 +38,8 @@ bool IsAdministrator() {
     return false;
   const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
   bool found = false;
-  for (DWORD i = 0; i < groups->GroupCount && !found; ++i) {
-    const DWORD attributes = groups->Groups[i].Attributes;
-    found = ::EqualSid(groups->Groups[i].Sid, administrators) &&
-            (attributes & SE_GROUP_ENABLED) != 0 && (attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0;
-  }
+  for (DWORD i = 0; i < groups->GroupCount && !found; ++i)
+    found = ::EqualSid(groups->Groups[i].Sid, administrators) != FALSE;
   ::FreeSid(administrators);
   return found;
 }

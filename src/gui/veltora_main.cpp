@@ -69,6 +69,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   {
     veltora::MachineServicesOptions options;
     options.enterExecutableFolder = true;
+    // Beside the running agent service, the tray program is its window.
+    options.mayServeAsServiceWindow = true;
     veltora::MachineServices machine(appFolder, context, std::move(options));
     // The log window's restores: the command line's, with this machine's
     // SQL Server client, each on a thread of its own.

@@ -28,9 +28,8 @@ class ComposedRun final : public RunServices {
                   .uptimeText = UptimeText,
                   .idleText = IdleText,
                   .ensureSqlServerRunning =
-                      [&manager = in.serviceManager, &guardRunning = in.state.guardRunning] {
-                        EnsureSqlServerRunning(manager, guardRunning);
-                      },
+                      [&manager = in.serviceManager, &guardRunning = in.state.guardRunning,
+                       &log = in.log] { EnsureSqlServerRunning(manager, guardRunning, log); },
                   .progress = in.progress,
                   .makeFileSystems =
                       [port = in.context.smbPort, marker = marker_] {

@@ -37,11 +37,13 @@ struct ClaimedRun {
 }  // namespace
 
 ThreadBackupRunner::ThreadBackupRunner(ProcessState& state, RunServicesFactory makeServices,
-                                       ThreadMaker makeThread, RunEnded runEnded)
+                                       ThreadMaker makeThread, RunEnded runEnded,
+                                       PowerControl* power)
     : state_(state),
       makeServices_(std::move(makeServices)),
       makeThread_(std::move(makeThread)),
-      runEnded_(std::move(runEnded)) {
+      runEnded_(std::move(runEnded)),
+      power_(power) {
   if (!makeThread_)
     makeThread_ = [](std::function<void()> body) { return std::thread(std::move(body)); };
 }
@@ -73,9 +75,13 @@ StartOutcome ThreadBackupRunner::Start(const BackupConfig& config) {
   try {
     auto run = std::make_shared<ClaimedRun>(
         ClaimedRun{std::move(flag), std::move(lock), makeServices_(), config});
-    thread_ = makeThread_([run, &configured = state_.configured, ended = runEnded_]() mutable {
+    thread_ = makeThread_([run, &configured = state_.configured, ended = runEnded_,
+                           power = power_]() mutable {
       // Errors of the run end in the run log; nothing may leave the thread.
       try {
+        // Asleep, a run would stop halfway: the machine stays up until the
+        // run and its test restore have ended, however they end.
+        const KeepAwakeHold awake(power, run->services->services().log);
         const auto summary = RunClaimedBackup(run->config, configured, run->services->services());
         if (ended) ended(run->config, summary);
       } catch (...) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "app/power_control.h"
 #include "app/process_state.h"
 #include "engine/backup_job.h"
 #include "ui/backup_runner.h"
@@ -42,8 +43,11 @@ class ThreadBackupRunner final : public BackupRunner {
   using RunEnded = std::function<void(const BackupConfig& config,
                                       const std::optional<BackupRunSummary>& summary)>;
 
+  // `power` keeps the machine awake on the run's thread for the whole run,
+  // `runEnded` (a scheduled run's test restore) included; null: no hold.
   ThreadBackupRunner(ProcessState& state, RunServicesFactory makeServices,
-                     ThreadMaker makeThread = {}, RunEnded runEnded = {});
+                     ThreadMaker makeThread = {}, RunEnded runEnded = {},
+                     PowerControl* power = nullptr);
   // Waits for a run that is still under way.
   ~ThreadBackupRunner() override;
 
@@ -67,6 +71,7 @@ class ThreadBackupRunner final : public BackupRunner {
   RunServicesFactory makeServices_;
   ThreadMaker makeThread_;
   RunEnded runEnded_;
+  PowerControl* power_;
   void SetStartFailure(std::string text);
 
   std::mutex mutex_;  // Start and Wait against each other

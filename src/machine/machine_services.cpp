@@ -10,6 +10,8 @@
 #include "files/share_connection.h"
 #include "files/temp_names.h"
 #include "machine/backup_composition.h"
+#include "service/agent_service.h"
+#include "service/messages.h"
 #include "settings/settings_database.h"
 #include "ui/weekly_test_restore.h"
 
@@ -25,7 +27,10 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
       runLog_(state_.runLogPath, *clock_),
       sqlServer_(MakeSqlServerFactory(context.sqlStandinFolder, context.sqlServerHost,
                                       context.sqlServerPort)),
-      serviceManager_(MakeSystemServiceManager({.searchPath = context.searchPath})),
+      serviceManager_(options.serviceManager
+                          ? options.serviceManager
+                          : MakeSystemServiceManager({.searchPath = context.searchPath})),
+      power_(options.power ? options.power : MakeSystemPowerControl()),
       guard_(*serviceManager_, {state_.guardSwitch, state_.configured, state_.guardRunning},
              runLog_),
       runner_(
@@ -49,7 +54,8 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
               TestRestoreAfterScheduledRun(restore, runLog_);
             }
             if (ended) ended(config, summary);
-          }),
+          },
+          power_.get()),
       settingsLockWait_(options.settingsLockWait) {
   if (options.runLogListener) runLog_.SetListener(std::move(options.runLogListener));
   const AutostartPlace autostart{.configRoot = kDefaultAutostartRoot,
@@ -71,7 +77,7 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
                                  std::string& error) { return HoldSettingsLock(busy, error); },
       .sqlServer = *sqlServer_,
       .ensureSqlServerRunning =
-          [this] { EnsureSqlServerRunning(*serviceManager_, state_.guardRunning); },
+          [this] { EnsureSqlServerRunning(*serviceManager_, state_.guardRunning, runLog_); },
       .startGuard = [this] { return guard_.Start(); },
       .wakeGuard = [this] { guard_.Wake(); },
       .backupRunner = runner_,
@@ -94,13 +100,29 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
           },
       .refuseBlankInPath = [this, refuse] { return refuse(RefuseBlankInPath(executablePath_)); },
       .claimSingleInstance =
-          [this, refuse] {
+          [this, refuse, mayServe = options.mayServeAsServiceWindow] {
             bool fault = false;
-            std::string answer = ClaimSingleInstance(appFolder_, instanceLock_, lockDetail_, fault);
+            bool heldElsewhere = false;
+            std::string answer =
+                ClaimSingleInstance(appFolder_, instanceLock_, lockDetail_, fault, &heldElsewhere);
             // A fault is no refusal: a later start may succeed.
-            return fault ? answer : refuse(std::move(answer));
+            if (fault) return answer;
+            // The running service holds the folder: the window becomes its
+            // window instead of a second agent. The run lock still keeps the
+            // two processes' runs apart.
+            if (heldElsewhere && mayServe &&
+                serviceManager_->GetServiceInfoText(kAgentServiceName) == service_msg::kRunning) {
+              serviceWindow_ = true;
+              return std::string();
+            }
+            return refuse(std::move(answer));
           },
       .refuseNonAdministrator = [refuse] { return refuse(RefuseNonAdministrator()); },
+      .servesAsServiceWindow = [this] { return serviceWindow_; },
+      .agentServiceState =
+          [this] { return serviceManager_->GetServiceInfoText(kAgentServiceName); },
+      .setWakeTimer = [this](const LocalTime& when,
+                             std::string& error) { return power_->SetWakeTimer(when, error); },
       .sleep = [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); },
       .enterExecutableFolder = options.enterExecutableFolder ? std::function<void()>([this] {
         MakeCurrentFolder(context_.executableFolder);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "app/power_control.h"
 #include "app/process_state.h"
 #include "app/run_log.h"
 #include "app/single_instance.h"
@@ -40,6 +41,14 @@ struct MachineServicesOptions {
   // How long a save waits for another one of the folder to end before it is
   // refused as in progress.
   std::chrono::milliseconds settingsLockWait = kSettingsLockWait;
+  // The tray program: when the folder's instance lock is held elsewhere and
+  // the agent's service runs, start-up does not refuse but makes the window
+  // the service's window (MainWindowServices::servesAsServiceWindow). The
+  // headless agent keeps refusing a second agent.
+  bool mayServeAsServiceWindow = false;
+  // The service manager and the power control; null: the system's.
+  std::shared_ptr<ServiceManager> serviceManager = nullptr;
+  std::shared_ptr<PowerControl> power = nullptr;
 };
 
 // A scheduled run (not "立即备份") ends with the weekly test restore when it
@@ -87,7 +96,8 @@ class MachineServices {
   ProcessState state_;
   RunLog runLog_;
   std::unique_ptr<SqlServerFactory> sqlServer_;
-  std::unique_ptr<ServiceManager> serviceManager_;
+  std::shared_ptr<ServiceManager> serviceManager_;
+  std::shared_ptr<PowerControl> power_;
   SqlServerGuard guard_;
   ThreadBackupRunner runner_;
   // Held from the single-instance check for the window's whole life.
@@ -97,6 +107,7 @@ class MachineServices {
   std::unique_ptr<LocalAndSmbFileSystems> files_;
   std::string refusal_;
   std::string lockDetail_;
+  bool serviceWindow_ = false;
   std::chrono::milliseconds settingsLockWait_;
   std::weak_ptr<AppFolderLock> settingsLock_;
   std::unique_ptr<MainWindowServices> services_;

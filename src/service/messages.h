@@ -33,6 +33,16 @@ inline constexpr char kUnknownControlsPrefix[] = "未知状态：";
 // The service does not exist, or its state could not be read.
 inline constexpr char kError[] = "错误";
 
+// A start or continue of SQL Server that the service manager refused, followed
+// by the reason.
+inline constexpr char kSqlServerStartFailed[] = "启动SQL Server服务失败！原因：";
+inline constexpr char kSqlServerContinueFailed[] = "继续SQL Server服务失败！原因：";
+// The reasons: a refused access, the service manager's tool that answered
+// with an exit status (followed by it), and a reason not known.
+inline constexpr char kAccessDenied[] = "拒绝访问，需要以管理员身份运行";
+inline constexpr char kToolExitStatus[] = "systemctl 退出状态 ";
+inline constexpr char kReasonUnknown[] = "未知";
+
 // The guard thread could not be created; the agent carries on without it.
 inline constexpr char kGuardThreadFailed[] = "创建SQL Server保护线程失败！";
 

@@ -69,8 +69,12 @@ class ServiceManager {
                                          ServiceInfo info = ServiceInfo::State) = 0;
 
   // Asks the manager to carry out `action`; true when the request was
-  // accepted. Never waits for the service to reach its new state.
-  virtual bool ControlServiceByName(const std::string& serviceName, ServiceAction action) = 0;
+  // accepted. Never waits for the service to reach its new state. When it
+  // fails and `reason` is given, the reason goes there as a text for the run
+  // log: a refused access says that administrator rights are needed
+  // (service_msg::kAccessDenied).
+  virtual bool ControlServiceByName(const std::string& serviceName, ServiceAction action,
+                                    std::string* reason = nullptr) = 0;
 
   // Every installed service in any state, in the manager's order; none when
   // the list cannot be read whole. Services only: no driver is listed.

@@ -192,7 +192,9 @@ class SystemctlServiceManager final : public ServiceManager {
     return service_msg::kError;
   }
 
-  bool ControlServiceByName(const std::string& serviceName, ServiceAction action) override {
+  bool ControlServiceByName(const std::string& serviceName, ServiceAction action,
+                            std::string* reason = nullptr) override {
+    if (reason != nullptr) *reason = service_msg::kReasonUnknown;
     if (serviceName.empty()) return false;
     const char* verb = nullptr;
     switch (action) {
@@ -221,7 +223,14 @@ class SystemctlServiceManager final : public ServiceManager {
     // --no-block: the request is queued and the call returns; nobody waits
     // here for the service to get there.
     const auto result = Run({"--no-block", verb, "--", UnitFor(serviceName)});
-    return result.exited && result.exitCode == 0;
+    if (result.exited && result.exitCode == 0) return true;
+    // systemctl's words go nowhere; its status tells a refused request (4,
+    // no permission) from the others.
+    if (reason != nullptr && result.exited)
+      *reason = result.exitCode == 4
+                    ? std::string(service_msg::kAccessDenied)
+                    : service_msg::kToolExitStatus + std::to_string(result.exitCode);
+    return false;
   }
 
   std::optional<std::vector<ServiceEntry>> EnumerateServices() override {

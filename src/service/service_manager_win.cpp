@@ -47,6 +47,12 @@ static_assert(SERVICE_ACCEPT_STOP == 1 && SERVICE_ACCEPT_PAUSE_CONTINUE == 2 &&
 // handle carries the rights of the request), the listing needs the right to
 // enumerate; none asks for all access, which a user without administrator
 // rights is refused.
+// The reason of a refused request, for the run log: a refused access is the
+// want of administrator rights.
+std::string ReasonOf(DWORD code) {
+  return code == ERROR_ACCESS_DENIED ? std::string(msg::kAccessDenied) : WindowsErrorText(code);
+}
+
 ScHandle OpenServiceManager(ServiceManagerAccess kind) {
   const auto right = ServiceManagerAccessRight(static_cast<int>(kind));
   return ScHandle(right ? ::OpenSCManagerW(nullptr, nullptr, *right) : nullptr);
@@ -82,32 +88,15 @@ class WindowsServiceManager final : public ServiceManager {
     }
   }
 
-  bool ControlServiceByName(const std::string& serviceName, ServiceAction action) override {
+  bool ControlServiceByName(const std::string& serviceName, ServiceAction action,
+                            std::string* reason = nullptr) override {
     try {
-      if (serviceName.empty()) return false;
-      const ScHandle manager = OpenServiceManager(ServiceManagerAccess::kConnect);
-      if (!manager) return false;
-      const ScHandle service(::OpenServiceW(manager.get(), Widen(serviceName).c_str(),
-                                            SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
-                                                SERVICE_INTERROGATE | SERVICE_QUERY_STATUS));
-      if (!service) return false;
-      SERVICE_STATUS status{};
-      switch (action) {
-        case ServiceAction::Start:
-          return ::StartServiceW(service.get(), 0, nullptr) != FALSE;
-        case ServiceAction::Stop:
-          return ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status) != FALSE;
-        case ServiceAction::Pause:
-          return ::ControlService(service.get(), SERVICE_CONTROL_PAUSE, &status) != FALSE;
-        case ServiceAction::Continue:
-          return ::ControlService(service.get(), SERVICE_CONTROL_CONTINUE, &status) != FALSE;
-        case ServiceAction::Interrogate:
-          return ::ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status) != FALSE;
-        case ServiceAction::Shutdown:
-          return ::ControlService(service.get(), SERVICE_CONTROL_SHUTDOWN, &status) != FALSE;
-      }
+      const DWORD error = Control(serviceName, action);
+      if (error == ERROR_SUCCESS) return true;
+      if (reason != nullptr) *reason = ReasonOf(error);
       return false;
     } catch (const std::exception&) {
+      if (reason != nullptr) *reason = msg::kReasonUnknown;
       return false;
     }
   }
@@ -141,6 +130,44 @@ class WindowsServiceManager final : public ServiceManager {
     } catch (const std::exception&) {
       return std::nullopt;
     }
+  }
+
+ private:
+  // The request itself: ERROR_SUCCESS, or the system's error code, read before
+  // the handles close.
+  static DWORD Control(const std::string& serviceName, ServiceAction action) {
+    if (serviceName.empty()) return ERROR_INVALID_NAME;
+    const ScHandle manager = OpenServiceManager(ServiceManagerAccess::kConnect);
+    if (!manager) return ::GetLastError();
+    const ScHandle service(::OpenServiceW(manager.get(), Widen(serviceName).c_str(),
+                                          SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
+                                              SERVICE_INTERROGATE | SERVICE_QUERY_STATUS));
+    if (!service) return ::GetLastError();
+    SERVICE_STATUS status{};
+    BOOL done = FALSE;
+    switch (action) {
+      case ServiceAction::Start:
+        done = ::StartServiceW(service.get(), 0, nullptr);
+        break;
+      case ServiceAction::Stop:
+        done = ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+        break;
+      case ServiceAction::Pause:
+        done = ::ControlService(service.get(), SERVICE_CONTROL_PAUSE, &status);
+        break;
+      case ServiceAction::Continue:
+        done = ::ControlService(service.get(), SERVICE_CONTROL_CONTINUE, &status);
+        break;
+      case ServiceAction::Interrogate:
+        done = ::ControlService(service.get(), SERVICE_CONTROL_INTERROGATE, &status);
+        break;
+      case ServiceAction::Shutdown:
+        done = ::ControlService(service.get(), SERVICE_CONTROL_SHUTDOWN, &status);
+        break;
+      default:
+        return ERROR_INVALID_PARAMETER;
+    }
+    return done ? ERROR_SUCCESS : ::GetLastError();
   }
 };
 

@@ -7,19 +7,26 @@
 
 namespace veltora {
 
-void CheckSqlServerState(ServiceManager& manager) {
+std::string CheckSqlServerState(ServiceManager& manager) {
   const std::string state = manager.GetServiceInfoText(kSqlServerService);
-  if (state == service_msg::kStopped)
-    manager.ControlServiceByName(kSqlServerService, ServiceAction::Start);
-  else if (state == service_msg::kPaused)
-    manager.ControlServiceByName(kSqlServerService, ServiceAction::Continue);
+  std::string reason;
+  if (state == service_msg::kStopped) {
+    if (!manager.ControlServiceByName(kSqlServerService, ServiceAction::Start, &reason))
+      return service_msg::kSqlServerStartFailed + reason;
+  } else if (state == service_msg::kPaused) {
+    if (!manager.ControlServiceByName(kSqlServerService, ServiceAction::Continue, &reason))
+      return service_msg::kSqlServerContinueFailed + reason;
+  }
+  return {};
 }
 
-void EnsureSqlServerRunning(ServiceManager& manager, const std::atomic<bool>& guardRunning) {
+void EnsureSqlServerRunning(ServiceManager& manager, const std::atomic<bool>& guardRunning,
+                            LineLog& log) {
   if (guardRunning) return;
   try {
     if (CountServices(manager, kSqlServerService, true) == 0) return;
-    CheckSqlServerState(manager);
+    if (const std::string refusal = CheckSqlServerState(manager); !refusal.empty())
+      log.Append(refusal);
   } catch (const std::exception&) {
     // The backup goes on; connecting to the server will tell what is wrong.
   }
@@ -85,7 +92,11 @@ void SqlServerGuard::Loop() {
     }
     if (!flags_.guardSwitch || !flags_.configured) return;
     if (CountServices(manager_, kSqlServerService, true) == 0) return;
-    CheckSqlServerState(manager_);
+    // A refusal stays while nobody changes the rights: said once, and again
+    // only after a pass without it.
+    const std::string refusal = CheckSqlServerState(manager_);
+    if (!refusal.empty() && refusal != lastRefusal_) log_.Append(refusal);
+    lastRefusal_ = refusal;
 
     std::unique_lock lock(mutex_);
     wakeUp_.wait_for(lock, interval_, [this] { return stopRequested_ || woken_; });

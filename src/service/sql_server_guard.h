@@ -4,7 +4,10 @@
 //
 // Both decide on the state text alone: 停止 → start, 暂停 → continue, anything
 // else (running, a pending state, 错误) → nothing this time. Neither waits for
-// the new state, looks at the request's outcome or writes to the run log.
+// the new state. A request the service manager refuses (a program without
+// administrator rights may not start a service) is written to the run log with
+// its reason: by the one-shot check each time, by the guard once until a
+// request succeeds again.
 #pragma once
 
 #include <atomic>
@@ -22,13 +25,16 @@ namespace veltora {
 inline constexpr char kSqlServerService[] = "MSSQLSERVER";
 
 // Reads the state of "MSSQLSERVER" and starts or continues it as above.
-void CheckSqlServerState(ServiceManager& manager);
+// Answers the run-log line of a refused request ("启动SQL Server服务失败！原因：…"),
+// empty when none was refused.
+std::string CheckSqlServerState(ServiceManager& manager);
 
 // Does nothing while `guardRunning` is set (the guard looks after the
 // service) or when no installed service has "MSSQLSERVER" in its name or
-// display name (any letter case); otherwise runs CheckSqlServerState. Every
-// error is swallowed.
-void EnsureSqlServerRunning(ServiceManager& manager, const std::atomic<bool>& guardRunning);
+// display name (any letter case); otherwise runs CheckSqlServerState and
+// writes its refusal line to `log`. Every error is swallowed.
+void EnsureSqlServerRunning(ServiceManager& manager, const std::atomic<bool>& guardRunning,
+                            LineLog& log);
 
 // The process-wide flags the guard works with. The guard only reads the
 // switch and the configured flag; it alone writes `guardRunning`.
@@ -82,6 +88,8 @@ class SqlServerGuard {
   std::condition_variable wakeUp_;
   bool stopRequested_ = false;  // under mutex_
   bool woken_ = false;          // under mutex_
+  // The refusal line last written by the guard thread: not repeated each pass.
+  std::string lastRefusal_;
   std::thread thread_;
 };
 

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "app/messages.h"
+#include "service/messages.h"
 #include "ui/messages.h"
 #include "ui/presenter_support.h"
 
@@ -21,6 +22,10 @@ using namespace std::chrono_literals;
 constexpr std::chrono::milliseconds kGuardPollInterval = 500ms;
 // The working set is trimmed on every this many timer ticks.
 constexpr int kTicksPerTrim = 60;
+// The service's window asks the service manager for the service's state on
+// every this many ticks: often enough to see a stop soon, rarely enough to
+// cost nothing.
+constexpr int kTicksPerServiceLook = 5;
 
 std::string Refusal(const std::function<std::string()>& check) { return check ? check() : ""; }
 
@@ -59,6 +64,8 @@ bool MainWindowPresenter::OnStartUp() {
         return false;
       }
     }
+    serviceWindow_ = s_.servesAsServiceWindow && s_.servesAsServiceWindow();
+    ticksUntilServiceLook_ = 0;
 
     // The box starts off, so only a registration of this executable changes
     // it; that change registers again, as a click would.
@@ -124,13 +131,49 @@ bool MainWindowPresenter::OnStartUp() {
 // running from the start, not only after the next save. The guard's start
 // claims the guard-running flag itself, so a save later starts no second one.
 void MainWindowPresenter::StartGuardAtStartup() {
-  if (!s_.state.configured || !view_.Checked(Control::kGuardSqlServer)) return;
+  // The service's window leaves the guard to the service.
+  if (serviceWindow_ || !s_.state.configured || !view_.Checked(Control::kGuardSqlServer)) return;
   s_.state.guardSwitch = true;
   if (!s_.state.guardRunning && s_.startGuard) s_.startGuard();
 }
 
 void MainWindowPresenter::ShowNextBackupLabel() {
   view_.SetNextBackupText(NextBackupLabel(schedule_.NextBackupTime()));
+  ArmWakeTimer();
+}
+
+// A machine asleep at the backup time would miss it: the timer wakes it. Only
+// the process that runs the schedule arms it, and only for a time still to
+// come (a due time already passed is being made up now). A time asked for
+// once is not asked again, so a refusal is tried anew only when the time
+// moves, and its line is written once until a setting succeeds.
+void MainWindowPresenter::ArmWakeTimer() {
+  if (serviceWindow_ || !s_.setWakeTimer || !s_.state.configured) return;
+  const DateTime next = schedule_.NextBackupTime();
+  if (wakeTimerAt_ == next || next <= ToDateTime(s_.clock.LocalNow())) return;
+  wakeTimerAt_ = next;
+  std::string error;
+  if (s_.setWakeTimer(FromDateTime(next), error)) {
+    wakeTimerFailed_ = false;
+    return;
+  }
+  if (!wakeTimerFailed_) s_.runLog.Append(app_msg::kWakeTimerFailed + error);
+  wakeTimerFailed_ = true;
+}
+
+void MainWindowPresenter::ShowServiceStatus(bool running) {
+  if (running) {
+    // This window's own "立即备份".
+    view_.SetStatus(ui_msg::kStatusRunning, StatusColour::kRed);
+    ticksUntilServiceLook_ = 0;
+    return;
+  }
+  if (ticksUntilServiceLook_-- > 0) return;
+  ticksUntilServiceLook_ = kTicksPerServiceLook - 1;
+  const std::string state =
+      s_.agentServiceState ? s_.agentServiceState() : std::string(service_msg::kError);
+  view_.SetStatus(ui_msg::kStatusServiceHead + state + ui_msg::kStatusServiceTail,
+                  state == service_msg::kRunning ? StatusColour::kGreen : StatusColour::kRed);
 }
 
 // Clears the guard switch and waits until the guard thread has seen it. The
@@ -228,7 +271,9 @@ void MainWindowPresenter::OnTimerTick() {
   if (scheduleStopped_) return;
   try {
     const bool running = s_.state.backupRunning;
-    if (running) {
+    if (serviceWindow_) {
+      ShowServiceStatus(running);
+    } else if (running) {
       view_.SetStatus(ui_msg::kStatusRunning, StatusColour::kRed);
     } else {
       view_.SetStatus(ui_msg::kStatusIdle, StatusColour::kGreen);
@@ -239,9 +284,12 @@ void MainWindowPresenter::OnTimerTick() {
       ticksSinceTrim_ = 0;
       if (s_.trimWorkingSet) s_.trimWorkingSet();
     }
-    const TickResult tick =
-        schedule_.Tick(ToDateTime(s_.clock.LocalNow()), s_.state.configured, running, *this);
-    if (tick.labelChanged) ShowNextBackupLabel();
+    // The service runs the schedule; its window would make a second one.
+    if (!serviceWindow_) {
+      const TickResult tick =
+          schedule_.Tick(ToDateTime(s_.clock.LocalNow()), s_.state.configured, running, *this);
+      if (tick.labelChanged) ShowNextBackupLabel();
+    }
     WatchBackups(ToDateTime(s_.clock.LocalNow()), running);
   } catch (const std::exception&) {
     // The next tick tries again.

@@ -78,6 +78,19 @@ struct MainWindowServices {
   std::function<std::string()> refuseBlankInPath;
   std::function<std::string()> claimSingleInstance;
   std::function<std::string()> refuseNonAdministrator;
+  // The agent's service. Asked once after the instance claim: true when the
+  // running service serves the application folder (the claim then did not
+  // refuse), and this window is the service's window. It shows the service's
+  // state (agentServiceState, a service-state text such as "运行中") in its
+  // status strip, saves the settings (the service follows the file) and runs
+  // "立即备份" under the folder's run lock as before, but runs no schedule,
+  // no SQL Server guard and no wake timer of its own. Either may be empty:
+  // no service.
+  std::function<bool()> servesAsServiceWindow;
+  std::function<std::string()> agentServiceState;
+  // Arms the machine's wake timer for the next backup time (local time);
+  // false with the reason in `error`. May be empty: nothing wakes the machine.
+  std::function<bool(const LocalTime& when, std::string& error)> setWakeTimer;
   // The waits of closing (500 ms while the guard ends); injected for tests.
   std::function<void(std::chrono::milliseconds)> sleep;
   // Makes the executable's folder the process's current folder, at start-up
@@ -164,6 +177,8 @@ class MainWindowPresenter final : public BackupStarter {
   const BackupConfig& Configuration() const { return config_; }
   const std::string& ArchivePassword() const { return archivePassword_; }
   const Schedule& schedule() const { return schedule_; }
+  // Whether start-up made this the window of the agent's service.
+  bool IsServiceWindow() const { return serviceWindow_; }
 
  private:
   // Runs a handler's body: an error ends it without a message, its text
@@ -249,6 +264,14 @@ class MainWindowPresenter final : public BackupStarter {
   std::string startFailure_;
   // The last reload found the settings file unreadable (said once).
   bool settingsUnreadable_ = false;
+  // The window of the agent's service (see MainWindowServices): no schedule.
+  bool serviceWindow_ = false;
+  // Timer ticks until the service's state is asked again.
+  int ticksUntilServiceLook_ = 0;
+  // The next backup time the wake timer was last asked for, and whether that
+  // failed (its line is written once, until a setting succeeds again).
+  std::optional<DateTime> wakeTimerAt_;
+  bool wakeTimerFailed_ = false;
   // The spin fields' last accepted texts (loaded or left in range).
   std::map<Control, std::string> spinTexts_;
 
@@ -257,6 +280,11 @@ class MainWindowPresenter final : public BackupStarter {
   // as "立即备份"'s.
   StartOutcome StartRun(bool scheduled);
   void ShowNextBackupLabel();
+  // Arms the wake timer for the next backup time when it changed.
+  void ArmWakeTimer();
+  // The status strip of the service's window: this process's own run, or the
+  // service's state (asked every few ticks).
+  void ShowServiceStatus(bool running);
   void WatchBackups(DateTime now, bool running);
   void StartGuardAtStartup();
   void WaitForGuardToEnd(bool keepQuitOff);

@@ -40,6 +40,10 @@ inline constexpr char kEndSessionFailed[] = "操作系统退出过程中，程�
 // The backup-state label of the top strip.
 inline constexpr char kStatusRunning[] = "正在执行备份操作";
 inline constexpr char kStatusIdle[] = "当前无备份操作";
+// A window whose backups the agent's service makes: the service's state
+// between the two parts ("由后台服务自动备份（运行中）").
+inline constexpr char kStatusServiceHead[] = "由后台服务自动备份（";
+inline constexpr char kStatusServiceTail[] = "）";
 
 // "立即备份".
 inline constexpr char kBackupNowNotConfigured[] =

@@ -69,8 +69,7 @@ void MainWindowPresenter::ShowNextBackupTime() {
   schedule_.SetIntervalDays(
       SpinValue(Control::kDaysBetweenBackups, kIntervalDaysMin, kIntervalDaysMax));
   schedule_.SetTimeFieldText(view_.Text(Control::kBackupTime));
-  if (schedule_.ComputeNextBackupTime(Now(s_.clock)))
-    view_.SetNextBackupText(NextBackupLabel(schedule_.NextBackupTime()));
+  if (schedule_.ComputeNextBackupTime(Now(s_.clock))) ShowNextBackupLabel();
 }
 
 // ---------------------------------------------------------------------------
@@ -560,8 +559,12 @@ void MainWindowPresenter::ApplySavedSettings(const std::optional<std::string>& n
   CaptureBackupConfiguration();
 
   if (!s_.state.configured.exchange(true)) s_.runLog.Append(ui_msg::kServiceStarted);
+  // The saved time and interval are the schedule's now, with its wake timer.
+  ShowNextBackupTime();
 
-  if (view_.Checked(Control::kGuardSqlServer)) {
+  if (serviceWindow_) {
+    // The service follows the saved file and keeps SQL Server itself.
+  } else if (view_.Checked(Control::kGuardSqlServer)) {
     // startGuard claims the guard-running flag itself (one exchange), so a
     // second save while the first guard starts up never makes a second one.
     // A guard that cannot be started writes its own run-log line.

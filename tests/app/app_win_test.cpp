@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/autostart.h"
+#include "app/power_control.h"
 #include "app/run_log.h"
 #include "app/single_instance.h"
 #include "app/startup_checks.h"
@@ -135,12 +136,13 @@ TEST(PlantedFilesWinTest, TheRunLogAndTheRunLockRefuseWhatIsNotTheirs) {
   EXPECT_EQ(ReadFile(victim), "secret\r\n");
 }
 
-TEST(AdministratorWinTest, OnlyAnEnabledAdministratorsGroupCounts) {
+TEST(AdministratorWinTest, TheAdministratorsGroupCountsAlsoWhenItIsForDenialOnly) {
   ASSERT_TRUE(IsAdministrator()) << "Wine's user is an administrator";
   EXPECT_EQ(RefuseNonAdministrator(), "");
 
   // A token that carries the group for denial only, as User Account Control
-  // filters it, impersonated by this thread.
+  // filters it at logon, impersonated by this thread: the Run value's start
+  // must not be refused.
   HANDLE process = nullptr;
   ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process));
   SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
@@ -162,8 +164,8 @@ TEST(AdministratorWinTest, OnlyAnEnabledAdministratorsGroupCounts) {
   const std::string refusal = RefuseNonAdministrator();
   RevertToSelf();
   CloseHandle(impersonation);
-  EXPECT_FALSE(filteredIsAdministrator);
-  EXPECT_EQ(refusal, "您好，请以管理员帐号登录系统后再运行本程序！");
+  EXPECT_TRUE(filteredIsAdministrator);
+  EXPECT_EQ(refusal, "");
 }
 
 class AutostartWinTest : public ::testing::Test {
@@ -256,6 +258,19 @@ TEST_F(AutostartWinTest, RootIndexFiveIsTheDynamicDataRoot) {
   EXPECT_TRUE(DeleteRegistryValue(5, "VeltoraTest", "text"));
   EXPECT_FALSE(RegistryValueExists(5, "VeltoraTest", "text"));
   RegDeleteKeyW(HKEY_DYN_DATA, L"VeltoraTest");
+}
+
+// Wine accepts the real calls: the keep-awake request and its release, and a
+// wake timer that resumes the system, set and moved.
+TEST(PowerControlWinTest, TheRealCallsAreAccepted) {
+  const auto power = MakeSystemPowerControl();
+  std::string error;
+  EXPECT_TRUE(power->KeepAwake(error)) << error;
+  power->Release();
+  const auto tomorrow = std::chrono::system_clock::now() + std::chrono::hours(24);
+  EXPECT_TRUE(power->SetWakeTimer(ToLocalTime(tomorrow), error)) << error;
+  EXPECT_TRUE(power->SetWakeTimer(ToLocalTime(tomorrow + std::chrono::hours(1)), error)) << error;
+  power->CancelWakeTimer();
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <memory>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #include "app/single_instance.h"
 #include "settings/settings_database.h"
@@ -31,6 +33,39 @@ class OwnedRun final : public RunServices {
 
  private:
   BackupServices services_;
+};
+
+// Records the keep-awake requests and the thread of each: the request belongs
+// to the thread that made it, so its release must come from the same one.
+class RecordingPower final : public PowerControl {
+ public:
+  bool KeepAwake(std::string& error) override {
+    Record("awake");
+    if (!keepAwakeAnswer) error = "refused";
+    return keepAwakeAnswer;
+  }
+  void Release() override { Record("release"); }
+  bool SetWakeTimer(const LocalTime&, std::string&) override { return true; }
+  void CancelWakeTimer() override {}
+  std::vector<std::string> Calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+  }
+  std::vector<std::thread::id> Threads() const {
+    std::lock_guard lock(mutex_);
+    return threads_;
+  }
+  bool keepAwakeAnswer = true;
+
+ private:
+  void Record(const char* call) {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(call);
+    threads_.push_back(std::this_thread::get_id());
+  }
+  mutable std::mutex mutex_;
+  std::vector<std::string> calls_;
+  std::vector<std::thread::id> threads_;
 };
 
 // Whether another owner could take the application folder's lock now.
@@ -156,6 +191,54 @@ TEST_F(BackupLauncherTest, StartsThatFailReleaseFlagAndLock) {
     runner.Wait();
     EXPECT_TRUE(log_.lines().empty());
   }
+}
+
+// The machine stays awake from the start of a run to the end of what follows
+// it (the test restore), on the run's thread, however the run ends.
+TEST_F(BackupLauncherTest, TheMachineIsKeptAwakeForTheWholeRunOnItsThread) {
+  RecordingPower power;
+  bool throwAtEnd = false;
+  std::vector<std::string> callsAtEnd;
+  ThreadBackupRunner runner(
+      state_, Factory(), {},
+      [&](const BackupConfig&, const std::optional<BackupRunSummary>&) {
+        callsAtEnd = power.Calls();
+        if (throwAtEnd) throw std::runtime_error("test restore failed");
+      },
+      &power);
+  ASSERT_EQ(runner.Start(config_), StartOutcome::kStarted);
+  // Held while the run waits at its gate.
+  while (power.Calls().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(power.Calls(), std::vector<std::string>{"awake"});
+  OpenGate();
+  runner.Wait();
+  EXPECT_EQ(callsAtEnd, std::vector<std::string>{"awake"});
+  EXPECT_EQ(power.Calls(), (std::vector<std::string>{"awake", "release"}));
+  const auto threads = power.Threads();
+  EXPECT_NE(threads[0], std::this_thread::get_id());
+  EXPECT_EQ(threads[0], threads[1]);
+
+  // A failing run (its local folder is gone) and an end that throws release
+  // it all the same.
+  config_.localFolder = dir_ / "missing";
+  throwAtEnd = true;
+  ASSERT_EQ(runner.Start(config_), StartOutcome::kStarted);
+  runner.Wait();
+  EXPECT_EQ(power.Calls(), (std::vector<std::string>{"awake", "release", "awake", "release"}));
+
+  // A refusal is a line with its reason; the run goes on and nothing is
+  // released.
+  power.keepAwakeAnswer = false;
+  log_.Clear();
+  config_.localFolder = dir_.str();
+  throwAtEnd = false;
+  ASSERT_EQ(runner.Start(config_), StartOutcome::kStarted);
+  runner.Wait();
+  EXPECT_EQ(power.Calls().back(), "awake");
+  ASSERT_FALSE(log_.lines().empty());
+  EXPECT_EQ(log_.lines().front(),
+            "无法阻止电脑在备份期间进入睡眠，备份可能被睡眠打断！原因：refused");
+  EXPECT_EQ(Successes(), 1);
 }
 
 }  // namespace

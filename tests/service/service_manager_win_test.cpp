@@ -146,10 +146,11 @@ TEST_F(ServiceManagerWinTest, TheTestServiceIsListedStartedPausedContinuedAndSto
   // Before a backup: a stopped SQL Server is started, unless the guard
   // looks after it.
   std::atomic<bool> guardRunning{true};
-  EnsureSqlServerRunning(*manager_, guardRunning);
+  testing::RecordingLog ensureLog;
+  EnsureSqlServerRunning(*manager_, guardRunning, ensureLog);
   EXPECT_EQ(manager_->GetServiceInfoText("MSSQLSERVER"), "停止");
   guardRunning = false;
-  EnsureSqlServerRunning(*manager_, guardRunning);
+  EnsureSqlServerRunning(*manager_, guardRunning, ensureLog);
   EXPECT_EQ(WaitFor("运行中"), "运行中");
 
   // The guard continues a paused SQL Server.

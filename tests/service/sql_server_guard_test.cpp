@@ -65,7 +65,7 @@ TEST_F(SqlServerGuardTest, EnsureStartsAStoppedAndContinuesAPausedServerOnly) {
   for (const auto& c : cases) {
     systemctl_.SetUnit("mssql-server", c.active, c.freezer, "SQL Server Database Engine");
     systemctl_.ClearCalls();
-    EnsureSqlServerRunning(*manager_, guardRunning_);
+    EnsureSqlServerRunning(*manager_, guardRunning_, log_);
     EXPECT_EQ(systemctl_.Controls(), c.controls) << c.active << "/" << c.freezer;
   }
   EXPECT_TRUE(log_.lines().empty());
@@ -74,7 +74,7 @@ TEST_F(SqlServerGuardTest, EnsureStartsAStoppedAndContinuesAPausedServerOnly) {
 TEST_F(SqlServerGuardTest, EnsureLeavesTheServiceAloneWhileTheGuardRunsOrWithoutSqlServer) {
   systemctl_.SetUnit("mssql-server", "inactive");
   guardRunning_ = true;
-  EnsureSqlServerRunning(*manager_, guardRunning_);
+  EnsureSqlServerRunning(*manager_, guardRunning_, log_);
   EXPECT_TRUE(systemctl_.Calls().empty());
 
   // Only a named instance's helper: counted, but MSSQLSERVER itself reads 错误.
@@ -82,16 +82,39 @@ TEST_F(SqlServerGuardTest, EnsureLeavesTheServiceAloneWhileTheGuardRunsOrWithout
   FakeSystemctl other;
   other.SetUnit("cron", "inactive");
   const auto otherManager = MakeSystemServiceManager({.searchPath = other.searchPath()});
-  EnsureSqlServerRunning(*otherManager, guardRunning_);
+  EnsureSqlServerRunning(*otherManager, guardRunning_, log_);
   EXPECT_FALSE(Queried(other));
   other.SetUnit("mssqlserveradhelper", "inactive");
-  EnsureSqlServerRunning(*otherManager, guardRunning_);
+  EnsureSqlServerRunning(*otherManager, guardRunning_, log_);
   EXPECT_TRUE(Queried(other));
   EXPECT_TRUE(other.Controls().empty());
 
   // A broken service manager is swallowed.
   other.Break();
-  EnsureSqlServerRunning(*otherManager, guardRunning_);
+  EnsureSqlServerRunning(*otherManager, guardRunning_, log_);
+}
+
+// A start the service manager refuses is told with its reason: by the check
+// before a backup each time, by the guard once however often it tries.
+TEST_F(SqlServerGuardTest, ARefusedStartIsWrittenWithItsReason) {
+  systemctl_.SetUnit("mssql-server", "inactive");
+  systemctl_.RefuseControls(4);
+  EnsureSqlServerRunning(*manager_, guardRunning_, log_);
+  systemctl_.RefuseControls(1);
+  EnsureSqlServerRunning(*manager_, guardRunning_, log_);
+  EXPECT_EQ(log_.lines(), (std::vector<std::string>{
+                              "启动SQL Server服务失败！原因：拒绝访问，需要以管理员身份运行",
+                              "启动SQL Server服务失败！原因：systemctl 退出状态 1"}));
+
+  systemctl_.RefuseControls(4);
+  systemctl_.ClearCalls();
+  testing::RecordingLog guardLog;
+  SqlServerGuard guard(*manager_, flags_, guardLog, 1ms);
+  ASSERT_TRUE(guard.Start());
+  ASSERT_TRUE(WaitUntil([&] { return systemctl_.Controls().size() >= 3; }));
+  guard.Stop();
+  EXPECT_EQ(guardLog.lines(), std::vector<std::string>{
+                                  "启动SQL Server服务失败！原因：拒绝访问，需要以管理员身份运行"});
 }
 
 TEST_F(SqlServerGuardTest,
@@ -130,7 +153,7 @@ TEST_F(SqlServerGuardTest, GuardKeepsCheckingUntilItsSwitchIsCleared) {
   ASSERT_TRUE(WaitUntil([&] { return !guardRunning_; }));
   systemctl_.SetUnit("mssql-server", "inactive");
   systemctl_.ClearCalls();
-  EnsureSqlServerRunning(*manager_, guardRunning_);
+  EnsureSqlServerRunning(*manager_, guardRunning_, log_);
   EXPECT_EQ(systemctl_.Controls(), std::vector<std::string>{kStart});
 
   // A later start runs a new guard, which sees the switch and ends again.

@@ -41,7 +41,9 @@ case "$1" in
   is-active)
     [ -f "$units/$4" ] && [ "$(cat "$units/$4")" = active ] ;;
   --no-block)
-    [ -f "$units/$4" ] || exit 5 ;;
+    [ -f "$units/$4" ] || exit 5
+    [ -e "$root/refused" ] && exit "$(cat "$root/refused")"
+    exit 0 ;;
   list-unit-files)
     list file_line ;;
   list-units)
@@ -66,6 +68,13 @@ FakeSystemctl::FakeSystemctl() {
   WriteText(tool, kScript);
   ::chmod(tool.c_str(), 0755);
   WriteText(dir_ / "calls", "");
+}
+
+void FakeSystemctl::RefuseControls(int status) {
+  if (status == 0)
+    std::filesystem::remove(dir_ / "refused");
+  else
+    WriteText(dir_ / "refused", std::to_string(status) + "\n");
 }
 
 std::string FakeSystemctl::searchPath() const {

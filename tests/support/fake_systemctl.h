@@ -24,6 +24,9 @@ class FakeSystemctl {
   // What `show` says the unit can do (CanStop, CanFreeze); unset, it says
   // nothing of it.
   void SetUnitControls(const std::string& unit, bool canStop, bool canFreeze);
+  // Start, stop, freeze and thaw exit with `status` from now on (4: the
+  // caller lacks the rights); 0 accepts them again.
+  void RefuseControls(int status);
   // Every call fails from now on (exit status 1, nothing printed).
   void Break();
   // Lines list-units prints after the units of the folder.

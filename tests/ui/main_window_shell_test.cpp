@@ -508,5 +508,102 @@ TEST(ShellAutostartBox, FailuresWarnAndAFailedWriteTurnsTheBoxOff) {
   }
 }
 
+// The wake timer follows the next backup time: set at start-up, moved by a
+// save and by a run, never asked twice for one time; a refusal is one line.
+TEST_F(ShellTest, TheWakeTimerFollowsTheNextBackupTimeAndARefusalIsSaidOnce) {
+  StartConfigured("10:01:00");
+  f.view.SetText(Control::kServerUser, "admin");  // what a save asks for
+  EXPECT_EQ(f.wakeTimers, Lines{"2024-05-02 10:01:00"});
+  P().OnTimerTick();
+  EXPECT_EQ(f.wakeTimers.size(), 1u);
+
+  // Saved without leaving the field: the saved time is the schedule's.
+  f.view.SetText(Control::kBackupTime, "11:30:00");
+  ASSERT_TRUE(P().SaveSettingsClicked());
+  EXPECT_EQ(f.wakeTimers.back(), "2024-05-02 11:30:00");
+
+  // After the run at that time, the next day's.
+  f.clock.Advance(90min);
+  P().OnTimerTick();
+  ASSERT_EQ(f.runner.starts.size(), 1u);
+  EXPECT_EQ(f.wakeTimers.back(), "2024-05-03 11:30:00");
+  f.runner.Finish();
+
+  // Refused: one line with the reason, however often the time moves, until
+  // a setting succeeds again.
+  const auto refusals = [&] {
+    const Lines lines = f.log.lines();
+    return std::count(
+        lines.begin(), lines.end(),
+        "设置唤醒定时器失败，电脑睡眠时将不会在备份时间醒来备份！原因：no wake support");
+  };
+  f.wakeTimerAnswer = false;
+  f.log.Clear();
+  for (const char* time : {"12:00:00", "12:30:00"}) {
+    f.view.SetText(Control::kBackupTime, time);
+    ASSERT_TRUE(P().SaveSettingsClicked());
+  }
+  EXPECT_EQ(f.wakeTimers.back(), "2024-05-03 12:30:00");
+  EXPECT_EQ(refusals(), 1);
+  f.wakeTimerAnswer = true;
+  f.view.SetText(Control::kBackupTime, "13:00:00");
+  ASSERT_TRUE(P().SaveSettingsClicked());
+  f.wakeTimerAnswer = false;
+  f.view.SetText(Control::kBackupTime, "13:30:00");
+  ASSERT_TRUE(P().SaveSettingsClicked());
+  EXPECT_EQ(refusals(), 2);
+}
+
+// Beside the running agent service the window is the service's: it shows the
+// service's state, runs "立即备份" under the run lock, and starts no schedule,
+// no guard and no wake timer of its own.
+TEST_F(ShellTest, TheServicesWindowRunsNoScheduleOfItsOwn) {
+  f.serviceWindow = true;
+  StartConfigured("10:01:00", /*guard=*/true);
+  f.view.SetText(Control::kServerUser, "admin");  // what a save asks for
+  EXPECT_TRUE(P().IsServiceWindow());
+  EXPECT_EQ(f.guardStarts, 0);
+
+  P().OnTimerTick();
+  EXPECT_EQ(f.view.statusText(), "由后台服务自动备份（运行中）");
+  EXPECT_EQ(f.view.statusColour(), StatusColour::kGreen);
+  // The backup time comes and goes: nothing starts here.
+  for (int tick = 0; tick < 120; ++tick) {
+    f.clock.Advance(1s);
+    P().OnTimerTick();
+  }
+  EXPECT_TRUE(f.runner.starts.empty());
+  EXPECT_FALSE(f.Db()->LoadSettings().lastbakday.has_value());
+  // The service is asked at a modest rate, and a stop shows.
+  EXPECT_LE(f.serviceLooks, 121 / 5 + 1);
+  EXPECT_GE(f.serviceLooks, 121 / 5);
+  f.serviceState = "停止";
+  for (int tick = 0; tick < 5; ++tick) P().OnTimerTick();
+  EXPECT_EQ(f.view.statusText(), "由后台服务自动备份（停止）");
+  EXPECT_EQ(f.view.statusColour(), StatusColour::kRed);
+
+  EXPECT_EQ(P().BackUpNowClicked(), StartOutcome::kStarted);
+  ASSERT_EQ(f.runner.starts.size(), 1u);
+  EXPECT_FALSE(f.runner.starts[0].scheduled);
+  P().OnTimerTick();
+  EXPECT_EQ(f.view.statusText(), "正在执行备份操作");
+  f.runner.Finish();
+
+  // The service's own run holds the folder's run lock.
+  f.view.ClearMessages();
+  f.runner.answer = StartOutcome::kAlreadyRunning;
+  EXPECT_EQ(P().BackUpNowClicked(), StartOutcome::kAlreadyRunning);
+  EXPECT_EQ(f.view.messages(), std::vector<ShownMessage>{Warning(
+                                   "您好，已有一个备份线程正在运行，无需同时启动多个备份线程！")});
+
+  // Saving stores the file the service follows; the window still runs
+  // nothing of its own.
+  f.view.SetText(Control::kBackupTime, "11:30:00");
+  ASSERT_TRUE(P().SaveSettingsClicked());
+  EXPECT_EQ(f.Db()->LoadSettings().baktime, "11:30:00");
+  EXPECT_EQ(f.guardStarts, 0);
+  EXPECT_TRUE(f.wakeTimers.empty());
+}
+
 }  // namespace
 }  // namespace veltora

@@ -130,6 +130,18 @@ MainWindowServices PresenterFixture::Services() {
       .refuseBlankInPath = [this] { return blankRefusal; },
       .claimSingleInstance = [this] { return instanceRefusal; },
       .refuseNonAdministrator = [this] { return adminRefusal; },
+      .servesAsServiceWindow = [this] { return serviceWindow; },
+      .agentServiceState =
+          [this] {
+            ++serviceLooks;
+            return serviceState;
+          },
+      .setWakeTimer =
+          [this](const LocalTime& when, std::string& error) {
+            wakeTimers.push_back(FormatDateTime(when));
+            if (!wakeTimerAnswer) error = "no wake support";
+            return wakeTimerAnswer;
+          },
       .sleep =
           [this](std::chrono::milliseconds ms) {
             sleeps.push_back(ms);

@@ -82,6 +82,15 @@ struct PresenterFixture {
   std::weak_ptr<void> settingsLock;
   std::vector<bool> settingsLockHeldAtOpen;
   int rotations = 0;
+  // The agent's service: whether this window serves it, its state, and how
+  // often the state was asked.
+  bool serviceWindow = false;
+  std::string serviceState = "运行中";
+  int serviceLooks = 0;
+  // The wake timer: each time asked for ("yyyy-mm-dd hh:mm:ss"), and the
+  // answer (a refusal's reason is "no wake support").
+  std::vector<std::string> wakeTimers;
+  bool wakeTimerAnswer = true;
   std::vector<std::chrono::milliseconds> sleeps;
   // Called at each sleep of the close wait: lets a test end the guard.
   std::function<void()> onSleep;
