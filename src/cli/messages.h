@@ -143,6 +143,10 @@ inline constexpr char kServeServiceByHand[] =
     "serve --service 只能由服务控制管理器启动：请用 veltora-cli service start 启动服务";
 // veltora-cli service status: "<display name>：<state>，应用程序目录：<folder>".
 inline constexpr char kServiceStatusFolder[] = "，应用程序目录：";
+// The service found the folder served by a window or a console agent: it
+// waits, once said, and takes over when that program ends.
+inline constexpr char kServiceWaitsForFolder[] =
+    "后台服务：另一个程序（托盘程序或控制台中的代理）正在为此目录备份，服务等它退出后接管。";
 inline constexpr char kEndedWithoutStop[] =
     "the agent ended without a stop request: see the messages above and the run log";
 

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "app/single_instance.h"
 #include "base/fs_path.h"
 #include "cli/cli.h"
 #include "cli/headless_window.h"
@@ -19,6 +20,33 @@ namespace veltora {
 namespace {
 
 constexpr std::chrono::seconds kTick{1};
+// How often a waiting service looks whether the folder is free.
+constexpr std::chrono::seconds kFolderPoll{5};
+
+// The service started while a tray program (or a console agent) serves the
+// folder. Refusing would end the service, and its recovery actions would
+// start it again every minute, each time with a line in the run log; instead
+// it says so once, counts as running, and waits until the folder's instance
+// lock is free. False when a stop came first. The lock is only probed here:
+// start-up claims it for good, and a program that takes it in between only
+// costs a refused start.
+bool WaitForTheFolder(const std::string& appFolder, StopSignals& stopSignals, std::ostream& err,
+                      const ServeHooks& hooks) {
+  bool said = false;
+  for (;;) {
+    std::string error;
+    bool heldElsewhere = false;
+    if (AppFolderLock::TryAcquire(appFolder, kInstanceLockFileName, error, &heldElsewhere) ||
+        !heldElsewhere)
+      return true;  // free, or a fault that start-up reports in its own words
+    if (!said) {
+      err << cli_msg::kServiceWaitsForFolder << "\n";
+      if (hooks.running) hooks.running();
+      said = true;
+    }
+    if (stopSignals.WaitFor(kFolderPoll)) return false;
+  }
+}
 
 // Notices a save made by another process (`veltora-cli settings set`, the
 // window on the same folder): the settings file's identity, size or
@@ -61,6 +89,7 @@ int RunServeCommand(const std::string& appFolder, const CliContext& context, std
   // Before any thread exists: every thread made below inherits the blocked
   // stop signals, so they reach only the loop's wait.
   StopSignals stopSignals(!hooks.asService);
+  if (hooks.asService && !WaitForTheFolder(appFolder, stopSignals, err, hooks)) return kExitOk;
   // The agent's run log has no listener: its lines are in the file, and its
   // messages on standard error.
   HeadlessWindow window(appFolder, context, err);

@@ -121,6 +121,12 @@ MachineServices::MachineServices(const std::string& appFolder, const MachineCont
       .servesAsServiceWindow = [this] { return serviceWindow_; },
       .agentServiceState =
           [this] { return serviceManager_->GetServiceInfoText(kAgentServiceName); },
+      .takeOverFromService =
+          [this] {
+            std::string detail;
+            instanceLock_ = AppFolderLock::TryAcquire(appFolder_, kInstanceLockFileName, detail);
+            return instanceLock_ != nullptr;
+          },
       .setWakeTimer = [this](const LocalTime& when,
                              std::string& error) { return power_->SetWakeTimer(when, error); },
       .sleep = [](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); },

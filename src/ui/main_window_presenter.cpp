@@ -172,6 +172,18 @@ void MainWindowPresenter::ShowServiceStatus(bool running) {
   ticksUntilServiceLook_ = kTicksPerServiceLook - 1;
   const std::string state =
       s_.agentServiceState ? s_.agentServiceState() : std::string(service_msg::kError);
+  // A stopped or failed service would leave the folder without backups while
+  // this window runs: once the folder is free, the window is its agent, with
+  // the settings and the last start as the service left them in the file.
+  if (state != service_msg::kRunning && s_.takeOverFromService && s_.takeOverFromService()) {
+    serviceWindow_ = false;
+    s_.runLog.Append(ui_msg::kTookOverFromService);
+    FollowSavedSettings();
+    StartGuardAtStartup();
+    ShowNextBackupLabel();
+    view_.SetStatus(ui_msg::kStatusIdle, StatusColour::kGreen);
+    return;
+  }
   view_.SetStatus(ui_msg::kStatusServiceHead + state + ui_msg::kStatusServiceTail,
                   state == service_msg::kRunning ? StatusColour::kGreen : StatusColour::kRed);
 }

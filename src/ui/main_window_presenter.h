@@ -88,6 +88,10 @@ struct MainWindowServices {
   // no service.
   std::function<bool()> servesAsServiceWindow;
   std::function<std::string()> agentServiceState;
+  // Asked by the service's window when it sees the service not running:
+  // claims the folder's instance lock, true once this process holds it (the
+  // window is then the folder's agent again). May be empty: it never takes over.
+  std::function<bool()> takeOverFromService;
   // Arms the machine's wake timer for the next backup time (local time);
   // false with the reason in `error`. May be empty: nothing wakes the machine.
   std::function<bool(const LocalTime& when, std::string& error)> setWakeTimer;

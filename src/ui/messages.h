@@ -44,6 +44,8 @@ inline constexpr char kStatusIdle[] = "当前无备份操作";
 // between the two parts ("由后台服务自动备份（运行中）").
 inline constexpr char kStatusServiceHead[] = "由后台服务自动备份（";
 inline constexpr char kStatusServiceTail[] = "）";
+// Run-log line: the service stopped and its window took the schedule over.
+inline constexpr char kTookOverFromService[] = "后台服务未运行，本程序接管自动备份。";
 
 // "立即备份".
 inline constexpr char kBackupNowNotConfigured[] =

@@ -3,9 +3,9 @@
 # Wine prefix made for this run alone and removed after it (services are
 # machine-wide: the build's shared prefix must never hold one):
 #   agent_service_win_test.sh SOURCE_DIR BIN_DIR WORK_DIR
-# install -> not running; a start refused because a console agent holds the
-# folder -> the refusal in the run log; start -> RUNNING; the backup time set
-# to the next minute -> the backup starts; a stop during it waits for it (stop
+# install -> not running; a start while a console agent holds the folder ->
+# RUNNING, the service waits, says so once, and takes over when the agent
+# ends; the backup time set to the next minute -> the backup starts; a stop during it waits for it (stop
 # pending, rising checkpoint) -> a new archive, the run's lines, then the stop
 # lines and STOPPED; uninstall -> gone.
 set -euo pipefail
@@ -91,19 +91,24 @@ expect 0 "服务已安装" service install
 expect 3 "停止，应用程序目录：$app" service status
 [ "$(sc_state)" = STOPPED ] || fail "sc query: $(sc_state), not STOPPED"
 
-# A console agent holds the folder: the service's start is refused, and says
-# so where a service can speak, in the run log.
+# A console agent holds the folder: the service counts as running, says once
+# in the run log that it waits, and serves the folder once the agent has ended.
 # Started as the script itself, which becomes the program, so that its
 # process id is the agent's.
 "$source_dir/scripts/wine-run.sh" "$prefix" "$bin/veltora-cli.exe" --app-dir "$app" serve \
   >/dev/null 2>&1 &
 console_agent=$!
 wait_for 30 logged "程序启动成功！" || fail "the console agent did not start"
-expect 1 "服务启动后随即停止" service start
-logged "您好，程序已经运行，无需重复运行！" || fail "the refused start is not in the run log"
+expect 0 "服务已启动，状态：运行中" service start
+wait_for 10 logged "服务等它退出后接管" || fail "the waiting service does not say so"
+started() { [ "$(run_log | grep -cF "程序启动成功！")" -ge "$1" ]; }
+sleep 6
+started 2 && fail "the service started beside the console agent"
+[ "$(run_log | grep -cF "服务等它退出后接管")" = 1 ] || fail "the wait is said more than once"
 kill "$console_agent"
 wait "$console_agent" 2>/dev/null || true
 console_agent=
+wait_for 30 started 2 || fail "the service did not take the folder over"
 
 # The backup time: the next minute boundary at least 15 s away, so that the
 # service is up before it.
@@ -112,7 +117,6 @@ due=$(((now / 60 + 1) * 60))
 [ $((due - now)) -ge 15 ] || due=$((due + 60))
 expect 0 "设置已保存" settings set "baktime=$(date -d "@$due" +%H:%M:%S)"
 
-expect 0 "服务已启动，状态：运行中" service start
 expect 0 "运行中，应用程序目录：$app" service status
 [ "$(sc_state)" = RUNNING ] || fail "sc query: $(sc_state), not RUNNING"
 

@@ -75,6 +75,11 @@ TEST(ServiceWindowTest, AHeldFolderIsTheRunningServicesOnlyForTheTrayProgram) {
     if (c.serviceWindow) {
       EXPECT_EQ(manager->asked, std::vector<std::string>{"VeltoraBackup"});
       EXPECT_EQ(machine.services().agentServiceState(), "运行中");
+      // Once the service lets the folder go, the window claims it and keeps it.
+      EXPECT_FALSE(machine.services().takeOverFromService());
+      service.reset();
+      EXPECT_TRUE(machine.services().takeOverFromService());
+      EXPECT_FALSE(AppFolderLock::TryAcquire(appFolder, kInstanceLockFileName, error));
     }
   }
 }

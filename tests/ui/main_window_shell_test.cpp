@@ -603,6 +603,22 @@ TEST_F(ShellTest, TheServicesWindowRunsNoScheduleOfItsOwn) {
   EXPECT_EQ(f.Db()->LoadSettings().baktime, "11:30:00");
   EXPECT_EQ(f.guardStarts, 0);
   EXPECT_TRUE(f.wakeTimers.empty());
+
+  // The stopped service has let the folder go: the window takes the schedule
+  // over, once, and makes the backup at its time.
+  f.folderFree = true;
+  f.runner.answer = StartOutcome::kStarted;
+  for (int tick = 0; tick < 5; ++tick) P().OnTimerTick();
+  EXPECT_FALSE(P().IsServiceWindow());
+  const auto lines = f.log.lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "后台服务未运行，本程序接管自动备份。"), 1);
+  EXPECT_EQ(f.guardStarts, 1);
+  EXPECT_FALSE(f.wakeTimers.empty());
+  EXPECT_EQ(f.runner.starts.size(), 1u);
+  f.clock.Set(LocalTime{2024, 5, 2, 11, 30, 0});
+  P().OnTimerTick();
+  ASSERT_EQ(f.runner.starts.size(), 2u);
+  EXPECT_TRUE(f.runner.starts[1].scheduled);
 }
 
 }  // namespace

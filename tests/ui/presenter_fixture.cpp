@@ -136,6 +136,7 @@ MainWindowServices PresenterFixture::Services() {
             ++serviceLooks;
             return serviceState;
           },
+      .takeOverFromService = [this] { return folderFree; },
       .setWakeTimer =
           [this](const LocalTime& when, std::string& error) {
             wakeTimers.push_back(FormatDateTime(when));

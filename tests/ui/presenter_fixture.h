@@ -85,6 +85,7 @@ struct PresenterFixture {
   // The agent's service: whether this window serves it, its state, and how
   // often the state was asked.
   bool serviceWindow = false;
+  bool folderFree = false;  // what takeOverFromService answers
   std::string serviceState = "运行中";
   int serviceLooks = 0;
   // The wake timer: each time asked for ("yyyy-mm-dd hh:mm:ss"), and the
