@@ -256,7 +256,7 @@ Section "Install"
       nsExec::Exec '${CLI} service start'
       Pop $0
       ${If} $0 == 0
-        DetailPrint "已安装并启动 Windows 服务“${PRODUCT}”"
+        DetailPrint "已安装并启动 Windows 服务“青岚账套自动备份服务”"
       ${Else}
         DetailPrint "已安装 Windows 服务，但未能启动（错误 $0），下次 Windows 启动时它会自动运行"
       ${EndIf}

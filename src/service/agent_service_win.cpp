@@ -7,6 +7,7 @@
 #include "base/wide_text.h"
 #include "service/agent_service.h"
 #include "service/messages.h"
+#include "service/sc_handle_win.h"
 #include "service/service_manager.h"
 
 namespace veltora {
@@ -15,21 +16,6 @@ namespace {
 namespace msg = service_msg;
 
 constexpr std::chrono::milliseconds kPoll{250};
-
-class ScHandle {
- public:
-  explicit ScHandle(SC_HANDLE handle) : handle_(handle) {}
-  ~ScHandle() {
-    if (handle_ != nullptr) ::CloseServiceHandle(handle_);
-  }
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  SC_HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  SC_HANDLE handle_;
-};
 
 // Why the service manager refused, in words a user can act on. A denial is
 // nearly always a prompt that was not elevated, so it says so.

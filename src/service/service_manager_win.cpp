@@ -6,28 +6,13 @@
 
 #include "base/wide_text.h"
 #include "service/messages.h"
+#include "service/sc_handle_win.h"
 #include "service/service_manager.h"
 
 namespace veltora {
 namespace {
 
 namespace msg = service_msg;
-
-// A service control manager handle, closed however the call ends.
-class ScHandle {
- public:
-  explicit ScHandle(SC_HANDLE handle) : handle_(handle) {}
-  ~ScHandle() {
-    if (handle_ != nullptr) ::CloseServiceHandle(handle_);
-  }
-  ScHandle(const ScHandle&) = delete;
-  ScHandle& operator=(const ScHandle&) = delete;
-  SC_HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  SC_HANDLE handle_;
-};
 
 // The first enumeration buffer; a larger one is asked for while the manager
 // reports more data, and the listing goes on from where it stopped.

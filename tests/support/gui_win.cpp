@@ -154,4 +154,68 @@ void PumpMessages(std::chrono::milliseconds duration) {
   } while (std::chrono::steady_clock::now() < end);
 }
 
+std::string ClassOf(HWND window) {
+  wchar_t name[64] = {};
+  ::GetClassNameW(window, name, 64);
+  return Narrow(name);
+}
+
+std::vector<HWND> VisibleWindowsOf(DWORD pid) {
+  struct Found {
+    DWORD pid;
+    std::vector<HWND> windows;
+  } found{pid, {}};
+  ::EnumWindows(
+      [](HWND window, LPARAM param) -> BOOL {
+        auto& f = *reinterpret_cast<Found*>(param);
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        if ((f.pid == 0 || owner == f.pid) && ::IsWindowVisible(window))
+          f.windows.push_back(window);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found.windows;
+}
+
+HWND ChildWhere(HWND top, const std::function<bool(HWND)>& match) {
+  struct Search {
+    const std::function<bool(HWND)>* match;
+    HWND found = nullptr;
+  } search{&match};
+  ::EnumChildWindows(
+      top,
+      [](HWND child, LPARAM param) -> BOOL {
+        auto& s = *reinterpret_cast<Search*>(param);
+        if (!::IsWindowVisible(child) || !(*s.match)(child)) return TRUE;
+        s.found = child;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+  for (auto waited = 0ms; waited < limit; waited += 100ms) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return condition();
+}
+
+int RunAndWait(std::wstring commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+    return -1;
+  ::CloseHandle(process.hThread);
+  ::WaitForSingleObject(process.hProcess, 120000);
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.hProcess, &code);
+  ::CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
 }  // namespace veltora::testing

@@ -1,6 +1,7 @@
 // What the GUI tests share: screenshots of real windows, an answering
-// machine for the modal boxes a handler opens, and pumping the window
-// messages of the test's thread. Windows only.
+// machine for the modal boxes a handler opens, pumping the window messages
+// of the test's thread, and finding windows and waiting for programs.
+// Windows only.
 #pragma once
 
 #include <windows.h>
@@ -47,5 +48,21 @@ inline std::string ScreenshotPath(const std::string& name) {
 
 // The UTF-8 text of a window or control.
 std::string WindowText(HWND window);
+
+// The class name of a window.
+std::string ClassOf(HWND window);
+
+// The visible top-level windows of process `pid`, or of every process for 0.
+std::vector<HWND> VisibleWindowsOf(DWORD pid);
+
+// The first visible child (any depth) of `top` for which `match` holds, or null.
+HWND ChildWhere(HWND top, const std::function<bool(HWND)>& match);
+
+// Asks `condition` every 100 ms until it holds or `limit` has passed; its last answer.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+// Runs a command line and waits for it (two minutes at most); its exit code,
+// or -1 when it could not be started.
+int RunAndWait(std::wstring commandLine);
 
 }  // namespace veltora::testing
