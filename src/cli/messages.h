@@ -141,6 +141,10 @@ inline constexpr char kServiceOptions[] =
 // `serve --service` started by hand rather than by the service manager.
 inline constexpr char kServeServiceByHand[] =
     "serve --service 只能由服务控制管理器启动：请用 veltora-cli service start 启动服务";
+// `service install` on a folder without its settings database: the service
+// would fail at every start and be restarted each minute.
+inline constexpr char kServiceNeedsSettings[] =
+    "此目录中没有设置数据库，服务无法在此运行，请先运行 veltora-cli init：";
 // veltora-cli service status: "<display name>：<state>，应用程序目录：<folder>".
 inline constexpr char kServiceStatusFolder[] = "，应用程序目录：";
 // The service found the folder served by a window or a console agent: it

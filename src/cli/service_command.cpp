@@ -10,6 +10,7 @@
 #include "service/agent_service.h"
 #include "service/messages.h"
 #include "service/service_manager.h"
+#include "settings/settings_database.h"
 
 namespace veltora {
 namespace {
@@ -64,6 +65,11 @@ int RunServiceCommand(const std::string& appFolder, const CliContext& context,
   AgentServiceOutcome outcome;
   if (action == "install") {
     const std::string folder = FullPath(appFolder);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(PathFromUtf8(ResolveSettingsDatabasePath(folder)), ec)) {
+      err << prefix << cli_msg::kServiceNeedsSettings << folder << "\n";
+      return kExitFault;
+    }
     bool updated = false;
     outcome = InstallAgentService(
         AgentServiceCommandLine(JoinPath(context.executableFolder, kAgentServiceExecutable),

@@ -136,14 +136,7 @@ std::string Gbk(const std::wstring& text) {
 
 // Starts the installed tray application from its folder, as the Run value does.
 bool StartInstalledProgram(PROCESS_INFORMATION& program) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  std::wstring line = L"\"" + (kInstallDir / L"veltora.exe").wstring() + L"\"";
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        kInstallDir.c_str(), &startup, &program))
-    return false;
-  ::CloseHandle(program.hThread);
-  return true;
+  return testing::StartProgramIn(kInstallDir / L"veltora.exe", kInstallDir, program);
 }
 
 // A close while the program sits in the tray ends it; true when it ended.

@@ -40,14 +40,7 @@ using veltora::testing::WaitUntil;
 const fs::path kInstallDir = L"C:\\Veltora";
 
 bool StartProgram(PROCESS_INFORMATION& program) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  std::wstring line = L"\"" + (kInstallDir / L"veltora.exe").wstring() + L"\"";
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        kInstallDir.c_str(), &startup, &program))
-    return false;
-  ::CloseHandle(program.hThread);
-  return true;
+  return veltora::testing::StartProgramIn(kInstallDir / L"veltora.exe", kInstallDir, program);
 }
 
 void EndProgram(PROCESS_INFORMATION& program) {

@@ -203,6 +203,18 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   return condition();
 }
 
+bool StartProgramIn(const std::filesystem::path& exe, const std::filesystem::path& folder,
+                    PROCESS_INFORMATION& program) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  std::wstring line = L"\"" + exe.wstring() + L"\"";
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                        &startup, &program))
+    return false;
+  ::CloseHandle(program.hThread);
+  return true;
+}
+
 int RunAndWait(std::wstring commandLine) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

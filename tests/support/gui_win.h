@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -60,6 +61,11 @@ HWND ChildWhere(HWND top, const std::function<bool(HWND)>& match);
 
 // Asks `condition` every 100 ms until it holds or `limit` has passed; its last answer.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+// Starts `exe` (quoted, no arguments) in `folder` as its current folder, as
+// a shortcut or the Run value starts a program; false when it could not.
+bool StartProgramIn(const std::filesystem::path& exe, const std::filesystem::path& folder,
+                    PROCESS_INFORMATION& program);
 
 // Runs a command line and waits for it (two minutes at most); its exit code,
 // or -1 when it could not be started.
